@@ -1,0 +1,38 @@
+# Project-wide compiler settings and small helpers shared by every subsystem.
+
+if(MSVC)
+    add_compile_options(/W4 /WX /permissive-)
+else()
+    add_compile_options(-Wall -Wextra -Werror)
+endif()
+
+# TAVRO_SANITIZE is set by the asan, tsan and fuzz presets ("address,undefined", "thread").
+set(TAVRO_SANITIZE "" CACHE STRING "Sanitizers for every target, as for -fsanitize=")
+if(TAVRO_SANITIZE)
+    add_compile_options(-fsanitize=${TAVRO_SANITIZE} -fno-omit-frame-pointer
+                        -fno-sanitize-recover=all)
+    add_link_options(-fsanitize=${TAVRO_SANITIZE})
+endif()
+
+if(WIN32 AND NOT MSVC)
+    # The Windows programs must run without the mingw runtime DLLs beside them.
+    add_link_options(-static-libgcc -static-libstdc++)
+endif()
+
+# Adds each listed folder that has a CMakeLists.txt, so a subsystem joins the build by
+# adding its own file and nothing else has to change.
+function(tavro_add_subdirectories)
+    foreach(dir IN LISTS ARGN)
+        if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/CMakeLists.txt)
+            add_subdirectory(${dir})
+        endif()
+    endforeach()
+endfunction()
+
+# Product code never throws; keep that honest in every product library.
+function(tavro_product_target target)
+    if(NOT MSVC)
+        target_compile_options(${target} PRIVATE -fno-exceptions)
+    endif()
+    target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR})
+endfunction()

@@ -1,0 +1,11 @@
+# Shared part of the mingw-w64 toolchain files; TAVRO_MINGW_TRIPLE names the target.
+set(CMAKE_C_COMPILER ${TAVRO_MINGW_TRIPLE}-gcc)
+set(CMAKE_CXX_COMPILER ${TAVRO_MINGW_TRIPLE}-g++)
+set(CMAKE_RC_COMPILER ${TAVRO_MINGW_TRIPLE}-windres)
+set(CMAKE_FIND_ROOT_PATH /usr/${TAVRO_MINGW_TRIPLE})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+# The DDK headers of this toolchain live here; the kernel driver adds them itself.
+set(TAVRO_MINGW_INCLUDE /usr/${TAVRO_MINGW_TRIPLE}/include)

@@ -1,0 +1,111 @@
+#include "hub/decode/StatusBlock.h"
+
+#include "platform/ErrorCodes.h"
+
+#include <string.h>
+
+namespace tavro {
+namespace {
+
+// refCount is one plain byte shared by every process; a 256th attach must not wrap it to 0,
+// which would make the hub believe nobody uses the receiver.
+void CountIn(GpsSharedStatus& block) {
+    if (block.refCount < 0xFF) {
+        ++block.refCount;
+    }
+}
+
+void CountOut(GpsSharedStatus& block) {
+    if (block.refCount != 0) {
+        --block.refCount;
+    }
+}
+
+void InitialiseFresh(GpsSharedStatus& block) {
+    memset(&block, 0, sizeof block);
+    block.refCount = 1;
+    memcpy(reinterpret_cast<uint8_t*>(&block) + signatureOffset, statusSignature,
+           sizeof statusSignature);
+}
+
+} // namespace
+
+StatusBlock::~StatusBlock() {
+    if (hubAttached_) {
+        DetachHub();
+    } else if (readerAttached_) {
+        DetachReader();
+    }
+    Release();
+}
+
+uint32_t StatusBlock::AttachHub(const char* name) {
+    Release();
+    const uint32_t result = memory_.CreateOrOpen(name, statusBlockSize, view_);
+    if (result == error::success || result == error::alreadyExists) {
+        block_ = static_cast<GpsSharedStatus*>(view_.data);
+    } else {
+        UsePrivateBlock();
+    }
+    if (result == error::alreadyExists) {
+        CountIn(*block_);
+    } else {
+        InitialiseFresh(*block_);
+    }
+    block_->streamState = static_cast<uint8_t>(StreamState::PortClosed);
+    hubAttached_ = true;
+    return result;
+}
+
+void StatusBlock::DetachHub() {
+    if (!hubAttached_) {
+        return;
+    }
+    block_->speedKnots = 0.0f;
+    block_->streamState = static_cast<uint8_t>(StreamState::Detached);
+    CountOut(*block_);
+    hubAttached_ = false;
+    Release();
+}
+
+uint32_t StatusBlock::AttachReader(const char* name) {
+    Release();
+    const uint32_t result = memory_.Open(name, view_);
+    if (result == error::success && view_.size >= statusBlockSize) {
+        block_ = static_cast<GpsSharedStatus*>(view_.data);
+    } else {
+        memory_.Close(view_);
+        UsePrivateBlock();
+    }
+    CountIn(*block_);
+    readerAttached_ = true;
+    return result == error::success && IsShared() ? error::success
+           : result == error::success             ? error::invalidData
+                                                  : result;
+}
+
+void StatusBlock::DetachReader() {
+    if (!readerAttached_) {
+        return;
+    }
+    if (IsShared()) {
+        CountOut(*block_);
+    }
+    readerAttached_ = false;
+    Release();
+}
+
+void StatusBlock::UsePrivateBlock() {
+    memset(&privateBlock_, 0, sizeof privateBlock_);
+    block_ = &privateBlock_;
+}
+
+void StatusBlock::Release() {
+    if (view_.handle != 0 || view_.data != nullptr) {
+        memory_.Close(view_);
+        // The view is gone; later reads see a zero block rather than unmapped memory.
+        UsePrivateBlock();
+    }
+}
+
+} // namespace tavro

@@ -1,0 +1,56 @@
+// Attach to and detach from the shared status block "TavroGPS", for the hub and for readers.
+#pragma once
+
+#include "common/GpsSharedStatus.h"
+#include "platform/SharedMemory.h"
+
+#include <stdint.h>
+
+namespace tavro {
+
+// Holds one process's view of the status block. Block() is never null: when the mapping
+// cannot be made (hub) or does not exist (reader), a private zero-filled block stands in, so
+// decoders and the timer loop can write without testing a pointer and the hub keeps serving
+// its virtual ports; only other programs then do not see the status.
+class StatusBlock {
+public:
+    explicit StatusBlock(platform::SharedMemory& memory) : memory_(memory) {}
+    ~StatusBlock();
+
+    StatusBlock(const StatusBlock&) = delete;
+    StatusBlock& operator=(const StatusBlock&) = delete;
+
+    // Creates a fresh block (zeroed, signed, refCount 1) or joins an existing one (refCount
+    // + 1, content kept); in both cases streamState becomes PortClosed. Returns the mapping
+    // result: error::success (created), error::alreadyExists (joined), or the failure code,
+    // in which case a private block was prepared the same way as a fresh one.
+    uint32_t AttachHub(const char* name = statusBlockName);
+
+    // speedKnots 0, streamState Detached, refCount - 1 unless already 0, then unmap.
+    void DetachHub();
+
+    // Opens an existing block and counts itself in refCount. Without a mapping the reader works
+    // on a private zero block (streamState Detached) and counts itself there. Returns the
+    // mapping result (error::success or the failure code).
+    uint32_t AttachReader(const char* name = statusBlockName);
+
+    // refCount - 1 unless already 0, then unmap; the private zero block stays in use.
+    void DetachReader();
+
+    GpsSharedStatus& Block() { return *block_; }
+    const GpsSharedStatus& Block() const { return *block_; }
+    bool IsShared() const { return view_.data != nullptr; }
+
+private:
+    void UsePrivateBlock();
+    void Release();
+
+    platform::SharedMemory& memory_;
+    platform::SharedView view_{};
+    GpsSharedStatus privateBlock_{};
+    GpsSharedStatus* block_ = &privateBlock_;
+    bool hubAttached_ = false;
+    bool readerAttached_ = false;
+};
+
+} // namespace tavro

@@ -1,0 +1,34 @@
+// Win32 system error codes. Every platform adapter reports failures in these terms so that
+// the product logic handles the same numbers on every edition.
+#pragma once
+
+#include <stdint.h>
+
+namespace tavro::error {
+
+inline constexpr uint32_t success = 0;
+inline constexpr uint32_t fileNotFound = 2;
+inline constexpr uint32_t pathNotFound = 3;
+inline constexpr uint32_t accessDenied = 5;
+inline constexpr uint32_t invalidHandle = 6;
+inline constexpr uint32_t notEnoughMemory = 8;
+inline constexpr uint32_t invalidData = 13;
+inline constexpr uint32_t notSupported = 50;
+inline constexpr uint32_t invalidParameter = 87;
+inline constexpr uint32_t insufficientBuffer = 122;
+inline constexpr uint32_t semTimeout = 121;
+inline constexpr uint32_t badPathName = 161;
+inline constexpr uint32_t alreadyExists = 183;
+inline constexpr uint32_t moreData = 234;
+inline constexpr uint32_t noMoreItems = 259;
+inline constexpr uint32_t mrMidNotFound = 317;
+inline constexpr uint32_t serviceAlreadyRunning = 1056;
+inline constexpr uint32_t serviceDisabled = 1058;
+inline constexpr uint32_t serviceMarkedForDelete = 1072;
+inline constexpr uint32_t serviceExists = 1073;
+inline constexpr uint32_t notFound = 1168;
+inline constexpr uint32_t driverBlocked = 1275;
+inline constexpr uint32_t privilegeNotHeld = 1314;
+inline constexpr uint32_t badDriver = 2001;
+
+} // namespace tavro::error

@@ -1,0 +1,206 @@
+// POSIX shared memory that disappears with its last user, as a Windows file mapping does.
+//
+// Every attached process holds a read lock on byte 0 of the object (an open-file-description
+// lock, so it is released even when the process dies). A detaching process that can upgrade
+// its lock to a write lock is the last user and unlinks the object. Byte 1 is a short-lived
+// gate that serialises attach and detach, so nobody can attach between that test and the
+// unlink; an attacher that still finds an unlinked object (no links left) simply retries.
+#include "platform/SharedMemory.h"
+
+#include "common/GpsSharedStatus.h"
+#include "platform/ErrorCodes.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <new>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace tavro::platform {
+namespace {
+
+constexpr off_t livenessByte = 0;
+constexpr off_t gateByte = 1;
+constexpr int attachAttempts = 100;
+
+struct PosixMapping {
+    int fd = -1;
+    char name[256] = {};
+};
+
+bool LockByte(int fd, off_t byte, short type, bool wait) {
+    struct flock lock {};
+    lock.l_type = type;
+    lock.l_whence = SEEK_SET;
+    lock.l_start = byte;
+    lock.l_len = 1;
+    for (;;) {
+        if (fcntl(fd, wait ? F_OFD_SETLKW : F_OFD_SETLK, &lock) == 0) {
+            return true;
+        }
+        if (errno != EINTR) {
+            return false;
+        }
+    }
+}
+
+uint32_t ErrorFromErrno(int code) {
+    switch (code) {
+    case ENOENT:
+        return error::fileNotFound;
+    case EACCES:
+    case EPERM:
+        return error::accessDenied;
+    case ENAMETOOLONG:
+    case EINVAL:
+        return error::invalidParameter;
+    case ENOMEM:
+    case ENOSPC:
+        return error::notEnoughMemory;
+    default:
+        return error::invalidHandle;
+    }
+}
+
+// "TavroGPS" becomes "/TavroGPS", or the value of TAVRO_SHM so that parallel test runs and
+// side-by-side hubs do not share one block. Other names just get the leading slash.
+bool PosixName(const char* name, char (&out)[256]) {
+    const char* chosen = name;
+    const char* overrideName = std::getenv("TAVRO_SHM");
+    if (overrideName != nullptr && overrideName[0] != '\0' &&
+        std::strcmp(name, statusBlockName) == 0) {
+        chosen = overrideName;
+    }
+    const char* slash = chosen[0] == '/' ? "" : "/";
+    const int written = std::snprintf(out, sizeof out, "%s%s", slash, chosen);
+    return written > 1 && written < static_cast<int>(sizeof out) &&
+           std::strchr(out + 1, '/') == nullptr;
+}
+
+class PosixSharedMemory final : public SharedMemory {
+public:
+    uint32_t CreateOrOpen(const char* name, uint32_t size, SharedView& view) override {
+        return Attach(name, true, size, view);
+    }
+
+    uint32_t Open(const char* name, SharedView& view) override {
+        return Attach(name, false, 0, view);
+    }
+
+    void Close(SharedView& view) override {
+        auto* mapping = reinterpret_cast<PosixMapping*>(view.handle);
+        if (mapping == nullptr) {
+            view = SharedView{};
+            return;
+        }
+        if (view.data != nullptr) {
+            munmap(view.data, view.size);
+        }
+        if (LockByte(mapping->fd, gateByte, F_WRLCK, true)) {
+            if (LockByte(mapping->fd, livenessByte, F_WRLCK, false)) {
+                shm_unlink(mapping->name);
+            }
+        }
+        close(mapping->fd); // releases both locks
+        delete mapping;
+        view = SharedView{};
+    }
+
+private:
+    static uint32_t Attach(const char* name, bool create, uint32_t size, SharedView& view) {
+        view = SharedView{};
+        auto* mapping = new (std::nothrow) PosixMapping;
+        if (mapping == nullptr) {
+            return error::notEnoughMemory;
+        }
+        if (name == nullptr || !PosixName(name, mapping->name) || (create && size == 0)) {
+            delete mapping;
+            return error::invalidParameter;
+        }
+        uint32_t result = error::invalidHandle;
+        for (int attempt = 0; attempt < attachAttempts; ++attempt) {
+            const int fd = shm_open(mapping->name, O_RDWR | (create ? O_CREAT : 0), 0600);
+            if (fd < 0) {
+                result = ErrorFromErrno(errno);
+                break;
+            }
+            bool retry = false;
+            result = AttachOpenObject(fd, create, size, view, retry);
+            if (result == error::success || result == error::alreadyExists) {
+                mapping->fd = fd;
+                view.handle = reinterpret_cast<intptr_t>(mapping);
+                return create ? result : error::success;
+            }
+            close(fd);
+            if (!retry) {
+                break;
+            }
+        }
+        delete mapping;
+        view = SharedView{};
+        return result;
+    }
+
+    // Runs with the gate held; leaves the caller's liveness lock in place on success.
+    static uint32_t AttachOpenObject(int fd, bool create, uint32_t size, SharedView& view,
+                                     bool& retry) {
+        if (!LockByte(fd, gateByte, F_WRLCK, true)) {
+            return ErrorFromErrno(errno);
+        }
+        uint32_t result = error::success;
+        struct stat info {};
+        if (fstat(fd, &info) != 0) {
+            result = ErrorFromErrno(errno);
+        } else if (info.st_nlink == 0) {
+            // The last user unlinked it between our open and our lock.
+            retry = true;
+            result = error::fileNotFound;
+        } else if (info.st_size == 0) {
+            // Only a creator that died before sizing it leaves an empty object behind.
+            if (!create) {
+                result = error::fileNotFound;
+            } else if (ftruncate(fd, size) != 0) {
+                result = ErrorFromErrno(errno);
+            }
+        } else {
+            result = error::alreadyExists;
+            if (!create) {
+                size = static_cast<uint32_t>(info.st_size);
+            } else if (static_cast<uint64_t>(info.st_size) < size) {
+                result = error::invalidParameter;
+            }
+        }
+        if (result == error::success || result == error::alreadyExists) {
+            void* data = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+            if (data == MAP_FAILED) {
+                result = ErrorFromErrno(errno);
+            } else if (!LockByte(fd, livenessByte, F_RDLCK, true)) {
+                result = ErrorFromErrno(errno);
+                munmap(data, size);
+            } else {
+                view.data = data;
+                view.size = size;
+            }
+        }
+        struct flock unlock {};
+        unlock.l_type = F_UNLCK;
+        unlock.l_whence = SEEK_SET;
+        unlock.l_start = gateByte;
+        unlock.l_len = 1;
+        fcntl(fd, F_OFD_SETLK, &unlock);
+        return result;
+    }
+};
+
+} // namespace
+
+SharedMemory& SystemSharedMemory() {
+    static PosixSharedMemory instance;
+    return instance;
+}
+
+} // namespace tavro::platform

@@ -1,0 +1,35 @@
+# Debian packages the build and the tests need, and a helper that installs the missing ones.
+# Sourced by scripts/test.sh, scripts/demo.sh and .ci/run.
+
+BUILD_PACKAGES=(cmake ninja-build g++ make pkg-config)
+TEST_PACKAGES=(googletest libgtest-dev libgmock-dev libbenchmark-dev python3)
+FUZZ_PACKAGES=(clang libclang-rt-14-dev)
+CROSS_PACKAGES=(g++-mingw-w64-i686 g++-mingw-w64-x86-64)
+TOOL_PACKAGES=(clang-format)
+
+# ensure_packages PKG...: apt-get installs those not installed yet (apt-get update first).
+ensure_packages() {
+    local missing=()
+    local pkg
+    for pkg in "$@"; do
+        if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed"; then
+            missing+=("$pkg")
+        fi
+    done
+    if [ ${#missing[@]} -eq 0 ]; then
+        return 0
+    fi
+    local sudo=()
+    if [ "$(id -u)" -ne 0 ]; then
+        if command -v sudo >/dev/null 2>&1; then
+            sudo=(sudo)
+        else
+            echo "Missing packages: ${missing[*]} (run as root or install them)" >&2
+            return 1
+        fi
+    fi
+    echo "Installing: ${missing[*]}"
+    "${sudo[@]}" apt-get update -q
+    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -q --no-install-recommends \
+        "${missing[@]}"
+}
