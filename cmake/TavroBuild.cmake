@@ -14,6 +14,11 @@ if(TAVRO_SANITIZE)
     add_link_options(-fsanitize=${TAVRO_SANITIZE})
 endif()
 
+# Fuzz builds instrument every library for coverage; the fuzz targets add the driver.
+if(TAVRO_FUZZ)
+    add_compile_options(-fsanitize=fuzzer-no-link)
+endif()
+
 if(WIN32 AND NOT MSVC)
     # The Windows programs must run without the mingw runtime DLLs beside them.
     add_link_options(-static-libgcc -static-libstdc++)
