@@ -1,0 +1,43 @@
+#include "hub/decode/ClockSync.h"
+
+namespace tavro {
+namespace {
+
+constexpr uint16_t firstYear = 2012; // older dates come from receivers without almanac
+constexpr uint16_t endYear = 2030;   // later ones from week-number rollovers
+constexpr uint16_t arrivalAllowanceMs = 10;
+
+} // namespace
+
+void ClockSync(ParserHost& port, GpsSharedStatus& block) {
+    if ((port.OptionFlags() & optionAutoTimeSync) == 0) {
+        return;
+    }
+    if (port.timeSynced != 0) {
+        return;
+    }
+    if (block.streamState <= static_cast<uint8_t>(StreamState::PortOpen)) {
+        return;
+    }
+    if (block.fixState != static_cast<uint8_t>(FixState::Fix2D) &&
+        block.fixState != static_cast<uint8_t>(FixState::Fix3D)) {
+        return;
+    }
+    if (block.utcTime.wSecond != 0) {
+        return;
+    }
+    if (port.relayHeld != 0) {
+        return;
+    }
+    if (block.utcTime.wYear < firstYear || block.utcTime.wYear >= endYear) {
+        return;
+    }
+    port.timeSynced = 1;
+    block.utcTime.wMilliseconds =
+        static_cast<uint16_t>(block.utcTime.wMilliseconds + arrivalAllowanceMs);
+    const SystemTime utc = block.utcTime;
+    // A refusal (no privilege) is final for this fix: retrying every second would not help.
+    (void)port.Clock().SetSystemTime(utc);
+}
+
+} // namespace tavro

@@ -1,0 +1,33 @@
+// The comma-separated fields of one NMEA sentence, as views into the frame.
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include <string_view>
+
+namespace tavro {
+
+class NmeaFields {
+public:
+    static constexpr int capacity = 32;
+
+    // Splits `text` (the frame up to its first zero byte) into at most 32 fields. Each field
+    // ends at the next "," or "*" or at the end of the text; field 0 is the address field and
+    // the checksum digits with the line ending form the last field. The frame itself is not
+    // changed, and a 32nd field ends at its own separator, leaving any further text unread.
+    void Split(const char* text, size_t length);
+
+    // Field `index`; a field the sentence does not have reads as empty text.
+    std::string_view operator[](int index) const {
+        return index >= 0 && index < count_ ? fields_[index] : std::string_view();
+    }
+
+    int Count() const { return count_; }
+
+private:
+    std::string_view fields_[capacity];
+    int count_ = 0;
+};
+
+} // namespace tavro

@@ -1,0 +1,217 @@
+#include "hub/decode/NmeaSentences.h"
+
+#include "hub/decode/ClockSync.h"
+#include "hub/decode/NumberText.h"
+
+#include <math.h>
+
+namespace tavro {
+namespace {
+
+constexpr uint8_t Byte(FixState state) {
+    return static_cast<uint8_t>(state);
+}
+
+bool StartsWith(std::string_view text, char c) {
+    return !text.empty() && text[0] == c;
+}
+
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+// Two characters of a time or date field, read as atoi reads them on their own.
+uint16_t Pair(std::string_view field, size_t position) {
+    return static_cast<uint16_t>(TextToInt(field.substr(position, 2)));
+}
+
+// The fraction of a second after "hhmmss." in milliseconds: ".250" and ".25" give 250, ".5"
+// gives 500, digits beyond the third are dropped, and a field without a fraction gives 0.
+uint16_t Milliseconds(std::string_view time) {
+    constexpr size_t fractionStart = 7;
+    uint16_t milliseconds = 0;
+    uint16_t scale = 100;
+    for (size_t i = fractionStart; i < time.size() && scale != 0 && IsDigit(time[i]); ++i) {
+        milliseconds = static_cast<uint16_t>(milliseconds + (time[i] - '0') * scale);
+        scale = static_cast<uint16_t>(scale / 10);
+    }
+    return milliseconds;
+}
+
+void DecodeGga(GpsSharedStatus& block, const NmeaFields& f) {
+    const bool valid = block.fixValid != 0;
+    if (valid) {
+        const float latitude = DegreesFromDegreesMinutes(f[2]);
+        block.latitude = StartsWith(f[3], 'S') ? -latitude : latitude;
+        const float longitude = DegreesFromDegreesMinutes(f[4]);
+        block.longitude = StartsWith(f[5], 'W') ? -longitude : longitude;
+    }
+    const int32_t quality = TextToInt(f[6]);
+    block.fixQuality = quality;
+    block.satsUsed = static_cast<uint8_t>(TextToInt(f[7]));
+    if (valid) {
+        block.altitude = TextToFloat(f[9]);
+    }
+    block.geoidSeparation = TextToFloat(f[11]);
+    block.dgpsAge = TextToFloat(f[13]);
+    block.dgpsStation = TextToInt(f[14]);
+
+    // GGA knows only "fix" or "no fix": quality 0 spoils a 2D/3D state, any quality counts
+    // as 3D until the next GSA says otherwise.
+    if (quality == 0 &&
+        (block.fixState == Byte(FixState::Fix2D) || block.fixState == Byte(FixState::Fix3D))) {
+        block.fixState = Byte(FixState::Invalid);
+    }
+    if (quality > 0 && block.fixState != Byte(FixState::Fix3D)) {
+        block.fixState = Byte(FixState::Fix3D);
+    }
+}
+
+void DecodeGsa(GpsSharedStatus& block, const NmeaFields& f) {
+    const std::string_view mode = f[1];
+    block.selectionMode = StartsWith(mode, 'A') ? 1 : StartsWith(mode, 'M') ? 2 : 0;
+    // Stored without a range test; readers have no text for values outside FixState.
+    block.fixState = static_cast<uint8_t>(TextToInt(f[2]));
+    for (int i = 0; i < 12; ++i) {
+        block.usedPrns[i] = static_cast<uint8_t>(TextToInt(f[3 + i]));
+    }
+    block.pdop = TextToFloat(f[15]);
+    block.hdop = TextToFloat(f[16]);
+    block.vdop = TextToFloat(f[17]);
+}
+
+void DecodeGsv(GpsSharedStatus& block, const NmeaFields& f) {
+    block.satsInView = static_cast<uint8_t>(TextToInt(f[3]));
+    // Messages 1 to 3 fill the twelve entries; other message numbers have no place.
+    const int32_t message = TextToInt(f[2]);
+    if (message < 1 || message > 3) {
+        return;
+    }
+    for (int k = 0; k < 4; ++k) {
+        SatelliteEntry& entry = block.satellites[(message - 1) * 4 + k];
+        const int first = 4 + 4 * k;
+        entry.prn = static_cast<int16_t>(TextToInt(f[first]));
+        entry.elevation = static_cast<int16_t>(TextToInt(f[first + 1]));
+        entry.azimuth = static_cast<int16_t>(TextToInt(f[first + 2]));
+        entry.snr = static_cast<int16_t>(TextToInt(f[first + 3]));
+    }
+}
+
+void DecodeRmc(ParserHost& port, GpsSharedStatus& block, const NmeaFields& f) {
+    ++block.rmcCount;
+    const bool statusVoid = StartsWith(f[2], 'V');
+    if (block.fixValid != 0 && statusVoid) {
+        port.timeSynced = 0; // the clock is set again at the next valid fix
+    }
+    block.fixValid = statusVoid ? 0 : 1;
+
+    const std::string_view time = f[1];
+    if (time.size() >= 6) {
+        block.utcTime.wHour = Pair(time, 0);
+        block.utcTime.wMinute = Pair(time, 2);
+        block.utcTime.wSecond = Pair(time, 4);
+        block.utcTime.wMilliseconds = Milliseconds(time);
+    }
+    const std::string_view date = f[9];
+    if (date.size() >= 6) {
+        block.utcTime.wDay = Pair(date, 0);
+        block.utcTime.wMonth = Pair(date, 2);
+        block.utcTime.wYear = static_cast<uint16_t>(Pair(date, 4) + 2000);
+    }
+    if (block.fixValid != 0) {
+        block.speedKnots = TextToFloat(f[7]);
+        block.course = TextToFloat(f[8]);
+        ClockSync(port, block);
+    }
+}
+
+void DecodeDbt(GpsSharedStatus& block, const NmeaFields& f) {
+    block.depthFeet = TextToFloat(f[1]);
+    block.depthMetres = TextToFloat(f[3]);
+}
+
+// The MTK replies. Their number is the address field from its sixth character ($PMTK514 ->
+// 514); the code has already matched its first digit.
+void DecodeMtkFixInterval(GpsSharedStatus& block, const NmeaFields& f) {
+    block.fixInterval = static_cast<int16_t>(TextToInt(f[1]));
+    block.replyFlags |= replyFixInterval;
+}
+
+void DecodeMtkNmeaRates(GpsSharedStatus& block, const NmeaFields& f) {
+    for (int i = 0; i < 19; ++i) {
+        block.nmeaRates[i] = static_cast<uint8_t>(TextToInt(f[1 + i]));
+    }
+    block.replyFlags |= replyNmeaRates;
+}
+
+void DecodeMtkEpoStatus(GpsSharedStatus& block, const NmeaFields& f) {
+    for (int i = 0; i < 9; ++i) {
+        block.epoStatus[i] = TextToInt(f[1 + i]);
+    }
+    block.replyFlags |= replyEpoStatus;
+}
+
+int32_t MtkNumber(const NmeaFields& f) {
+    return TextToInt(f[0].substr(5));
+}
+
+constexpr uint32_t Code(char a, char b, char c) {
+    return static_cast<uint32_t>(static_cast<uint8_t>(a)) << 16 |
+           static_cast<uint32_t>(static_cast<uint8_t>(b)) << 8 | static_cast<uint8_t>(c);
+}
+
+} // namespace
+
+float DegreesFromDegreesMinutes(std::string_view text) {
+    constexpr double minutesToDegrees = 0.016666668f; // single precision, as the hub always used
+    const double value = TextToDouble(text);
+    double degrees;
+    if (value > -2147483648.0 && value < 2147483648.0) {
+        degrees = static_cast<double>(static_cast<int32_t>(value) / 100);
+    } else if (isfinite(value)) {
+        degrees = trunc(value / 100.0); // beyond 32-bit integers, the same truncation
+    } else {
+        return static_cast<float>(value); // "inf" and "nan" stay what they say
+    }
+    return static_cast<float>(degrees + (value - 100.0 * degrees) * minutesToDegrees);
+}
+
+void DecodeSentence(ParserHost& port, GpsSharedStatus& block, const NmeaFields& fields) {
+    const std::string_view address = fields[0];
+    if (address.size() < 6) {
+        return;
+    }
+    switch (Code(address[3], address[4], address[5])) {
+    case Code('G', 'G', 'A'):
+        DecodeGga(block, fields);
+        break;
+    case Code('G', 'S', 'A'):
+        DecodeGsa(block, fields);
+        break;
+    case Code('G', 'S', 'V'):
+        DecodeGsv(block, fields);
+        break;
+    case Code('R', 'M', 'C'):
+        DecodeRmc(port, block, fields);
+        break;
+    case Code('D', 'B', 'T'):
+        DecodeDbt(block, fields);
+        break;
+    case Code('T', 'K', '5'):
+        if (const int32_t number = MtkNumber(fields); number == 500) {
+            DecodeMtkFixInterval(block, fields);
+        } else if (number == 514) {
+            DecodeMtkNmeaRates(block, fields);
+        }
+        break;
+    case Code('T', 'K', '7'):
+        if (MtkNumber(fields) == 707) {
+            DecodeMtkEpoStatus(block, fields);
+        }
+        break;
+    default:
+        break;
+    }
+}
+
+} // namespace tavro

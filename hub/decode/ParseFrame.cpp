@@ -1,0 +1,147 @@
+#include "hub/decode/ParseFrame.h"
+
+#include "hub/decode/NmeaFields.h"
+#include "hub/decode/NmeaSentences.h"
+#include "hub/decode/SirfDecoder.h"
+#include "hub/decode/Talker.h"
+
+#include <string.h>
+
+namespace tavro {
+namespace {
+
+// With "NMEA Filter" on, this many consecutive bad frames make the port re-open.
+constexpr uint8_t tolerableChecksumErrors = 5;
+
+constexpr uint8_t Byte(FixState state) {
+    return static_cast<uint8_t>(state);
+}
+constexpr uint8_t Byte(StreamState state) {
+    return static_cast<uint8_t>(state);
+}
+
+// Whether positions 0 to length - 2 hold the SiRF start pair 0xA0 0xA2.
+bool HoldsSirfStart(const uint8_t* frame, uint32_t length) {
+    if (length < 2) {
+        return false;
+    }
+    const uint8_t* p = frame;
+    const uint8_t* const last = frame + length - 1; // a pair must start before the last byte
+    while (p < last) {
+        p = static_cast<const uint8_t*>(memchr(p, 0xA0, static_cast<size_t>(last - p)));
+        if (p == nullptr) {
+            return false;
+        }
+        if (p[1] == 0xA2) {
+            return true;
+        }
+        ++p;
+    }
+    return false;
+}
+
+// Whether positions 0 to length - 2 hold a "?", which receivers send while they answer a
+// command; a speed change waits for the first frame without one.
+bool HoldsQuestionMark(const uint8_t* frame, uint32_t length) {
+    return length >= 2 && memchr(frame, '?', length - 1) != nullptr;
+}
+
+void CountChecksumError(ParserHost& port) {
+    if (port.checksumErrors != 0xFF) {
+        ++port.checksumErrors;
+    }
+}
+
+// The value of one checksum character: "0"-"9" and "A"-"F" read as hexadecimal digits. The
+// rule is arithmetic, not a table: lower-case letters give values no checksum matches, and
+// ':' to '?' read as 10 to 15 like "A" to "F".
+int ChecksumDigit(uint8_t c) {
+    const int value = c - 48;
+    return value >= 17 ? value - 7 : value;
+}
+
+// XOR of the bytes from index 1 up to the first "*", against the two characters after it.
+// A sentence without "*", or with fewer than two characters after it, fails.
+bool ChecksumMatches(const uint8_t* text, uint32_t length) {
+    uint8_t sum = 0;
+    uint32_t i = 1;
+    for (; i < length && text[i] != '*'; ++i) {
+        sum ^= text[i];
+    }
+    if (i + 2 >= length) {
+        return false;
+    }
+    return sum == ChecksumDigit(text[i + 1]) * 16 + ChecksumDigit(text[i + 2]);
+}
+
+void RecoverPort(ParserHost& port, GpsSharedStatus& block) {
+    block.streamState = Byte(StreamState::PortClosed);
+    block.fixState = Byte(FixState::NoData);
+    block.fixValid = 0;
+    block.comPort = 0;
+    port.checksumErrors = 0;
+    uint32_t lineSpeed = 0;
+    if (port.RecoveryReopen(lineSpeed)) {
+        block.streamState = Byte(StreamState::PortOpen);
+        block.comPort = port.portNumber;
+        block.baudRate = lineSpeed;
+    }
+}
+
+void DecodeNmeaFrame(ParserHost& port, GpsSharedStatus& block, const uint8_t* frame,
+                     uint32_t length, bool injected) {
+    const void* zero = memchr(frame, 0, length);
+    const uint32_t textLength =
+        zero != nullptr ? static_cast<uint32_t>(static_cast<const uint8_t*>(zero) - frame) : length;
+    if (!ChecksumMatches(frame, textLength)) {
+        CountChecksumError(port);
+        block.fixState = Byte(FixState::Invalid);
+        return;
+    }
+    port.checksumErrors = 0;
+    // With the filter on, the virtual ports get only frames that passed; without it the input
+    // port relays every byte as read, and only injected frames come this way.
+    if (((port.OptionFlags() & optionNmeaFilter) != 0 || injected) && port.relayHeld == 0) {
+        port.Relay(frame, length);
+    }
+    NmeaFields fields;
+    fields.Split(reinterpret_cast<const char*>(frame), textLength);
+    const std::string_view address = fields[0];
+    if (!IsTalkerPrefix(reinterpret_cast<const uint8_t*>(address.data()), address.size())) {
+        return;
+    }
+    DecodeSentence(port, block, fields);
+}
+
+} // namespace
+
+void ParseFrame(ParserHost& port, const uint8_t* frame, uint32_t length, bool injected) {
+    if (!injected && port.relayHeld != 0) {
+        return; // a client holds the relay; Poll has logged the frame already
+    }
+    GpsSharedStatus& block = port.Status();
+
+    const bool sirfStart = HoldsSirfStart(frame, length);
+    if (sirfStart) {
+        port.sirfMode = 1;
+    } else if (port.RequestedBaud() != 0 && !HoldsQuestionMark(frame, length)) {
+        port.RequestReopen();
+        block.fixState = Byte(FixState::NoData);
+    }
+    if (IsTalkerPrefix(frame, length)) {
+        port.sirfMode = 0;
+    }
+
+    if ((port.OptionFlags() & optionNmeaFilter) != 0 &&
+        port.checksumErrors > tolerableChecksumErrors) {
+        RecoverPort(port, block);
+        return;
+    }
+    if (port.sirfMode != 0) {
+        DecodeSirfFrame(port, block, frame, length, injected);
+        return;
+    }
+    DecodeNmeaFrame(port, block, frame, length, injected);
+}
+
+} // namespace tavro

@@ -1,0 +1,64 @@
+// Everything the stream parser reaches outside the status block: the per-port decoder state,
+// the hub-wide options, the relay to the virtual ports, the recovery re-open and the clock.
+// The hub's input port implements it; tests implement it with a fake.
+#pragma once
+
+#include "common/GpsSharedStatus.h"
+#include "platform/SystemClock.h"
+
+#include <stdint.h>
+
+namespace tavro {
+
+// Bits of the hub's OptionFlags (the "Sync" setting) that the parser reads.
+inline constexpr uint32_t optionNmeaFilter = 0x02;   // "NMEA Filter"
+inline constexpr uint32_t optionAutoTimeSync = 0x10; // "Auto Time Sync"
+
+class ParserHost {
+public:
+    // Per-port state, kept as fields of the port so its owner resets them where it must.
+    uint8_t relayHeld = 0;      // set by HoldRelay, cleared by ReleaseRelay
+    uint8_t sirfMode = 0;       // 1 while the stream is SiRF binary; written by the parser
+    uint8_t timeSynced = 0;     // 1 once the clock was set during the current fix
+    uint8_t checksumErrors = 0; // consecutive failed frames; the port's Open sets it to 0
+    uint8_t portNumber = 0;     // COM number of the open port; 0 when none was opened
+
+    // The status block. Never absent: without a shared mapping the hub supplies a private
+    // block, so decoding always has somewhere to write.
+    virtual GpsSharedStatus& Status() = 0;
+
+    // The hub's OptionFlags as they are now.
+    virtual uint32_t OptionFlags() const = 0;
+
+    // The line speed asked for with ChangeBaud and not applied yet, 0 when none.
+    virtual uint32_t RequestedBaud() const = 0;
+
+    // Sets the hub's reopenPending: the timer loop re-opens the port at the requested speed.
+    virtual void RequestReopen() = 0;
+
+    // Hands verified bytes to every open virtual port (IOCTL_TAVRO_BROADCAST); does nothing
+    // while the driver's control device is closed.
+    virtual void Relay(const uint8_t* bytes, uint32_t length) = 0;
+
+    // Recovery from a run of corrupt frames. The parser has already cleared the block
+    // (streamState PortClosed, fixState, fixValid, comPort) and checksumErrors; the host
+    // closes the port handle, closes the log (flushing it first), waits 100 ms, makes a
+    // pending requested speed the port's baudRate and clears the request, and, when
+    // portNumber is not 0, opens and configures that port at baudRate as Open does, without
+    // consulting the "Port" and "Baud" settings and without touching the block. Returns true
+    // when the port is open again, with `lineSpeed` set to its baudRate; on failure the host
+    // keeps the system error as lastOpenError and the port stays closed. The parser then
+    // writes streamState PortOpen, comPort and baudRate into the block.
+    virtual bool RecoveryReopen(uint32_t& lineSpeed) = 0;
+
+    // The clock that Auto Time Sync sets.
+    virtual platform::SystemClock& Clock() = 0;
+
+protected:
+    ParserHost() = default;
+    ~ParserHost() = default;
+    ParserHost(const ParserHost&) = default;
+    ParserHost& operator=(const ParserHost&) = default;
+};
+
+} // namespace tavro
