@@ -12,10 +12,10 @@ class NmeaFields {
 public:
     static constexpr int capacity = 32;
 
-    // Splits `text` (the frame up to its first zero byte) into at most 32 fields. Each field
-    // ends at the next "," or "*" or at the end of the text; field 0 is the address field and
-    // the checksum digits with the line ending form the last field. The frame itself is not
-    // changed, and a 32nd field ends at its own separator, leaving any further text unread.
+    // Splits `text` (a sentence up to its checksum "*") into at most 32 fields. Each field
+    // ends at the next "," or "*" or at the end of the text; field 0 is the address field.
+    // The text itself is not changed, and a 32nd field ends at its own separator, leaving any
+    // further text unread.
     void Split(const char* text, size_t length);
 
     // Field `index`; a field the sentence does not have reads as empty text.

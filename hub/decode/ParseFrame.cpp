@@ -60,9 +60,10 @@ int ChecksumDigit(uint8_t c) {
     return value >= 17 ? value - 7 : value;
 }
 
-// XOR of the bytes from index 1 up to the first "*", against the two characters after it.
-// A sentence without "*", or with fewer than two characters after it, fails.
-bool ChecksumMatches(const uint8_t* text, uint32_t length) {
+// XOR of the bytes from index 1 up to the first "*", against the two characters after it;
+// `star` gets the position of that "*". A sentence without "*", or with fewer than two
+// characters after it, fails.
+bool ChecksumMatches(const uint8_t* text, uint32_t length, uint32_t& star) {
     uint8_t sum = 0;
     uint32_t i = 1;
     for (; i < length && text[i] != '*'; ++i) {
@@ -71,6 +72,7 @@ bool ChecksumMatches(const uint8_t* text, uint32_t length) {
     if (i + 2 >= length) {
         return false;
     }
+    star = i;
     return sum == ChecksumDigit(text[i + 1]) * 16 + ChecksumDigit(text[i + 2]);
 }
 
@@ -93,7 +95,8 @@ void DecodeNmeaFrame(ParserHost& port, GpsSharedStatus& block, const uint8_t* fr
     const void* zero = memchr(frame, 0, length);
     const uint32_t textLength =
         zero != nullptr ? static_cast<uint32_t>(static_cast<const uint8_t*>(zero) - frame) : length;
-    if (!ChecksumMatches(frame, textLength)) {
+    uint32_t star = 0;
+    if (!ChecksumMatches(frame, textLength, star)) {
         CountChecksumError(port);
         block.fixState = Byte(FixState::Invalid);
         return;
@@ -104,8 +107,10 @@ void DecodeNmeaFrame(ParserHost& port, GpsSharedStatus& block, const uint8_t* fr
     if (((port.OptionFlags() & optionNmeaFilter) != 0 || injected) && port.relayHeld == 0) {
         port.Relay(frame, length);
     }
+    // The checksum and line ending after the "*" are not a field: a sentence that ends early
+    // must leave its missing fields empty, not read them from the checksum digits.
     NmeaFields fields;
-    fields.Split(reinterpret_cast<const char*>(frame), textLength);
+    fields.Split(reinterpret_cast<const char*>(frame), star);
     const std::string_view address = fields[0];
     if (!IsTalkerPrefix(reinterpret_cast<const uint8_t*>(address.data()), address.size())) {
         return;
