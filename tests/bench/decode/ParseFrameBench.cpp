@@ -1,0 +1,149 @@
+// ParseFrame over the corpus recordings, cut into frames as the input port cuts them.
+// Reports MB/s of frame bytes, ns per frame, and heap allocations inside the timed loop.
+#include "hub/decode/ParseFrame.h"
+#include "tests/decode/CorpusSupport.h"
+
+#include <benchmark/benchmark.h>
+
+#include <atomic>
+#include <new>
+#include <stdlib.h>
+
+namespace {
+
+std::atomic<uint64_t> allocations{0};
+
+} // namespace
+
+// Counts every allocation of the program, so the timed loop can show that it makes none.
+void* operator new(size_t size) {
+    allocations.fetch_add(1, std::memory_order_relaxed);
+    if (void* p = malloc(size == 0 ? 1 : size)) {
+        return p;
+    }
+    abort();
+}
+void operator delete(void* p) noexcept {
+    free(p);
+}
+void operator delete(void* p, size_t) noexcept {
+    free(p);
+}
+
+namespace tavro {
+namespace {
+
+class NullClock final : public platform::SystemClock {
+public:
+    uint32_t SetSystemTime(const SystemTime&) override { return 0; }
+};
+
+// The cheapest honest host: the relay only counts, the recovery re-opens at once.
+class BenchHost final : public ParserHost {
+public:
+    GpsSharedStatus& Status() override { return block; }
+    uint32_t OptionFlags() const override { return options; }
+    uint32_t RequestedBaud() const override { return 0; }
+    void RequestReopen() override {}
+    void Relay(const uint8_t*, uint32_t length) override { relayedBytes += length; }
+    bool RecoveryReopen(uint32_t& lineSpeed) override {
+        lineSpeed = 4800;
+        return true;
+    }
+    platform::SystemClock& Clock() override { return clock; }
+
+    GpsSharedStatus block{};
+    uint32_t options = optionAutoTimeSync;
+    uint64_t relayedBytes = 0;
+    NullClock clock;
+};
+
+const char* const nmeaRecordings[] = {
+    "ais-nmea",     "blumax-gps009",    "bt-q818",       "bundg_zeus_9",
+    "eXplorist210", "garmin-geko201",   "garmin17n",     "gp-320fw-2019-04-07-coldboot",
+    "mr-350p",      "mt3339",           "mtk-3301",      "mtk-3329",
+    "neo-m8n",      "nmea-fuzzy-cases", "quectel-L70",   "saab-r4",
+    "sounder",      "telit-he910",      "tnt-revolution"};
+const char* const sirfRecordings[] = {"bu303-climbing", "bu303-moving", "bu303-nofix",
+                                      "bu303-stillfix", "bu303b-nofix", "sirf2",
+                                      "sirfstarv",      "ublox-sirf1"};
+
+std::vector<std::string> Frames(bool nmea, bool sirf) {
+    std::vector<std::string> frames;
+    auto add = [&](const char* folder, const char* name) {
+        const std::string log =
+            testing::ReadFile(testing::CorpusDir() + "/gpsd/" + folder + "/" + name + ".log");
+        for (testing::CutFrame& frame :
+             testing::CutLikePoll(std::string_view(log).substr(testing::HeaderLength(log)), 192)) {
+            frames.push_back(std::move(frame.bytes));
+        }
+    };
+    if (nmea) {
+        for (const char* name : nmeaRecordings) {
+            add("nmea", name);
+        }
+    }
+    if (sirf) {
+        for (const char* name : sirfRecordings) {
+            add("sirf", name);
+        }
+    }
+    return frames;
+}
+
+void ParseFrames(benchmark::State& state, const std::vector<std::string>& frames,
+                 uint32_t options) {
+    if (frames.empty()) {
+        state.SkipWithError("corpus recordings not found");
+        return;
+    }
+    BenchHost host;
+    host.options |= options;
+    uint64_t bytes = 0;
+    for (const std::string& frame : frames) {
+        bytes += frame.size();
+    }
+    const uint64_t allocationsBefore = allocations.load();
+    for (auto _ : state) {
+        for (const std::string& frame : frames) {
+            // Frames from the port are SiRF or NMEA as the stream says; the parser finds out.
+            ParseFrame(host, reinterpret_cast<const uint8_t*>(frame.data()),
+                       static_cast<uint32_t>(frame.size()), false);
+        }
+        benchmark::DoNotOptimize(host.block);
+    }
+    const double allocated = static_cast<double>(allocations.load() - allocationsBefore);
+    state.SetBytesProcessed(static_cast<int64_t>(bytes * state.iterations()));
+    const double count = static_cast<double>(frames.size());
+    state.counters["per_frame"] = benchmark::Counter(
+        count, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+    state.counters["frames"] = count;
+    state.counters["allocs/frame"] = allocated / (count * static_cast<double>(state.iterations()));
+}
+
+void BM_ParseFrame_Mix(benchmark::State& state) {
+    static const std::vector<std::string> frames = Frames(true, true);
+    ParseFrames(state, frames, 0);
+}
+void BM_ParseFrame_MixWithNmeaFilter(benchmark::State& state) {
+    static const std::vector<std::string> frames = Frames(true, true);
+    ParseFrames(state, frames, optionNmeaFilter);
+}
+void BM_ParseFrame_Nmea(benchmark::State& state) {
+    static const std::vector<std::string> frames = Frames(true, false);
+    ParseFrames(state, frames, 0);
+}
+void BM_ParseFrame_Sirf(benchmark::State& state) {
+    static const std::vector<std::string> frames = Frames(false, true);
+    ParseFrames(state, frames, 0);
+}
+
+BENCHMARK(BM_ParseFrame_Mix);
+BENCHMARK(BM_ParseFrame_MixWithNmeaFilter);
+BENCHMARK(BM_ParseFrame_Nmea);
+BENCHMARK(BM_ParseFrame_Sirf);
+
+} // namespace
+} // namespace tavro
+
+BENCHMARK_MAIN();
