@@ -98,7 +98,8 @@ void DecodeGsv(GpsSharedStatus& block, const NmeaFields& f) {
 }
 
 void DecodeRmc(ParserHost& port, GpsSharedStatus& block, const NmeaFields& f) {
-    ++block.rmcCount;
+    // Counts on through 2^31 sentences by wrapping, never by overflowing.
+    block.rmcCount = static_cast<int32_t>(static_cast<uint32_t>(block.rmcCount) + 1);
     const bool statusVoid = StartsWith(f[2], 'V');
     if (block.fixValid != 0 && statusVoid) {
         port.timeSynced = 0; // the clock is set again at the next valid fix
@@ -163,7 +164,7 @@ constexpr uint32_t Code(char a, char b, char c) {
 } // namespace
 
 float DegreesFromDegreesMinutes(std::string_view text) {
-    constexpr double minutesToDegrees = 0.016666668f; // single precision, as the hub always used
+    constexpr double minutesToDegrees = 0.016666668f; // 1/60 in single precision
     const double value = TextToDouble(text);
     double degrees;
     if (value > -2147483648.0 && value < 2147483648.0) {

@@ -92,7 +92,7 @@ void RecoverPort(ParserHost& port, GpsSharedStatus& block) {
 
 void DecodeNmeaFrame(ParserHost& port, GpsSharedStatus& block, const uint8_t* frame,
                      uint32_t length, bool injected) {
-    const void* zero = memchr(frame, 0, length);
+    const void* zero = length != 0 ? memchr(frame, 0, length) : nullptr;
     const uint32_t textLength =
         zero != nullptr ? static_cast<uint32_t>(static_cast<const uint8_t*>(zero) - frame) : length;
     uint32_t star = 0;

@@ -39,7 +39,7 @@ std::vector<CutFrame> CutLikePoll(std::string_view stream, size_t readSize,
 // Lines of a text file without their line endings.
 std::vector<std::string> Lines(const std::string& text);
 
-// Members of one line of JSON as gpsd writes it (flat, no string escapes in the values used).
+// Members of one line of the reference decoder's JSON (flat, no escapes in the values used).
 std::optional<double> JsonNumber(std::string_view json, std::string_view key);
 std::optional<std::string> JsonString(std::string_view json, std::string_view key);
 // The objects of the array member `key`, each as its own text.

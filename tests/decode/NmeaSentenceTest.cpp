@@ -163,7 +163,9 @@ TEST_F(NmeaSentenceTest, RmcStatusDecidesValidityAndSpeedCourse) {
     port.timeSynced = 1;
     Feed("GPRMC,123521,V,,,,,,,230313,,");
     EXPECT_EQ(port.timeSynced, 1) << "only a V after a valid fix clears it";
+    block.rmcCount = INT32_MAX;
     Feed("GPRMC,123522,,,,,,3.5,,230313,,"); // an empty status is not "V"
+    EXPECT_EQ(block.rmcCount, INT32_MIN) << "the count wraps";
     EXPECT_EQ(block.fixValid, 1);
     EXPECT_FLOAT_EQ(block.speedKnots, 3.5f);
     EXPECT_EQ(block.course, 0.0f);

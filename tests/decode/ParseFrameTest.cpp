@@ -56,9 +56,13 @@ TEST(ParseFrameChecksum, ColonToQuestionMarkReadAsTenToFifteen) {
 
 TEST(ParseFrameChecksum, ErrorsCountUpAndAGoodFrameResetsThem) {
     FakeParserHost port;
+    port.block.fixState = 3;
+    GpsSharedStatus expected = port.block;
+    expected.fixState = fixInvalid; // the only field a bad sentence changes
     for (int i = 0; i < 3; ++i) {
-        Parse(port, "$GPGGA,1*00\r\n");
+        Parse(port, "$GPGGA,,,,,,1,07,,,,,,,*00\r\n");
     }
+    EXPECT_EQ(memcmp(&expected, &port.block, sizeof expected), 0);
     EXPECT_EQ(port.checksumErrors, 3);
     Parse(port, gga);
     EXPECT_EQ(port.checksumErrors, 0);
