@@ -75,12 +75,12 @@ public:
 
 private:
     // Serial control codes (SerialControl.cpp).
-    NtStatus SetQueueSize(Request& request, PortHandleState& handle);
+    NtStatus SetQueueSize(Request& request);
     NtStatus Purge(Request& request, PortHandleState& handle);
     NtStatus GetCommStatus(Request& request, PortHandleState& handle);
     NtStatus GetProperties(Request& request, PortHandleState& handle);
-    NtStatus CopySetting(Request& request, PortHandleState& handle, void* field, uint32_t size,
-                         bool toHandle);
+    // Copies a field of the handle to (or from) the request's buffer under the port lock.
+    NtStatus CopySetting(Request& request, void* field, uint32_t size, bool toHandle);
 
     // Reads (ReadQueue.cpp).
     uint32_t AvailableBytes(PortHandleState& handle);
