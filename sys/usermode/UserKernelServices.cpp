@@ -3,6 +3,7 @@
 // made to fail, debug lines are captured.
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 
 #include <mutex>
 #include <new>
@@ -25,6 +26,8 @@ std::atomic<uint32_t> failuresToInject{0};
 constexpr size_t largestAllocation = size_t{64} << 20;
 
 std::mutex cancelLock;
+
+constexpr uint8_t poisonByte = usermode::poisonByte;
 
 std::atomic<bool> debugCapture{true};
 std::mutex debugLock;
@@ -161,6 +164,8 @@ void* AllocateNonPaged(size_t bytes) {
         return nullptr;
     }
     ++allocationCount;
+    // Pool memory is not cleared: fill it, so that reading bytes never written shows.
+    memset(memory, poisonByte, bytes);
     return memory;
 }
 

@@ -22,6 +22,8 @@ struct AllocationCounts {
     uint64_t failures;    // allocations refused
 };
 AllocationCounts Allocations();
+// Fresh allocations are filled with this byte (pool memory is not cleared).
+inline constexpr uint8_t poisonByte = 0xDD;
 // The next `count` allocations fail (as an exhausted pool would).
 void FailNextAllocations(uint32_t count);
 
