@@ -49,6 +49,8 @@ struct Request {
     std::atomic<int> completions{0};
 
     bool Completed() const { return completions.load(std::memory_order_acquire) > 0; }
+    // Makes a completed request new again (IoReuseIrp), keeping its parameters and buffer.
+    void Reuse();
     uint8_t* Data() { return buffer.empty() ? nullptr : buffer.data(); }
 };
 
