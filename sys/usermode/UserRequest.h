@@ -1,5 +1,5 @@
 // The user-mode request: what the I/O manager would hand the driver, as a plain object that
-// tests build, dispatch, cancel and inspect.
+// tests build, dispatch, cancel and examine.
 #pragma once
 
 #include <stdint.h>
