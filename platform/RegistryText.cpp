@@ -251,8 +251,9 @@ private:
         return "value of unknown form";
     }
 
-    // Comma-separated bytes; a final backslash continues the list on the next line, unless
-    // that line plainly starts something else (so a damaged list cannot swallow a key).
+    // Comma-separated bytes; a final backslash continues the list on the next line. A list
+    // whose next line is missing or plainly starts something else is broken off: unreadable,
+    // and the line after it is read on its own (a damaged list cannot swallow a key).
     const char* ReadBytes(std::string_view first, std::vector<uint8_t>& data) {
         std::string list(first);
         while (!list.empty() && list.back() == '\\') {
@@ -261,13 +262,13 @@ private:
             const uint32_t savedLine = lineNumber_;
             std::string_view next;
             if (!NextLine(next)) {
-                break;
+                return "byte list broken off at the end";
             }
-            if (!next.empty() && (next.front() == '[' || next.front() == '"' ||
-                                  next.front() == '@' || next.front() == ';')) {
+            if (next.empty() || next.front() == '[' || next.front() == '"' ||
+                next.front() == '@' || next.front() == ';') {
                 pos_ = savedPos;
                 lineNumber_ = savedLine;
-                break;
+                return "byte list broken off";
             }
             list += next;
         }
