@@ -205,13 +205,16 @@ RegistryKeyNode& RegistryTree::Create(std::string_view path, bool& created) {
     if (RegistryKeyNode* existing = Find(path)) {
         return *existing;
     }
-    // Make the keys above first, so that every key follows its parent in Keys().
+    // Make the keys above first, so that every key follows its parent in Keys(); a key's
+    // path spells the keys above it as they were first made, so each name has one spelling.
+    std::string spelled;
     const size_t separator = path.rfind('\\');
     if (separator != std::string_view::npos) {
         bool parentCreated = false;
-        Create(path.substr(0, separator), parentCreated);
+        spelled = Create(path.substr(0, separator), parentCreated).Path() + '\\';
     }
-    keys_.emplace_back(std::string(path));
+    spelled += path.substr(separator == std::string_view::npos ? 0 : separator + 1);
+    keys_.emplace_back(std::move(spelled));
     index_.emplace(FoldRegistryName(path), keys_.size() - 1);
     created = true;
     return keys_.back();

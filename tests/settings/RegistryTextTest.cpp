@@ -39,6 +39,8 @@ TEST(RegistryText, WritesEachTypeInItsReadableForm) {
     key.Set("", regSz, "tab\there\0", 9, changed);
     key.Set("Short", regDword, "\x01", 1, changed);
     tree.Create("Empty", created);
+    tree.Create("SOFTWARE\\Other", created); // one spelling per name: the first one
+    EXPECT_EQ(tree.Find("software\\other")->Path(), "Software\\Other");
 
     EXPECT_EQ(FormatRegistryText(tree, user), "REGEDIT4\n"
                                               "\n[HKEY_CURRENT_USER\\Software\\Brindle\\Tavro3]\n"
@@ -48,7 +50,8 @@ TEST(RegistryText, WritesEachTypeInItsReadableForm) {
                                               "\"Dev0\"=hex:60,9e,fc,36\n"
                                               "@=hex(1):74,61,62,09,68,65,72,65,00\n"
                                               "\"Short\"=hex(4):01\n"
-                                              "\n[HKEY_CURRENT_USER\\Empty]\n");
+                                              "\n[HKEY_CURRENT_USER\\Empty]\n"
+                                              "\n[HKEY_CURRENT_USER\\Software\\Other]\n");
 }
 
 TEST(RegistryText, LongBinaryValuesWrapAndReadBack) {
@@ -102,20 +105,20 @@ TEST(RegistryText, ReadsWhatAPersonWrites) {
 
 TEST(RegistryText, SkipsAndCountsWhatItCannotRead) {
     const std::string text = "REGEDIT4\n"
-                             "\"Orphan\"=dword:1\n"                 // 2: no key yet
+                             "\"Orphan\"=dword:1\n" // 2: no key yet
                              "[HKEY_CURRENT_USER\\Good]\n"
-                             "\"A\"=dword:123456789\n"              // 4: nine digits
-                             "\"B\"=hex:01,100\n"                   // 5: not a byte
-                             "\"C\"=\"unterminated\n"              // 6
+                             "\"A\"=dword:123456789\n" // 4: nine digits
+                             "\"B\"=hex:01,100\n"      // 5: not a byte
+                             "\"C\"=\"unterminated\n"  // 6
                              "\"D\"=dword:00000004\n"
-                             "\"E\"=hex:01,\\\n"                    // 8: runs into a key line
-                             "[HKEY_LOCAL_MACHINE\\Elsewhere]\n"    // 9: other root
-                             "\"F\"=dword:6\n"                      // 10: under that key
+                             "\"E\"=hex:01,\\\n"                 // 8: runs into a key line
+                             "[HKEY_LOCAL_MACHINE\\Elsewhere]\n" // 9: other root
+                             "\"F\"=dword:6\n"                   // 10: under that key
                              "[HKEY_CURRENT_USER\\Good\\Sub]\n"
-                             "\"G\"=-\n"                            // 12: deletion syntax
-                             "garbage\n"                            // 13
-                             "[-HKEY_CURRENT_USER\\Good]\n"         // 14
-                             "\"H\"=str:\"ok\"\n";                  // 15: no key above
+                             "\"G\"=-\n"                    // 12: deletion syntax
+                             "garbage\n"                    // 13
+                             "[-HKEY_CURRENT_USER\\Good]\n" // 14
+                             "\"H\"=str:\"ok\"\n";          // 15: no key above
     RegistryTree tree;
     RegistryTextReport report;
     ParseRegistryText(text, user, tree, report);
