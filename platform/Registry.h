@@ -46,8 +46,10 @@ public:
     // RegQueryValueExA. `name` null or empty is the key's default value. `type` (optional)
     // receives the type. `size` holds the buffer size on entry and the value's size on return.
     // Without `data` only the size is reported. With a buffer that is too small the result is
-    // error::moreData, `size` receives the required size and nothing is copied. A missing value
-    // is error::fileNotFound and leaves `size` alone.
+    // error::moreData, `size` receives the required size and nothing is copied (Windows only
+    // promises nothing about the buffer then: never use it). A missing value is
+    // error::fileNotFound and leaves `size` alone. The stores of this project return exactly
+    // the bytes stored; Windows may add a terminator to a REG_SZ stored without one.
     virtual uint32_t QueryValue(RegistryKey key, const char* name, uint32_t* type, void* data,
                                 uint32_t* size) = 0;
 

@@ -264,8 +264,8 @@ private:
             if (!NextLine(next)) {
                 return "byte list broken off at the end";
             }
-            if (next.empty() || next.front() == '[' || next.front() == '"' ||
-                next.front() == '@' || next.front() == ';') {
+            if (next.empty() || next.front() == '[' || next.front() == '"' || next.front() == '@' ||
+                next.front() == ';') {
                 pos_ = savedPos;
                 lineNumber_ = savedLine;
                 return "byte list broken off";

@@ -24,6 +24,16 @@ constexpr size_t modulePathMax = 32767;
 
 using ValueName = char[16];
 
+constexpr bool TableSizesFit() {
+    for (const SettingsEntry& entry : SettingsTable) {
+        if (entry.size != (entry.type == platform::regSz ? logPathSize : 4)) {
+            return false;
+        }
+    }
+    return SettingsTable[4].type == platform::regSz;
+}
+static_assert(TableSizesFit(), "numbers are 4 bytes, and \"LogPath\" is the only text");
+
 void NumberedName(ValueName& name, const char* prefix, uint32_t number) {
     snprintf(name, sizeof name, "%s%u", prefix, static_cast<unsigned>(number));
 }

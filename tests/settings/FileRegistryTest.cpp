@@ -28,8 +28,7 @@ protected:
         }
         return result;
     }
-    uint32_t Number(FileRegistry& registry, const char* path, const char* name,
-                    uint32_t& n) {
+    uint32_t Number(FileRegistry& registry, const char* path, const char* name, uint32_t& n) {
         RegistryKey key = RegistryKey::none;
         uint32_t result = registry.OpenKey(RegistryKey::currentUser, path, key);
         if (result == error::success) {

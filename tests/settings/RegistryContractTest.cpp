@@ -49,8 +49,7 @@ TEST_P(RegistryContract, BadPathsAndHandlesAreRefused) {
     EXPECT_EQ(registry().CreateKey(RegistryKey::currentUser, "a\\\\b", key), error::badPathName);
     EXPECT_EQ(registry().CreateKey(RegistryKey::currentUser, std::string(256, 'k').c_str(), key),
               error::invalidParameter);
-    EXPECT_EQ(registry().CreateKey(RegistryKey::currentUser, "a\nb", key),
-              error::invalidParameter);
+    EXPECT_EQ(registry().CreateKey(RegistryKey::currentUser, "a\nb", key), error::invalidParameter);
     EXPECT_EQ(registry().CreateKey(RegistryKey::none, "a", key), error::invalidHandle);
     EXPECT_EQ(registry().SetValue(static_cast<RegistryKey>(77), "x", platform::regDword, "", 0),
               error::invalidHandle);
@@ -190,8 +189,7 @@ TEST_P(RegistryContract, CurrentUserAndLocalMachineAreSeparate) {
     RegistryKey key = RegistryKey::none;
     uint32_t value = 0;
     uint32_t size = 4;
-    ASSERT_EQ(registry().OpenKey(RegistryKey::localMachine, "system\\shared", key),
-              error::success);
+    ASSERT_EQ(registry().OpenKey(RegistryKey::localMachine, "system\\shared", key), error::success);
     EXPECT_EQ(registry().QueryValue(key, "Port0", nullptr, &value, &size), error::success);
     EXPECT_EQ(value, 7u);
     registry().CloseKey(key);

@@ -47,9 +47,9 @@ protected:
              const char* path = settingsKeyPath) {
         RegistryKey key = RegistryKey::none;
         ASSERT_EQ(registry().CreateKey(RegistryKey::currentUser, path, key), error::success);
-        ASSERT_EQ(registry().SetValue(key, name, type, data.data(),
-                                      static_cast<uint32_t>(data.size())),
-                  error::success);
+        ASSERT_EQ(
+            registry().SetValue(key, name, type, data.data(), static_cast<uint32_t>(data.size())),
+            error::success);
         registry().CloseKey(key);
     }
     // The stored value as "<type>:<bytes>", or "missing".
@@ -142,16 +142,16 @@ TEST_P(SettingsStore, EverythingSavedLoadsBackInTheStoredLayout) {
     char name[32];
     uint32_t nameSize = sizeof name;
     uint32_t type = 0;
-    for (uint32_t i = 0; registry().EnumValue(key, i, name, &nameSize, &type, nullptr, nullptr) ==
-                         error::success;
+    for (uint32_t i = 0;
+         registry().EnumValue(key, i, name, &nameSize, &type, nullptr, nullptr) == error::success;
          ++i, nameSize = sizeof name) {
         names.push_back(name + (type == platform::regSz ? ":sz"s : ""s));
     }
     registry().CloseKey(key);
-    EXPECT_EQ(names, (std::vector<std::string>{"Port", "Baud", "Logging", "Sync", "LogPath:sz",
-                                               "Version", "Sum", "VSyncDelay", "Bluetooth",
-                                               "Port0", "Port1", "Port2", "Port3", "Port4",
-                                               "Port5", "Port6", "Port7"}));
+    EXPECT_EQ(names,
+              (std::vector<std::string>{"Port", "Baud", "Logging", "Sync", "LogPath:sz", "Version",
+                                        "Sum", "VSyncDelay", "Bluetooth", "Port0", "Port1", "Port2",
+                                        "Port3", "Port4", "Port5", "Port6", "Port7"}));
 }
 
 TEST_P(SettingsStore, LogPathIsStoredWithoutTerminatorAndAlwaysLoadsTerminated) {
@@ -292,7 +292,15 @@ TEST(SettingsDefaults, LogPathFollowsTheEditionAndFits) {
     EXPECT_STREQ(path, "GPSLog/Gps");
     saved ? setenv("HOME", home.c_str(), 1) : unsetenv("HOME");
 
-    EXPECT_EQ(std::strlen(DefaultSettings(std::string(300, 'x').c_str()).logPath), 127u);
+    const Settings defaults = DefaultSettings(std::string(300, 'x').c_str());
+    EXPECT_EQ(std::strlen(defaults.logPath), 127u);
+    for (const SettingsEntry& entry : SettingsTable) {
+        if (entry.type == platform::regDword) {
+            uint32_t value = 0;
+            std::memcpy(&value, reinterpret_cast<const char*>(&defaults) + entry.offset, 4);
+            EXPECT_EQ(value, entry.numberDefault) << entry.name;
+        }
+    }
     EXPECT_EQ(WithOption(0xF0 | OptionFlags::videoReset, OptionFlags::videoReset, false), 0xF0u);
 }
 
