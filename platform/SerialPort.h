@@ -90,11 +90,10 @@ inline constexpr uint32_t flagAbortOnError = 0x4000;
 inline uint32_t DcbFlags(const Dcb& value) {
     using U = uint32_t;
     return U{value.fBinary} | U{value.fParity} << 1 | U{value.fOutxCtsFlow} << 2 |
-           U{value.fOutxDsrFlow} << 3 | U{value.fDtrControl} << 4 |
-           U{value.fDsrSensitivity} << 6 | U{value.fTXContinueOnXoff} << 7 |
-           U{value.fOutX} << 8 | U{value.fInX} << 9 | U{value.fErrorChar} << 10 |
-           U{value.fNull} << 11 | U{value.fRtsControl} << 12 | U{value.fAbortOnError} << 14 |
-           U{value.fDummy2} << 15;
+           U{value.fOutxDsrFlow} << 3 | U{value.fDtrControl} << 4 | U{value.fDsrSensitivity} << 6 |
+           U{value.fTXContinueOnXoff} << 7 | U{value.fOutX} << 8 | U{value.fInX} << 9 |
+           U{value.fErrorChar} << 10 | U{value.fNull} << 11 | U{value.fRtsControl} << 12 |
+           U{value.fAbortOnError} << 14 | U{value.fDummy2} << 15;
 }
 
 inline void SetDcbFlags(Dcb& value, uint32_t flags) {

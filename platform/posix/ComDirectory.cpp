@@ -61,7 +61,8 @@ ComDirectory ComDirectory::FromEnvironment() {
     } else if (runtimeDir != nullptr && runtimeDir[0] == '/') {
         written = std::snprintf(path, sizeof path, "%s/tavro", runtimeDir);
     } else {
-        written = std::snprintf(path, sizeof path, "/tmp/tavro-%u", static_cast<unsigned>(getuid()));
+        written =
+            std::snprintf(path, sizeof path, "/tmp/tavro-%u", static_cast<unsigned>(getuid()));
         tmpFallback = true;
     }
     ComDirectory directory(Fits(written, sizeof path) ? path : "");
@@ -104,8 +105,8 @@ uint32_t ComDirectory::LinkPath(uint32_t comNumber, char (&path)[comPathCapacity
     if (!IsValid()) {
         return error::badPathName;
     }
-    const int written =
-        std::snprintf(path, sizeof path, "%s/%s%u", path_, linkPrefix, static_cast<unsigned>(comNumber));
+    const int written = std::snprintf(path, sizeof path, "%s/%s%u", path_, linkPrefix,
+                                      static_cast<unsigned>(comNumber));
     return Fits(written, sizeof path) ? error::success : error::badPathName;
 }
 

@@ -13,12 +13,15 @@
 //   CRTSCTS from fOutxCtsFlow / RTS handshake, IXON / IXOFF from fOutX / fInX, XonChar,
 //   XoffChar, INPCK from fParity, DTR and RTS levels); the rest (XonLim, XoffLim, DSR flow,
 //   fNull, the event characters ...) have none and are kept so that GetCommState returns what
-//   was set. Speeds without a Bnnn code (187500) use termios2; a speed the device rounds by
-//   more than 2 % is refused with error::invalidParameter and the line is left as it was.
+//   was set. DTR handshake has no Linux counterpart and keeps DTR on. Speeds without a Bnnn
+//   code (187500) use termios2. A speed the device rounds by more than 2 %, or a character
+//   format it cannot carry (pseudo-terminals know only 8 data bits without parity), is refused
+//   with error::invalidParameter and the line is left as it was.
 #include "platform/SerialPort.h"
 
 #include "platform/ErrorCodes.h"
 #include "platform/posix/ComDirectory.h"
+#include "platform/posix/DcbTermios.h"
 #include "platform/posix/LineSpeed.h"
 #include "platform/posix/PosixErrors.h"
 
@@ -58,64 +61,6 @@ uint64_t DeadlineAfter(uint64_t start, uint64_t milliseconds) {
 int NullDescriptor() {
     static const int descriptor = open("/dev/null", O_RDWR | O_CLOEXEC);
     return descriptor;
-}
-
-bool IsStandardDataBits(uint8_t byteSize) { return byteSize >= 5 && byteSize <= 8; }
-
-uint32_t ValidateDcb(const Dcb& state) {
-    if (state.BaudRate == 0 || !IsStandardDataBits(state.ByteSize) ||
-        state.Parity > dcb::spaceParity || state.StopBits > dcb::twoStopBits) {
-        return error::invalidParameter;
-    }
-    // The combinations a UART cannot produce, refused as Windows refuses them.
-    if ((state.StopBits == dcb::one5StopBits && state.ByteSize != 5) ||
-        (state.StopBits == dcb::twoStopBits && state.ByteSize == 5)) {
-        return error::invalidParameter;
-    }
-    if ((state.fOutX || state.fInX) && state.XonChar == state.XoffChar) {
-        return error::invalidParameter;
-    }
-    return error::success;
-}
-
-bool WantsCtsHandshake(const Dcb& state) {
-    return state.fOutxCtsFlow || state.fRtsControl == dcb::rtsControlHandshake;
-}
-
-void MakeRaw(termios& settings) {
-    settings.c_iflag &= ~(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXANY |
-                          IMAXBEL | IUCLC);
-    settings.c_oflag &= ~OPOST;
-    settings.c_lflag &= ~(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
-    settings.c_cflag |= CLOCAL | CREAD;
-    settings.c_cc[VMIN] = 1;
-    settings.c_cc[VTIME] = 0;
-}
-
-tcflag_t DataBitsFlag(uint8_t byteSize) {
-    switch (byteSize) {
-    case 5:
-        return CS5;
-    case 6:
-        return CS6;
-    case 7:
-        return CS7;
-    default:
-        return CS8;
-    }
-}
-
-uint8_t DataBitsFromFlag(tcflag_t flags) {
-    switch (flags & CSIZE) {
-    case CS5:
-        return 5;
-    case CS6:
-        return 6;
-    case CS7:
-        return 7;
-    default:
-        return 8;
-    }
 }
 
 void SetModemLine(int fd, int line, bool on) {
@@ -181,36 +126,7 @@ public:
         state = state_;
         state.DCBlength = sizeof(Dcb);
         state.BaudRate = baud;
-        state.ByteSize = DataBitsFromFlag(settings.c_cflag);
-        if (!(settings.c_cflag & PARENB)) {
-            state.Parity = dcb::noParity;
-        } else if (settings.c_cflag & CMSPAR) {
-            state.Parity = settings.c_cflag & PARODD ? dcb::markParity : dcb::spaceParity;
-        } else {
-            state.Parity = settings.c_cflag & PARODD ? dcb::oddParity : dcb::evenParity;
-        }
-        if (!(settings.c_cflag & CSTOPB)) {
-            state.StopBits = dcb::oneStopBit;
-        } else if (state.StopBits == dcb::oneStopBit) {
-            state.StopBits = state.ByteSize == 5 ? dcb::one5StopBits : dcb::twoStopBits;
-        }
-        if (state.Parity != dcb::noParity) {
-            state.fParity = (settings.c_iflag & INPCK) != 0;
-        }
-        const bool handshake = (settings.c_cflag & CRTSCTS) != 0;
-        if (handshake && !WantsCtsHandshake(state)) {
-            state.fOutxCtsFlow = 1;
-            state.fRtsControl = dcb::rtsControlHandshake;
-        } else if (!handshake && WantsCtsHandshake(state)) {
-            state.fOutxCtsFlow = 0;
-            if (state.fRtsControl == dcb::rtsControlHandshake) {
-                state.fRtsControl = dcb::rtsControlEnable;
-            }
-        }
-        state.fOutX = (settings.c_iflag & IXON) != 0;
-        state.fInX = (settings.c_iflag & IXOFF) != 0;
-        state.XonChar = static_cast<char>(settings.c_cc[VSTART]);
-        state.XoffChar = static_cast<char>(settings.c_cc[VSTOP]);
+        posix::ReadDcb(settings, state);
         return error::success;
     }
 
@@ -219,7 +135,7 @@ public:
         if (fd < 0) {
             return error::invalidHandle;
         }
-        uint32_t result = ValidateDcb(state);
+        uint32_t result = posix::ValidateDcb(state);
         if (result != error::success) {
             return result;
         }
@@ -229,53 +145,17 @@ public:
             return ErrorFromErrno(errno);
         }
         termios settings = previous;
-        MakeRaw(settings);
-        settings.c_cflag &= ~(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
-        settings.c_cflag |= DataBitsFlag(state.ByteSize);
-        switch (state.Parity) {
-        case dcb::oddParity:
-            settings.c_cflag |= PARENB | PARODD;
-            break;
-        case dcb::evenParity:
-            settings.c_cflag |= PARENB;
-            break;
-        case dcb::markParity:
-            settings.c_cflag |= PARENB | CMSPAR | PARODD;
-            break;
-        case dcb::spaceParity:
-            settings.c_cflag |= PARENB | CMSPAR;
-            break;
-        default:
-            break;
-        }
-        if (state.StopBits != dcb::oneStopBit) {
-            settings.c_cflag |= CSTOPB;
-        }
-        if (WantsCtsHandshake(state)) {
-            settings.c_cflag |= CRTSCTS;
-        }
-        settings.c_iflag &= ~(IXON | IXOFF | INPCK);
-        if (state.fOutX) {
-            settings.c_iflag |= IXON;
-        }
-        if (state.fInX) {
-            settings.c_iflag |= IXOFF;
-        }
-        if (state.fParity && state.Parity != dcb::noParity) {
-            settings.c_iflag |= INPCK;
-        }
-        settings.c_cc[VSTART] = static_cast<cc_t>(state.XonChar);
-        settings.c_cc[VSTOP] = static_cast<cc_t>(state.XoffChar);
+        posix::ApplyDcb(state, settings);
+        termios applied{};
         if (tcsetattr(fd, TCSANOW, &settings) != 0) {
-            return ErrorFromErrno(errno);
-        }
-        uint32_t actual = 0;
-        if (!posix::SetLineSpeed(fd, state.BaudRate)) {
-            result = errno == EINVAL ? error::invalidParameter : ErrorFromErrno(errno);
-        } else if (!posix::GetLineSpeed(fd, actual)) {
             result = ErrorFromErrno(errno);
-        } else if (!WithinTolerance(actual, state.BaudRate)) {
-            result = error::invalidParameter;
+        } else if (tcgetattr(fd, &applied) != 0) {
+            result = ErrorFromErrno(errno);
+        } else if (!posix::SameLineFormat(settings, applied)) {
+            result = error::invalidParameter; // the device cannot do this character format
+        }
+        if (result == error::success) {
+            result = ApplySpeed(fd, state.BaudRate);
         }
         if (result != error::success) {
             tcsetattr(fd, TCSANOW, &previous);
@@ -454,9 +334,18 @@ public:
     }
 
 private:
-    static bool WithinTolerance(uint32_t actual, uint32_t wanted) {
+    // A UART divides its clock; it may only come near the speed asked for. Within 2 % the
+    // receiver at the other end still reads it, beyond that the speed counts as unsupported.
+    static uint32_t ApplySpeed(int fd, uint32_t wanted) {
+        uint32_t actual = 0;
+        if (!posix::SetLineSpeed(fd, wanted)) {
+            return errno == EINVAL ? error::invalidParameter : ErrorFromErrno(errno);
+        }
+        if (!posix::GetLineSpeed(fd, actual)) {
+            return ErrorFromErrno(errno);
+        }
         const uint64_t difference = actual > wanted ? actual - wanted : wanted - actual;
-        return difference * 50 <= wanted;
+        return difference * 50 <= wanted ? error::success : error::invalidParameter;
     }
 
     // Reads what is queued without waiting. `ended` tells that read() returned 0, which after
@@ -492,9 +381,9 @@ private:
             }
             const uint64_t left = deadline - now;
             pollfd entry{fd, events, 0};
-            const int ready =
-                poll(&entry, 1, left < static_cast<uint64_t>(pollSliceMs) ? static_cast<int>(left)
-                                                                         : pollSliceMs);
+            const int ready = poll(
+                &entry, 1,
+                left < static_cast<uint64_t>(pollSliceMs) ? static_cast<int>(left) : pollSliceMs);
             if (ready > 0) {
                 if (entry.revents & (POLLERR | POLLNVAL)) {
                     return false;
@@ -565,7 +454,7 @@ public:
         }
         error = LockPort(fd, sharing);
         if (error == error::success) {
-            MakeRaw(settings);
+            posix::MakeRaw(settings);
             if (tcsetattr(fd, TCSANOW, &settings) != 0) {
                 error = ErrorFromErrno(errno);
             }

@@ -201,9 +201,9 @@ public:
         const bool shared = sharing == SerialSharing::ReadWrite;
         // The hub's input port shares reading and writing and asks for normal attributes; the
         // search holds its ports alone and passes no flags.
-        const HANDLE handle = CreateFileA(name, GENERIC_READ | GENERIC_WRITE,
-                                          shared ? FILE_SHARE_READ | FILE_SHARE_WRITE : 0, nullptr,
-                                          OPEN_EXISTING, shared ? FILE_ATTRIBUTE_NORMAL : 0, nullptr);
+        const HANDLE handle = CreateFileA(
+            name, GENERIC_READ | GENERIC_WRITE, shared ? FILE_SHARE_READ | FILE_SHARE_WRITE : 0,
+            nullptr, OPEN_EXISTING, shared ? FILE_ATTRIBUTE_NORMAL : 0, nullptr);
         if (handle == INVALID_HANDLE_VALUE) {
             error = LastError();
             return nullptr;
