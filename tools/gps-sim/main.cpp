@@ -95,6 +95,8 @@ int Run(const Options& options) {
             return 1;
         }
     }
+    // Before the link exists, so that an early Ctrl-C still ends in the clean-up below.
+    InstallSignals();
     PtyLine line;
     std::string error;
     if (!line.Open(options.baud, error)) {
@@ -120,7 +122,6 @@ int Run(const Options& options) {
                      static_cast<unsigned>(linked));
         return 1;
     }
-    InstallSignals();
 
     SimulatorSettings settings;
     settings.baud = options.baud;
