@@ -8,7 +8,7 @@
 // - Opening resets the line discipline to raw bytes (Windows ports have none) and, when no one
 //   else holds the port, empties its input queue, as the Windows serial driver does on open.
 // - The descriptor is non-blocking; the Win32 read and write time-outs are done with poll.
-// - SetupComm has nothing to size on Linux: the values are accepted and kept.
+// - SetupComm has nothing to size on Linux: the call is accepted and changes nothing.
 // - DCB fields with a termios counterpart are applied (speed, data bits, parity, stop bits,
 //   CRTSCTS from fOutxCtsFlow / RTS handshake, IXON / IXOFF from fOutX / fInX, XonChar,
 //   XoffChar, INPCK from fParity, DTR and RTS levels); the rest (XonLim, XoffLim, DSR flow,
@@ -89,13 +89,9 @@ public:
         }
     }
 
-    uint32_t SetupComm(uint32_t inQueue, uint32_t outQueue) override {
-        if (fd_.load() < 0) {
-            return error::invalidHandle;
-        }
-        inQueue_ = inQueue;
-        outQueue_ = outQueue;
-        return error::success;
+    // The kernel sizes a terminal's queues itself; the request is accepted and has no effect.
+    uint32_t SetupComm(uint32_t, uint32_t) override {
+        return fd_.load() < 0 ? error::invalidHandle : error::success;
     }
 
     uint32_t SetCommTimeouts(const CommTimeouts& timeouts) override {
@@ -405,8 +401,6 @@ private:
     const bool exclusive_;
     Dcb state_{};
     CommTimeouts timeouts_{};
-    uint32_t inQueue_ = 0;
-    uint32_t outQueue_ = 0;
     serial_icounter_struct lastCounts_{};
 };
 
