@@ -7,12 +7,14 @@
 namespace tavro::error {
 
 inline constexpr uint32_t success = 0;
+inline constexpr uint32_t invalidFunction = 1;
 inline constexpr uint32_t fileNotFound = 2;
 inline constexpr uint32_t pathNotFound = 3;
 inline constexpr uint32_t accessDenied = 5;
 inline constexpr uint32_t invalidHandle = 6;
 inline constexpr uint32_t notEnoughMemory = 8;
 inline constexpr uint32_t invalidData = 13;
+inline constexpr uint32_t genFailure = 31;
 inline constexpr uint32_t notSupported = 50;
 inline constexpr uint32_t invalidParameter = 87;
 inline constexpr uint32_t insufficientBuffer = 122;
