@@ -1,0 +1,151 @@
+// The control device: one handle at a time, the exchange and the broadcast.
+#include "sys/core/ControlDevice.h"
+
+#include "sys/core/CompletionList.h"
+#include "sys/core/PortDevice.h"
+#include "sys/core/SerialDefinitions.h"
+
+namespace tavro::driver {
+
+namespace {
+
+constexpr uint32_t readOnlyOffset = 1092; // bit 0 of this input byte is "Read Only (2-8)"
+
+} // namespace
+
+void ControlDevice::Init(VirtualPort* ports) {
+    openCount_ = 0;
+    ports_ = ports;
+    readOnly_ = 0;
+    InitializeSpinLock(lock_);
+}
+
+void ControlDevice::Release() {
+    if (ports_ != nullptr) {
+        DestroySpinLock(lock_);
+        ports_ = nullptr;
+    }
+}
+
+NtStatus ControlDevice::Dispatch(Request& request) {
+    switch (static_cast<MajorFunction>(RequestMajorFunction(request))) {
+    case MajorFunction::Create:
+        return Create(request);
+    case MajorFunction::Close:
+        return Close(request);
+    case MajorFunction::Read:
+        return Read(request);
+    case MajorFunction::Write:
+        return Write(request);
+    case MajorFunction::QueryInformation:
+        return QueryInformation(request);
+    case MajorFunction::SetInformation:
+        return SetInformation(request);
+    case MajorFunction::FlushBuffers:
+        return FlushBuffers(request);
+    case MajorFunction::DeviceControl:
+        return DeviceControl(request);
+    case MajorFunction::Cleanup:
+        return Cleanup(request);
+    }
+    return CompleteNow(request, status::notImplemented);
+}
+
+NtStatus ControlDevice::Create(Request& request) {
+    AcquireSpinLock(lock_);
+    bool first = openCount_ == 0;
+    if (first) {
+        openCount_ = 1;
+    }
+    ReleaseSpinLock(lock_);
+    return CompleteNow(request, first ? status::success : status::unsuccessful);
+}
+
+NtStatus ControlDevice::Close(Request& request) {
+    AcquireSpinLock(lock_);
+    if (openCount_ != 0) {
+        --openCount_;
+    }
+    ReleaseSpinLock(lock_);
+    return CompleteNow(request, status::success);
+}
+
+NtStatus ControlDevice::CompleteNothing(Request& request) {
+    return CompleteNow(request, status::success);
+}
+
+NtStatus ControlDevice::Cleanup(Request& request) {
+    return CompleteNothing(request);
+}
+NtStatus ControlDevice::Read(Request& request) {
+    return CompleteNothing(request);
+}
+NtStatus ControlDevice::Write(Request& request) {
+    return CompleteNothing(request);
+}
+NtStatus ControlDevice::QueryInformation(Request& request) {
+    return CompleteNothing(request);
+}
+NtStatus ControlDevice::SetInformation(Request& request) {
+    return CompleteNothing(request);
+}
+NtStatus ControlDevice::FlushBuffers(Request& request) {
+    return CompleteNothing(request);
+}
+
+NtStatus ControlDevice::DeviceControl(Request& request) {
+    switch (RequestControlCode(request)) {
+    case IOCTL_TAVRO_EXCHANGE:
+        return Exchange(request);
+    case IOCTL_TAVRO_BROADCAST:
+        return Broadcast(request);
+    default:
+        return CompleteNow(request, status::invalidParameter);
+    }
+}
+
+NtStatus ControlDevice::Exchange(Request& request) {
+    auto* buffer = static_cast<uint8_t*>(RequestSystemBuffer(request));
+    if (buffer == nullptr || RequestOutputLength(request) < exchangeBlockSize) {
+        return CompleteNow(request, status::invalidBufferSize);
+    }
+    // Built aside and copied out at the end: input and output share the buffer, and the input's
+    // read-only byte must be read before the block is cleared.
+    DriverExchangeBlock block = {};
+    AcquireSpinLock(lock_);
+    if (RequestInputLength(request) == exchangeBlockSize) {
+        readOnly_ = buffer[readOnlyOffset] & 1;
+    }
+    bool readOnly = readOnly_ != 0;
+    ReleaseSpinLock(lock_);
+
+    block.version = driverInterfaceVersion;
+    for (uint32_t index = 0; ports_ != nullptr && index < virtualPortCount; ++index) {
+        VirtualPort& port = ports_[index];
+        if (port.deviceCreated != 0 && port.portDevice != nullptr) {
+            port.portDevice->Exchange(block, index, readOnly && index != 0);
+            continue;
+        }
+        // No device: nothing else ever writes this record.
+        block.comNumber[index] = port.comNumber;
+        block.pending[index].pendingWaits = static_cast<uint32_t>(port.pendingWaits);
+        block.pending[index].pendingReads = static_cast<uint32_t>(port.pendingReads);
+        block.rxAvailable[index] = port.rxAvailable;
+    }
+    __builtin_memcpy(buffer, &block, sizeof block);
+    return CompleteNow(request, status::success, exchangeBlockSize);
+}
+
+NtStatus ControlDevice::Broadcast(Request& request) {
+    const auto* bytes = static_cast<const uint8_t*>(RequestSystemBuffer(request));
+    uint32_t count = bytes == nullptr ? 0 : RequestInputLength(request);
+    for (uint32_t index = 0; ports_ != nullptr && count != 0 && index < virtualPortCount; ++index) {
+        VirtualPort& port = ports_[index];
+        if (port.deviceCreated != 0 && port.portDevice != nullptr) {
+            port.portDevice->Receive(bytes, count);
+        }
+    }
+    return CompleteNow(request, status::success);
+}
+
+} // namespace tavro::driver
