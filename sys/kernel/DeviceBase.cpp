@@ -16,8 +16,16 @@ static_assert(sizeof(PoolHeader) == 16);
 
 constexpr wchar_t devicePrefix[] = L"\\Device\\";
 
-// Its address marks the file object of an open that the device refused.
+// Their addresses mark file objects: an open the device refused, and a handle whose cleanup
+// request the device has served.
 char refusedOpenMarker;
+char cleanedUpMarker;
+
+// Keeps a request the driver made itself from the system's completion processing; its maker
+// releases it.
+NTSTATUS NTAPI KeepOwnRequest(PDEVICE_OBJECT, PIRP, PVOID) {
+    return STATUS_MORE_PROCESSING_REQUIRED;
+}
 
 } // namespace
 
@@ -170,12 +178,40 @@ NTSTATUS DeviceBase::DispatchIrp(PIRP irp) {
         }
         return CompleteRequest(irp, STATUS_INVALID_DEVICE_REQUEST);
     }
+    // Windows always sends a handle's cleanup request before its close. Wine sends only the
+    // close, and cancels the handle's queued requests only when the process ends; the device's
+    // cleanup is run here instead, so the handle's requests end and its state is released.
+    if (major == IRP_MJ_CLOSE && file != nullptr && file->FsContext2 != &cleanedUpMarker) {
+        CleanUpBeforeClose(file);
+    }
     const NTSTATUS status = Dispatch(major, irp);
     // The file object outlives the completed create request until this routine returns.
     if (major == IRP_MJ_CREATE && file != nullptr && !NT_SUCCESS(status)) {
         file->FsContext2 = &refusedOpenMarker;
+    } else if (major == IRP_MJ_CLEANUP && file != nullptr) {
+        file->FsContext2 = &cleanedUpMarker;
     }
     return status;
+}
+
+// A cleanup request made here and passed to the device's own Cleanup, which completes it at
+// once (no device of this driver queues a cleanup).
+void DeviceBase::CleanUpBeforeClose(PFILE_OBJECT file) {
+    PIRP cleanup = IoAllocateIrp(systemDevice->StackSize, FALSE);
+    if (cleanup == nullptr) {
+        return;
+    }
+    PIO_STACK_LOCATION stack = IoGetNextIrpStackLocation(cleanup);
+    stack->MajorFunction = IRP_MJ_CLEANUP;
+    stack->FileObject = file;
+    stack->DeviceObject = systemDevice;
+    cleanup->Tail.Overlay.OriginalFileObject = file;
+    cleanup->RequestorMode = KernelMode;
+    IoSetCompletionRoutine(cleanup, KeepOwnRequest, nullptr, TRUE, TRUE, TRUE);
+    IoSetNextIrpStackLocation(cleanup);
+    Dispatch(IRP_MJ_CLEANUP, cleanup);
+    file->FsContext2 = &cleanedUpMarker;
+    IoFreeIrp(cleanup);
 }
 
 NTSTATUS DeviceBase::Dispatch(UCHAR major, PIRP irp) {

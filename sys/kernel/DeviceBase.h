@@ -89,6 +89,8 @@ protected:
 private:
     // Calls the operation for a major function, honouring the driver's routing options.
     NTSTATUS Dispatch(UCHAR major, PIRP irp);
+    // Serves a handle's cleanup when its close arrives without one.
+    void CleanUpBeforeClose(PFILE_OBJECT file);
 
     static const Operation dispatchTable[dispatchTableSize];
 

@@ -19,6 +19,8 @@ namespace {
 
 constexpr DWORD maxDword = MAXDWORD;
 constexpr LONG statusCancelled = static_cast<LONG>(0xC0000120);
+constexpr char queuedSeenEventName[] = "TavroTestQueuedSeen";
+constexpr char closeObservedEventName[] = "TavroTestCloseObserved";
 
 HANDLE OpenPort(const char* com, bool overlapped) {
     return CreateFileA(com, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
@@ -103,6 +105,23 @@ int WriteAndAwait(TestReport& report, const char* com, const char* text) {
     return report.Finish();
 }
 
+// Tells the hub which step comes next: the marker byte travels back through its exchange,
+// so the hub acts on the right request even when one request ends and the next is queued
+// between two of its exchanges.
+bool AnnounceStep(HANDLE port, char step, bool overlapped = false) {
+    DWORD written = 0;
+    if (!overlapped) {
+        return WriteFile(port, &step, 1, &written, nullptr) && written == 1;
+    }
+    OVERLAPPED write{};
+    write.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    const BOOL done =
+        WriteFile(port, &step, 1, nullptr, &write) ||
+        (GetLastError() == ERROR_IO_PENDING && GetOverlappedResult(port, &write, &written, TRUE));
+    CloseHandle(write.hEvent);
+    return done != FALSE;
+}
+
 int Timeouts(TestReport& report, const char* com) {
     HANDLE port = OpenPort(com, false);
     if (!report.Check(port != INVALID_HANDLE_VALUE, "%s opens", com)) {
@@ -113,6 +132,7 @@ int Timeouts(TestReport& report, const char* com) {
 
     report.Section("all read time-outs 0: a read completes when its length has arrived");
     SetReadTimeouts(port, 0, 0, 0);
+    AnnounceStep(port, 'A');
     report.Check(ReadBytes(port, 10, data, elapsed) && data == "0123456789",
                  "10-byte read returns \"%s\"", data.c_str());
 
@@ -121,6 +141,7 @@ int Timeouts(TestReport& report, const char* com) {
     report.Check(ReadBytes(port, 10, data, elapsed) && data.empty() && elapsed < 500,
                  "nothing waiting: 0 bytes after %llu ms", elapsed);
     SetReadTimeouts(port, 0, 0, 0);
+    AnnounceStep(port, 'B');
     report.Check(ReadBytes(port, 1, data, elapsed) && data == "S", "sync byte from the hub");
     const DWORD queued = QueuedBytes(port);
     report.Check(queued == 5, "ClearCommError reports 5 bytes queued (%lu)", queued);
@@ -130,10 +151,12 @@ int Timeouts(TestReport& report, const char* com) {
 
     report.Section("MAXDWORD/MAXDWORD/1000");
     SetReadTimeouts(port, maxDword, maxDword, 1000);
+    AnnounceStep(port, 'C');
     report.Check(ReadBytes(port, 10, data, elapsed) && data.empty(),
                  "no byte: the read returns empty (%u bytes)", static_cast<unsigned>(data.size()));
     report.Check(elapsed >= 990 && elapsed < 1800, "after the time-out, at an exchange: %llu ms",
                  elapsed);
+    AnnounceStep(port, 'D');
     report.Check(ReadBytes(port, 10, data, elapsed) && data == "Z",
                  "a byte arriving first is returned (\"%s\")", data.c_str());
     report.Check(elapsed < 900, "before the time-out: %llu ms", elapsed);
@@ -152,6 +175,9 @@ bool QueueWait(HANDLE port, DWORD& events, OVERLAPPED& overlapped) {
     return GetLastError() == ERROR_IO_PENDING;
 }
 
+// Waits on the event before asking for the result: Wine's serial layer leaves a status other
+// than STATUS_PENDING in a pending WaitCommEvent's OVERLAPPED, so GetOverlappedResult with
+// bWait would return at once there.
 bool AwaitWait(HANDLE port, OVERLAPPED& overlapped, DWORD timeoutMs) {
     if (WaitForSingleObject(overlapped.hEvent, timeoutMs) != WAIT_OBJECT_0) {
         return false;
@@ -181,23 +207,29 @@ int WaitEvents(TestReport& report, const char* com) {
 
     report.Section("EV_RXCHAR");
     report.Check(SetCommMask(port, EV_RXCHAR) != FALSE, "SetCommMask(EV_RXCHAR)");
+    report.Check(AnnounceStep(port, 'R', true), "step announced");
     report.Check(QueueWait(port, events, overlapped), "WaitCommEvent is pending");
-    report.Check(AwaitWait(port, overlapped, 10000) && events == EV_RXCHAR,
+    bool ended = AwaitWait(port, overlapped, 10000);
+    report.Check(ended && events == EV_RXCHAR,
                  "completes with EV_RXCHAR (0x%lx) after the hub's byte", events);
     PurgeComm(port, PURGE_RXCLEAR);
 
     report.Section("EV_RXFLAG on a line feed");
     report.Check(SetEventChar(port, '\n'), "EvtChar = line feed");
     report.Check(SetCommMask(port, EV_RXFLAG) != FALSE, "SetCommMask(EV_RXFLAG)");
+    report.Check(AnnounceStep(port, 'F', true), "step announced");
     report.Check(QueueWait(port, events, overlapped), "WaitCommEvent is pending");
-    report.Check(AwaitWait(port, overlapped, 10000) && events == EV_RXFLAG,
-                 "completes with EV_RXFLAG (0x%lx) at the line feed", events);
+    ended = AwaitWait(port, overlapped, 10000);
+    report.Check(ended && events == EV_RXFLAG, "completes with EV_RXFLAG (0x%lx) at the line feed",
+                 events);
 
     report.Section("EV_RXCHAR | EV_RXFLAG");
     report.Check(SetCommMask(port, EV_RXCHAR | EV_RXFLAG) != FALSE, "both in the mask");
+    report.Check(AnnounceStep(port, 'G', true), "step announced");
     report.Check(QueueWait(port, events, overlapped), "WaitCommEvent is pending");
-    report.Check(AwaitWait(port, overlapped, 10000) && events == (EV_RXCHAR | EV_RXFLAG),
-                 "a line feed gives both (0x%lx)", events);
+    ended = AwaitWait(port, overlapped, 10000);
+    report.Check(ended && events == (EV_RXCHAR | EV_RXFLAG), "a line feed gives both (0x%lx)",
+                 events);
 
     CloseHandle(overlapped.hEvent);
     CloseHandle(port);
@@ -231,8 +263,8 @@ int Cancel(TestReport& report, const char* com) {
     SetCommMask(port, EV_RXCHAR);
     report.Check(QueueWait(port, events, waitOverlapped), "WaitCommEvent is pending");
     report.Check(SetCommMask(port, EV_RXCHAR | EV_RXFLAG) != FALSE, "SetCommMask again");
-    report.Check(AwaitWait(port, waitOverlapped, 5000) && events == 0,
-                 "the wait completes with no event (0x%lx)", events);
+    const bool maskEnded = AwaitWait(port, waitOverlapped, 5000);
+    report.Check(maskEnded && events == 0, "the wait completes with no event (0x%lx)", events);
 
     report.Section("CancelIo cancels a pending wait; a new wait can follow");
     report.Check(QueueWait(port, events, waitOverlapped), "WaitCommEvent is pending");
@@ -244,8 +276,9 @@ int Cancel(TestReport& report, const char* com) {
     report.Check(!secondNow && secondError != ERROR_IO_PENDING,
                  "a second wait on the handle is refused (error %lu)", secondError);
     report.Check(CancelIo(port) != FALSE, "CancelIo");
-    const BOOL waitResult = GetOverlappedResult(port, &waitOverlapped, &bytes, TRUE);
-    report.Check(!waitResult && GetLastError() == ERROR_OPERATION_ABORTED,
+    const bool waitEnded = WaitForSingleObject(waitOverlapped.hEvent, 5000) == WAIT_OBJECT_0;
+    const BOOL waitResult = GetOverlappedResult(port, &waitOverlapped, &bytes, FALSE);
+    report.Check(waitEnded && !waitResult && GetLastError() == ERROR_OPERATION_ABORTED,
                  "the wait ends as aborted (error %lu)", waitResult ? 0 : GetLastError());
     report.Check(QueueWait(port, events, waitOverlapped), "a new wait is pending");
     SetCommMask(port, EV_RXCHAR);
@@ -269,15 +302,25 @@ int Cancel(TestReport& report, const char* com) {
     const BOOL lastRead = ReadFile(port, buffer, sizeof(buffer), nullptr, &readOverlapped);
     report.Check(!lastRead && GetLastError() == ERROR_IO_PENDING, "a read is pending");
     report.Check(QueueWait(port, events, waitOverlapped), "a wait is pending");
+    // The hub sees both queued, then sees them gone once the handle is closed while this
+    // process still runs; it signals each time it has looked.
+    HANDLE queuedSeen = CreateEventA(nullptr, TRUE, FALSE, queuedSeenEventName);
+    HANDLE observed = CreateEventA(nullptr, TRUE, FALSE, closeObservedEventName);
+    report.Check(WaitForSingleObject(queuedSeen, 10000) == WAIT_OBJECT_0,
+                 "the hub saw both queued");
+    CloseHandle(queuedSeen);
     CloseHandle(port);
-    report.Check(WaitForSingleObject(readOverlapped.hEvent, 5000) == WAIT_OBJECT_0 &&
-                     static_cast<LONG>(readOverlapped.Internal) == statusCancelled,
-                 "the read ends cancelled (status 0x%lx)",
+    const bool closedReadEnded = WaitForSingleObject(readOverlapped.hEvent, 5000) == WAIT_OBJECT_0;
+    const bool closedWaitEnded = WaitForSingleObject(waitOverlapped.hEvent, 5000) == WAIT_OBJECT_0;
+    report.Check(closedReadEnded && static_cast<LONG>(readOverlapped.Internal) == statusCancelled,
+                 "the read ends cancelled (0x%lx)",
                  static_cast<unsigned long>(readOverlapped.Internal));
-    report.Check(WaitForSingleObject(waitOverlapped.hEvent, 5000) == WAIT_OBJECT_0 &&
-                     static_cast<LONG>(waitOverlapped.Internal) == statusCancelled,
-                 "the wait ends cancelled (status 0x%lx)",
+    report.Check(closedWaitEnded && static_cast<LONG>(waitOverlapped.Internal) == statusCancelled,
+                 "the wait ends cancelled (0x%lx)",
                  static_cast<unsigned long>(waitOverlapped.Internal));
+    report.Check(WaitForSingleObject(observed, 10000) == WAIT_OBJECT_0,
+                 "the hub saw the requests leave the driver's queues");
+    CloseHandle(observed);
 
     CloseHandle(readOverlapped.hEvent);
     CloseHandle(waitOverlapped.hEvent);
