@@ -2,7 +2,7 @@
 // started driver publishes (COM links, SERIALCOMM values, the control device), and that a
 // failed start or an unload leaves nothing behind.
 //
-// TavroServiceTest.exe <absolute image path of Tavro.sys>
+// TavroServiceTest.exe <image path of Tavro.sys> <image path of TavroStaticProbe.sys>
 #include "tests/windows/support/DriverService.h"
 #include "tests/windows/support/HubLink.h"
 #include "tests/windows/support/TestReport.h"
@@ -246,12 +246,50 @@ void TestStartedDriver(TestReport& report, DriverService& service) {
     CheckNothingLeft(report, service);
 }
 
+constexpr char probeService[] = "TavroStaticProbe";
+constexpr char probeKey[] = "Software\\TavroStaticProbe";
+
+bool ProbeValueExists(const char* name) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, probeKey, 0, KEY_READ, &key) != ERROR_SUCCESS) {
+        return false;
+    }
+    const LONG result = RegQueryValueExA(key, name, nullptr, nullptr, nullptr, nullptr);
+    RegCloseKey(key);
+    return result == ERROR_SUCCESS;
+}
+
+// A build of the driver with one static object that records its construction and destruction.
+void TestStaticObjects(TestReport& report, const char* probeImage) {
+    report.Section("static objects are constructed at start and destroyed at unload");
+    DriverService probe(probeService);
+    report.Check(probe.Install(probeImage) == 0, "probe driver installed");
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, probeKey);
+    const PortValue port[] = {{"Port0", 5}};
+    report.Check(WritePortValues(port, 1, probeService), "Port0 = 5 for the probe");
+    report.Check(probe.Start() == 0, "the probe driver starts");
+    report.Check(ProbeValueExists("Constructed") && !ProbeValueExists("Destroyed"),
+                 "its static object was constructed, not yet destroyed");
+    report.Check(probe.Stop() == 0, "the probe driver stops");
+    report.Check(ProbeValueExists("Destroyed"), "unload destroyed the static object");
+
+    report.Section("a failed start destroys the static objects again");
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, probeKey);
+    DeleteParameters(probeService);
+    report.Check(probe.Start() != 0, "without Port0 the probe driver does not start");
+    report.Check(ProbeValueExists("Constructed") && ProbeValueExists("Destroyed"),
+                 "constructed and destroyed");
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, probeKey);
+    report.Check(probe.Remove() == 0, "probe driver removed");
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     TestReport report("TavroServiceTest");
-    if (argc != 2) {
-        fprintf(stderr, "usage: TavroServiceTest <image path of Tavro.sys>\n");
+    if (argc != 3) {
+        fprintf(stderr, "usage: TavroServiceTest <image path of Tavro.sys> <image path of "
+                        "TavroStaticProbe.sys>\n");
         return 2;
     }
     DriverService service;
@@ -264,6 +302,7 @@ int main(int argc, char** argv) {
 
     TestRefusedConfigurations(report, service);
     TestStartedDriver(report, service);
+    TestStaticObjects(report, argv[2]);
 
     DeleteSerialComm(otherSerialCommValue);
     DeleteParameters();

@@ -29,8 +29,9 @@ if ! command -v wine >/dev/null 2>&1 || ! command -v wineserver >/dev/null 2>&1 
 fi
 
 driver="$build/sys/kernel/Tavro.sys"
+probe="$build/tests/windows/kernel/TavroStaticProbe.sys"
 programs=(TavroServiceTest TavroHubSide)
-required=("$driver" "$build/tests/windows/TavroApp.exe")
+required=("$driver" "$probe" "$build/tests/windows/TavroApp.exe")
 for program in "${programs[@]}"; do
     required+=("$build/tests/windows/$program.exe")
 done
@@ -73,18 +74,24 @@ drivers="$WINEPREFIX/drive_c/windows/system32/drivers"
 tests="$WINEPREFIX/drive_c/tavro-tests"
 mkdir -p "$drivers" "$tests"
 cp "$driver" "$drivers/Tavro.sys"
+cp "$probe" "$drivers/TavroStaticProbe.sys"
 cp "$build/tests/windows/TavroApp.exe" "$tests/"
 for program in "${programs[@]}"; do
     cp "$build/tests/windows/$program.exe" "$tests/"
 done
 # Wine resolves only absolute image paths for kernel services.
 image='\SystemRoot\system32\drivers\Tavro.sys'
+declare -A arguments=(
+    [TavroServiceTest]="$image \SystemRoot\system32\drivers\TavroStaticProbe.sys"
+    [TavroHubSide]="$image"
+)
 
 failed=0
 for program in "${programs[@]}"; do
     log="$work/$program.log"
     programStart=$(date +%s)
-    timeout 180 wine "C:\\tavro-tests\\$program.exe" "$image" >"$log" 2>&1 </dev/null
+    # shellcheck disable=SC2086 # the arguments are words without blanks
+    timeout 180 wine "C:\\tavro-tests\\$program.exe" ${arguments[$program]} >"$log" 2>&1 </dev/null
     result=$?
     cat "$log"
     echo "$program: exit code $result after $(($(date +%s) - programStart)) s"

@@ -4,7 +4,15 @@
 
 namespace tavro::wintest {
 
-DriverService::DriverService() {
+namespace {
+
+std::string ParametersKey(const char* service) {
+    return std::string("SYSTEM\\CurrentControlSet\\Services\\") + service + "\\Parameters";
+}
+
+} // namespace
+
+DriverService::DriverService(const char* name) : name(name) {
     manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
 }
 
@@ -21,7 +29,7 @@ DWORD DriverService::Install(const char* imagePath) {
     if (manager == nullptr) {
         return ERROR_INVALID_HANDLE;
     }
-    service = CreateServiceA(manager, serviceName, serviceName, SERVICE_ALL_ACCESS,
+    service = CreateServiceA(manager, name.c_str(), name.c_str(), SERVICE_ALL_ACCESS,
                              SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
                              imagePath, nullptr, nullptr, nullptr, nullptr, nullptr);
     if (service != nullptr) {
@@ -31,7 +39,7 @@ DWORD DriverService::Install(const char* imagePath) {
     if (error != ERROR_SERVICE_EXISTS) {
         return error;
     }
-    service = OpenServiceA(manager, serviceName, SERVICE_ALL_ACCESS);
+    service = OpenServiceA(manager, name.c_str(), SERVICE_ALL_ACCESS);
     if (service == nullptr) {
         return GetLastError();
     }
@@ -86,15 +94,16 @@ DWORD DriverService::Remove() {
     return error;
 }
 
-bool DeleteParameters() {
-    const LONG result = RegDeleteKeyA(HKEY_LOCAL_MACHINE, parametersKey);
+bool DeleteParameters(const char* service) {
+    const LONG result = RegDeleteKeyA(HKEY_LOCAL_MACHINE, ParametersKey(service).c_str());
     return result == ERROR_SUCCESS || result == ERROR_FILE_NOT_FOUND;
 }
 
-bool WriteParameterValue(const char* name, DWORD type, const void* data, DWORD size) {
+bool WriteParameterValue(const char* name, DWORD type, const void* data, DWORD size,
+                         const char* service) {
     HKEY key = nullptr;
-    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, parametersKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
-                        &key, nullptr) != ERROR_SUCCESS) {
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, ParametersKey(service).c_str(), 0, nullptr, 0,
+                        KEY_SET_VALUE, nullptr, &key, nullptr) != ERROR_SUCCESS) {
         return false;
     }
     const LONG result = RegSetValueExA(key, name, 0, type, static_cast<const BYTE*>(data), size);
@@ -102,13 +111,13 @@ bool WriteParameterValue(const char* name, DWORD type, const void* data, DWORD s
     return result == ERROR_SUCCESS;
 }
 
-bool WritePortValues(const PortValue* values, size_t count) {
-    if (!DeleteParameters()) {
+bool WritePortValues(const PortValue* values, size_t count, const char* service) {
+    if (!DeleteParameters(service)) {
         return false;
     }
     HKEY key = nullptr;
-    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, parametersKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
-                        &key, nullptr) != ERROR_SUCCESS) {
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, ParametersKey(service).c_str(), 0, nullptr, 0,
+                        KEY_SET_VALUE, nullptr, &key, nullptr) != ERROR_SUCCESS) {
         return false;
     }
     bool ok = true;

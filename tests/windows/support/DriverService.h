@@ -9,12 +9,11 @@
 namespace tavro::wintest {
 
 inline constexpr char serviceName[] = "Tavro";
-inline constexpr char parametersKey[] = "SYSTEM\\CurrentControlSet\\Services\\Tavro\\Parameters";
 inline constexpr char serialCommKey[] = "HARDWARE\\DEVICEMAP\\SERIALCOMM";
 
 class DriverService {
 public:
-    DriverService();
+    explicit DriverService(const char* name = serviceName);
     ~DriverService();
     DriverService(const DriverService&) = delete;
     DriverService& operator=(const DriverService&) = delete;
@@ -30,6 +29,7 @@ public:
     bool IsRunning();
 
 private:
+    std::string name;
     SC_HANDLE manager = nullptr;
     SC_HANDLE service = nullptr;
 };
@@ -38,11 +38,12 @@ struct PortValue {
     const char* name;
     DWORD comNumber;
 };
-// Replaces the whole "Parameters" key by these DWORD values ("Port0" = 5, ...).
-bool WritePortValues(const PortValue* values, size_t count);
+// Replaces the whole "Parameters" key of the service by these DWORD values ("Port0" = 5, ...).
+bool WritePortValues(const PortValue* values, size_t count, const char* service = serviceName);
 // Adds one value of any type to "Parameters" (for values the driver must ignore).
-bool WriteParameterValue(const char* name, DWORD type, const void* data, DWORD size);
-bool DeleteParameters();
+bool WriteParameterValue(const char* name, DWORD type, const void* data, DWORD size,
+                         const char* service = serviceName);
+bool DeleteParameters(const char* service = serviceName);
 
 // The data of a REG_SZ value under SERIALCOMM; empty when the value does not exist.
 std::string ReadSerialComm(const char* valueName);
