@@ -74,7 +74,7 @@ NtStatus PortDevice::Dispatch(Request& request) {
 NtStatus PortDevice::Create(Request& request) {
     DebugPrint(" Tavro create %X\n", RequestCreateOptions(request) & 0xFFFFFF);
     auto* handle = static_cast<PortHandleState*>(AllocateNonPaged(sizeof(PortHandleState)));
-    if (handle == nullptr) {
+    if (handle == nullptr) { // the open fails; the port's count is untouched
         return CompleteNow(request, status::insufficientResources);
     }
     *handle = PortHandleState{};

@@ -4,6 +4,9 @@ namespace tavro::driver {
 
 uint32_t RingStore(uint8_t* ring, uint32_t size, uint32_t head, const uint8_t* bytes,
                    uint32_t count) {
+    if (count == 0) {
+        return head; // `bytes` may be null then
+    }
     if (count >= size) {
         // Everything but the last `size` bytes would be overwritten within this same store.
         uint32_t skipped = count - size;

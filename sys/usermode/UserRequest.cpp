@@ -6,6 +6,16 @@
 
 namespace tavro::driver {
 
+void Request::Reuse() {
+    status = 0;
+    information = 0;
+    pending.store(false);
+    cancelFlag.store(false);
+    cancelRoutine.store(nullptr);
+    cancelContext = nullptr;
+    completions.store(0);
+}
+
 std::unique_ptr<Request> MakeCreate(FileObject& file, uint32_t createOptions) {
     auto request = std::make_unique<Request>(MajorFunction::Create, &file);
     request->createOptions = createOptions;

@@ -1,5 +1,5 @@
 // The user-mode request: what the I/O manager would hand the driver, as a plain object that
-// tests build, dispatch, cancel and inspect.
+// tests build, dispatch, cancel and examine.
 #pragma once
 
 #include <stdint.h>
@@ -49,6 +49,8 @@ struct Request {
     std::atomic<int> completions{0};
 
     bool Completed() const { return completions.load(std::memory_order_acquire) > 0; }
+    // Makes a completed request new again (IoReuseIrp), keeping its parameters and buffer.
+    void Reuse();
     uint8_t* Data() { return buffer.empty() ? nullptr : buffer.data(); }
 };
 
