@@ -41,28 +41,30 @@ TAVRO_PAGED_CODE void CountedString::Release() {
     text = UNICODE_STRING{};
 }
 
+// The new text is built in a new buffer before the old one is released, so a part may be this
+// string itself.
 TAVRO_PAGED_CODE bool CountedString::Assign(const UNICODE_STRING& first, const wchar_t* separator,
                                             const UNICODE_STRING* second) {
-    Release();
     const UNICODE_STRING separatorView = TextView(separator);
     const size_t bytes =
         size_t{first.Length} + separatorView.Length + (second != nullptr ? second->Length : 0);
-    if (bytes + sizeof(wchar_t) > maxCountedBytes) {
-        return false;
+    wchar_t* buffer = nullptr;
+    if (bytes + sizeof(wchar_t) <= maxCountedBytes) {
+        buffer = static_cast<wchar_t*>(PoolAllocate(bytes + sizeof(wchar_t), PoolKind::Paged));
     }
-    auto* buffer = static_cast<wchar_t*>(PoolAllocate(bytes + sizeof(wchar_t), PoolKind::Paged));
     if (buffer == nullptr) {
+        Release();
         return false;
     }
-    text.Buffer = buffer;
-    text.Length = 0;
-    text.MaximumLength = static_cast<USHORT>(bytes + sizeof(wchar_t));
-    RtlCopyUnicodeString(&text, &first);
-    RtlAppendUnicodeStringToString(&text, &separatorView);
+    UNICODE_STRING built{0, static_cast<USHORT>(bytes + sizeof(wchar_t)), buffer};
+    RtlCopyUnicodeString(&built, &first);
+    RtlAppendUnicodeStringToString(&built, &separatorView);
     if (second != nullptr) {
-        RtlAppendUnicodeStringToString(&text, second);
+        RtlAppendUnicodeStringToString(&built, second);
     }
-    buffer[text.Length / sizeof(wchar_t)] = L'\0';
+    buffer[built.Length / sizeof(wchar_t)] = L'\0';
+    Release();
+    text = built;
     return true;
 }
 

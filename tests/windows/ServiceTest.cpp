@@ -121,6 +121,19 @@ void TestRefusedConfigurations(TestReport& report, DriverService& service) {
     report.Check(WritePortValues(bigPort0, 1), "Port0 = 1000 written");
     CheckStartFails(report, service, "Port0 = 1000");
 
+    report.Section("a configured COM number that is a real serial port");
+    char target[512] = {};
+    if (QueryDosDeviceA("COM1", target, sizeof(target)) != 0) {
+        report.Note("COM1 is %s", target);
+        const PortValue realPort[] = {{"Port0", 1}};
+        report.Check(WritePortValues(realPort, 1), "Port0 = 1 written");
+        CheckStartFails(report, service, "COM1 exists");
+        report.Check(QueryDosDeviceA("COM1", target, sizeof(target)) != 0,
+                     "the real COM1 is still there");
+    } else {
+        report.Note("this system has no COM1; skipped");
+    }
+
     report.Section("a configured COM name that already exists");
     {
         ForeignLink existing(L"\\??\\COM7", L"\\Device\\Null");
