@@ -6,6 +6,9 @@ TEST_PACKAGES=(googletest libgtest-dev libgmock-dev libbenchmark-dev python3)
 FUZZ_PACKAGES=(clang libclang-rt-14-dev)
 CROSS_PACKAGES=(g++-mingw-w64-i686 g++-mingw-w64-x86-64)
 TOOL_PACKAGES=(clang-format)
+# Wine runs the x64 driver and Win32 test programs; never wine32 (it breaks every wine command
+# on machines that cannot run 32-bit code).
+WINE_PACKAGES=(wine wine64 xvfb xauth)
 
 # ensure_packages PKG...: apt-get installs those not installed yet (apt-get update first).
 ensure_packages() {

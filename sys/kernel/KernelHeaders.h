@@ -1,0 +1,13 @@
+// The one place where the driver pulls in the kernel's headers, with the adjustments this
+// toolchain needs, plus the processor-dependent pieces the rest of sys/kernel relies on.
+#pragma once
+
+#include <ntddk.h>
+
+// ntdef.h turns these annotation words into macros; they only get in the way of C++.
+#undef IN
+#undef OUT
+
+// Object attributes the driver uses for every name it opens: case-insensitive lookup and a
+// kernel handle, so a caller's process cannot see or close it.
+inline constexpr ULONG kernelObjectAttributes = OBJ_CASE_INSENSITIVE | OBJ_KERNEL_HANDLE;

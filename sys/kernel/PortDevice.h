@@ -1,0 +1,43 @@
+// The device of one virtual port: "\Device\TavroMon<i>" with the link "COM<n>". The serial
+// requests are served by the driver core's port device embedded here; this class adds the
+// port's entry in the system's list of serial ports (HARDWARE\DEVICEMAP\SERIALCOMM).
+#pragma once
+
+#include "sys/core/PortDevice.h"
+#include "sys/kernel/CountedString.h"
+#include "sys/kernel/DeviceBase.h"
+
+#include <stdint.h>
+
+namespace tavro::kernel {
+
+class PortDevice final : public DeviceBase {
+public:
+    PortDevice(DriverBase& driver, const UNICODE_STRING& name, const UNICODE_STRING& link);
+    // Releases the rings, removes the SERIALCOMM value, then deletes the device.
+    ~PortDevice() override;
+
+    // Binds the device to its port record (allocates the rings); STATUS_UNSUCCESSFUL when
+    // they cannot be had.
+    NTSTATUS Bind(driver::VirtualPort& port);
+    // Publishes "\Device\Tavro<index>" = "COM<n>" in SERIALCOMM; a failure leaves the port
+    // working without the entry.
+    void PublishSerialComm(uint32_t index, const UNICODE_STRING& comName);
+
+    NTSTATUS Create(PIRP irp) override;
+    NTSTATUS Close(PIRP irp) override;
+    NTSTATUS Read(PIRP irp) override;
+    NTSTATUS Write(PIRP irp) override;
+    NTSTATUS QueryInformation(PIRP irp) override;
+    NTSTATUS SetInformation(PIRP irp) override;
+    NTSTATUS FlushBuffers(PIRP irp) override;
+    NTSTATUS DeviceControl(PIRP irp) override;
+    NTSTATUS Cleanup(PIRP irp) override;
+
+private:
+    driver::PortDevice core;
+    bool bound = false;
+    CountedString serialCommValueName;
+};
+
+} // namespace tavro::kernel
