@@ -1,4 +1,4 @@
-// Built only for Windows, never linked: the kernel glue includes the DDK and the core's headers
+// Compiled, never linked: the kernel glue includes the DDK and the core's headers
 // in the same files, so none of the core's names may collide with a DDK macro.
 #include <ntddk.h>
 
