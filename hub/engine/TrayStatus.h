@@ -17,8 +17,8 @@ inline constexpr char fixSoundFile[] = "GPS_Fix.wav";
 inline constexpr char noFixSoundFile[] = "GPS_NoFix.wav";
 
 struct TrayStatus {
-    bool keepsIcon;     // the status has no icon of its own: the one shown stays
-    uint32_t icon;      // when !keepsIcon
+    bool keepsIcon; // the status has no icon of its own: the one shown stays
+    uint32_t icon;  // when !keepsIcon
     const char* tip;
     bool keepsFixClass; // the status says nothing about the fix: class and sound stay
     uint32_t fixClass;  // when !keepsFixClass: 1 for a 2D or 3D fix, else 0
