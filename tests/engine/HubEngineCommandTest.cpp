@@ -46,7 +46,7 @@ TEST_F(HubCommandTest, InjectedFramesAreDecodedWhileHeldButNotRelayed) {
     Command(HubCommand::HoldRelay);
     Command(HubCommand::InjectFrame, validRmc);
     EXPECT_EQ(Block().rmcCount, 1);
-    EXPECT_FLOAT_EQ(Block().latitude, 48.1173f);
+    EXPECT_FLOAT_EQ(Block().speedKnots, 22.4f);
     Tick();
     EXPECT_EQ(application->ReadNow(), "");
 

@@ -109,6 +109,9 @@ public:
     uint32_t opens = 0;
     uint32_t exchanges = 0;
     std::string broadcast; // every byte handed to the virtual ports
+
+private:
+    platform::ControlDevice& driver_;
 };
 
 class RecordingMessageWindow final : public MessageWindow {
@@ -185,9 +188,9 @@ protected:
 
     void StoreSetting(const char* name, uint32_t value) {
         platform::ScopedRegistryKey key(registry_);
-        ASSERT_EQ(registry_.CreateKey(platform::RegistryKey::currentUser, settingsKeyPath,
-                                      key.Receive()),
-                  error::success);
+        ASSERT_EQ(
+            registry_.CreateKey(platform::RegistryKey::currentUser, settingsKeyPath, key.Receive()),
+            error::success);
         ASSERT_EQ(registry_.SetValue(key.Get(), name, platform::regDword, &value, sizeof value),
                   error::success);
     }
