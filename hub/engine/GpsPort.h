@@ -95,6 +95,7 @@ public:
     void FlushLog();
     void CloseLog();
     bool LogOpen() const { return log_->LogOpen(); }
+    void CreateLogDirectories(const char* path) { log_->CreateLogDirectories(path); }
 
     // A scan port takes the handle its thread opened (the search's own open, held
     // exclusively); configure it with PrepareInputPort and ConfigureLine.

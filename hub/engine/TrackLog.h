@@ -32,6 +32,11 @@ public:
 
     // FlushLog, then closes the file and deletes it when nothing was written to it.
     virtual void CloseLog(GpsPort& port) = 0;
+
+    // Creates each directory level named in `path` (not the file-name stem after the last
+    // separator); failures are ignored. The main window calls it when logging is switched on
+    // or "LogPath" changes. A log without files has nothing to create.
+    virtual void CreateLogDirectories(const char* path) { static_cast<void>(path); }
 };
 
 // The track log of a port that does not log (the scanning ports, or a hub built without

@@ -1,9 +1,11 @@
 // Tavro.exe: the hub as a Windows tray program. The process entry, with the engine on the
 // Windows adapters; the hidden message window (dialog 107) runs the hub until it ends.
+#include "hub/engine/FileTrackLog.h"
 #include "hub/engine/HubEngine.h"
 #include "hub/win32/Win32MessageLoop.h"
 #include "hub/win32/Win32MessageWindow.h"
 #include "platform/ControlDevice.h"
+#include "platform/FileSystem.h"
 #include "platform/Notifier.h"
 #include "platform/Registry.h"
 #include "platform/SerialPort.h"
@@ -26,6 +28,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
     // the tray only: message 1025 and message 1027 reach this stand-in and do nothing, and
     // with no window to close the hub runs until the session ends.
     NoMainWindow mainWindow;
+    // The input port's dated log files, while "Logging" is on.
+    FileTrackLog trackLog(platform::SystemFileSystem());
 
     HubEngine engine(HubServices{{platform::SystemSerialPorts(), platform::SystemControlDevice(),
                                   platform::SystemSharedMemory(), platform::RealSystemClock(),
@@ -36,7 +40,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
                                  platform::SystemSound(),
                                  platform::SystemNotifier(),
                                  window,
-                                 mainWindow});
+                                 mainWindow,
+                                 &trackLog});
 
     // The single-instance test comes before the static start-up (inside HubMain): a second
     // start must not try the driver, whose one handle the running hub holds. Starting an
