@@ -29,4 +29,7 @@ public:
     virtual void Close() = 0;
 };
 
+// The adapter of the edition this program was built for (Windows: platform/win32).
+ControlDevice& SystemControlDevice();
+
 } // namespace tavro::platform

@@ -24,6 +24,7 @@ inline constexpr uint32_t alreadyExists = 183;
 inline constexpr uint32_t moreData = 234;
 inline constexpr uint32_t noMoreItems = 259;
 inline constexpr uint32_t mrMidNotFound = 317;
+inline constexpr uint32_t operationAborted = 995;
 inline constexpr uint32_t registryCorrupt = 1015;
 inline constexpr uint32_t registryIoFailed = 1016;
 inline constexpr uint32_t keyDeleted = 1018;
@@ -34,6 +35,8 @@ inline constexpr uint32_t serviceExists = 1073;
 inline constexpr uint32_t notFound = 1168;
 inline constexpr uint32_t driverBlocked = 1275;
 inline constexpr uint32_t privilegeNotHeld = 1314;
+inline constexpr uint32_t noSystemResources = 1450;
+inline constexpr uint32_t invalidUserBuffer = 1784;
 inline constexpr uint32_t badDriver = 2001;
 
 } // namespace tavro::error

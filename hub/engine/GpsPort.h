@@ -1,0 +1,166 @@
+// The input port: the one real serial port the receiver is attached to. GpsPort opens and
+// configures it, reads what has arrived on every timer tick, passes the bytes unchanged to
+// the driver so that every open virtual port receives them, cuts them into frames for the
+// stream parser, keeps them for the track log, and writes the bytes that applications wrote
+// to the virtual ports back to the receiver.
+//
+// One main GpsPort lives for the whole run of the hub (HubContext::CreateInputPort); every
+// scanning thread of the GPS search makes a short-lived one of its own (GpsPortKind::Scan)
+// that only holds and closes the port it tries. Nothing here blocks on the receiver: reads
+// return at once with what the system has buffered.
+//
+// All serial and driver access goes through the platform interfaces of the HubContext; the
+// main port and its HubContext belong to the hub's main thread, a scan port to its thread.
+#pragma once
+
+#include "common/GpsSharedStatus.h"
+#include "hub/decode/FrameCutter.h"
+#include "hub/decode/ParserHost.h"
+#include "hub/engine/HubContext.h"
+#include "hub/engine/TrackLog.h"
+#include "platform/SerialPort.h"
+
+#include <memory>
+#include <stdint.h>
+
+namespace tavro {
+
+enum class GpsPortKind : uint8_t {
+    Main, // frames end at line feed (terminator 10, packetLength 0); assembles in lineBuffer
+    Scan, // terminator 0, packetLength 32; never polled, holds a port for the search
+};
+
+class GpsPort final : public ParserHost {
+public:
+    // Bytes handled per read: the frame limit, so one read never overruns lineBuffer.
+    static constexpr uint32_t maxReadLength = FrameCutter::maxFrameLength;
+    static constexpr uint32_t logBufferSize = 2304;
+    // logBuffer is written out once it holds this many bytes.
+    static constexpr int32_t logBlockSize = 1024;
+    static constexpr uint32_t logFileNameSize = 192;
+
+    // A main port assembles its frames in hub.lineBuffer and writes into `status` (set by
+    // HubContext::CreateInputPort); a scan port has no status block and its own frame buffer.
+    // `log` null means no track log (NoTrackLog).
+    explicit GpsPort(HubContext& hub, GpsPortKind kind = GpsPortKind::Main,
+                     TrackLog* log = nullptr);
+    ~GpsPort();
+    GpsPort(const GpsPort&) = delete;
+    GpsPort& operator=(const GpsPort&) = delete;
+
+    // ---- Operations ------------------------------------------------------------------------
+
+    // Opens and configures COM<"Port">: no result; success shows as Handle() not null, a
+    // failed open as a null handle with lastOpenError set (error::accessDenied for a port
+    // another program holds). Resets checksumErrors. Does nothing when a handle is already
+    // open or "Port" is 0. The line speed is "Baud" when that is not 0, else baudRate. A port
+    // whose line configuration fails is closed again at once (lastOpenError 0, the block
+    // marked PortClosed, the log closed).
+    void Open();
+
+    // Line settings on the open port (see InputLine.h); the hub always passes 8 data bits,
+    // parity 0 (none), stop bits 0 (one). Returns whether SetCommState succeeded; false
+    // without a handle.
+    bool ConfigureLine(uint32_t speed, uint8_t dataBits, uint8_t parity, uint8_t stopBits);
+
+    // Returns the port to the closed state: block PortClosed with fixState, fixValid and
+    // comPort 0; handle closed; then CloseLog. Safe when already closed. baudRate, the
+    // framing state (terminator, the frame being assembled) and the parser state survive.
+    void Close();
+
+    // One tick's read (main thread, while "Port" is not 0 and no search runs): reads what is
+    // queued (at most 510 bytes), relays it unchanged unless "NMEA Filter" is on or the relay
+    // is held, and runs each byte through stream recognition, the log buffer and the frame
+    // buffer, handing every complete frame to ParseFrame (injected false). Returns the length
+    // of the last frame handed over during this call, 0 if none.
+    uint32_t Poll();
+
+    // One tick's exchange with the driver (run before Poll): sends readOnlyFlag and takes the
+    // driver's record; readOnlyFlag then follows bit 3 of OptionFlags for the next exchange;
+    // client bytes are written to the receiver with one write while the port is open and
+    // dropped otherwise; the record's byte count is cleared. Does nothing but the flag update
+    // while the control device is closed. The caller checks exchange.block.version.
+    void DriverExchange();
+
+    // IOCTL_TAVRO_BROADCAST of `length` bytes while the control device is open.
+    void Broadcast(const uint8_t* bytes, uint32_t length);
+
+    // Writes `length` bytes to the receiver with one write when the port is open (the write
+    // time-out applies); returns the bytes written, 0 while closed.
+    uint32_t WriteToReceiver(const uint8_t* bytes, uint32_t length);
+
+    // The track log (see TrackLog.h). FlushLog and CloseLog always leave logCount at 0.
+    void OpenLog();
+    void FlushLog();
+    void CloseLog();
+    bool LogOpen() const { return log_->LogOpen(); }
+
+    // A scan port takes the handle its thread opened (the search's own open, held
+    // exclusively); configure it with PrepareInputPort and ConfigureLine.
+    void AdoptHandle(std::unique_ptr<platform::SerialPort> port);
+
+    // ---- State -----------------------------------------------------------------------------
+
+    // The open serial port, null while closed.
+    platform::SerialPort* Handle() const { return handle_.get(); }
+    bool IsOpen() const { return handle_ != nullptr; }
+
+    HubContext& Hub() const { return hub_; }
+    GpsPortKind Kind() const { return kind_; }
+
+    // Framing: `framing.terminator` (10 for NMEA, 0xB3 for SiRF binary, moved by stream
+    // recognition), `framing.packetLength` (0: frames end at the terminator) and the frame
+    // being assembled (`framing.PendingLength()` is lineLength). Survives a close.
+    FrameCutter framing;
+
+    // The hub's view of the status block; null when there is none (scan ports). Every write
+    // of the port into the block is skipped while it is null.
+    GpsSharedStatus* status = nullptr;
+
+    // System error of the last failed open, 0 after a successful one.
+    uint32_t lastOpenError = 0;
+
+    // Raw received bytes waiting for the log; written out when 1024 are held.
+    int32_t logCount = 0;
+    uint8_t logBuffer[logBufferSize] = {};
+    // Bytes written to the current log file; its zero-terminated path (see TrackLog.h).
+    uint32_t bytesLogged = 0;
+    char logFileName[logFileNameSize] = {};
+
+    // Line speed for the next open: replaced by "Baud" whenever that is not 0, and by a
+    // requested speed when the parser's recovery re-opens the port. Before any "Baud" was seen
+    // it is the settings' default speed (4800), the speed a receiver most likely uses.
+    uint32_t baudRate = baudDefault;
+
+    // relayHeld, sirfMode, timeSynced, checksumErrors and portNumber are ParserHost fields.
+
+    // ---- ParserHost ------------------------------------------------------------------------
+
+    // The block through `status`; without one, a private block the parser may write into.
+    GpsSharedStatus& Status() override;
+    uint32_t OptionFlags() const override;
+    uint32_t RequestedBaud() const override;
+    void RequestReopen() override;
+    void Relay(const uint8_t* bytes, uint32_t length) override;
+    // Closes the handle, CloseLog, waits 100 ms, applies requestedBaud to baudRate, and opens
+    // COM<portNumber> again at baudRate as Open does, without consulting "Port" and "Baud" and
+    // without touching the block (the parser writes it).
+    bool RecoveryReopen(uint32_t& lineSpeed) override;
+    platform::SystemClock& Clock() override;
+
+private:
+    // Opens COM<comNumber>, prepares and configures it at baudRate. On an open failure
+    // lastOpenError is set; on a configuration failure the handle is closed again.
+    enum class OpenResult : uint8_t { Opened, OpenFailed, LineFailed };
+    OpenResult OpenAndConfigure(uint32_t comNumber);
+    void RecogniseStream(const uint8_t* read, uint32_t count, uint32_t index);
+    void MarkClosed();
+
+    HubContext& hub_;
+    GpsPortKind kind_;
+    TrackLog* log_;
+    std::unique_ptr<platform::SerialPort> handle_;
+    GpsSharedStatus detachedStatus_{};
+};
+
+} // namespace tavro

@@ -1,0 +1,82 @@
+// The driver's control device through kernel32: "\\.\Tavro" opened with CreateFileA, the
+// exchange and the broadcast with DeviceIoControl.
+#include "platform/ControlDevice.h"
+
+#include "platform/ErrorCodes.h"
+
+#include <stdio.h>
+
+#include <windows.h>
+
+namespace tavro::platform {
+namespace {
+
+class Win32ControlDevice final : public ControlDevice {
+public:
+    ~Win32ControlDevice() override { Close(); }
+
+    uint32_t Open(const char* name) override {
+        if (handle_ != nullptr) {
+            // The driver admits one handle at a time and refuses the second create.
+            return error::genFailure;
+        }
+        char path[MAX_PATH];
+        const int length = snprintf(path, sizeof path, "\\\\.\\%s", name != nullptr ? name : "");
+        if (length <= 4 || length >= static_cast<int>(sizeof path)) {
+            return error::invalidParameter;
+        }
+        HANDLE handle = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (handle == INVALID_HANDLE_VALUE) {
+            return GetLastError();
+        }
+        handle_ = handle;
+        return error::success;
+    }
+
+    bool IsOpen() const override { return handle_ != nullptr; }
+
+    uint32_t Exchange(DriverExchangeBlock& block) override {
+        if (handle_ == nullptr) {
+            return error::invalidHandle;
+        }
+        DWORD returned = 0;
+        if (!DeviceIoControl(handle_, IOCTL_TAVRO_EXCHANGE, &block, exchangeBlockSize, &block,
+                             exchangeBlockSize, &returned, nullptr)) {
+            return GetLastError();
+        }
+        return error::success;
+    }
+
+    uint32_t Broadcast(const uint8_t* bytes, uint32_t length) override {
+        if (handle_ == nullptr) {
+            return error::invalidHandle;
+        }
+        DWORD returned = 0;
+        if (!DeviceIoControl(handle_, IOCTL_TAVRO_BROADCAST, const_cast<uint8_t*>(bytes), length,
+                             nullptr, 0, &returned, nullptr)) {
+            return GetLastError();
+        }
+        return error::success;
+    }
+
+    void Close() override {
+        if (handle_ != nullptr) {
+            CloseHandle(handle_);
+            handle_ = nullptr;
+        }
+    }
+
+private:
+    // Null while closed, as every closed handle of the hub is.
+    HANDLE handle_ = nullptr;
+};
+
+} // namespace
+
+ControlDevice& SystemControlDevice() {
+    static Win32ControlDevice device;
+    return device;
+}
+
+} // namespace tavro::platform
