@@ -1,0 +1,135 @@
+// The hub's heart: the message window's handlers and its 50 ms timer tick, written once for
+// every edition. A front end forwards its window messages here (Windows: dialog 107's window
+// procedure; POSIX: the event loop) and owns the timer that calls Tick. The engine owns the
+// hub-wide values (HubContext) and the main input port.
+//
+// Everything runs on one thread: the front end must call every member from the thread that
+// runs the message window.
+#pragma once
+
+#include "hub/engine/MainWindow.h"
+#include "hub/engine/MessageWindow.h"
+#include "platform/ControlDevice.h"
+#include "platform/Notifier.h"
+#include "platform/Registry.h"
+#include "platform/RunningHub.h"
+#include "platform/SerialPort.h"
+#include "platform/SerialPortMap.h"
+#include "platform/SharedMemory.h"
+#include "platform/Sleeper.h"
+#include "platform/Sound.h"
+#include "platform/SystemClock.h"
+#include "platform/Tray.h"
+
+#include <memory>
+#include <stdint.h>
+
+namespace tavro {
+
+class HubContext;
+struct GpsSharedStatus;
+
+// The services of the edition the hub runs in. All must outlive the engine.
+struct HubServices {
+    platform::Registry& registry;           // the settings key
+    platform::SerialPorts& serialPorts;     // the input port
+    platform::SerialPortMap& serialPortMap; // present COM ports
+    platform::SharedMemory& sharedMemory;   // the status block "TavroGPS"
+    platform::ControlDevice& controlDevice; // the driver, "\\.\Tavro"
+    platform::SystemClock& clock;           // Auto Time Sync
+    platform::Sleeper& sleeper;             // the waits of the speed change and recovery
+    platform::Tray& tray;
+    platform::Sound& sound;
+    platform::Notifier& notifier;
+    MessageWindow& messageWindow;
+    MainWindow& mainWindow;
+};
+
+// The message window's timer period.
+inline constexpr uint32_t hubTickPeriodMs = 50;
+
+// Mouse messages of the tray icon that toggle the main window (lParam of message 1025).
+inline constexpr intptr_t trayDoubleClick = 0x203;   // WM_LBUTTONDBLCLK
+inline constexpr intptr_t trayRightButtonUp = 0x205; // WM_RBUTTONUP
+
+// True when the command line (without the program name) is "HIDE" in any case.
+bool IsHideArgument(const char* commandLine);
+
+class HubEngine {
+public:
+    explicit HubEngine(const HubServices& services);
+    ~HubEngine();
+
+    HubEngine(const HubEngine&) = delete;
+    HubEngine& operator=(const HubEngine&) = delete;
+
+    // Process entry: "HIDE" keeps the main window closed at start.
+    void SetStartHidden(bool hidden);
+
+    // Static start-up, run by the first instance only (after the single-instance test, so a
+    // second start never touches the running hub's driver): clears the exchange record, opens
+    // the control device and, when it opened, makes one exchange and records driverPresent.
+    // Returns driverPresent.
+    bool StaticAttach();
+
+    // WM_INITDIALOG. Returns 1.
+    int InitDialog();
+
+    // WM_TIMER, timer 0: one tick of the timer loop.
+    void Tick();
+
+    // WM_COPYDATA: HubCommand `code` with `size` payload bytes at `data` (valid only during the
+    // call). Unknown codes and unsafe payloads are ignored.
+    void CopyData(uint32_t code, const void* data, uint32_t size);
+
+    // Message 1025 (ToggleMainWindow): lParam is the tray icon's mouse message.
+    void ToggleMainWindow(intptr_t lParam);
+
+    // WM_DESTROY: the orderly shutdown of everything the message window started.
+    void Destroy();
+
+    // Process exit: closes the control device if it is still open.
+    void ProcessExit();
+
+    HubContext& Context() { return *context_; }
+    const HubContext& Context() const { return *context_; }
+
+    // The status block the hub writes (shared, or the private stand-in when the mapping could
+    // not be made); valid between InitDialog and Destroy.
+    GpsSharedStatus& Status();
+
+private:
+    void CountUsers();
+    void BatterySaver(uint32_t users);
+    void IdleReopen();
+    void ShowTrayStatus();
+    void ReadInput();
+    void SpeedChangeReopen();
+
+    void InjectFrame(const void* data, uint32_t size);
+    void WriteToReceiver(const void* data, uint32_t size);
+    void ChangeBaud(const void* data, uint32_t size);
+
+    HubServices services_;
+    std::unique_ptr<HubContext> context_;
+    // InjectFrame hands the parser a writable, zero-terminated copy of the payload.
+    uint8_t injectBuffer_[512] = {};
+};
+
+// The front end's message loop: creates the message window, forwards its messages to the
+// engine until the hub ends, destroys it. Returns when the window is gone.
+class MessageLoop {
+public:
+    virtual ~MessageLoop() = default;
+    virtual void Run(HubEngine& engine) = 0;
+};
+
+// The process entry shared by the front ends. With a hub already running it sends that hub
+// message 1025 (wParam 0, lParam WM_RBUTTONUP, so it toggles its main window) and returns 0 at
+// once, before anything touches the driver or the status block. Otherwise it runs the static
+// start-up, the message loop, and the process-exit close of the control device. Returns the
+// process's exit code (always 0).
+int HubMain(const char* commandLine, HubEngine& engine, platform::RunningHub& runningHub,
+            MessageLoop& loop);
+
+} // namespace tavro
