@@ -66,7 +66,9 @@ void CloseIfOpen(int& fd) {
 
 } // namespace
 
-CommandServer::~CommandServer() { Close(); }
+CommandServer::~CommandServer() {
+    Close();
+}
 
 uint32_t CommandServer::Listen(const ComDirectory& directory) {
     Close();
@@ -77,8 +79,8 @@ uint32_t CommandServer::Listen(const ComDirectory& directory) {
     char lockPath[comPathCapacity];
     if (std::snprintf(lockPath, sizeof lockPath, "%s/%s", directory.Path(), lockName) >=
             static_cast<int>(sizeof lockPath) ||
-        std::snprintf(socketPath_, sizeof socketPath_, "%s/%s", directory.Path(),
-                      hubWindowTitle) >= static_cast<int>(sizeof socketPath_)) {
+        std::snprintf(socketPath_, sizeof socketPath_, "%s/%s", directory.Path(), hubWindowTitle) >=
+            static_cast<int>(sizeof socketPath_)) {
         socketPath_[0] = '\0';
         return error::badPathName;
     }
@@ -220,7 +222,9 @@ void CommandServer::Accept() {
     }
 }
 
-void CommandServer::DropClient(size_t slot) { CloseIfOpen(clients_[slot]); }
+void CommandServer::DropClient(size_t slot) {
+    CloseIfOpen(clients_[slot]);
+}
 
 uint32_t SendHubCommand(const ComDirectory& directory, uint32_t code, const void* payload,
                         uint32_t length, uint32_t& answer, int timeoutMs) {
@@ -245,8 +249,7 @@ uint32_t SendHubCommand(const ComDirectory& directory, uint32_t code, const void
     const int64_t deadline = MonotonicMs() + (timeoutMs > 0 ? timeoutMs : 0);
     timeval sendTimeout{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
     setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &sendTimeout, sizeof sendTimeout);
-    const int connected =
-        connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    const int connected = connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
     const int connectError = errno;
     CloseIfOpen(directoryFd);
     if (connected != 0) {

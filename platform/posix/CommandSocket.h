@@ -70,8 +70,7 @@ private:
 
     int listener_ = -1;
     int lock_ = -1;
-    int clients_[clientCapacity] = {-1, -1, -1, -1, -1, -1, -1, -1,
-                                    -1, -1, -1, -1, -1, -1, -1, -1};
+    int clients_[clientCapacity] = {-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1};
     char socketPath_[comPathCapacity] = {};
     uint8_t message_[commandMessageMax + 1] = {};
 };

@@ -65,7 +65,8 @@ bool IsNumber(const char* text) {
 
 // Calls `visit` with the name of every entry of the open directory `fd` except . and ..,
 // reading with a stack buffer (this runs on the hub's tick: no allocation).
-template <typename Visit> void ForEachEntry(int fd, Visit visit) {
+template <typename Visit>
+void ForEachEntry(int fd, Visit visit) {
     alignas(dirent64) char buffer[4096];
     for (;;) {
         const ssize_t length = getdents64(fd, buffer, sizeof buffer);
@@ -87,7 +88,9 @@ template <typename Visit> void ForEachEntry(int fd, Visit visit) {
 
 PtyPortSet::PtyPortSet(const ComDirectory& directory) : directory_(directory) {}
 
-PtyPortSet::~PtyPortSet() { Close(); }
+PtyPortSet::~PtyPortSet() {
+    Close();
+}
 
 void PtyPortSet::Configure(const uint32_t (&comNumbers)[virtualPortCount]) {
     std::memcpy(configured_, comNumbers, sizeof configured_);
@@ -98,6 +101,11 @@ const char* PtyPortSet::DevicePath(uint32_t index) const {
 }
 
 uint32_t PtyPortSet::Open(const char* name) {
+    lastOpenResult_ = OpenPorts(name);
+    return lastOpenResult_;
+}
+
+uint32_t PtyPortSet::OpenPorts(const char* name) {
     conflict_ = 0;
     if (isOpen_) {
         return error::genFailure; // one handle at a time, as the driver's control device
@@ -504,4 +512,17 @@ uint32_t PtyPortSet::Broadcast(const uint8_t* bytes, uint32_t length) {
     return error::success;
 }
 
+PtyPortSet& SystemPtyPortSet() {
+    static PtyPortSet ports(ComDirectory::FromEnvironment());
+    return ports;
+}
+
 } // namespace tavro::platform::posix
+
+namespace tavro::platform {
+
+ControlDevice& SystemControlDevice() {
+    return posix::SystemPtyPortSet();
+}
+
+} // namespace tavro::platform

@@ -66,11 +66,17 @@ public:
     uint32_t Broadcast(const uint8_t* bytes, uint32_t length) override;
     void Close() override;
 
-    // After a failed Open: the COM number that caused it, 0 when none did.
+    // The result of the last Open, and after a failure the COM number that caused it (0 when
+    // none did).
+    uint32_t LastOpenResult() const { return lastOpenResult_; }
     uint32_t ConflictingComNumber() const { return conflict_; }
 
-    // The slave device of virtual port `index` (0-7) while open, else "".
+    // The slave device of virtual port `index` (0-7) while open, else "", and its COM number
+    // (0 when none).
     const char* DevicePath(uint32_t index) const;
+    uint32_t ComNumber(uint32_t index) const {
+        return index < virtualPortCount ? ports_[index].comNumber : 0;
+    }
 
     // How many processes use pseudo-terminal slaves `devices` (paths as ptsname gives them),
     // other than this one. Entries that are null or empty count 0. Exposed for tests.
@@ -89,6 +95,7 @@ private:
         char slave[64] = {};
     };
 
+    uint32_t OpenPorts(const char* name);
     uint32_t CreatePort(Port& port, uint32_t comNumber);
     void DestroyPort(Port& port);
     uint32_t LockRecord();
@@ -108,9 +115,14 @@ private:
     bool readOnly_ = false;
     bool usersStale_ = false;
     uint32_t exchangesSinceCount_ = 0;
-    int notify_ = -1;     // inotify descriptor, -1 when unavailable (counts then run on time)
-    int recordFd_ = -1;   // the locked record file while open
+    int notify_ = -1;   // inotify descriptor, -1 when unavailable (counts then run on time)
+    int recordFd_ = -1; // the locked record file while open
     uint32_t conflict_ = 0;
+    uint32_t lastOpenResult_ = 0;
 };
+
+// The port set of the COM directory the environment names; what SystemControlDevice() gives
+// on POSIX. Configure it before the hub opens it.
+PtyPortSet& SystemPtyPortSet();
 
 } // namespace tavro::platform::posix
