@@ -25,15 +25,22 @@ constexpr uint32_t recountExchanges = 20;
 constexpr int discardReadsMax = 64;
 
 // Raw bytes both ways and no echo: an echoing terminal would hand the hub's own broadcast
-// back to it as client bytes, which it would then write to the receiver.
+// back to it as client bytes, which it would then write to the receiver. Nothing is written
+// when the terminal is raw already.
 bool MakeRaw(int fd) {
-    termios settings{};
-    if (tcgetattr(fd, &settings) != 0) {
+    termios current{};
+    if (tcgetattr(fd, &current) != 0) {
         return false;
     }
-    cfmakeraw(&settings);
-    settings.c_cflag |= CLOCAL | CREAD;
-    return tcsetattr(fd, TCSANOW, &settings) == 0;
+    termios raw = current;
+    cfmakeraw(&raw);
+    raw.c_cflag |= CLOCAL | CREAD;
+    if (raw.c_iflag == current.c_iflag && raw.c_oflag == current.c_oflag &&
+        raw.c_lflag == current.c_lflag && raw.c_cflag == current.c_cflag &&
+        raw.c_cc[VMIN] == current.c_cc[VMIN] && raw.c_cc[VTIME] == current.c_cc[VTIME]) {
+        return true;
+    }
+    return tcsetattr(fd, TCSANOW, &raw) == 0;
 }
 
 size_t WriteSome(int fd, const uint8_t* bytes, size_t length) {
@@ -300,8 +307,10 @@ void PtyPortSet::WriteRecord() {
 }
 
 // Which ports have a client, from the masters' hang-up state; a port whose last client just
-// left is made fresh for the next one.
-void PtyPortSet::UpdatePresence() {
+// left is made fresh for the next one. At the tick (`tick`) the settings of every free port
+// are checked too: a client may have come and gone between two looks (a `stty` run) and left
+// echo on.
+void PtyPortSet::UpdatePresence(bool tick) {
     pollfd entries[virtualPortCount];
     uint32_t indices[virtualPortCount];
     nfds_t count = 0;
@@ -327,6 +336,8 @@ void PtyPortSet::UpdatePresence() {
         } else if (!port.clientPresent && present) {
             port.users = 1; // at least; the count follows
             usersStale_ = true;
+        } else if (!present && tick) {
+            MakeRaw(port.master);
         }
         port.clientPresent = present;
     }
@@ -473,7 +484,7 @@ uint32_t PtyPortSet::Exchange(DriverExchangeBlock& block) {
     readOnly_ = (block.readOnly & 1) != 0;
     std::memset(&block, 0, sizeof block);
     block.version = driverInterfaceVersion;
-    UpdatePresence();
+    UpdatePresence(true);
     UpdateUsers();
     uint32_t length = 0;
     for (uint32_t i = 0; i < virtualPortCount; ++i) {
@@ -503,7 +514,7 @@ uint32_t PtyPortSet::Broadcast(const uint8_t* bytes, uint32_t length) {
     if (bytes == nullptr || length == 0) {
         return error::success;
     }
-    UpdatePresence();
+    UpdatePresence(false);
     for (Port& port : ports_) {
         if (port.master >= 0 && port.clientPresent) {
             Deliver(port, bytes, length);

@@ -101,7 +101,7 @@ private:
     uint32_t LockRecord();
     void RemoveRecordedLinks();
     void WriteRecord();
-    void UpdatePresence();
+    void UpdatePresence(bool tick);
     void UpdateUsers();
     bool FlushClientQueue(const Port& port) const;
     void Deliver(Port& port, const uint8_t* bytes, uint32_t length);
