@@ -7,42 +7,34 @@
 // runs the message window.
 #pragma once
 
+#include "common/GpsSharedStatus.h"
+#include "hub/engine/HubContext.h"
 #include "hub/engine/MainWindow.h"
 #include "hub/engine/MessageWindow.h"
-#include "platform/ControlDevice.h"
+#include "hub/engine/TrackLog.h"
+#include "hub/ui/RestartDevice.h"
 #include "platform/Notifier.h"
 #include "platform/Registry.h"
 #include "platform/RunningHub.h"
-#include "platform/SerialPort.h"
 #include "platform/SerialPortMap.h"
-#include "platform/SharedMemory.h"
-#include "platform/Sleeper.h"
 #include "platform/Sound.h"
-#include "platform/SystemClock.h"
 #include "platform/Tray.h"
 
-#include <memory>
 #include <stdint.h>
 
 namespace tavro {
 
-class HubContext;
-struct GpsSharedStatus;
-
 // The services of the edition the hub runs in. All must outlive the engine.
 struct HubServices {
+    HubSystem system;                       // serial ports, driver, status block, clock, waits
     platform::Registry& registry;           // the settings key
-    platform::SerialPorts& serialPorts;     // the input port
     platform::SerialPortMap& serialPortMap; // present COM ports
-    platform::SharedMemory& sharedMemory;   // the status block "TavroGPS"
-    platform::ControlDevice& controlDevice; // the driver, "\\.\Tavro"
-    platform::SystemClock& clock;           // Auto Time Sync
-    platform::Sleeper& sleeper;             // the waits of the speed change and recovery
     platform::Tray& tray;
     platform::Sound& sound;
     platform::Notifier& notifier;
     MessageWindow& messageWindow;
     MainWindow& mainWindow;
+    TrackLog* trackLog = nullptr; // the input port's log; null: received bytes are not logged
 };
 
 // The message window's timer period.
@@ -91,15 +83,15 @@ public:
     // Process exit: closes the control device if it is still open.
     void ProcessExit();
 
-    HubContext& Context() { return *context_; }
-    const HubContext& Context() const { return *context_; }
+    HubContext& Context() { return context_; }
+    const HubContext& Context() const { return context_; }
 
     // The status block the hub writes (shared, or the private stand-in when the mapping could
     // not be made); valid between InitDialog and Destroy.
     GpsSharedStatus& Status();
 
 private:
-    void CountUsers();
+    uint32_t CountUsers();
     void BatterySaver(uint32_t users);
     void IdleReopen();
     void ShowTrayStatus();
@@ -111,7 +103,10 @@ private:
     void ChangeBaud(const void* data, uint32_t size);
 
     HubServices services_;
-    std::unique_ptr<HubContext> context_;
+    HubContext context_;
+    // The USB devices stopped and started around standby, loaded with the settings.
+    RestartDeviceTable restartDevices_{};
+    bool windowUp_ = false; // between InitDialog and Destroy
     // InjectFrame hands the parser a writable, zero-terminated copy of the payload.
     uint8_t injectBuffer_[512] = {};
 };

@@ -1,0 +1,406 @@
+#include "hub/engine/HubEngine.h"
+
+#include "common/HubCommand.h"
+#include "hub/decode/ParseFrame.h"
+#include "hub/engine/GpsPort.h"
+#include "hub/engine/TrayStatus.h"
+#include "hub/ui/SettingsStore.h"
+#include "platform/ErrorCodes.h"
+
+#include <string.h>
+
+namespace tavro {
+namespace {
+
+// Timer-loop limits, in ticks of 50 ms.
+constexpr uint32_t idleTicksLimit = 200;          // idleTicks counts up to here and stays
+constexpr uint32_t idleReopenTicks = 150;         // no frame for 7.5 s: close and open again
+constexpr uint32_t searchSettleTicks = 40;        // a finished search is cleared after 2 s quiet
+constexpr uint32_t idleTicksWithMainWindow = 110; // first open 2 s after start, not 2.5 s
+constexpr uint32_t dataTicksLimit = 0xFFFF;
+// lastStatus after a re-open: no fix status has it, so the tray is refreshed at the next tick.
+constexpr uint32_t refreshStatus = 5;
+// The receiver's pause between closing at one speed and opening at the next.
+constexpr uint32_t speedChangePause = 200;
+constexpr uint32_t videoCountdownStart = 100;
+
+constexpr char invalidDriverVersionMessage[] = "Invalid Tavro driver version";
+
+bool OptionSet(const Settings& settings, uint32_t option) {
+    return (settings.optionFlags & option) != 0;
+}
+
+} // namespace
+
+bool IsHideArgument(const char* commandLine) {
+    if (commandLine == nullptr) {
+        return false;
+    }
+    static constexpr char hide[] = "HIDE";
+    for (size_t i = 0; i < sizeof hide; ++i) {
+        char c = commandLine[i];
+        if (c >= 'a' && c <= 'z') {
+            c = static_cast<char>(c - 'a' + 'A');
+        }
+        if (c != hide[i]) {
+            return false;
+        }
+    }
+    return true;
+}
+
+HubEngine::HubEngine(const HubServices& services)
+    : services_(services), context_(services.system) {}
+
+HubEngine::~HubEngine() {
+    if (windowUp_) {
+        Destroy();
+    }
+}
+
+void HubEngine::SetStartHidden(bool hidden) {
+    context_.loop.startHidden = hidden ? 4 : 0;
+}
+
+// ---- Start-up ---------------------------------------------------------------------------------
+
+bool HubEngine::StaticAttach() {
+    ExchangeRecord& exchange = context_.exchange;
+    exchange.block = DriverExchangeBlock{};
+    exchange.readOnlyFlag = 0;
+    exchange.device.Close();
+    context_.loop.driverPresent = 0;
+    // A missing device is where a later start of an installed driver service belongs; until
+    // then the hub starts with the ports disabled.
+    if (exchange.device.Open(controlDeviceName) == error::success && exchange.device.IsOpen()) {
+        exchange.device.Exchange(exchange.block);
+        context_.loop.driverPresent = 1;
+    }
+    return context_.loop.driverPresent != 0;
+}
+
+int HubEngine::InitDialog() {
+    HubContext& hub = context_;
+
+    // 1. Settings: the built-in defaults, then what the user's key holds.
+    char logPath[logPathSize];
+    EditionLogPathDefault(logPath);
+    hub.settings = DefaultSettings(logPath);
+    LoadSettings(services_.registry, hub.settings, hub.exchange.block, restartDevices_);
+
+    // 2. The list of present COM ports and 3. the bring-up of the restart devices arrive with
+    // COM numbering and power handling.
+
+    // 4. The tray icon.
+    services_.tray.ShowTrayIcon(platform::TrayOperation::Add, programIcon, "Tavro");
+    hub.loop.trayIconId = programIcon;
+
+    // 5. The status block, then the input port writing into it. The block is never missing:
+    // without a mapping a private block stands in (other programs then see nothing, but the
+    // loop and the decoders always have a block to use).
+    hub.statusBlock.AttachHub();
+    hub.CreateInputPort(services_.trackLog);
+    windowUp_ = true;
+
+    // 6. Without the driver the user has to enable the ports: show the main window, unless
+    // "HIDE" asked for the tray only.
+    if (hub.loop.driverPresent == 0 && hub.loop.startHidden == 0) {
+        services_.mainWindow.Create();
+        hub.loop.idleTicks = idleTicksWithMainWindow;
+    }
+
+    // 7. Findable as "TavroMsgWnd", and invisible.
+    services_.messageWindow.Publish();
+
+    // 8. The timer loop.
+    services_.messageWindow.StartTimer(hubTickPeriodMs);
+
+    // 9. The check that the driver image is present in the program file arrives with driver
+    // installation (its result is not used here).
+
+    // 10. Power handling's start values.
+    hub.loop.devicesActive = 1;
+    hub.loop.videoCountdown = videoCountdownStart;
+
+    // 11.
+    services_.messageWindow.AllowCommandsFromLowerIntegrity();
+    return 1;
+}
+
+// ---- The timer tick ---------------------------------------------------------------------------
+
+void HubEngine::Tick() {
+    HubContext& hub = context_;
+    if (hub.inputPort == nullptr) {
+        return; // before InitDialog or after Destroy
+    }
+    TimerLoopValues& loop = hub.loop;
+
+    // 1. Exchange with the driver, client bytes to the receiver.
+    hub.inputPort->DriverExchange();
+
+    // 2. Users, and the driver version check.
+    const uint32_t users = CountUsers();
+
+    // 3. Battery Saver, 4. remember the count.
+    BatterySaver(users);
+    loop.prevUsers = users;
+
+    // 5. End of a search.
+    if (loop.idleTicks >= searchSettleTicks && hub.search.scanThreadCount.load() == 0 &&
+        hub.search.scanning.load() != 0) {
+        hub.search.scanning.store(0);
+    }
+
+    // 6. Video Reset and the delayed device restart (videoCountdown): power handling.
+
+    // 7.
+    if (loop.idleTicks < idleTicksLimit) {
+        ++loop.idleTicks;
+    }
+
+    // 8. The idle re-open, or an open Battery Saver asked for.
+    IdleReopen();
+
+    // 9. Tray and sounds.
+    ShowTrayStatus();
+
+    // 10. Input.
+    if (hub.settings.port != 0 && hub.search.scanning.load() == 0) {
+        ReadInput();
+    }
+
+    // 11. Device-change countdown (deviceChangeCountdown), which may start a GPS search:
+    // device-change handling.
+}
+
+uint32_t HubEngine::CountUsers() {
+    ExchangeRecord& exchange = context_.exchange;
+    // The hub itself and every reader of the block, then every application on a virtual port.
+    uint32_t users = Status().refCount;
+    if (exchange.DeviceOpen()) {
+        for (uint32_t count : exchange.block.openCount) {
+            if (count != 0) {
+                ++users;
+            }
+        }
+        if (exchange.block.version != driverInterfaceVersion) {
+            exchange.device.Close();
+            services_.notifier.ShowMessage(invalidDriverVersionMessage);
+        }
+    }
+    return users;
+}
+
+void HubEngine::BatterySaver(uint32_t users) {
+    HubContext& hub = context_;
+    if (!OptionSet(hub.settings, OptionFlags::batterySaver) || hub.settings.port == 0) {
+        return;
+    }
+    TimerLoopValues& loop = hub.loop;
+    if (!hub.InputPortOpen()) {
+        if (loop.prevUsers < users) {
+            loop.openRequested = 1;
+        }
+    } else if (loop.prevUsers > 1 && users == 1) {
+        // Nobody but the hub itself: let the receiver port go.
+        hub.inputPort->Close();
+    }
+}
+
+void HubEngine::IdleReopen() {
+    HubContext& hub = context_;
+    TimerLoopValues& loop = hub.loop;
+    if (hub.settings.port == 0) {
+        return;
+    }
+    const bool idle =
+        !OptionSet(hub.settings, OptionFlags::batterySaver) && loop.idleTicks >= idleReopenTicks;
+    if (!idle && loop.openRequested == 0) {
+        return;
+    }
+    loop.idleTicks = 0;
+    loop.dataTicks = 0;
+    hub.inputPort->Close();
+    hub.inputPort->Open();
+    loop.idleTicks = 0;
+    loop.lastStatus = refreshStatus;
+    // Used up whether the open worked or not: Battery Saver asks again only when the user
+    // count rises again.
+    loop.openRequested = 0;
+}
+
+void HubEngine::ShowTrayStatus() {
+    HubContext& hub = context_;
+    TimerLoopValues& loop = hub.loop;
+    const uint32_t fixStatus = Status().fixState;
+    if (fixStatus == loop.lastStatus) {
+        return;
+    }
+    const bool portOpen = hub.InputPortOpen();
+    const TrayStatus shown = TrayStatusFor(fixStatus, portOpen);
+    if (!shown.keepsIcon) {
+        loop.trayIconId = shown.icon;
+    }
+    services_.tray.ShowTrayIcon(platform::TrayOperation::Modify, loop.trayIconId, shown.tip);
+    if (!shown.keepsFixClass && shown.fixClass != loop.lastFixClass) {
+        if (portOpen) {
+            services_.sound.PlayFile(shown.fixClass != 0 ? fixSoundFile : noFixSoundFile);
+        }
+        loop.lastFixClass = shown.fixClass;
+    }
+    loop.lastStatus = fixStatus;
+}
+
+void HubEngine::ReadInput() {
+    HubContext& hub = context_;
+    TimerLoopValues& loop = hub.loop;
+    if (hub.inputPort->Poll() == 0) {
+        return;
+    }
+    ++loop.sentenceCount;
+    if (loop.dataTicks != dataTicksLimit) {
+        ++loop.dataTicks;
+    }
+    // A first frame that begins with a zero byte is what a receiver at another speed tends to
+    // send; the parser asks for a re-open when a requested speed is due.
+    if ((loop.dataTicks == 1 && hub.lineBuffer[0] == 0) || hub.reopenPending != 0) {
+        SpeedChangeReopen();
+    }
+    loop.idleTicks = 0;
+}
+
+void HubEngine::SpeedChangeReopen() {
+    HubContext& hub = context_;
+    hub.reopenPending = 0;
+    if (hub.requestedBaud != 0) {
+        hub.settings.baud = hub.requestedBaud;
+        hub.requestedBaud = 0;
+        if (services_.mainWindow.Exists()) {
+            services_.mainWindow.PostBaudChanged();
+        }
+    }
+    hub.inputPort->Close();
+    hub.loop.idleTicks = 0;
+    hub.system.timing.Sleep(speedChangePause);
+    hub.inputPort->Open();
+    hub.loop.lastStatus = refreshStatus;
+}
+
+// ---- Commands ---------------------------------------------------------------------------------
+
+void HubEngine::CopyData(uint32_t code, const void* data, uint32_t size) {
+    GpsPort* port = context_.inputPort.get();
+    switch (static_cast<HubCommand>(code)) {
+    case HubCommand::ReleaseRelay:
+    case HubCommand::HoldRelay:
+        if (port != nullptr) {
+            const uint8_t held = code == static_cast<uint32_t>(HubCommand::HoldRelay) ? 1 : 0;
+            port->relayHeld = held;
+            Status().relayHeld = held;
+        }
+        break;
+    case HubCommand::InjectFrame:
+        InjectFrame(data, size);
+        break;
+    case HubCommand::WriteToReceiver:
+        WriteToReceiver(data, size);
+        break;
+    case HubCommand::ChangeBaud:
+        ChangeBaud(data, size);
+        break;
+    default:
+        break;
+    }
+}
+
+void HubEngine::InjectFrame(const void* data, uint32_t size) {
+    GpsPort* port = context_.inputPort.get();
+    // A frame is at most 510 bytes, as from the receiver; a longer payload is no frame and is
+    // refused whole rather than decoded or relayed in part.
+    if (port == nullptr || data == nullptr || size == 0 || size > FrameCutter::maxFrameLength) {
+        return;
+    }
+    // The payload is the sender's and read-only; the parser gets its own zero-terminated copy,
+    // never the input port's lineBuffer, which may hold half a receiver frame.
+    memcpy(injectBuffer_, data, size);
+    injectBuffer_[size] = 0;
+    ParseFrame(*port, injectBuffer_, size, true);
+}
+
+void HubEngine::WriteToReceiver(const void* data, uint32_t size) {
+    GpsPort* port = context_.inputPort.get();
+    if (port == nullptr || data == nullptr || size == 0) {
+        return;
+    }
+    // Exactly the payload, while the port is open; dropped otherwise.
+    port->WriteToReceiver(static_cast<const uint8_t*>(data), size);
+}
+
+void HubEngine::ChangeBaud(const void* data, uint32_t size) {
+    // Four bytes, the speed; a shorter payload is refused rather than read past its end.
+    if (data == nullptr || size < sizeof(uint32_t)) {
+        return;
+    }
+    uint8_t bytes[4];
+    memcpy(bytes, data, sizeof bytes);
+    context_.requestedBaud = uint32_t{bytes[0]} | uint32_t{bytes[1]} << 8 |
+                             uint32_t{bytes[2]} << 16 | uint32_t{bytes[3]} << 24;
+}
+
+void HubEngine::ToggleMainWindow(intptr_t lParam) {
+    if (lParam != trayDoubleClick && lParam != trayRightButtonUp) {
+        return;
+    }
+    if (services_.mainWindow.Exists()) {
+        services_.mainWindow.Destroy();
+    } else {
+        services_.mainWindow.Create();
+    }
+}
+
+// ---- Shutdown ---------------------------------------------------------------------------------
+
+void HubEngine::Destroy() {
+    HubContext& hub = context_;
+    services_.messageWindow.StopTimer();
+    services_.tray.ShowTrayIcon(platform::TrayOperation::Delete, platform::noTrayIcon, nullptr);
+    hub.exchange.device.Close();
+    if (hub.inputPort != nullptr) {
+        // Close (the block shows PortClosed, the log is closed) and free the port, then let go
+        // of the block it wrote into.
+        hub.DestroyInputPort();
+        hub.statusBlock.DetachHub();
+    }
+    // Stopping the restart devices arrives with power handling.
+    windowUp_ = false;
+}
+
+void HubEngine::ProcessExit() {
+    context_.exchange.device.Close();
+}
+
+GpsSharedStatus& HubEngine::Status() {
+    return context_.statusBlock.Block();
+}
+
+// ---- Process entry ----------------------------------------------------------------------------
+
+int HubMain(const char* commandLine, HubEngine& engine, platform::RunningHub& runningHub,
+            MessageLoop& loop) {
+    const bool hidden = IsHideArgument(commandLine);
+    // Single instance, tested before the static start-up: the control device admits one handle,
+    // so a second process that tried to attach would fail and could take the running hub's
+    // driver down while setting it up again. A second start touches nothing and only asks the
+    // running hub to toggle its main window.
+    if (runningHub.SendToRunningHub(toggleMainWindowMessage, 0, trayRightButtonUp)) {
+        return 0;
+    }
+    engine.SetStartHidden(hidden);
+    engine.StaticAttach();
+    loop.Run(engine);
+    engine.ProcessExit();
+    return 0;
+}
+
+} // namespace tavro

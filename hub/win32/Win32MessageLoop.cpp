@@ -1,0 +1,71 @@
+#include "hub/win32/Win32MessageLoop.h"
+
+#include "common/HubCommand.h"
+
+#include <stdint.h>
+
+namespace tavro::win32 {
+
+void Win32MessageLoop::Run(HubEngine& engine) {
+    engine_ = &engine;
+    // The present-USB device set of the power handling and the GDI+ start-up of the activity
+    // lamps belong here, before the dialog; both arrive with those features.
+    SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_ABOVE_NORMAL);
+    DialogBoxParamA(instance_, MAKEINTRESOURCEA(messageWindowDialog), nullptr, Procedure,
+                    reinterpret_cast<LPARAM>(this));
+    engine_ = nullptr;
+}
+
+INT_PTR CALLBACK Win32MessageLoop::Procedure(HWND window, UINT message, WPARAM wParam,
+                                             LPARAM lParam) {
+    if (message == WM_INITDIALOG) {
+        SetWindowLongPtrA(window, DWLP_USER, lParam);
+    }
+    auto* loop = reinterpret_cast<Win32MessageLoop*>(GetWindowLongPtrA(window, DWLP_USER));
+    if (loop == nullptr || loop->engine_ == nullptr) {
+        // Messages that come before WM_INITDIALOG (WM_SETFONT and the like).
+        return FALSE;
+    }
+    return loop->Handle(window, message, wParam, lParam);
+}
+
+INT_PTR Win32MessageLoop::Handle(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    HubEngine& engine = *engine_;
+    switch (message) {
+    case WM_INITDIALOG:
+        window_.Attach(window);
+        tray_.Attach(window, instance_);
+        return engine.InitDialog();
+    case WM_TIMER:
+        if (wParam == 0) {
+            engine.Tick();
+        }
+        return FALSE;
+    case WM_PAINT: {
+        PAINTSTRUCT paint;
+        BeginPaint(window, &paint);
+        EndPaint(window, &paint);
+        return FALSE;
+    }
+    case WM_COPYDATA: {
+        const auto* copy = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
+        // A code that does not fit 32 bits is no HubCommand; cut, it could pass for one.
+        if (copy != nullptr && copy->dwData <= UINT32_MAX) {
+            engine.CopyData(static_cast<uint32_t>(copy->dwData), copy->lpData, copy->cbData);
+        }
+        return FALSE;
+    }
+    case toggleMainWindowMessage:
+        engine.ToggleMainWindow(static_cast<intptr_t>(lParam));
+        return FALSE;
+    case WM_DESTROY:
+        engine.Destroy();
+        return FALSE;
+    default:
+        // WM_POWERBROADCAST and WM_DEVICECHANGE are answered with 0 (a suspend is never
+        // refused); their handling arrives with the power and device-change feature.
+        return FALSE;
+    }
+}
+
+} // namespace tavro::win32
