@@ -6,7 +6,8 @@
 namespace tavro::posixhub {
 
 bool ConsoleTray::ShowTrayIcon(platform::TrayOperation operation, uint32_t, const char* tip) {
-    if (operation == platform::TrayOperation::Delete || tip == nullptr ||
+    // The icon's first tip is the program's name: nothing worth a line.
+    if (operation != platform::TrayOperation::Modify || tip == nullptr ||
         std::strncmp(tip, lastTip_, platform::trayTipMax) == 0) {
         return true;
     }

@@ -17,9 +17,9 @@
 #include "platform/SerialPort.h"
 #include "platform/SerialPortMap.h"
 #include "platform/SharedMemory.h"
-#include "platform/Sleeper.h"
 #include "platform/Sound.h"
 #include "platform/SystemClock.h"
+#include "platform/Timing.h"
 #include "platform/posix/ComDirectory.h"
 #include "platform/posix/PtyPortSet.h"
 #include "platform/posix/SocketRunningHub.h"
@@ -144,13 +144,11 @@ int RunVerb(int argc, char** argv) {
     NoMainWindow mainWindow;
     RunReport report(directory, ports);
     EventLoop loop(directory, report);
-    const HubServices services{registry,
-                               platform::SystemSerialPorts(),
+    const HubServices services{{platform::SystemSerialPorts(), ports,
+                                platform::SystemSharedMemory(), platform::RealSystemClock(),
+                                platform::SystemTiming()},
+                               registry,
                                platform::SystemSerialPortMap(),
-                               platform::SystemSharedMemory(),
-                               ports,
-                               platform::RealSystemClock(),
-                               platform::SystemSleeper(),
                                tray,
                                platform::SystemSound(),
                                platform::SystemNotifier(),
