@@ -138,6 +138,12 @@ int StatusVerb(int argc, char** argv) {
         }
         memory.Close(view);
     }
+    // A hub that was killed leaves its block behind as it was; only a hub that still listens
+    // on its command socket is running.
+    if (found && block.streamState != static_cast<uint8_t>(StreamState::Detached) &&
+        !platform::posix::HubListens(ComDirectory::FromEnvironment())) {
+        block.streamState = static_cast<uint8_t>(StreamState::Detached);
+    }
     const bool running = found && block.streamState != static_cast<uint8_t>(StreamState::Detached);
     char line[statusLineCapacity];
     FormatReaderStatusLine(block, line);

@@ -226,6 +226,22 @@ void CommandServer::DropClient(size_t slot) {
     CloseIfOpen(clients_[slot]);
 }
 
+bool HubListens(const ComDirectory& directory) {
+    sockaddr_un address{};
+    int directoryFd = -1;
+    bool listens = false;
+    if (directory.IsValid() && SocketAddress(directory, address, directoryFd)) {
+        const int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+        listens = fd >= 0 &&
+                  connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+        if (fd >= 0) {
+            close(fd);
+        }
+    }
+    CloseIfOpen(directoryFd);
+    return listens;
+}
+
 uint32_t SendHubCommand(const ComDirectory& directory, uint32_t code, const void* payload,
                         uint32_t length, uint32_t& answer, int timeoutMs) {
     answer = 0;

@@ -75,6 +75,10 @@ private:
     uint8_t message_[commandMessageMax + 1] = {};
 };
 
+// Whether a hub listens on the command socket of `directory` (it is connected to and left at
+// once, without a request).
+bool HubListens(const ComDirectory& directory);
+
 // Sends one request to the hub of `directory` and waits up to `timeoutMs` for its answer.
 // Returns error::success with the hub's answer in `answer`; error::fileNotFound when no hub
 // listens there; error::semTimeout when none came in time; error::invalidParameter for a

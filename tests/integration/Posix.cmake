@@ -9,7 +9,8 @@ tavro_add_gtest(tavro_posix_tests
         ${CMAKE_CURRENT_LIST_DIR}/PosixPortSetTest.cpp
         ${CMAKE_CURRENT_LIST_DIR}/PosixCommandSocketTest.cpp
         ${CMAKE_CURRENT_LIST_DIR}/PosixToolsTest.cpp
-    LIBS tavro_posix_tools tavro_platform_system tavro_platform_testing)
+        ${CMAKE_CURRENT_LIST_DIR}/PosixStatusBlockTest.cpp
+    LIBS tavro_posix_tools tavro_decode tavro_platform_system tavro_platform_testing)
 
 # End to end: gps-sim -> tavro run -> client processes, the verbs, and gpsd where installed.
 if(NOT TARGET tavro OR NOT TARGET gps-sim)

@@ -168,12 +168,14 @@ TEST_F(CommandSocketTest, MalformedRequestsGetAnErrorAndTheConnectionGoesOn) {
 
 TEST_F(CommandSocketTest, WithoutAHubTheSenderHearsSoAtOnce) {
     uint32_t answer = 0;
+    EXPECT_FALSE(HubListens(directory_));
     EXPECT_EQ(SendHubCommand(directory_, 0, nullptr, 0, answer), error::fileNotFound);
     platform::posix::SocketRunningHub running(directory_);
     EXPECT_FALSE(running.SendToRunningHub(toggleMainWindowMessage, 0, 0x205));
 
     // A hub that listens but does not answer: the sender gives up after its time-out.
     ASSERT_EQ(server_.Listen(directory_), error::success);
+    EXPECT_TRUE(HubListens(directory_));
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(SendHubCommand(directory_, 0, nullptr, 0, answer, 200), error::semTimeout);
     EXPECT_LT(std::chrono::steady_clock::now() - start, 3s);

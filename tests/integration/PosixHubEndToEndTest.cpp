@@ -340,6 +340,25 @@ TEST_F(PosixHubEndToEnd, StatusShowsTheStatusLineAndSignalsEndTheHubCleanly) {
     EXPECT_EQ(output, "Hub not running\n");
 }
 
+TEST_F(PosixHubEndToEnd, AHubKilledOutrightLeavesNothingThatStopsTheNextOne) {
+    Set("Port0", "5");
+    StartSim();
+    StartHub({5});
+    ASSERT_TRUE(StreamArrives()) << Status();
+    EXPECT_EQ(hub_->Stop(SIGKILL), 128 + SIGKILL);
+    // Its status block, command socket and links are still there, but nobody serves them.
+    EXPECT_EQ(Status(), "Hub not running\n");
+
+    StartHub({5});
+    ASSERT_TRUE(StreamArrives()) << Status();
+    StartClient(5, "client");
+    EXPECT_TRUE(Receives("client", "$GPRMC,"));
+    std::string output;
+    EXPECT_EQ(Tavro({"send", "hold"}, output), 0) << output;
+    EXPECT_EQ(hub_->Stop(SIGTERM), 0);
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(Link(5))));
+}
+
 // gpsd, the Debian package, as a client of a virtual port.
 std::string GpsdPath() {
     for (const char* path : {"/usr/sbin/gpsd", "/usr/bin/gpsd", "/usr/local/sbin/gpsd"}) {
