@@ -17,6 +17,8 @@ constexpr uint8_t Byte(FixState state) {
     return static_cast<uint8_t>(state);
 }
 
+constexpr uint32_t maxComNumber = 255;
+
 // The recovery re-open lets the receiver settle this long before the port is opened again.
 constexpr uint32_t recoveryPause = 100;
 
@@ -53,6 +55,12 @@ void GpsPort::Open() {
     checksumErrors = 0;
     const uint32_t comNumber = hub_.settings.port;
     if (handle_ != nullptr || comNumber == 0) {
+        return;
+    }
+    if (comNumber > maxComNumber) {
+        // portNumber holds 8 bits: a larger number would show, and be re-opened by the
+        // recovery, as another port. Such a port is treated as one that does not exist.
+        lastOpenError = error::fileNotFound;
         return;
     }
     if (OpenAndConfigure(comNumber) != OpenResult::Opened) {

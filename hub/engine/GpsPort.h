@@ -52,7 +52,8 @@ public:
 
     // Opens and configures COM<"Port">: no result; success shows as Handle() not null, a
     // failed open as a null handle with lastOpenError set (error::accessDenied for a port
-    // another program holds). Resets checksumErrors. Does nothing when a handle is already
+    // another program holds, error::fileNotFound for a "Port" above 255, which the 8-bit
+    // portNumber cannot name). Resets checksumErrors. Does nothing when a handle is already
     // open or "Port" is 0. The line speed is "Baud" when that is not 0, else baudRate. A port
     // whose line configuration fails is closed again at once (lastOpenError 0, the block
     // marked PortClosed, the log closed).

@@ -64,14 +64,21 @@ public:
     // Returns driverPresent.
     bool StaticAttach();
 
-    // WM_INITDIALOG. Returns 1.
+    // WM_INITDIALOG: loads the settings (the built-in defaults, then the user's stored values:
+    // a front end that overrides a setting does so afterwards), adds the tray icon, attaches the
+    // status block and creates the input port, opens the main window unless the driver is
+    // present or "HIDE" was given, publishes the window and starts the timer. Returns 1.
     int InitDialog();
 
     // WM_TIMER, timer 0: one tick of the timer loop.
     void Tick();
 
     // WM_COPYDATA: HubCommand `code` with `size` payload bytes at `data` (valid only during the
-    // call). Unknown codes and unsafe payloads are ignored.
+    // call; never read beyond `size`). Unknown codes are ignored, and so are: an InjectFrame
+    // payload that is empty or longer than a frame (510 bytes), a ChangeBaud payload shorter
+    // than its 4 bytes, and any payload whose pointer is null. WriteToReceiver writes exactly
+    // `size` bytes while the input port is open. Commands other than ChangeBaud need the input
+    // port object (between InitDialog and Destroy).
     void CopyData(uint32_t code, const void* data, uint32_t size);
 
     // Message 1025 (ToggleMainWindow): lParam is the tray icon's mouse message.
@@ -86,9 +93,12 @@ public:
     HubContext& Context() { return context_; }
     const HubContext& Context() const { return context_; }
 
-    // The status block the hub writes (shared, or the private stand-in when the mapping could
-    // not be made); valid between InitDialog and Destroy.
+    // The status block the hub writes: the shared one between InitDialog and Destroy, or the
+    // private stand-in when the mapping could not be made (never missing).
     GpsSharedStatus& Status();
+
+    // The USB devices to stop and start around standby, as loaded with the settings.
+    RestartDeviceTable& RestartDevices() { return restartDevices_; }
 
 private:
     uint32_t CountUsers();

@@ -100,9 +100,80 @@ for program in "${programs[@]}"; do
     fi
 done
 
+# The hub: Tavro.exe under Xvfb, its receiver gps-sim on a pseudo-terminal that Wine sees as
+# COM5, the driver giving it virtual port COM7. TavroHubSmoke.exe plays the other programs.
+# Needs gps-sim (TAVRO_GPS_SIM, set by the CTest entry) and Xvfb; skipped without them.
+hub_smoke() {
+    local hub="$build/hub/win32/Tavro.exe"
+    local smoke="$build/tests/windows/TavroHubSmoke.exe"
+    local sim="${TAVRO_GPS_SIM:-}"
+    local receiverCom=5
+    if [ -z "$sim" ] || [ ! -x "$sim" ]; then
+        echo "SKIP hub smoke test: no gps-sim (TAVRO_GPS_SIM)"
+        return 0
+    fi
+    if ! command -v Xvfb >/dev/null 2>&1; then
+        echo "SKIP hub smoke test: Xvfb is not installed"
+        return 0
+    fi
+    if [ ! -f "$hub" ] || [ ! -f "$smoke" ]; then
+        echo "FAIL: $hub or $smoke is missing (build tavro_wine_artifacts)" >&2
+        return 1
+    fi
+    cp "$hub" "$smoke" "$tests/"
+
+    # Xvfb picks a free display and writes its number to fd 3.
+    Xvfb -displayfd 3 -screen 0 640x480x24 -nolisten tcp 3>"$work/display" \
+        >"$work/xvfb.log" 2>&1 </dev/null &
+    local xvfbPid=$!
+    local comDir="$work/comdir"
+    mkdir -p "$comDir"
+    TAVRO_DEVDIR="$comDir" "$sim" --com "$receiverCom" --rate 2 --no-garbage --quiet \
+        --log "$work/gps-sim-commands.log" >"$work/gps-sim.log" 2>&1 </dev/null &
+    local simPid=$!
+    local waited=0
+    while { [ ! -s "$work/display" ] || [ ! -L "$comDir/COM$receiverCom" ]; } &&
+        [ $waited -lt 100 ]; do
+        sleep 0.1
+        waited=$((waited + 1))
+    done
+    local result=1
+    if [ -s "$work/display" ] && [ -L "$comDir/COM$receiverCom" ]; then
+        local pts
+        pts="$(readlink -f "$comDir/COM$receiverCom")"
+        ln -sfn "$pts" "$WINEPREFIX/dosdevices/com$receiverCom"
+        echo "hub smoke: display :$(cat "$work/display"), receiver COM$receiverCom -> $pts"
+        local log="$work/TavroHubSmoke.log"
+        local smokeStart=$(date +%s)
+        DISPLAY=":$(cat "$work/display")" timeout 180 wine "C:\\tavro-tests\\TavroHubSmoke.exe" \
+            "$image" "C:\\tavro-tests\\Tavro.exe" "$receiverCom" >"$log" 2>&1 </dev/null
+        result=$?
+        cat "$log"
+        echo "TavroHubSmoke: exit code $result after $(($(date +%s) - smokeStart)) s"
+    else
+        echo "FAIL: Xvfb or gps-sim did not come up (logs in $work)"
+    fi
+    kill "$simPid" "$xvfbPid" 2>/dev/null
+    wait "$simPid" "$xvfbPid" 2>/dev/null
+    if [ $result -eq 0 ]; then
+        # WriteToReceiver: the sentence reached the receiver.
+        if grep -q 'PMTK220,1000' "$work/gps-sim-commands.log" 2>/dev/null; then
+            echo "  ok    the receiver got the sentence sent with WriteToReceiver"
+        else
+            echo "  FAIL  the receiver did not get the WriteToReceiver sentence"
+            result=1
+        fi
+    fi
+    return $result
+}
+
+if ! hub_smoke; then
+    failed=1
+fi
+
 echo "Wine run finished after $(elapsed) s"
 if [ $failed -ne 0 ]; then
-    echo "FAIL: driver tests under Wine (logs in $work)"
+    echo "FAIL: driver and hub tests under Wine (logs in $work)"
     exit 1
 fi
-echo "PASS: driver tests under Wine"
+echo "PASS: driver and hub tests under Wine"

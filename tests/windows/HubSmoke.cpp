@@ -1,0 +1,317 @@
+// Tavro.exe as other programs see it: with Tavro.sys running (virtual port COM7) and a
+// receiver on a COM port, the hub is started, found by its window "TavroMsgWnd", read through
+// its status block "TavroGPS", relays to COM7, takes commands by WM_COPYDATA, and a second
+// start of it ends at once and leaves the first one working.
+//
+// TavroHubSmoke.exe <absolute image path of Tavro.sys> <path of Tavro.exe> <receiver COM>
+#include "common/GpsSharedStatus.h"
+#include "common/HubCommand.h"
+#include "tests/windows/support/DriverService.h"
+#include "tests/windows/support/TestReport.h"
+
+#include <windows.h>
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <functional>
+#include <string>
+
+using namespace tavro;
+using namespace tavro::wintest;
+
+namespace {
+
+constexpr DWORD virtualCom = 7;
+constexpr DWORD windowTimeoutMs = 15000;
+constexpr DWORD dataTimeoutMs = 20000;
+constexpr DWORD secondStartTimeoutMs = 10000;
+
+bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs) {
+    const DWORD start = GetTickCount();
+    while (!condition()) {
+        if (GetTickCount() - start > timeoutMs) {
+            return false;
+        }
+        Sleep(50);
+    }
+    return true;
+}
+
+bool WriteHubSettings(DWORD receiverCom) {
+    HKEY key = nullptr;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Brindle\\Tavro3", 0, nullptr, 0,
+                        KEY_ALL_ACCESS, nullptr, &key, nullptr) != ERROR_SUCCESS) {
+        return false;
+    }
+    const DWORD baud = 4800;
+    const DWORD options = 0;
+    bool ok = RegSetValueExA(key, "Port", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&receiverCom),
+                             sizeof receiverCom) == ERROR_SUCCESS;
+    ok = ok && RegSetValueExA(key, "Baud", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&baud),
+                              sizeof baud) == ERROR_SUCCESS;
+    ok = ok && RegSetValueExA(key, "Sync", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&options),
+                              sizeof options) == ERROR_SUCCESS;
+    RegCloseKey(key);
+    return ok;
+}
+
+// The status block as a reader maps it, counted in refCount while attached.
+class StatusReader {
+public:
+    ~StatusReader() {
+        if (block != nullptr) {
+            if (block->refCount != 0) {
+                --block->refCount;
+            }
+            UnmapViewOfFile(block);
+        }
+        if (mapping != nullptr) {
+            CloseHandle(mapping);
+        }
+    }
+    bool Attach() {
+        mapping = OpenFileMappingA(FILE_MAP_ALL_ACCESS, FALSE, statusBlockName);
+        if (mapping == nullptr) {
+            return false;
+        }
+        block = static_cast<GpsSharedStatus*>(MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, 0));
+        if (block != nullptr) {
+            ++block->refCount;
+        }
+        return block != nullptr;
+    }
+    // Reads through a volatile view: the hub changes the block behind our back.
+    int32_t RmcCount() const { return *const_cast<volatile int32_t*>(&block->rmcCount); }
+    uint8_t Byte(size_t offset) const {
+        return reinterpret_cast<volatile const uint8_t*>(block)[offset];
+    }
+    float SpeedKnots() const { return *const_cast<volatile float*>(&block->speedKnots); }
+
+    GpsSharedStatus* block = nullptr;
+
+private:
+    HANDLE mapping = nullptr;
+};
+
+// Sends one command the way other programs do: find the window first, then SendMessage.
+bool SendCommand(HubCommand code, const void* data, DWORD size) {
+    HWND window = FindWindowA(nullptr, hubWindowTitle);
+    if (window == nullptr) {
+        return false;
+    }
+    COPYDATASTRUCT copy;
+    copy.dwData = static_cast<ULONG_PTR>(code);
+    copy.cbData = size;
+    copy.lpData = const_cast<void*>(data);
+    SendMessageA(window, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&copy));
+    return true;
+}
+
+bool SendCommand(HubCommand code, const std::string& payload) {
+    return SendCommand(code, payload.data(), static_cast<DWORD>(payload.size()));
+}
+
+std::string Nmea(const char* body) {
+    unsigned sum = 0;
+    for (const char* c = body; *c != 0; ++c) {
+        sum ^= static_cast<unsigned char>(*c);
+    }
+    char text[160];
+    snprintf(text, sizeof text, "$%s*%02X\r\n", body, sum);
+    return text;
+}
+
+bool StartProgram(const char* path, PROCESS_INFORMATION& process) {
+    STARTUPINFOA startup;
+    memset(&startup, 0, sizeof startup);
+    startup.cb = sizeof startup;
+    std::string commandLine = std::string("\"") + path + "\"";
+    return CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                          &startup, &process) != FALSE;
+}
+
+// An application on a virtual port, reading what has arrived without waiting.
+class Application {
+public:
+    ~Application() { Close(); }
+    void Close() {
+        if (handle != INVALID_HANDLE_VALUE) {
+            CloseHandle(handle);
+            handle = INVALID_HANDLE_VALUE;
+        }
+    }
+    DWORD Open(DWORD com) {
+        char name[32];
+        snprintf(name, sizeof name, "\\\\.\\COM%lu", com);
+        handle =
+            CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        if (handle == INVALID_HANDLE_VALUE) {
+            return GetLastError();
+        }
+        COMMTIMEOUTS timeouts = {MAXDWORD, 0, 0, 0, 0};
+        SetCommTimeouts(handle, &timeouts);
+        return 0;
+    }
+    std::string ReadNow() {
+        std::string data;
+        char buffer[1024];
+        DWORD got = 0;
+        while (ReadFile(handle, buffer, sizeof buffer, &got, nullptr) && got != 0) {
+            data.append(buffer, got);
+        }
+        return data;
+    }
+    // Collects for `milliseconds`.
+    std::string ReadFor(DWORD milliseconds) {
+        std::string data;
+        const DWORD start = GetTickCount();
+        while (GetTickCount() - start < milliseconds) {
+            data += ReadNow();
+            Sleep(50);
+        }
+        return data;
+    }
+
+private:
+    HANDLE handle = INVALID_HANDLE_VALUE;
+};
+
+} // namespace
+
+int main(int argc, char** argv) {
+    TestReport report("TavroHubSmoke");
+    if (argc != 4) {
+        printf("usage: TavroHubSmoke <Tavro.sys image path> <Tavro.exe> <receiver COM>\n");
+        return 2;
+    }
+    const char* image = argv[1];
+    const char* hubPath = argv[2];
+    const DWORD receiverCom = static_cast<DWORD>(atoi(argv[3]));
+
+    report.Section("set-up: settings, driver with COM%lu", virtualCom);
+    report.Check(WriteHubSettings(receiverCom), "hub settings written (Port %lu)", receiverCom);
+    DriverService service;
+    const PortValue ports[] = {{"Port0", virtualCom}};
+    report.Check(WritePortValues(ports, 1), "driver parameters written");
+    DWORD result = service.Install(image);
+    report.Check(result == 0, "driver service installed (%lu)", result);
+    result = service.Start();
+    report.Check(result == 0, "driver service started (%lu)", result);
+
+    report.Section("the hub starts and publishes its window and status block");
+    PROCESS_INFORMATION hub;
+    if (!report.Check(StartProgram(hubPath, hub), "Tavro.exe started")) {
+        return report.Finish();
+    }
+    const bool found =
+        WaitUntil([] { return FindWindowA(nullptr, hubWindowTitle) != nullptr; }, windowTimeoutMs);
+    report.Check(found, "window \"TavroMsgWnd\" found");
+    StatusReader status;
+    const bool attached = report.Check(found && status.Attach(), "mapping \"TavroGPS\" opened");
+    if (!attached) {
+        TerminateProcess(hub.hProcess, 1);
+        service.Stop();
+        service.Remove();
+        return report.Finish();
+    }
+    report.Check(status.Byte(offsetof(GpsSharedStatus, refCount)) == 2,
+                 "refCount counts the hub and this reader (%u)",
+                 status.Byte(offsetof(GpsSharedStatus, refCount)));
+
+    Application application;
+    result = application.Open(virtualCom);
+    report.Check(result == 0, "an application opens COM%lu (%lu)", virtualCom, result);
+
+    report.Section("the receiver's stream is decoded and relayed");
+    const bool streaming = WaitUntil(
+        [&] {
+            return status.Byte(offsetof(GpsSharedStatus, streamState)) ==
+                       static_cast<uint8_t>(StreamState::NmeaStream) &&
+                   status.RmcCount() > 0;
+        },
+        dataTimeoutMs);
+    report.Check(streaming, "NMEA stream recognised on COM%u, %ld RMC decoded",
+                 status.Byte(offsetof(GpsSharedStatus, comPort)),
+                 static_cast<long>(status.RmcCount()));
+    report.Check(status.Byte(offsetof(GpsSharedStatus, comPort)) == receiverCom,
+                 "comPort is the receiver's");
+    const std::string relayed = application.ReadFor(2000);
+    report.Check(relayed.find("$GP") != std::string::npos, "COM%lu receives sentences (%lu bytes)",
+                 virtualCom, static_cast<unsigned long>(relayed.size()));
+
+    report.Section("HoldRelay stops decoding and relay, InjectFrame still decodes");
+    report.Check(SendCommand(HubCommand::HoldRelay, nullptr, 0), "HoldRelay sent");
+    report.Check(status.Byte(offsetof(GpsSharedStatus, relayHeld)) == 1, "block relayHeld 1");
+    const int32_t heldCount = status.RmcCount();
+    application.ReadNow();
+    const std::string duringHold = application.ReadFor(1500);
+    report.Check(status.RmcCount() == heldCount, "no receiver RMC decoded while held (%ld, %ld)",
+                 static_cast<long>(heldCount), static_cast<long>(status.RmcCount()));
+    report.Check(duringHold.empty(), "nothing relayed while held (%lu bytes)",
+                 static_cast<unsigned long>(duringHold.size()));
+
+    const std::string injected =
+        Nmea("GPRMC,101010.000,A,4807.038,N,01131.000,E,123.4,084.4,230313,003.1,W");
+    report.Check(SendCommand(HubCommand::InjectFrame, injected), "InjectFrame sent");
+    report.Check(status.RmcCount() == heldCount + 1, "the injected RMC was decoded");
+    report.Check(status.SpeedKnots() > 123.3f && status.SpeedKnots() < 123.5f,
+                 "its speed is in the block (%.1f)", static_cast<double>(status.SpeedKnots()));
+    report.Check(application.ReadFor(300).empty(), "the injected frame is not relayed while held");
+
+    report.Section("unsafe payloads are refused and the hub keeps running");
+    std::string oversized = injected;
+    oversized.resize(600, ' ');
+    SendCommand(HubCommand::InjectFrame, oversized);
+    report.Check(status.RmcCount() == heldCount + 1, "a 600-byte InjectFrame is refused");
+    const unsigned char shortSpeed[2] = {0x80, 0x25};
+    SendCommand(HubCommand::ChangeBaud, shortSpeed, sizeof shortSpeed);
+    SendCommand(HubCommand::InjectFrame, nullptr, 64);
+    SendCommand(static_cast<HubCommand>(77), injected);
+    report.Check(SendCommand(HubCommand::InjectFrame, injected), "the hub still answers");
+    report.Check(status.RmcCount() == heldCount + 2, "and decodes the next injected frame");
+
+    report.Section("ReleaseRelay brings decoding and relay back; WriteToReceiver");
+    report.Check(SendCommand(HubCommand::ReleaseRelay, nullptr, 0), "ReleaseRelay sent");
+    report.Check(status.Byte(offsetof(GpsSharedStatus, relayHeld)) == 0, "block relayHeld 0");
+    report.Check(WaitUntil([&] { return status.RmcCount() > heldCount + 2; }, dataTimeoutMs),
+                 "receiver RMC decoded again");
+    report.Check(application.ReadFor(1500).find("$GP") != std::string::npos,
+                 "COM%lu receives sentences again", virtualCom);
+    // The script checks the receiver's log for this sentence.
+    const char command[] = "$PMTK220,1000*1F\r\n";
+    report.Check(SendCommand(HubCommand::WriteToReceiver, command, sizeof command),
+                 "WriteToReceiver sent (with its NUL)");
+
+    report.Section("a second start ends at once and leaves the first hub working");
+    PROCESS_INFORMATION second;
+    if (report.Check(StartProgram(hubPath, second), "second Tavro.exe started")) {
+        const DWORD waited = WaitForSingleObject(second.hProcess, secondStartTimeoutMs);
+        DWORD code = STILL_ACTIVE;
+        GetExitCodeProcess(second.hProcess, &code);
+        report.Check(waited == WAIT_OBJECT_0 && code == 0, "it ended with 0 (exit code %lu)", code);
+        if (waited != WAIT_OBJECT_0) {
+            TerminateProcess(second.hProcess, 1);
+        }
+        CloseHandle(second.hProcess);
+        CloseHandle(second.hThread);
+    }
+    report.Check(WaitForSingleObject(hub.hProcess, 0) == WAIT_TIMEOUT, "the first hub runs on");
+    report.Check(status.Byte(offsetof(GpsSharedStatus, refCount)) == 2,
+                 "the second start left the block alone (refCount %u)",
+                 status.Byte(offsetof(GpsSharedStatus, refCount)));
+    application.ReadNow();
+    report.Check(application.ReadFor(2000).find("$GP") != std::string::npos,
+                 "COM%lu still receives: the driver kept its hub", virtualCom);
+
+    // The hub has no way to end yet other than the session: stop it.
+    application.Close();
+    TerminateProcess(hub.hProcess, 0);
+    WaitForSingleObject(hub.hProcess, 5000);
+    CloseHandle(hub.hProcess);
+    CloseHandle(hub.hThread);
+    service.Stop();
+    service.Remove();
+    return report.Finish();
+}
