@@ -1,6 +1,7 @@
 #include "hub/posix/EventLoop.h"
 
 #include "common/HubCommand.h"
+#include "hub/decode/FrameCutter.h"
 #include "platform/ErrorCodes.h"
 
 #include <cerrno>
@@ -126,8 +127,13 @@ uint32_t EventLoop::HandleCommand(uint32_t code, const uint8_t* payload, uint32_
     if (code > static_cast<uint32_t>(HubCommand::ChangeBaud)) {
         return error::invalidFunction; // ignored, as the message window ignores other codes
     }
+    // What the engine would ignore gets an answer that says so.
     if (code == static_cast<uint32_t>(HubCommand::ChangeBaud) && length < 4) {
         return error::invalidParameter; // a speed is four bytes; a shorter one is not read
+    }
+    if (code == static_cast<uint32_t>(HubCommand::InjectFrame) &&
+        (length == 0 || length > FrameCutter::maxFrameLength)) {
+        return error::invalidParameter; // no frame, or longer than any frame
     }
     engine_->CopyData(code, payload, length);
     return error::success;

@@ -307,6 +307,8 @@ TEST_F(PosixHubEndToEnd, TheCommandSocketInjectsFramesAndHoldsTheRelay) {
     EXPECT_NE(Tavro({"send", "raw", "9"}, output), 0);
     EXPECT_NE(output.find("refused"), std::string::npos) << output;
     EXPECT_NE(Tavro({"send", "raw", "4", "8025"}, output), 0) << "a speed of two bytes";
+    EXPECT_NE(Tavro({"send", "inject", std::string(600, 'x')}, output), 0) << "beyond a frame";
+    EXPECT_NE(Tavro({"send", "raw", "2"}, output), 0) << "no frame at all";
     EXPECT_TRUE(hub_->Running());
 }
 
