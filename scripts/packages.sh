@@ -6,6 +6,8 @@ TEST_PACKAGES=(googletest libgtest-dev libgmock-dev libbenchmark-dev python3)
 FUZZ_PACKAGES=(clang libclang-rt-14-dev)
 CROSS_PACKAGES=(g++-mingw-w64-i686 g++-mingw-w64-x86-64)
 TOOL_PACKAGES=(clang-format)
+# gpsd reads a virtual port in the end-to-end tests (skipped with a message where it is missing).
+GPSD_PACKAGES=(gpsd gpsd-clients)
 # Wine runs the x64 driver and Win32 test programs; never wine32 (it breaks every wine command
 # on machines that cannot run 32-bit code).
 WINE_PACKAGES=(wine wine64 xvfb xauth)

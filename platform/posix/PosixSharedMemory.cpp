@@ -172,6 +172,13 @@ private:
                 size = static_cast<uint32_t>(info.st_size);
             } else if (static_cast<uint64_t>(info.st_size) < size) {
                 result = error::invalidParameter;
+            } else if (LockByte(fd, livenessByte, F_WRLCK, false)) {
+                // Nobody alive has it mapped: a process that was killed left it behind. Start
+                // afresh, as Windows frees a mapping whose last handle a dying process closed
+                // (the write lock becomes our read lock below).
+                if (ftruncate(fd, 0) == 0 && ftruncate(fd, size) == 0) {
+                    result = error::success;
+                }
             }
         }
         if (result == error::success || result == error::alreadyExists) {

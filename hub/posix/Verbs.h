@@ -1,0 +1,21 @@
+// The verbs of the `tavro` program. Each takes the arguments after its own name and returns
+// the process's exit code.
+#pragma once
+
+namespace tavro::posixhub {
+
+inline constexpr int exitOk = 0;
+inline constexpr int exitFailed = 1;
+inline constexpr int exitUsage = 2;
+
+int RunVerb(int argc, char** argv);
+int ConfigVerb(int argc, char** argv);
+int StatusVerb(int argc, char** argv);
+int LinkVerb(int argc, char** argv);
+int UnlinkVerb(int argc, char** argv);
+int SendVerb(int argc, char** argv);
+
+// "COM5", "com5" or "5": the number, false for anything else (and for 0).
+bool ParseComName(const char* text, unsigned& comNumber);
+
+} // namespace tavro::posixhub

@@ -1,0 +1,89 @@
+// The hub's command channel on POSIX: a Unix SOCK_SEQPACKET socket named "TavroMsgWnd" in the
+// COM directory, standing in for the message window of the same title.
+//
+// Each request is one message: the HubCommand code as a 4-byte little-endian number, then the
+// payload (WM_COPYDATA's lpData, cbData bytes). Message 1025 travels the same way with the
+// code 1025 and its lParam as 4 bytes. The hub answers every request with one message of 4
+// bytes, little-endian, after it has handled it, so a sender waits as SendMessage waits: 0
+// for a handled (or, like an unknown code, ignored) request, a Win32 error code for a request
+// that could not be read (shorter than 4 bytes, or longer than commandMessageMax).
+//
+// The socket is made mode 0600: only the hub's own user (and root) may send.
+#pragma once
+
+#include "common/HubCommand.h"
+#include "platform/posix/ComDirectory.h"
+
+#include <poll.h>
+#include <stddef.h>
+#include <stdint.h>
+
+namespace tavro::platform::posix {
+
+inline constexpr uint32_t commandPayloadMax = 65536;
+inline constexpr uint32_t commandMessageMax = 4 + commandPayloadMax;
+inline constexpr int commandTimeoutMs = 5000;
+
+// What the hub does with one request; the result is the answer's number.
+class CommandHandler {
+public:
+    virtual ~CommandHandler() = default;
+    virtual uint32_t HandleCommand(uint32_t code, const uint8_t* payload, uint32_t length) = 0;
+};
+
+class CommandServer {
+public:
+    static constexpr size_t clientCapacity = 16;
+    // Descriptors the server may add to a poll set: the listening socket and its clients.
+    static constexpr size_t pollCapacity = 1 + clientCapacity;
+
+    CommandServer() = default;
+    ~CommandServer();
+
+    CommandServer(const CommandServer&) = delete;
+    CommandServer& operator=(const CommandServer&) = delete;
+
+    // Creates the socket in `directory` (made when missing). One hub per directory: the
+    // server holds a lock beside the socket, and error::alreadyExists tells that another hub
+    // holds it; a socket left by a hub that died is replaced.
+    uint32_t Listen(const ComDirectory& directory);
+    bool IsListening() const { return listener_ >= 0; }
+
+    // Removes the socket and closes every connection.
+    void Close();
+
+    // Appends the server's descriptors to `entries` (which hold `count` already, room for
+    // `capacity`) and returns the new count.
+    size_t AddToPollSet(pollfd* entries, size_t count, size_t capacity) const;
+
+    // Handles what poll reported for the server's descriptors in `entries[0..count)`: accepts
+    // new senders, runs each waiting request through `handler` and answers it. One request
+    // per sender per call, so a busy sender cannot starve the others or the tick.
+    void Service(const pollfd* entries, size_t count, CommandHandler& handler);
+
+    size_t ClientCount() const;
+
+private:
+    void Accept();
+    void ServeClient(size_t slot, CommandHandler& handler);
+    void DropClient(size_t slot);
+
+    int listener_ = -1;
+    int lock_ = -1;
+    int clients_[clientCapacity] = {-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1};
+    char socketPath_[comPathCapacity] = {};
+    uint8_t message_[commandMessageMax + 1] = {};
+};
+
+// Whether a hub listens on the command socket of `directory` (it is connected to and left at
+// once, without a request).
+bool HubListens(const ComDirectory& directory);
+
+// Sends one request to the hub of `directory` and waits up to `timeoutMs` for its answer.
+// Returns error::success with the hub's answer in `answer`; error::fileNotFound when no hub
+// listens there; error::semTimeout when none came in time; error::invalidParameter for a
+// payload above commandPayloadMax; else the system's error.
+uint32_t SendHubCommand(const ComDirectory& directory, uint32_t code, const void* payload,
+                        uint32_t length, uint32_t& answer, int timeoutMs = commandTimeoutMs);
+
+} // namespace tavro::platform::posix

@@ -1,0 +1,27 @@
+# The POSIX edition: the pseudo-terminal port set, the command socket, the logic of the tavro
+# verbs, and the hub end to end with gps-sim and client processes.
+if(WIN32 OR NOT TARGET tavro_posix_tools)
+    return()
+endif()
+
+tavro_add_gtest(tavro_posix_tests
+    SOURCES
+        ${CMAKE_CURRENT_LIST_DIR}/PosixPortSetTest.cpp
+        ${CMAKE_CURRENT_LIST_DIR}/PosixCommandSocketTest.cpp
+        ${CMAKE_CURRENT_LIST_DIR}/PosixToolsTest.cpp
+        ${CMAKE_CURRENT_LIST_DIR}/PosixStatusBlockTest.cpp
+    LIBS tavro_posix_tools tavro_decode tavro_platform_system tavro_platform_testing)
+
+# End to end: gps-sim -> tavro run -> client processes, the verbs, and gpsd where installed.
+if(NOT TARGET tavro OR NOT TARGET gps-sim)
+    return()
+endif()
+add_executable(tavro_test_client ${CMAKE_CURRENT_LIST_DIR}/PosixTestClient.cpp)
+tavro_add_gtest(tavro_posix_e2e_tests
+    SOURCES ${CMAKE_CURRENT_LIST_DIR}/PosixHubEndToEndTest.cpp
+    LIBS)
+target_compile_definitions(tavro_posix_e2e_tests PRIVATE
+    TAVRO_PATH="$<TARGET_FILE:tavro>"
+    GPS_SIM_PATH="$<TARGET_FILE:gps-sim>"
+    TEST_CLIENT_PATH="$<TARGET_FILE:tavro_test_client>")
+add_dependencies(tavro_posix_e2e_tests tavro gps-sim tavro_test_client)

@@ -1,0 +1,470 @@
+// The POSIX hub end to end, with real processes only: gps-sim on COM1, `tavro run`, client
+// programs on the virtual ports, the `tavro` verbs, and gpsd as a third-party client. Every
+// test has its own COM directory, settings folder and status block name, so tests can run in
+// parallel with each other and with a hub the user runs.
+#include "tests/integration/PosixProcess.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <atomic>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <netinet/in.h>
+#include <poll.h>
+#include <regex>
+#include <string>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace tavro::testing {
+namespace {
+
+using namespace std::chrono_literals;
+
+// The receiver's first sentences reach the hub a few seconds after it starts (its first open
+// attempt comes 2.5 s after the timer starts); machines running other tests are slow.
+constexpr auto streamPatience = 20s;
+
+std::string Sentence(const std::string& body) {
+    uint8_t sum = 0;
+    for (const char c : body) {
+        sum ^= static_cast<uint8_t>(c);
+    }
+    char tail[8];
+    std::snprintf(tail, sizeof tail, "*%02X\r\n", sum);
+    return "$" + body + tail;
+}
+
+template <typename Condition>
+bool Within(std::chrono::milliseconds timeout, Condition condition) {
+    const auto end = std::chrono::steady_clock::now() + timeout;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() >= end) {
+            return false;
+        }
+        std::this_thread::sleep_for(50ms);
+    }
+    return true;
+}
+
+size_t Count(const std::string& text, const std::string& what) {
+    size_t count = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) {
+        ++count;
+    }
+    return count;
+}
+
+double JsonNumber(const std::string& json, const std::string& name) {
+    const std::regex pattern("\"" + name + "\":(-?[0-9.eE+-]+)");
+    std::smatch match;
+    return std::regex_search(json, match, pattern) ? std::stod(match[1]) : 1e9;
+}
+
+class PosixHubEndToEnd : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/tavro-e2e-XXXXXX";
+        const char* made = mkdtemp(pattern);
+        ASSERT_NE(made, nullptr);
+        root_ = made;
+        static std::atomic<int> counter{0};
+        environment_ = {
+            {"TAVRO_DEVDIR", root_ + "/dev"},
+            {"XDG_CONFIG_HOME", root_ + "/config"},
+            {"TAVRO_SHM",
+             "/TavroE2E-" + std::to_string(getpid()) + "-" + std::to_string(counter++)},
+            {"HOME", root_},
+        };
+    }
+
+    void TearDown() override {
+        for (auto& client : clients_) {
+            client.reset();
+        }
+        if (hub_ != nullptr && hub_->Running()) {
+            hub_->Stop(SIGTERM);
+        }
+        hub_.reset();
+        sim_.reset();
+        if (HasFailure()) {
+            std::fprintf(stderr, "--- hub log\n%s--- gps-sim log\n%s--- end\n",
+                         FileText(root_ + "/hub.log").c_str(),
+                         FileText(root_ + "/sim.log").c_str());
+        }
+        std::error_code ignored;
+        std::filesystem::remove_all(root_, ignored);
+    }
+
+    int Tavro(const std::vector<std::string>& arguments, std::string& output) {
+        std::vector<std::string> command = {TAVRO_PATH};
+        command.insert(command.end(), arguments.begin(), arguments.end());
+        return RunProgram(command, environment_, output, root_ + "/tool.out");
+    }
+
+    void Set(const std::string& name, const std::string& value) {
+        std::string output;
+        ASSERT_EQ(Tavro({"config", "set", name, value}, output), 0) << output;
+    }
+
+    std::string Link(int comNumber) const { return root_ + "/dev/COM" + std::to_string(comNumber); }
+
+    void StartSim() {
+        sim_ = std::make_unique<ChildProcess>(std::vector<std::string>{GPS_SIM_PATH, "--com", "1",
+                                                                       "--seed", "7", "--log",
+                                                                       root_ + "/sim.log"},
+                                              environment_, root_ + "/sim.log");
+        ASSERT_TRUE(Within(10s, [&] { return std::filesystem::is_symlink(Link(1)); }));
+    }
+
+    // Starts the hub and waits for its command socket and for the links of `virtualPorts`.
+    void StartHub(std::initializer_list<int> virtualPorts) {
+        hub_ = std::make_unique<ChildProcess>(std::vector<std::string>{TAVRO_PATH, "run"},
+                                              environment_, root_ + "/hub.log");
+        ASSERT_TRUE(Within(10s, [&] {
+            return std::filesystem::exists(root_ + "/dev/TavroMsgWnd");
+        })) << "the hub publishes its command socket";
+        for (const int port : virtualPorts) {
+            ASSERT_TRUE(std::filesystem::is_symlink(Link(port))) << "COM" << port;
+        }
+    }
+
+    std::string Status() {
+        std::string output;
+        Tavro({"status"}, output);
+        return output;
+    }
+
+    bool StreamArrives() {
+        return Within(streamPatience, [&] { return Status().rfind("NMEA Stream", 0) == 0; });
+    }
+
+    // A client program on COM<n>, its received bytes in <name>.out.
+    ChildProcess& StartClient(int comNumber, const std::string& name) {
+        clients_.push_back(std::make_unique<ChildProcess>(
+            std::vector<std::string>{TEST_CLIENT_PATH, Link(comNumber), Output(name)}, environment_,
+            root_ + "/" + name + ".log", true));
+        EXPECT_TRUE(Within(10s, [&] { return std::filesystem::exists(Output(name)); }))
+            << name << " opened COM" << comNumber;
+        return *clients_.back();
+    }
+
+    std::string Output(const std::string& name) const { return root_ + "/" + name + ".out"; }
+    std::string Received(const std::string& name) const { return FileText(Output(name)); }
+
+    bool Receives(const std::string& name, const std::string& what, size_t times = 1,
+                  std::chrono::milliseconds timeout = streamPatience) {
+        return Within(timeout, [&] { return Count(Received(name), what) >= times; });
+    }
+
+    std::string root_;
+    Environment environment_;
+    std::unique_ptr<ChildProcess> sim_;
+    std::unique_ptr<ChildProcess> hub_;
+    std::vector<std::unique_ptr<ChildProcess>> clients_;
+};
+
+// From a sentence both streams hold on, the bytes must be the same for as long as both last.
+void ExpectSameStream(const std::string& first, const std::string& second) {
+    const size_t lineStart = second.find("\n$GPRMC");
+    ASSERT_NE(lineStart, std::string::npos);
+    const size_t lineEnd = second.find('\n', lineStart + 1);
+    ASSERT_NE(lineEnd, std::string::npos);
+    const std::string anchor = second.substr(lineStart, lineEnd - lineStart + 1);
+    const size_t inFirst = first.find(anchor);
+    ASSERT_NE(inFirst, std::string::npos) << "the other client missed " << anchor;
+    const size_t length = std::min(first.size() - inFirst, second.size() - lineStart);
+    EXPECT_GT(length, 1000u) << "enough of the stream to compare";
+    EXPECT_TRUE(first.compare(inFirst, length, second, lineStart, length) == 0)
+        << "the clients received different bytes";
+}
+
+TEST_F(PosixHubEndToEnd, ThreeClientsReceiveTheSameStreamAndOneCanTalkToTheReceiver) {
+    Set("Port0", "5");
+    Set("Port1", "6");
+    Set("Port2", "7");
+    StartSim();
+    StartHub({5, 6, 7});
+    ASSERT_TRUE(StreamArrives()) << Status();
+    ChildProcess& first = StartClient(5, "first");
+    StartClient(6, "second");
+    StartClient(7, "third");
+    for (const char* name : {"first", "second", "third"}) {
+        ASSERT_TRUE(Receives(name, "$GPRMC,", 3)) << name;
+    }
+
+    // A query written by the first client reaches gps-sim, whose answer every client hears.
+    ASSERT_TRUE(first.SendInput(Sentence("PMTK400")));
+    for (const char* name : {"first", "second", "third"}) {
+        EXPECT_TRUE(Receives(name, "$PMTK500,")) << name;
+    }
+    ASSERT_TRUE(Receives("third", "$GPRMC,", Count(Received("third"), "$GPRMC,") + 2));
+    for (auto& client : clients_) {
+        EXPECT_EQ(client->Stop(), 0);
+    }
+    const std::string a = Received("first");
+    ExpectSameStream(a, Received("second"));
+    ExpectSameStream(a, Received("third"));
+    EXPECT_EQ(Count(a, "$PMTK400"), 0u) << "a client's bytes go to the receiver, not to clients";
+}
+
+TEST_F(PosixHubEndToEnd, ReadOnlyLetsOnlyTheFirstVirtualPortWrite) {
+    Set("Port0", "5");
+    Set("Port1", "6");
+    Set("read-only", "on");
+    StartSim();
+    StartHub({5, 6});
+    ASSERT_TRUE(StreamArrives()) << Status();
+    ChildProcess& first = StartClient(5, "first");
+    ChildProcess& second = StartClient(6, "second");
+    ASSERT_TRUE(Receives("second", "$GPRMC,", 2));
+
+    ASSERT_TRUE(second.SendInput(Sentence("PMTK400")));
+    // The first client's query is answered, so by then the second's would have been too.
+    std::this_thread::sleep_for(1s);
+    ASSERT_TRUE(first.SendInput(Sentence("PMTK414")));
+    EXPECT_TRUE(Receives("second", "$PMTK514,"));
+    EXPECT_TRUE(Receives("first", "$PMTK514,"));
+    std::this_thread::sleep_for(1s);
+    EXPECT_EQ(Count(Received("first") + Received("second"), "$PMTK500"), 0u)
+        << "the second port's query was dropped";
+}
+
+TEST_F(PosixHubEndToEnd, BatterySaverOpensTheInputOnlyWhileAClientIsThere) {
+    Set("Port0", "5");
+    Set("Battery Saver", "on");
+    StartSim();
+    StartHub({5});
+    // Well past the first open attempt of a hub without Battery Saver.
+    std::this_thread::sleep_for(4s);
+    EXPECT_EQ(Status(), "Port Closed\n");
+
+    {
+        ChildProcess& client = StartClient(5, "first");
+        EXPECT_TRUE(StreamArrives()) << Status();
+        EXPECT_TRUE(Receives("first", "$GPRMC,", 2));
+        EXPECT_EQ(client.Stop(), 0);
+    }
+    EXPECT_TRUE(Within(10s, [&] { return Status() == "Port Closed\n"; })) << Status();
+    std::this_thread::sleep_for(2s);
+    EXPECT_EQ(Status(), "Port Closed\n") << "stays closed without clients";
+
+    StartClient(5, "second");
+    EXPECT_TRUE(StreamArrives()) << Status();
+    EXPECT_TRUE(Receives("second", "$GPRMC,", 2));
+}
+
+TEST_F(PosixHubEndToEnd, TheCommandSocketInjectsFramesAndHoldsTheRelay) {
+    Set("Port0", "5");
+    StartSim();
+    StartHub({5});
+    ASSERT_TRUE(StreamArrives()) << Status();
+    std::string output;
+    StartClient(5, "client");
+    ASSERT_TRUE(Receives("client", "$GPRMC,"));
+    // The position below must stand out against a decoded fix of the receiver's.
+    ASSERT_TRUE(Within(streamPatience,
+                       [&] {
+                           Tavro({"status", "--json"}, output);
+                           return JsonNumber(output, "rmcCount") >= 2 &&
+                                  JsonNumber(output, "latitude") > 40.0;
+                       }))
+        << "the hub decodes the receiver's sentences: " << output;
+
+    const std::string text = Sentence("GPTXT,01,01,02,end to end");
+    ASSERT_EQ(Tavro({"send", "inject", text.substr(0, text.size() - 2)}, output), 0) << output;
+    EXPECT_TRUE(Receives("client", text)) << "an injected frame is relayed like receiver data";
+
+    ASSERT_EQ(Tavro({"send", "hold"}, output), 0) << output;
+    std::this_thread::sleep_for(500ms);
+    const size_t heldAt = Received("client").size();
+    // Held: receiver data is no longer decoded or relayed, injected frames are still decoded.
+    const std::string position =
+        Sentence("GPGGA,120000.000,1030.0000,N,02015.0000,E,1,08,1.0,100.0,M,47.0,M,,");
+    ASSERT_EQ(Tavro({"send", "inject", position}, output), 0) << output;
+    EXPECT_TRUE(Within(5s, [&] {
+        Tavro({"status", "--json"}, output);
+        return JsonNumber(output, "latitude") == 10.5;
+    })) << output;
+    EXPECT_NE(output.find("\"relayHeld\":1"), std::string::npos) << output;
+    EXPECT_EQ(JsonNumber(output, "longitude"), 20.25);
+    std::this_thread::sleep_for(1500ms);
+    EXPECT_EQ(Received("client").size(), heldAt) << "nothing reaches the client while held";
+    Tavro({"status", "--json"}, output);
+    EXPECT_EQ(JsonNumber(output, "latitude"), 10.5) << "the receiver's data is not decoded";
+
+    ASSERT_EQ(Tavro({"send", "release"}, output), 0) << output;
+    EXPECT_TRUE(
+        Within(10s, [&] { return Count(Received("client").substr(heldAt), "$GPRMC,") >= 2; }));
+    EXPECT_TRUE(Within(5s, [&] {
+        Tavro({"status", "--json"}, output);
+        return JsonNumber(output, "latitude") > 40.0;
+    })) << output;
+
+    // Requests the hub cannot use get an answer that says so.
+    EXPECT_NE(Tavro({"send", "raw", "9"}, output), 0);
+    EXPECT_NE(output.find("refused"), std::string::npos) << output;
+    EXPECT_NE(Tavro({"send", "raw", "4", "8025"}, output), 0) << "a speed of two bytes";
+    EXPECT_NE(Tavro({"send", "inject", std::string(600, 'x')}, output), 0) << "beyond a frame";
+    EXPECT_NE(Tavro({"send", "raw", "2"}, output), 0) << "no frame at all";
+    EXPECT_TRUE(hub_->Running());
+}
+
+TEST_F(PosixHubEndToEnd, StatusShowsTheStatusLineAndSignalsEndTheHubCleanly) {
+    std::string output;
+    EXPECT_EQ(Tavro({"status"}, output), 1);
+    EXPECT_EQ(output, "Hub not running\n");
+    Set("Port0", "5");
+    StartSim();
+    StartHub({5});
+    ASSERT_TRUE(StreamArrives()) << Status();
+    EXPECT_TRUE(Within(streamPatience, [&] {
+        return std::regex_match(Status(),
+                                std::regex(R"(NMEA Stream \| 3D Fix \| \d+ SVs :\d\d\n)"));
+    })) << Status();
+    EXPECT_EQ(Tavro({"status", "--json"}, output), 0);
+    EXPECT_NE(output.find("\"hubRunning\":true"), std::string::npos) << output;
+
+    // A second hub for the same directory does not start.
+    EXPECT_EQ(Tavro({"run"}, output), 1);
+    EXPECT_NE(output.find("already runs"), std::string::npos) << output;
+    EXPECT_TRUE(hub_->Running());
+
+    EXPECT_EQ(hub_->Stop(SIGINT), 0);
+    const std::string log = FileText(root_ + "/hub.log");
+    EXPECT_NE(log.find("stopping"), std::string::npos) << log;
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(Link(5))));
+    EXPECT_FALSE(std::filesystem::exists(root_ + "/dev/TavroMsgWnd"));
+    EXPECT_TRUE(std::filesystem::is_symlink(Link(1))) << "the receiver's link is not the hub's";
+    EXPECT_EQ(Tavro({"status"}, output), 1);
+    EXPECT_EQ(output, "Hub not running\n");
+}
+
+TEST_F(PosixHubEndToEnd, AHubKilledOutrightLeavesNothingThatStopsTheNextOne) {
+    Set("Port0", "5");
+    StartSim();
+    StartHub({5});
+    ASSERT_TRUE(StreamArrives()) << Status();
+    EXPECT_EQ(hub_->Stop(SIGKILL), 128 + SIGKILL);
+    // Its status block, command socket and links are still there, but nobody serves them.
+    EXPECT_EQ(Status(), "Hub not running\n");
+
+    StartHub({5});
+    ASSERT_TRUE(StreamArrives()) << Status();
+    StartClient(5, "client");
+    EXPECT_TRUE(Receives("client", "$GPRMC,"));
+    std::string output;
+    EXPECT_EQ(Tavro({"send", "hold"}, output), 0) << output;
+    EXPECT_EQ(hub_->Stop(SIGTERM), 0);
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(Link(5))));
+}
+
+// gpsd, the Debian package, as a client of a virtual port.
+std::string GpsdPath() {
+    for (const char* path : {"/usr/sbin/gpsd", "/usr/bin/gpsd", "/usr/local/sbin/gpsd"}) {
+        if (access(path, X_OK) == 0) {
+            return path;
+        }
+    }
+    return "";
+}
+
+uint16_t FreeTcpPort() {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    uint16_t port = 0;
+    if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
+        port = ntohs(address.sin_port);
+    }
+    close(fd);
+    return port;
+}
+
+// Watches gpsd's JSON reports until one has a 3D fix; its text, or "" after `timeout`.
+std::string GpsdFix(uint16_t port, std::chrono::milliseconds timeout) {
+    const auto end = std::chrono::steady_clock::now() + timeout;
+    int fd = -1;
+    while (fd < 0 && std::chrono::steady_clock::now() < end) {
+        fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        address.sin_port = htons(port);
+        if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+            close(fd);
+            fd = -1;
+            std::this_thread::sleep_for(100ms);
+        }
+    }
+    if (fd < 0) {
+        return "";
+    }
+    const std::string watch = "?WATCH={\"enable\":true,\"json\":true};\n";
+    std::string text;
+    if (send(fd, watch.data(), watch.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(watch.size())) {
+        char buffer[4096];
+        while (std::chrono::steady_clock::now() < end) {
+            pollfd entry{fd, POLLIN, 0};
+            if (poll(&entry, 1, 200) <= 0) {
+                continue;
+            }
+            const ssize_t count = recv(fd, buffer, sizeof buffer, 0);
+            if (count <= 0) {
+                break;
+            }
+            text.append(buffer, static_cast<size_t>(count));
+            size_t line;
+            while ((line = text.find('\n')) != std::string::npos) {
+                const std::string report = text.substr(0, line);
+                text.erase(0, line + 1);
+                if (report.find("\"class\":\"TPV\"") != std::string::npos &&
+                    report.find("\"mode\":3") != std::string::npos &&
+                    report.find("\"lat\":") != std::string::npos) {
+                    close(fd);
+                    return report;
+                }
+            }
+        }
+    }
+    close(fd);
+    return "";
+}
+
+TEST_F(PosixHubEndToEnd, GpsdOnAVirtualPortReportsTheSimulatedPosition) {
+    const std::string gpsd = GpsdPath();
+    if (gpsd.empty()) {
+        GTEST_SKIP() << "gpsd is not installed (Debian packages gpsd and gpsd-clients)";
+    }
+    Set("Port0", "5");
+    Set("Port1", "6");
+    StartSim();
+    StartHub({5, 6});
+    ASSERT_TRUE(StreamArrives()) << Status();
+    const uint16_t port = FreeTcpPort();
+    ASSERT_NE(port, 0);
+    // In the foreground, on a private port and control socket, polling at once, never writing
+    // to the device.
+    ChildProcess daemon({gpsd, "-N", "-n", "-b", "-F", root_ + "/gpsd.sock", "-P",
+                         root_ + "/gpsd.pid", "-S", std::to_string(port), Link(5)},
+                        environment_, root_ + "/gpsd.log");
+    // Another client beside it on the second port.
+    StartClient(6, "beside");
+    const std::string fix = GpsdFix(port, 30s);
+    daemon.Stop();
+    ASSERT_FALSE(fix.empty()) << FileText(root_ + "/gpsd.log");
+    std::string status;
+    ASSERT_EQ(Tavro({"status", "--json"}, status), 0);
+    // The simulated drive moves a few metres a second: the two readings are close in time.
+    EXPECT_NEAR(JsonNumber(fix, "lat"), JsonNumber(status, "latitude"), 0.01) << fix;
+    EXPECT_NEAR(JsonNumber(fix, "lon"), JsonNumber(status, "longitude"), 0.01) << fix;
+    EXPECT_TRUE(Receives("beside", "$GPGGA,"));
+}
+
+} // namespace
+} // namespace tavro::testing

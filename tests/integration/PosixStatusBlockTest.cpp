@@ -1,0 +1,78 @@
+// The status block after a hub was killed: the next hub must not inherit the dead one's count
+// of users (Battery Saver would never see the last client leave).
+#include "hub/decode/StatusBlock.h"
+
+#include "platform/ErrorCodes.h"
+#include "platform/SharedMemory.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <sys/mman.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace tavro {
+namespace {
+
+class PosixStatusBlockTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        name_ = "/TavroStale-" + std::to_string(getpid());
+        setenv("TAVRO_SHM", name_.c_str(), 1);
+    }
+    void TearDown() override {
+        shm_unlink(name_.c_str());
+        unsetenv("TAVRO_SHM");
+    }
+
+    // A hub in another process that attaches, writes and is killed without detaching.
+    static void KilledHub(int32_t rmcCount) {
+        const pid_t child = fork();
+        if (child == 0) {
+            StatusBlock hub(platform::SystemSharedMemory());
+            if (hub.AttachHub() != error::success) {
+                _exit(1);
+            }
+            hub.Block().rmcCount = rmcCount;
+            hub.Block().streamState = static_cast<uint8_t>(StreamState::NmeaStream);
+            raise(SIGKILL);
+        }
+        int status = 0;
+        waitpid(child, &status, 0);
+        ASSERT_TRUE(WIFSIGNALED(status));
+    }
+
+    std::string name_;
+};
+
+TEST_F(PosixStatusBlockTest, AHubAfterAKilledHubStartsFromAFreshBlock) {
+    KilledHub(41);
+    StatusBlock hub(platform::SystemSharedMemory());
+    EXPECT_EQ(hub.AttachHub(), error::success) << "created afresh";
+    EXPECT_EQ(hub.Block().refCount, 1);
+    EXPECT_EQ(hub.Block().rmcCount, 0);
+    EXPECT_EQ(hub.Block().streamState, static_cast<uint8_t>(StreamState::PortClosed));
+    hub.DetachHub();
+}
+
+TEST_F(PosixStatusBlockTest, AReaderStillAttachedKeepsTheBlockForTheNextHub) {
+    StatusBlock reader(platform::SystemSharedMemory());
+    {
+        StatusBlock first(platform::SystemSharedMemory());
+        ASSERT_EQ(first.AttachHub(), error::success);
+        first.Block().rmcCount = 7;
+        ASSERT_EQ(reader.AttachReader(), error::success);
+        first.DetachHub();
+    }
+    StatusBlock second(platform::SystemSharedMemory());
+    EXPECT_EQ(second.AttachHub(), error::alreadyExists) << "joined: a reader lives";
+    EXPECT_EQ(second.Block().rmcCount, 7);
+    EXPECT_EQ(second.Block().refCount, 2);
+    second.DetachHub();
+    reader.DetachReader();
+}
+
+} // namespace
+} // namespace tavro
