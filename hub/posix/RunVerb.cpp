@@ -5,6 +5,7 @@
 #include "hub/posix/Verbs.h"
 
 #include "common/DriverExchangeBlock.h"
+#include "hub/engine/FileTrackLog.h"
 #include "hub/engine/HubContext.h"
 #include "hub/engine/HubEngine.h"
 #include "hub/engine/MainWindow.h"
@@ -12,6 +13,7 @@
 #include "hub/ui/Settings.h"
 #include "hub/ui/SettingsStore.h"
 #include "platform/ErrorCodes.h"
+#include "platform/FileSystem.h"
 #include "platform/Notifier.h"
 #include "platform/Registry.h"
 #include "platform/SerialPort.h"
@@ -144,6 +146,7 @@ int RunVerb(int argc, char** argv) {
     NoMainWindow mainWindow;
     RunReport report(directory, ports);
     EventLoop loop(directory, report);
+    FileTrackLog trackLog(platform::SystemFileSystem());
     const HubServices services{{platform::SystemSerialPorts(), ports,
                                 platform::SystemSharedMemory(), platform::RealSystemClock(),
                                 platform::SystemTiming()},
@@ -153,7 +156,8 @@ int RunVerb(int argc, char** argv) {
                                platform::SystemSound(),
                                platform::SystemNotifier(),
                                loop,
-                               mainWindow};
+                               mainWindow,
+                               &trackLog};
     HubEngine engine(services);
     platform::posix::SocketRunningHub runningHub(directory);
     const int code = HubMain(hide ? "HIDE" : "", engine, runningHub, loop);
