@@ -33,8 +33,13 @@ ensure_packages() {
             return 1
         fi
     fi
+    local recommends=(--no-install-recommends)
+    # Wine needs its recommended X and graphics libraries for windows under Xvfb.
+    if [ "${APT_RECOMMENDS:-0}" = 1 ]; then
+        recommends=()
+    fi
     echo "Installing: ${missing[*]}"
     "${sudo[@]}" apt-get update -q
-    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -q --no-install-recommends \
+    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -q "${recommends[@]}" \
         "${missing[@]}"
 }
