@@ -129,7 +129,7 @@ private:
                 break;
             }
             bool retry = false;
-            result = AttachOpenObject(fd, create, size, view, retry);
+            result = AttachOpenObject(fd, mapping->name, create, size, view, retry);
             if (result == error::success || result == error::alreadyExists) {
                 mapping->fd = fd;
                 view.handle = reinterpret_cast<intptr_t>(mapping);
@@ -146,8 +146,8 @@ private:
     }
 
     // Runs with the gate held; leaves the caller's liveness lock in place on success.
-    static uint32_t AttachOpenObject(int fd, bool create, uint32_t size, SharedView& view,
-                                     bool& retry) {
+    static uint32_t AttachOpenObject(int fd, const char* name, bool create, uint32_t size,
+                                     SharedView& view, bool& retry) {
         if (!LockByte(fd, gateByte, F_WRLCK, true)) {
             return ErrorFromErrno(errno);
         }
@@ -167,18 +167,24 @@ private:
                 result = ErrorFromErrno(errno);
             }
         } else {
+            // Nobody alive holds an object whose liveness byte we can lock for writing: a killed
+            // process left it behind. Windows frees a mapping when a dying process's handle
+            // closes, so it counts as gone: a reader does not find it, a creator starts afresh
+            // (the write lock becomes our read lock below).
+            const bool abandoned = LockByte(fd, livenessByte, F_WRLCK, false);
             result = error::alreadyExists;
             if (!create) {
-                size = static_cast<uint32_t>(info.st_size);
+                if (abandoned) {
+                    shm_unlink(name);
+                    result = error::fileNotFound;
+                } else {
+                    size = static_cast<uint32_t>(info.st_size);
+                }
+            } else if (abandoned) {
+                result = ftruncate(fd, 0) == 0 && ftruncate(fd, size) == 0 ? error::success
+                                                                           : ErrorFromErrno(errno);
             } else if (static_cast<uint64_t>(info.st_size) < size) {
                 result = error::invalidParameter;
-            } else if (LockByte(fd, livenessByte, F_WRLCK, false)) {
-                // Nobody alive has it mapped: a process that was killed left it behind. Start
-                // afresh, as Windows frees a mapping whose last handle a dying process closed
-                // (the write lock becomes our read lock below).
-                if (ftruncate(fd, 0) == 0 && ftruncate(fd, size) == 0) {
-                    result = error::success;
-                }
             }
         }
         if (result == error::success || result == error::alreadyExists) {

@@ -156,14 +156,27 @@ TEST_F(StatusBlockTest, AProcessThatDiesAttachedDoesNotKeepTheMappingAlive) {
         if (hub.AttachHub() != error::success) {
             return 1;
         }
+        hub.Block().streamState = static_cast<uint8_t>(StreamState::NmeaStream);
         _exit(0); // no detach: the process just ends
     });
     ASSERT_EQ(child, 0);
-    StatusBlock reader(memory());
-    ASSERT_EQ(reader.AttachReader(), error::success);
-    EXPECT_EQ(reader.Block().refCount, 2) << "the dead hub's count stays, as on Windows";
-    reader.DetachReader();
+    // As on Windows, the dead process's handle is gone and with it the mapping: a reader finds
+    // nothing rather than the dead hub's last state.
     EXPECT_FALSE(MappingExists());
+    StatusBlock reader(memory());
+    EXPECT_EQ(reader.AttachReader(), error::fileNotFound);
+    EXPECT_EQ(reader.Block().streamState, static_cast<uint8_t>(StreamState::Detached));
+    reader.DetachReader();
+
+    // A hub after a killed hub starts from a fresh block.
+    ASSERT_EQ(InChild([] {
+                  StatusBlock hub(platform::SystemSharedMemory());
+                  return hub.AttachHub() == error::success ? 0 : 1;
+              }),
+              0);
+    StatusBlock hub(memory());
+    EXPECT_EQ(hub.AttachHub(), error::success);
+    EXPECT_EQ(hub.Block().refCount, 1);
 }
 
 TEST_F(StatusBlockTest, RepeatedAttachAndDetachAcrossProcessesNeverLeaksTheMapping) {
