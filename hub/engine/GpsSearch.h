@@ -62,7 +62,8 @@ public:
 
     // `threads` null: no thread can be made, so every search ends at once having found nothing.
     GpsSearch(HubContext& hub, platform::SerialPortMap& serialPortMap, platform::Threads* threads);
-    // Cancels a running search and waits for its threads (they use the HubContext).
+    // Cancels a running search and waits for its threads (they use the HubContext); a thread
+    // inside a slow open (a Bluetooth link) holds this up until its open returns.
     ~GpsSearch();
     GpsSearch(const GpsSearch&) = delete;
     GpsSearch& operator=(const GpsSearch&) = delete;

@@ -43,7 +43,7 @@ protected:
         DeliverAtSpeed(ports_.Add(foundCom), 9600, rmc_, Garbage(100));
         portMap_.Set({receiverCom, foundCom});
     }
-    ~SearchInTheHub() override { threads_.RunDeferred(); }
+    ~SearchInTheHub() override { EndFakeThreads(threads_, engine_.Context().search); }
 
     void StoreSetting(const char* name, uint32_t value) {
         platform::ScopedRegistryKey key(registry_);

@@ -181,6 +181,21 @@ TEST_F(GpsSearchTest, ASilentPortIsDroppedWithoutTryingOtherSpeeds) {
     EXPECT_EQ(silent.OpenHandles() + garbage.OpenHandles(), 0u);
 }
 
+TEST_F(GpsSearchTest, APortUnpluggedDuringItsWaitsIsGivenUpAtOnce) {
+    portMap_.Set({3});
+    DeliverAlways(device_, Garbage(20));
+    threads_.OnWait([&](uint32_t wait, uint32_t) {
+        if (wait == 3) {
+            // What Windows answers for a USB adapter pulled out under an open handle.
+            device_.Fail(platform::testing::SerialOperation::ClearCommError, error::genFailure);
+        }
+    });
+    search_.StartSearch();
+    EXPECT_EQ(State(3), 0);
+    EXPECT_EQ(threads_.Waits(), 3u) << "no more waiting on a port that has gone";
+    EXPECT_EQ(SpeedsSet(device_), FirstSpeeds(1));
+}
+
 TEST_F(GpsSearchTest, PortsThatCannotBeOpenedAreGivenUpSilently) {
     portMap_.Set({2, 3, 9});
     ports_.Add(2).FailOpen(error::accessDenied); // another program holds it
@@ -405,7 +420,7 @@ protected:
             DeliverAlways(ports_.Add(com), Garbage(20)); // waits out every speed
         }
     }
-    ~CancelTest() override { threads_.RunDeferred(); }
+    ~CancelTest() override { EndFakeThreads(threads_, hub_.search); }
 
     uint8_t State(uint32_t com) const { return hub_.search.portScanState[com].load(); }
 

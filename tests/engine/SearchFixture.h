@@ -18,10 +18,8 @@ protected:
         platform::testing::FakeThreads::Start start = platform::testing::FakeThreads::Start::Inline)
         : threads_(start), search_(hub_, portMap_, &threads_) {}
 
-    ~SearchFixture() override {
-        // Threads a test left queued end here, before the search waits for them.
-        threads_.RunDeferred();
-    }
+    // Threads a test left queued end here, before the search waits for them.
+    ~SearchFixture() override { EndFakeThreads(threads_, hub_.search); }
 
     uint8_t State(uint32_t com) const { return hub_.search.portScanState[com].load(); }
     uint32_t Count() const { return hub_.search.scanThreadCount.load(); }

@@ -3,8 +3,12 @@
 #pragma once
 
 #include "common/SpeedTable.h"
+#include "hub/engine/HubContext.h"
 #include "platform/SerialPort.h"
 #include "platform/testing/FakeSerialPorts.h"
+#include "platform/testing/FakeThreads.h"
+
+#include <gtest/gtest.h>
 
 #include <stdio.h>
 
@@ -54,6 +58,17 @@ inline std::vector<uint32_t> SpeedsSet(const platform::testing::FakeSerialDevice
 
 inline std::vector<uint32_t> FirstSpeeds(size_t count) {
     return std::vector<uint32_t>(speedTable, speedTable + count);
+}
+
+// At the end of a test on fake threads: runs what is still queued; a count that stays above 0
+// with no thread left is a failure (and is cleared, or the search would wait for ever).
+inline void EndFakeThreads(platform::testing::FakeThreads& threads, SearchValues& values) {
+    threads.RunDeferred();
+    const uint32_t left = values.scanThreadCount.load();
+    if (left != 0) {
+        ADD_FAILURE() << "scanThreadCount stays at " << left << " with no thread left";
+        values.scanThreadCount.store(0);
+    }
 }
 
 } // namespace tavro::testing
