@@ -70,21 +70,5 @@ TEST(ScanSerialPorts, AMapThatCannotBeOpenedChangesNothing) {
     EXPECT_EQ(values.portScanState[1].load(), 0);
 }
 
-TEST(ScanSerialPorts, AMapOf256PortsIsReadWhole) {
-    platform::testing::FakeSerialPortMap map;
-    std::vector<int32_t> numbers;
-    for (int32_t n = 256; n >= 1; --n) {
-        numbers.push_back(n);
-    }
-    map.Set(numbers);
-    ComDbBitmap bitmap;
-    SearchValues values;
-    ASSERT_TRUE(ScanSerialPorts(map, bitmap, values));
-    for (uint32_t i = 0; i < 31; ++i) {
-        EXPECT_EQ(bitmap.bytes[i], 0xFF) << "byte " << i;
-    }
-    EXPECT_EQ(bitmap.bytes[31], 0x7F) << "COM249 to COM255; 256 is no COM number";
-}
-
 } // namespace
 } // namespace tavro::testing

@@ -551,15 +551,5 @@ TEST_F(GpsSearchTest, AnInputPortOpenedDuringTheSearchOnTheOldPortMovesToTheFoun
     EXPECT_EQ(receiver.State().BaudRate, 38400u);
 }
 
-TEST_F(GpsSearchTest, NothingIsAppliedWithoutTheMainWindowsRequest) {
-    portMap_.Set({5});
-    DeliverAlways(ports_.Add(5), rmc);
-    search_.StartSearch();
-    SearchOutcome outcome;
-    EXPECT_FALSE(search_.ApplySearchResult(outcome));
-    EXPECT_EQ(hub_.settings.port, 3u);
-    EXPECT_FALSE(hub_.InputPortOpen());
-}
-
 } // namespace
 } // namespace tavro::testing

@@ -1,5 +1,5 @@
 // The GPS search on the system's threads and events: many threads ending at once, several
-// finding a receiver at once, a cancel while they wait, and the hub going away during a search.
+// finding a receiver at once, and a cancel while they wait.
 // Meant to run under ThreadSanitizer as well (the tsan preset).
 #include "tests/engine/SearchFixture.h"
 
@@ -165,17 +165,6 @@ TEST_F(ThreadedSearch, ACancelWhileThreadsWaitEndsThemAllAndClosesEveryPort) {
     std::unique_ptr<platform::SerialPort> again =
         ports_.Open(7, platform::SerialSharing::None, openError);
     EXPECT_NE(again, nullptr) << "the port is free again";
-}
-
-TEST_F(ThreadedSearch, ASearchGoingAwayWithItsHubCancelsAndWaitsForItsThreads) {
-    Ports(1, 16, [](uint32_t, FakeSerialDevice& device) { DeliverAlways(device, Garbage(20)); });
-    {
-        GpsSearch leaving(hub_, portMap_, &platform::SystemThreads());
-        ASSERT_TRUE(leaving.StartSearch());
-        ASSERT_TRUE(Eventually([&] { return State(16) >= 2 && State(1) >= 2; }));
-    }
-    EXPECT_EQ(hub_.search.scanThreadCount.load(), 0u);
-    EXPECT_TRUE(AllClosed(1, 16));
 }
 
 } // namespace

@@ -68,14 +68,5 @@ TEST_F(SearchProgress, AnEntryThatWouldRunPast99CharactersIsCutThere) {
     EXPECT_EQ(text.substr(72), "10 ?, 11 ?, 12 ?, 13 ?, [14");
 }
 
-TEST_F(SearchProgress, AllPortsPresentFillsTheLineAndNoMore) {
-    for (uint32_t com = 1; com < SearchValues::comSlots; ++com) {
-        Set(com, 8);
-    }
-    const std::string text = Text();
-    EXPECT_EQ(text.size(), 99u);
-    EXPECT_EQ(text.rfind("1 187500, 2 187500, ", 0), 0u);
-}
-
 } // namespace
 } // namespace tavro::testing
