@@ -16,6 +16,7 @@
 #include "common/DriverExchangeBlock.h"
 #include "common/GpsSharedStatus.h"
 #include "hub/decode/StatusBlock.h"
+#include "hub/engine/ComNumbering.h"
 #include "hub/ui/Settings.h"
 #include "platform/ControlDevice.h"
 #include "platform/SerialPort.h"
@@ -129,6 +130,10 @@ public:
 
     TimerLoopValues loop;
     SearchValues search;
+
+    // The COM numbers taken on this system (the serial port map, and the virtual ports while
+    // they are enabled); rebuilt at the message window's start and at every GPS search.
+    ComDbBitmap comDbBitmap;
 
     // The hub's view of "TavroGPS" (attached by the message window's start, detached at its
     // end). The main input port's `status` points into it while it is attached.

@@ -23,6 +23,10 @@ constexpr uint32_t refreshStatus = 5;
 // The receiver's pause between closing at one speed and opening at the next.
 constexpr uint32_t speedChangePause = 200;
 constexpr uint32_t videoCountdownStart = 100;
+// Ticks from the last device change to the search it starts (0.5 s).
+constexpr uint32_t deviceChangeTicks = 10;
+// The closed input port settles this long before a device change's search.
+constexpr uint32_t deviceChangePause = 100;
 
 constexpr char invalidDriverVersionMessage[] = "Invalid Tavro driver version";
 
@@ -50,7 +54,8 @@ bool IsHideArgument(const char* commandLine) {
 }
 
 HubEngine::HubEngine(const HubServices& services)
-    : services_(services), context_(services.system) {}
+    : services_(services), context_(services.system),
+      search_(context_, services.serialPortMap, services.threads) {}
 
 HubEngine::~HubEngine() {
     if (windowUp_) {
@@ -88,8 +93,12 @@ int HubEngine::InitDialog() {
     hub.settings = DefaultSettings(logPath);
     LoadSettings(services_.registry, hub.settings, hub.exchange.block, restartDevices_);
 
-    // 2. The list of present COM ports and 3. the bring-up of the restart devices arrive with
-    // COM numbering and power handling.
+    // 2. The COM numbers taken on this system, afresh; the ports the GPS search would try.
+    hub.comDbBitmap.Clear();
+    ScanSerialPorts(services_.serialPortMap, hub.comDbBitmap, hub.search);
+    ComDbBitmapChanged();
+
+    // 3. The bring-up of the restart devices arrives with power handling.
 
     // 4. The tray icon.
     services_.tray.ShowTrayIcon(platform::TrayOperation::Add, programIcon, "Tavro");
@@ -146,11 +155,13 @@ void HubEngine::Tick() {
     BatterySaver(users);
     loop.prevUsers = users;
 
-    // 5. End of a search.
+    // 5. End of a search. The found event (and anything else the search's threads left) is
+    // released as soon as they have all ended, whether or not a main window saw the end.
     if (loop.idleTicks >= searchSettleTicks && hub.search.scanThreadCount.load() == 0 &&
         hub.search.scanning.load() != 0) {
         hub.search.scanning.store(0);
     }
+    search_.ReleaseFinished();
 
     // 6. Video Reset and the delayed device restart (videoCountdown): power handling.
 
@@ -170,8 +181,8 @@ void HubEngine::Tick() {
         ReadInput();
     }
 
-    // 11. Device-change countdown (deviceChangeCountdown), which may start a GPS search:
-    // device-change handling.
+    // 11. The device-change countdown, which may start a GPS search.
+    DeviceChangeCountdown();
 }
 
 uint32_t HubEngine::CountUsers() {
@@ -287,6 +298,34 @@ void HubEngine::SpeedChangeReopen() {
     hub.loop.lastStatus = refreshStatus;
 }
 
+// ---- Device changes (GPS search) ---------------------------------------------------------------
+
+void HubEngine::DeviceChanged() {
+    // An open input port has its receiver; a receiver plugged in while it is closed is looked
+    // for once the changes have settled.
+    if (!context_.InputPortOpen()) {
+        context_.loop.deviceChangeCountdown = deviceChangeTicks;
+    }
+}
+
+void HubEngine::DeviceChangeCountdown() {
+    HubContext& hub = context_;
+    TimerLoopValues& loop = hub.loop;
+    if (loop.deviceChangeCountdown == 0) {
+        return;
+    }
+    --loop.deviceChangeCountdown;
+    if (loop.deviceChangeCountdown != 0 || search_.ThreadsRunning()) {
+        return; // a search that still runs covers the change
+    }
+    hub.inputPort->Close();
+    loop.lastStatus = refreshStatus;
+    hub.system.timing.Sleep(deviceChangePause);
+    // Its result is not applied: "Port" and "Baud" stay as they are; an open main window
+    // shows the progress.
+    search_.StartSearch();
+}
+
 // ---- Commands ---------------------------------------------------------------------------------
 
 void HubEngine::CopyData(uint32_t code, const void* data, uint32_t size) {
@@ -365,6 +404,11 @@ void HubEngine::Destroy() {
     HubContext& hub = context_;
     services_.messageWindow.StopTimer();
     services_.tray.ShowTrayIcon(platform::TrayOperation::Delete, platform::noTrayIcon, nullptr);
+    // A search still running ends now: its threads let go of their ports (the input port
+    // among them) before the hub's values go away.
+    search_.CancelSearch();
+    search_.WaitForThreads();
+    search_.ReleaseFinished();
     hub.exchange.device.Close();
     if (hub.inputPort != nullptr) {
         // Close (the block shows PortClosed, the log is closed) and free the port, then let go

@@ -8,6 +8,7 @@
 #pragma once
 
 #include "common/GpsSharedStatus.h"
+#include "hub/engine/GpsSearch.h"
 #include "hub/engine/HubContext.h"
 #include "hub/engine/MainWindow.h"
 #include "hub/engine/MessageWindow.h"
@@ -18,6 +19,7 @@
 #include "platform/RunningHub.h"
 #include "platform/SerialPortMap.h"
 #include "platform/Sound.h"
+#include "platform/Threads.h"
 #include "platform/Tray.h"
 
 #include <stdint.h>
@@ -35,6 +37,9 @@ struct HubServices {
     MessageWindow& messageWindow;
     MainWindow& mainWindow;
     TrackLog* trackLog = nullptr; // the input port's log; null: received bytes are not logged
+    // The GPS search's threads (front ends pass &platform::SystemThreads()); null: no thread
+    // can be made, so every search ends at once having found nothing.
+    platform::Threads* threads = nullptr;
 };
 
 // The message window's timer period.
@@ -84,6 +89,10 @@ public:
     // Message 1025 (ToggleMainWindow): lParam is the tray icon's mouse message.
     void ToggleMainWindow(intptr_t lParam);
 
+    // WM_DEVICECHANGE, any wParam: while the input port is closed, a GPS search starts 10 ticks
+    // (0.5 s) after the last device change, its result not applied ("Port" and "Baud" stay).
+    void DeviceChanged();
+
     // WM_DESTROY: the orderly shutdown of everything the message window started.
     void Destroy();
 
@@ -100,6 +109,9 @@ public:
     // The USB devices to stop and start around standby, as loaded with the settings.
     RestartDeviceTable& RestartDevices() { return restartDevices_; }
 
+    // The GPS search, for the main window ("Find GPS", progress, result, cancel).
+    GpsSearch& Search() { return search_; }
+
 private:
     uint32_t CountUsers();
     void BatterySaver(uint32_t users);
@@ -107,6 +119,7 @@ private:
     void ShowTrayStatus();
     void ReadInput();
     void SpeedChangeReopen();
+    void DeviceChangeCountdown();
 
     void InjectFrame(const void* data, uint32_t size);
     void WriteToReceiver(const void* data, uint32_t size);
@@ -114,6 +127,8 @@ private:
 
     HubServices services_;
     HubContext context_;
+    // After context_: its threads use the context, so it goes (waiting for them) first.
+    GpsSearch search_;
     // The USB devices stopped and started around standby, loaded with the settings.
     RestartDeviceTable restartDevices_{};
     bool windowUp_ = false; // between InitDialog and Destroy

@@ -14,6 +14,7 @@ int StatusVerb(int argc, char** argv);
 int LinkVerb(int argc, char** argv);
 int UnlinkVerb(int argc, char** argv);
 int SendVerb(int argc, char** argv);
+int FindVerb(int argc, char** argv);
 
 // "COM5", "com5" or "5": the number, false for anything else (and for 0).
 bool ParseComName(const char* text, unsigned& comNumber);

@@ -26,6 +26,8 @@ constexpr char help[] =
     "       baud SPEED            ask for a new line speed (applied at the next frame)\n"
     "       toggle                message 1025: toggle the main window\n"
     "       raw CODE [HEX]        any request code with a payload given in hex\n"
+    "  find [--apply]             search every COM port and speed for a GPS receiver (not\n"
+    "                             while a hub runs); --apply makes it the input port\n"
     "  help                       this text\n"
     "\n"
     "Settings: Port, Baud, Logging, Sync, LogPath, Version, Sum, VSyncDelay, Bluetooth,\n"
@@ -37,7 +39,7 @@ constexpr char help[] =
     "/tmp/tavro-$UID), XDG_CONFIG_HOME (settings in $XDG_CONFIG_HOME/tavro), TAVRO_SHM (name\n"
     "of the status block's shared memory, default TavroGPS).\n"
     "\n"
-    "Exit codes: 0 done; 1 failed (status: hub not running); 2 usage.\n";
+    "Exit codes: 0 done; 1 failed (status: hub not running; find: no receiver); 2 usage.\n";
 
 } // namespace
 
@@ -53,8 +55,8 @@ int main(int argc, char** argv) {
         int (*run)(int, char**);
     };
     static constexpr Entry verbs[] = {
-        {"run", RunVerb},   {"status", StatusVerb}, {"config", ConfigVerb},
-        {"link", LinkVerb}, {"unlink", UnlinkVerb}, {"send", SendVerb},
+        {"run", RunVerb},       {"status", StatusVerb}, {"config", ConfigVerb}, {"link", LinkVerb},
+        {"unlink", UnlinkVerb}, {"send", SendVerb},     {"find", FindVerb},
     };
     for (const Entry& entry : verbs) {
         if (std::strcmp(verb, entry.name) == 0) {
