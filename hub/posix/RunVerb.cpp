@@ -21,6 +21,7 @@
 #include "platform/SharedMemory.h"
 #include "platform/Sound.h"
 #include "platform/SystemClock.h"
+#include "platform/Threads.h"
 #include "platform/Timing.h"
 #include "platform/posix/ComDirectory.h"
 #include "platform/posix/PtyPortSet.h"
@@ -157,7 +158,8 @@ int RunVerb(int argc, char** argv) {
                                platform::SystemNotifier(),
                                loop,
                                mainWindow,
-                               &trackLog};
+                               &trackLog,
+                               &platform::SystemThreads()};
     HubEngine engine(services);
     platform::posix::SocketRunningHub runningHub(directory);
     const int code = HubMain(hide ? "HIDE" : "", engine, runningHub, loop);
