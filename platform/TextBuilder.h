@@ -65,7 +65,7 @@ public:
 
 private:
     void Put(char c) {
-        if (length_ + 1 < size_) {
+        if (size_ - length_ > 1) { // room for the character and the terminator
             buffer_[length_++] = c;
             buffer_[length_] = '\0';
         } else {
