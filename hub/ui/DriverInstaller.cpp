@@ -143,7 +143,8 @@ bool DriverInstaller::ExtractDriver(bool checkOnly) {
     }
     files.RemoveFile(driverPath);
     // Created empty even if the old file could not be deleted: opened without truncation, a
-    // longer old driver would keep its tail behind the new one and no longer load.
+    // longer old driver would keep its tail behind the new one and no longer load. (Opened
+    // with the file system's usual sharing; nobody else writes into the driver folder.)
     std::unique_ptr<platform::File> driver =
         files.OpenForWriting(driverPath, platform::FileDisposition::CreateAlways, result);
     if (driver == nullptr) {

@@ -52,14 +52,6 @@ TEST_F(EnablePorts, AManagerThatRefusesAfterTheFileWasWrittenLeavesThePortsDisab
     EXPECT_EQ(bitmap_.changes, 0u);
 }
 
-TEST_F(EnablePorts, AProgramWithoutADriverChangesNothing) {
-    SetProgram(HubImage(hubSize));
-    EXPECT_EQ(installer_.EnablePorts(&bitmap_), PortsCommand::ExtractionFailed);
-    EXPECT_EQ(Messages(), Strings{"Error: Unable to find Tavro.sys in archive"});
-    EXPECT_TRUE(services_.Calls().empty());
-    EXPECT_FALSE(files_.HasFile(driverFile));
-}
-
 TEST_F(EnablePorts, ADriverOfAnotherVersionIsClosedAgain) {
     driver_.version = 0x0102;
     EXPECT_EQ(installer_.EnablePorts(&bitmap_), PortsCommand::Done);
@@ -67,15 +59,6 @@ TEST_F(EnablePorts, ADriverOfAnotherVersionIsClosedAgain) {
     EXPECT_FALSE(installer_.DeviceOpen());
     // The ports are not enabled, so their numbers are not taken by the hub.
     EXPECT_TRUE(bitmap_.marks.empty());
-}
-
-TEST_F(EnablePorts, AnExistingServiceIsReportedRewrittenAndStarted) {
-    InstallStoppedService(4, 6);
-    EXPECT_EQ(installer_.EnablePorts(&bitmap_), PortsCommand::Done);
-    EXPECT_EQ(Messages(), Strings{"Can't create service 1073"});
-    EXPECT_TRUE(installer_.DeviceOpen());
-    EXPECT_EQ(driver_.ComNumbers()[0], 5u);
-    EXPECT_EQ(driver_.ComNumbers()[1], 7u);
 }
 
 TEST_F(EnablePorts, EnablingOpenPortsDoesNothing) {

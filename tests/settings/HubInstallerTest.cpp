@@ -148,19 +148,6 @@ TEST_F(HubWithInstaller, AFailedExtractionSavesNothing) {
     EXPECT_EQ(Stored(runKeyPath, autostartValueName), "missing");
 }
 
-TEST_F(HubWithInstaller, ADisableRefusedForAClientStillSavesTheRunningState) {
-    Start(true);
-    ASSERT_TRUE(engine_.EnablePorts());
-    auto client = driver_.Application(7);
-    engine_.Tick(); // the exchange that counts the client
-
-    EXPECT_TRUE(engine_.DisablePorts());
-
-    EXPECT_EQ(Messages(), Strings{"Please disconnect from COM7"});
-    EXPECT_TRUE(Hub().exchange.DeviceOpen());
-    EXPECT_EQ(Stored(runKeyPath, autostartValueName), programPathWithTerminator);
-}
-
 TEST(HubWithoutInstaller, HasNoPortsToEnable) {
     platform::testing::FakeSerialPorts ports;
     driver::usermode::InProcessDriver driver({5, 0, 0, 0, 0, 0, 0, 0});
