@@ -81,8 +81,8 @@ bool HubEngine::StaticAttach() {
     exchange.block = DriverExchangeBlock{};
     exchange.device.Close();
     context_.loop.driverPresent = 0;
-    // A missing device is where a later start of an installed driver service belongs; until
-    // then the hub starts with the ports disabled.
+    // Without an installer there is no service to start: a missing device means the hub starts
+    // with the ports disabled.
     if (exchange.device.Open(controlDeviceName) == error::success && exchange.device.IsOpen()) {
         exchange.device.Exchange(exchange.block);
         context_.loop.driverPresent = 1;
