@@ -39,5 +39,15 @@ function(tavro_product_target target)
     if(NOT MSVC)
         target_compile_options(${target} PRIVATE -fno-exceptions)
     endif()
+    if(WIN32 AND NOT MSVC)
+        # The Windows programs stay small (the hub carries the driver in its own file within a
+        # fixed window): no type information, and each function and datum in a section of its
+        # own, for the linker to drop what is unused. 32-bit code without exceptions needs no
+        # DWARF unwind tables either (x64 keeps its unwind data: the system requires it).
+        target_compile_options(${target} PRIVATE -fno-rtti -ffunction-sections -fdata-sections)
+        if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+            target_compile_options(${target} PRIVATE -fno-asynchronous-unwind-tables)
+        endif()
+    endif()
     target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR})
 endfunction()

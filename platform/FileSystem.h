@@ -1,8 +1,9 @@
 // Files as the hub uses them: directories and write-only files for the track logs, the local
-// time that dates them, and the path of the running program. In the terms of the Win32 file
-// functions (CreateDirectoryA, CreateFileA, WriteFile, CloseHandle, DeleteFileA,
-// GetLocalTime, GetModuleFileNameA) with Win32 error codes (platform/ErrorCodes.h), so that
-// the logging logic reads the same on every edition.
+// time that dates them, the path of the running program, which the driver installer reads
+// back, and the system directory it writes the driver to. In the terms of the Win32 file
+// functions (CreateDirectoryA, CreateFileA, ReadFile, WriteFile, CloseHandle, DeleteFileA,
+// GetLocalTime, GetModuleFileNameA, GetSystemDirectoryA) with Win32 error codes
+// (platform/ErrorCodes.h), so that the logic reads the same on every edition.
 //
 // Paths are 8-bit texts in the edition's own form (PathStyle): Windows paths separate their
 // levels with '\' (and accept '/'), POSIX paths with '/'.
@@ -28,12 +29,18 @@ enum class FileDisposition : uint8_t {
     CreateNew,    // an existing file is left alone and the open fails with error::fileExists
 };
 
-// One open file, written from its start. Destroying it closes it.
+// One open file, read or written from its start. Destroying it closes it.
 class File {
 public:
     virtual ~File() = default;
 
-    // WriteFile: writes `length` bytes. `written` receives the bytes actually written, also
+    // ReadFile of a file opened for reading: up to `length` bytes from the current position.
+    // `read` receives the bytes read, 0 at the end of the file (which is no error). A file
+    // opened for writing answers error::accessDenied.
+    virtual uint32_t Read(void* bytes, uint32_t length, uint32_t& read) = 0;
+
+    // WriteFile: writes `length` bytes (a file opened for reading answers
+    // error::accessDenied). `written` receives the bytes actually written, also
     // when the result is an error (a disk that filled up part way).
     virtual uint32_t Write(const void* bytes, uint32_t length, uint32_t& written) = 0;
 
@@ -59,6 +66,11 @@ public:
     virtual std::unique_ptr<File> OpenForWriting(const char* path, FileDisposition disposition,
                                                  uint32_t& error) = 0;
 
+    // CreateFileA with read access, sharing for reading, an existing file only
+    // (OPEN_EXISTING). On failure the result is null and `error` holds the code
+    // (error::fileNotFound, error::pathNotFound, error::sharingViolation...).
+    virtual std::unique_ptr<File> OpenForReading(const char* path, uint32_t& error) = 0;
+
     // DeleteFileA: error::fileNotFound when there is no such file.
     virtual uint32_t RemoveFile(const char* path) = 0;
 
@@ -70,6 +82,10 @@ public:
     // does not fit gives error::insufficientBuffer, an empty text and `length` 0 (never a cut
     // path).
     virtual uint32_t ModulePath(char* buffer, uint32_t size, uint32_t& length) = 0;
+
+    // GetSystemDirectoryA ("C:\Windows\system32"), in the same way as ModulePath. Systems
+    // without one (POSIX) answer error::notSupported.
+    virtual uint32_t SystemDirectory(char* buffer, uint32_t size, uint32_t& length) = 0;
 };
 
 // The adapter of the edition this program was built for.

@@ -22,6 +22,20 @@ constexpr double exactPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6, 
 constexpr int maxExactPower = 22;
 constexpr uint64_t maxExactMantissa = uint64_t{1} << 53;
 
+#if defined(__MINGW32__)
+// On Windows the general case goes to the system C library's strtod, which is what atof gives
+// a Windows program; the toolchain's own C99 copy would add some 19 KB to a hub that has to
+// fit the package layout.
+#define TAVRO_LABEL_TEXT(x) #x
+#define TAVRO_LABEL(x) TAVRO_LABEL_TEXT(x)
+extern "C" double SystemStrtod(const char* text,
+                               char** end) __asm__(TAVRO_LABEL(__USER_LABEL_PREFIX__) "strtod");
+#else
+double SystemStrtod(const char* text, char** end) {
+    return strtod(text, end);
+}
+#endif
+
 // The general case: the C library itself, on a zero-terminated copy. Fields come from frames
 // of at most 510 bytes, so the copy never cuts a real field short.
 double LibraryStrtod(std::string_view text) {
@@ -29,7 +43,7 @@ double LibraryStrtod(std::string_view text) {
     const size_t length = text.size() < sizeof copy - 1 ? text.size() : sizeof copy - 1;
     memcpy(copy, text.data(), length);
     copy[length] = '\0';
-    return strtod(copy, nullptr);
+    return SystemStrtod(copy, nullptr);
 }
 
 } // namespace

@@ -55,7 +55,14 @@ bool IsHideArgument(const char* commandLine) {
 
 HubEngine::HubEngine(const HubServices& services)
     : services_(services), context_(services.system),
-      search_(context_, services.serialPortMap, services.threads) {}
+      search_(context_, services.serialPortMap, services.threads) {
+    if (services.driverSetup != nullptr) {
+        installer_.emplace(InstallerServices{services.driverSetup->fileSystem,
+                                             services.driverSetup->serviceControl,
+                                             services.registry, services.notifier},
+                           context_.exchange.block, context_.exchange.device, context_.settings);
+    }
+}
 
 HubEngine::~HubEngine() {
     if (windowUp_) {
@@ -71,12 +78,17 @@ void HubEngine::SetStartHidden(bool hidden) {
 
 bool HubEngine::StaticAttach() {
     ExchangeRecord& exchange = context_.exchange;
-    exchange.block = DriverExchangeBlock{};
     exchange.readOnlyFlag = 0;
+    if (installer_) {
+        // Starts a driver service left installed by an earlier run when the device is missing.
+        context_.loop.driverPresent = installer_->StaticAttach() ? 1 : 0;
+        return context_.loop.driverPresent != 0;
+    }
+    exchange.block = DriverExchangeBlock{};
     exchange.device.Close();
     context_.loop.driverPresent = 0;
-    // A missing device is where a later start of an installed driver service belongs; until
-    // then the hub starts with the ports disabled.
+    // Without an installer there is no service to start: a missing device means the hub starts
+    // with the ports disabled.
     if (exchange.device.Open(controlDeviceName) == error::success && exchange.device.IsOpen()) {
         exchange.device.Exchange(exchange.block);
         context_.loop.driverPresent = 1;
@@ -124,8 +136,11 @@ int HubEngine::InitDialog() {
     // 8. The timer loop.
     services_.messageWindow.StartTimer(hubTickPeriodMs);
 
-    // 9. The check that the driver image is present in the program file arrives with driver
-    // installation (its result is not used here).
+    // 9. Is the driver image in the program file? Records "Version" and "Sum"; the result is
+    // not used here.
+    if (installer_) {
+        installer_->ExtractDriver(true);
+    }
 
     // 10. Power handling's start values.
     hub.loop.devicesActive = 1;
@@ -422,6 +437,42 @@ void HubEngine::Destroy() {
 
 void HubEngine::ProcessExit() {
     context_.exchange.device.Close();
+}
+
+// ---- "Enable Ports" ---------------------------------------------------------------------------
+
+bool HubEngine::EnablePorts() {
+    if (!installer_) {
+        return false;
+    }
+    return FinishPortsCommand(installer_->EnablePorts(ComBitmap()));
+}
+
+bool HubEngine::DisablePorts() {
+    if (!installer_) {
+        return false;
+    }
+    return FinishPortsCommand(installer_->DisablePorts(ComBitmap()));
+}
+
+bool HubEngine::FinishPortsCommand(PortsCommand result) {
+    if (result == PortsCommand::ExtractionFailed) {
+        return false;
+    }
+    // The autostart entry follows the ports: the hub starts at logon exactly while they run.
+    char modulePath[260];
+    uint32_t length = 0;
+    const bool known = services_.driverSetup->fileSystem.ModulePath(modulePath, sizeof modulePath,
+                                                                    length) == error::success;
+    SaveSettings(services_.registry, context_.settings, context_.exchange.block,
+                 known ? modulePath : nullptr, context_.exchange.DeviceOpen());
+    return true;
+}
+
+// The COM number bitmap of the port lists is not part of the hub yet: it arrives with COM
+// numbering, and this is where it joins enabling and disabling. Until then nothing is marked.
+ComBitmapMarks* HubEngine::ComBitmap() {
+    return &bitmapMarks_;
 }
 
 GpsSharedStatus& HubEngine::Status() {

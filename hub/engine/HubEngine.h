@@ -8,23 +8,35 @@
 #pragma once
 
 #include "common/GpsSharedStatus.h"
+#include "hub/engine/ComNumbering.h"
 #include "hub/engine/GpsSearch.h"
 #include "hub/engine/HubContext.h"
 #include "hub/engine/MainWindow.h"
 #include "hub/engine/MessageWindow.h"
 #include "hub/engine/TrackLog.h"
+#include "hub/ui/DriverInstaller.h"
 #include "hub/ui/RestartDevice.h"
+#include "platform/FileSystem.h"
 #include "platform/Notifier.h"
 #include "platform/Registry.h"
 #include "platform/RunningHub.h"
 #include "platform/SerialPortMap.h"
+#include "platform/ServiceControl.h"
 #include "platform/Sound.h"
 #include "platform/Threads.h"
 #include "platform/Tray.h"
 
+#include <optional>
 #include <stdint.h>
 
 namespace tavro {
+
+// The driver package and its kernel service: what the driver installer needs besides the
+// registry and the notifier.
+struct DriverSetup {
+    platform::FileSystem& fileSystem; // the program file, the driver file, the module path
+    platform::ServiceControl& serviceControl;
+};
 
 // The services of the edition the hub runs in. All must outlive the engine.
 struct HubServices {
@@ -40,6 +52,10 @@ struct HubServices {
     // The GPS search's threads (front ends pass &platform::SystemThreads()); null: no thread
     // can be made, so every search ends at once having found nothing.
     platform::Threads* threads = nullptr;
+    // The driver installer's services (Windows). Null where the edition installs no driver
+    // (POSIX: its virtual ports are the hub's own): the static start-up then only opens the
+    // control device, and there is no program file to check or driver to enable.
+    const DriverSetup* driverSetup = nullptr;
 };
 
 // The message window's timer period.
@@ -65,8 +81,9 @@ public:
 
     // Static start-up, run by the first instance only (after the single-instance test, so a
     // second start never touches the running hub's driver): clears the exchange record, opens
-    // the control device and, when it opened, makes one exchange and records driverPresent.
-    // Returns driverPresent.
+    // the control device (with the driver installer: after starting an installed driver
+    // service when the device is missing) and, when it opened, makes one exchange and records
+    // driverPresent. Returns driverPresent.
     bool StaticAttach();
 
     // WM_INITDIALOG: loads the settings (the built-in defaults, then the user's stored values:
@@ -99,6 +116,15 @@ public:
     // Process exit: closes the control device if it is still open.
     void ProcessExit();
 
+    // "Enable Ports" of the main window, ticked (EnablePorts) or unticked (DisablePorts):
+    // installs, starts and opens the driver, or closes, stops and removes it (a virtual port
+    // still in use keeps it running). Unless the driver image could not be extracted, the
+    // settings are saved afterwards, which writes or removes the autostart entry with the
+    // ports' state, and the result is true: the main window brings its controls up to date.
+    // False when nothing changed (no image, or an edition without a driver installer).
+    bool EnablePorts();
+    bool DisablePorts();
+
     HubContext& Context() { return context_; }
     const HubContext& Context() const { return context_; }
 
@@ -121,6 +147,9 @@ private:
     void SpeedChangeReopen();
     void DeviceChangeCountdown();
 
+    bool FinishPortsCommand(PortsCommand result);
+    ComBitmapMarks* ComBitmap();
+
     void InjectFrame(const void* data, uint32_t size);
     void WriteToReceiver(const void* data, uint32_t size);
     void ChangeBaud(const void* data, uint32_t size);
@@ -134,6 +163,22 @@ private:
     bool windowUp_ = false; // between InitDialog and Destroy
     // InjectFrame hands the parser a writable, zero-terminated copy of the payload.
     uint8_t injectBuffer_[512] = {};
+    // Present with the edition's DriverSetup.
+    std::optional<DriverInstaller> installer_;
+
+    // Enabling and disabling the ports mark their numbers in the hub's COM number bitmap.
+    class BitmapMarks final : public ComBitmapMarks {
+    public:
+        explicit BitmapMarks(ComDbBitmap& bitmap) : bitmap_(bitmap) {}
+        void SetComBit(uint32_t comNumber, bool taken) override {
+            bitmap_.SetComBit(comNumber, taken);
+        }
+        void Changed() override { ComDbBitmapChanged(); }
+
+    private:
+        ComDbBitmap& bitmap_;
+    };
+    BitmapMarks bitmapMarks_{context_.comDbBitmap};
 };
 
 // The front end's message loop: creates the message window, forwards its messages to the

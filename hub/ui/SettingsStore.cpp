@@ -4,8 +4,8 @@
 #include "hub/ui/SettingsStore.h"
 
 #include "platform/ErrorCodes.h"
+#include "platform/TextBuilder.h"
 
-#include <stdio.h>
 #include <string.h>
 
 namespace tavro {
@@ -35,7 +35,7 @@ constexpr bool TableSizesFit() {
 static_assert(TableSizesFit(), "numbers are 4 bytes, and \"LogPath\" is the only text");
 
 void NumberedName(ValueName& name, const char* prefix, uint32_t number) {
-    snprintf(name, sizeof name, "%s%u", prefix, static_cast<unsigned>(number));
+    platform::TextBuilder(name, sizeof name).Append(prefix).AppendUnsigned(number);
 }
 
 // error::invalidData for a value that exists but is no 4-byte REG_DWORD.

@@ -58,12 +58,16 @@ INT_PTR Win32MessageLoop::Handle(HWND window, UINT message, WPARAM wParam, LPARA
     case toggleMainWindowMessage:
         engine.ToggleMainWindow(static_cast<intptr_t>(lParam));
         return FALSE;
+    case WM_DEVICECHANGE:
+        // A receiver plugged in while the input port is closed: a search after 0.5 s.
+        engine.DeviceChanged();
+        return FALSE;
     case WM_DESTROY:
         engine.Destroy();
         return FALSE;
     default:
-        // WM_POWERBROADCAST and WM_DEVICECHANGE are answered with 0 (a suspend is never
-        // refused); their handling arrives with the power and device-change feature.
+        // WM_POWERBROADCAST is answered with 0 (a suspend is never refused); its handling
+        // arrives with the power feature.
         return FALSE;
     }
 }

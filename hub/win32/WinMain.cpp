@@ -10,9 +10,11 @@
 #include "platform/Registry.h"
 #include "platform/SerialPort.h"
 #include "platform/SerialPortMap.h"
+#include "platform/ServiceControl.h"
 #include "platform/SharedMemory.h"
 #include "platform/Sound.h"
 #include "platform/SystemClock.h"
+#include "platform/Threads.h"
 #include "platform/Timing.h"
 #include "platform/win32/Win32RunningHub.h"
 #include "platform/win32/Win32Tray.h"
@@ -30,6 +32,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
     NoMainWindow mainWindow;
     // The input port's dated log files, while "Logging" is on.
     FileTrackLog trackLog(platform::SystemFileSystem());
+    // The driver image in this program file and its kernel service.
+    const DriverSetup driverSetup{platform::SystemFileSystem(), platform::SystemServiceControl()};
 
     HubEngine engine(HubServices{{platform::SystemSerialPorts(), platform::SystemControlDevice(),
                                   platform::SystemSharedMemory(), platform::RealSystemClock(),
@@ -41,12 +45,14 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
                                  platform::SystemNotifier(),
                                  window,
                                  mainWindow,
-                                 &trackLog});
+                                 &trackLog,
+                                 &platform::SystemThreads(),
+                                 &driverSetup});
 
     // The single-instance test comes before the static start-up (inside HubMain): a second
-    // start must not try the driver, whose one handle the running hub holds. Starting an
-    // installed but stopped driver service when the device is missing arrives with driver
-    // installation.
+    // start must not try the driver, whose one handle the running hub holds. The static
+    // start-up starts a driver service left installed by an earlier run when the device is
+    // missing, and never touches a device that exists but refuses the open.
     platform::Win32RunningHub runningHub;
     win32::Win32MessageLoop loop(instance, window, tray);
     return HubMain(commandLine, engine, runningHub, loop);

@@ -1,5 +1,5 @@
-// Files on POSIX: mkdir, open, write, close, unlink, localtime_r and /proc/self/exe, with the
-// results put in the Win32 terms of FileSystem.
+// Files on POSIX: mkdir, open, read, write, close, unlink, localtime_r and /proc/self/exe,
+// with the results put in the Win32 terms of FileSystem.
 #include "platform/FileSystem.h"
 
 #include "platform/ErrorCodes.h"
@@ -35,15 +35,45 @@ uint32_t CreateError(int code) {
 
 class PosixFile final : public File {
 public:
-    explicit PosixFile(int descriptor) : descriptor_(descriptor) {}
+    PosixFile(int descriptor, bool readable) : descriptor_(descriptor), readable_(readable) {}
     ~PosixFile() override { Close(); }
     PosixFile(const PosixFile&) = delete;
     PosixFile& operator=(const PosixFile&) = delete;
+
+    uint32_t Read(void* bytes, uint32_t length, uint32_t& read) override {
+        read = 0;
+        if (descriptor_ < 0) {
+            return error::invalidHandle;
+        }
+        if (!readable_) {
+            return error::accessDenied;
+        }
+        // ReadFile on a disk file returns what is there up to `length`; read(2) may stop
+        // short, so go on until the request is met or the file ends.
+        auto* next = static_cast<uint8_t*>(bytes);
+        while (read < length) {
+            const ssize_t done = ::read(descriptor_, next + read, length - read);
+            if (done < 0) {
+                if (errno == EINTR) {
+                    continue;
+                }
+                return FileError(errno);
+            }
+            if (done == 0) {
+                break;
+            }
+            read += static_cast<uint32_t>(done);
+        }
+        return error::success;
+    }
 
     uint32_t Write(const void* bytes, uint32_t length, uint32_t& written) override {
         written = 0;
         if (descriptor_ < 0) {
             return error::invalidHandle;
+        }
+        if (readable_) {
+            return error::accessDenied;
         }
         // WriteFile on a disk file writes everything or fails; write(2) may stop short (a
         // signal, a nearly full disk), so go on until all is written or an error remains.
@@ -76,6 +106,7 @@ public:
 
 private:
     int descriptor_;
+    bool readable_; // opened for reading only; otherwise for writing only
 };
 
 class PosixFileSystem final : public FileSystem {
@@ -103,7 +134,20 @@ public:
             return nullptr;
         }
         error = error::success;
-        return std::make_unique<PosixFile>(descriptor);
+        return std::make_unique<PosixFile>(descriptor, false);
+    }
+
+    std::unique_ptr<File> OpenForReading(const char* path, uint32_t& error) override {
+        int descriptor;
+        do {
+            descriptor = ::open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY);
+        } while (descriptor < 0 && errno == EINTR);
+        if (descriptor < 0) {
+            error = FileError(errno);
+            return nullptr;
+        }
+        error = error::success;
+        return std::make_unique<PosixFile>(descriptor, true);
     }
 
     uint32_t RemoveFile(const char* path) override {
@@ -145,6 +189,14 @@ public:
         buffer[got] = '\0';
         length = static_cast<uint32_t>(got);
         return error::success;
+    }
+
+    uint32_t SystemDirectory(char* buffer, uint32_t size, uint32_t& length) override {
+        length = 0;
+        if (buffer != nullptr && size != 0) {
+            buffer[0] = '\0';
+        }
+        return error::notSupported;
     }
 };
 

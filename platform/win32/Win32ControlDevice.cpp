@@ -3,8 +3,7 @@
 #include "platform/ControlDevice.h"
 
 #include "platform/ErrorCodes.h"
-
-#include <stdio.h>
+#include "platform/TextBuilder.h"
 
 #include <windows.h>
 
@@ -21,8 +20,9 @@ public:
             return error::genFailure;
         }
         char path[MAX_PATH];
-        const int length = snprintf(path, sizeof path, "\\\\.\\%s", name != nullptr ? name : "");
-        if (length <= 4 || length >= static_cast<int>(sizeof path)) {
+        TextBuilder text(path, sizeof path);
+        text.Append("\\\\.\\").Append(name);
+        if (text.Length() <= 4 || !text.Fits()) {
             return error::invalidParameter;
         }
         HANDLE handle = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,

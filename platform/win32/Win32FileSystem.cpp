@@ -1,5 +1,5 @@
-// Files through kernel32: CreateDirectoryA, CreateFileA, WriteFile, CloseHandle, DeleteFileA,
-// GetLocalTime and GetModuleFileNameA.
+// Files through kernel32: CreateDirectoryA, CreateFileA, ReadFile, WriteFile, CloseHandle,
+// DeleteFileA, GetLocalTime, GetModuleFileNameA and GetSystemDirectoryA.
 #include "platform/FileSystem.h"
 
 #include "platform/ErrorCodes.h"
@@ -15,6 +15,17 @@ public:
     ~Win32File() override { Close(); }
     Win32File(const Win32File&) = delete;
     Win32File& operator=(const Win32File&) = delete;
+
+    uint32_t Read(void* bytes, uint32_t length, uint32_t& read) override {
+        read = 0;
+        if (handle_ == nullptr) {
+            return error::invalidHandle;
+        }
+        DWORD done = 0;
+        const BOOL ok = ReadFile(handle_, bytes, length, &done, nullptr);
+        read = done;
+        return ok ? error::success : static_cast<uint32_t>(GetLastError());
+    }
 
     uint32_t Write(const void* bytes, uint32_t length, uint32_t& written) override {
         written = 0;
@@ -66,6 +77,20 @@ public:
         return std::make_unique<Win32File>(handle);
     }
 
+    std::unique_ptr<File> OpenForReading(const char* path, uint32_t& error) override {
+        HANDLE handle = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (handle == INVALID_HANDLE_VALUE) {
+            error = static_cast<uint32_t>(GetLastError());
+            if (error == error::success) {
+                error = error::genFailure;
+            }
+            return nullptr;
+        }
+        error = error::success;
+        return std::make_unique<Win32File>(handle);
+    }
+
     uint32_t RemoveFile(const char* path) override {
         return DeleteFileA(path) ? error::success : static_cast<uint32_t>(GetLastError());
     }
@@ -94,6 +119,25 @@ public:
             return static_cast<uint32_t>(GetLastError());
         }
         // A path that filled the buffer was cut (and, on older systems, not terminated).
+        if (got >= size) {
+            buffer[0] = '\0';
+            return error::insufficientBuffer;
+        }
+        length = got;
+        return error::success;
+    }
+
+    uint32_t SystemDirectory(char* buffer, uint32_t size, uint32_t& length) override {
+        length = 0;
+        if (buffer == nullptr || size == 0) {
+            return error::insufficientBuffer;
+        }
+        buffer[0] = '\0';
+        const UINT got = GetSystemDirectoryA(buffer, size);
+        if (got == 0) {
+            return static_cast<uint32_t>(GetLastError());
+        }
+        // Too small a buffer: the result is the size needed, and nothing was copied.
         if (got >= size) {
             buffer[0] = '\0';
             return error::insufficientBuffer;

@@ -2,10 +2,10 @@
 #include "platform/SerialPort.h"
 
 #include "platform/ErrorCodes.h"
+#include "platform/TextBuilder.h"
 
 #include <atomic>
 #include <new>
-#include <stdio.h>
 #include <windows.h>
 
 namespace tavro::platform {
@@ -197,7 +197,7 @@ public:
     std::unique_ptr<SerialPort> Open(uint32_t comNumber, SerialSharing sharing,
                                      uint32_t& error) override {
         char name[32];
-        snprintf(name, sizeof name, "\\\\.\\COM%u", static_cast<unsigned>(comNumber));
+        TextBuilder(name, sizeof name).Append("\\\\.\\COM").AppendUnsigned(comNumber);
         const bool shared = sharing == SerialSharing::ReadWrite;
         // The hub's input port shares reading and writing and asks for normal attributes; the
         // search holds its ports alone and passes no flags.

@@ -31,7 +31,8 @@ fi
 driver="$build/sys/kernel/Tavro.sys"
 probe="$build/tests/windows/kernel/TavroStaticProbe.sys"
 programs=(TavroServiceTest TavroHubSide)
-required=("$driver" "$probe" "$build/tests/windows/TavroApp.exe")
+required=("$driver" "$probe" "$build/tests/windows/TavroApp.exe"
+    "$build/tests/windows/TavroInstallerTest.exe" "$build/hub/win32/Tavro.exe")
 for program in "${programs[@]}"; do
     required+=("$build/tests/windows/$program.exe")
 done
@@ -168,6 +169,26 @@ hub_smoke() {
 }
 
 if ! hub_smoke; then
+    failed=1
+fi
+
+# The hub's driver installer: TavroInstallerTest.exe reads the packaged Tavro.exe as the
+# installer's program file, enables and disables the ports, then lets Tavro.exe itself start
+# the service it left installed. It removes the service and the driver file the other tests
+# installed by hand, so it runs last.
+installer_test() {
+    local log="$work/TavroInstallerTest.log"
+    cp "$build/hub/win32/Tavro.exe" "$build/tests/windows/TavroInstallerTest.exe" "$tests/"
+    local testStart=$(date +%s)
+    timeout 180 wine "C:\\tavro-tests\\TavroInstallerTest.exe" "C:\\tavro-tests\\Tavro.exe" \
+        >"$log" 2>&1 </dev/null
+    local result=$?
+    cat "$log"
+    echo "TavroInstallerTest: exit code $result after $(($(date +%s) - testStart)) s"
+    return $result
+}
+
+if ! installer_test; then
     failed=1
 fi
 
