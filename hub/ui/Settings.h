@@ -37,8 +37,8 @@ constexpr uint32_t WithOption(uint32_t flags, uint32_t option, bool on) {
 }
 
 // The settings of one hub, with the built-in defaults as initial values (but see
-// DefaultSettings for "LogPath"). Owned by the hub's context; the GPS search threads write
-// port, baud and bluetooth, everything else belongs to the user-interface thread.
+// DefaultSettings for "LogPath"). Owned by the hub's context and touched only on the
+// user-interface thread (a search's result is applied there too).
 struct Settings {
     uint32_t port = portDefault;             // "Port": COM number of the input port, 0 = none
     uint32_t baud = baudDefault;             // "Baud": line speed of the input port
