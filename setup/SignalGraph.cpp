@@ -36,10 +36,13 @@ void SignalGraph(const GraphRect& client, const GpsSharedStatus& block, SignalGr
     shape.outline[3] = {0, bottom};
     shape.outline[4] = {0, 0};
 
-    const GraphRect inner = {client.left + 1, client.top + 1, client.right - 1, client.bottom - 1};
+    GraphRect inner = {client.left + 1, client.top + 1, client.right - 1, client.bottom - 1};
+    // A control too small for its frame gets empty bars, never inverted ones.
+    inner.right = inner.right > inner.left ? inner.right : inner.left;
+    inner.bottom = inner.bottom > inner.top ? inner.bottom : inner.top;
     const int pitch = inner.right / signalGraphColumns;
     const int width = pitch > 2 ? pitch - 2 : 0;
-    const int64_t height = inner.bottom > inner.top ? inner.bottom - inner.top : 0;
+    const int64_t height = inner.bottom - inner.top;
 
     int values[signalGraphColumns];
     // One scale for every column, found first: bars of equal SNR must be of equal height.

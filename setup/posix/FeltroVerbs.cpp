@@ -120,6 +120,7 @@ int Status(int waitMs) {
     const int wait = !session.HubRunning() ? 0 : waitMs >= 0 ? waitMs : statusWaitMs;
     session.TickUntil(wait, [&] { return BothReplies(tool.Block()); });
     std::fputs(StatusReport(tool, session.View()).c_str(), stdout);
+    std::fflush(stdout);
     if (!session.HubRunning()) {
         std::fputs("feltro status: hub not running\n", stderr);
         return exitFailed;
