@@ -158,6 +158,12 @@ int Query(int waitMs) {
     }
     if (!interval && !tool.RatesLoaded()) {
         std::printf("%s\n", unsupportedNotice);
+        std::fflush(stdout);
+        if (block.streamState < static_cast<uint8_t>(StreamState::PortOpen)) {
+            std::fputs("feltro query: the hub's receiver port is closed: the receiver did not "
+                       "hear the queries\n",
+                       stderr);
+        }
         return exitFailed;
     }
     if (!session.View().lineLoad.empty()) {

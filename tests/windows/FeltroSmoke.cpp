@@ -317,19 +317,29 @@ int main(int argc, char** argv) {
                  dialog.Selection(1024));
 
     // The graph on the screen: the outline, the grey top of a PRN the fix does not use, the
-    // green foot of one it uses with a good signal.
+    // green foot of one it uses with a good signal. The dialog goes on top first: windows an
+    // earlier program left (a tray) may cover part of it.
     const RECT graph = dialog.GraphClient();
     const int pitch = (graph.right - 1) / 32;
     int unusedPrn = 0;
     int strongPrn = 0;
-    for (int prn = 32; prn >= 1; --prn) {
-        if (!block.Used(prn)) {
-            unusedPrn = prn;
-        } else if (block.Snr(prn) >= 20) {
-            strongPrn = prn;
-        }
-    }
-    Sleep(500); // a tick to draw the sky just read
+    WaitUntil(
+        [&] {
+            unusedPrn = 0;
+            strongPrn = 0;
+            for (int prn = 32; prn >= 1; --prn) {
+                if (!block.Used(prn)) {
+                    unusedPrn = prn;
+                } else if (block.Snr(prn) >= 20) {
+                    strongPrn = prn;
+                }
+            }
+            return unusedPrn != 0 && strongPrn != 0;
+        },
+        dataTimeoutMs);
+    SetWindowPos(dialog.Handle(), HWND_TOPMOST, 0, 0, 0, 0,
+                 SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE | SWP_SHOWWINDOW);
+    Sleep(500); // a tick or two to draw the sky just read
     const COLORREF corner = dialog.GraphPixel(0, 0);
     report.Check(corner == RGB(0, 0, 0), "the graph's outline is black (%06lx, client %ldx%ld)",
                  static_cast<unsigned long>(corner), graph.right, graph.bottom);

@@ -188,6 +188,11 @@ feltro_smoke() {
         return 1
     fi
     cp "$hub" "$feltro" "$smoke" "$tests/"
+    # A fresh Wine session, so that its desktop is the display below and the test can read the
+    # screen (a desktop started by the earlier programs without a display has no screen).
+    wineserver -k >>"$work/wineserver-kill.log" 2>&1 </dev/null
+    wineserver -w >>"$work/wineserver-kill.log" 2>&1 </dev/null
+    wineserver -p >>"$work/wineserver.log" 2>&1 </dev/null
 
     Xvfb -displayfd 3 -screen 0 640x480x24 -nolisten tcp 3>"$work/feltro-display" \
         >"$work/feltro-xvfb.log" 2>&1 </dev/null &
