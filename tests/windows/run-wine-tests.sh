@@ -168,7 +168,90 @@ hub_smoke() {
     return $result
 }
 
+# The setup tool: Feltro.exe under Xvfb, first without a hub, then against Tavro.exe whose
+# receiver is gps-sim on COM6 (no driver needed). TavroFeltroSmoke.exe plays the user.
+feltro_smoke() {
+    local hub="$build/hub/win32/Tavro.exe"
+    local feltro="$build/setup/win32/Feltro.exe"
+    local smoke="$build/tests/windows/TavroFeltroSmoke.exe"
+    local sim="${TAVRO_GPS_SIM:-}"
+    local receiverCom=6
+    if [ -z "$sim" ] || [ ! -x "$sim" ]; then
+        echo "SKIP Feltro smoke test: no gps-sim (TAVRO_GPS_SIM)"
+        return 0
+    fi
+    if ! command -v Xvfb >/dev/null 2>&1; then
+        echo "SKIP Feltro smoke test: Xvfb is not installed"
+        return 0
+    fi
+    if [ ! -f "$hub" ] || [ ! -f "$feltro" ] || [ ! -f "$smoke" ]; then
+        echo "FAIL: $hub, $feltro or $smoke is missing (build tavro_wine_artifacts)" >&2
+        return 1
+    fi
+    cp "$hub" "$feltro" "$smoke" "$tests/"
+    # A fresh Wine session, so that its desktop is the display below and the test can read the
+    # screen (a desktop started by the earlier programs without a display has no screen).
+    wineserver -k >>"$work/wineserver-kill.log" 2>&1 </dev/null
+    wineserver -w >>"$work/wineserver-kill.log" 2>&1 </dev/null
+    wineserver -p >>"$work/wineserver.log" 2>&1 </dev/null
+
+    Xvfb -displayfd 3 -screen 0 640x480x24 -nolisten tcp 3>"$work/feltro-display" \
+        >"$work/feltro-xvfb.log" 2>&1 </dev/null &
+    local xvfbPid=$!
+    local comDir="$work/feltro-comdir"
+    local commands="$work/feltro-gps-sim-commands.log"
+    mkdir -p "$comDir"
+    TAVRO_DEVDIR="$comDir" "$sim" --com "$receiverCom" --no-garbage --quiet \
+        --log "$commands" >"$work/feltro-gps-sim.log" 2>&1 </dev/null &
+    local simPid=$!
+    local waited=0
+    while { [ ! -s "$work/feltro-display" ] || [ ! -L "$comDir/COM$receiverCom" ]; } &&
+        [ $waited -lt 100 ]; do
+        sleep 0.1
+        waited=$((waited + 1))
+    done
+    local result=1
+    if [ -s "$work/feltro-display" ] && [ -L "$comDir/COM$receiverCom" ]; then
+        local pts
+        pts="$(readlink -f "$comDir/COM$receiverCom")"
+        ln -sfn "$pts" "$WINEPREFIX/dosdevices/com$receiverCom"
+        echo "Feltro smoke: display :$(cat "$work/feltro-display"), receiver COM$receiverCom -> $pts"
+        local log="$work/TavroFeltroSmoke.log"
+        local smokeStart=$(date +%s)
+        DISPLAY=":$(cat "$work/feltro-display")" timeout 180 \
+            wine "C:\\tavro-tests\\TavroFeltroSmoke.exe" "C:\\tavro-tests\\Tavro.exe" \
+            "C:\\tavro-tests\\Feltro.exe" "$receiverCom" >"$log" 2>&1 </dev/null
+        result=$?
+        cat "$log"
+        echo "TavroFeltroSmoke: exit code $result after $(($(date +%s) - smokeStart)) s"
+        cp "$tests/Feltro-dialog.bmp" "$work/" 2>/dev/null &&
+            echo "Feltro's dialog as the screen showed it: $work/Feltro-dialog.bmp"
+    else
+        echo "FAIL: Xvfb or gps-sim did not come up (logs in $work)"
+    fi
+    kill "$simPid" "$xvfbPid" 2>/dev/null
+    wait "$simPid" "$xvfbPid" 2>/dev/null
+    if [ $result -eq 0 ]; then
+        # What the dialog sent, as the receiver logged it (without the checksums).
+        local expected
+        for expected in 'command $PMTK400' 'command $PMTK414' \
+            'command $PMTK314,2,1,0,1,1,1,0,0,0,0,0,0,0,0,0,0,0,0,0' 'command $PMTK251,9600' \
+            'now at 9600 baud'; do
+            if grep -qF "$expected" "$commands" 2>/dev/null; then
+                echo "  ok    the receiver logged \"$expected\""
+            else
+                echo "  FAIL  the receiver did not log \"$expected\""
+                result=1
+            fi
+        done
+    fi
+    return $result
+}
+
 if ! hub_smoke; then
+    failed=1
+fi
+if ! feltro_smoke; then
     failed=1
 fi
 
