@@ -1,50 +1,43 @@
 #include "setup/ReceiverCommand.h"
 
 #include "platform/ErrorCodes.h"
-
-#include <stdio.h>
+#include "platform/TextBuilder.h"
 
 namespace tavro::setup {
 namespace {
 
-// Appends with snprintf's rules; false once the text no longer fits.
-template <typename... Values>
-bool Append(char (&text)[receiverSentenceCapacity], size_t& used, const char* format,
-            Values... values) {
-    const int written = snprintf(text + used, sizeof text - used, format, values...);
-    if (written < 0 || static_cast<size_t>(written) >= sizeof text - used) {
-        return false;
-    }
-    used += static_cast<size_t>(written);
-    return true;
+// Two upper-case hexadecimal digits, as "%02X" writes a byte.
+void AppendHexByte(platform::TextBuilder& text, uint8_t value) {
+    static constexpr char digits[] = "0123456789ABCDEF";
+    const char pair[2] = {digits[value >> 4], digits[value & 0x0F]};
+    text.Append(pair, 2);
 }
 
-bool BuildText(ReceiverCommandKind kind, uint32_t value, const SentenceRates& rates,
-               char (&text)[receiverSentenceCapacity], size_t& used) {
+void BuildText(ReceiverCommandKind kind, uint32_t value, const SentenceRates& rates,
+               platform::TextBuilder& text) {
     switch (kind) {
     case ReceiverCommandKind::Speed:
-        return Append(text, used, "$PMTK251,%lu", static_cast<unsigned long>(value));
+        text.Append("$PMTK251,").AppendUnsigned(value);
+        return;
     case ReceiverCommandKind::FixRate:
-        return Append(text, used, "$PMTK300,%lu,0,0,0,0", static_cast<unsigned long>(value));
+        text.Append("$PMTK300,").AppendUnsigned(value).Append(",0,0,0,0");
+        return;
     case ReceiverCommandKind::QueryFixRate:
-        return Append(text, used, "$PMTK400");
+        text.Append("$PMTK400");
+        return;
     case ReceiverCommandKind::QuerySentenceRates:
-        return Append(text, used, "$PMTK414");
+        text.Append("$PMTK414");
+        return;
     case ReceiverCommandKind::SetSentenceRates:
-        if (!Append(text, used, "$PMTK314")) {
-            return false;
-        }
+        text.Append("$PMTK314");
         for (size_t slot = 0; slot < sentenceSlotCount; ++slot) {
-            const unsigned rate = SlotHasList(slot) ? rates[slot] : 0;
-            if (!Append(text, used, ",%u", rate)) {
-                return false;
-            }
+            text.Append(",").AppendUnsigned(SlotHasList(slot) ? rates[slot] : 0);
         }
-        return true;
+        return;
     case ReceiverCommandKind::DefaultSentenceRates:
-        return Append(text, used, "$PMTK314,-1");
+        text.Append("$PMTK314,-1");
+        return;
     }
-    return false;
 }
 
 } // namespace
@@ -63,17 +56,21 @@ uint8_t SentenceChecksum(const char* text) {
 bool BuildReceiverSentence(ReceiverCommandKind kind, uint32_t value, const SentenceRates& rates,
                            ReceiverSentence& sentence) {
     sentence = ReceiverSentence{};
-    size_t used = 0;
-    if (!BuildText(kind, value, rates, sentence.text, used)) {
+    platform::TextBuilder text(sentence.text, sizeof sentence.text);
+    BuildText(kind, value, rates, text);
+    if (text.Length() == 0) {
         sentence = ReceiverSentence{};
         return false;
     }
-    const unsigned checksum = SentenceChecksum(sentence.text);
-    if (!Append(sentence.text, used, "*%02X\r\n", checksum)) {
+    const uint8_t checksum = SentenceChecksum(text.Text());
+    text.Append("*");
+    AppendHexByte(text, checksum);
+    text.Append("\r\n");
+    if (!text.Fits()) {
         sentence = ReceiverSentence{};
         return false;
     }
-    sentence.length = static_cast<uint32_t>(used + 1);
+    sentence.length = static_cast<uint32_t>(text.Length() + 1);
     return true;
 }
 
