@@ -148,16 +148,5 @@ TEST_F(LampsOnAHub, TheInputLampTurnsWithSentencesOnlyWhileThePortIsOpen) {
     EXPECT_FLOAT_EQ(lamps_.Angle(inputLampIndex), 354.0f);
 }
 
-TEST_F(LampsOnAHub, DisabledPortsAreGreyWhateverTheirLastRecordSays) {
-    ASSERT_TRUE(engine_.DisablePorts());
-    ASSERT_FALSE(Hub().exchange.DeviceOpen());
-    // The record still holds the numbers, and a stale count.
-    Block().openCount[0] = 1;
-    const auto fills = Update();
-    for (uint32_t lamp = 1; lamp < lampCount; ++lamp) {
-        EXPECT_EQ(fills[lamp], OpaqueArgb(lampColour::grey)) << lamp;
-    }
-}
-
 } // namespace
 } // namespace tavro::testing

@@ -105,14 +105,6 @@ TEST_F(MainWindowTest, AFailedEnablingLeavesTheBoxUnticked) {
     EXPECT_EQ(Messages(), Strings{"Error: You do not have proper rights"});
 }
 
-TEST_F(MainWindowTest, EnablingWithoutAVirtualPortOneIsRefused) {
-    StoreUsualSettings();
-    Start();
-    mainWindow_.Click(control::enablePorts);
-    EXPECT_EQ(Messages(), Strings{"No output ports selected"});
-    EXPECT_FALSE(mainWindow_.Checked(control::enablePorts));
-}
-
 TEST_F(MainWindowTest, DisablingUnlocksTheVirtualPortLists) {
     StoreUsualSettings();
     StoreSetting("Port0", 5);

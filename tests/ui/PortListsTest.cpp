@@ -84,14 +84,6 @@ TEST_F(PortListsTest, AStoredNumberThatARealPortNowUsesIsReset) {
     EXPECT_EQ(mainWindow_.Selected(control::firstVirtualPort + 1), "(none)");
 }
 
-TEST_F(PortListsTest, MapEntriesOutsideOneTo255AreIgnored) {
-    StoreUsualSettings();
-    portMap_.Set({0, 256, 300, -4, 2});
-    Start();
-    EXPECT_EQ(mainWindow_.Entries(control::inputPort), (Strings{"", "COM2"}));
-    EXPECT_EQ(mainWindow_.Entries(control::firstVirtualPort).size(), 255u); // "" and 254 free
-}
-
 TEST_F(PortListsTest, AFirstRunGivesVirtualPortOneTheLowestFreeNumberOnly) {
     portMap_.Set({1, 2, 4});
     Start(); // no "Baud" stored

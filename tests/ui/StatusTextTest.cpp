@@ -25,21 +25,16 @@ std::string Closed(uint32_t error) {
     return text;
 }
 
-TEST(StatusText, StreamStatesNameTheStream) {
-    EXPECT_EQ(Stream(3, 3, 8, 7), "NMEA Stream | 3D Fix | 8 SVs :07");
+TEST(StatusText, StreamAndFixStatesHaveTheirOwnWords) {
     EXPECT_EQ(Stream(4, 2, 5, 59), "SiRF Stream | 2D Fix | 5 SVs :59");
     EXPECT_EQ(Stream(2, 0, 0, 0), "Unknown Data | No Fix | 0 SVs :00");
-    // Below stream state 2 there is no fix or satellite count to tell.
-    EXPECT_EQ(Stream(1, 3, 8, 7), "Port Closed |  |  :07");
-    EXPECT_EQ(Stream(0, 3, 8, 7), " |  |  :07");
-    EXPECT_EQ(Stream(9, 3, 8, 7), " | 3D Fix | 8 SVs :07");
-}
-
-TEST(StatusText, FixStatesHaveTheirOwnWords) {
     EXPECT_EQ(Stream(3, 1, 2, 10), "NMEA Stream | Low Signal | 2 SVs :10");
     EXPECT_EQ(Stream(3, 5, 12, 10), "NMEA Stream | Invalid | 12 SVs :10");
-    EXPECT_EQ(Stream(3, 4, 12, 10), "NMEA Stream |  | 12 SVs :10"); // never produced
-    EXPECT_EQ(Stream(3, 200, 255, 60), "NMEA Stream |  | 255 SVs :60");
+    // States without words of their own: fix state 4 is never produced.
+    EXPECT_EQ(Stream(3, 4, 12, 10), "NMEA Stream |  | 12 SVs :10");
+    EXPECT_EQ(Stream(9, 200, 255, 60), " |  | 255 SVs :60");
+    // Below stream state 2 there is no fix or satellite count to tell.
+    EXPECT_EQ(Stream(0, 3, 8, 7), " |  |  :07");
 }
 
 TEST(StatusText, AClosedPortTellsWhy) {
