@@ -5,9 +5,9 @@
 #include "hub/engine/GpsPort.h"
 #include "hub/engine/InputLine.h"
 #include "platform/ErrorCodes.h"
+#include "platform/TextBuilder.h"
 
 #include <new>
-#include <stdio.h>
 
 namespace tavro {
 namespace {
@@ -184,11 +184,15 @@ bool GpsSearch::ApplySearchResult(SearchOutcome& outcome) {
         settings.baud = baud;
         // The flag describes the input port (its lamp's colour), so it changes only with it.
         settings.bluetooth = FoundSlowOpen() ? 1 : 0;
-        snprintf(outcome.statusText, sizeof outcome.statusText, "GPS on COM%u at %u",
-                 static_cast<unsigned>(port), static_cast<unsigned>(baud));
+        // Without printf: its code would outweigh much of the Windows hub.
+        platform::TextBuilder(outcome.statusText, sizeof outcome.statusText)
+            .Append("GPS on COM")
+            .AppendUnsigned(port)
+            .Append(" at ")
+            .AppendUnsigned(baud);
         outcome.found = true;
     } else {
-        snprintf(outcome.statusText, sizeof outcome.statusText, "No GPS Found");
+        platform::TextBuilder(outcome.statusText, sizeof outcome.statusText).Append("No GPS Found");
     }
     GpsPort* input = hub_.inputPort.get();
     if (input != nullptr) {

@@ -417,6 +417,11 @@ void HubEngine::ToggleMainWindow(intptr_t lParam) {
 
 void HubEngine::Destroy() {
     HubContext& hub = context_;
+    // The main window goes first, while everything it reads and saves on closing still exists
+    // (the system would destroy it with its owner, but only after this).
+    if (services_.mainWindow.Exists()) {
+        services_.mainWindow.Destroy();
+    }
     services_.messageWindow.StopTimer();
     services_.tray.ShowTrayIcon(platform::TrayOperation::Delete, platform::noTrayIcon, nullptr);
     // A search still running ends now: its threads let go of their ports (the input port
@@ -461,12 +466,27 @@ bool HubEngine::FinishPortsCommand(PortsCommand result) {
     }
     // The autostart entry follows the ports: the hub starts at logon exactly while they run.
     char modulePath[260];
-    uint32_t length = 0;
-    const bool known = services_.driverSetup->fileSystem.ModulePath(modulePath, sizeof modulePath,
-                                                                    length) == error::success;
     SaveSettings(services_.registry, context_.settings, context_.exchange.block,
-                 known ? modulePath : nullptr, context_.exchange.DeviceOpen());
+                 ModulePath(modulePath), context_.exchange.DeviceOpen());
     return true;
+}
+
+const char* HubEngine::ModulePath(char (&path)[260]) {
+    uint32_t length = 0;
+    if (services_.driverSetup == nullptr ||
+        services_.driverSetup->fileSystem.ModulePath(path, sizeof path, length) != error::success) {
+        return nullptr;
+    }
+    return path;
+}
+
+// ---- The main window --------------------------------------------------------------------------
+
+void HubEngine::SaveMainWindowSettings(std::span<const DeviceListRow> rows) {
+    char modulePath[260];
+    SaveRestartDevices(services_.registry, rows, restartDevices_, context_.settings,
+                       context_.exchange.block, ModulePath(modulePath),
+                       context_.exchange.DeviceOpen());
 }
 
 // The COM number bitmap of the port lists is not part of the hub yet: it arrives with COM

@@ -16,6 +16,7 @@
 #include "hub/engine/TrackLog.h"
 #include "hub/ui/DriverInstaller.h"
 #include "hub/ui/RestartDevice.h"
+#include "hub/ui/SettingsStore.h"
 #include "platform/FileSystem.h"
 #include "platform/Notifier.h"
 #include "platform/Registry.h"
@@ -27,6 +28,7 @@
 #include "platform/Tray.h"
 
 #include <optional>
+#include <span>
 #include <stdint.h>
 
 namespace tavro {
@@ -125,6 +127,11 @@ public:
     bool EnablePorts();
     bool DisablePorts();
 
+    // ---- For the main window (dialog 105) ----
+    // Its closing: the ticked rows of its device list become the restart devices, then every
+    // setting is saved, the autostart entry following the ports.
+    void SaveMainWindowSettings(std::span<const DeviceListRow> rows);
+
     HubContext& Context() { return context_; }
     const HubContext& Context() const { return context_; }
 
@@ -148,6 +155,8 @@ private:
     void DeviceChangeCountdown();
 
     bool FinishPortsCommand(PortsCommand result);
+    // The program's path for the autostart entry; null when it is not known.
+    const char* ModulePath(char (&path)[260]);
     ComBitmapMarks* ComBitmap();
 
     void InjectFrame(const void* data, uint32_t size);

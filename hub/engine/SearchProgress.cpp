@@ -1,8 +1,8 @@
 #include "hub/engine/SearchProgress.h"
 
 #include "common/SpeedTable.h"
+#include "platform/TextBuilder.h"
 
-#include <stdio.h>
 #include <string.h>
 
 namespace tavro {
@@ -23,15 +23,17 @@ void FormatSearchProgress(const SearchValues& values, char (&text)[searchProgres
         if (state == 0) {
             continue;
         }
+        // Built without printf, whose code would outweigh much of the Windows hub.
         char entry[32];
-        const unsigned port = static_cast<unsigned>(n);
+        platform::TextBuilder built(entry, sizeof entry);
         if (state == 1 || state - 2 >= speedTableCount) {
-            snprintf(entry, sizeof entry, "%u ?, ", port);
+            built.AppendUnsigned(n).Append(" ?, ");
         } else {
-            const unsigned speed = static_cast<unsigned>(speedTable[state - 2]);
-            snprintf(entry, sizeof entry, n == foundPort ? "[%u %u], " : "%u %u, ", port, speed);
+            const bool found = n == foundPort;
+            built.Append(found ? "[" : "").AppendUnsigned(n).Append(" ");
+            built.AppendUnsigned(speedTable[state - 2]).Append(found ? "], " : ", ");
         }
-        size_t entryLength = strlen(entry);
+        size_t entryLength = built.Length();
         if (entryLength > maxLength - length) {
             entryLength = maxLength - length;
         }

@@ -1,6 +1,9 @@
 #include "hub/win32/Win32MessageLoop.h"
 
 #include "common/HubCommand.h"
+#include "hub/win32/GdiplusLamps.h"
+
+#include <commctrl.h>
 
 #include <stdint.h>
 
@@ -8,9 +11,12 @@ namespace tavro::win32 {
 
 void Win32MessageLoop::Run(HubEngine& engine) {
     engine_ = &engine;
-    // The present-USB device set of the power handling and the GDI+ start-up of the activity
-    // lamps belong here, before the dialog; both arrive with those features.
+    // The present-USB device set of the power handling belongs here, before the dialog; it
+    // arrives with that feature.
     SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_ABOVE_NORMAL);
+    // The main window's device list is a list view; its lamps are drawn with GDI+.
+    InitCommonControls();
+    const GdiplusSession gdiplus;
     DialogBoxParamA(instance_, MAKEINTRESOURCEA(messageWindowDialog), nullptr, Procedure,
                     reinterpret_cast<LPARAM>(this));
     engine_ = nullptr;

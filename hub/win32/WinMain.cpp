@@ -2,6 +2,7 @@
 // Windows adapters; the hidden message window (dialog 107) runs the hub until it ends.
 #include "hub/engine/FileTrackLog.h"
 #include "hub/engine/HubEngine.h"
+#include "hub/win32/Win32MainWindow.h"
 #include "hub/win32/Win32MessageLoop.h"
 #include "hub/win32/Win32MessageWindow.h"
 #include "platform/ControlDevice.h"
@@ -26,10 +27,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
 
     platform::Win32Tray tray;
     win32::Win32MessageWindow window;
-    // The main window (dialog 105) arrives with the user interface. Until then the hub runs in
-    // the tray only: message 1025 and message 1027 reach this stand-in and do nothing, and
-    // with no window to close the hub runs until the session ends.
-    NoMainWindow mainWindow;
+    // The main window (dialog 105): closing it while the ports are disabled ends the hub.
+    win32::Win32MainWindow mainWindow(instance, window);
     // The input port's dated log files, while "Logging" is on.
     FileTrackLog trackLog(platform::SystemFileSystem());
     // The driver image in this program file and its kernel service.
@@ -48,6 +47,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
                                  &trackLog,
                                  &platform::SystemThreads(),
                                  &driverSetup});
+
+    mainWindow.Attach(engine, platform::SystemSerialPortMap(), platform::SystemNotifier());
 
     // The single-instance test comes before the static start-up (inside HubMain): a second
     // start must not try the driver, whose one handle the running hub holds. The static

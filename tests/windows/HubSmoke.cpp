@@ -1,7 +1,9 @@
 // Tavro.exe as other programs see it: with Tavro.sys running (virtual port COM7) and a
 // receiver on a COM port, the hub is started, found by its window "TavroMsgWnd", read through
 // its status block "TavroGPS", relays to COM7, takes commands by WM_COPYDATA, and a second
-// start of it ends at once and leaves the first one working.
+// start of it ends at once and leaves the first one working, with its main window open: the
+// status line and lists, the tray toggle, and the end of the hub when the window is closed
+// with the ports disabled.
 //
 // TavroHubSmoke.exe <absolute image path of Tavro.sys> <path of Tavro.exe> <receiver COM>
 #include "common/GpsSharedStatus.h"
@@ -178,6 +180,114 @@ private:
     HANDLE handle = INVALID_HANDLE_VALUE;
 };
 
+// The serial port map's value for the receiver's port.
+constexpr char receiverMapValue[] = "\\Device\\TavroSmokeReceiver";
+
+constexpr char mainWindowTitle[] = "Brindle - Tavro";
+constexpr int statusLine = 1020;
+constexpr int enablePorts = 1000;
+constexpr int inputPortList = 1001;
+constexpr int firstVirtualPortList = 1002;
+constexpr int findGps = 1023;
+constexpr LPARAM trayLeftButtonDown = 0x201;
+constexpr LPARAM trayDoubleClick = 0x203;
+constexpr LPARAM trayRightButtonUp = 0x205;
+constexpr DWORD hubEndTimeoutMs = 10000;
+
+HWND MainWindow() {
+    return FindWindowA(nullptr, mainWindowTitle);
+}
+
+// The tray icon's mouse message, as the shell sends it to the message window.
+void TrayMessage(LPARAM mouseMessage) {
+    SendMessageA(FindWindowA(nullptr, hubWindowTitle), toggleMainWindowMessage, 0, mouseMessage);
+}
+
+std::string ControlText(HWND window, int id) {
+    char text[128] = {};
+    GetDlgItemTextA(window, id, text, sizeof text);
+    return text;
+}
+
+// The second start has opened the main window of the running hub (the driver runs, so the hub
+// started in the tray only). Its status line and lists show the hub's state; the tray icon
+// toggles it; with the ports disabled, closing it ends the hub.
+void MainWindowChecks(TestReport& report, PROCESS_INFORMATION& hub, DWORD receiverCom,
+                      Application& application) {
+    report.Section("the main window shows the hub's state");
+    HWND window = nullptr;
+    const bool opened = WaitUntil(
+        [&] {
+            window = MainWindow();
+            return window != nullptr;
+        },
+        windowTimeoutMs);
+    if (!report.Check(opened, "the second start opened \"%s\"", mainWindowTitle)) {
+        return;
+    }
+    std::string status;
+    const bool streaming = WaitUntil(
+        [&] {
+            status = ControlText(window, statusLine);
+            return status.rfind("NMEA Stream | ", 0) == 0;
+        },
+        dataTimeoutMs);
+    report.Check(streaming, "status line \"%s\"", status.c_str());
+    report.Check(status.size() > 3 && status[status.size() - 3] == ':', "it ends with the seconds");
+    report.Check(IsDlgButtonChecked(window, enablePorts) == BST_CHECKED,
+                 "\"Enable Ports\" is ticked: the driver runs");
+    char receiver[16];
+    snprintf(receiver, sizeof receiver, "COM%lu", receiverCom);
+    report.Check(ControlText(window, inputPortList) == receiver, "the input port list shows %s",
+                 ControlText(window, inputPortList).c_str());
+    char virtualPort[16];
+    snprintf(virtualPort, sizeof virtualPort, "COM%lu", virtualCom);
+    report.Check(ControlText(window, firstVirtualPortList) == virtualPort,
+                 "virtual port 1's list shows %s",
+                 ControlText(window, firstVirtualPortList).c_str());
+    report.Check(!IsWindowEnabled(GetDlgItem(window, firstVirtualPortList)),
+                 "the virtual port lists are locked while the ports run");
+
+    report.Section("the tray icon toggles the main window");
+    TrayMessage(trayLeftButtonDown);
+    report.Check(MainWindow() == window, "a single click leaves it open");
+    TrayMessage(trayDoubleClick);
+    report.Check(MainWindow() == nullptr, "a double click closes it");
+    report.Check(WaitForSingleObject(hub.hProcess, 500) == WAIT_TIMEOUT,
+                 "the hub runs on: its ports are enabled");
+    TrayMessage(trayRightButtonUp);
+    window = MainWindow();
+    report.Check(window != nullptr, "a right-button release opens it again");
+    if (window == nullptr) {
+        return;
+    }
+    // Escape, as the keyboard gives it to the focused "Find GPS" button.
+    PostMessageA(GetDlgItem(window, findGps), WM_KEYDOWN, VK_ESCAPE, 1);
+    const bool escaped = WaitUntil([] { return MainWindow() == nullptr; }, 3000);
+    report.Check(escaped, "Escape closes it");
+    if (escaped) {
+        TrayMessage(trayDoubleClick);
+        window = MainWindow();
+    }
+
+    report.Section("closing the window with the ports disabled ends the hub");
+    application.Close();
+    Sleep(500); // an exchange or two: the driver reports the port free
+    PostMessageA(window, WM_COMMAND, MAKEWPARAM(enablePorts, BN_CLICKED), 0);
+    const bool disabled = WaitUntil(
+        [&] { return IsDlgButtonChecked(window, enablePorts) == BST_UNCHECKED; }, windowTimeoutMs);
+    report.Check(disabled, "\"Enable Ports\" unticked: the driver is stopped");
+    report.Check(FindWindowA(nullptr, "Tavro") == nullptr, "no message box from the hub");
+    report.Check(IsWindowEnabled(GetDlgItem(window, firstVirtualPortList)),
+                 "the virtual port lists can be changed again");
+    PostMessageA(window, WM_CLOSE, 0, 0);
+    const bool ended = WaitForSingleObject(hub.hProcess, hubEndTimeoutMs) == WAIT_OBJECT_0;
+    DWORD code = STILL_ACTIVE;
+    GetExitCodeProcess(hub.hProcess, &code);
+    report.Check(ended && code == 0, "the hub ended with 0 (exit code %lu)", code);
+    report.Check(FindWindowA(nullptr, hubWindowTitle) == nullptr, "\"TavroMsgWnd\" is gone");
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -192,6 +302,13 @@ int main(int argc, char** argv) {
 
     report.Section("set-up: settings, driver with COM%lu", virtualCom);
     report.Check(WriteHubSettings(receiverCom), "hub settings written (Port %lu)", receiverCom);
+    // Wine lists no serial port map entry for a port it maps to a pseudo-terminal; a real
+    // serial driver would list the receiver's port there, and the hub offers the ports of the
+    // map as its input ports.
+    char receiverName[16];
+    snprintf(receiverName, sizeof receiverName, "COM%lu", receiverCom);
+    report.Check(WriteSerialComm(receiverMapValue, receiverName),
+                 "the serial port map lists the receiver's port");
     DriverService service;
     const PortValue ports[] = {{"Port0", virtualCom}};
     report.Check(WritePortValues(ports, 1), "driver parameters written");
@@ -218,6 +335,7 @@ int main(int argc, char** argv) {
         TerminateProcess(hub.hProcess, 1);
         service.Stop();
         service.Remove();
+        DeleteSerialComm(receiverMapValue);
         return report.Finish();
     }
     report.Check(status.Byte(offsetof(GpsSharedStatus, refCount)) == 2,
@@ -309,13 +427,17 @@ int main(int argc, char** argv) {
     report.Check(application.ReadFor(2000).find("$GP") != std::string::npos,
                  "COM%lu still receives: the driver kept its hub", virtualCom);
 
-    // The hub has no way to end yet other than the session: stop it.
-    application.Close();
-    TerminateProcess(hub.hProcess, 0);
-    WaitForSingleObject(hub.hProcess, 5000);
+    MainWindowChecks(report, hub, receiverCom, application);
+
+    if (WaitForSingleObject(hub.hProcess, 0) == WAIT_TIMEOUT) {
+        TerminateProcess(hub.hProcess, 1);
+        WaitForSingleObject(hub.hProcess, 5000);
+    }
     CloseHandle(hub.hProcess);
     CloseHandle(hub.hThread);
+    // Already gone when the hub disabled its ports.
     service.Stop();
     service.Remove();
+    DeleteSerialComm(receiverMapValue);
     return report.Finish();
 }

@@ -1,0 +1,303 @@
+#include "hub/ui/MainWindowController.h"
+
+#include "hub/engine/ComNumbering.h"
+#include "hub/engine/GpsPort.h"
+#include "hub/engine/SearchProgress.h"
+
+#include <string.h>
+
+namespace tavro {
+namespace {
+
+// lastStatus after the input port was closed: no fix status has it, so the tray is refreshed.
+constexpr uint32_t refreshStatus = 5;
+
+// Without a status to show, "No Data Stream" appears once the input has been quiet this long
+// (timer-loop ticks of 50 ms).
+constexpr uint32_t quietTicks = 40;
+
+// The option boxes and their bits of "Sync".
+struct OptionBox {
+    uint32_t id;
+    uint32_t option;
+};
+
+constexpr OptionBox optionBoxes[] = {
+    {control::videoReset, OptionFlags::videoReset},
+    {control::nmeaFilter, OptionFlags::nmeaFilter},
+    {control::batterySaver, OptionFlags::batterySaver},
+    {control::readOnly, OptionFlags::readOnly},
+    {control::autoTimeSync, OptionFlags::autoTimeSync},
+};
+
+} // namespace
+
+MainWindowController::MainWindowController(const MainWindowServices& services)
+    : engine_(services.engine), view_(services.view), lampPainter_(services.lampPainter),
+      devices_(services.devices), serialPortMap_(services.serialPortMap),
+      lists_(services.engine.Context(), services.view, services.notifier) {}
+
+// ---- WM_INITDIALOG ----------------------------------------------------------------------------
+
+void MainWindowController::InitDialog() {
+    HubContext& hub = Hub();
+    Settings& settings = hub.settings;
+    statusShown_[0] = '\0';
+
+    // 1. The driver's numbers and counts as they are now.
+    if (hub.inputPort != nullptr) {
+        hub.inputPort->DriverExchange();
+    }
+
+    // 2. Ports that appeared since the hub started join the bitmap (nothing is taken out), then
+    // the lists. The search's per-port states are left alone: a search that runs now owns them,
+    // and the next one scans afresh.
+    SearchValues scratch;
+    ScanSerialPorts(serialPortMap_, hub.comDbBitmap, scratch);
+    lists_.FillPortLists();
+
+    // 3.
+    view_.SetChecked(control::enablePorts, hub.exchange.DeviceOpen());
+    lists_.SetVirtualListsEnabled();
+
+    // 4. The front end holds the window's handle.
+
+    // 5.
+    deviceRows_.Fill(devices_, view_, engine_.RestartDevices());
+
+    // 6.
+    view_.SetText(control::logPath, settings.logPath);
+    view_.SetChecked(control::logging, settings.logging != 0);
+    for (const OptionBox& box : optionBoxes) {
+        view_.SetChecked(box.id, (settings.optionFlags & box.option) != 0);
+    }
+
+    // 7. A first run finds the receiver and enables the ports by itself, with the number
+    // FillPortLists gave virtual port 1.
+    if (settings.firstRun) {
+        hub.search.applySearchResult = 1;
+        engine_.Search().StartSearch();
+        if (!hub.exchange.DeviceOpen()) {
+            view_.PostCommand(control::enablePorts);
+        }
+        settings.firstRun = false;
+    }
+
+    // 8.
+    view_.StartTimer(mainWindowTickMs);
+}
+
+// ---- WM_COMMAND -------------------------------------------------------------------------------
+
+void MainWindowController::Command(uint32_t id, uint32_t notification) {
+    const bool clicked = notification == notification::clicked;
+    const bool selChange = notification == notification::selChange;
+    switch (id) {
+    case control::close:
+        CloseCommand();
+        return;
+    case control::enablePorts:
+        if (clicked) {
+            EnablePortsCommand();
+        }
+        return;
+    case control::inputPort:
+    case control::speed:
+        if (selChange) {
+            InputPortCommand();
+        }
+        return;
+    case control::findGps:
+        if (clicked) {
+            engine_.Search().FindGps(); // ignored while a search runs
+        }
+        return;
+    case control::logging:
+        if (clicked) {
+            LoggingCommand();
+        }
+        return;
+    case control::logPath:
+        LogPathCommand();
+        return;
+    default:
+        break;
+    }
+    if (id >= control::firstVirtualPort && id <= control::lastVirtualPort) {
+        if (selChange) {
+            lists_.AssignVirtualPort(id - control::firstVirtualPort);
+        }
+        return;
+    }
+    for (const OptionBox& box : optionBoxes) {
+        if (box.id == id && clicked) {
+            // The engine reads the bits at its next tick; they are saved when the window
+            // closes or the ports are switched.
+            Hub().settings.optionFlags ^= box.option;
+        }
+    }
+}
+
+void MainWindowController::CloseCommand() {
+    GpsSearch& search = engine_.Search();
+    if (search.ThreadsRunning()) {
+        search.CancelSearch(); // the window stays
+        return;
+    }
+    view_.Close();
+    // Without the ports the hub has nothing to do in the tray: closing the window ends it.
+    if (!Hub().exchange.DeviceOpen()) {
+        view_.EndHub();
+    }
+}
+
+void MainWindowController::EnablePortsCommand() {
+    HubContext& hub = Hub();
+    const bool changed = hub.exchange.DeviceOpen() ? engine_.DisablePorts() : engine_.EnablePorts();
+    // False only when the driver image could not be put in place: nothing changed.
+    if (changed) {
+        lists_.SetVirtualListsEnabled();
+        if (hub.exchange.DeviceOpen()) {
+            lists_.SyncPortLists();
+        }
+    }
+    // The box always ends up telling the truth, whatever the click made of it.
+    view_.SetChecked(control::enablePorts, hub.exchange.DeviceOpen());
+}
+
+void MainWindowController::InputPortCommand() {
+    HubContext& hub = Hub();
+    hub.settings.port = lists_.SelectedInputPort();
+    lists_.SyncPortLists(); // "Baud" from the speed list
+    if (hub.inputPort == nullptr) {
+        return;
+    }
+    hub.inputPort->Close();
+    hub.loop.lastStatus = refreshStatus;
+    if (hub.settings.port != 0) {
+        hub.inputPort->Open();
+    }
+}
+
+void MainWindowController::LoggingCommand() {
+    HubContext& hub = Hub();
+    Settings& settings = hub.settings;
+    settings.logging = settings.logging != 0 ? 0 : 1;
+    if (hub.inputPort == nullptr) {
+        return;
+    }
+    if (settings.logging != 0 && settings.logPath[0] != '\0') {
+        hub.inputPort->CreateLogDirectories(settings.logPath);
+    }
+    FinishLog();
+}
+
+void MainWindowController::LogPathCommand() {
+    HubContext& hub = Hub();
+    Settings& settings = hub.settings;
+    char text[logPathSize];
+    view_.GetText(control::logPath, text, sizeof text);
+    text[logPathSize - 1] = '\0';
+    // The box notifies also when it gains or loses the focus and when the window fills it;
+    // only a new path ends the current log file.
+    if (strcmp(text, settings.logPath) == 0) {
+        return;
+    }
+    memcpy(settings.logPath, text, sizeof text);
+    if (hub.inputPort == nullptr) {
+        return;
+    }
+    if (settings.logging != 0 && !hub.inputPort->LogOpen() && settings.logPath[0] != '\0') {
+        hub.inputPort->CreateLogDirectories(settings.logPath);
+    }
+    FinishLog();
+}
+
+// The current log file is flushed, closed (deleted when empty); the next logged bytes begin a
+// new one under the current settings.
+void MainWindowController::FinishLog() {
+    if (Hub().inputPort != nullptr) {
+        Hub().inputPort->CloseLog();
+    }
+}
+
+// ---- Timer 0 ----------------------------------------------------------------------------------
+
+void MainWindowController::Tick() {
+    HubContext& hub = Hub();
+    GpsSearch& search = engine_.Search();
+
+    // 1. A search runs: its progress.
+    if (search.ThreadsRunning()) {
+        char text[searchProgressSize];
+        FormatSearchProgress(hub.search, text);
+        ShowText(text);
+        return;
+    }
+    search.ReleaseFinished();
+
+    // 2. A search this window asked for has ended: its result.
+    if (hub.search.applySearchResult != 0) {
+        SearchOutcome outcome;
+        if (search.ApplySearchResult(outcome)) {
+            ShowText(outcome.statusText);
+            if (outcome.found) {
+                lists_.SelectCurrentPort();
+            }
+        }
+        return;
+    }
+
+    // 3. The lists, the lamps and the status line.
+    if (hub.exchange.DeviceOpen()) {
+        lists_.SyncPortLists();
+    } else if (hub.inputPort != nullptr) {
+        hub.inputPort->DriverExchange();
+    }
+    lamps_.Update(hub, lampPainter_);
+    ShowStatus();
+}
+
+void MainWindowController::ShowStatus() {
+    HubContext& hub = Hub();
+    // While a search has the ports, or before the hub has its input port and status block,
+    // there is nothing to report but silence.
+    if (hub.search.scanning.load() != 0 || hub.inputPort == nullptr) {
+        if (hub.loop.idleTicks > quietTicks) {
+            ShowText(noDataStreamText);
+        }
+        return;
+    }
+    char text[statusTextSize];
+    if (hub.settings.port != 0 && hub.InputPortOpen()) {
+        FormatStreamStatus(engine_.Status(), text);
+    } else {
+        FormatClosedReason(hub.inputPort->lastOpenError, text);
+    }
+    ShowText(text);
+}
+
+// The status line is rewritten only when its text changes, so that a selection the user made
+// in it survives the ticks.
+void MainWindowController::ShowText(const char* text) {
+    if (strncmp(text, statusShown_, sizeof statusShown_) == 0) {
+        return;
+    }
+    strncpy(statusShown_, text, sizeof statusShown_ - 1);
+    statusShown_[sizeof statusShown_ - 1] = '\0';
+    view_.SetText(control::statusLine, text);
+}
+
+// ---- Message 1027 and WM_DESTROY ---------------------------------------------------------------
+
+void MainWindowController::BaudChanged() {
+    lists_.SelectCurrentPort();
+}
+
+void MainWindowController::Destroyed() {
+    DeviceListRow rows[DeviceRows::capacity];
+    const uint32_t count = deviceRows_.TickedRows(view_, rows);
+    engine_.SaveMainWindowSettings(std::span<const DeviceListRow>(rows, count));
+}
+
+} // namespace tavro
