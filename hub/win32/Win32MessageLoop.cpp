@@ -8,8 +8,8 @@ namespace tavro::win32 {
 
 void Win32MessageLoop::Run(HubEngine& engine) {
     engine_ = &engine;
-    // The present-USB device set of the power handling and the GDI+ start-up of the activity
-    // lamps belong here, before the dialog; both arrive with those features.
+    // The GDI+ start-up of the activity lamps belongs here, before the dialog; it arrives with
+    // them. (The present-USB device set is made by HubMain around this call.)
     SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_ABOVE_NORMAL);
     DialogBoxParamA(instance_, MAKEINTRESOURCEA(messageWindowDialog), nullptr, Procedure,
                     reinterpret_cast<LPARAM>(this));
@@ -58,6 +58,10 @@ INT_PTR Win32MessageLoop::Handle(HWND window, UINT message, WPARAM wParam, LPARA
     case toggleMainWindowMessage:
         engine.ToggleMainWindow(static_cast<intptr_t>(lParam));
         return FALSE;
+    case WM_POWERBROADCAST:
+        // Answered with 0: the hub never refuses a suspend.
+        engine.PowerBroadcast(static_cast<uintptr_t>(wParam));
+        return FALSE;
     case WM_DEVICECHANGE:
         // A receiver plugged in while the input port is closed: a search after 0.5 s.
         engine.DeviceChanged();
@@ -66,8 +70,6 @@ INT_PTR Win32MessageLoop::Handle(HWND window, UINT message, WPARAM wParam, LPARA
         engine.Destroy();
         return FALSE;
     default:
-        // WM_POWERBROADCAST is answered with 0 (a suspend is never refused); its handling
-        // arrives with the power feature.
         return FALSE;
     }
 }
