@@ -16,10 +16,12 @@ enum class DisplayState : int32_t {
 
 class DisplayPower {
 public:
-    virtual ~DisplayPower() = default;
-
     // False when the broadcast failed or the system cannot do it; nothing else happens then.
     virtual bool SetDisplayPower(DisplayState state) = 0;
+
+protected:
+    // Never destroyed through this interface: the edition's switch lives as long as the program.
+    ~DisplayPower() = default;
 };
 
 // The adapter of the edition this program was built for.

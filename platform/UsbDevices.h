@@ -62,8 +62,6 @@ enum class UsbDeviceRead : uint8_t {
 
 class UsbDevices {
 public:
-    virtual ~UsbDevices() = default;
-
     // Makes the set (process entry); false when it could not be made, and every operation
     // below then fails. A set that exists is kept.
     virtual bool Open() = 0;
@@ -101,6 +99,10 @@ public:
             Property(row.device, DeviceProperty::Service, row.service, sizeof row.service);
         return UsbDeviceRead::Read;
     }
+
+protected:
+    // Never destroyed through this interface: the edition's set lives as long as the program.
+    ~UsbDevices() = default;
 };
 
 // The adapter of the edition this program was built for.

@@ -439,22 +439,6 @@ void HubEngine::Destroy() {
     windowUp_ = false;
 }
 
-void HubEngine::PowerBroadcast(uintptr_t wParam) {
-    // Only the message window's messages: before it starts, or after it ended, a resume would
-    // start devices that the hub never brought up.
-    if (windowUp_) {
-        power_.PowerBroadcast(wParam);
-    }
-}
-
-bool HubEngine::MakeUsbDeviceSet() {
-    return power_.MakeDeviceSet();
-}
-
-void HubEngine::DestroyUsbDeviceSet() {
-    power_.DestroyDeviceSet();
-}
-
 void HubEngine::ProcessExit() {
     context_.exchange.device.Close();
 }

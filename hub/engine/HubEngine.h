@@ -120,14 +120,19 @@ public:
 
     // WM_POWERBROADCAST with `wParam`: standby and resume (see PowerEvents.h). Answer 0: the
     // hub never refuses a suspend. Ignored outside InitDialog .. Destroy.
-    void PowerBroadcast(uintptr_t wParam);
+    void PowerBroadcast(uintptr_t wParam) {
+        // Before the start or after the end a resume would start devices never brought up.
+        if (windowUp_) {
+            power_.PowerBroadcast(wParam);
+        }
+    }
 
     // WM_DESTROY: the orderly shutdown of everything the message window started.
     void Destroy();
 
     // Process entry and exit: the present-USB device set for the whole run (false: none).
-    bool MakeUsbDeviceSet();
-    void DestroyUsbDeviceSet();
+    bool MakeUsbDeviceSet() { return power_.MakeDeviceSet(); }
+    void DestroyUsbDeviceSet() { power_.DestroyDeviceSet(); }
 
     // Process exit: closes the control device if it is still open.
     void ProcessExit();

@@ -2,7 +2,6 @@
 
 #include "hub/engine/ComNumbering.h"
 #include "hub/engine/GpsPort.h"
-#include "hub/engine/RestartDevices.h"
 
 namespace tavro {
 namespace {
@@ -44,20 +43,6 @@ PowerHandling::PowerHandling(HubContext& hub, RestartDeviceTable& devices,
                              platform::UsbDevices* usbDevices, platform::DisplayPower* displayPower)
     : hub_(hub), devices_(devices), serialPortMap_(serialPortMap), usbDevices_(usbDevices),
       displayPower_(displayPower) {}
-
-bool PowerHandling::MakeDeviceSet() {
-    return usbDevices_ != nullptr && usbDevices_->Open();
-}
-
-void PowerHandling::DestroyDeviceSet() {
-    if (usbDevices_ != nullptr) {
-        usbDevices_->Close();
-    }
-}
-
-void PowerHandling::BringUp() {
-    BringUpRestartDevices(usbDevices_, devices_);
-}
 
 void PowerHandling::PowerBroadcast(uintptr_t wParam) {
     switch (PowerTransitionOf(wParam)) {

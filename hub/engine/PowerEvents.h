@@ -16,6 +16,7 @@
 #pragma once
 
 #include "hub/engine/HubContext.h"
+#include "hub/engine/RestartDevices.h"
 #include "hub/ui/RestartDevice.h"
 #include "platform/DisplayPower.h"
 #include "platform/SerialPortMap.h"
@@ -33,7 +34,7 @@ PowerTransition PowerTransitionOf(uintptr_t wParam);
 
 // The video countdown, in ticks: set at the start and at every resume; the display goes off
 // when it reaches 85 (0.75 s later) and on again 2 x "VSyncDelay" ticks after that; at 0
-// (5 s) the restart devices whose start failed are tried once more.
+// (5 s) the restart devices with bit 1 are enabled and started once more (RestartDevices.h).
 inline constexpr uint32_t videoCountdownStart = 100;
 inline constexpr uint32_t displayOffAt = 85;
 // The longest display-off time, in units of 100 ms, that still ends before the countdown does.
@@ -55,11 +56,15 @@ public:
 
     // Process entry: makes the present-USB device set for the whole run (false: none; every
     // device operation then fails quietly). Process exit: destroys it.
-    bool MakeDeviceSet();
-    void DestroyDeviceSet();
+    bool MakeDeviceSet() { return usbDevices_ != nullptr && usbDevices_->Open(); }
+    void DestroyDeviceSet() {
+        if (usbDevices_ != nullptr) {
+            usbDevices_->Close();
+        }
+    }
 
     // The message window's start: the bring-up of the restart devices (see RestartDevices.h).
-    void BringUp();
+    void BringUp() { BringUpRestartDevices(usbDevices_, devices_); }
 
     // WM_POWERBROADCAST with `wParam` (lParam is not used; the hub never refuses a suspend).
     void PowerBroadcast(uintptr_t wParam);

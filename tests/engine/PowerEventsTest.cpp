@@ -65,21 +65,6 @@ TEST_F(PowerEvents, GoingDownClosesThePortAndStopsTheDevicesOnce) {
     EXPECT_EQ(Hub().loop.prevUsers, 1u);
 }
 
-TEST_F(PowerEvents, EveryGoingDownAndComingBackMessageActsAlike) {
-    PlugIn(12);
-    StoreDevice(0, 12);
-    StartAndSettle();
-    for (uintptr_t down : {querySuspend, queryStandby, suspend, standby}) {
-        for (uintptr_t back : {querySuspendFailed, uintptr_t{3}, resumeSuspend, resumeStandby}) {
-            usb_.ClearChanges();
-            Power(down);
-            Power(back);
-            EXPECT_EQ(usb_.Changes(), (Changes{"Stop 12", "Start 12"})) << down << " " << back;
-            EXPECT_EQ(Hub().loop.devicesActive, 1u);
-        }
-    }
-}
-
 TEST_F(PowerEvents, ResumeCriticalAndOtherNewsChangeNothing) {
     PlugIn(12);
     StoreDevice(0, 12);

@@ -123,15 +123,13 @@ protected:
     void Tick(uint32_t count = 1) {
         for (uint32_t i = 0; i < count; ++i) {
             engine_.Tick();
-            ++ticks_;
         }
     }
-    // Ticks until the display was switched `calls` times more (at most `limit` ticks); the
-    // ticks after which each switch came, counted from now.
-    std::vector<std::pair<uint32_t, platform::DisplayState>> TickAndWatchDisplay(uint32_t limit) {
+    // Ticks `count` times; each display switch with the tick (1, 2, … from now) that sent it.
+    std::vector<std::pair<uint32_t, platform::DisplayState>> TickAndWatchDisplay(uint32_t count) {
         std::vector<std::pair<uint32_t, platform::DisplayState>> seen;
         size_t known = display_.Calls().size();
-        for (uint32_t tick = 1; tick <= limit; ++tick) {
+        for (uint32_t tick = 1; tick <= count; ++tick) {
             Tick();
             for (; known < display_.Calls().size(); ++known) {
                 seen.emplace_back(tick, display_.Calls()[known]);
@@ -166,7 +164,6 @@ protected:
     platform::testing::FakeThreads threads_{platform::testing::FakeThreads::Start::Deferred};
     platform::testing::FakeUsbDevices usb_;
     platform::testing::RecordingDisplayPower display_;
-    uint32_t ticks_ = 0;
     HubEngine engine_;
 };
 

@@ -173,16 +173,6 @@ TEST_F(RestartDevices, WithoutASetEveryDeviceOperationFailsQuietlyAndTheHubRuns)
     EXPECT_TRUE(Hub().InputPortOpen());
 }
 
-TEST_F(RestartDevices, AnEmptyListTouchesNoDevice) {
-    PlugIn(12);
-    StartAndSettle();
-    Power(suspend);
-    Power(resumeSuspend);
-    Tick(videoCountdownStart);
-    engine_.Destroy();
-    EXPECT_TRUE(usb_.Changes().empty());
-}
-
 TEST_F(RestartDevices, TheMessageWindowsEndStopsTheDevices) {
     PlugIn(12);
     StoreDevice(0, 12);
