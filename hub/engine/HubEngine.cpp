@@ -22,7 +22,6 @@ constexpr uint32_t dataTicksLimit = 0xFFFF;
 constexpr uint32_t refreshStatus = 5;
 // The receiver's pause between closing at one speed and opening at the next.
 constexpr uint32_t speedChangePause = 200;
-constexpr uint32_t videoCountdownStart = 100;
 // Ticks from the last device change to the search it starts (0.5 s).
 constexpr uint32_t deviceChangeTicks = 10;
 // The closed input port settles this long before a device change's search.
@@ -55,7 +54,9 @@ bool IsHideArgument(const char* commandLine) {
 
 HubEngine::HubEngine(const HubServices& services)
     : services_(services), context_(services.system),
-      search_(context_, services.serialPortMap, services.threads) {
+      search_(context_, services.serialPortMap, services.threads),
+      power_(context_, restartDevices_, services.serialPortMap, services.usbDevices,
+             services.displayPower) {
     if (services.driverSetup != nullptr) {
         installer_.emplace(InstallerServices{services.driverSetup->fileSystem,
                                              services.driverSetup->serviceControl,
@@ -110,7 +111,8 @@ int HubEngine::InitDialog() {
     ScanSerialPorts(services_.serialPortMap, hub.comDbBitmap, hub.search);
     ComDbBitmapChanged();
 
-    // 3. The bring-up of the restart devices arrives with power handling.
+    // 3. The restart devices: enabled and started when present (power handling).
+    power_.BringUp();
 
     // 4. The tray icon.
     services_.tray.ShowTrayIcon(platform::TrayOperation::Add, programIcon, "Tavro");
@@ -179,6 +181,7 @@ void HubEngine::Tick() {
     search_.ReleaseFinished();
 
     // 6. Video Reset and the delayed device restart (videoCountdown): power handling.
+    power_.VideoCountdown();
 
     // 7.
     if (loop.idleTicks < idleTicksLimit) {
@@ -436,7 +439,8 @@ void HubEngine::Destroy() {
         hub.DestroyInputPort();
         hub.statusBlock.DetachHub();
     }
-    // Stopping the restart devices arrives with power handling.
+    // 5. The restart devices stop (and a display the video reset left off comes back).
+    power_.Shutdown();
     windowUp_ = false;
 }
 
@@ -513,7 +517,11 @@ int HubMain(const char* commandLine, HubEngine& engine, platform::RunningHub& ru
     }
     engine.SetStartHidden(hidden);
     engine.StaticAttach();
+    // The present-USB device set serves the power handling and the main window's device list
+    // for the whole run.
+    engine.MakeUsbDeviceSet();
     loop.Run(engine);
+    engine.DestroyUsbDeviceSet();
     engine.ProcessExit();
     return 0;
 }

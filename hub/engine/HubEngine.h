@@ -13,10 +13,12 @@
 #include "hub/engine/HubContext.h"
 #include "hub/engine/MainWindow.h"
 #include "hub/engine/MessageWindow.h"
+#include "hub/engine/PowerEvents.h"
 #include "hub/engine/TrackLog.h"
 #include "hub/ui/DriverInstaller.h"
 #include "hub/ui/RestartDevice.h"
 #include "hub/ui/SettingsStore.h"
+#include "platform/DisplayPower.h"
 #include "platform/FileSystem.h"
 #include "platform/Notifier.h"
 #include "platform/Registry.h"
@@ -26,6 +28,7 @@
 #include "platform/Sound.h"
 #include "platform/Threads.h"
 #include "platform/Tray.h"
+#include "platform/UsbDevices.h"
 
 #include <optional>
 #include <span>
@@ -58,6 +61,11 @@ struct HubServices {
     // (POSIX: its virtual ports are the hub's own): the static start-up then only opens the
     // control device, and there is no program file to check or driver to enable.
     const DriverSetup* driverSetup = nullptr;
+    // Power handling: the present-USB device set of the restart devices and the display switch
+    // of "Video Reset" (Windows: &platform::SystemUsbDevices(), &platform::SystemDisplayPower()).
+    // Null: none, every device operation and display switch fails quietly.
+    platform::UsbDevices* usbDevices = nullptr;
+    platform::DisplayPower* displayPower = nullptr;
 };
 
 // The message window's timer period.
@@ -112,8 +120,21 @@ public:
     // (0.5 s) after the last device change, its result not applied ("Port" and "Baud" stay).
     void DeviceChanged();
 
+    // WM_POWERBROADCAST with `wParam`: standby and resume (see PowerEvents.h). Answer 0: the
+    // hub never refuses a suspend. Ignored outside InitDialog .. Destroy.
+    void PowerBroadcast(uintptr_t wParam) {
+        // Before the start or after the end a resume would start devices never brought up.
+        if (windowUp_) {
+            power_.PowerBroadcast(wParam);
+        }
+    }
+
     // WM_DESTROY: the orderly shutdown of everything the message window started.
     void Destroy();
+
+    // Process entry and exit: the present-USB device set for the whole run (false: none).
+    bool MakeUsbDeviceSet() { return power_.MakeDeviceSet(); }
+    void DestroyUsbDeviceSet() { power_.DestroyDeviceSet(); }
 
     // Process exit: closes the control device if it is still open.
     void ProcessExit();
@@ -145,6 +166,13 @@ public:
     // The GPS search, for the main window ("Find GPS", progress, result, cancel).
     GpsSearch& Search() { return search_; }
 
+    // The present-USB device set, for the main window's device list (ReadRow); null when the
+    // edition has none.
+    platform::UsbDevices* UsbDeviceSet() { return services_.usbDevices; }
+
+    // Standby, resume and the video reset.
+    PowerHandling& Power() { return power_; }
+
 private:
     uint32_t CountUsers();
     void BatterySaver(uint32_t users);
@@ -169,6 +197,7 @@ private:
     GpsSearch search_;
     // The USB devices stopped and started around standby, loaded with the settings.
     RestartDeviceTable restartDevices_{};
+    PowerHandling power_;
     bool windowUp_ = false; // between InitDialog and Destroy
     // InjectFrame hands the parser a writable, zero-terminated copy of the payload.
     uint8_t injectBuffer_[512] = {};

@@ -2,6 +2,8 @@
 // store keeps them ("Dev%d") and the power handling uses them.
 #pragma once
 
+#include "platform/UsbDevices.h"
+
 #include <array>
 #include <stdint.h>
 
@@ -13,15 +15,9 @@ inline constexpr uint32_t restartDeviceCapacity = 64;
 inline constexpr uint32_t restartDeviceListed = 1;  // the record is in use
 inline constexpr uint32_t restartDeviceRestart = 2; // set by the power handling, see there
 
-// What identifies a device of the USB device set: the part of SP_DEVINFO_DATA the hub needs.
-// SP_DEVINFO_DATA itself is 28 bytes for 32-bit and 32 for 64-bit Windows (its last word is
-// a pointer); the device-set adapter converts, and sets the size field itself. A device is the
-// same device when class GUID and device instance are.
-struct DeviceInfoData {
-    uint8_t classGuid[16]; // the GUID as it lies in memory on Windows
-    uint32_t devInst;      // device instance handle
-    uint64_t reserved;     // SP_DEVINFO_DATA.Reserved of the set it came from; 0 when loaded
-};
+// What identifies a device of the USB device set: class GUID, device instance and the set's
+// own word (see platform/UsbDevices.h).
+using DeviceInfoData = platform::DeviceInfoData;
 
 struct RestartDevice {
     DeviceInfoData device;

@@ -11,8 +11,7 @@ namespace tavro::win32 {
 
 void Win32MessageLoop::Run(HubEngine& engine) {
     engine_ = &engine;
-    // The present-USB device set of the power handling belongs here, before the dialog; it
-    // arrives with that feature.
+    // The present-USB device set of the power handling is made by HubMain around this call.
     SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_ABOVE_NORMAL);
     // The main window's device list is a list view; its lamps are drawn with GDI+.
     InitCommonControls();
@@ -64,6 +63,10 @@ INT_PTR Win32MessageLoop::Handle(HWND window, UINT message, WPARAM wParam, LPARA
     case toggleMainWindowMessage:
         engine.ToggleMainWindow(static_cast<intptr_t>(lParam));
         return FALSE;
+    case WM_POWERBROADCAST:
+        // Answered with 0: the hub never refuses a suspend.
+        engine.PowerBroadcast(static_cast<uintptr_t>(wParam));
+        return FALSE;
     case WM_DEVICECHANGE:
         // A receiver plugged in while the input port is closed: a search after 0.5 s.
         engine.DeviceChanged();
@@ -72,8 +75,6 @@ INT_PTR Win32MessageLoop::Handle(HWND window, UINT message, WPARAM wParam, LPARA
         engine.Destroy();
         return FALSE;
     default:
-        // WM_POWERBROADCAST is answered with 0 (a suspend is never refused); its handling
-        // arrives with the power feature.
         return FALSE;
     }
 }

@@ -6,6 +6,7 @@
 #include "hub/win32/Win32MessageLoop.h"
 #include "hub/win32/Win32MessageWindow.h"
 #include "platform/ControlDevice.h"
+#include "platform/DisplayPower.h"
 #include "platform/FileSystem.h"
 #include "platform/Notifier.h"
 #include "platform/Registry.h"
@@ -17,6 +18,7 @@
 #include "platform/SystemClock.h"
 #include "platform/Threads.h"
 #include "platform/Timing.h"
+#include "platform/UsbDevices.h"
 #include "platform/win32/Win32RunningHub.h"
 #include "platform/win32/Win32Tray.h"
 
@@ -46,14 +48,17 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
                                  mainWindow,
                                  &trackLog,
                                  &platform::SystemThreads(),
-                                 &driverSetup});
+                                 &driverSetup,
+                                 &platform::SystemUsbDevices(),
+                                 &platform::SystemDisplayPower()});
 
     mainWindow.Attach(engine, platform::SystemSerialPortMap(), platform::SystemNotifier());
 
     // The single-instance test comes before the static start-up (inside HubMain): a second
     // start must not try the driver, whose one handle the running hub holds. The static
     // start-up starts a driver service left installed by an earlier run when the device is
-    // missing, and never touches a device that exists but refuses the open.
+    // missing, and never touches a device that exists but refuses the open. The present-USB
+    // device set is made after the single-instance test too, and destroyed when the hub ends.
     platform::Win32RunningHub runningHub;
     win32::Win32MessageLoop loop(instance, window, tray);
     return HubMain(commandLine, engine, runningHub, loop);
