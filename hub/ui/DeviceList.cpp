@@ -6,13 +6,35 @@
 
 namespace tavro {
 
-bool SameDevice(const DeviceInfoData& a, const DeviceInfoData& b) {
-    return a.devInst == b.devInst && memcmp(a.classGuid, b.classGuid, sizeof a.classGuid) == 0;
+bool UsbDeviceList::ReadDevice(uint32_t index, DeviceListEntry& entry) {
+    if (devices_ == nullptr) {
+        return false;
+    }
+    switch (devices_->ReadRow(index, row_)) {
+    case platform::UsbDeviceRead::End:
+        return false;
+    case platform::UsbDeviceRead::NoDescription:
+        entry.described = false;
+        entry.device = row_.device;
+        return true;
+    case platform::UsbDeviceRead::Read:
+        break;
+    }
+    entry.described = true;
+    entry.device = row_.device;
+    static_assert(sizeof entry.description > sizeof row_.description);
+    memcpy(entry.description, row_.description, sizeof row_.description);
+    if (row_.hasService) {
+        memcpy(entry.service, row_.service, sizeof row_.service);
+    } else {
+        entry.service[0] = '\0';
+    }
+    return true;
 }
 
 bool DeviceRows::Listed(const DeviceInfoData& device) const {
     for (uint32_t i = 0; i < count_; ++i) {
-        if (SameDevice(rows_[i], device)) {
+        if (platform::IsSameDevice(rows_[i], device)) {
             return true;
         }
     }
@@ -37,7 +59,7 @@ void DeviceRows::Fill(DeviceListSource& source, MainWindowView& view,
             if (record.state == 0) {
                 break;
             }
-            if (SameDevice(record.device, entry.device)) {
+            if (platform::IsSameDevice(record.device, entry.device)) {
                 ticked = true;
                 break;
             }

@@ -7,6 +7,7 @@
 #include "hub/ui/MainWindowView.h"
 #include "hub/ui/RestartDevice.h"
 #include "hub/ui/SettingsStore.h"
+#include "platform/UsbDevices.h"
 
 #include <span>
 #include <stdint.h>
@@ -37,6 +38,18 @@ public:
     bool ReadDevice(uint32_t, DeviceListEntry&) override { return false; }
 };
 
+// The devices of the hub's present-USB set (the one the power handling stops and starts), so a
+// ticked row carries the very record that set hands out; null: no set, the list stays empty.
+class UsbDeviceList final : public DeviceListSource {
+public:
+    explicit UsbDeviceList(platform::UsbDevices* devices) : devices_(devices) {}
+    bool ReadDevice(uint32_t index, DeviceListEntry& entry) override;
+
+private:
+    platform::UsbDevices* devices_;
+    platform::UsbDeviceRow row_{}; // the device being read
+};
+
 class DeviceRows {
 public:
     // Rows beyond this many are not listed (far more USB devices than a machine has).
@@ -60,8 +73,5 @@ private:
     uint32_t count_ = 0;
     DeviceListEntry entry_; // the device being read
 };
-
-// Class GUID and device instance are the same: the same device.
-bool SameDevice(const DeviceInfoData& a, const DeviceInfoData& b);
 
 } // namespace tavro

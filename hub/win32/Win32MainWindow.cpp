@@ -30,6 +30,8 @@ Win32MainWindow::~Win32MainWindow() {
 
 void Win32MainWindow::Attach(HubEngine& engine, platform::SerialPortMap& serialPortMap,
                              platform::Notifier& notifier) {
+    // The rows come from the set the power handling uses, so ticked devices can be restarted.
+    devices_ = UsbDeviceList(engine.UsbDeviceSet());
     controller_.emplace(
         MainWindowServices{engine, *this, lampPainter_, devices_, serialPortMap, notifier});
 }

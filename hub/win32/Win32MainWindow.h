@@ -6,10 +6,10 @@
 
 #include "hub/engine/HubEngine.h"
 #include "hub/engine/MainWindow.h"
+#include "hub/ui/DeviceList.h"
 #include "hub/ui/MainWindowController.h"
 #include "hub/ui/MainWindowView.h"
 #include "hub/win32/GdiplusLamps.h"
-#include "hub/win32/Win32DeviceList.h"
 #include "hub/win32/Win32MessageWindow.h"
 
 #include <optional>
@@ -63,7 +63,7 @@ private:
     HWND window_ = nullptr; // the dialog while it exists
     HHOOK keyboardHook_ = nullptr;
     GdiplusLampPainter lampPainter_{window_};
-    Win32DeviceList devices_;
+    UsbDeviceList devices_{nullptr};
     std::optional<MainWindowController> controller_;
 
     // The window whose keys the message filter hands to the dialog manager.
