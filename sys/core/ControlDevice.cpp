@@ -2,6 +2,7 @@
 #include "sys/core/ControlDevice.h"
 
 #include "sys/core/CompletionList.h"
+#include "sys/core/DispatchByFunction.h"
 #include "sys/core/PortDevice.h"
 #include "sys/core/SerialDefinitions.h"
 
@@ -28,27 +29,7 @@ void ControlDevice::Release() {
 }
 
 NtStatus ControlDevice::Dispatch(Request& request) {
-    switch (static_cast<MajorFunction>(RequestMajorFunction(request))) {
-    case MajorFunction::Create:
-        return Create(request);
-    case MajorFunction::Close:
-        return Close(request);
-    case MajorFunction::Read:
-        return Read(request);
-    case MajorFunction::Write:
-        return Write(request);
-    case MajorFunction::QueryInformation:
-        return QueryInformation(request);
-    case MajorFunction::SetInformation:
-        return SetInformation(request);
-    case MajorFunction::FlushBuffers:
-        return FlushBuffers(request);
-    case MajorFunction::DeviceControl:
-        return DeviceControl(request);
-    case MajorFunction::Cleanup:
-        return Cleanup(request);
-    }
-    return CompleteNow(request, status::notImplemented);
+    return DispatchByFunction(*this, request);
 }
 
 NtStatus ControlDevice::Create(Request& request) {
