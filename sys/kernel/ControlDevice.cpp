@@ -1,7 +1,6 @@
 #include "sys/kernel/ControlDevice.h"
 
 #include "common/DriverExchangeBlock.h"
-#include "sys/kernel/CoreRequest.h"
 #include "sys/kernel/Sections.h"
 
 namespace tavro::kernel {
@@ -15,7 +14,7 @@ const UNICODE_STRING controlName = {sizeof(controlNameText) - sizeof(wchar_t),
 } // namespace
 
 TAVRO_INIT_CODE ControlDevice::ControlDevice(DriverBase& driver, driver::VirtualPort* ports)
-    : DeviceBase(driver, controlName, FILE_DEVICE_UNKNOWN, &controlName, 0, DO_BUFFERED_IO) {
+    : CoreDevice(driver, controlName, FILE_DEVICE_UNKNOWN, &controlName, 0, DO_BUFFERED_IO) {
     if (NT_SUCCESS(CreationStatus())) {
         core.Init(ports);
         bound = true;
@@ -26,42 +25,6 @@ ControlDevice::~ControlDevice() {
     if (bound) {
         core.Release();
     }
-}
-
-NTSTATUS ControlDevice::Create(PIRP irp) {
-    return core.Create(AsRequest(irp));
-}
-
-NTSTATUS ControlDevice::Close(PIRP irp) {
-    return core.Close(AsRequest(irp));
-}
-
-NTSTATUS ControlDevice::Read(PIRP irp) {
-    return core.Read(AsRequest(irp));
-}
-
-NTSTATUS ControlDevice::Write(PIRP irp) {
-    return core.Write(AsRequest(irp));
-}
-
-NTSTATUS ControlDevice::QueryInformation(PIRP irp) {
-    return core.QueryInformation(AsRequest(irp));
-}
-
-NTSTATUS ControlDevice::SetInformation(PIRP irp) {
-    return core.SetInformation(AsRequest(irp));
-}
-
-NTSTATUS ControlDevice::FlushBuffers(PIRP irp) {
-    return core.FlushBuffers(AsRequest(irp));
-}
-
-NTSTATUS ControlDevice::DeviceControl(PIRP irp) {
-    return core.DeviceControl(AsRequest(irp));
-}
-
-NTSTATUS ControlDevice::Cleanup(PIRP irp) {
-    return core.Cleanup(AsRequest(irp));
 }
 
 } // namespace tavro::kernel

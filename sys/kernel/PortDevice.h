@@ -4,14 +4,14 @@
 #pragma once
 
 #include "sys/core/PortDevice.h"
+#include "sys/kernel/CoreDevice.h"
 #include "sys/kernel/CountedString.h"
-#include "sys/kernel/DeviceBase.h"
 
 #include <stdint.h>
 
 namespace tavro::kernel {
 
-class PortDevice final : public DeviceBase {
+class PortDevice final : public CoreDevice<driver::PortDevice> {
 public:
     PortDevice(DriverBase& driver, const UNICODE_STRING& name, const UNICODE_STRING& link);
     // Releases the rings, removes the SERIALCOMM value, then deletes the device.
@@ -24,18 +24,7 @@ public:
     // working without the entry.
     void PublishSerialComm(uint32_t index, const UNICODE_STRING& comName);
 
-    NTSTATUS Create(PIRP irp) override;
-    NTSTATUS Close(PIRP irp) override;
-    NTSTATUS Read(PIRP irp) override;
-    NTSTATUS Write(PIRP irp) override;
-    NTSTATUS QueryInformation(PIRP irp) override;
-    NTSTATUS SetInformation(PIRP irp) override;
-    NTSTATUS FlushBuffers(PIRP irp) override;
-    NTSTATUS DeviceControl(PIRP irp) override;
-    NTSTATUS Cleanup(PIRP irp) override;
-
 private:
-    driver::PortDevice core;
     bool bound = false;
     CountedString serialCommValueName;
 };
