@@ -60,14 +60,19 @@ RegistryKeyNode* TreeRegistry::Node(RegistryTree& tree, const std::string& path,
     return node;
 }
 
+uint32_t TreeRegistry::SubKeyPath(RegistryKey parent, const char* subKey, size_t& root,
+                                  std::string& path) const {
+    if (!Resolve(parent, root, path)) {
+        return error::invalidHandle;
+    }
+    return AppendRegistryPath(path, NameOf(subKey));
+}
+
 uint32_t TreeRegistry::CreateKey(RegistryKey parent, const char* subKey, RegistryKey& key) {
     key = RegistryKey::none;
     size_t root = 0;
     std::string path;
-    if (!Resolve(parent, root, path)) {
-        return error::invalidHandle;
-    }
-    uint32_t result = AppendRegistryPath(path, NameOf(subKey));
+    uint32_t result = SubKeyPath(parent, subKey, root, path);
     if (result != error::success) {
         return result;
     }
@@ -88,10 +93,7 @@ uint32_t TreeRegistry::OpenKey(RegistryKey parent, const char* subKey, RegistryK
     key = RegistryKey::none;
     size_t root = 0;
     std::string path;
-    if (!Resolve(parent, root, path)) {
-        return error::invalidHandle;
-    }
-    uint32_t result = AppendRegistryPath(path, NameOf(subKey));
+    uint32_t result = SubKeyPath(parent, subKey, root, path);
     if (result != error::success) {
         return result;
     }

@@ -47,6 +47,9 @@ private:
 
     // The root and path a handle stands for; false for a handle that is not open.
     bool Resolve(RegistryKey key, size_t& root, std::string& path) const;
+    // The root and full path of `subKey` below `parent`.
+    uint32_t SubKeyPath(RegistryKey parent, const char* subKey, size_t& root,
+                        std::string& path) const;
     uint32_t Allocate(size_t root, std::string path, RegistryKey& key);
     // The key a handle stands for in a tree just read; error::keyDeleted when it has gone
     // (the file was edited by someone else).
