@@ -1,5 +1,7 @@
 #include "hub/decode/ClockSync.h"
 
+#include "hub/decode/CalendarTime.h"
+
 namespace tavro {
 namespace {
 
@@ -33,8 +35,17 @@ void ClockSync(ParserHost& port, GpsSharedStatus& block) {
         return;
     }
     port.timeSynced = 1;
-    block.utcTime.wMilliseconds =
-        static_cast<uint16_t>(block.utcTime.wMilliseconds + arrivalAllowanceMs);
+    // Read as it arrives, the sentence tells when its burst began: the receiver's epoch, up
+    // to its own output delay. The time since then is what the sentence's time lags the
+    // clock by, however long the burst took on the line. Otherwise a fixed allowance.
+    uint32_t burstAge = 0;
+    uint64_t fileTime = 0;
+    if (port.BurstAge(burstAge) && SystemTimeToFileTime(block.utcTime, fileTime)) {
+        FileTimeToSystemTime(fileTime + uint64_t{burstAge} * 10000, block.utcTime);
+    } else {
+        block.utcTime.wMilliseconds =
+            static_cast<uint16_t>(block.utcTime.wMilliseconds + arrivalAllowanceMs);
+    }
     const SystemTime utc = block.utcTime;
     // A refusal (no privilege) is final for this fix: retrying every second would not help.
     (void)port.Clock().SetSystemTime(utc);

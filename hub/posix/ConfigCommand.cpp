@@ -174,7 +174,8 @@ bool Assign(const Name& name, const char* value, Settings& settings, DriverExcha
     bool on = false;
     const bool isSwitchEntry =
         name.kind == Kind::Entry &&
-        (std::strcmp(name.text, "Logging") == 0 || std::strcmp(name.text, "Bluetooth") == 0);
+        (std::strcmp(name.text, "Logging") == 0 || std::strcmp(name.text, "Bluetooth") == 0 ||
+         std::strcmp(name.text, "Immediate Relay") == 0);
     if (isSwitchEntry && ParseSwitch(value, on)) {
         number = on ? 1 : 0;
     } else if (!ParseNumber(value, number)) {

@@ -77,11 +77,32 @@ void EventLoop::Run(HubEngine& engine) {
         observer_.Started(engine);
     }
     constexpr size_t fixedEntries = 2;
-    pollfd entries[fixedEntries + platform::posix::CommandServer::pollCapacity];
+    constexpr size_t capacity = fixedEntries + engineCapacity + watchCapacity +
+                                platform::posix::CommandServer::pollCapacity;
+    pollfd entries[capacity];
+    platform::WaitEntry waits[engineCapacity];
+    Watched watched[watchCapacity];
     while (!stopRequested_) {
         entries[0] = {signalFd_, POLLIN, 0};
         entries[1] = {timerFd_, POLLIN, 0};
-        const size_t count = server_.AddToPollSet(entries, fixedEntries, std::size(entries));
+        size_t count = fixedEntries;
+        const uint32_t waitCount = engine.CollectWaits(waits, engineCapacity);
+        for (uint32_t i = 0; i < waitCount; ++i) {
+            const short events = static_cast<short>(
+                ((waits[i].events & platform::waitInput) != 0 ? POLLIN : 0) |
+                ((waits[i].events & platform::waitOutput) != 0 ? POLLOUT : 0));
+            entries[count++] = {static_cast<int>(waits[i].object), events, 0};
+        }
+        // A copy: handlers may change the table while their turn is handled.
+        size_t watchedCount = 0;
+        for (const Watched& entry : watched_) {
+            if (entry.fd >= 0) {
+                watched[watchedCount++] = entry;
+                entries[count++] = {entry.fd, entry.events, 0};
+            }
+        }
+        const size_t serverStart = count;
+        count = server_.AddToPollSet(entries, count, std::size(entries));
         if (poll(entries, count, -1) < 0) {
             if (errno == EINTR) {
                 continue;
@@ -96,6 +117,25 @@ void EventLoop::Run(HubEngine& engine) {
             observer_.Stopping(signal);
             break;
         }
+        for (uint32_t i = 0; i < waitCount; ++i) {
+            const short revents = entries[fixedEntries + i].revents;
+            if (revents == 0) {
+                continue;
+            }
+            const bool hungUp = (revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+            uint8_t ready = 0;
+            if ((revents & POLLIN) != 0 || (hungUp && (waits[i].events & platform::waitInput))) {
+                ready |= platform::waitInput;
+            }
+            if ((revents & POLLOUT) != 0 || (hungUp && (waits[i].events & platform::waitOutput))) {
+                ready |= platform::waitOutput;
+            }
+            if (hungUp) {
+                ready |= platform::waitHangUp;
+            }
+            engine.WaitReady(waits[i].token, ready);
+        }
+        // After the engine's own objects, which the tick may close and open again.
         if (entries[1].revents & POLLIN) {
             // Ticks missed while the thread was busy are lost, not made up.
             uint64_t expirations = 0;
@@ -103,11 +143,66 @@ void EventLoop::Run(HubEngine& engine) {
                 engine.Tick();
             }
         }
-        server_.Service(entries + fixedEntries, count - fixedEntries, *this);
+        const size_t watchedStart = fixedEntries + waitCount;
+        for (size_t i = 0; i < watchedCount; ++i) {
+            const short revents = entries[watchedStart + i].revents;
+            // Skipped when its owner let go of it during this round.
+            if (revents != 0 && IsWatched(watched[i].fd, watched[i].handler)) {
+                watched[i].handler->FdReady(watched[i].fd, revents);
+            }
+        }
+        server_.Service(entries + serverStart, count - serverStart, *this);
     }
     engine.Destroy();
     server_.Close();
     engine_ = nullptr;
+}
+
+bool EventLoop::Watch(int fd, short events, FdHandler& handler) {
+    if (fd < 0) {
+        return false;
+    }
+    Watched* free = nullptr;
+    for (Watched& entry : watched_) {
+        if (entry.fd == fd) {
+            return false;
+        }
+        if (entry.fd < 0 && free == nullptr) {
+            free = &entry;
+        }
+    }
+    if (free == nullptr) {
+        return false;
+    }
+    *free = {fd, events, &handler};
+    return true;
+}
+
+bool EventLoop::Rewatch(int fd, short events) {
+    for (Watched& entry : watched_) {
+        if (entry.fd == fd && fd >= 0) {
+            entry.events = events;
+            return true;
+        }
+    }
+    return false;
+}
+
+void EventLoop::Unwatch(int fd) {
+    for (Watched& entry : watched_) {
+        if (entry.fd == fd) {
+            entry = Watched{};
+        }
+    }
+}
+
+bool EventLoop::IsWatched(int fd, const FdHandler* handler) const {
+    for (const Watched& entry : watched_) {
+        if (entry.fd == fd && entry.handler == handler) {
+            return true;
+        }
+    }
+    return false;
 }
 
 uint32_t EventLoop::HandleCommand(uint32_t code, const uint8_t* payload, uint32_t length) {

@@ -1,7 +1,9 @@
 // The POSIX hub's message window: one thread, one poll() loop over a timerfd for the 50 ms
 // tick, a signalfd for SIGINT, SIGTERM and SIGHUP (which end the hub through the same destroy
 // path as closing it on Windows), and the command socket "TavroMsgWnd", whose requests are
-// handled between ticks on the same thread, as WM_COPYDATA is.
+// handled between ticks on the same thread, as WM_COPYDATA is. The engine's own objects (the
+// receiver's descriptor with "Immediate Relay") are asked for after every wake; other parts of
+// the front end add descriptors of their own with Watch.
 #pragma once
 
 #include "hub/engine/HubEngine.h"
@@ -9,6 +11,7 @@
 #include "platform/posix/ComDirectory.h"
 #include "platform/posix/CommandSocket.h"
 
+#include <poll.h>
 #include <stdint.h>
 
 namespace tavro::posixhub {
@@ -24,6 +27,16 @@ public:
     virtual void Started(HubEngine& engine) = 0;
     virtual void Stopping(int signal) = 0;
     virtual void PublishFailed(uint32_t error) = 0;
+};
+
+// Something that owns a descriptor the loop watches (see EventLoop::Watch).
+class FdHandler {
+public:
+    virtual ~FdHandler() = default;
+    // `fd` is ready: `revents` as poll() reported it (POLLIN, POLLOUT, POLLHUP, POLLERR...).
+    // Runs on the loop's thread, between ticks; it may Watch, Unwatch or Rewatch any
+    // descriptor.
+    virtual void FdReady(int fd, short revents) = 0;
 };
 
 class EventLoop final : public MessageLoop,
@@ -48,8 +61,27 @@ public:
     // Ends Run after the current iteration (tests; the hub itself stops on signals).
     void RequestStop() { stopRequested_ = true; }
 
+    // Descriptors watched for the rest of the front end (at most watchCapacity at a time):
+    // `handler` hears of `fd` whenever poll() reports one of `events` (or POLLHUP, POLLERR).
+    // Watch fails (false) when the table is full or `fd` is watched already; Rewatch changes
+    // the events (0 pauses the descriptor); Unwatch forgets it (call it before closing the
+    // descriptor). Neither allocates.
+    static constexpr size_t watchCapacity = 16;
+    bool Watch(int fd, short events, FdHandler& handler);
+    bool Rewatch(int fd, short events);
+    void Unwatch(int fd);
+
 private:
+    struct Watched {
+        int fd = -1;
+        short events = 0;
+        FdHandler* handler = nullptr;
+    };
+    // The engine's objects (the receiver) at most.
+    static constexpr size_t engineCapacity = 8;
+
     uint32_t HandleCommand(uint32_t code, const uint8_t* payload, uint32_t length) override;
+    bool IsWatched(int fd, const FdHandler* handler) const;
 
     platform::posix::ComDirectory directory_;
     LoopObserver& observer_;
@@ -59,6 +91,7 @@ private:
     int signalFd_ = -1;
     uint32_t publishResult_ = 0;
     bool stopRequested_ = false;
+    Watched watched_[watchCapacity];
 };
 
 } // namespace tavro::posixhub

@@ -12,6 +12,7 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/inotify.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -329,7 +330,8 @@ void PtyPortSet::UpdatePresence(bool tick) {
         if (port.clientPresent && !present) {
             // What the last client left unread would reach the next one; settings it made
             // (echo, line editing) would stay with the port.
-            FlushClientQueue(port);
+            uint32_t flushed = 0;
+            FlushClientQueue(port, flushed);
             MakeRaw(port.master);
             port.users = 0;
             usersStale_ = true;
@@ -431,25 +433,39 @@ void PtyPortSet::CountUsers(const char* const (&devices)[virtualPortCount],
 
 // Empties the slave's input queue (what the hub wrote and no client has read yet). The master
 // side cannot reach that queue, so the hub opens the slave for a moment.
-bool PtyPortSet::FlushClientQueue(const Port& port) const {
+bool PtyPortSet::FlushClientQueue(const Port& port, uint32_t& flushed) const {
+    flushed = 0;
     const int slave = open(port.slave, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (slave < 0) {
         return false;
     }
-    const bool flushed = tcflush(slave, TCIFLUSH) == 0;
+    int queued = 0;
+    if (ioctl(slave, FIONREAD, &queued) == 0 && queued > 0) {
+        flushed = static_cast<uint32_t>(queued);
+    }
+    const bool done = tcflush(slave, TCIFLUSH) == 0;
     close(slave);
-    return flushed;
+    if (!done) {
+        flushed = 0;
+    }
+    return done;
 }
 
 void PtyPortSet::Deliver(Port& port, const uint8_t* bytes, uint32_t length) {
     size_t done = WriteSome(port.master, bytes, length);
-    if (done < length && FlushClientQueue(port)) {
+    if (done < length) {
         // The client stopped reading and its terminal is full: like the driver's ring, it
-        // loses the backlog and goes on with the newest bytes.
-        done += WriteSome(port.master, bytes + done, length - done);
+        // loses the backlog and goes on with the newest bytes. Only this port waits for
+        // nothing: the others were (or will be) written without delay.
+        uint32_t flushed = 0;
+        if (FlushClientQueue(port, flushed)) {
+            done += WriteSome(port.master, bytes + done, length - done);
+        }
+        port.counters.bytesDropped += flushed + (length - done);
     }
     ++port.deliveries;
     port.bytesDelivered += static_cast<uint32_t>(done);
+    port.counters.bytesRelayed += done;
 }
 
 uint32_t PtyPortSet::Collect(Port& port, uint8_t* into, uint32_t room) {
@@ -497,6 +513,9 @@ uint32_t PtyPortSet::Exchange(DriverExchangeBlock& block) {
             block.openCount[i] = port.users;
             block.activity[i] = (port.deliveries << 16) | (port.bytesDelivered & 0xFFFFu);
         }
+        if (perPort_) {
+            continue; // the hub takes them with TakeClientBytes
+        }
         if (readOnly_ && i != 0) {
             Discard(port);
         } else {
@@ -521,6 +540,24 @@ uint32_t PtyPortSet::Broadcast(const uint8_t* bytes, uint32_t length) {
         }
     }
     return error::success;
+}
+
+bool PtyPortSet::CollectPerPort(bool on) {
+    perPort_ = on;
+    return on;
+}
+
+uint32_t PtyPortSet::TakeClientBytes(uint32_t index, uint8_t* into, uint32_t room) {
+    if (!isOpen_ || !perPort_ || index >= virtualPortCount || ports_[index].master < 0 ||
+        into == nullptr) {
+        return 0;
+    }
+    Port& port = ports_[index];
+    if (readOnly_ && index != 0) {
+        Discard(port);
+        return 0;
+    }
+    return Collect(port, into, room);
 }
 
 PtyPortSet& SystemPtyPortSet() {

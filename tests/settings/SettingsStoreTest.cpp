@@ -150,8 +150,9 @@ TEST_P(SettingsStore, EverythingSavedLoadsBackInTheStoredLayout) {
     registry().CloseKey(key);
     EXPECT_EQ(names,
               (std::vector<std::string>{"Port", "Baud", "Logging", "Sync", "LogPath:sz", "Version",
-                                        "Sum", "VSyncDelay", "Bluetooth", "Port0", "Port1", "Port2",
-                                        "Port3", "Port4", "Port5", "Port6", "Port7"}));
+                                        "Sum", "VSyncDelay", "Bluetooth", "Immediate Relay",
+                                        "Port0", "Port1", "Port2", "Port3", "Port4", "Port5",
+                                        "Port6", "Port7"}));
 }
 
 TEST_P(SettingsStore, LogPathIsStoredWithoutTerminatorAndAlwaysLoadsTerminated) {
