@@ -303,6 +303,7 @@ void GpsPort::ExchangeAndQueue() {
         }
         record.block.clientDataLength = 0;
     }
+    writer.Tick();
     PumpWrites();
 }
 

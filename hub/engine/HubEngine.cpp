@@ -202,7 +202,6 @@ void HubEngine::Tick() {
     if (hub.settings.port != 0 && hub.search.scanning.load() == 0) {
         if (hub.inputPort->RelaysOnArrival()) {
             ReadArrivedInput();
-            hub.inputPort->PumpWrites();
         } else {
             ReadInput();
         }

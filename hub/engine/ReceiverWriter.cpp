@@ -41,17 +41,25 @@ uint32_t ReceiverWriter::Pump(platform::SerialPort& line) {
     uint32_t written = 0;
     lineBusy_ = false;
     while (pending_ != 0) {
-        if (!midLine_ || turnBytes_ >= lineTurnMax || queues_[current_].count == 0) {
+        const bool dry = queues_[current_].count == 0;
+        if (midLine_ && dry && dryTicks_ < dryTicksMax) {
+            break; // the rest of the line will come: nobody else's bytes in between
+        }
+        if (!midLine_ || dry || turnBytes_ >= lineTurnMax) {
             // The turn passes to the next writer with bytes (the same one when it is alone).
             current_ = NextWriter();
             turnBytes_ = 0;
             midLine_ = false;
         }
+        dryTicks_ = 0;
         Ring& queue = queues_[current_];
         // One stretch: contiguous in the ring, ending at the line's line feed.
         uint32_t length = queueCapacity - queue.head;
         if (length > queue.count) {
             length = queue.count;
+        }
+        if (length > lineTurnMax - turnBytes_) {
+            length = lineTurnMax - turnBytes_; // the turn ends exactly there
         }
         const uint8_t* start = queue.bytes + queue.head;
         bool endsLine = false;
@@ -87,9 +95,17 @@ void ReceiverWriter::Clear() {
         queue.count = 0;
     }
     pending_ = 0;
+    current_ = writerCount - 1;
     turnBytes_ = 0;
+    dryTicks_ = 0;
     midLine_ = false;
     lineBusy_ = false;
+}
+
+void ReceiverWriter::Tick() {
+    if (midLine_ && queues_[current_].count == 0 && dryTicks_ < dryTicksMax) {
+        ++dryTicks_;
+    }
 }
 
 } // namespace tavro

@@ -4,8 +4,10 @@
 //
 // - Each writer's bytes reach the line in the order queued.
 // - Writers take turns by lines: once a writer's line has begun, the rest of it up to its
-//   line feed goes first, so the sentences of two programs never mix. A writer whose queue
-//   runs dry, or who sends lineTurnMax bytes without a line feed (binary), gives up its turn.
+//   line feed goes first, so the sentences of two programs never mix. A writer who sends
+//   lineTurnMax bytes without a line feed (binary) gives up its turn, and so does one whose
+//   line stays unfinished for dryTicksMax ticks (a program that stopped half way, or one
+//   typed by hand).
 // - A queue holds queueCapacity bytes. Callers ask Room and leave what does not fit where it
 //   is (in the virtual port's terminal or the driver's ring), so a writer faster than the
 //   line is held back, not cut: nothing queued is dropped except by Clear.
@@ -28,6 +30,7 @@ public:
 
     static constexpr uint32_t queueCapacity = 4096;
     static constexpr uint32_t lineTurnMax = 1024;
+    static constexpr uint32_t dryTicksMax = 2;
 
     // Free bytes in `writer`'s queue (0 for an unknown writer).
     uint32_t Room(uint32_t writer) const;
@@ -49,6 +52,9 @@ public:
     // Drops everything queued (the input port closed).
     void Clear();
 
+    // The timer loop's tick: an unfinished line's writer loses its turn after dryTicksMax.
+    void Tick();
+
 private:
     struct Ring {
         uint8_t bytes[queueCapacity];
@@ -61,9 +67,10 @@ private:
 
     Ring queues_[writerCount];
     uint32_t pending_ = 0;
-    uint32_t current_ = 0;
-    uint32_t turnBytes_ = 0; // bytes of the current writer's line written so far
-    bool midLine_ = false;   // the current writer's line has begun and not ended
+    uint32_t current_ = writerCount - 1; // so that writer 0 has the first turn
+    uint32_t turnBytes_ = 0;             // bytes of the current writer's line written so far
+    uint32_t dryTicks_ = 0;              // ticks its unfinished line waited for more
+    bool midLine_ = false;               // the current writer's line has begun and not ended
     bool lineBusy_ = false;
 };
 

@@ -12,7 +12,6 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/inotify.h>
-#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -24,6 +23,8 @@ namespace {
 constexpr uint32_t recountExchanges = 20;
 // A client that keeps writing while read-only drops its bytes: bound the reads per exchange.
 constexpr int discardReadsMax = 64;
+// A terminal holds some tens of kilobytes: reads that empty it.
+constexpr int drainReadsMax = 64;
 
 // Raw bytes both ways and no echo: an echoing terminal would hand the hub's own broadcast
 // back to it as client bytes, which it would then write to the receiver. Nothing is written
@@ -439,15 +440,19 @@ bool PtyPortSet::FlushClientQueue(const Port& port, uint32_t& flushed) const {
     if (slave < 0) {
         return false;
     }
-    int queued = 0;
-    if (ioctl(slave, FIONREAD, &queued) == 0 && queued > 0) {
-        flushed = static_cast<uint32_t>(queued);
+    // Read out rather than only flushed, to count them: a read that finds nothing has waited
+    // for the bytes the kernel still held for the queue, so the count is exact.
+    uint8_t sink[4096];
+    for (int reads = 0; reads < drainReadsMax; ++reads) {
+        const ssize_t count = read(slave, sink, sizeof sink);
+        if (count > 0) {
+            flushed += static_cast<uint32_t>(count);
+        } else if (!(count < 0 && errno == EINTR)) {
+            break;
+        }
     }
     const bool done = tcflush(slave, TCIFLUSH) == 0;
     close(slave);
-    if (!done) {
-        flushed = 0;
-    }
     return done;
 }
 
