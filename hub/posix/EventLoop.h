@@ -27,6 +27,8 @@ public:
     virtual void Started(HubEngine& engine) = 0;
     virtual void Stopping(int signal) = 0;
     virtual void PublishFailed(uint32_t error) = 0;
+    // After every tick: the front end's own upkeep (it may RequestStop).
+    virtual void Ticked() {}
 };
 
 // Something that owns a descriptor the loop watches (see EventLoop::Watch).
@@ -58,8 +60,11 @@ public:
     void StopTimer() override;
     void AllowCommandsFromLowerIntegrity() override {} // the socket's mode decides who may send
 
-    // Ends Run after the current iteration (tests; the hub itself stops on signals).
+    // Ends Run after the current iteration (tests, and the front end's upkeep; the hub itself
+    // stops on signals).
     void RequestStop() { stopRequested_ = true; }
+
+    platform::posix::CommandServer& Server() { return server_; }
 
     // Descriptors watched for the rest of the front end (at most watchCapacity at a time):
     // `handler` hears of `fd` whenever poll() reports one of `events` (or POLLHUP, POLLERR).
