@@ -174,6 +174,9 @@ uint32_t GpsPort::HandleRead(const uint8_t* read, uint32_t got, uint32_t& lastLe
     if ((OptionFlags() & OptionFlags::nmeaFilter) == 0 && relayHeld == 0) {
         Broadcast(read, got);
     }
+    if (arrival_) {
+        RecogniseAcrossReads(read, got);
+    }
     uint32_t frames = 0;
     // The parser may close and re-open the port on the way (recovery); the bytes of this read
     // are the caller's copy and are handled to the end all the same.
@@ -194,6 +197,52 @@ uint32_t GpsPort::HandleRead(const uint8_t* read, uint32_t got, uint32_t& lastLe
     return frames;
 }
 
+// Read as they arrive, bytes come a few at a time (one at a time from a slow line): a prefix
+// cut by the end of a read would never be recognised, and the stream never named. So a prefix
+// that begins in the last two bytes of the previous read and ends in this one counts too.
+void GpsPort::RecogniseAcrossReads(const uint8_t* read, uint32_t got) {
+    uint8_t window[sizeof carried_ + 2];
+    uint32_t length = 0;
+    for (uint32_t i = 0; i < carriedLength_; ++i) {
+        window[length++] = carried_[i];
+    }
+    for (uint32_t i = 0; i < got && i < 2; ++i) {
+        window[length++] = read[i];
+    }
+    for (uint32_t i = 0; i < carriedLength_; ++i) {
+        RecogniseStream(window, length, i);
+    }
+    // The last two bytes of the stream so far.
+    uint8_t last[sizeof carried_];
+    uint32_t kept = 0;
+    const uint32_t fromCarried = got >= 2 ? 0 : (carriedLength_ < 2 - got ? carriedLength_ : 2 - got);
+    for (uint32_t i = carriedLength_ - fromCarried; i < carriedLength_; ++i) {
+        last[kept++] = carried_[i];
+    }
+    for (uint32_t i = got > 2 ? got - 2 : 0; i < got; ++i) {
+        last[kept++] = read[i];
+    }
+    for (uint32_t i = 0; i < kept; ++i) {
+        carried_[i] = last[i];
+    }
+    carriedLength_ = kept;
+}
+
+// The first of `got` bytes just read came in about as long ago as the line took to carry them
+// (more than one byte is waiting only when the loop was busy), never before the last read.
+void GpsPort::NoteArrival(uint32_t got) {
+    const uint64_t now = hub_.system.timing.Microseconds();
+    const uint64_t lineUs = baudRate != 0 ? uint64_t{got - 1} * 10000000u / baudRate : 0;
+    uint64_t first = lineUs < now ? now - lineUs : 0;
+    if (burstSeen_ && first < lastArrivalUs_) {
+        first = lastArrivalUs_;
+    }
+    if (!burstSeen_ || first - lastArrivalUs_ >= uint64_t{burstGapMs} * 1000) {
+        burstStartUs_ = first;
+        burstSeen_ = true;
+    }
+}
+
 uint32_t GpsPort::ReadArrived(uint32_t& lastLength) {
     lastLength = 0;
     uint32_t frames = 0;
@@ -209,11 +258,7 @@ uint32_t GpsPort::ReadArrived(uint32_t& lastLength) {
         }
         if (reads == 0) {
             hungUp_ = false;
-            const uint64_t now = hub_.system.timing.Microseconds();
-            if (!burstSeen_ || now - lastArrivalUs_ >= uint64_t{burstGapMs} * 1000) {
-                burstStartUs_ = now;
-                burstSeen_ = true;
-            }
+            NoteArrival(got);
         }
         frames += HandleRead(read, got, lastLength);
         lastArrivalUs_ = hub_.system.timing.Microseconds();

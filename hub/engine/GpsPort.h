@@ -204,6 +204,8 @@ private:
     // Relays (unless filtered or held) and runs one read's bytes through recognition, the
     // log and the frame buffer. Returns the frames handed over; `lastLength` the last's.
     uint32_t HandleRead(const uint8_t* read, uint32_t got, uint32_t& lastLength);
+    void RecogniseAcrossReads(const uint8_t* read, uint32_t got);
+    void NoteArrival(uint32_t got);
     uint32_t WriteNow(const uint8_t* bytes, uint32_t length);
     void ExchangeAndWrite();
     void ExchangeAndQueue();
@@ -220,6 +222,8 @@ private:
     uint64_t lastArrivalUs_ = 0;
     uint64_t burstStartUs_ = 0;
     bool burstSeen_ = false;
+    uint8_t carried_[2] = {}; // the stream's last bytes before this read (on arrival)
+    uint32_t carriedLength_ = 0;
 };
 
 } // namespace tavro

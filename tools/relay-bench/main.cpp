@@ -9,7 +9,9 @@
 //   write       one client writes a large block to a slow receiver line while another
 //               client's sentences and the command socket are timed
 //   idle        the hub's CPU time and wake-ups, silent receiver and then sentences at 10 Hz
+//   clock       the error of the time "Auto Time Sync" sets (the engine in this process)
 #include "tools/relay-bench/Bench.h"
+#include "tools/relay-bench/ClockBench.h"
 
 #include <algorithm>
 #include <atomic>
@@ -527,7 +529,8 @@ bool Parse(int argc, char** argv, Options& options) {
             return false;
         }
     }
-    return !options.tavro.empty() && options.clients >= 1 && options.clients <= 8;
+    return (!options.tavro.empty() || options.verb == "clock") && options.clients >= 1 &&
+           options.clients <= 8;
 }
 
 } // namespace
@@ -537,7 +540,8 @@ int main(int argc, char** argv) {
     using namespace tavro::bench;
     Options options;
     if (!Parse(argc, argv, options)) {
-        std::fputs("usage: relay-bench latency|throughput|write|idle --tavro PATH [--gpsd PATH]\n"
+        std::fputs("usage: relay-bench latency|throughput|write|idle|clock --tavro PATH\n"
+                   "       [--gpsd PATH]\n"
                    "       [--count N] [--interval-ms N] [--clients 1-8] [--seconds N]\n"
                    "       [--rate BYTES/S] [--bytes N] [--line-baud N] [--tick]\n",
                    stderr);
@@ -555,6 +559,9 @@ int main(int argc, char** argv) {
     }
     if (options.verb == "idle") {
         return Idle(options);
+    }
+    if (options.verb == "clock") {
+        return ClockError(options.lineBaud, options.count, !options.tick);
     }
     std::fprintf(stderr, "relay-bench: unknown verb %s\n", options.verb.c_str());
     return 2;
