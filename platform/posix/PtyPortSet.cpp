@@ -613,9 +613,21 @@ uint32_t PtyPortSet::Broadcast(const uint8_t* bytes, uint32_t length) {
     if (bytes == nullptr || length == 0) {
         return error::success;
     }
-    UpdatePresence(false);
-    for (Port& port : ports_) {
+    // The ports known to have a client get the bytes first (this is the relay's hot path);
+    // then a look at who came or went since: a newcomer gets them too, a port whose client
+    // left is emptied for the next one as ever.
+    bool delivered[virtualPortCount] = {};
+    for (uint32_t i = 0; i < virtualPortCount; ++i) {
+        Port& port = ports_[i];
         if (port.master >= 0 && port.clientPresent) {
+            Deliver(port, bytes, length);
+            delivered[i] = true;
+        }
+    }
+    UpdatePresence(false);
+    for (uint32_t i = 0; i < virtualPortCount; ++i) {
+        Port& port = ports_[i];
+        if (port.master >= 0 && port.clientPresent && !delivered[i]) {
             Deliver(port, bytes, length);
         }
     }

@@ -10,6 +10,10 @@
 //               client's sentences and the command socket are timed
 //   idle        the hub's CPU time and wake-ups, silent receiver and then sentences at 10 Hz
 //   clock       the error of the time "Auto Time Sync" sets (the engine in this process)
+//   feed        two receivers for the Windows edition under Wine (tests/windows/bench-wine.sh):
+//               their terminals' paths go to a file; once a ready file appears, stamped
+//               sentences go into both (every --interval-ms, or as a stream of --rate bytes/s
+//               for --seconds), then a done file is made
 #include "tools/relay-bench/Bench.h"
 #include "tools/relay-bench/ClockBench.h"
 
@@ -26,6 +30,7 @@
 #include <string>
 #include <sys/epoll.h>
 #include <thread>
+#include <time.h>
 #include <unistd.h>
 #include <vector>
 
@@ -46,6 +51,10 @@ struct Options {
     uint32_t bytes = 102400;
     uint32_t lineBaud = 4800;
     bool tick = false; // "Immediate Relay" 0
+    std::string links;  // feed: where the terminals' paths go
+    std::string ready;  // feed: appears when the readers listen
+    std::string done;   // feed: made when everything was sent
+    bool stream = false; // feed: --rate bytes/s for --seconds instead of sentences
 };
 
 // Delays in nanoseconds and their summary.
@@ -225,10 +234,14 @@ int Latency(const Options& options) {
         collector.Stop();
     }
     Delays hub;
+    Delays first;
     Delays gpsd;
     Delays bare;
     for (size_t reader = 0; reader < readers.size(); ++reader) {
-        Delays& delays = reader == bareReader ? bare : (withGpsd && reader == gpsdReader) ? gpsd : hub;
+        Delays& delays = reader == bareReader                  ? bare
+                         : (withGpsd && reader == gpsdReader) ? gpsd
+                         : reader == 0                         ? first
+                                                               : hub;
         const std::vector<uint64_t>& sent =
             reader == bareReader ? bareSent : (withGpsd && reader == gpsdReader) ? gpsdSent : hubSent;
         for (uint32_t i = 0; i < options.count; ++i) {
@@ -248,7 +261,10 @@ int Latency(const Options& options) {
     if (withGpsd) {
         gpsd.Print("gpsd, raw client");
     }
-    hub.Print(options.tick ? "tavro hub (tick), virtual ports" : "tavro hub, virtual ports");
+    hub.values.insert(hub.values.end(), first.values.begin(), first.values.end());
+    hub.missing += first.missing;
+    first.Print(options.tick ? "tavro hub (tick), first port" : "tavro hub, first port");
+    hub.Print(options.tick ? "tavro hub (tick), all ports" : "tavro hub, all ports");
     return hub.missing == 0 ? 0 : 1;
 }
 
@@ -497,6 +513,91 @@ int Idle(const Options& options) {
     return 0;
 }
 
+// ---- feed ---------------------------------------------------------------------------------
+
+int64_t RealUs() {
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    return static_cast<int64_t>(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
+}
+
+// "$GPTXT,01,01,02,SEQ nnnnnn T <UTC us>,xx..*hh": the send time for a reader on any clock
+// that follows UTC (a Win32 program under Wine).
+std::string Stamped(uint32_t sequence, size_t padTo) {
+    char body[96];
+    std::snprintf(body, sizeof body, "GPTXT,01,01,02,SEQ %06u T %lld,", sequence,
+                  static_cast<long long>(RealUs()));
+    std::string text = body;
+    while (text.size() + 6 < padTo) {
+        text += 'x';
+    }
+    return Sentence(text);
+}
+
+int Feed(const Options& options) {
+    Pty receiver;
+    Pty bare;
+    if (!receiver.Open() || !bare.Open()) {
+        return 1;
+    }
+    {
+        FILE* links = std::fopen(options.links.c_str(), "w");
+        if (links == nullptr) {
+            return 1;
+        }
+        std::fprintf(links, "%s\n%s\n", receiver.slave.c_str(), bare.slave.c_str());
+        std::fclose(links);
+    }
+    // Probes until the readers listen, so the hub recognises the stream before the run.
+    while (access(options.ready.c_str(), F_OK) != 0) {
+        receiver.WriteAll(Sentence("GPTXT,01,01,02,probe"));
+        bare.WriteAll(Sentence("GPTXT,01,01,02,probe"));
+        std::this_thread::sleep_for(200ms);
+    }
+    std::this_thread::sleep_for(500ms);
+    uint32_t sentences = 0;
+    if (!options.stream) {
+        sentences = options.count;
+        for (uint32_t i = 0; i < options.count; ++i) {
+            const std::string line = Stamped(i, 72);
+            if (i % 2 == 0) {
+                receiver.WriteAll(line);
+                bare.WriteAll(line);
+            } else {
+                bare.WriteAll(line);
+                receiver.WriteAll(line);
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(options.intervalMs));
+        }
+    } else {
+        // A stream at the line's full load: whole sentences when they are due.
+        const uint64_t start = NowNs();
+        uint64_t sent = 0;
+        uint32_t i = 0;
+        while (NowNs() - start < uint64_t{options.seconds} * 1'000'000'000u) {
+            const uint64_t due = (NowNs() - start) / 1000 * options.rate / 1000000;
+            while (sent + 80 <= due) {
+                const std::string line = Stamped(i++, 80);
+                receiver.WriteAll(line);
+                bare.WriteAll(line);
+                sent += line.size();
+            }
+            std::this_thread::sleep_for(1ms);
+        }
+        std::printf("feed: %u sentences, %llu bytes in %u s\n", i,
+                    static_cast<unsigned long long>(sent), options.seconds);
+        sentences = i;
+    }
+    std::this_thread::sleep_for(500ms);
+    FILE* done = std::fopen(options.done.c_str(), "w");
+    if (done != nullptr) {
+        std::fprintf(done, "%u\n", sentences);
+        std::fclose(done);
+    }
+    std::this_thread::sleep_for(3s); // the readers end before the terminals go
+    return 0;
+}
+
 bool Parse(int argc, char** argv, Options& options) {
     if (argc < 2) {
         return false;
@@ -515,6 +616,14 @@ bool Parse(int argc, char** argv, Options& options) {
             options.tavro = argv[++i];
         } else if (name == "--gpsd" && i + 1 < argc) {
             options.gpsd = argv[++i];
+        } else if (name == "--links" && i + 1 < argc) {
+            options.links = argv[++i];
+        } else if (name == "--ready" && i + 1 < argc) {
+            options.ready = argv[++i];
+        } else if (name == "--done" && i + 1 < argc) {
+            options.done = argv[++i];
+        } else if (name == "--stream") {
+            options.stream = true;
         } else if (name == "--tick") {
             options.tick = true;
         } else if ((name == "--count" && number(options.count)) ||
@@ -529,6 +638,9 @@ bool Parse(int argc, char** argv, Options& options) {
             return false;
         }
     }
+    if (options.verb == "feed") {
+        return !options.links.empty() && !options.ready.empty() && !options.done.empty();
+    }
     return (!options.tavro.empty() || options.verb == "clock") && options.clients >= 1 &&
            options.clients <= 8;
 }
@@ -542,6 +654,7 @@ int main(int argc, char** argv) {
     if (!Parse(argc, argv, options)) {
         std::fputs("usage: relay-bench latency|throughput|write|idle|clock --tavro PATH\n"
                    "       [--gpsd PATH]\n"
+                   "       relay-bench feed --links FILE --ready FILE --done FILE [--stream]\n"
                    "       [--count N] [--interval-ms N] [--clients 1-8] [--seconds N]\n"
                    "       [--rate BYTES/S] [--bytes N] [--line-baud N] [--tick]\n",
                    stderr);
@@ -559,6 +672,9 @@ int main(int argc, char** argv) {
     }
     if (options.verb == "idle") {
         return Idle(options);
+    }
+    if (options.verb == "feed") {
+        return Feed(options);
     }
     if (options.verb == "clock") {
         return ClockError(options.lineBaud, options.count, !options.tick);
