@@ -7,11 +7,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
-#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -19,9 +17,6 @@
 namespace tavro::platform::posix {
 namespace {
 
-// While a port is in use its open count is recounted this often even without an inotify
-// report (exchanges, 50 ms each), in case a report was lost.
-constexpr uint32_t recountExchanges = 20;
 // A client that keeps writing while read-only drops its bytes: bound the reads per exchange.
 constexpr int discardReadsMax = 64;
 
@@ -57,39 +52,6 @@ size_t WriteSome(int fd, const uint8_t* bytes, size_t length) {
         }
     }
     return done;
-}
-
-bool IsNumber(const char* text) {
-    if (*text == '\0') {
-        return false;
-    }
-    for (; *text != '\0'; ++text) {
-        if (*text < '0' || *text > '9') {
-            return false;
-        }
-    }
-    return true;
-}
-
-// Calls `visit` with the name of every entry of the open directory `fd` except . and ..,
-// reading with a stack buffer (this runs on the hub's tick: no allocation).
-template <typename Visit>
-void ForEachEntry(int fd, Visit visit) {
-    alignas(dirent64) char buffer[4096];
-    for (;;) {
-        const ssize_t length = getdents64(fd, buffer, sizeof buffer);
-        if (length <= 0) {
-            return;
-        }
-        for (ssize_t offset = 0; offset < length;) {
-            const auto* entry = reinterpret_cast<const dirent64*>(buffer + offset);
-            offset += entry->d_reclen;
-            const char* name = entry->d_name;
-            if (std::strcmp(name, ".") != 0 && std::strcmp(name, "..") != 0) {
-                visit(name);
-            }
-        }
-    }
 }
 
 } // namespace
@@ -161,7 +123,6 @@ uint32_t PtyPortSet::OpenPorts(const char* name) {
             return error::alreadyExists;
         }
     }
-    notify_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     isOpen_ = true; // from here on Close() undoes everything
     for (uint32_t i = 0; i < virtualPortCount; ++i) {
         if (configured_[i] == 0) {
@@ -175,8 +136,6 @@ uint32_t PtyPortSet::OpenPorts(const char* name) {
         }
     }
     WriteRecord();
-    usersStale_ = false;
-    exchangesSinceCount_ = 0;
     return error::success;
 }
 
@@ -201,9 +160,6 @@ uint32_t PtyPortSet::CreatePort(Port& port, uint32_t comNumber) {
         return failure;
     }
     close(slave);
-    if (notify_ >= 0) {
-        port.watch = inotify_add_watch(notify_, port.slave, IN_OPEN | IN_CLOSE);
-    }
     const uint32_t result = directory_.Link(comNumber, port.slave);
     if (result != error::success) {
         DestroyPort(port);
@@ -214,9 +170,6 @@ uint32_t PtyPortSet::CreatePort(Port& port, uint32_t comNumber) {
 }
 
 void PtyPortSet::DestroyPort(Port& port) {
-    if (port.watch >= 0 && notify_ >= 0) {
-        inotify_rm_watch(notify_, port.watch);
-    }
     if (port.comNumber != 0) {
         directory_.RemoveIf(port.comNumber, port.slave);
     }
@@ -232,10 +185,6 @@ void PtyPortSet::Close() {
     }
     for (Port& port : ports_) {
         DestroyPort(port);
-    }
-    if (notify_ >= 0) {
-        close(notify_);
-        notify_ = -1;
     }
     if (recordFd_ >= 0) {
         // Emptied, never removed: removing a locked file would let two hubs lock two files.
@@ -390,102 +339,11 @@ void PtyPortSet::UpdatePresence(bool tick) {
             FlushClientQueue(port);
             MakeRaw(port.master);
             port.echoing = false;
-            port.users = 0;
-            usersStale_ = true;
-        } else if (!port.clientPresent && present) {
-            port.users = 1; // at least; the count follows
-            usersStale_ = true;
         } else if (!present && tick) {
             MakeRaw(port.master);
         }
         port.clientPresent = present;
     }
-}
-
-void PtyPortSet::UpdateUsers() {
-    if (notify_ >= 0) {
-        alignas(inotify_event) char events[1024];
-        while (read(notify_, events, sizeof events) > 0) {
-            usersStale_ = true; // an open or close of some slave: count again
-        }
-    }
-    bool anyPresent = false;
-    for (const Port& port : ports_) {
-        anyPresent = anyPresent || port.clientPresent;
-    }
-    if (!anyPresent) {
-        usersStale_ = false;
-        exchangesSinceCount_ = 0;
-        return;
-    }
-    if (++exchangesSinceCount_ >= recountExchanges) {
-        usersStale_ = true;
-    }
-    if (!usersStale_) {
-        return;
-    }
-    const char* devices[virtualPortCount] = {};
-    for (uint32_t i = 0; i < virtualPortCount; ++i) {
-        devices[i] = ports_[i].clientPresent ? ports_[i].slave : nullptr;
-    }
-    uint32_t users[virtualPortCount] = {};
-    CountUsers(devices, users);
-    for (uint32_t i = 0; i < virtualPortCount; ++i) {
-        Port& port = ports_[i];
-        // A client the scan cannot see (another user's) is still there: the port is open.
-        port.users = port.clientPresent ? (users[i] > 0 ? users[i] : 1) : 0;
-    }
-    usersStale_ = false;
-    exchangesSinceCount_ = 0;
-}
-
-void PtyPortSet::CountUsers(const char* const (&devices)[virtualPortCount],
-                            uint32_t (&users)[virtualPortCount]) {
-    for (uint32_t& count : users) {
-        count = 0;
-    }
-    const int proc = open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (proc < 0) {
-        return;
-    }
-    char self[16];
-    std::snprintf(self, sizeof self, "%ld", static_cast<long>(getpid()));
-    ForEachEntry(proc, [&](const char* process) {
-        if (!IsNumber(process) || std::strcmp(process, self) == 0) {
-            return;
-        }
-        char fdPath[300];
-        if (std::snprintf(fdPath, sizeof fdPath, "%s/fd", process) >=
-            static_cast<int>(sizeof fdPath)) {
-            return;
-        }
-        const int fds = openat(proc, fdPath, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (fds < 0) {
-            return; // gone, or another user's
-        }
-        bool uses[virtualPortCount] = {};
-        ForEachEntry(fds, [&](const char* descriptor) {
-            // readlink names the open file without touching it (a stat could hang on a
-            // network file system).
-            char target[128];
-            const ssize_t length = readlinkat(fds, descriptor, target, sizeof target - 1);
-            if (length <= 0) {
-                return;
-            }
-            target[length] = '\0';
-            for (uint32_t i = 0; i < virtualPortCount; ++i) {
-                if (devices[i] != nullptr && devices[i][0] != '\0' &&
-                    std::strcmp(devices[i], target) == 0) {
-                    uses[i] = true;
-                }
-            }
-        });
-        close(fds);
-        for (uint32_t i = 0; i < virtualPortCount; ++i) {
-            users[i] += uses[i] ? 1 : 0;
-        }
-    });
-    close(proc);
 }
 
 // Empties the slave's input queue (what the hub wrote and no client has read yet). The master
@@ -560,7 +418,6 @@ uint32_t PtyPortSet::Exchange(DriverExchangeBlock& block) {
     std::memset(&block, 0, sizeof block);
     block.version = driverInterfaceVersion;
     UpdatePresence(true);
-    UpdateUsers();
     uint32_t length = 0;
     for (uint32_t i = 0; i < virtualPortCount; ++i) {
         Port& port = ports_[i];
@@ -569,7 +426,7 @@ uint32_t PtyPortSet::Exchange(DriverExchangeBlock& block) {
             continue;
         }
         if (port.clientPresent) {
-            block.openCount[i] = port.users;
+            block.openCount[i] = 1;
             block.activity[i] = (port.deliveries << 16) | (port.bytesDelivered & 0xFFFFu);
         }
         if (readOnly_ && i != 0) {

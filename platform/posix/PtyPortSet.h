@@ -5,10 +5,12 @@
 // - A port nobody has open receives nothing: the master is never written while the slave is
 //   closed (the master reports a hang-up then), and when the last client leaves, whatever it
 //   left unread is flushed, so a late opener sees only newer bytes.
-// - Open counts are the number of processes that have the slave open, counted in /proc
-//   whenever inotify reports an open or close of a slave, and once a second while a port is
-//   in use. A client the scan cannot see (another user's process) still counts as one: the
-//   hang-up state alone tells that somebody has the port open.
+// - Open counts tell whether a port is in use: 1 while some program has the slave open, 0
+//   while none has, from the terminal's own hang-up state (the master reports a hang-up
+//   exactly while no slave is open). That is all the hub uses them for (Battery Saver counts
+//   ports in use). How many programs share a port is not counted: only a look at every
+//   process's descriptors could tell (inotify merges repeated open events), and the hub's cost
+//   must not grow with what else runs on the machine.
 // - Client bytes are read from the masters in port order, at most 1024 per exchange; what
 //   does not fit stays in the terminal (its writer blocks when it is full, nothing is lost).
 //   With "Read Only (2-8)" the bytes of ports 2-8 are read and dropped. Bytes a client wrote
@@ -97,18 +99,11 @@ public:
         return index < virtualPortCount ? ports_[index].comNumber : 0;
     }
 
-    // How many processes use pseudo-terminal slaves `devices` (paths as ptsname gives them),
-    // other than this one. Entries that are null or empty count 0. Exposed for tests.
-    static void CountUsers(const char* const (&devices)[virtualPortCount],
-                           uint32_t (&users)[virtualPortCount]);
-
 private:
     struct Port {
         int master = -1;
-        int watch = -1; // inotify watch of the slave, -1 when none
         uint32_t comNumber = 0;
         bool clientPresent = false; // some process has the slave open
-        uint32_t users = 0;         // processes that have it open, while clientPresent
         uint32_t deliveries = 0;    // broadcasts delivered: the activity word's upper half
         uint32_t bytesDelivered = 0;
         bool echoing = false;
@@ -122,7 +117,6 @@ private:
     void RemoveRecordedLinks();
     void WriteRecord();
     void UpdatePresence(bool tick);
-    void UpdateUsers();
     bool FlushClientQueue(const Port& port) const;
     void Deliver(Port& port, const uint8_t* bytes, uint32_t length);
     uint32_t Collect(Port& port, uint8_t* into, uint32_t room);
@@ -134,9 +128,6 @@ private:
     uint32_t configured_[virtualPortCount] = {};
     bool isOpen_ = false;
     bool readOnly_ = false;
-    bool usersStale_ = false;
-    uint32_t exchangesSinceCount_ = 0;
-    int notify_ = -1;   // inotify descriptor, -1 when unavailable (counts then run on time)
     int recordFd_ = -1; // the locked record file while open
     uint32_t conflict_ = 0;
     uint32_t lastOpenResult_ = 0;
