@@ -13,6 +13,7 @@
 #include "platform/posix/CommandSocket.h"
 #include "platform/posix/FileRegistry.h"
 #include "platform/posix/InstanceLock.h"
+#include "platform/posix/PtyPortSet.h"
 
 #include <cctype>
 #include <cerrno>
@@ -229,6 +230,31 @@ int UnlinkVerb(int argc, char** argv) {
         std::fprintf(stderr, "tavro unlink: no COM%u in %s\n", number, directory.Path());
         return exitFailed;
     }
+    return exitOk;
+}
+
+int CleanVerb(int argc, char**) {
+    if (argc != 0) {
+        std::fputs("usage: tavro clean\n", stderr);
+        return exitUsage;
+    }
+    const ComDirectory directory = DirectoryOrComplain();
+    if (!directory.IsValid()) {
+        return exitFailed;
+    }
+    // Only what a hub that did not stop cleanly left: never a running hub's links, nor links
+    // made by others (a receiver's, even one whose device is unplugged).
+    const uint32_t result = platform::posix::PtyPortSet::RemoveLinksLeftBehind(directory);
+    if (result == error::alreadyExists) {
+        std::printf("tavro clean: a hub runs in %s; nothing to clean\n", directory.Path());
+        return exitOk;
+    }
+    if (result != error::success) {
+        std::fprintf(stderr, "tavro clean: cannot read the hub's record in %s (error %u)\n",
+                     directory.Path(), static_cast<unsigned>(result));
+        return exitFailed;
+    }
+    platform::posix::RemoveStaleSocket(directory);
     return exitOk;
 }
 

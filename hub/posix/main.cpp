@@ -28,6 +28,8 @@ constexpr char help[] =
     "       raw CODE [HEX]        any request code with a payload given in hex\n"
     "  find [--apply]             search every COM port and speed for a GPS receiver (not\n"
     "                             while a hub runs); --apply makes it the input port\n"
+    "  clean                      remove the links and socket a hub that did not stop\n"
+    "                             cleanly left behind (the service's stop step runs it)\n"
     "  help                       this text\n"
     "\n"
     "Settings: Port, Baud, Logging, Sync, LogPath, Version, Sum, VSyncDelay, Bluetooth,\n"
@@ -56,8 +58,9 @@ int main(int argc, char** argv) {
         int (*run)(int, char**);
     };
     static constexpr Entry verbs[] = {
-        {"run", RunVerb},       {"status", StatusVerb}, {"config", ConfigVerb}, {"link", LinkVerb},
-        {"unlink", UnlinkVerb}, {"send", SendVerb},     {"find", FindVerb},
+        {"run", RunVerb},   {"status", StatusVerb}, {"config", ConfigVerb},
+        {"link", LinkVerb}, {"unlink", UnlinkVerb}, {"send", SendVerb},
+        {"find", FindVerb}, {"clean", CleanVerb},
     };
     for (const Entry& entry : verbs) {
         if (std::strcmp(verb, entry.name) == 0) {

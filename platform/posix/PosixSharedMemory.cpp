@@ -67,8 +67,7 @@ void OnBusError(int signal, siginfo_t* info, void* context) {
             mmap(start, size, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_FIXED, fd, 0) == start) {
             return; // the faulting access runs again, on the restored object
         }
-        mmap(start, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1,
-             0);
+        mmap(start, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0);
         entry.fd.store(-1);
         return;
     }

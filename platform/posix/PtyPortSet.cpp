@@ -2,6 +2,7 @@
 
 #include "platform/ErrorCodes.h"
 #include "platform/posix/PosixErrors.h"
+#include "platform/posix/ProcessBoundPath.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -160,7 +161,18 @@ uint32_t PtyPortSet::CreatePort(Port& port, uint32_t comNumber) {
         return failure;
     }
     close(slave);
-    const uint32_t result = directory_.Link(comNumber, port.slave);
+    return LinkPort(port, comNumber);
+}
+
+// The link leads to the terminal through this process (see ProcessBoundPath.h): once the hub
+// is gone, however it went, nobody is led to whatever gets the terminal's number next.
+uint32_t PtyPortSet::LinkPort(Port& port, uint32_t comNumber) {
+    if (!HoldDevicePath(port.slave, port.held, port.target)) {
+        const uint32_t failure = ErrorFromErrno(errno);
+        DestroyPort(port);
+        return failure;
+    }
+    const uint32_t result = directory_.Link(comNumber, port.target);
     if (result != error::success) {
         DestroyPort(port);
         return result;
@@ -171,7 +183,10 @@ uint32_t PtyPortSet::CreatePort(Port& port, uint32_t comNumber) {
 
 void PtyPortSet::DestroyPort(Port& port) {
     if (port.comNumber != 0) {
-        directory_.RemoveIf(port.comNumber, port.slave);
+        directory_.RemoveIf(port.comNumber, port.target);
+    }
+    if (port.held >= 0) {
+        close(port.held);
     }
     if (port.master >= 0) {
         close(port.master); // clients now see a hang-up, as when a device goes away
@@ -211,7 +226,7 @@ bool PtyPortSet::LinksIntact() const {
         bool present = false;
         if (port.comNumber != 0 &&
             (directory_.Resolve(port.comNumber, device, present) != error::success ||
-             std::strcmp(device, port.slave) != 0)) {
+             std::strcmp(device, port.target) != 0)) {
             return false;
         }
     }
@@ -244,7 +259,7 @@ uint32_t PtyPortSet::RestoreLinks() {
         // Only a missing link is made again; one naming something else now is somebody's.
         if (port.comNumber != 0 &&
             directory_.Resolve(port.comNumber, device, present) == error::fileNotFound) {
-            directory_.Link(port.comNumber, port.slave);
+            directory_.Link(port.comNumber, port.target);
         }
     }
     WriteRecord();
@@ -270,11 +285,13 @@ uint32_t PtyPortSet::LockRecord() {
     return error::success;
 }
 
-// The lines "COM<n> <device>" of a hub that did not close its ports (it crashed or was
-// killed): its links are removed where they still name its devices.
-void PtyPortSet::RemoveRecordedLinks() {
+namespace {
+
+// The lines "COM<n> <link target>" of a hub that did not close its ports (it crashed or was
+// killed): its links are removed where they still name what it made them name.
+void RemoveLinksInRecord(const ComDirectory& directory, int recordFd) {
     char text[2048];
-    const ssize_t length = pread(recordFd_, text, sizeof text - 1, 0);
+    const ssize_t length = pread(recordFd, text, sizeof text - 1, 0);
     if (length <= 0) {
         return;
     }
@@ -285,12 +302,38 @@ void PtyPortSet::RemoveRecordedLinks() {
         unsigned number = 0;
         char device[comPathCapacity];
         if (std::sscanf(line, "COM%u %511s", &number, device) == 2 && number != 0) {
-            directory_.RemoveIf(number, device);
+            directory.RemoveIf(number, device);
         }
     }
-    if (ftruncate(recordFd_, 0) != 0) {
-        // Rewritten in full by WriteRecord anyway.
+    if (ftruncate(recordFd, 0) != 0) {
+        // Rewritten in full by the next hub anyway.
     }
+}
+
+} // namespace
+
+void PtyPortSet::RemoveRecordedLinks() {
+    RemoveLinksInRecord(directory_, recordFd_);
+}
+
+uint32_t PtyPortSet::RemoveLinksLeftBehind(const ComDirectory& directory) {
+    char path[comPathCapacity];
+    if (!directory.IsValid() || std::snprintf(path, sizeof path, "%s/%s", directory.Path(),
+                                              portRecordName) >= static_cast<int>(sizeof path)) {
+        return error::badPathName;
+    }
+    const int fd = open(path, O_RDWR | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) {
+        return errno == ENOENT ? error::success : ErrorFromErrno(errno);
+    }
+    uint32_t result = error::success;
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        result = errno == EWOULDBLOCK ? error::alreadyExists : ErrorFromErrno(errno);
+    } else {
+        RemoveLinksInRecord(directory, fd);
+    }
+    close(fd); // and the lock with it
+    return result;
 }
 
 void PtyPortSet::WriteRecord() {
@@ -301,7 +344,7 @@ void PtyPortSet::WriteRecord() {
             continue;
         }
         const int written = std::snprintf(text + length, sizeof text - length, "COM%u %s\n",
-                                          static_cast<unsigned>(port.comNumber), port.slave);
+                                          static_cast<unsigned>(port.comNumber), port.target);
         if (written > 0 && static_cast<size_t>(written) < sizeof text - length) {
             length += static_cast<size_t>(written);
         }

@@ -30,6 +30,12 @@
 // Unlike the driver's ports, a terminal has one input queue: two programs reading the same
 // port share its bytes between them. Each program needs a port of its own.
 //
+// Links never outlive the hub: COM<n> names the terminal through the hub's own process
+// (/proc/<hub>/fd/<n>, see ProcessBoundPath.h), so after a crash or kill -9 the link stops
+// resolving at once and a client opening COM<n> gets "no such file", never the program the
+// system gives the terminal's number to next. The links themselves are removed by the hub's
+// orderly stop, by the next hub at its start, and by `tavro clean` (the service's stop step).
+//
 // One hub at a time may hold the port set of a COM directory: Open locks the record file
 // ".TavroPorts" there and lists its links in it, so that links a crashed hub left behind are
 // removed by the next one.
@@ -83,6 +89,10 @@ public:
     // meanwhile (the set is then closed, as it cannot be kept apart from the other's).
     uint32_t RestoreLinks();
 
+    // Removes the links a hub that did not stop cleanly left in `directory` (what the next
+    // hub does at its start). error::alreadyExists while a hub holds the port set there.
+    static uint32_t RemoveLinksLeftBehind(const ComDirectory& directory);
+
     // The result of the last Open, and after a failure the COM number that caused it (0 when
     // none did).
     uint32_t LastOpenResult() const { return lastOpenResult_; }
@@ -107,11 +117,14 @@ private:
         uint32_t deliveries = 0;    // broadcasts delivered: the activity word's upper half
         uint32_t bytesDelivered = 0;
         bool echoing = false;
+        int held = -1; // path-only descriptor of the slave, which `target` goes through
         char slave[64] = {};
+        char target[48] = {}; // what COM<n> names: /proc/<hub>/fd/<held>
     };
 
     uint32_t OpenPorts(const char* name);
     uint32_t CreatePort(Port& port, uint32_t comNumber);
+    uint32_t LinkPort(Port& port, uint32_t comNumber);
     void DestroyPort(Port& port);
     uint32_t LockRecord();
     void RemoveRecordedLinks();

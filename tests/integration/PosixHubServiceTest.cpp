@@ -104,6 +104,31 @@ TEST_F(PosixHubService, AReceiverLinkNeverLeadsToSomebodyElsesTerminal) {
     EXPECT_EQ(Status(), "Port Closed\n");
 }
 
+TEST_F(PosixHubService, AfterKillNineAVirtualPortLeadsNowhereEvenWhenItsNumberIsReused) {
+    Set("Port0", "5");
+    StartHub({5});
+    const std::string terminal = std::filesystem::canonical(Link(5)).string();
+    EXPECT_EQ(hub_->Stop(SIGKILL), 128 + SIGKILL);
+    // Take terminals until the system hands out the hub's number again (other tests may be
+    // quicker to it; the link must lead nowhere either way).
+    std::vector<std::unique_ptr<TestPty>> taken;
+    bool reused = false;
+    for (int i = 0; i < 64 && !reused; ++i) {
+        taken.push_back(std::make_unique<TestPty>());
+        reused = taken.back()->SlavePath() == terminal;
+    }
+    const int fd = open(Link(5).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    EXPECT_LT(fd, 0) << (reused ? "led to the terminal that took the number" : "opened");
+    EXPECT_EQ(errno, ENOENT);
+    if (fd >= 0) {
+        close(fd);
+    }
+    std::string output;
+    EXPECT_EQ(Tavro({"clean"}, output), 0) << output;
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(Link(5))));
+    EXPECT_FALSE(std::filesystem::exists(root_ + "/dev/TavroMsgWnd"));
+}
+
 TEST_F(PosixHubService, SettingsFilesThatCannotBeUsedSayWhy) {
     const std::string folder = root_ + "/config/tavro";
     const std::string file = folder + "/current-user.reg";
