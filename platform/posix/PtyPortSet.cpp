@@ -61,6 +61,7 @@ PtyPortSet::PtyPortSet(const ComDirectory& directory) : directory_(directory) {}
 
 PtyPortSet::~PtyPortSet() {
     Close();
+    DropOfferedTerminals();
 }
 
 void PtyPortSet::Configure(const uint32_t (&comNumbers)[virtualPortCount]) {
@@ -85,26 +86,17 @@ uint32_t PtyPortSet::OpenPorts(const char* name) {
     if (isOpen_) {
         return error::genFailure; // one handle at a time, as the driver's control device
     }
-    if (name == nullptr || std::strcmp(name, controlDeviceName) != 0 || configured_[0] == 0) {
+    if (name == nullptr || std::strcmp(name, controlDeviceName) != 0) {
         return error::fileNotFound;
     }
-    for (uint32_t i = 0; i < virtualPortCount; ++i) {
-        const uint32_t number = configured_[i];
-        if (number > maxVirtualComNumber) {
-            conflict_ = number;
-            return error::invalidParameter;
-        }
-        for (uint32_t j = 0; number != 0 && j < i; ++j) {
-            if (configured_[j] == number) {
-                conflict_ = number;
-                return error::alreadyExists;
-            }
-        }
+    uint32_t result = Validate(configured_);
+    if (result != error::success) {
+        return result;
     }
     if (!directory_.IsValid()) {
         return error::badPathName;
     }
-    uint32_t result = directory_.Create();
+    result = directory_.Create();
     if (result == error::success) {
         result = LockRecord();
     }
@@ -129,7 +121,7 @@ uint32_t PtyPortSet::OpenPorts(const char* name) {
         if (configured_[i] == 0) {
             continue;
         }
-        result = CreatePort(ports_[i], configured_[i]);
+        result = MakePort(ports_[i], configured_[i]);
         if (result != error::success) {
             conflict_ = configured_[i];
             Close();
@@ -138,6 +130,135 @@ uint32_t PtyPortSet::OpenPorts(const char* name) {
     }
     WriteRecord();
     return error::success;
+}
+
+uint32_t PtyPortSet::Validate(const uint32_t (&numbers)[virtualPortCount]) {
+    if (numbers[0] == 0) {
+        return error::fileNotFound; // the driver does not start without virtual port 1
+    }
+    for (uint32_t i = 0; i < virtualPortCount; ++i) {
+        const uint32_t number = numbers[i];
+        if (number > maxVirtualComNumber) {
+            conflict_ = number;
+            return error::invalidParameter;
+        }
+        for (uint32_t j = 0; number != 0 && j < i; ++j) {
+            if (numbers[j] == number) {
+                conflict_ = number;
+                return error::alreadyExists;
+            }
+        }
+    }
+    return error::success;
+}
+
+void PtyPortSet::OfferTerminals(const OfferedTerminal* terminals, size_t count) {
+    for (size_t k = 0; k < count; ++k) {
+        size_t slot = 0;
+        while (slot < virtualPortCount && offered_[slot].master >= 0) {
+            ++slot;
+        }
+        if (slot == virtualPortCount || terminals[k].master < 0) {
+            if (terminals[k].master >= 0) {
+                close(terminals[k].master);
+            }
+            continue;
+        }
+        offered_[slot] = terminals[k];
+    }
+}
+
+void PtyPortSet::DropOfferedTerminals() {
+    for (OfferedTerminal& offered : offered_) {
+        if (offered.master >= 0) {
+            close(offered.master);
+        }
+        offered = OfferedTerminal{};
+    }
+}
+
+// A terminal handed over for `comNumber` (a restart through the service manager's store)
+// is taken as it is, with its clients and what they left in it; otherwise a new one.
+uint32_t PtyPortSet::MakePort(Port& port, uint32_t comNumber) {
+    for (OfferedTerminal& offered : offered_) {
+        if (offered.master < 0 || offered.comNumber != comNumber) {
+            continue;
+        }
+        const int master = offered.master;
+        offered = OfferedTerminal{};
+        port = Port{};
+        port.master = master;
+        const int flags = fcntl(master, F_GETFL);
+        if (flags < 0 || fcntl(master, F_SETFL, flags | O_NONBLOCK) != 0 ||
+            fcntl(master, F_SETFD, FD_CLOEXEC) != 0 ||
+            ptsname_r(master, port.slave, sizeof port.slave) != 0) {
+            DestroyPort(port); // not a terminal's master after all
+            break;
+        }
+        // Its client's settings stay; a free terminal is made raw at the next exchange.
+        return LinkPort(port, comNumber);
+    }
+    return CreatePort(port, comNumber);
+}
+
+uint32_t PtyPortSet::Reconfigure(const uint32_t (&comNumbers)[virtualPortCount]) {
+    conflict_ = 0;
+    if (!isOpen_) {
+        Configure(comNumbers);
+        return error::notReady;
+    }
+    uint32_t result = Validate(comNumbers);
+    if (result != error::success) {
+        return result;
+    }
+    // Numbers another device holds now are refused before anything changes.
+    for (uint32_t i = 0; i < virtualPortCount; ++i) {
+        const uint32_t number = comNumbers[i];
+        bool ours = false;
+        for (const Port& port : ports_) {
+            ours = ours || (number != 0 && port.comNumber == number);
+        }
+        char device[comPathCapacity];
+        bool present = false;
+        if (number != 0 && !ours && directory_.Resolve(number, device, present) == error::success &&
+            present) {
+            conflict_ = number;
+            return error::alreadyExists;
+        }
+    }
+    Configure(comNumbers);
+    // First every port that goes or changes its number lets go of its link, so that numbers
+    // can move between ports; the terminals of renumbered ports stay, with their clients.
+    for (uint32_t i = 0; i < virtualPortCount; ++i) {
+        Port& port = ports_[i];
+        if (port.master < 0 || port.comNumber == comNumbers[i]) {
+            continue;
+        }
+        if (comNumbers[i] == 0) {
+            DestroyPort(port);
+        } else {
+            directory_.RemoveIf(port.comNumber, port.target);
+            port.comNumber = 0;
+        }
+    }
+    for (uint32_t i = 0; i < virtualPortCount && result == error::success; ++i) {
+        Port& port = ports_[i];
+        const uint32_t number = comNumbers[i];
+        if (number == 0 || port.comNumber == number) {
+            continue;
+        }
+        if (port.master >= 0) {
+            result = directory_.Link(number, port.target);
+            port.comNumber = result == error::success ? number : 0;
+        } else {
+            result = MakePort(port, number);
+        }
+        if (result != error::success) {
+            conflict_ = number;
+        }
+    }
+    WriteRecord();
+    return result;
 }
 
 uint32_t PtyPortSet::CreatePort(Port& port, uint32_t comNumber) {

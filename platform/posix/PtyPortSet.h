@@ -55,6 +55,13 @@ inline constexpr uint32_t maxVirtualComNumber = 255;
 
 inline constexpr char portRecordName[] = ".TavroPorts";
 
+// A terminal handed over from an earlier hub (the service manager's descriptor store): its
+// master and the COM number it served.
+struct OfferedTerminal {
+    int master = -1;
+    uint32_t comNumber = 0;
+};
+
 class PtyPortSet final : public ControlDevice {
 public:
     explicit PtyPortSet(const ComDirectory& directory);
@@ -66,6 +73,28 @@ public:
     // The COM numbers of virtual ports 1 to 8 ("Port0".."Port7"; 0 = not used) for the next
     // Open, as the driver reads its numbers when it starts.
     void Configure(const uint32_t (&comNumbers)[virtualPortCount]);
+
+    // Terminals of an earlier hub (their masters, now owned by this object) for Open to take
+    // for their COM numbers instead of new ones, so that their clients go on undisturbed.
+    // What Open does not take stays offered until DropOfferedTerminals.
+    void OfferTerminals(const OfferedTerminal* terminals, size_t count);
+    void DropOfferedTerminals();
+
+    // Live settings: new COM numbers for virtual ports 1 to 8 while the set is open. Ports
+    // whose number stays are not touched; a port whose number changes keeps its terminal and
+    // clients under its new name; ports are created and removed for numbers that appear and
+    // go. The numbers are checked first, as Open checks them (error::fileNotFound without
+    // virtual port 1: nothing changes then, close the set to take the ports away); a number
+    // another device holds is refused before anything changes (error::alreadyExists,
+    // ConflictingComNumber). While the set is closed it only records the numbers
+    // (error::notReady): Open them.
+    uint32_t Reconfigure(const uint32_t (&comNumbers)[virtualPortCount]);
+
+    // The master of virtual port `index` (0-7) while open, else -1: for the service manager's
+    // descriptor store.
+    int MasterFd(uint32_t index) const {
+        return index < virtualPortCount ? ports_[index].master : -1;
+    }
 
     // Creates the configured ports. `name` must be controlDeviceName. Results:
     // error::fileNotFound when virtual port 1 has no number (the driver would not start) or
@@ -123,6 +152,8 @@ private:
     };
 
     uint32_t OpenPorts(const char* name);
+    uint32_t Validate(const uint32_t (&numbers)[virtualPortCount]);
+    uint32_t MakePort(Port& port, uint32_t comNumber);
     uint32_t CreatePort(Port& port, uint32_t comNumber);
     uint32_t LinkPort(Port& port, uint32_t comNumber);
     void DestroyPort(Port& port);
@@ -138,6 +169,7 @@ private:
 
     ComDirectory directory_;
     Port ports_[virtualPortCount];
+    OfferedTerminal offered_[virtualPortCount];
     uint32_t configured_[virtualPortCount] = {};
     bool isOpen_ = false;
     bool readOnly_ = false;
