@@ -1,6 +1,7 @@
 #include "tests/decode/CorpusSupport.h"
 
 #include "hub/decode/FrameCutter.h"
+#include "tests/support/Corpus.h"
 
 #include <stdlib.h>
 
@@ -10,10 +11,7 @@
 namespace tavro::testing {
 
 std::string CorpusDir() {
-    if (const char* dir = getenv("TAVRO_CORPUS_DIR"); dir != nullptr && *dir != '\0') {
-        return dir;
-    }
-    return TAVRO_CORPUS_DIR;
+    return CorpusRoot();
 }
 
 std::string ReadFile(const std::string& path) {

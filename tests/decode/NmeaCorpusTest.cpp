@@ -4,6 +4,7 @@
 #include "tests/decode/CorpusSupport.h"
 #include "tests/decode/FakeParserHost.h"
 #include "tests/decode/TestFrames.h"
+#include "tests/support/Corpus.h"
 
 #include <gtest/gtest.h>
 
@@ -228,6 +229,7 @@ void CompareReport(Comparison& c, const std::vector<std::string>& f, const GpsSh
 // With "Multi GNSS" off, as GPS-only receivers were always read; a GPS-only recording gives
 // the same block after every frame with the setting on.
 TEST(NmeaCorpus, DecodedValuesMatchTheReference) {
+    TAVRO_NEEDS_CORPUS();
     std::map<std::string, int> checked;
     std::map<std::string, int> excused;
     for (const char* name : recordings) {

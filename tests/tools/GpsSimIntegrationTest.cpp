@@ -5,6 +5,7 @@
 #include "tools/gps-sim/NmeaSentence.h"
 
 #include "tests/platform/TestPty.h"
+#include "tests/support/Corpus.h"
 #include "tests/tools/SentenceCheck.h"
 
 #include <gtest/gtest.h>
@@ -203,7 +204,8 @@ TEST_F(GpsSimIntegrationTest, TheHubsPortSeesSentencesAndFollowsASpeedChange) {
 }
 
 TEST_F(GpsSimIntegrationTest, ReplayRunsAtTheLineRate) {
-    const std::string recording = std::string(TAVRO_CORPUS_DIR) + "/gpsd/nmea/mt3339.log";
+    TAVRO_NEEDS_CORPUS();
+    const std::string recording = tavro::testing::CorpusRoot() + "/gpsd/nmea/mt3339.log";
     SimProcess sim({"--com", "12", "--quiet", "--replay", recording});
     ASSERT_TRUE(LinkAppears(12));
     auto port = OpenLikeTheHub(12, 4800);
