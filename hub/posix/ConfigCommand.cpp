@@ -272,8 +272,8 @@ int RunConfigCommand(platform::Registry& registry, int argc, const char* const* 
     Load(registry, settings, exchange);
     const std::string stored = ValueText(name, settings, exchange);
     if (stored != wanted) {
-        errors +=
-            std::string("\"") + name.text + "\" could not be stored (it reads " + stored + ")\n";
+        errors += std::string("\"") + name.text + "\" could not be stored: the settings file " +
+                  "cannot be written (it still reads " + stored + ")\n";
         return configNotStored;
     }
     output += std::string(name.text) + " = " + stored + "\n";

@@ -16,7 +16,8 @@ namespace tavro {
 // Exit codes of the command.
 inline constexpr int configOk = 0;
 inline constexpr int configFailed = 1; // unknown name, bad value, usage
-inline constexpr int configNotStored = 2;
+// The settings store could not be read or written (`tavro` exits with the same code).
+inline constexpr int configNotStored = 5;
 
 // Runs `config get NAME`, `config set NAME VALUE` or `config list` (arguments after
 // "config"). What it prints goes to `output`, messages to `errors`. Returns an exit code.

@@ -101,6 +101,7 @@ void EventLoop::Run(HubEngine& engine) {
             uint64_t expirations = 0;
             if (read(timerFd_, &expirations, sizeof expirations) == sizeof expirations) {
                 engine.Tick();
+                observer_.Ticked();
             }
         }
         server_.Service(entries + fixedEntries, count - fixedEntries, *this);
@@ -134,6 +135,11 @@ uint32_t EventLoop::HandleCommand(uint32_t code, const uint8_t* payload, uint32_
     if (code == static_cast<uint32_t>(HubCommand::InjectFrame) &&
         (length == 0 || length > FrameCutter::maxFrameLength)) {
         return error::invalidParameter; // no frame, or longer than any frame
+    }
+    // Receiver commands are sentences; a larger payload would hold the line (and at 4800 baud
+    // the loop) for seconds.
+    if (code == static_cast<uint32_t>(HubCommand::WriteToReceiver) && length > writeToReceiverMax) {
+        return error::invalidParameter;
     }
     engine_->CopyData(code, payload, length);
     return error::success;

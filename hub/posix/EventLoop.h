@@ -24,6 +24,8 @@ public:
     virtual void Started(HubEngine& engine) = 0;
     virtual void Stopping(int signal) = 0;
     virtual void PublishFailed(uint32_t error) = 0;
+    // After every tick: the front end's own upkeep (it may RequestStop).
+    virtual void Ticked() {}
 };
 
 class EventLoop final : public MessageLoop,
@@ -45,8 +47,11 @@ public:
     void StopTimer() override;
     void AllowCommandsFromLowerIntegrity() override {} // the socket's mode decides who may send
 
-    // Ends Run after the current iteration (tests; the hub itself stops on signals).
+    // Ends Run after the current iteration (tests, and the front end's upkeep; the hub itself
+    // stops on signals).
     void RequestStop() { stopRequested_ = true; }
+
+    platform::posix::CommandServer& Server() { return server_; }
 
 private:
     uint32_t HandleCommand(uint32_t code, const uint8_t* payload, uint32_t length) override;

@@ -1,5 +1,6 @@
 // `tavro run`: the hub in the foreground. The engine is the one the Windows hub runs; this
 // file supplies the POSIX services, the event loop and the messages for the terminal.
+#include "hub/posix/ComDirectoryRepair.h"
 #include "hub/posix/ConsoleTray.h"
 #include "hub/posix/EventLoop.h"
 #include "hub/posix/Verbs.h"
@@ -24,12 +25,14 @@
 #include "platform/Threads.h"
 #include "platform/Timing.h"
 #include "platform/posix/ComDirectory.h"
+#include "platform/posix/FileRegistry.h"
 #include "platform/posix/PtyPortSet.h"
-#include "platform/posix/SocketRunningHub.h"
+#include "platform/posix/SingleInstance.h"
 
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <strings.h>
 
 namespace tavro::posixhub {
@@ -38,10 +41,22 @@ namespace {
 using platform::posix::ComDirectory;
 using platform::posix::PtyPortSet;
 
-class RunReport final : public LoopObserver {
+// Ticks between two attempts to create virtual ports that could not be created (2.5 s).
+constexpr uint32_t portRetryTicks = 50;
+
+// What the hub says while it runs, and the POSIX edition's upkeep between ticks: the COM
+// directory kept in place, and virtual ports that could not be created tried again.
+class RunSupervisor final : public LoopObserver {
 public:
-    RunReport(const ComDirectory& directory, const PtyPortSet& ports)
-        : directory_(directory), ports_(ports) {}
+    RunSupervisor(const ComDirectory& directory, PtyPortSet& ports,
+                  platform::posix::InstanceLock& lock, bool settingsUnreadable)
+        : directory_(directory), ports_(ports), lock_(lock),
+          settingsUnreadable_(settingsUnreadable) {}
+
+    void Attach(EventLoop& loop) {
+        loop_ = &loop;
+        repair_.emplace(lock_, ports_, loop.Server());
+    }
 
     void Started(HubEngine& engine) override {
         const Settings& settings = engine.Context().settings;
@@ -52,6 +67,7 @@ public:
             std::printf("tavro: no input port (tavro config set Port <n>)\n");
         }
         ReportPorts();
+        reportedPortResult_ = ports_.IsOpen() ? 0 : ports_.LastOpenResult();
         std::fflush(stdout);
     }
 
@@ -72,9 +88,65 @@ public:
         }
     }
 
-    bool PublishFailed() const { return publishFailed_; }
+    void Ticked() override {
+        if (repair_) {
+            switch (repair_->Tick()) {
+            case ComDirectoryRepair::Outcome::Intact:
+                break;
+            case ComDirectoryRepair::Outcome::Repaired:
+                std::printf("tavro: %s was removed; its links and command socket are back\n",
+                            directory_.Path());
+                break;
+            case ComDirectoryRepair::Outcome::Lost:
+                std::fprintf(stderr,
+                             "tavro: %s was removed and cannot be made again (error %u): "
+                             "stopping\n",
+                             directory_.Path(), static_cast<unsigned>(repair_->Failure()));
+                failed_ = true;
+                loop_->RequestStop();
+                return;
+            }
+        }
+        RetryPorts();
+        ReportEcho();
+    }
+
+    bool Failed() const { return publishFailed_ || failed_; }
 
 private:
+    // The winner of a start always gets its ports, or says why not and keeps trying: a COM
+    // number taken by another device may be freed, a clash of another hub's links resolved.
+    void RetryPorts() {
+        if (ports_.IsOpen() || !Retryable(ports_.LastOpenResult()) ||
+            ++ticksSinceAttempt_ < portRetryTicks) {
+            return;
+        }
+        ticksSinceAttempt_ = 0;
+        const uint32_t result = ports_.Open(controlDeviceName);
+        if (result != reportedPortResult_) {
+            ReportPorts();
+            reportedPortResult_ = result;
+        }
+    }
+
+    void ReportEcho() {
+        for (uint32_t i = 0; i < virtualPortCount; ++i) {
+            const bool echoing = ports_.Echoing(i);
+            if (echoing && !echoReported_[i]) {
+                std::printf("tavro: COM%u echoes what it receives (its program turned echo on): "
+                            "its bytes are not sent to the receiver while it does\n",
+                            ports_.ComNumber(i));
+            }
+            echoReported_[i] = echoing;
+        }
+    }
+
+    static bool Retryable(uint32_t result) {
+        // Without a number, or with one beyond COM255, only new settings can help.
+        return result != error::success && result != error::fileNotFound &&
+               result != error::invalidParameter;
+    }
+
     void ReportPorts() const {
         if (ports_.IsOpen()) {
             for (uint32_t i = 0; i < virtualPortCount; ++i) {
@@ -87,26 +159,39 @@ private:
         }
         const uint32_t result = ports_.LastOpenResult();
         const unsigned number = ports_.ConflictingComNumber();
-        if (result == error::fileNotFound) {
+        if (result == error::fileNotFound && settingsUnreadable_) {
+            std::printf("tavro: no virtual ports: the settings could not be read (see above)\n");
+        } else if (result == error::fileNotFound) {
             std::printf("tavro: no virtual ports (virtual port 1 needs a number: tavro config "
                         "set Port0 <n>)\n");
         } else if (result == error::alreadyExists) {
-            std::printf("tavro: no virtual ports: COM%u is taken (another device, or given "
-                        "twice)\n",
+            std::printf("tavro: no virtual ports yet: COM%u is taken (another device, or given "
+                        "twice); trying again every few seconds\n",
                         number);
         } else if (result == error::invalidParameter) {
             std::printf("tavro: no virtual ports: COM%u is beyond COM255\n", number);
         } else if (result == error::genFailure) {
-            std::printf("tavro: no virtual ports: another hub holds them in %s\n",
+            std::printf("tavro: no virtual ports yet: another program holds them in %s; trying "
+                        "again every few seconds\n",
                         directory_.Path());
         } else {
-            std::printf("tavro: no virtual ports (error %u)\n", static_cast<unsigned>(result));
+            std::printf("tavro: no virtual ports yet (error %u); trying again every few "
+                        "seconds\n",
+                        static_cast<unsigned>(result));
         }
     }
 
     ComDirectory directory_;
-    const PtyPortSet& ports_;
+    PtyPortSet& ports_;
+    platform::posix::InstanceLock& lock_;
+    EventLoop* loop_ = nullptr;
+    std::optional<ComDirectoryRepair> repair_;
+    const bool settingsUnreadable_;
+    uint32_t reportedPortResult_ = 0;
+    uint32_t ticksSinceAttempt_ = 0;
+    bool echoReported_[virtualPortCount] = {};
     bool publishFailed_ = false;
+    bool failed_ = false;
 };
 
 } // namespace
@@ -132,21 +217,26 @@ int RunVerb(int argc, char** argv) {
         std::fputs("tavro: the COM directory's path is too long (TAVRO_DEVDIR)\n", stderr);
         return exitFailed;
     }
-    platform::Registry& registry = platform::SystemRegistry();
+    platform::FileRegistry& registry = platform::SystemFileRegistry();
 
     // The virtual ports take their numbers when they are created, as the driver reads its
     // own at its start; until "Enable Ports" has a POSIX form, "Port0" set means enabled.
+    // Problems with the settings file are reported (naming it) by the store itself.
     Settings initial = DefaultSettings("");
     DriverExchangeBlock numbers{};
     RestartDeviceTable devices{};
     LoadSettings(registry, initial, numbers, devices);
+    const bool settingsUnreadable = registry.ProblemCount() != 0;
     PtyPortSet& ports = platform::posix::SystemPtyPortSet();
     ports.Configure(numbers.comNumber);
 
+    // One lock decides which hub runs, before anything is created; a second start hands over.
+    platform::posix::SingleInstance instance(directory, statusBlockName);
     ConsoleTray tray(stdout);
     NoMainWindow mainWindow;
-    RunReport report(directory, ports);
-    EventLoop loop(directory, report);
+    RunSupervisor supervisor(directory, ports, instance.Lock(), settingsUnreadable);
+    EventLoop loop(directory, supervisor);
+    supervisor.Attach(loop);
     FileTrackLog trackLog(platform::SystemFileSystem());
     const HubServices services{{platform::SystemSerialPorts(), ports,
                                 platform::SystemSharedMemory(), platform::RealSystemClock(),
@@ -161,14 +251,23 @@ int RunVerb(int argc, char** argv) {
                                &trackLog,
                                &platform::SystemThreads()};
     HubEngine engine(services);
-    platform::posix::SocketRunningHub runningHub(directory);
-    const int code = HubMain(hide ? "HIDE" : "", engine, runningHub, loop);
-    if (runningHub.Found()) {
-        std::fprintf(stderr, "tavro: a hub already runs in %s (it was sent message 1025)\n",
-                     directory.Path());
+    const int code = HubMain(hide ? "HIDE" : "", engine, instance, loop);
+    if (instance.HandedOver()) {
+        std::printf("tavro: a hub already runs for %s; it was asked to show itself\n",
+                    instance.RunningHubDirectory());
+        return exitOk;
+    }
+    if (instance.Failure() == error::alreadyExists) {
+        std::fprintf(stderr, "tavro: another hub holds %s but does not answer\n",
+                     instance.RunningHubDirectory());
         return exitFailed;
     }
-    if (report.PublishFailed()) {
+    if (instance.Failure() != error::success) {
+        std::fprintf(stderr, "tavro: cannot take the hub's lock in %s (error %u)\n",
+                     directory.Path(), static_cast<unsigned>(instance.Failure()));
+        return exitFailed;
+    }
+    if (supervisor.Failed()) {
         return exitFailed;
     }
     std::printf("tavro: stopped\n");

@@ -11,6 +11,8 @@
 #include "platform/SharedMemory.h"
 #include "platform/posix/ComDirectory.h"
 #include "platform/posix/CommandSocket.h"
+#include "platform/posix/FileRegistry.h"
+#include "platform/posix/InstanceLock.h"
 
 #include <cctype>
 #include <cerrno>
@@ -107,10 +109,16 @@ bool ParseComName(const char* text, unsigned& comNumber) {
 int ConfigVerb(int argc, char** argv) {
     std::string output;
     std::string errors;
-    const int code = RunConfigCommand(platform::SystemRegistry(), argc, argv, output, errors);
+    platform::FileRegistry& registry = platform::SystemFileRegistry();
+    const uint32_t problems = registry.ProblemCount();
+    int code = RunConfigCommand(registry, argc, argv, output, errors);
     std::fputs(output.c_str(), stdout);
     if (!errors.empty()) {
         std::fprintf(stderr, "tavro config: %s", errors.c_str());
+    }
+    // The store has said why on stderr; what could be done was done.
+    if (code == configOk && registry.ProblemCount() != problems) {
+        code = exitSettings;
     }
     return code;
 }
@@ -138,9 +146,11 @@ int StatusVerb(int argc, char** argv) {
         }
         memory.Close(view);
     }
-    // A hub that was killed leaves its block behind as it was; only a hub that still listens
-    // on its command socket is running.
+    // A hub that was killed leaves its block behind as it was; only a hub that still holds
+    // its lock (or listens on its command socket) is running. The lock stays when a cleaner
+    // removes the COM directory with the socket in it.
     if (found && block.streamState != static_cast<uint8_t>(StreamState::Detached) &&
+        !platform::posix::InstanceLock::HubHoldsBlockName(statusBlockName) &&
         !platform::posix::HubListens(ComDirectory::FromEnvironment())) {
         block.streamState = static_cast<uint8_t>(StreamState::Detached);
     }

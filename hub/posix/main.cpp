@@ -39,7 +39,8 @@ constexpr char help[] =
     "/tmp/tavro-$UID), XDG_CONFIG_HOME (settings in $XDG_CONFIG_HOME/tavro), TAVRO_SHM (name\n"
     "of the status block's shared memory, default TavroGPS).\n"
     "\n"
-    "Exit codes: 0 done; 1 failed (status: hub not running; find: no receiver); 2 usage.\n";
+    "Exit codes: 0 done; 1 failed (status: hub not running; find: no receiver); 2 usage;\n"
+    "5 the settings file cannot be read or written (the reason is printed).\n";
 
 } // namespace
 

@@ -3,14 +3,17 @@
 // line what the simulated receiver has sent by now.
 #include "platform/ErrorCodes.h"
 #include "platform/posix/ComDirectory.h"
+#include "platform/posix/ProcessBoundPath.h"
 #include "tools/gps-sim/NmeaSentence.h"
 #include "tools/gps-sim/Options.h"
 #include "tools/gps-sim/PtyLine.h"
 #include "tools/gps-sim/Recording.h"
 #include "tools/gps-sim/Simulator.h"
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <string>
 #include <vector>
@@ -115,7 +118,16 @@ int Run(const Options& options) {
                      static_cast<unsigned>(options.comNumber), existing);
         return 1;
     }
-    const uint32_t linked = directory.Link(options.comNumber, line.SlavePath().c_str());
+    // The link leads to the terminal only while this process lives: once it is gone (killed
+    // included), the terminal number may be handed to somebody's session, and nobody must be
+    // led there.
+    platform::posix::ProcessBoundPath bound;
+    if (!bound.Hold(line.SlavePath().c_str())) {
+        std::fprintf(stderr, "gps-sim: cannot hold %s: %s\n", line.SlavePath().c_str(),
+                     std::strerror(errno));
+        return 1;
+    }
+    const uint32_t linked = directory.Link(options.comNumber, bound.Path());
     if (linked != error::success) {
         std::fprintf(stderr, "gps-sim: cannot link COM%u in %s (error %u)\n",
                      static_cast<unsigned>(options.comNumber), directory.Path(),
@@ -176,7 +188,7 @@ int Run(const Options& options) {
         }
     }
 
-    directory.RemoveIf(options.comNumber, line.SlavePath().c_str());
+    directory.RemoveIf(options.comNumber, bound.Path());
     messages.Say(Format("stopped, COM%u removed", static_cast<unsigned>(options.comNumber)));
     return 0;
 }
