@@ -3,6 +3,8 @@
 #include "hub/posix/ComDirectoryRepair.h"
 #include "hub/posix/ConsoleTray.h"
 #include "hub/posix/EventLoop.h"
+#include "hub/posix/LiveSettings.h"
+#include "hub/posix/ServiceNotices.h"
 #include "hub/posix/Verbs.h"
 
 #include "common/DriverExchangeBlock.h"
@@ -53,12 +55,15 @@ public:
         : directory_(directory), ports_(ports), lock_(lock),
           settingsUnreadable_(settingsUnreadable) {}
 
-    void Attach(EventLoop& loop) {
+    void Attach(EventLoop& loop, LiveSettings& live, ServiceNotices& notices) {
         loop_ = &loop;
+        live_ = &live;
+        notices_ = &notices;
         repair_.emplace(lock_, ports_, loop.Server());
     }
 
     void Started(HubEngine& engine) override {
+        engine_ = &engine;
         const Settings& settings = engine.Context().settings;
         std::printf("tavro: hub running, COM directory %s\n", directory_.Path());
         if (settings.port != 0) {
@@ -69,9 +74,32 @@ public:
         ReportPorts();
         reportedPortResult_ = ports_.IsOpen() ? 0 : ports_.LastOpenResult();
         std::fflush(stdout);
+        notices_->Ticked(ports_);
+        char status[platform::posix::comPathCapacity + 32];
+        std::snprintf(status, sizeof status, "running, COM directory %s", directory_.Path());
+        notices_->Ready(status);
+    }
+
+    uint32_t ReloadSettings() override {
+        notices_->Reloading();
+        LiveSettings::Outcome outcome;
+        const uint32_t result = live_->Apply(outcome);
+        if (outcome.inputReopened) {
+            const Settings& settings = engine_->Context().settings;
+            std::printf("tavro: settings read again: input port COM%u at %u baud\n", settings.port,
+                        settings.baud);
+        }
+        if (outcome.portsChanged || result != error::success) {
+            ReportPorts();
+            reportedPortResult_ = ports_.IsOpen() ? 0 : ports_.LastOpenResult();
+        }
+        notices_->Ticked(ports_);
+        notices_->Ready("settings read again");
+        return result;
     }
 
     void Stopping(int signal) override {
+        notices_->Stopping();
         std::printf("tavro: %s, stopping\n", signal == SIGINT   ? "interrupted"
                                              : signal == SIGHUP ? "hung up"
                                                                 : "terminated");
@@ -109,6 +137,8 @@ public:
         }
         RetryPorts();
         ReportEcho();
+        live_->StoreSpeedChange();
+        notices_->Ticked(ports_);
     }
 
     bool Failed() const { return publishFailed_ || failed_; }
@@ -185,6 +215,9 @@ private:
     PtyPortSet& ports_;
     platform::posix::InstanceLock& lock_;
     EventLoop* loop_ = nullptr;
+    HubEngine* engine_ = nullptr;
+    LiveSettings* live_ = nullptr;
+    ServiceNotices* notices_ = nullptr;
     std::optional<ComDirectoryRepair> repair_;
     const bool settingsUnreadable_;
     uint32_t reportedPortResult_ = 0;
@@ -208,7 +241,8 @@ int RunVerb(int argc, char** argv) {
     }
     // Lines reach a pipe or a log file as they happen.
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
-    if (!BlockStopSignals()) {
+    const HangUp hangUp = HangUpMeaning();
+    if (!BlockStopSignals(hangUp)) {
         std::perror("tavro: cannot take over the stop signals");
         return exitFailed;
     }
@@ -235,8 +269,7 @@ int RunVerb(int argc, char** argv) {
     ConsoleTray tray(stdout);
     NoMainWindow mainWindow;
     RunSupervisor supervisor(directory, ports, instance.Lock(), settingsUnreadable);
-    EventLoop loop(directory, supervisor);
-    supervisor.Attach(loop);
+    EventLoop loop(directory, supervisor, hangUp);
     FileTrackLog trackLog(platform::SystemFileSystem());
     const HubServices services{{platform::SystemSerialPorts(), ports,
                                 platform::SystemSharedMemory(), platform::RealSystemClock(),
@@ -251,6 +284,11 @@ int RunVerb(int argc, char** argv) {
                                &trackLog,
                                &platform::SystemThreads()};
     HubEngine engine(services);
+    LiveSettings live(engine, ports, registry);
+    ServiceNotices notices;
+    supervisor.Attach(loop, live, notices);
+    // Terminals a restart through the service manager hands back are taken for their numbers.
+    notices.TakeHandedTerminals(ports);
     const int code = HubMain(hide ? "HIDE" : "", engine, instance, loop);
     if (instance.HandedOver()) {
         std::printf("tavro: a hub already runs for %s; it was asked to show itself\n",

@@ -1,6 +1,7 @@
 // The verbs besides `run`: they work without a hub (config, link, unlink) or talk to the
 // running one (status, send).
 #include "hub/posix/ConfigCommand.h"
+#include "hub/posix/LiveSettings.h"
 #include "hub/posix/StatusLine.h"
 #include "hub/posix/Verbs.h"
 
@@ -107,6 +108,37 @@ bool ParseComName(const char* text, unsigned& comNumber) {
     return true;
 }
 
+// A running hub takes a stored change at once (it reads every setting again).
+int ApplyToRunningHub() {
+    const ComDirectory directory = ComDirectory::FromEnvironment();
+    uint32_t answer = 0;
+    const uint32_t result = platform::posix::SendHubCommand(directory, posixhub::reloadSettingsCode,
+                                                            nullptr, 0, answer);
+    if (result == error::fileNotFound || result == error::badPathName) {
+        return exitOk; // no hub: it reads the settings when it starts
+    }
+    if (result != error::success) {
+        std::fprintf(stderr,
+                     "tavro config: stored, but the running hub did not take it (error "
+                     "%u); it applies at the hub's next start\n",
+                     static_cast<unsigned>(result));
+        return exitFailed;
+    }
+    if (answer == error::success || answer == error::fileNotFound) {
+        return exitOk; // applied (virtual port 1 without a number: the ports are off)
+    }
+    if (answer == error::alreadyExists) {
+        std::fprintf(stderr, "tavro config: stored, but the running hub cannot use the virtual "
+                             "port numbers: one is taken by another device or given twice\n");
+    } else {
+        std::fprintf(stderr,
+                     "tavro config: stored, but the running hub could not apply the "
+                     "virtual port numbers (error %u)\n",
+                     static_cast<unsigned>(answer));
+    }
+    return exitFailed;
+}
+
 int ConfigVerb(int argc, char** argv) {
     std::string output;
     std::string errors;
@@ -120,6 +152,9 @@ int ConfigVerb(int argc, char** argv) {
     // The store has said why on stderr; what could be done was done.
     if (code == configOk && registry.ProblemCount() != problems) {
         code = exitSettings;
+    }
+    if (code == configOk && argc >= 1 && std::strcmp(argv[0], "set") == 0) {
+        code = ApplyToRunningHub();
     }
     return code;
 }
