@@ -157,7 +157,9 @@ RegistryTree* FileRegistry::Load(size_t root, uint32_t& result) {
     file.identity = FileIdentity{};
     file.tree.Clear();
 
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking: a FIFO or a device in the file's place must not stall the reader (it is
+    // refused below as not a regular file).
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) {
         if (errno == ENOENT) {
             file.loaded = true; // no file yet: an empty root

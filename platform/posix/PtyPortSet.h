@@ -78,6 +78,15 @@ public:
         return index < virtualPortCount ? ports_[index].comNumber : 0;
     }
 
+    // The COM number virtual port `index` is configured with (made or not), and how many
+    // processes have it open (counted at the exchanges).
+    uint32_t ConfiguredComNumber(uint32_t index) const {
+        return index < virtualPortCount ? configured_[index] : 0;
+    }
+    uint32_t Users(uint32_t index) const {
+        return index < virtualPortCount ? ports_[index].users : 0;
+    }
+
     // How many processes use pseudo-terminal slaves `devices` (paths as ptsname gives them),
     // other than this one. Entries that are null or empty count 0. Exposed for tests.
     static void CountUsers(const char* const (&devices)[virtualPortCount],

@@ -3,6 +3,8 @@
 // line what the simulated receiver has sent by now.
 #include "platform/ErrorCodes.h"
 #include "platform/posix/ComDirectory.h"
+#include "platform/posix/ConsoleLog.h"
+#include "platform/posix/PosixErrors.h"
 #include "tools/gps-sim/NmeaSentence.h"
 #include "tools/gps-sim/Options.h"
 #include "tools/gps-sim/PtyLine.h"
@@ -39,7 +41,7 @@ int64_t UtcMs() {
 // Messages to standard error (unless quiet) and to the log file (if any), one line each.
 class Messages {
 public:
-    Messages(bool quiet, const std::string& logPath) : quiet_(quiet) {
+    Messages(bool quiet, const std::string& logPath) : quiet_(quiet), console_("gps-sim") {
         if (!logPath.empty()) {
             log_ = std::fopen(logPath.c_str(), "a");
         }
@@ -53,7 +55,7 @@ public:
 
     void Say(const std::string& text) {
         if (!quiet_) {
-            std::fprintf(stderr, "gps-sim: %s\n", text.c_str());
+            console_.Write(platform::posix::LogPriority::Info, "%s", text.c_str());
         }
         if (log_ != nullptr) {
             const time_t now = std::time(nullptr);
@@ -68,6 +70,7 @@ public:
 
 private:
     bool quiet_;
+    platform::posix::ConsoleLog console_;
     std::FILE* log_ = nullptr;
 };
 
@@ -117,9 +120,10 @@ int Run(const Options& options) {
     }
     const uint32_t linked = directory.Link(options.comNumber, line.SlavePath().c_str());
     if (linked != error::success) {
-        std::fprintf(stderr, "gps-sim: cannot link COM%u in %s (error %u)\n",
-                     static_cast<unsigned>(options.comNumber), directory.Path(),
-                     static_cast<unsigned>(linked));
+        char reason[96];
+        platform::posix::ErrorText(linked, reason);
+        std::fprintf(stderr, "gps-sim: cannot link COM%u in %s: %s\n",
+                     static_cast<unsigned>(options.comNumber), directory.Path(), reason);
         return 1;
     }
 
@@ -195,6 +199,10 @@ int main(int argc, char** argv) {
     }
     if (options.help) {
         std::fputs(HelpText().c_str(), stdout);
+        return 0;
+    }
+    if (options.version) {
+        std::printf("gps-sim %s\n", TAVRO_VERSION);
         return 0;
     }
     return Run(options);
