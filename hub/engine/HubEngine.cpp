@@ -388,7 +388,7 @@ void HubEngine::InjectFrame(const void* data, uint32_t size) {
 
 void HubEngine::WriteToReceiver(const void* data, uint32_t size) {
     GpsPort* port = context_.inputPort.get();
-    if (port == nullptr || data == nullptr || size == 0) {
+    if (port == nullptr || data == nullptr || size == 0 || size > writeToReceiverMax) {
         return;
     }
     // Exactly the payload, while the port is open; dropped otherwise.

@@ -109,7 +109,8 @@ public:
     // call; never read beyond `size`). Unknown codes are ignored, and so are: an InjectFrame
     // payload that is empty or longer than a frame (510 bytes), a ChangeBaud payload shorter
     // than its 4 bytes, and any payload whose pointer is null. WriteToReceiver writes exactly
-    // `size` bytes while the input port is open. Commands other than ChangeBaud need the input
+    // `size` bytes while the input port is open, up to writeToReceiverMax (a larger payload is
+    // dropped whole). Commands other than ChangeBaud need the input
     // port object (between InitDialog and Destroy).
     void CopyData(uint32_t code, const void* data, uint32_t size);
 

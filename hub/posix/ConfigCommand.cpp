@@ -355,9 +355,9 @@ int RunConfigCommand(platform::Registry& registry, const ConfigSurroundings* sur
     Load(registry, settings, exchange);
     const std::string stored = ValueText(name, settings, exchange);
     if (stored != wanted) {
-        errors +=
-            std::string("\"") + name.text + "\" could not be stored (it reads " + stored + ")\n";
-        return configFailed;
+        errors += std::string("\"") + name.text + "\" could not be stored: the settings file " +
+                  "cannot be written (it still reads " + stored + ")\n";
+        return configNotStored;
     }
     output += std::string(name.text) + " = " + stored + "\n";
     Notes(name, settings, surroundings, errors);

@@ -15,8 +15,9 @@ namespace tavro {
 
 // Exit codes of the command.
 inline constexpr int configOk = 0;
-inline constexpr int configFailed = 1; // the settings could not be stored
-inline constexpr int configUsage = 2;  // bad arguments, unknown name, refused value
+inline constexpr int configUsage = 2; // bad arguments, unknown name, refused value
+// The settings store could not be read or written (`tavro` exits with the same code).
+inline constexpr int configNotStored = 5;
 
 // What `config set` checks besides the settings: the COM directory and this system.
 class ConfigSurroundings {

@@ -137,6 +137,11 @@ uint32_t EventLoop::HandleCommand(uint32_t code, const uint8_t* payload, uint32_
         (length == 0 || length > FrameCutter::maxFrameLength)) {
         return error::invalidParameter; // no frame, or longer than any frame
     }
+    // Receiver commands are sentences; a larger payload would hold the line (and at 4800 baud
+    // the loop) for seconds.
+    if (code == static_cast<uint32_t>(HubCommand::WriteToReceiver) && length > writeToReceiverMax) {
+        return error::invalidParameter;
+    }
     engine_->CopyData(code, payload, length);
     if (code == static_cast<uint32_t>(HubCommand::InjectFrame) && !engine_->LastInjectTaken()) {
         return error::invalidData; // it failed its checksum: not decoded, not relayed

@@ -25,7 +25,7 @@ public:
     virtual void Started(HubEngine& engine) = 0;
     virtual void Stopping(int signal) = 0;
     virtual void PublishFailed(uint32_t error) = 0;
-    // After every tick (the run log follows the input port's state here).
+    // After every tick: the front end's own upkeep (it may RequestStop) and the run log.
     virtual void Ticked(HubEngine&) {}
     // The status query: what the hub tells `tavro status` beyond the status block.
     virtual void Describe(HubEngine&, HubReport&) {}
@@ -50,8 +50,11 @@ public:
     void StopTimer() override;
     void AllowCommandsFromLowerIntegrity() override {} // the socket's mode decides who may send
 
-    // Ends Run after the current iteration (tests; the hub itself stops on signals).
+    // Ends Run after the current iteration (tests, and the front end's upkeep; the hub itself
+    // stops on signals).
     void RequestStop() { stopRequested_ = true; }
+
+    platform::posix::CommandServer& Server() { return server_; }
 
 private:
     uint32_t HandleCommand(uint32_t code, const uint8_t* payload, uint32_t length) override;

@@ -12,6 +12,8 @@
 #include "platform/SharedMemory.h"
 #include "platform/posix/ComDirectory.h"
 #include "platform/posix/CommandSocket.h"
+#include "platform/posix/FileRegistry.h"
+#include "platform/posix/InstanceLock.h"
 #include "platform/posix/PosixErrors.h"
 #include "platform/posix/SystemClockRights.h"
 
@@ -178,15 +180,19 @@ StatusFacts GatherStatus(const ComDirectory& directory) {
         }
         memory.Close(view);
     }
-    // A hub that was killed leaves its block behind as it was; only a hub that listens on its
-    // command socket is running.
+    // A hub that was killed leaves its block behind as it was; only a hub that answers, listens
+    // on its command socket or holds its lock is running (the lock stays when a cleaner removes
+    // the COM directory with the socket in it).
     static uint8_t reply[platform::posix::queryReplyMax];
     uint32_t answer = 0;
     uint32_t length = 0;
     const uint32_t result =
         platform::posix::QueryHub(directory, platform::posix::statusQueryCode, nullptr, 0, answer,
                                   reply, sizeof reply, length);
-    facts.running = result == error::success || platform::posix::HubListens(directory);
+    const bool blockLive = facts.block.streamState != static_cast<uint8_t>(StreamState::Detached);
+    facts.running =
+        result == error::success || platform::posix::HubListens(directory) ||
+        (blockLive && platform::posix::InstanceLock::HubHoldsBlockName(statusBlockName));
     facts.hasReport =
         result == error::success && answer == error::success &&
         DecodeHubReport(std::string_view(reinterpret_cast<const char*>(reply), length),
@@ -223,12 +229,17 @@ bool ParseComName(const char* text, unsigned& comNumber) {
 int ConfigVerb(int argc, char** argv) {
     std::string output;
     std::string errors;
+    platform::FileRegistry& registry = platform::SystemFileRegistry();
+    const uint32_t problems = registry.ProblemCount();
     const SystemSurroundings surroundings(ComDirectory::FromEnvironment());
-    const int code =
-        RunConfigCommand(platform::SystemRegistry(), &surroundings, argc, argv, output, errors);
+    int code = RunConfigCommand(registry, &surroundings, argc, argv, output, errors);
     std::fputs(output.c_str(), stdout);
     if (!errors.empty()) {
         std::fprintf(stderr, "tavro config: %s", errors.c_str());
+    }
+    // The store has said why on stderr; what could be done was done.
+    if (code == configOk && registry.ProblemCount() != problems) {
+        code = exitSettings;
     }
     return code;
 }

@@ -59,8 +59,8 @@ constexpr Verb verbs[] = {
      "refused. --force stores it anyway, and stores the installer's records and Sync bits\n"
      "that are no option. Settings are read by the hub when it starts.\n"
      "\n"
-     "Exit codes: 0 done; 1 the settings could not be read or stored; 2 usage, unknown name or\n"
-     "refused value.\n"},
+     "Exit codes: 0 done; 2 usage, unknown name or refused value; 5 the settings file cannot\n"
+     "be read or written (the reason is printed).\n"},
     {"link", LinkVerb, "make COM<n> name a serial device",
      "usage: tavro link COM<n> DEVICE [--force]\n"
      "\n"
@@ -113,8 +113,8 @@ void PrintOverview(FILE* stream) {
         "/tmp/tavro-$UID), XDG_CONFIG_HOME (settings in $XDG_CONFIG_HOME/tavro), TAVRO_SHM (name\n"
         "of the status block's shared memory, default TavroGPS).\n"
         "\n"
-        "Exit codes: 0 done; 1 failed; 2 usage; status also 3 (input port closed) and 4 (hub not\n"
-        "running).\n",
+        "Exit codes: 0 done; 1 failed; 2 usage; 5 the settings file cannot be read or written\n"
+        "(the reason is printed); status also 3 (input port closed) and 4 (hub not running).\n",
         stream);
 }
 

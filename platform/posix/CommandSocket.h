@@ -44,11 +44,21 @@ public:
                                  uint8_t* reply, uint32_t capacity, uint32_t& replyLength);
 };
 
+// The hub's side. Nobody can block the channel by holding connections: a connection that
+// brings no complete request for idleTimeoutMs is closed, and when every slot is taken the
+// connection quiet for longest makes room for a new one (after its pending request, if any,
+// is answered). Connections are accepted only while a slot is free or can be freed, so a
+// burst waits in the listen queue (which holds thousands) instead of being turned away.
 class CommandServer {
 public:
-    static constexpr size_t clientCapacity = 16;
+    static constexpr size_t clientCapacity = 256;
     // Descriptors the server may add to a poll set: the listening socket and its clients.
     static constexpr size_t pollCapacity = 1 + clientCapacity;
+    // A sender sends its request right after it connects; one that has not after this long
+    // is not going to.
+    static constexpr int idleTimeoutMs = 2000;
+    // A connection this young is never closed to make room: its sender is about to send.
+    static constexpr int evictionGraceMs = 100;
 
     CommandServer() = default;
     ~CommandServer();
@@ -62,6 +72,13 @@ public:
     uint32_t Listen(const ComDirectory& directory);
     bool IsListening() const { return listener_ >= 0; }
 
+    // Makes the socket again after its directory vanished (the connections stay). Results as
+    // Listen's; the server is not listening after a failure.
+    uint32_t Relisten();
+
+    // Whether the socket file is still the one this server listens on.
+    bool SocketFilePresent() const;
+
     // Removes the socket and closes every connection.
     void Close();
 
@@ -69,22 +86,35 @@ public:
     // `capacity`) and returns the new count.
     size_t AddToPollSet(pollfd* entries, size_t count, size_t capacity) const;
 
-    // Handles what poll reported for the server's descriptors in `entries[0..count)`: accepts
-    // new senders, runs each waiting request through `handler` and answers it. One request
-    // per sender per call, so a busy sender cannot starve the others or the tick.
+    // Handles what poll reported for the server's descriptors in `entries[0..count)`: runs
+    // each waiting request through `handler` and answers it, closes idle connections, accepts
+    // new senders. One request per sender per call, so a busy sender cannot starve the others
+    // or the tick. Call it at least once per tick, with count 0 when poll reported nothing.
     void Service(const pollfd* entries, size_t count, CommandHandler& handler);
 
     size_t ClientCount() const;
 
 private:
-    void Accept();
-    void ServeClient(size_t slot, CommandHandler& handler);
+    struct Client {
+        int fd = -1;
+        int64_t lastActivityMs = 0; // accepted, or its last request
+    };
+
+    uint32_t Bind();
+    void AcceptWaiting(int64_t now, CommandHandler& handler);
+    // The slot for a new connection: a free one, else the one quiet for longest beyond the
+    // grace; clientCapacity when there is none.
+    size_t SlotForNewClient(int64_t now) const;
+    void ServeClient(size_t slot, bool hungUp, CommandHandler& handler);
     void DropClient(size_t slot);
 
     int listener_ = -1;
     int lock_ = -1;
-    int clients_[clientCapacity] = {-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1};
+    Client clients_[clientCapacity];
+    ComDirectory directory_{""};
     char socketPath_[comPathCapacity] = {};
+    uint64_t socketInode_ = 0;
+    int64_t acceptPausedUntilMs_ = 0;
     uint8_t message_[commandMessageMax + 1] = {};
     uint8_t reply_[4 + queryReplyMax] = {};
 };

@@ -18,7 +18,9 @@ if(NOT TARGET tavro OR NOT TARGET gps-sim OR NOT TARGET feltro)
 endif()
 add_executable(tavro_test_client ${CMAKE_CURRENT_LIST_DIR}/PosixTestClient.cpp)
 tavro_add_gtest(tavro_posix_e2e_tests
-    SOURCES ${CMAKE_CURRENT_LIST_DIR}/PosixHubEndToEndTest.cpp
+    SOURCES
+        ${CMAKE_CURRENT_LIST_DIR}/PosixHubEndToEndTest.cpp
+        ${CMAKE_CURRENT_LIST_DIR}/PosixHubServiceTest.cpp
     LIBS)
 target_compile_definitions(tavro_posix_e2e_tests PRIVATE
     TAVRO_PATH="$<TARGET_FILE:tavro>"

@@ -155,7 +155,7 @@ TEST_F(ConfigCommandTest, BadNamesAndValuesAreRefusedAndNothingIsStored) {
 
 TEST_F(ConfigCommandTest, ARegistryThatCannotBeWrittenIsReported) {
     registry_.FailWith(error::accessDenied);
-    EXPECT_EQ(Run({"set", "Port0", "5"}), configFailed);
+    EXPECT_EQ(Run({"set", "Port0", "5"}), configNotStored);
     EXPECT_NE(errors_.find("could not be stored"), std::string::npos) << errors_;
 }
 

@@ -5,14 +5,17 @@
 #include "platform/posix/ComDirectory.h"
 #include "platform/posix/ConsoleLog.h"
 #include "platform/posix/PosixErrors.h"
+#include "platform/posix/ProcessBoundPath.h"
 #include "tools/gps-sim/NmeaSentence.h"
 #include "tools/gps-sim/Options.h"
 #include "tools/gps-sim/PtyLine.h"
 #include "tools/gps-sim/Recording.h"
 #include "tools/gps-sim/Simulator.h"
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <string>
 #include <vector>
@@ -118,7 +121,16 @@ int Run(const Options& options) {
                      static_cast<unsigned>(options.comNumber), existing);
         return 1;
     }
-    const uint32_t linked = directory.Link(options.comNumber, line.SlavePath().c_str());
+    // The link leads to the terminal only while this process lives: once it is gone (killed
+    // included), the terminal number may be handed to somebody's session, and nobody must be
+    // led there.
+    platform::posix::ProcessBoundPath bound;
+    if (!bound.Hold(line.SlavePath().c_str())) {
+        std::fprintf(stderr, "gps-sim: cannot hold %s: %s\n", line.SlavePath().c_str(),
+                     std::strerror(errno));
+        return 1;
+    }
+    const uint32_t linked = directory.Link(options.comNumber, bound.Path());
     if (linked != error::success) {
         char reason[96];
         platform::posix::ErrorText(linked, reason);
@@ -180,7 +192,7 @@ int Run(const Options& options) {
         }
     }
 
-    directory.RemoveIf(options.comNumber, line.SlavePath().c_str());
+    directory.RemoveIf(options.comNumber, bound.Path());
     messages.Say(Format("stopped, COM%u removed", static_cast<unsigned>(options.comNumber)));
     return 0;
 }
