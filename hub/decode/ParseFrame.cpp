@@ -112,7 +112,8 @@ bool DecodeNmeaFrame(ParserHost& port, GpsSharedStatus& block, const uint8_t* fr
     NmeaFields fields;
     fields.Split(reinterpret_cast<const char*>(frame), star);
     const std::string_view address = fields[0];
-    if (!IsTalkerPrefix(reinterpret_cast<const uint8_t*>(address.data()), address.size())) {
+    if (!IsTalkerPrefix(reinterpret_cast<const uint8_t*>(address.data()), address.size(),
+                        port.MultiGnss())) {
         return true;
     }
     DecodeSentence(port, block, fields);
@@ -134,7 +135,7 @@ bool ParseFrame(ParserHost& port, const uint8_t* frame, uint32_t length, bool in
         port.RequestReopen();
         block.fixState = Byte(FixState::NoData);
     }
-    if (IsTalkerPrefix(frame, length)) {
+    if (IsTalkerPrefix(frame, length, port.MultiGnss())) {
         port.sirfMode = 0;
     }
 

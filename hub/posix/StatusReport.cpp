@@ -1,5 +1,6 @@
 #include "hub/posix/StatusReport.h"
 
+#include "common/SatelliteIds.h"
 #include "hub/ui/Settings.h"
 #include "hub/ui/StatusText.h"
 #include "platform/ErrorCodes.h"
@@ -219,6 +220,24 @@ void VirtualPortsJson(JsonObject& object, const StatusFacts& facts) {
     json += ']';
 }
 
+// Whether satellites entry `index` is in the fix: marked in usedEntries when the receiver
+// reports several constellations, else its id is among usedPrns.
+bool SatelliteUsed(const GpsSharedStatus& block, size_t index) {
+    const int id = block.satellites[index].prn;
+    if (id <= 0) {
+        return false;
+    }
+    if (block.usedEntries != 0) {
+        return EntryUsed(block.usedEntries, static_cast<int>(index));
+    }
+    for (const uint8_t used : block.usedPrns) {
+        if (used != 0 && used == id) {
+            return true;
+        }
+    }
+    return false;
+}
+
 void BlockJson(JsonObject& object, const GpsSharedStatus& block) {
     const bool receiving = block.streamState >= static_cast<uint8_t>(StreamState::PortOpen);
     object.Integer("streamState", block.streamState);
@@ -262,6 +281,8 @@ void BlockJson(JsonObject& object, const GpsSharedStatus& block) {
         entry.Integer("elevation", satellite.elevation);
         entry.Integer("azimuth", satellite.azimuth);
         entry.Integer("snr", satellite.snr);
+        entry.Text("constellation", ConstellationName(ConstellationOf(satellite.prn)));
+        entry.Flag("used", SatelliteUsed(block, i));
         entry.End();
     }
     json += ']';

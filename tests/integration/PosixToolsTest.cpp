@@ -386,6 +386,18 @@ TEST(StatusReportTest, JsonNumbersTimeAndRatesReadAsTheReceiverMeantThem) {
         EXPECT_NE(json.find(expected), std::string::npos) << expected << "\n" << json;
     }
     EXPECT_EQ(json.find("wDayOfWeek"), std::string::npos);
+    block.satellites[0] = {302, 40, 120, 35}; // Galileo E02
+    block.satellites[1] = {7, 10, 20, 30};
+    block.usedPrns[0] = 7;
+    json = StatusJson(facts);
+    EXPECT_NE(json.find("{\"prn\":302,\"elevation\":40,\"azimuth\":120,\"snr\":35,"
+                        "\"constellation\":\"Galileo\",\"used\":false}"),
+              std::string::npos)
+        << json;
+    EXPECT_NE(json.find("\"snr\":30,\"constellation\":\"GPS\",\"used\":true}"), std::string::npos);
+    block.usedEntries = 1; // several constellations: the entries' marks decide
+    json = StatusJson(facts);
+    EXPECT_NE(json.find("\"constellation\":\"Galileo\",\"used\":true}"), std::string::npos);
     block.replyFlags = replyNmeaRates;
     block.utcTime = {};
     json = StatusJson(facts);
