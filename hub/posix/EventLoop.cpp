@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/signalfd.h>
@@ -129,7 +130,7 @@ void EventLoop::Run(HubEngine& engine) {
             uint64_t expirations = 0;
             if (read(timerFd_, &expirations, sizeof expirations) == sizeof expirations) {
                 engine.Tick();
-                observer_.Ticked();
+                observer_.Ticked(engine);
             }
         }
         server_.Service(entries + fixedEntries, count - fixedEntries, *this);
@@ -173,6 +174,29 @@ uint32_t EventLoop::HandleCommand(uint32_t code, const uint8_t* payload, uint32_
         return error::invalidParameter;
     }
     engine_->CopyData(code, payload, length);
+    if (code == static_cast<uint32_t>(HubCommand::InjectFrame) && !engine_->LastInjectTaken()) {
+        return error::invalidData; // it failed its checksum: not decoded, not relayed
+    }
+    return error::success;
+}
+
+uint32_t EventLoop::HandleQuery(uint32_t code, const uint8_t*, uint32_t, uint8_t* reply,
+                                uint32_t capacity, uint32_t& replyLength) {
+    replyLength = 0;
+    if (engine_ == nullptr) {
+        return error::invalidHandle;
+    }
+    if (code != platform::posix::statusQueryCode) {
+        return error::invalidFunction;
+    }
+    HubReport report;
+    observer_.Describe(*engine_, report);
+    const std::string text = EncodeHubReport(report);
+    if (text.size() > capacity) {
+        return error::insufficientBuffer;
+    }
+    std::memcpy(reply, text.data(), text.size());
+    replyLength = static_cast<uint32_t>(text.size());
     return error::success;
 }
 

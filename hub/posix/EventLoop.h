@@ -6,6 +6,7 @@
 
 #include "hub/engine/HubEngine.h"
 #include "hub/engine/MessageWindow.h"
+#include "hub/posix/HubReport.h"
 #include "platform/ErrorCodes.h"
 #include "platform/posix/ComDirectory.h"
 #include "platform/posix/CommandSocket.h"
@@ -38,8 +39,10 @@ public:
     // SIGHUP with HangUp::Reload, or a request on the command socket: re-read the settings
     // and apply them; the result answers the request.
     virtual uint32_t ReloadSettings() { return error::invalidFunction; }
-    // After every tick: the front end's own upkeep (it may RequestStop).
-    virtual void Ticked() {}
+    // After every tick: the front end's own upkeep (it may RequestStop) and the run log.
+    virtual void Ticked(HubEngine&) {}
+    // The status query: what the hub tells `tavro status` beyond the status block.
+    virtual void Describe(HubEngine&, HubReport&) {}
 };
 
 class EventLoop final : public MessageLoop,
@@ -70,6 +73,8 @@ public:
 
 private:
     uint32_t HandleCommand(uint32_t code, const uint8_t* payload, uint32_t length) override;
+    uint32_t HandleQuery(uint32_t code, const uint8_t* payload, uint32_t length, uint8_t* reply,
+                         uint32_t capacity, uint32_t& replyLength) override;
 
     platform::posix::ComDirectory directory_;
     LoopObserver& observer_;

@@ -138,6 +138,19 @@ public:
         return index < virtualPortCount ? ports_[index].comNumber : 0;
     }
 
+    // The COM number virtual port `index` is configured with (made or not), and whether a
+    // program has it open (1) or none (0), as seen at the last exchange (see the open counts
+    // above: how many share it is not counted).
+    uint32_t ConfiguredComNumber(uint32_t index) const {
+        return index < virtualPortCount ? configured_[index] : 0;
+    }
+    uint32_t Users(uint32_t index) const {
+        return index < virtualPortCount && ports_[index].master >= 0 &&
+                       ports_[index].clientPresent
+                   ? 1
+                   : 0;
+    }
+
 private:
     struct Port {
         int master = -1;
