@@ -145,8 +145,7 @@ public:
         return index < virtualPortCount ? configured_[index] : 0;
     }
     uint32_t Users(uint32_t index) const {
-        return index < virtualPortCount && ports_[index].master >= 0 &&
-                       ports_[index].clientPresent
+        return index < virtualPortCount && ports_[index].master >= 0 && ports_[index].clientPresent
                    ? 1
                    : 0;
     }
