@@ -43,9 +43,9 @@ GpsPort::~GpsPort() = default;
 GpsPort::OpenResult GpsPort::OpenAndConfigure(uint32_t comNumber) {
     uint32_t error = error::success;
     std::unique_ptr<platform::SerialPort> port =
-        arrival_ ? hub_.system.serialPorts.OpenForArrival(comNumber, error)
-                 : hub_.system.serialPorts.Open(comNumber, platform::SerialSharing::ReadWrite,
-                                                error);
+        arrival_
+            ? hub_.system.serialPorts.OpenForArrival(comNumber, error)
+            : hub_.system.serialPorts.Open(comNumber, platform::SerialSharing::ReadWrite, error);
     if (port == nullptr) {
         lastOpenError = error != error::success ? error : error::genFailure;
         return OpenResult::OpenFailed;
@@ -126,7 +126,7 @@ void GpsPort::AdoptHandle(std::unique_ptr<platform::SerialPort> port) {
 // ---- Reading ------------------------------------------------------------------------------------
 
 void GpsPort::RecogniseStream(const uint8_t* read, uint32_t count, uint32_t index) {
-    switch (RecogniseStreamStart(read, count, index)) {
+    switch (RecogniseStreamStart(read, count, index, MultiGnss())) {
     case StreamStart::Nmea:
         framing.terminator = nmeaTerminator;
         if (status != nullptr) {
@@ -215,7 +215,8 @@ void GpsPort::RecogniseAcrossReads(const uint8_t* read, uint32_t got) {
     // The last two bytes of the stream so far.
     uint8_t last[sizeof carried_];
     uint32_t kept = 0;
-    const uint32_t fromCarried = got >= 2 ? 0 : (carriedLength_ < 2 - got ? carriedLength_ : 2 - got);
+    const uint32_t fromCarried =
+        got >= 2 ? 0 : (carriedLength_ < 2 - got ? carriedLength_ : 2 - got);
     for (uint32_t i = carriedLength_ - fromCarried; i < carriedLength_; ++i) {
         last[kept++] = carried_[i];
     }
@@ -279,9 +280,9 @@ void GpsPort::Broadcast(const uint8_t* bytes, uint32_t length) {
 }
 
 void GpsPort::DriverExchange() {
-    const bool queued = handle_ != nullptr ? arrival_
-                                           : kind_ == GpsPortKind::Main &&
-                                                 hub_.settings.immediateRelay != 0;
+    const bool queued = handle_ != nullptr
+                            ? arrival_
+                            : kind_ == GpsPortKind::Main && hub_.settings.immediateRelay != 0;
     if (queued) {
         ExchangeAndQueue();
     } else {
@@ -318,9 +319,9 @@ void GpsPort::ExchangeAndQueue() {
     const bool perPort = deviceOpen && record.device.CollectPerPort(true);
     // A driver that hands out a whole record at a time keeps the bytes while the queue could
     // not take one: its writers wait there. Counts and lamps keep the last record meanwhile.
-    const bool exchange = deviceOpen && (perPort || handle_ == nullptr ||
-                                         writer.Room(ReceiverWriter::driverWriter) >=
-                                             exchangeDataCapacity);
+    const bool exchange =
+        deviceOpen && (perPort || handle_ == nullptr ||
+                       writer.Room(ReceiverWriter::driverWriter) >= exchangeDataCapacity);
     if (exchange) {
         record.block.readOnly = record.readOnlyFlag;
         if (record.device.Exchange(record.block) != error::success) {
@@ -421,6 +422,14 @@ GpsSharedStatus& GpsPort::Status() {
 
 uint32_t GpsPort::OptionFlags() const {
     return hub_.settings.optionFlags;
+}
+
+bool GpsPort::MultiGnss() const {
+    return hub_.settings.multiGnss != 0;
+}
+
+uint32_t GpsPort::TickCount() {
+    return hub_.system.timing.GetTickCount();
 }
 
 uint32_t GpsPort::RequestedBaud() const {

@@ -185,6 +185,9 @@ public:
     // The block through `status`; without one, a private block the parser may write into.
     GpsSharedStatus& Status() override;
     uint32_t OptionFlags() const override;
+    // The "Multi GNSS" setting as it is now.
+    bool MultiGnss() const override;
+    uint32_t TickCount() override;
     uint32_t RequestedBaud() const override;
     void RequestReopen() override;
     void Relay(const uint8_t* bytes, uint32_t length) override;
@@ -217,7 +220,7 @@ private:
     std::unique_ptr<platform::SerialPort> handle_;
     GpsSharedStatus detachedStatus_{};
     std::unique_ptr<ReceiverWriter> writer_; // main ports only
-    bool arrival_ = false; // this open runs on arrival
+    bool arrival_ = false;                   // this open runs on arrival
     bool hungUp_ = false;
     uint64_t lastArrivalUs_ = 0;
     uint64_t burstStartUs_ = 0;

@@ -34,8 +34,8 @@ void Win32MessageLoop::RunMessages(HWND window) {
         for (uint32_t i = 0; i < count; ++i) {
             handles[i] = reinterpret_cast<HANDLE>(waits[i].object);
         }
-        const DWORD woken = MsgWaitForMultipleObjectsEx(count, handles, INFINITE, QS_ALLINPUT,
-                                                        MWMO_INPUTAVAILABLE);
+        const DWORD woken =
+            MsgWaitForMultipleObjectsEx(count, handles, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
         if (woken >= WAIT_OBJECT_0 && woken < WAIT_OBJECT_0 + count && engine_ != nullptr) {
             const platform::WaitEntry& ready = waits[woken - WAIT_OBJECT_0];
             engine_->WaitReady(ready.token, ready.events);

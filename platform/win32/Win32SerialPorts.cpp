@@ -384,7 +384,7 @@ private:
             return LastError();
         }
         return GetOverlappedResult(handle_.load(), &call_, &count, TRUE) ? error::success
-                                                                        : LastError();
+                                                                         : LastError();
     }
 
     // Takes the byte of a finished one-byte wait; with `cancel`, ends an unfinished one (a
@@ -451,9 +451,9 @@ public:
     std::unique_ptr<SerialPort> OpenForArrival(uint32_t comNumber, uint32_t& error) override {
         char name[32];
         TextBuilder(name, sizeof name).Append("\\\\.\\COM").AppendUnsigned(comNumber);
-        const HANDLE handle =
-            CreateFileA(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
+        const HANDLE handle = CreateFileA(
+            name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
         if (handle == INVALID_HANDLE_VALUE) {
             error = LastError();
             return nullptr;

@@ -41,11 +41,10 @@ TEST(CalendarTime, AgreesWithGmtimeFrom1601OnIncludingWeekdays) {
         ASSERT_EQ(back, fileTime - fileTime % 10000) << unixSeconds;
     }
     // Fields out of range are refused, as the system refuses them.
-    for (const SystemTime bad : {SystemTime{2023, 2, 0, 29, 0, 0, 0, 0},
-                                 SystemTime{2024, 13, 0, 1, 0, 0, 0, 0},
-                                 SystemTime{2024, 1, 0, 1, 24, 0, 0, 0},
-                                 SystemTime{2024, 1, 0, 1, 0, 0, 0, 1000},
-                                 SystemTime{1600, 12, 0, 31, 0, 0, 0, 0}}) {
+    for (const SystemTime bad :
+         {SystemTime{2023, 2, 0, 29, 0, 0, 0, 0}, SystemTime{2024, 13, 0, 1, 0, 0, 0, 0},
+          SystemTime{2024, 1, 0, 1, 24, 0, 0, 0}, SystemTime{2024, 1, 0, 1, 0, 0, 0, 1000},
+          SystemTime{1600, 12, 0, 31, 0, 0, 0, 0}}) {
         uint64_t ignored = 0;
         EXPECT_FALSE(SystemTimeToFileTime(bad, ignored)) << bad.wYear << "-" << bad.wMonth;
     }

@@ -87,8 +87,8 @@ TEST_F(ReceiverWriterTest, AQueueTakesAllOrNothingUpToItsBoundAndAFailedLineLose
     device_.LimitWrites(1000);
     writer_.Pump(*line_);
     EXPECT_TRUE(Queue(2, "tail\n"));
-    EXPECT_EQ(Drain(), std::string(ReceiverWriter::queueCapacity - 10, 'x') +
-                           std::string(10, 'y') + "tail\n");
+    EXPECT_EQ(Drain(), std::string(ReceiverWriter::queueCapacity - 10, 'x') + std::string(10, 'y') +
+                           "tail\n");
 
     ASSERT_TRUE(Queue(0, "lost"));
     device_.Fail(SerialOperation::Write, error::genFailure);

@@ -157,9 +157,9 @@ TEST_F(RelayOnArrivalTest, TheClockIsSetFromWhenTheSentencesBurstBegan) {
         Nmea("GPRMC,123500.000,A,4807.038,N,01131.000,E,022.4,084.4,230313,003.1,W");
     const std::string lost = Nmea("GPRMC,123400.000,V,,,,,,,230313,,");
     struct Case {
-        uint32_t stepMs;    // between the pieces of the burst
-        uint32_t steps;     // pieces before the RMC
-        uint16_t expectMs;  // milliseconds of the time set
+        uint32_t stepMs;   // between the pieces of the burst
+        uint32_t steps;    // pieces before the RMC
+        uint16_t expectMs; // milliseconds of the time set
     };
     // A burst of 350 ms (pauses under 40 ms); a line that never pauses for a second and more
     // tells nothing, and the fixed allowance of 10 ms stays.

@@ -270,8 +270,8 @@ int main(int argc, char** argv) {
         hubDelays.insert(hubDelays.end(), readers[i].delays.begin(), readers[i].delays.end());
         outOfOrder += readers[i].outOfOrder;
         badChecksum += readers[i].badChecksum;
-        printf("virtual port COM%lu: %llu bytes, %zu sentences\n", readers[i].com,
-               readers[i].bytes, readers[i].delays.size());
+        printf("virtual port COM%lu: %llu bytes, %zu sentences\n", readers[i].com, readers[i].bytes,
+               readers[i].delays.size());
     }
     printf("%-34s %8s %8s %8s   %s\n", "path", "p50 ms", "p99 ms", "max ms", "count");
     Print("Win32 program on the receiver", readers[clients].delays, sent);

@@ -351,8 +351,7 @@ uint64_t Stage::CommandRoundTrip(uint32_t code) {
     const uint64_t start = NowNs();
     uint64_t took = 0;
     const uint8_t request[4] = {static_cast<uint8_t>(code), static_cast<uint8_t>(code >> 8),
-                                static_cast<uint8_t>(code >> 16),
-                                static_cast<uint8_t>(code >> 24)};
+                                static_cast<uint8_t>(code >> 16), static_cast<uint8_t>(code >> 24)};
     if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
         send(fd, request, sizeof request, MSG_NOSIGNAL) == sizeof request) {
         pollfd entry{fd, POLLIN, 0};

@@ -26,8 +26,8 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <mutex>
 #include <poll.h>
 #include <sys/timerfd.h>
@@ -140,8 +140,8 @@ void Paced(const Pty& receiver, const std::string& bytes, uint32_t baud) {
     const uint64_t start = NowNs();
     size_t written = 0;
     while (written < bytes.size()) {
-        const size_t due = std::min(
-            bytes.size(), static_cast<size_t>((NowNs() - start) * 1e-9 * baud / 10.0) + 1);
+        const size_t due =
+            std::min(bytes.size(), static_cast<size_t>((NowNs() - start) * 1e-9 * baud / 10.0) + 1);
         if (due > written) {
             receiver.WriteAll(bytes.substr(written, due - written));
             written = due;
@@ -215,10 +215,9 @@ int ClockError(uint32_t baud, uint32_t count, bool immediate) {
         pollfd entries[9] = {{window.fd, POLLIN, 0}};
         const uint32_t waitCount = engine.CollectWaits(waits, 8);
         for (uint32_t i = 0; i < waitCount; ++i) {
-            entries[1 + i] = {static_cast<int>(waits[i].object),
-                              static_cast<short>(waits[i].events & platform::waitInput ? POLLIN
-                                                                                       : POLLOUT),
-                              0};
+            entries[1 + i] = {
+                static_cast<int>(waits[i].object),
+                static_cast<short>(waits[i].events & platform::waitInput ? POLLIN : POLLOUT), 0};
         }
         if (poll(entries, 1 + waitCount, 100) <= 0) {
             continue;

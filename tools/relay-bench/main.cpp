@@ -50,10 +50,10 @@ struct Options {
     uint32_t rate = 11520;
     uint32_t bytes = 102400;
     uint32_t lineBaud = 4800;
-    bool tick = false; // "Immediate Relay" 0
-    std::string links;  // feed: where the terminals' paths go
-    std::string ready;  // feed: appears when the readers listen
-    std::string done;   // feed: made when everything was sent
+    bool tick = false;   // "Immediate Relay" 0
+    std::string links;   // feed: where the terminals' paths go
+    std::string ready;   // feed: appears when the readers listen
+    std::string done;    // feed: made when everything was sent
     bool stream = false; // feed: --rate bytes/s for --seconds instead of sentences
 };
 
@@ -221,7 +221,9 @@ int Latency(const Options& options) {
                 const Pty& receiver = which == 0   ? stage.hubReceiver
                                       : which == 1 ? stage.gpsdReceiver
                                                    : stage.bareReceiver;
-                std::vector<uint64_t>& sent = which == 0 ? hubSent : which == 1 ? gpsdSent : bareSent;
+                std::vector<uint64_t>& sent = which == 0   ? hubSent
+                                              : which == 1 ? gpsdSent
+                                                           : bareSent;
                 if (which == 1 && !withGpsd) {
                     continue;
                 }
@@ -238,12 +240,13 @@ int Latency(const Options& options) {
     Delays gpsd;
     Delays bare;
     for (size_t reader = 0; reader < readers.size(); ++reader) {
-        Delays& delays = reader == bareReader                  ? bare
+        Delays& delays = reader == bareReader                 ? bare
                          : (withGpsd && reader == gpsdReader) ? gpsd
-                         : reader == 0                         ? first
-                                                               : hub;
-        const std::vector<uint64_t>& sent =
-            reader == bareReader ? bareSent : (withGpsd && reader == gpsdReader) ? gpsdSent : hubSent;
+                         : reader == 0                        ? first
+                                                              : hub;
+        const std::vector<uint64_t>& sent = reader == bareReader                 ? bareSent
+                                            : (withGpsd && reader == gpsdReader) ? gpsdSent
+                                                                                 : hubSent;
         for (uint32_t i = 0; i < options.count; ++i) {
             const auto found = run.arrivals[reader].find(i);
             if (found == run.arrivals[reader].end()) {
@@ -368,8 +371,8 @@ int Throughput(const Options& options) {
 
 int Write(const Options& options) {
     Stage stage(options.tavro);
-    if (!stage.Prepare() || !stage.StartHub(std::max(2u, options.clients), !options.tick,
-                                            options.lineBaud)) {
+    if (!stage.Prepare() ||
+        !stage.StartHub(std::max(2u, options.clients), !options.tick, options.lineBaud)) {
         std::fprintf(stderr, "relay-bench: the hub did not come up (%s)\n", stage.root.c_str());
         return 1;
     }
@@ -392,8 +395,8 @@ int Write(const Options& options) {
             if (want == 0) {
                 continue;
             }
-            const ssize_t count = read(stage.hubReceiver.master, buffer,
-                                       std::min<uint64_t>(want, sizeof buffer));
+            const ssize_t count =
+                read(stage.hubReceiver.master, buffer, std::min<uint64_t>(want, sizeof buffer));
             if (count > 0) {
                 lineBytes += static_cast<uint64_t>(count);
             }
@@ -474,8 +477,8 @@ int Idle(const Options& options) {
     ReadProcessUse(stage.hub.Pid(), before);
     std::this_thread::sleep_for(std::chrono::seconds(options.seconds));
     ReadProcessUse(stage.hub.Pid(), after);
-    const double silentCpu = 100.0 * (after.cpuTicks - before.cpuTicks) / ticksPerSecond /
-                             options.seconds;
+    const double silentCpu =
+        100.0 * (after.cpuTicks - before.cpuTicks) / ticksPerSecond / options.seconds;
     const double silentWakes =
         static_cast<double>(after.voluntarySwitches - before.voluntarySwitches) / options.seconds;
     // Sentences at 10 Hz, each written at once, as a receiver's UART delivers a burst.
@@ -499,8 +502,8 @@ int Idle(const Options& options) {
     ReadProcessUse(stage.hub.Pid(), after);
     stop.store(true);
     drain.join();
-    const double busyCpu = 100.0 * (after.cpuTicks - before.cpuTicks) / ticksPerSecond /
-                           options.seconds;
+    const double busyCpu =
+        100.0 * (after.cpuTicks - before.cpuTicks) / ticksPerSecond / options.seconds;
     const double wakes =
         static_cast<double>(after.voluntarySwitches - before.voluntarySwitches) / options.seconds;
     std::printf("hub with %u clients (%s), %u s each\n", options.clients,
