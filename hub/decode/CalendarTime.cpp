@@ -43,28 +43,4 @@ bool FileTimeToSystemTime(uint64_t fileTime, SystemTime& out) {
     return true;
 }
 
-bool SystemTimeToFileTime(const SystemTime& time, uint64_t& fileTime) {
-    static constexpr uint8_t monthDays[12] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    const uint64_t year = time.wYear;
-    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-    if (year < 1601 || year > 30827 || time.wMonth < 1 || time.wMonth > 12 || time.wDay < 1 ||
-        time.wDay > monthDays[time.wMonth - 1] || (time.wMonth == 2 && !leap && time.wDay > 28) ||
-        time.wHour > 23 || time.wMinute > 59 || time.wSecond > 59 || time.wMilliseconds > 999) {
-        return false;
-    }
-    // The inverse of the era arithmetic above.
-    const uint64_t month = time.wMonth;
-    const uint64_t shiftedYear = month <= 2 ? year - 1 : year;
-    const uint64_t era = shiftedYear / 400;
-    const uint64_t yearOfEra = shiftedYear - era * 400;
-    const uint64_t dayOfYear = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + time.wDay - 1;
-    const uint64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
-    constexpr uint64_t march0000To1970 = 719468;
-    const uint64_t days = era * 146097 + dayOfEra - (march0000To1970 - daysFrom1601To1970);
-    const uint64_t seconds = days * secondsPerDay + uint64_t{time.wHour} * 3600 +
-                             uint64_t{time.wMinute} * 60 + time.wSecond;
-    fileTime = (seconds * 1000 + time.wMilliseconds) * 10000;
-    return true;
-}
-
 } // namespace tavro

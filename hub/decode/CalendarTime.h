@@ -16,9 +16,4 @@ inline constexpr uint64_t fileTimeUnixEpochSeconds = 11644473600;
 // for values of 2^63 and above, which the system refuses too.
 bool FileTimeToSystemTime(uint64_t fileTime, SystemTime& out);
 
-// As SystemTimeToFileTime does: fails for a field out of its range (month 1-12, a day the
-// month has, hour 0-23, minute and second 0-59, milliseconds 0-999, year 1601-30827).
-// wDayOfWeek is ignored.
-bool SystemTimeToFileTime(const SystemTime& time, uint64_t& fileTime);
-
 } // namespace tavro

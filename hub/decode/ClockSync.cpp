@@ -1,7 +1,5 @@
 #include "hub/decode/ClockSync.h"
 
-#include "hub/decode/CalendarTime.h"
-
 namespace tavro {
 namespace {
 
@@ -38,10 +36,16 @@ void ClockSync(ParserHost& port, GpsSharedStatus& block) {
     // Read as it arrives, the sentence tells when its burst began: the receiver's epoch, up
     // to its own output delay. The time since then is what the sentence's time lags the
     // clock by, however long the burst took on the line. Otherwise a fixed allowance.
+    // The time is a whole minute and the age below a second (BurstAge), so the sum carries
+    // at most into the seconds.
     uint32_t burstAge = 0;
-    uint64_t fileTime = 0;
-    if (port.BurstAge(burstAge) && SystemTimeToFileTime(block.utcTime, fileTime)) {
-        FileTimeToSystemTime(fileTime + uint64_t{burstAge} * 10000, block.utcTime);
+    if (port.BurstAge(burstAge) && burstAge < 1000 && block.utcTime.wMilliseconds < 1000) {
+        uint32_t milliseconds = block.utcTime.wMilliseconds + burstAge;
+        if (milliseconds >= 1000) {
+            milliseconds -= 1000;
+            ++block.utcTime.wSecond;
+        }
+        block.utcTime.wMilliseconds = static_cast<uint16_t>(milliseconds);
     } else {
         block.utcTime.wMilliseconds =
             static_cast<uint16_t>(block.utcTime.wMilliseconds + arrivalAllowanceMs);

@@ -32,7 +32,7 @@ GpsPort::GpsPort(HubContext& hub, GpsPortKind kind, TrackLog* log)
         framing.terminator = 0;
         framing.packetLength = 32;
     } else {
-        writer_ = std::make_unique<ReceiverWriter>();
+        writer_.reset(new ReceiverWriter); // its rings need no clearing
     }
 }
 
@@ -201,32 +201,18 @@ uint32_t GpsPort::HandleRead(const uint8_t* read, uint32_t got, uint32_t& lastLe
 // cut by the end of a read would never be recognised, and the stream never named. So a prefix
 // that begins in the last two bytes of the previous read and ends in this one counts too.
 void GpsPort::RecogniseAcrossReads(const uint8_t* read, uint32_t got) {
-    uint8_t window[sizeof carried_ + 2];
-    uint32_t length = 0;
-    for (uint32_t i = 0; i < carriedLength_; ++i) {
-        window[length++] = carried_[i];
-    }
-    for (uint32_t i = 0; i < got && i < 2; ++i) {
-        window[length++] = read[i];
-    }
-    for (uint32_t i = 0; i < carriedLength_; ++i) {
+    // The carried bytes, then this read's first two: prefixes that begin in the carried ones.
+    uint8_t window[4] = {carried_[0], carried_[1], got > 0 ? read[0] : uint8_t{0},
+                         got > 1 ? read[1] : uint8_t{0}};
+    const uint32_t length = 2 + (got < 2 ? got : 2);
+    for (uint32_t i = 2 - carriedLength_; i < 2; ++i) {
         RecogniseStream(window, length, i);
     }
-    // The last two bytes of the stream so far.
-    uint8_t last[sizeof carried_];
-    uint32_t kept = 0;
-    const uint32_t fromCarried =
-        got >= 2 ? 0 : (carriedLength_ < 2 - got ? carriedLength_ : 2 - got);
-    for (uint32_t i = carriedLength_ - fromCarried; i < carriedLength_; ++i) {
-        last[kept++] = carried_[i];
-    }
-    for (uint32_t i = got > 2 ? got - 2 : 0; i < got; ++i) {
-        last[kept++] = read[i];
-    }
-    for (uint32_t i = 0; i < kept; ++i) {
-        carried_[i] = last[i];
-    }
-    carriedLength_ = kept;
+    // The stream's last two bytes (window's tail when the read is short).
+    const uint8_t* last = got >= 2 ? read + got - 2 : window + got;
+    carried_[0] = last[0];
+    carried_[1] = last[1];
+    carriedLength_ = carriedLength_ + got < 2 ? carriedLength_ + got : 2;
 }
 
 // The first of `got` bytes just read came in about as long ago as the line took to carry them
@@ -280,51 +266,21 @@ void GpsPort::Broadcast(const uint8_t* bytes, uint32_t length) {
 }
 
 void GpsPort::DriverExchange() {
+    ExchangeRecord& record = hub_.exchange;
     const bool queued = handle_ != nullptr
                             ? arrival_
                             : kind_ == GpsPortKind::Main && hub_.settings.immediateRelay != 0;
-    if (queued) {
-        ExchangeAndQueue();
-    } else {
-        ExchangeAndWrite();
-    }
-}
-
-void GpsPort::ExchangeAndWrite() {
-    ExchangeRecord& record = hub_.exchange;
     const bool deviceOpen = record.device.IsOpen();
-    if (deviceOpen) {
-        record.device.CollectPerPort(false);
-        record.block.readOnly = record.readOnlyFlag;
-        if (record.device.Exchange(record.block) != error::success) {
-            // The record is unspecified after a failed exchange: carry no bytes from it.
-            record.block.clientDataLength = 0;
-        }
-    }
-    record.readOnlyFlag = (OptionFlags() & OptionFlags::readOnly) != 0 ? 1 : 0;
-    if (deviceOpen && record.block.clientDataLength != 0) {
-        uint32_t length = record.block.clientDataLength;
-        if (length > exchangeDataCapacity) {
-            length = exchangeDataCapacity;
-        }
-        WriteNow(record.block.clientData, length);
-        record.block.clientDataLength = 0;
-    }
-}
-
-void GpsPort::ExchangeAndQueue() {
-    ExchangeRecord& record = hub_.exchange;
-    ReceiverWriter& writer = *writer_;
-    const bool deviceOpen = record.device.IsOpen();
-    const bool perPort = deviceOpen && record.device.CollectPerPort(true);
+    const bool perPort = deviceOpen && record.device.CollectPerPort(queued);
     // A driver that hands out a whole record at a time keeps the bytes while the queue could
     // not take one: its writers wait there. Counts and lamps keep the last record meanwhile.
     const bool exchange =
-        deviceOpen && (perPort || handle_ == nullptr ||
-                       writer.Room(ReceiverWriter::driverWriter) >= exchangeDataCapacity);
+        deviceOpen && (!queued || perPort || handle_ == nullptr ||
+                       writer_->Room(ReceiverWriter::driverWriter) >= exchangeDataCapacity);
     if (exchange) {
         record.block.readOnly = record.readOnlyFlag;
         if (record.device.Exchange(record.block) != error::success) {
+            // The record is unspecified after a failed exchange: carry no bytes from it.
             record.block.clientDataLength = 0;
         }
     }
@@ -333,10 +289,10 @@ void GpsPort::ExchangeAndQueue() {
         for (uint32_t i = 0; i < virtualPortCount; ++i) {
             uint8_t bytes[ReceiverWriter::queueCapacity];
             // While closed they are taken and dropped, not kept for later.
-            const uint32_t room = handle_ != nullptr ? writer.Room(i) : sizeof bytes;
+            const uint32_t room = handle_ != nullptr ? writer_->Room(i) : sizeof bytes;
             const uint32_t taken = room != 0 ? record.device.TakeClientBytes(i, bytes, room) : 0;
             if (handle_ != nullptr) {
-                writer.Queue(i, bytes, taken);
+                writer_->Queue(i, bytes, taken);
             }
         }
     } else if (exchange && record.block.clientDataLength != 0) {
@@ -344,13 +300,17 @@ void GpsPort::ExchangeAndQueue() {
         if (length > exchangeDataCapacity) {
             length = exchangeDataCapacity;
         }
-        if (handle_ != nullptr) {
-            writer.Queue(ReceiverWriter::driverWriter, record.block.clientData, length);
+        if (!queued) {
+            WriteNow(record.block.clientData, length);
+        } else if (handle_ != nullptr) {
+            writer_->Queue(ReceiverWriter::driverWriter, record.block.clientData, length);
         }
         record.block.clientDataLength = 0;
     }
-    writer.Tick();
-    PumpWrites();
+    if (queued) {
+        writer_->Tick();
+        PumpWrites();
+    }
 }
 
 uint32_t GpsPort::WriteToReceiver(const uint8_t* bytes, uint32_t length) {

@@ -210,8 +210,6 @@ private:
     void RecogniseAcrossReads(const uint8_t* read, uint32_t got);
     void NoteArrival(uint32_t got);
     uint32_t WriteNow(const uint8_t* bytes, uint32_t length);
-    void ExchangeAndWrite();
-    void ExchangeAndQueue();
     void MarkClosed();
 
     HubContext& hub_;
@@ -225,7 +223,9 @@ private:
     uint64_t lastArrivalUs_ = 0;
     uint64_t burstStartUs_ = 0;
     bool burstSeen_ = false;
-    uint8_t carried_[2] = {}; // the stream's last bytes before this read (on arrival)
+    // The stream's last two bytes before this read (on arrival), right-aligned: the last
+    // carriedLength_ of them are real.
+    uint8_t carried_[2] = {};
     uint32_t carriedLength_ = 0;
 };
 

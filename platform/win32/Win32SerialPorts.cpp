@@ -94,10 +94,29 @@ uint32_t LastError() {
     return code != 0 ? static_cast<uint32_t>(code) : error::genFailure;
 }
 
-class Win32SerialPort : public SerialPort {
+// Bytes one overlapped write of WriteNoWait takes.
+constexpr uint32_t writeChunk = 1024;
+
+class Win32SerialPort final : public SerialPort {
 public:
-    explicit Win32SerialPort(HANDLE handle) : handle_(handle) {}
-    ~Win32SerialPort() override { Close(); }
+    Win32SerialPort(HANDLE handle, bool overlapped) : handle_(handle), overlapped_(overlapped) {
+        for (HANDLE& event : events_) {
+            event = overlapped ? CreateEventA(nullptr, TRUE, FALSE, nullptr) : nullptr;
+        }
+    }
+    ~Win32SerialPort() override {
+        Close();
+        for (HANDLE event : events_) {
+            if (event != nullptr) {
+                CloseHandle(event);
+            }
+        }
+    }
+
+    bool Usable() const {
+        return !overlapped_ || (events_[call] != nullptr && events_[arrival] != nullptr &&
+                                events_[write] != nullptr);
+    }
 
     uint32_t SetupComm(uint32_t inQueue, uint32_t outQueue) override {
         const HANDLE handle = handle_.load();
@@ -113,9 +132,14 @@ public:
             return error::invalidHandle;
         }
         COMMTIMEOUTS native{};
-        native.ReadIntervalTimeout = timeouts.ReadIntervalTimeout;
-        native.ReadTotalTimeoutMultiplier = timeouts.ReadTotalTimeoutMultiplier;
-        native.ReadTotalTimeoutConstant = timeouts.ReadTotalTimeoutConstant;
+        // An overlapped port's reads never wait for bytes (Read takes what is queued), so its
+        // read time-outs are all 0: a request waits for all it asks, which the one-byte
+        // arrival read needs.
+        if (!overlapped_) {
+            native.ReadIntervalTimeout = timeouts.ReadIntervalTimeout;
+            native.ReadTotalTimeoutMultiplier = timeouts.ReadTotalTimeoutMultiplier;
+            native.ReadTotalTimeoutConstant = timeouts.ReadTotalTimeoutConstant;
+        }
         native.WriteTotalTimeoutMultiplier = timeouts.WriteTotalTimeoutMultiplier;
         native.WriteTotalTimeoutConstant = timeouts.WriteTotalTimeoutConstant;
         return ::SetCommTimeouts(handle, &native) ? error::success : LastError();
@@ -151,13 +175,14 @@ public:
         if (handle == nullptr) {
             return error::invalidHandle;
         }
+        SettleArrival(false);
         DWORD flags = 0;
         COMSTAT native{};
         if (!::ClearCommError(handle, &flags, &native)) {
             return LastError();
         }
         errors = flags;
-        status.cbInQue = native.cbInQue;
+        status.cbInQue = native.cbInQue + (heldByte_ ? 1 : 0);
         status.cbOutQue = native.cbOutQue;
         return error::success;
     }
@@ -168,93 +193,14 @@ public:
         if (handle == nullptr) {
             return error::invalidHandle;
         }
-        DWORD count = 0;
-        if (!ReadFile(handle, buffer, size, &count, nullptr)) {
-            return LastError();
+        if (!overlapped_) {
+            DWORD count = 0;
+            const BOOL done = ReadFile(handle, buffer, size, &count, nullptr);
+            got = count;
+            return done ? error::success : LastError();
         }
-        got = count;
-        return error::success;
-    }
-
-    uint32_t Write(const void* data, uint32_t size, uint32_t& written) override {
-        written = 0;
-        const HANDLE handle = handle_.load();
-        if (handle == nullptr) {
-            return error::invalidHandle;
-        }
-        DWORD count = 0;
-        if (!WriteFile(handle, data, size, &count, nullptr)) {
-            return LastError();
-        }
-        written = count;
-        return error::success;
-    }
-
-    void Close() override {
-        // Exactly one caller gets the handle, however many threads close at once.
-        const HANDLE handle = handle_.exchange(nullptr);
-        if (handle != nullptr) {
-            CloseHandle(handle);
-        }
-    }
-
-protected:
-    std::atomic<HANDLE> handle_;
-};
-
-// Bytes one overlapped write of WriteNoWait takes.
-constexpr uint32_t writeChunk = 1024;
-
-HANDLE ManualEvent() {
-    return CreateEventA(nullptr, TRUE, FALSE, nullptr);
-}
-
-class Win32OverlappedPort final : public Win32SerialPort {
-public:
-    explicit Win32OverlappedPort(HANDLE handle)
-        : Win32SerialPort(handle), arrivalEvent_(ManualEvent()), writeEvent_(ManualEvent()),
-          callEvent_(ManualEvent()) {}
-    ~Win32OverlappedPort() override {
-        Close();
-        for (HANDLE event : {arrivalEvent_, writeEvent_, callEvent_}) {
-            if (event != nullptr) {
-                CloseHandle(event);
-            }
-        }
-    }
-
-    bool Usable() const {
-        return arrivalEvent_ != nullptr && writeEvent_ != nullptr && callEvent_ != nullptr;
-    }
-
-    uint32_t SetCommTimeouts(const CommTimeouts& timeouts) override {
-        CommTimeouts applied = timeouts;
-        applied.ReadIntervalTimeout = 0;
-        applied.ReadTotalTimeoutMultiplier = 0;
-        applied.ReadTotalTimeoutConstant = 0;
-        return Win32SerialPort::SetCommTimeouts(applied);
-    }
-
-    uint32_t ClearCommError(uint32_t& errors, ComStat& status) override {
-        SettleArrival(false);
-        const uint32_t result = Win32SerialPort::ClearCommError(errors, status);
-        if (result == error::success && heldByte_) {
-            ++status.cbInQue;
-        }
-        return result;
-    }
-
-    uint32_t Read(void* buffer, uint32_t size, uint32_t& got) override {
-        got = 0;
-        const HANDLE handle = handle_.load();
-        if (handle == nullptr) {
-            return error::invalidHandle;
-        }
-        if (size == 0) {
-            return error::success;
-        }
-        if (buffer == nullptr) {
-            return error::invalidParameter;
+        if (size == 0 || buffer == nullptr) {
+            return buffer == nullptr && size != 0 ? error::invalidParameter : error::success;
         }
         // A read queued behind the one-byte wait would wait with it: settle that first.
         SettleArrival(true);
@@ -268,9 +214,11 @@ public:
         if (got == size || !::ClearCommError(handle, &flags, &queued) || queued.cbInQue == 0) {
             return error::success;
         }
-        const DWORD wanted = queued.cbInQue < size - got ? queued.cbInQue : size - got;
         DWORD count = 0;
-        const uint32_t result = Wait(ReadFile(handle, bytes + got, wanted, nullptr, Call()), count);
+        const uint32_t result = Call(
+            ReadFile(handle, bytes + got, queued.cbInQue < size - got ? queued.cbInQue : size - got,
+                     nullptr, Start(call)),
+            count);
         got += count;
         return got > 0 ? error::success : result;
     }
@@ -282,22 +230,24 @@ public:
             return error::invalidHandle;
         }
         DWORD count = 0;
-        const uint32_t result = Wait(WriteFile(handle, data, size, nullptr, Call()), count);
+        uint32_t result = error::success;
+        if (!overlapped_) {
+            result = WriteFile(handle, data, size, &count, nullptr) ? error::success : LastError();
+        } else {
+            result = Call(WriteFile(handle, data, size, nullptr, Start(call)), count);
+        }
         written = count;
         return result;
     }
 
     WaitObject ArmArrival() override {
         const HANDLE handle = handle_.load();
-        if (handle == nullptr || !Usable()) {
+        if (!overlapped_ || handle == nullptr || !Usable()) {
             return noWaitObject;
         }
         if (!arrivalPending_ && !heldByte_) {
-            arrival_ = OVERLAPPED{};
-            arrival_.hEvent = arrivalEvent_;
-            ResetEvent(arrivalEvent_);
             DWORD count = 0;
-            if (ReadFile(handle, &arrivalByte_, 1, &count, &arrival_)) {
+            if (ReadFile(handle, &arrivalByte_, 1, &count, Start(arrival))) {
                 heldByte_ = count == 1;
             } else if (GetLastError() == ERROR_IO_PENDING) {
                 arrivalPending_ = true;
@@ -306,38 +256,32 @@ public:
             }
         }
         if (heldByte_) {
-            SetEvent(arrivalEvent_); // a byte is here already: the loop goes on at once
+            SetEvent(events_[arrival]); // a byte is here already: the loop goes on at once
         }
-        return reinterpret_cast<WaitObject>(arrivalEvent_);
+        return reinterpret_cast<WaitObject>(events_[arrival]);
     }
 
     uint32_t WriteNoWait(const void* data, uint32_t size, uint32_t& accepted) override {
+        if (!overlapped_) {
+            return Write(data, size, accepted);
+        }
         accepted = 0;
         const HANDLE handle = handle_.load();
         if (handle == nullptr) {
             return error::invalidHandle;
         }
-        if (size == 0) {
+        DWORD count = 0;
+        if (writePending_ && !GetOverlappedResult(handle, &requests_[write], &count, FALSE) &&
+            GetLastError() == ERROR_IO_INCOMPLETE) {
+            return error::success; // the line is busy
+        }
+        writePending_ = false;
+        const uint32_t taken = size < writeChunk ? size : writeChunk;
+        if (taken == 0) {
             return error::success;
         }
-        if (data == nullptr) {
-            return error::invalidParameter;
-        }
-        if (writePending_) {
-            DWORD count = 0;
-            if (!GetOverlappedResult(handle, &write_, &count, FALSE) &&
-                GetLastError() == ERROR_IO_INCOMPLETE) {
-                return error::success; // the line is busy
-            }
-            writePending_ = false;
-        }
-        const uint32_t taken = size < writeChunk ? size : writeChunk;
         memcpy(writeBuffer_, data, taken);
-        write_ = OVERLAPPED{};
-        write_.hEvent = writeEvent_;
-        ResetEvent(writeEvent_);
-        DWORD count = 0;
-        if (!WriteFile(handle, writeBuffer_, taken, &count, &write_)) {
+        if (!WriteFile(handle, writeBuffer_, taken, nullptr, Start(write))) {
             if (GetLastError() != ERROR_IO_PENDING) {
                 return LastError();
             }
@@ -348,43 +292,46 @@ public:
     }
 
     WaitObject WriteWait() override {
-        return writePending_ ? reinterpret_cast<WaitObject>(writeEvent_) : noWaitObject;
+        return writePending_ ? reinterpret_cast<WaitObject>(events_[write]) : noWaitObject;
     }
 
     void Close() override {
+        // Exactly one caller gets the handle, however many threads close at once.
         const HANDLE handle = handle_.exchange(nullptr);
         if (handle == nullptr) {
             return;
         }
-        // The requests in flight write into this object: they end before it can go.
-        CancelIo(handle);
-        DWORD count = 0;
-        if (arrivalPending_) {
-            GetOverlappedResult(handle, &arrival_, &count, TRUE);
-        }
-        if (writePending_) {
-            GetOverlappedResult(handle, &write_, &count, TRUE);
+        if (arrivalPending_ || writePending_) {
+            // The requests in flight write into this object: they end before it can go.
+            CancelIo(handle);
+            DWORD count = 0;
+            for (int request : {arrival, write}) {
+                GetOverlappedResult(handle, &requests_[request], &count, TRUE);
+            }
         }
         arrivalPending_ = writePending_ = heldByte_ = false;
         CloseHandle(handle);
     }
 
 private:
-    OVERLAPPED* Call() {
-        call_ = OVERLAPPED{};
-        call_.hEvent = callEvent_;
-        ResetEvent(callEvent_);
-        return &call_;
+    enum Request { call, arrival, write };
+
+    OVERLAPPED* Start(Request request) {
+        requests_[request] = OVERLAPPED{};
+        requests_[request].hEvent = events_[request];
+        ResetEvent(events_[request]);
+        return &requests_[request];
     }
 
-    // Finishes a request made with Call(): `started` is what ReadFile or WriteFile returned.
-    uint32_t Wait(BOOL started, DWORD& count) {
+    // Finishes a blocking request made on requests_[call]: `started` is what ReadFile or
+    // WriteFile returned.
+    uint32_t Call(BOOL started, DWORD& count) {
         count = 0;
         if (!started && GetLastError() != ERROR_IO_PENDING) {
             return LastError();
         }
-        return GetOverlappedResult(handle_.load(), &call_, &count, TRUE) ? error::success
-                                                                         : LastError();
+        return GetOverlappedResult(handle_.load(), &requests_[call], &count, TRUE) ? error::success
+                                                                                   : LastError();
     }
 
     // Takes the byte of a finished one-byte wait; with `cancel`, ends an unfinished one (a
@@ -395,26 +342,23 @@ private:
             return;
         }
         DWORD count = 0;
-        if (!GetOverlappedResult(handle, &arrival_, &count, FALSE)) {
-            if (GetLastError() == ERROR_IO_INCOMPLETE) {
-                if (!cancel) {
-                    return;
-                }
-                CancelIo(handle);
-                count = 0;
-                GetOverlappedResult(handle, &arrival_, &count, TRUE);
+        if (!GetOverlappedResult(handle, &requests_[arrival], &count, FALSE) &&
+            GetLastError() == ERROR_IO_INCOMPLETE) {
+            if (!cancel) {
+                return;
             }
+            CancelIo(handle);
+            count = 0;
+            GetOverlappedResult(handle, &requests_[arrival], &count, TRUE);
         }
         arrivalPending_ = false;
         heldByte_ = count == 1;
     }
 
-    HANDLE arrivalEvent_;
-    HANDLE writeEvent_;
-    HANDLE callEvent_;
-    OVERLAPPED arrival_{};
-    OVERLAPPED write_{};
-    OVERLAPPED call_{};
+    std::atomic<HANDLE> handle_;
+    const bool overlapped_;
+    HANDLE events_[3] = {};
+    OVERLAPPED requests_[3] = {};
     bool arrivalPending_ = false;
     bool writePending_ = false;
     bool heldByte_ = false;
@@ -426,39 +370,31 @@ class Win32SerialPorts final : public SerialPorts {
 public:
     std::unique_ptr<SerialPort> Open(uint32_t comNumber, SerialSharing sharing,
                                      uint32_t& error) override {
-        char name[32];
-        TextBuilder(name, sizeof name).Append("\\\\.\\COM").AppendUnsigned(comNumber);
         const bool shared = sharing == SerialSharing::ReadWrite;
         // The hub's input port shares reading and writing and asks for normal attributes; the
         // search holds its ports alone and passes no flags.
-        const HANDLE handle = CreateFileA(
-            name, GENERIC_READ | GENERIC_WRITE, shared ? FILE_SHARE_READ | FILE_SHARE_WRITE : 0,
-            nullptr, OPEN_EXISTING, shared ? FILE_ATTRIBUTE_NORMAL : 0, nullptr);
-        if (handle == INVALID_HANDLE_VALUE) {
-            error = LastError();
-            return nullptr;
-        }
-        std::unique_ptr<SerialPort> port(new (std::nothrow) Win32SerialPort(handle));
-        if (port == nullptr) {
-            CloseHandle(handle);
-            error = error::notEnoughMemory;
-            return nullptr;
-        }
-        error = error::success;
-        return port;
+        return OpenPort(comNumber, shared ? FILE_SHARE_READ | FILE_SHARE_WRITE : 0,
+                        shared ? FILE_ATTRIBUTE_NORMAL : 0, error);
     }
 
     std::unique_ptr<SerialPort> OpenForArrival(uint32_t comNumber, uint32_t& error) override {
+        return OpenPort(comNumber, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                        FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, error);
+    }
+
+private:
+    static std::unique_ptr<SerialPort> OpenPort(uint32_t comNumber, DWORD share, DWORD flags,
+                                                uint32_t& error) {
         char name[32];
         TextBuilder(name, sizeof name).Append("\\\\.\\COM").AppendUnsigned(comNumber);
-        const HANDLE handle = CreateFileA(
-            name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
+        const HANDLE handle = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, share, nullptr,
+                                          OPEN_EXISTING, flags, nullptr);
         if (handle == INVALID_HANDLE_VALUE) {
             error = LastError();
             return nullptr;
         }
-        std::unique_ptr<Win32OverlappedPort> port(new (std::nothrow) Win32OverlappedPort(handle));
+        std::unique_ptr<Win32SerialPort> port(
+            new (std::nothrow) Win32SerialPort(handle, (flags & FILE_FLAG_OVERLAPPED) != 0));
         if (port == nullptr || !port->Usable()) {
             if (port == nullptr) {
                 CloseHandle(handle);
