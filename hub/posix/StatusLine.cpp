@@ -1,5 +1,7 @@
 #include "hub/posix/StatusLine.h"
 
+#include "common/SatelliteIds.h"
+
 #include <cmath>
 #include <cstdio>
 
@@ -180,13 +182,17 @@ std::string StatusJson(const GpsSharedStatus& block, bool hubRunning, const char
     AppendString(json, "fixText", block.streamState >= 2 ? FixText(block.fixState) : "");
     AppendInteger(json, "satsInView", block.satsInView);
     AppendArray(json, "usedPrns", block.usedPrns);
+    AppendInteger(json, "usedEntries", block.usedEntries);
     json += "\"satellites\":[";
     for (size_t i = 0; i < 12; ++i) {
         const SatelliteEntry& entry = block.satellites[i];
-        char text[96];
+        char text[160];
         std::snprintf(text, sizeof text,
-                      "%s{\"prn\":%d,\"elevation\":%d,\"azimuth\":%d,\"snr\":%d}",
-                      i == 0 ? "" : ",", entry.prn, entry.elevation, entry.azimuth, entry.snr);
+                      "%s{\"prn\":%d,\"elevation\":%d,\"azimuth\":%d,\"snr\":%d,"
+                      "\"constellation\":\"%s\",\"used\":%s}",
+                      i == 0 ? "" : ",", entry.prn, entry.elevation, entry.azimuth, entry.snr,
+                      ConstellationName(ConstellationOf(entry.prn)),
+                      SatelliteUsed(block, static_cast<int>(i)) ? "true" : "false");
         json += text;
     }
     json += "],";

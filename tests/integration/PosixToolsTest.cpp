@@ -184,6 +184,8 @@ TEST(StatusLineTest, JsonCarriesTheFieldsAndNoInvalidNumbers) {
     block.longitude = -8.25f;
     block.altitude = std::nanf("");
     block.satellites[0] = {12, 45, 270, 38};
+    block.satellites[1] = {305, 20, 90, 41};
+    block.usedEntries = 0x2;
     block.utcTime.wYear = 2024;
     const std::string json = StatusJson(block, true, "NMEA \"Stream\"\n");
     EXPECT_EQ(json.front(), '{');
@@ -192,7 +194,13 @@ TEST(StatusLineTest, JsonCarriesTheFieldsAndNoInvalidNumbers) {
          {"\"hubRunning\":true", "\"statusLine\":\"NMEA \\\"Stream\\\"\\u000a\"",
           "\"streamState\":3", "\"fixState\":3", "\"fixText\":\"3D Fix\"", "\"satsUsed\":8",
           "\"latitude\":47.5", "\"longitude\":-8.25", "\"altitude\":null", "\"wYear\":2024",
-          "\"wSecond\":7", "{\"prn\":12,\"elevation\":45,\"azimuth\":270,\"snr\":38}"}) {
+          "\"wSecond\":7",
+          "{\"prn\":12,\"elevation\":45,\"azimuth\":270,\"snr\":38,\"constellation\":\"GPS\","
+          "\"used\":false}",
+          "{\"prn\":305,\"elevation\":20,\"azimuth\":90,\"snr\":41,"
+          "\"constellation\":\"Galileo\",\"used\":true}",
+          "{\"prn\":0,\"elevation\":0,\"azimuth\":0,\"snr\":0,\"constellation\":\"\","
+          "\"used\":false}"}) {
         EXPECT_NE(json.find(expected), std::string::npos) << expected << "\n" << json;
     }
     EXPECT_EQ(json.find(",}"), std::string::npos);
