@@ -79,10 +79,10 @@ SkyTalker SkyTalkerOf(std::string_view address) {
 }
 
 void DecodeGnssFix(ParserHost& port, GpsSharedStatus& block, const NmeaFields& f,
-                   const FixLayout& at, int32_t quality) {
+                   const FixLayout& at, int32_t quality, bool injected) {
     GnssState& state = port.gnss;
     NoteFixSentence(state);
-    if (!TalkerWins(state.position, PositionRank(f[0]), port.TickCount())) {
+    if (!injected && !TalkerWins(state.position, PositionRank(f[0]), port.TickCount())) {
         return;
     }
     DecodeFix(block, f, at, quality);
@@ -93,10 +93,10 @@ void DecodeGnssFix(ParserHost& port, GpsSharedStatus& block, const NmeaFields& f
     }
 }
 
-void DecodeGnssRmc(ParserHost& port, GpsSharedStatus& block, const NmeaFields& f) {
+void DecodeGnssRmc(ParserHost& port, GpsSharedStatus& block, const NmeaFields& f, bool injected) {
     GnssState& state = port.gnss;
     NoteFixSentence(state);
-    if (TalkerWins(state.rmc, PositionRank(f[0]), port.TickCount())) {
+    if (injected || TalkerWins(state.rmc, PositionRank(f[0]), port.TickCount())) {
         DecodeRmc(port, block, f);
     }
 }

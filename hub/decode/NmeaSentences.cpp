@@ -205,7 +205,8 @@ float DegreesFromDegreesMinutes(std::string_view text) {
     return static_cast<float>(degrees + (value - 100.0 * degrees) * minutesToDegrees);
 }
 
-void DecodeSentence(ParserHost& port, GpsSharedStatus& block, const NmeaFields& fields) {
+void DecodeSentence(ParserHost& port, GpsSharedStatus& block, const NmeaFields& fields,
+                    bool injected) {
     const std::string_view address = fields[0];
     if (address.size() < 6) {
         return;
@@ -215,7 +216,7 @@ void DecodeSentence(ParserHost& port, GpsSharedStatus& block, const NmeaFields& 
     switch (Code(address[3], address[4], address[5])) {
     case Code('G', 'G', 'A'):
         if (multiGnss) {
-            DecodeGnssFix(port, block, fields, ggaLayout, TextToInt(fields[6]));
+            DecodeGnssFix(port, block, fields, ggaLayout, TextToInt(fields[6]), injected);
         } else {
             DecodeFix(block, fields, ggaLayout, TextToInt(fields[6]));
         }
@@ -223,7 +224,7 @@ void DecodeSentence(ParserHost& port, GpsSharedStatus& block, const NmeaFields& 
     case Code('G', 'N', 'S'):
         // Only from a satellite talker: "$PMGNST" is a proprietary sentence, not a GNS.
         if (multiGnss && address.size() == 6 && (address[1] == 'G' || address[1] == 'B')) {
-            DecodeGnssFix(port, block, fields, gnsLayout, GnsQuality(fields[6]));
+            DecodeGnssFix(port, block, fields, gnsLayout, GnsQuality(fields[6]), injected);
         }
         break;
     case Code('G', 'S', 'A'):
@@ -242,7 +243,7 @@ void DecodeSentence(ParserHost& port, GpsSharedStatus& block, const NmeaFields& 
         break;
     case Code('R', 'M', 'C'):
         if (multiGnss) {
-            DecodeGnssRmc(port, block, fields);
+            DecodeGnssRmc(port, block, fields, injected);
         } else {
             DecodeRmc(port, block, fields);
         }

@@ -10,8 +10,10 @@ namespace tavro {
 // Decodes a verified sentence whose address field starts with a known talker prefix: GGA,
 // GSA, GSV, RMC, DBT and the MTK replies $PMTK500, $PMTK514 and $PMTK707; with "Multi GNSS"
 // on also GNS, and GGA, GNS, RMC, GSA and GSV the multi-constellation way (GnssSentences.h).
-// Other sentence codes are ignored.
-void DecodeSentence(ParserHost& port, GpsSharedStatus& block, const NmeaFields& fields);
+// Other sentence codes are ignored. `injected`: the frame came from another program
+// (InjectFrame), which means it to count whatever talker the receiver prefers.
+void DecodeSentence(ParserHost& port, GpsSharedStatus& block, const NmeaFields& fields,
+                    bool injected);
 
 // GGA latitude or longitude text (ddmm.mmmm or dddmm.mmmm) in degrees, unsigned.
 float DegreesFromDegreesMinutes(std::string_view text);

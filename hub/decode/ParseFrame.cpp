@@ -116,7 +116,7 @@ void DecodeNmeaFrame(ParserHost& port, GpsSharedStatus& block, const uint8_t* fr
                         port.MultiGnss())) {
         return;
     }
-    DecodeSentence(port, block, fields);
+    DecodeSentence(port, block, fields, injected);
 }
 
 } // namespace

@@ -69,6 +69,11 @@ TEST_F(GnssSentenceTest, CombinedTalkerWinsAndLowerOnesWaitTheirTurn) {
     EXPECT_EQ(block.rmcCount, 1);
     FeedAt(3600, "GARMC,120002.00,A,4807.038,N,01131.000,E,1.0,2.0,230394,,,A");
     EXPECT_EQ(block.rmcCount, 1) << "one RMC per epoch, from the best talker";
+    // Another program's frame counts whatever its talker: it means it to.
+    Parse(port, Sentence("GARMC,120003.00,A,4807.038,N,01131.000,E,1.0,2.0,230394,,,A"), true);
+    Parse(port, Sentence(Gga("GA", "4809.000", 7)), true);
+    EXPECT_EQ(block.rmcCount, 2);
+    EXPECT_FLOAT_EQ(block.latitude, DegreesFromDegreesMinutes("4809.000"));
 }
 
 TEST_F(GnssSentenceTest, GnsGivesTheFixLikeGga) {
