@@ -28,6 +28,7 @@ void NoteFixSentence(GnssState& state) {
         ++state.epoch;
         state.gsaSystems = 0;
         state.skySinceFix = false;
+        state.finalSkyTalker = state.lastSkyTalker;
     }
     state.fixSinceGsa = true;
 }

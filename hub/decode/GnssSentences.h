@@ -32,6 +32,10 @@ void DecodeGnssGsa(ParserHost& port, GpsSharedStatus& block, const NmeaFields& f
 // over the talkers, and the twelve entries the satellites used first, then the strongest.
 void DecodeGnssGsv(ParserHost& port, GpsSharedStatus& block, const NmeaFields& f);
 
+// Makes the satellites table from cycles committed but not shown yet; called for every
+// sentence that is no GSV.
+void FlushGnssSky(ParserHost& port, GpsSharedStatus& block);
+
 // ---- Talkers and ids (SatelliteIds.h) ------------------------------------------------------
 
 // 3 for GN (the combined fix), 1 for one constellation's talker (GL, GA, GB, BD, GQ, GI), 2
