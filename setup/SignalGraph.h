@@ -69,8 +69,8 @@ struct SignalGraphShape {
 };
 
 // The shape for the control's client rectangle `client` and the block's usedPrns (or
-// usedEntries) and satellites. Any rectangle and any block content give a well-formed shape (empty rectangles
-// where there is no room).
+// usedEntries) and satellites. Any rectangle and any block content give a well-formed shape (empty
+// rectangles where there is no room).
 void SignalGraph(const GraphRect& client, const GpsSharedStatus& block, SignalGraphShape& shape);
 
 } // namespace tavro::setup

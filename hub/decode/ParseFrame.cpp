@@ -111,13 +111,13 @@ void RecoverPort(ParserHost& port, GpsSharedStatus& block) {
     }
 }
 
-void DecodeNmeaFrame(ParserHost& port, GpsSharedStatus& block, const uint8_t* frame,
+bool DecodeNmeaFrame(ParserHost& port, GpsSharedStatus& block, const uint8_t* frame,
                      uint32_t length, bool injected) {
     uint32_t star = 0;
     if (!ChecksumMatches(frame, length, star)) {
         CountChecksumError(port);
         block.fixState = Byte(FixState::Invalid);
-        return;
+        return false;
     }
     port.checksumErrors = 0;
     // With the filter on, the virtual ports get only frames that passed; without it the input
@@ -132,16 +132,17 @@ void DecodeNmeaFrame(ParserHost& port, GpsSharedStatus& block, const uint8_t* fr
     const std::string_view address = fields[0];
     if (!IsTalkerPrefix(reinterpret_cast<const uint8_t*>(address.data()), address.size(),
                         port.MultiGnss())) {
-        return;
+        return true;
     }
     DecodeSentence(port, block, fields, injected);
+    return true;
 }
 
 } // namespace
 
-void ParseFrame(ParserHost& port, const uint8_t* frame, uint32_t length, bool injected) {
+bool ParseFrame(ParserHost& port, const uint8_t* frame, uint32_t length, bool injected) {
     if (!injected && port.relayHeld != 0) {
-        return; // a client holds the relay; Poll has logged the frame already
+        return true; // a client holds the relay; Poll has logged the frame already
     }
     GpsSharedStatus& block = port.Status();
 
@@ -159,13 +160,12 @@ void ParseFrame(ParserHost& port, const uint8_t* frame, uint32_t length, bool in
     if ((port.OptionFlags() & optionNmeaFilter) != 0 &&
         port.checksumErrors > tolerableChecksumErrors) {
         RecoverPort(port, block);
-        return;
+        return true;
     }
     if (port.sirfMode != 0) {
-        DecodeSirfFrame(port, block, frame, length, injected);
-        return;
+        return DecodeSirfFrame(port, block, frame, length, injected);
     }
-    DecodeNmeaFrame(port, block, frame, length, injected);
+    return DecodeNmeaFrame(port, block, frame, length, injected);
 }
 
 } // namespace tavro

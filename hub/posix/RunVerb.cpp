@@ -1,18 +1,22 @@
 // `tavro run`: the hub in the foreground. The engine is the one the Windows hub runs; this
-// file supplies the POSIX services, the event loop and the messages for the terminal.
+// file supplies the POSIX services, the event loop, the upkeep between ticks and the run log.
 #include "hub/posix/ComDirectoryRepair.h"
-#include "hub/posix/ConsoleTray.h"
 #include "hub/posix/EventLoop.h"
+#include "hub/posix/LiveSettings.h"
+#include "hub/posix/ServiceNotices.h"
+#include "hub/posix/StatusReport.h"
 #include "hub/posix/Verbs.h"
 
 #include "common/DriverExchangeBlock.h"
 #include "hub/engine/FileTrackLog.h"
+#include "hub/engine/GpsPort.h"
 #include "hub/engine/HubContext.h"
 #include "hub/engine/HubEngine.h"
 #include "hub/engine/MainWindow.h"
 #include "hub/ui/RestartDevice.h"
 #include "hub/ui/Settings.h"
 #include "hub/ui/SettingsStore.h"
+#include "hub/ui/StatusText.h"
 #include "platform/ErrorCodes.h"
 #include "platform/FileSystem.h"
 #include "platform/Notifier.h"
@@ -24,99 +28,205 @@
 #include "platform/SystemClock.h"
 #include "platform/Threads.h"
 #include "platform/Timing.h"
+#include "platform/Tray.h"
 #include "platform/posix/ComDirectory.h"
+#include "platform/posix/ConsoleLog.h"
 #include "platform/posix/FileRegistry.h"
+#include "platform/posix/PosixErrors.h"
 #include "platform/posix/PtyPortSet.h"
 #include "platform/posix/SingleInstance.h"
+#include "platform/posix/SystemClockRights.h"
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <grp.h>
 #include <optional>
-#include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
 
 namespace tavro::posixhub {
 namespace {
 
 using platform::posix::ComDirectory;
+using platform::posix::ConsoleLog;
+using platform::posix::LogPriority;
 using platform::posix::PtyPortSet;
 
 // Ticks between two attempts to create virtual ports that could not be created (2.5 s).
 constexpr uint32_t portRetryTicks = 50;
 
-// What the hub says while it runs, and the POSIX edition's upkeep between ticks: the COM
-// directory kept in place, and virtual ports that could not be created tried again.
+// A change of the fix must hold this many ticks (1 s) before it is logged: a line with noise
+// flips it to "Invalid" and back with every bad sentence.
+constexpr uint32_t fixSettleTicks = 20;
+
+std::string Words(uint32_t code) {
+    char text[96];
+    platform::posix::ErrorText(code, text);
+    return text;
+}
+
+// The POSIX edition's upkeep between ticks (the COM directory kept in place, virtual ports that
+// could not be created tried again) and the run log: the start, every change of the input
+// port's state in the words `tavro status` uses, problems, the stop. It also answers the
+// status query.
 class RunSupervisor final : public LoopObserver {
 public:
     RunSupervisor(const ComDirectory& directory, PtyPortSet& ports,
-                  platform::posix::InstanceLock& lock, bool settingsUnreadable)
+                  platform::posix::InstanceLock& lock, bool settingsUnreadable, ConsoleLog& log)
         : directory_(directory), ports_(ports), lock_(lock),
-          settingsUnreadable_(settingsUnreadable) {}
+          settingsUnreadable_(settingsUnreadable), log_(log) {}
 
-    void Attach(EventLoop& loop) {
+    void Attach(EventLoop& loop, LiveSettings& live, ServiceNotices& notices) {
         loop_ = &loop;
+        live_ = &live;
+        notices_ = &notices;
         repair_.emplace(lock_, ports_, loop.Server());
     }
 
     void Started(HubEngine& engine) override {
-        const Settings& settings = engine.Context().settings;
-        std::printf("tavro: hub running, COM directory %s\n", directory_.Path());
-        if (settings.port != 0) {
-            std::printf("tavro: input port COM%u at %u baud\n", settings.port, settings.baud);
+        engine_ = &engine;
+        log_.Write(LogPriority::Notice, "hub %s running, COM directory %s", TAVRO_VERSION,
+                   directory_.Path());
+        StatusFacts facts;
+        facts.running = true;
+        facts.hasReport = true;
+        Describe(engine, facts.report);
+        const HubReport& report = facts.report;
+        if (report.inputPort != 0) {
+            log_.Write(LogPriority::Info, "input port COM%u at %u baud", report.inputPort,
+                       report.baud);
         } else {
-            std::printf("tavro: no input port (tavro config set Port <n>)\n");
+            log_.Write(LogPriority::Warning, "no input port (tavro config set Port <n>)");
         }
-        ReportPorts();
-        reportedPortResult_ = ports_.IsOpen() ? 0 : ports_.LastOpenResult();
-        std::fflush(stdout);
-    }
-
-    void Stopping(int signal) override {
-        std::printf("tavro: %s, stopping\n", signal == SIGINT   ? "interrupted"
-                                             : signal == SIGHUP ? "hung up"
-                                                                : "terminated");
-        std::fflush(stdout);
-    }
-
-    void PublishFailed(uint32_t result) override {
-        publishFailed_ = true;
-        if (result == error::alreadyExists) {
-            std::fprintf(stderr, "tavro: another hub serves %s\n", directory_.Path());
-        } else {
-            std::fprintf(stderr, "tavro: cannot make the command socket in %s (error %u)\n",
-                         directory_.Path(), static_cast<unsigned>(result));
+        ReportPorts(report);
+        reportedPortResult_ = report.portsResult;
+        for (const std::string& warning : StatusWarnings(facts)) {
+            if (warning.rfind("no virtual ports", 0) != 0) { // said by ReportPorts
+                log_.Write(LogPriority::Warning, "%s", warning.c_str());
+            }
         }
+        // The service manager hears of the terminals first: a restart gives them back.
+        notices_->Ticked(ports_);
+        char status[platform::posix::comPathCapacity + 32];
+        std::snprintf(status, sizeof status, "running, COM directory %s", directory_.Path());
+        notices_->Ready(status);
     }
 
-    void Ticked() override {
+    // `tavro config set` on the running hub, or SIGHUP under a service manager.
+    uint32_t ReloadSettings() override {
+        notices_->Reloading();
+        LiveSettings::Outcome outcome;
+        const uint32_t result = live_->Apply(outcome);
+        HubReport report;
+        Describe(*engine_, report);
+        log_.Write(LogPriority::Notice, "settings read again");
+        if (outcome.portsChanged || result != error::success) {
+            ReportPorts(report);
+            reportedPortResult_ = report.portsResult;
+        }
+        notices_->Ticked(ports_);
+        notices_->Ready("settings read again");
+        return result;
+    }
+
+    void Ticked(HubEngine& engine) override {
         if (repair_) {
             switch (repair_->Tick()) {
             case ComDirectoryRepair::Outcome::Intact:
                 break;
             case ComDirectoryRepair::Outcome::Repaired:
-                std::printf("tavro: %s was removed; its links and command socket are back\n",
-                            directory_.Path());
+                log_.Write(LogPriority::Warning,
+                           "%s was removed; its links and command socket are back",
+                           directory_.Path());
                 break;
             case ComDirectoryRepair::Outcome::Lost:
-                std::fprintf(stderr,
-                             "tavro: %s was removed and cannot be made again (error %u): "
-                             "stopping\n",
-                             directory_.Path(), static_cast<unsigned>(repair_->Failure()));
+                log_.Write(LogPriority::Error,
+                           "%s was removed and cannot be made again (%s): stopping",
+                           directory_.Path(), Words(repair_->Failure()).c_str());
                 failed_ = true;
                 loop_->RequestStop();
                 return;
             }
         }
-        RetryPorts();
+        RetryPorts(engine);
         ReportEcho();
+        FollowInputPort(engine);
+        live_->StoreSpeedChange();
+        notices_->Ticked(ports_);
+    }
+
+    void Stopping(int signal) override {
+        notices_->Stopping();
+        log_.Write(LogPriority::Notice, "%s, stopping",
+                   signal == SIGINT   ? "interrupted"
+                   : signal == SIGHUP ? "hung up"
+                                      : "terminated");
+    }
+
+    void PublishFailed(uint32_t result) override {
+        publishFailed_ = true;
+        if (result == error::alreadyExists) {
+            log_.Write(LogPriority::Error, "another hub serves %s", directory_.Path());
+        } else {
+            log_.Write(LogPriority::Error, "cannot make the command socket in %s: %s",
+                       directory_.Path(), Words(result).c_str());
+        }
     }
 
     bool Failed() const { return publishFailed_ || failed_; }
 
+    void Describe(HubEngine& engine, HubReport& report) override {
+        const HubContext& hub = engine.Context();
+        const GpsPort* port = hub.inputPort.get();
+        report.version = TAVRO_VERSION;
+        report.pid = static_cast<long>(getpid());
+        report.directory = directory_.Path();
+        report.inputPort = hub.settings.port;
+        report.baud = hub.settings.baud;
+        if (port != nullptr) {
+            report.inputOpen = port->IsOpen();
+            report.lastOpenError = port->lastOpenError;
+            report.checksumErrors = port->checksumErrors;
+            // The speed it runs at (a speed change by command moves it before "Baud").
+            if (report.inputOpen || report.baud == 0) {
+                report.baud = port->baudRate;
+            }
+            report.logFile = port->LogOpen() ? port->logFileName : "";
+        }
+        report.searching = hub.search.scanning.load() != 0;
+        char device[platform::posix::comPathCapacity];
+        bool present = false;
+        if (report.inputPort != 0 &&
+            directory_.Resolve(report.inputPort, device, present) == error::success) {
+            report.inputDevice = device;
+            report.inputPresent = present;
+            report.inputAccessible = !present || access(device, R_OK | W_OK) == 0;
+            struct stat status {};
+            if (present && stat(device, &status) == 0) {
+                const group* owner = getgrgid(status.st_gid);
+                report.inputGroup = owner != nullptr ? owner->gr_name : "";
+            }
+        }
+        report.optionFlags = hub.settings.optionFlags;
+        report.logging = hub.settings.logging != 0;
+        report.portsResult = ports_.IsOpen() ? 0 : ports_.LastOpenResult();
+        report.portsConflict = ports_.ConflictingComNumber();
+        for (uint32_t i = 0; i < virtualPortCount; ++i) {
+            VirtualPortReport& entry = report.ports[i];
+            entry.comNumber = ports_.ConfiguredComNumber(i);
+            entry.terminal = ports_.DevicePath(i);
+            entry.programs = ports_.Users(i);
+        }
+        report.clockSettable = platform::posix::MaySetSystemClock();
+    }
+
 private:
     // The winner of a start always gets its ports, or says why not and keeps trying: a COM
     // number taken by another device may be freed, a clash of another hub's links resolved.
-    void RetryPorts() {
+    void RetryPorts(HubEngine& engine) {
         if (ports_.IsOpen() || !Retryable(ports_.LastOpenResult()) ||
             ++ticksSinceAttempt_ < portRetryTicks) {
             return;
@@ -124,7 +234,9 @@ private:
         ticksSinceAttempt_ = 0;
         const uint32_t result = ports_.Open(controlDeviceName);
         if (result != reportedPortResult_) {
-            ReportPorts();
+            HubReport report;
+            Describe(engine, report);
+            ReportPorts(report);
             reportedPortResult_ = result;
         }
     }
@@ -133,9 +245,10 @@ private:
         for (uint32_t i = 0; i < virtualPortCount; ++i) {
             const bool echoing = ports_.Echoing(i);
             if (echoing && !echoReported_[i]) {
-                std::printf("tavro: COM%u echoes what it receives (its program turned echo on): "
-                            "its bytes are not sent to the receiver while it does\n",
-                            ports_.ComNumber(i));
+                log_.Write(LogPriority::Warning,
+                           "COM%u echoes what it receives (its program turned echo on): its "
+                           "bytes are not sent to the receiver while it does",
+                           ports_.ComNumber(i));
             }
             echoReported_[i] = echoing;
         }
@@ -147,74 +260,139 @@ private:
                result != error::invalidParameter;
     }
 
-    void ReportPorts() const {
+    // The virtual ports made, or why there are none, in the words `tavro status` uses.
+    void ReportPorts(const HubReport& report) {
         if (ports_.IsOpen()) {
             for (uint32_t i = 0; i < virtualPortCount; ++i) {
                 if (ports_.DevicePath(i)[0] != '\0') {
-                    std::printf("tavro: virtual port %u: %s/COM%u -> %s\n", i + 1,
-                                directory_.Path(), ports_.ComNumber(i), ports_.DevicePath(i));
+                    log_.Write(LogPriority::Info, "virtual port %u: %s/COM%u -> %s", i + 1,
+                               directory_.Path(), ports_.ComNumber(i), ports_.DevicePath(i));
                 }
             }
             return;
         }
-        const uint32_t result = ports_.LastOpenResult();
-        const unsigned number = ports_.ConflictingComNumber();
-        if (result == error::fileNotFound && settingsUnreadable_) {
-            std::printf("tavro: no virtual ports: the settings could not be read (see above)\n");
-        } else if (result == error::fileNotFound) {
-            std::printf("tavro: no virtual ports (virtual port 1 needs a number: tavro config "
-                        "set Port0 <n>)\n");
-        } else if (result == error::alreadyExists) {
-            std::printf("tavro: no virtual ports yet: COM%u is taken (another device, or given "
-                        "twice); trying again every few seconds\n",
-                        number);
-        } else if (result == error::invalidParameter) {
-            std::printf("tavro: no virtual ports: COM%u is beyond COM255\n", number);
-        } else if (result == error::genFailure) {
-            std::printf("tavro: no virtual ports yet: another program holds them in %s; trying "
-                        "again every few seconds\n",
-                        directory_.Path());
-        } else {
-            std::printf("tavro: no virtual ports yet (error %u); trying again every few "
-                        "seconds\n",
-                        static_cast<unsigned>(result));
+        if (report.portsResult == error::fileNotFound && settingsUnreadable_) {
+            log_.Write(LogPriority::Error,
+                       "no virtual ports: the settings could not be read (see above)");
+            return;
         }
+        StatusFacts facts;
+        facts.running = true;
+        facts.hasReport = true;
+        facts.report = report;
+        for (const std::string& warning : StatusWarnings(facts)) {
+            if (warning.rfind("no virtual ports", 0) == 0) {
+                const bool retried = Retryable(report.portsResult);
+                log_.Write(LogPriority::Error, "%s%s", warning.c_str(),
+                           retried ? "; trying again every few seconds" : "");
+            }
+        }
+    }
+
+    // Logs every change of the input port's state, and of the stream and fix once it has
+    // settled.
+    void FollowInputPort(HubEngine& engine) {
+        const HubContext& hub = engine.Context();
+        const GpsPort* port = hub.inputPort.get();
+        if (port == nullptr) {
+            return;
+        }
+        const bool open = port->IsOpen();
+        const uint32_t error = open ? 0 : port->lastOpenError;
+        if (!logged_ || open != wasOpen_ || error != lastError_) {
+            // Closed without a failure before the first attempt says nothing new, unless
+            // Battery Saver keeps it so.
+            const bool news = open || error != 0 || wasOpen_ ||
+                              (hub.settings.optionFlags & OptionFlags::batterySaver) != 0;
+            if (news) {
+                LogInputPort(engine);
+            }
+            logged_ = true;
+            wasOpen_ = open;
+            lastError_ = error;
+            shownStream_ = {};
+            pendingTicks_ = 0;
+        }
+        if (!open) {
+            return;
+        }
+        const GpsSharedStatus& block = engine.Status();
+        const std::pair<uint8_t, uint8_t> now{block.streamState, block.fixState};
+        if (now == shownStream_) {
+            pendingTicks_ = 0;
+            return;
+        }
+        if (now != pendingStream_) {
+            pendingStream_ = now;
+            pendingTicks_ = 0;
+        }
+        if (++pendingTicks_ >= fixSettleTicks && block.streamState >= 2) {
+            log_.Write(LogPriority::Info, "%s, %s", StreamText(block.streamState),
+                       FixText(block.fixState));
+            shownStream_ = now;
+            pendingTicks_ = 0;
+        }
+    }
+
+    void LogInputPort(HubEngine& engine) {
+        HubReport report;
+        Describe(engine, report);
+        if (report.inputPort == 0) {
+            return; // said at the start
+        }
+        if (report.inputOpen) {
+            log_.Write(LogPriority::Info, "input port COM%u open at %u baud%s%s%s",
+                       report.inputPort, report.baud, report.inputDevice.empty() ? "" : " (",
+                       report.inputDevice.c_str(), report.inputDevice.empty() ? "" : ")");
+            return;
+        }
+        char reason[statusTextSize];
+        FormatClosedReason(report.lastOpenError, reason);
+        log_.Write(report.lastOpenError != 0 ? LogPriority::Warning : LogPriority::Info,
+                   "input port COM%u: %s: %s", report.inputPort, reason,
+                   InputPortFix(report).c_str());
     }
 
     ComDirectory directory_;
     PtyPortSet& ports_;
     platform::posix::InstanceLock& lock_;
     EventLoop* loop_ = nullptr;
+    HubEngine* engine_ = nullptr;
+    LiveSettings* live_ = nullptr;
+    ServiceNotices* notices_ = nullptr;
     std::optional<ComDirectoryRepair> repair_;
     const bool settingsUnreadable_;
+    ConsoleLog& log_;
     uint32_t reportedPortResult_ = 0;
     uint32_t ticksSinceAttempt_ = 0;
     bool echoReported_[virtualPortCount] = {};
     bool publishFailed_ = false;
     bool failed_ = false;
+    bool logged_ = false;
+    bool wasOpen_ = false;
+    uint32_t lastError_ = 0;
+    std::pair<uint8_t, uint8_t> shownStream_{};
+    std::pair<uint8_t, uint8_t> pendingStream_{};
+    uint32_t pendingTicks_ = 0;
 };
 
 } // namespace
 
-int RunVerb(int argc, char** argv) {
-    bool hide = false;
-    for (int i = 0; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--hide") == 0 || strcasecmp(argv[i], "HIDE") == 0) {
-            hide = true;
-        } else {
-            std::fputs("usage: tavro run [--hide]\n", stderr);
-            return exitUsage;
-        }
+int RunVerb(int argc, char**) {
+    if (argc != 0) {
+        std::fputs("usage: tavro run   (tavro run --help tells more)\n", stderr);
+        return exitUsage;
     }
-    // Lines reach a pipe or a log file as they happen.
-    std::setvbuf(stdout, nullptr, _IOLBF, 0);
-    if (!BlockStopSignals()) {
-        std::perror("tavro: cannot take over the stop signals");
+    ConsoleLog log("tavro");
+    const HangUp hangUp = HangUpMeaning();
+    if (!BlockStopSignals(hangUp)) {
+        log.Write(LogPriority::Error, "cannot take over the stop signals: %s",
+                  std::strerror(errno));
         return exitFailed;
     }
     const ComDirectory directory = ComDirectory::FromEnvironment();
     if (!directory.IsValid()) {
-        std::fputs("tavro: the COM directory's path is too long (TAVRO_DEVDIR)\n", stderr);
+        log.Write(LogPriority::Error, "the COM directory's path is too long (TAVRO_DEVDIR)");
         return exitFailed;
     }
     platform::FileRegistry& registry = platform::SystemFileRegistry();
@@ -232,11 +410,11 @@ int RunVerb(int argc, char** argv) {
 
     // One lock decides which hub runs, before anything is created; a second start hands over.
     platform::posix::SingleInstance instance(directory, statusBlockName);
-    ConsoleTray tray(stdout);
+    // The run log tells the fix state; there is no tray.
+    platform::NoTray tray;
     NoMainWindow mainWindow;
-    RunSupervisor supervisor(directory, ports, instance.Lock(), settingsUnreadable);
-    EventLoop loop(directory, supervisor);
-    supervisor.Attach(loop);
+    RunSupervisor supervisor(directory, ports, instance.Lock(), settingsUnreadable, log);
+    EventLoop loop(directory, supervisor, hangUp);
     FileTrackLog trackLog(platform::SystemFileSystem());
     const HubServices services{{platform::SystemSerialPorts(), ports,
                                 platform::SystemSharedMemory(), platform::RealSystemClock(),
@@ -251,26 +429,31 @@ int RunVerb(int argc, char** argv) {
                                &trackLog,
                                &platform::SystemThreads()};
     HubEngine engine(services);
-    const int code = HubMain(hide ? "HIDE" : "", engine, instance, loop);
+    LiveSettings live(engine, ports, registry);
+    ServiceNotices notices;
+    supervisor.Attach(loop, live, notices);
+    // Terminals a restart through the service manager hands back are taken for their numbers.
+    notices.TakeHandedTerminals(ports);
+    const int code = HubMain("", engine, instance, loop);
     if (instance.HandedOver()) {
-        std::printf("tavro: a hub already runs for %s; it was asked to show itself\n",
-                    instance.RunningHubDirectory());
+        log.Write(LogPriority::Notice, "a hub already runs for %s; this one ends",
+                  instance.RunningHubDirectory());
         return exitOk;
     }
     if (instance.Failure() == error::alreadyExists) {
-        std::fprintf(stderr, "tavro: another hub holds %s but does not answer\n",
-                     instance.RunningHubDirectory());
+        log.Write(LogPriority::Error, "another hub holds %s but does not answer",
+                  instance.RunningHubDirectory());
         return exitFailed;
     }
     if (instance.Failure() != error::success) {
-        std::fprintf(stderr, "tavro: cannot take the hub's lock in %s (error %u)\n",
-                     directory.Path(), static_cast<unsigned>(instance.Failure()));
+        log.Write(LogPriority::Error, "cannot take the hub's lock in %s: %s", directory.Path(),
+                  Words(instance.Failure()).c_str());
         return exitFailed;
     }
     if (supervisor.Failed()) {
         return exitFailed;
     }
-    std::printf("tavro: stopped\n");
+    log.Write(LogPriority::Notice, "stopped");
     return code;
 }
 

@@ -34,6 +34,21 @@ struct OptionFlags {
     static constexpr uint32_t autoTimeSync = 0x10; // "Auto Time Sync"
 };
 
+// The options by their check box texts, in the order the main window shows them.
+struct OptionName {
+    uint32_t bit;
+    const char* text;
+};
+inline constexpr OptionName optionNames[] = {
+    {OptionFlags::nmeaFilter, "NMEA Filter"},      {OptionFlags::readOnly, "Read Only (2-8)"},
+    {OptionFlags::batterySaver, "Battery Saver"},  {OptionFlags::videoReset, "Video Reset"},
+    {OptionFlags::autoTimeSync, "Auto Time Sync"},
+};
+// Every bit that is an option.
+inline constexpr uint32_t optionBits = OptionFlags::videoReset | OptionFlags::nmeaFilter |
+                                       OptionFlags::batterySaver | OptionFlags::readOnly |
+                                       OptionFlags::autoTimeSync;
+
 // `flags` with `option` set or cleared and every other bit unchanged.
 constexpr uint32_t WithOption(uint32_t flags, uint32_t option, bool on) {
     return on ? (flags | option) : (flags & ~option);

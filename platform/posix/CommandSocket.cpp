@@ -73,6 +73,12 @@ void CloseIfOpen(int& fd) {
 
 } // namespace
 
+uint32_t CommandHandler::HandleQuery(uint32_t, const uint8_t*, uint32_t, uint8_t*, uint32_t,
+                                     uint32_t& replyLength) {
+    replyLength = 0;
+    return error::invalidFunction;
+}
+
 CommandServer::~CommandServer() {
     Close();
 }
@@ -284,14 +290,24 @@ void CommandServer::ServeClient(size_t slot, bool hungUp, CommandHandler& handle
         return;
     }
     uint32_t answer = error::invalidParameter;
+    uint32_t replyLength = 0;
     if (length >= 4 && static_cast<size_t>(length) <= commandMessageMax) {
-        answer = handler.HandleCommand(GetLittleEndian(message_), message_ + 4,
-                                       static_cast<uint32_t>(length - 4));
+        const uint32_t code = GetLittleEndian(message_);
+        const auto payloadLength = static_cast<uint32_t>(length - 4);
+        if (code >= firstQueryCode) {
+            answer = handler.HandleQuery(code, message_ + 4, payloadLength, reply_ + 4,
+                                         queryReplyMax, replyLength);
+            replyLength = replyLength <= queryReplyMax ? replyLength : 0;
+        } else {
+            answer = handler.HandleCommand(code, message_ + 4, payloadLength);
+        }
     }
-    uint8_t reply[4];
-    PutLittleEndian(reply, answer);
-    if (send(client.fd, reply, sizeof reply, MSG_DONTWAIT | MSG_NOSIGNAL) !=
-        static_cast<ssize_t>(sizeof reply)) {
+    uint8_t number[4];
+    PutLittleEndian(number, answer);
+    std::memcpy(reply_, number, sizeof number);
+    const size_t replySize = sizeof number + replyLength;
+    if (send(client.fd, reply_, replySize, MSG_DONTWAIT | MSG_NOSIGNAL) !=
+        static_cast<ssize_t>(replySize)) {
         DropClient(slot); // it does not read its answers
         return;
     }
@@ -301,6 +317,31 @@ void CommandServer::ServeClient(size_t slot, bool hungUp, CommandHandler& handle
 void CommandServer::DropClient(size_t slot) {
     CloseIfOpen(clients_[slot].fd);
     clients_[slot].lastActivityMs = 0;
+}
+
+uint32_t RemoveStaleSocket(const ComDirectory& directory) {
+    char lockPath[comPathCapacity];
+    char socketPath[comPathCapacity];
+    if (!directory.IsValid() ||
+        std::snprintf(lockPath, sizeof lockPath, "%s/%s", directory.Path(), lockName) >=
+            static_cast<int>(sizeof lockPath) ||
+        std::snprintf(socketPath, sizeof socketPath, "%s/%s", directory.Path(), hubWindowTitle) >=
+            static_cast<int>(sizeof socketPath)) {
+        return error::badPathName;
+    }
+    const int lock = open(lockPath, O_RDWR | O_CLOEXEC | O_NOFOLLOW);
+    if (lock >= 0 && flock(lock, LOCK_EX | LOCK_NB) != 0) {
+        close(lock);
+        return error::alreadyExists;
+    }
+    struct stat info {};
+    if (lstat(socketPath, &info) == 0 && S_ISSOCK(info.st_mode)) {
+        unlink(socketPath);
+    }
+    if (lock >= 0) {
+        close(lock);
+    }
+    return error::success;
 }
 
 bool HubListens(const ComDirectory& directory) {
@@ -321,7 +362,15 @@ bool HubListens(const ComDirectory& directory) {
 
 uint32_t SendHubCommand(const ComDirectory& directory, uint32_t code, const void* payload,
                         uint32_t length, uint32_t& answer, int timeoutMs) {
+    uint32_t ignored = 0;
+    return QueryHub(directory, code, payload, length, answer, nullptr, 0, ignored, timeoutMs);
+}
+
+uint32_t QueryHub(const ComDirectory& directory, uint32_t code, const void* payload,
+                  uint32_t length, uint32_t& answer, uint8_t* reply, uint32_t capacity,
+                  uint32_t& replyLength, int timeoutMs) {
     answer = 0;
+    replyLength = 0;
     if (length > commandPayloadMax || (payload == nullptr && length != 0)) {
         return error::invalidParameter;
     }
@@ -379,10 +428,16 @@ uint32_t SendHubCommand(const ComDirectory& directory, uint32_t code, const void
         if (ready <= 0) {
             break;
         }
-        uint8_t reply[8];
-        const ssize_t got = recv(fd, reply, sizeof reply, 0);
-        if (got == 4) {
-            answer = GetLittleEndian(reply);
+        uint8_t received[4 + queryReplyMax + 1];
+        const ssize_t got = recv(fd, received, sizeof received, 0);
+        if (got >= 4 && (got == 4 || reply != nullptr)) {
+            answer = GetLittleEndian(received);
+            replyLength = static_cast<uint32_t>(got - 4) <= capacity
+                              ? static_cast<uint32_t>(got - 4)
+                              : capacity;
+            if (replyLength != 0) {
+                std::memcpy(reply, received + 4, replyLength);
+            }
             result = error::success;
         } else {
             result = error::genFailure; // the hub closed the connection or answered garbage

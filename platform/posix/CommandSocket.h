@@ -8,6 +8,10 @@
 // for a handled (or, like an unknown code, ignored) request, a Win32 error code for a request
 // that could not be read (shorter than 4 bytes, or longer than commandMessageMax).
 //
+// Queries (codes from firstQueryCode on, which no HubCommand or window message uses) are
+// answered with the 4-byte number followed by data: statusQueryCode asks for the hub's status
+// report (see hub/posix/HubReport.h), which the fixed status block has no room for.
+//
 // The socket is made mode 0600: only the hub's own user (and root) may send.
 #pragma once
 
@@ -24,11 +28,20 @@ inline constexpr uint32_t commandPayloadMax = 65536;
 inline constexpr uint32_t commandMessageMax = 4 + commandPayloadMax;
 inline constexpr int commandTimeoutMs = 5000;
 
+inline constexpr uint32_t firstQueryCode = 0x10000;
+inline constexpr uint32_t statusQueryCode = 0x10000;
+// Data an answer to a query may carry.
+inline constexpr uint32_t queryReplyMax = 16384;
+
 // What the hub does with one request; the result is the answer's number.
 class CommandHandler {
 public:
     virtual ~CommandHandler() = default;
     virtual uint32_t HandleCommand(uint32_t code, const uint8_t* payload, uint32_t length) = 0;
+    // A query (code >= firstQueryCode): the answer's number, with `replyLength` bytes of data
+    // (at most `capacity`) written to `reply`. A handler without queries refuses them.
+    virtual uint32_t HandleQuery(uint32_t code, const uint8_t* payload, uint32_t length,
+                                 uint8_t* reply, uint32_t capacity, uint32_t& replyLength);
 };
 
 // The hub's side. Nobody can block the channel by holding connections: a connection that
@@ -103,7 +116,12 @@ private:
     uint64_t socketInode_ = 0;
     int64_t acceptPausedUntilMs_ = 0;
     uint8_t message_[commandMessageMax + 1] = {};
+    uint8_t reply_[4 + queryReplyMax] = {};
 };
+
+// Removes the socket file of a hub that is gone (nobody holds its lock); error::alreadyExists
+// while a hub holds it.
+uint32_t RemoveStaleSocket(const ComDirectory& directory);
 
 // Whether a hub listens on the command socket of `directory` (it is connected to and left at
 // once, without a request).
@@ -115,5 +133,11 @@ bool HubListens(const ComDirectory& directory);
 // payload above commandPayloadMax; else the system's error.
 uint32_t SendHubCommand(const ComDirectory& directory, uint32_t code, const void* payload,
                         uint32_t length, uint32_t& answer, int timeoutMs = commandTimeoutMs);
+
+// SendHubCommand for a query: the data after the answer's number goes to `reply` (at most
+// `capacity` bytes; more is cut), its length to `replyLength`.
+uint32_t QueryHub(const ComDirectory& directory, uint32_t code, const void* payload,
+                  uint32_t length, uint32_t& answer, uint8_t* reply, uint32_t capacity,
+                  uint32_t& replyLength, int timeoutMs = commandTimeoutMs);
 
 } // namespace tavro::platform::posix

@@ -13,7 +13,7 @@ tavro_add_gtest(tavro_posix_tests
     LIBS tavro_posix_tools tavro_decode tavro_platform_system tavro_platform_testing)
 
 # End to end: gps-sim -> tavro run -> client processes, the verbs, and gpsd where installed.
-if(NOT TARGET tavro OR NOT TARGET gps-sim)
+if(NOT TARGET tavro OR NOT TARGET gps-sim OR NOT TARGET feltro)
     return()
 endif()
 add_executable(tavro_test_client ${CMAKE_CURRENT_LIST_DIR}/PosixTestClient.cpp)
@@ -25,5 +25,6 @@ tavro_add_gtest(tavro_posix_e2e_tests
 target_compile_definitions(tavro_posix_e2e_tests PRIVATE
     TAVRO_PATH="$<TARGET_FILE:tavro>"
     GPS_SIM_PATH="$<TARGET_FILE:gps-sim>"
+    FELTRO_PATH="$<TARGET_FILE:feltro>"
     TEST_CLIENT_PATH="$<TARGET_FILE:tavro_test_client>")
-add_dependencies(tavro_posix_e2e_tests tavro gps-sim tavro_test_client)
+add_dependencies(tavro_posix_e2e_tests tavro gps-sim feltro tavro_test_client)

@@ -8,6 +8,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 
 namespace tavro::testing {
 namespace {
@@ -124,6 +125,9 @@ TEST_F(PosixHubEndToEnd, TheCommandSocketInjectsFramesAndHoldsTheRelay) {
     const std::string text = Sentence("GPTXT,01,01,02,end to end");
     ASSERT_EQ(Tavro({"send", "inject", text.substr(0, text.size() - 2)}, output), 0) << output;
     EXPECT_TRUE(Receives("client", text)) << "an injected frame is relayed like receiver data";
+    // A sentence that fails its checksum is ignored, and the sender hears of it.
+    EXPECT_EQ(Tavro({"send", "inject", "$GPTXT,01,01,02,bad sum*00"}, output), 1);
+    EXPECT_NE(output.find("ignored the frame"), std::string::npos) << output;
 
     ASSERT_EQ(Tavro({"send", "hold"}, output), 0) << output;
     std::this_thread::sleep_for(500ms);
@@ -162,8 +166,8 @@ TEST_F(PosixHubEndToEnd, TheCommandSocketInjectsFramesAndHoldsTheRelay) {
 
 TEST_F(PosixHubEndToEnd, StatusShowsTheStatusLineAndSignalsEndTheHubCleanly) {
     std::string output;
-    EXPECT_EQ(Tavro({"status"}, output), 1);
-    EXPECT_EQ(output, "Hub not running\n");
+    EXPECT_EQ(Tavro({"status"}, output), 4);
+    EXPECT_EQ(Status(), "Hub not running\n");
     Set("Port0", "5");
     StartSim();
     StartHub({5});
@@ -186,8 +190,8 @@ TEST_F(PosixHubEndToEnd, StatusShowsTheStatusLineAndSignalsEndTheHubCleanly) {
     EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(Link(5))));
     EXPECT_FALSE(std::filesystem::exists(root_ + "/dev/TavroMsgWnd"));
     EXPECT_TRUE(std::filesystem::is_symlink(Link(1))) << "the receiver's link is not the hub's";
-    EXPECT_EQ(Tavro({"status"}, output), 1);
-    EXPECT_EQ(output, "Hub not running\n");
+    EXPECT_EQ(Tavro({"status"}, output), 4);
+    EXPECT_EQ(Status(), "Hub not running\n");
 }
 
 TEST_F(PosixHubEndToEnd, AHubKilledOutrightLeavesNothingThatStopsTheNextOne) {
@@ -207,6 +211,126 @@ TEST_F(PosixHubEndToEnd, AHubKilledOutrightLeavesNothingThatStopsTheNextOne) {
     EXPECT_EQ(Tavro({"send", "hold"}, output), 0) << output;
     EXPECT_EQ(hub_->Stop(SIGTERM), 0);
     EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(Link(5))));
+}
+
+// Every state `tavro status` tells, as a user meets them: virtual port numbers given twice, a
+// receiver that is not there, a client on a port, then the receiver's stream.
+TEST_F(PosixHubEndToEnd, StatusExplainsTheStateOfTheHubAndItsPorts) {
+    std::string output;
+    Set("Port0", "5");
+    ASSERT_EQ(Tavro({"config", "set", "Port1", "5", "--force"}, output), 0) << output;
+    StartHub({});
+    ASSERT_TRUE(Within(10s, [&] { return Status() == "Port Doesn't Exist\n"; })) << Status();
+    EXPECT_EQ(Tavro({"status"}, output), 3);
+    for (const char* text : {"tavro link COM1 DEVICE", "Input port:     COM1 at 4800 baud, closed",
+                             "Warning:        no virtual ports: virtual ports 1 and 2 all have "
+                             "COM5"}) {
+        EXPECT_NE(output.find(text), std::string::npos) << text << "\n" << output;
+    }
+    EXPECT_EQ(hub_->Stop(), 0);
+    // The run log: on standard error, each line with the time, the problems in the same words.
+    EXPECT_TRUE(std::regex_search(
+        FileText(root_ + "/hub.log"),
+        std::regex(
+            R"(\n\d{4}-\d\d-\d\d \d\d:\d\d:\d\d tavro: no virtual ports: virtual ports 1 )")))
+        << FileText(root_ + "/hub.log");
+
+    Set("Port1", "6");
+    StartHub({5, 6});
+    EXPECT_TRUE(Within(10s, [&] {
+        Tavro({"status"}, output);
+        return std::regex_search(output,
+                                 std::regex(R"(Virtual port 1: COM5 -> /dev/pts/\d+, no )"
+                                            R"(program\nVirtual port 2: COM6 -> /dev/pts/)"));
+    })) << output;
+    StartClient(5, "client");
+    EXPECT_TRUE(Within(10s, [&] {
+        Tavro({"status"}, output);
+        return std::regex_search(output, std::regex(R"(COM5 -> /dev/pts/\d+, in use)"));
+    })) << output;
+    StartSim();
+    ASSERT_TRUE(StreamArrives()) << Status();
+    EXPECT_TRUE(Within(streamPatience, [&] {
+        return Tavro({"status", "--json"}, output) == 0 &&
+               std::regex_search(output, std::regex(R"("utcTime":"\d{4}-\d\d-\d\dT\d\d:\d\d:)"
+                                                    R"(\d\d\.\d{3}Z")"));
+    })) << output;
+    EXPECT_NE(output.find("\"input\":{\"port\":1,\"baud\":4800,\"open\":true"), std::string::npos)
+        << output;
+    EXPECT_NE(output.find("\"nmeaRates\":null"), std::string::npos) << "not asked for yet";
+}
+
+// The programs' command lines: --version, --help per verb on standard output, usage errors
+// (2) and failures (1) on standard error, in words without Windows message numbers.
+TEST_F(PosixHubEndToEnd, ProgramsFollowTheCommandLineConventions) {
+    const std::string tavro = TAVRO_PATH;
+    const std::string feltro = FELTRO_PATH;
+    const std::string sim = GPS_SIM_PATH;
+    struct Case {
+        std::vector<std::string> command;
+        int code;
+        const char* output; // begins standard output
+        const char* error;  // found in standard error
+    };
+    const Case cases[] = {
+        {{tavro, "--version"}, 0, "tavro 3.", ""},
+        {{feltro, "--version"}, 0, "feltro 3.", ""},
+        {{sim, "--version"}, 0, "gps-sim 3.", ""},
+        {{tavro, "status", "--help"}, 0, "usage: tavro status", ""},
+        {{tavro, "help", "config"}, 0, "usage: tavro config", ""},
+        {{tavro, "link", "COM1", "--help"}, 0, "usage: tavro link", ""},
+        {{feltro, "baud", "--help"}, 0, "usage: feltro baud", ""},
+        {{sim, "--help"}, 0, "Usage: gps-sim", ""},
+        {{tavro}, 2, "", "usage: tavro"},
+        {{tavro, "config", "set", "Port"}, 2, "", "usage: tavro config"},
+        {{tavro, "config", "set", "Baud", "1234"}, 2, "", "\"Baud\" is one of"},
+        {{tavro, "send", "toggle"}, 2, "", "usage: tavro send"},
+        {{tavro, "run", "--hide"}, 2, "", "usage: tavro run"},
+        {{tavro, "status", "--verbose"}, 2, "", "usage: tavro status"},
+        {{feltro, "baud", "1234"}, 2, "", "usage: feltro baud"},
+        {{sim, "--colour"}, 2, "", "unknown option"},
+        {{tavro, "send", "hold"}, 1, "", "Hub not running"},
+        {{tavro, "link", "COM3", "/dev/null"}, 1, "", "not a terminal"},
+        {{feltro, "query"}, 1, "", "hub not running"},
+        {{sim, "--com", "9", "--replay", root_ + "/missing.nmea"}, 1, "", "gps-sim: "},
+    };
+    for (const Case& c : cases) {
+        std::string line;
+        for (const std::string& word : c.command) {
+            line += word.substr(word.rfind('/') + 1) + " ";
+        }
+        SCOPED_TRACE(line);
+        const ProgramRun run = RunProgramApart(c.command, environment_, root_ + "/run.out");
+        EXPECT_EQ(run.code, c.code) << run.output << run.errors;
+        EXPECT_EQ(run.output.rfind(c.output, 0), 0u) << run.output;
+        EXPECT_NE(run.errors.find(c.error), std::string::npos) << run.errors;
+        EXPECT_EQ(c.code == 0, run.errors.empty()) << run.errors;
+        EXPECT_FALSE(std::regex_search(run.errors, std::regex("error [0-9]|message [0-9]")))
+            << run.errors;
+    }
+
+    // --watch shows the state again and again until interrupted.
+    ChildProcess watch({tavro, "status", "--watch", "--json"}, environment_, root_ + "/watch");
+    std::this_thread::sleep_for(2500ms);
+    EXPECT_EQ(watch.Stop(SIGINT), 4) << "the last state's code: hub not running";
+    EXPECT_GE(Count(FileText(root_ + "/watch"), "{\"hubRunning\":false,"), 2u)
+        << FileText(root_ + "/watch");
+
+    // Under journald (JOURNAL_STREAM names standard error) the lines carry priorities instead
+    // of the time.
+    const std::string journal = root_ + "/journal.log";
+    std::fclose(std::fopen(journal.c_str(), "w"));
+    struct stat file {};
+    ASSERT_EQ(stat(journal.c_str(), &file), 0);
+    Environment withJournal = environment_;
+    withJournal.emplace_back("JOURNAL_STREAM",
+                             std::to_string(file.st_dev) + ":" + std::to_string(file.st_ino));
+    ChildProcess hub({tavro, "run"}, withJournal, journal);
+    EXPECT_TRUE(Within(10s, [&] { return Count(FileText(journal), "\n") >= 2; }));
+    EXPECT_EQ(hub.Stop(), 0);
+    const std::string lines = FileText(journal);
+    EXPECT_EQ(lines.rfind("<5>hub 3.", 0), 0u) << lines;
+    EXPECT_NE(lines.find("\n<3>no virtual ports"), std::string::npos) << lines;
 }
 
 // gpsd, the Debian package, as a client of a virtual port.

@@ -128,10 +128,11 @@ protected:
         }
     }
 
+    // The first line of `tavro status`: the status line.
     std::string Status() {
         std::string output;
         Tavro({"status"}, output);
-        return output;
+        return output.substr(0, output.find('\n') + 1);
     }
 
     bool StreamArrives() {

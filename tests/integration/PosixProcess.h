@@ -22,10 +22,13 @@ using Environment = std::vector<std::pair<std::string, std::string>>;
 class ChildProcess {
 public:
     // Runs `arguments` (the program first) with `environment` added, standard output and
-    // error appended to `logPath`. With `withInput` the child's standard input is a pipe that
-    // SendInput writes to.
+    // error appended to `logPath` (standard error to `errorPath` when one is given). With
+    // `withInput` the child's standard input is a pipe that SendInput writes to. `handed`
+    // descriptors become the child's 3, 4, ... with LISTEN_FDS and LISTEN_PID set, as a
+    // service manager hands them over.
     ChildProcess(std::vector<std::string> arguments, const Environment& environment,
-                 const std::string& logPath, bool withInput = false) {
+                 const std::string& logPath, bool withInput = false,
+                 const std::string& errorPath = "", const std::vector<int>& handed = {}) {
         int input[2] = {-1, -1};
         if (withInput && pipe2(input, O_CLOEXEC) != 0) {
             return;
@@ -37,15 +40,30 @@ public:
             }
             const int log = open(logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
             dup2(log, STDOUT_FILENO);
-            dup2(log, STDERR_FILENO);
+            if (errorPath.empty()) {
+                dup2(log, STDERR_FILENO);
+            } else {
+                dup2(open(errorPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644), STDERR_FILENO);
+            }
             if (withInput) {
                 dup2(input[0], STDIN_FILENO);
             } else {
                 const int none = open("/dev/null", O_RDONLY);
                 dup2(none, STDIN_FILENO);
             }
+            const int firstHanded = 3;
+            for (size_t i = 0; i < handed.size(); ++i) {
+                dup2(handed[i], 900 + static_cast<int>(i));
+            }
+            for (size_t i = 0; i < handed.size(); ++i) {
+                dup2(900 + static_cast<int>(i), firstHanded + static_cast<int>(i));
+            }
+            if (!handed.empty()) {
+                setenv("LISTEN_FDS", std::to_string(handed.size()).c_str(), 1);
+                setenv("LISTEN_PID", std::to_string(getpid()).c_str(), 1);
+            }
             // Nothing else of the test's: an inherited pipe or terminal would keep peers open.
-            for (int fd = 3; fd < 1024; ++fd) {
+            for (int fd = firstHanded + static_cast<int>(handed.size()); fd < 1024; ++fd) {
                 close(fd);
             }
             std::vector<char*> argv;
@@ -139,6 +157,23 @@ inline int RunProgram(const std::vector<std::string>& arguments, const Environme
     text << file.rdbuf();
     output = text.str();
     return code;
+}
+
+// RunProgram with standard output and standard error apart.
+struct ProgramRun {
+    int code;
+    std::string output;
+    std::string errors;
+};
+inline std::string FileText(const std::string& path);
+inline ProgramRun RunProgramApart(const std::vector<std::string>& arguments,
+                                  const Environment& environment, const std::string& scratchPath) {
+    const std::string errorPath = scratchPath + ".err";
+    std::remove(scratchPath.c_str());
+    std::remove(errorPath.c_str());
+    ChildProcess child(arguments, environment, scratchPath, false, errorPath);
+    const int code = child.Wait(std::chrono::milliseconds(20000));
+    return {code, FileText(scratchPath), FileText(errorPath)};
 }
 
 inline std::string FileText(const std::string& path) {
