@@ -1,8 +1,9 @@
 # Debian packages the build and the tests need, and a helper that installs the missing ones.
 # Sourced by scripts/test.sh, scripts/demo.sh and .ci/run.
 
-BUILD_PACKAGES=(cmake ninja-build g++ make pkg-config)
-TEST_PACKAGES=(googletest libgtest-dev libgmock-dev libbenchmark-dev python3)
+BUILD_PACKAGES=(cmake ninja-build g++ make pkg-config libsystemd-dev)
+# dbus-daemon: a private bus stands in for the system bus in the hub's suspend tests.
+TEST_PACKAGES=(googletest libgtest-dev libgmock-dev libbenchmark-dev python3 dbus-daemon)
 FUZZ_PACKAGES=(clang libclang-rt-14-dev)
 CROSS_PACKAGES=(g++-mingw-w64-i686 g++-mingw-w64-x86-64)
 TOOL_PACKAGES=(clang-format)

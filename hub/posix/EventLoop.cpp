@@ -2,11 +2,14 @@
 
 #include "common/HubCommand.h"
 #include "hub/decode/FrameCutter.h"
+#include "hub/posix/LiveSettings.h"
 #include "platform/ErrorCodes.h"
 
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/signalfd.h>
 #include <sys/timerfd.h>
@@ -15,27 +18,48 @@
 namespace tavro::posixhub {
 namespace {
 
-sigset_t StopSignals() {
+sigset_t StopSignals(HangUp hangUp) {
     sigset_t signals;
     sigemptyset(&signals);
     sigaddset(&signals, SIGINT);
     sigaddset(&signals, SIGTERM);
-    sigaddset(&signals, SIGHUP);
+    // A signal read from a signalfd is taken whatever its disposition: an ignored SIGHUP must
+    // stay out of the set to stay ignored.
+    if (hangUp != HangUp::Ignored) {
+        sigaddset(&signals, SIGHUP);
+    }
     return signals;
 }
 
 } // namespace
 
-bool BlockStopSignals() {
+HangUp HangUpMeaning() {
+    struct sigaction current {};
+    if (sigaction(SIGHUP, nullptr, &current) == 0 && current.sa_handler == SIG_IGN) {
+        return HangUp::Ignored;
+    }
+    if (std::getenv("NOTIFY_SOCKET") != nullptr || std::getenv("INVOCATION_ID") != nullptr) {
+        return HangUp::Reload;
+    }
+    const int terminal = open("/dev/tty", O_RDONLY | O_NOCTTY | O_CLOEXEC);
+    if (terminal >= 0) {
+        close(terminal);
+        return HangUp::Stop;
+    }
+    return HangUp::Reload;
+}
+
+bool BlockStopSignals(HangUp hangUp) {
     std::signal(SIGPIPE, SIG_IGN);
-    const sigset_t signals = StopSignals();
+    const sigset_t signals = StopSignals(hangUp);
     return sigprocmask(SIG_BLOCK, &signals, nullptr) == 0;
 }
 
-EventLoop::EventLoop(const platform::posix::ComDirectory& directory, LoopObserver& observer)
-    : directory_(directory), observer_(observer) {
+EventLoop::EventLoop(const platform::posix::ComDirectory& directory, LoopObserver& observer,
+                     HangUp hangUp)
+    : directory_(directory), observer_(observer), hangUp_(hangUp) {
     timerFd_ = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
-    const sigset_t signals = StopSignals();
+    const sigset_t signals = StopSignals(hangUp);
     signalFd_ = signalfd(-1, &signals, SFD_NONBLOCK | SFD_CLOEXEC);
 }
 
@@ -94,8 +118,12 @@ void EventLoop::Run(HubEngine& engine) {
             const int signal = read(signalFd_, &info, sizeof info) == sizeof info
                                    ? static_cast<int>(info.ssi_signo)
                                    : SIGTERM;
-            observer_.Stopping(signal);
-            break;
+            if (signal == SIGHUP && hangUp_ == HangUp::Reload) {
+                observer_.ReloadSettings();
+            } else {
+                observer_.Stopping(signal);
+                break;
+            }
         }
         if (entries[1].revents & POLLIN) {
             // Ticks missed while the thread was busy are lost, not made up.
@@ -125,6 +153,9 @@ uint32_t EventLoop::HandleCommand(uint32_t code, const uint8_t* payload, uint32_
             static_cast<uint32_t>(payload[2]) << 16 | static_cast<uint32_t>(payload[3]) << 24;
         engine_->ToggleMainWindow(static_cast<intptr_t>(static_cast<int32_t>(lParam)));
         return error::success;
+    }
+    if (code == reloadSettingsCode) {
+        return observer_.ReloadSettings();
     }
     if (code > static_cast<uint32_t>(HubCommand::ChangeBaud)) {
         return error::invalidFunction; // ignored, as the message window ignores other codes

@@ -7,6 +7,7 @@
 #include "hub/engine/HubEngine.h"
 #include "hub/engine/MessageWindow.h"
 #include "hub/posix/HubReport.h"
+#include "platform/ErrorCodes.h"
 #include "platform/posix/ComDirectory.h"
 #include "platform/posix/CommandSocket.h"
 
@@ -14,9 +15,19 @@
 
 namespace tavro::posixhub {
 
-// Blocks the stop signals in the calling thread (before any other thread exists), so that
-// they reach the loop's signalfd instead of ending the process. SIGPIPE is ignored.
-bool BlockStopSignals();
+// What SIGHUP means to this hub, decided once at start:
+// - Ignored: it was ignored when the hub started (`nohup tavro run &`), and stays so, so that
+//   logging out does not end the hub and every client with it;
+// - Stop: the hub runs in a terminal, whose hang-up ends it like closing its window;
+// - Reload: under a service manager, or without any terminal (a daemon), it re-reads the
+//   settings, as daemons do.
+enum class HangUp { Ignored, Stop, Reload };
+HangUp HangUpMeaning();
+
+// Blocks the stop signals (SIGINT, SIGTERM, and SIGHUP unless `hangUp` is Ignored) in the
+// calling thread (before any other thread exists), so that they reach the loop's signalfd
+// instead of ending the process. SIGPIPE is ignored.
+bool BlockStopSignals(HangUp hangUp);
 
 // What the loop reports while it runs (start-up summary, problems); the front end prints it.
 class LoopObserver {
@@ -25,6 +36,9 @@ public:
     virtual void Started(HubEngine& engine) = 0;
     virtual void Stopping(int signal) = 0;
     virtual void PublishFailed(uint32_t error) = 0;
+    // SIGHUP with HangUp::Reload, or a request on the command socket: re-read the settings
+    // and apply them; the result answers the request.
+    virtual uint32_t ReloadSettings() { return error::invalidFunction; }
     // After every tick: the front end's own upkeep (it may RequestStop) and the run log.
     virtual void Ticked(HubEngine&) {}
     // The status query: what the hub tells `tavro status` beyond the status block.
@@ -35,7 +49,8 @@ class EventLoop final : public MessageLoop,
                         public MessageWindow,
                         private platform::posix::CommandHandler {
 public:
-    EventLoop(const platform::posix::ComDirectory& directory, LoopObserver& observer);
+    EventLoop(const platform::posix::ComDirectory& directory, LoopObserver& observer,
+              HangUp hangUp = HangUp::Stop);
     ~EventLoop() override;
 
     EventLoop(const EventLoop&) = delete;
@@ -67,6 +82,7 @@ private:
     HubEngine* engine_ = nullptr;
     int timerFd_ = -1;
     int signalFd_ = -1;
+    HangUp hangUp_;
     uint32_t publishResult_ = 0;
     bool stopRequested_ = false;
 };

@@ -212,7 +212,7 @@ TEST_F(PosixPortSetTest, RefusesWhatTheDriverWouldNotStartWith) {
     ASSERT_TRUE(directory_.AddLink(6, "/dev/pts/does-not-exist"));
     EXPECT_EQ(ports_.Open(controlDeviceName), error::success);
     EXPECT_EQ(ports_.LastOpenResult(), error::success);
-    EXPECT_EQ(std::filesystem::read_symlink(Link(6)).string(), ports_.DevicePath(1));
+    EXPECT_EQ(std::filesystem::canonical(Link(6)).string(), ports_.DevicePath(1));
 }
 
 TEST_F(PosixPortSetTest, LinksThePortsWhileOpenAndOneHubAtATime) {
@@ -223,8 +223,8 @@ TEST_F(PosixPortSetTest, LinksThePortsWhileOpenAndOneHubAtATime) {
     other.Configure({11});
     EXPECT_EQ(other.Open(controlDeviceName), error::genFailure) << "another hub, same directory";
 
-    EXPECT_EQ(std::filesystem::read_symlink(Link(5)).string(), ports_.DevicePath(0));
-    EXPECT_EQ(std::filesystem::read_symlink(Link(9)).string(), ports_.DevicePath(3));
+    EXPECT_EQ(std::filesystem::canonical(Link(5)).string(), ports_.DevicePath(0));
+    EXPECT_EQ(std::filesystem::canonical(Link(9)).string(), ports_.DevicePath(3));
     EXPECT_STREQ(ports_.DevicePath(1), "");
     const DriverExchangeBlock block = Exchange();
     const uint32_t numbers[virtualPortCount] = {5, 0, 0, 9, 0, 0, 0, 0};
@@ -256,7 +256,7 @@ TEST_F(PosixPortSetTest, LinksLeftByACrashedHubAreRemoved) {
         << "COM5 /dev/pts/gone-5\nCOM7 /dev/pts/gone-7\nCOM8 /dev/pts/gone-8\ngarbage\n";
     Configure({5});
     ASSERT_EQ(ports_.Open(controlDeviceName), error::success);
-    EXPECT_EQ(std::filesystem::read_symlink(Link(5)).string(), ports_.DevicePath(0));
+    EXPECT_EQ(std::filesystem::canonical(Link(5)).string(), ports_.DevicePath(0));
     EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(Link(7))));
     EXPECT_EQ(std::filesystem::read_symlink(Link(8)).string(), foreign.SlavePath());
 }
@@ -282,7 +282,7 @@ TEST_F(PosixPortSetTest, OnlyClientsReceiveAndALateOpenerSeesOnlyNewerBytes) {
     EXPECT_EQ(other.ReadAll(), "two$");
 }
 
-TEST_F(PosixPortSetTest, OpenCountsAreTheProcessesThatHoldThePort) {
+TEST_F(PosixPortSetTest, OpenCountsTellWhichPortsAreInUse) {
     Configure({5, 6});
     ASSERT_EQ(ports_.Open(controlDeviceName), error::success);
     {
@@ -290,18 +290,18 @@ TEST_F(PosixPortSetTest, OpenCountsAreTheProcessesThatHoldThePort) {
         ClientProcess b(Link(5));
         ClientProcess c(Link(6));
         ASSERT_TRUE(a.Opened() && b.Opened() && c.Opened());
-        EXPECT_TRUE(OpenCountBecomes(0, 2));
+        EXPECT_TRUE(OpenCountBecomes(0, 1));
         EXPECT_TRUE(OpenCountBecomes(1, 1));
         const DriverExchangeBlock block = Exchange();
         EXPECT_EQ(block.openCount[2], 0u);
         a.Leave();
-        EXPECT_TRUE(OpenCountBecomes(0, 1));
+        EXPECT_EQ(Exchange().openCount[0], 1u) << "still in use by the other";
         b.Leave();
         EXPECT_TRUE(OpenCountBecomes(0, 0));
         EXPECT_EQ(Exchange().openCount[1], 1u);
     }
     EXPECT_TRUE(OpenCountBecomes(1, 0));
-    // The hub's own process is not counted by the scan, but a port it has open is in use.
+    // The hub's own process counts too.
     Client own(Link(5));
     EXPECT_TRUE(OpenCountBecomes(0, 1));
 }
@@ -400,6 +400,72 @@ TEST_F(PosixPortSetTest, WhileAClientEchoesItsBytesNeverReachTheReceiver) {
     ASSERT_TRUE(echoing.Write("$PMTK000*32\r\n"));
     EXPECT_EQ(CollectClientBytes(), "$PMTK000*32\r\n");
     EXPECT_FALSE(ports_.Echoing(0));
+}
+
+TEST_F(PosixPortSetTest, NewNumbersWhileOpenLeaveOtherPortsTerminalsAlone) {
+    Configure({5, 6});
+    ASSERT_EQ(ports_.Open(controlDeviceName), error::success);
+    const std::string first = ports_.DevicePath(0);
+    const std::string second = ports_.DevicePath(1);
+    Client client(Link(5));
+    Client moving(Link(6));
+
+    // Port 2 moves to COM7 with its terminal and client, port 3 appears.
+    uint32_t numbers[virtualPortCount] = {5, 7, 8};
+    ASSERT_EQ(ports_.Reconfigure(numbers), error::success);
+    EXPECT_EQ(ports_.DevicePath(0), first);
+    EXPECT_EQ(ports_.DevicePath(1), second);
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(Link(6))));
+    EXPECT_EQ(std::filesystem::canonical(Link(7)).string(), second);
+    EXPECT_EQ(std::filesystem::canonical(Link(8)).string(), ports_.DevicePath(2));
+    Broadcast("$GPGGA,2*00\r\n");
+    EXPECT_EQ(client.ReadAll(), "$GPGGA,2*00\r\n");
+    EXPECT_EQ(moving.ReadAll(), "$GPGGA,2*00\r\n");
+
+    // A number another device holds is refused before anything changes.
+    TestPty device;
+    ASSERT_TRUE(directory_.AddLink(9, device.SlavePath()));
+    const uint32_t taken[virtualPortCount] = {5, 0, 9};
+    EXPECT_EQ(ports_.Reconfigure(taken), error::alreadyExists);
+    EXPECT_EQ(ports_.ConflictingComNumber(), 9u);
+    EXPECT_TRUE(std::filesystem::exists(Link(7)));
+
+    const uint32_t fewer[virtualPortCount] = {5};
+    ASSERT_EQ(ports_.Reconfigure(fewer), error::success);
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(Link(7))));
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(Link(8))));
+    EXPECT_EQ(ports_.DevicePath(0), first);
+}
+
+TEST_F(PosixPortSetTest, AnOfferedTerminalIsTakenWithItsClient) {
+    // What the service manager keeps across a restart: the master of the old set's COM5.
+    Configure({5});
+    ASSERT_EQ(ports_.Open(controlDeviceName), error::success);
+    const std::string terminal = ports_.DevicePath(0);
+    Client client(Link(5));
+    const int kept = dup(ports_.MasterFd(0));
+    ASSERT_GE(kept, 0);
+    ports_.Close();
+    ASSERT_TRUE(client.Write("$PMTK000*32\r\n")) << "written while no hub runs";
+
+    PtyPortSet next{ComDirectory(directory_.Path().c_str())};
+    const uint32_t numbers[virtualPortCount] = {5, 6};
+    next.Configure(numbers);
+    const OfferedTerminal offered{kept, 5};
+    next.OfferTerminals(&offered, 1);
+    ASSERT_EQ(next.Open(controlDeviceName), error::success);
+    EXPECT_EQ(next.DevicePath(0), terminal);
+    EXPECT_NE(next.DevicePath(1), terminal);
+    DriverExchangeBlock block{};
+    ASSERT_EQ(next.Exchange(block), error::success);
+    EXPECT_EQ(block.openCount[0], 1u);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(block.clientData), block.clientDataLength),
+              "$PMTK000*32\r\n");
+    const std::string sentence = "$GPGGA,3*00\r\n";
+    ASSERT_EQ(next.Broadcast(reinterpret_cast<const uint8_t*>(sentence.data()),
+                             static_cast<uint32_t>(sentence.size())),
+              error::success);
+    EXPECT_EQ(client.ReadAll(), sentence);
 }
 
 TEST_F(PosixPortSetTest, AClientThatStopsReadingLosesItsBacklogNotTheNewestBytes) {
