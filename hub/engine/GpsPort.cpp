@@ -2,6 +2,7 @@
 
 #include "hub/decode/ParseFrame.h"
 #include "hub/engine/InputLine.h"
+#include "hub/engine/NetworkOutput.h"
 #include "platform/ErrorCodes.h"
 
 #include <string.h>
@@ -171,7 +172,8 @@ uint32_t GpsPort::Poll() {
 }
 
 uint32_t GpsPort::HandleRead(const uint8_t* read, uint32_t got, uint32_t& lastLength) {
-    if ((OptionFlags() & OptionFlags::nmeaFilter) == 0 && relayHeld == 0) {
+    const bool raw = (OptionFlags() & OptionFlags::nmeaFilter) == 0 && relayHeld == 0;
+    if (raw) {
         Broadcast(read, got);
     }
     if (arrival_) {
@@ -186,6 +188,10 @@ uint32_t GpsPort::HandleRead(const uint8_t* read, uint32_t got, uint32_t& lastLe
             logBuffer[logCount++] = read[j];
         }
         if (const uint32_t length = framing.Append(read[j])) {
+            // Unfiltered, each frame is one datagram too (before the parser writes into it).
+            if (raw && hub_.network != nullptr) {
+                hub_.network->SendFrame(framing.Frame(), length);
+            }
             ParseFrame(*this, framing.Frame(), length, false);
             lastLength = length;
             ++frames;
@@ -262,6 +268,9 @@ void GpsPort::Broadcast(const uint8_t* bytes, uint32_t length) {
     platform::ControlDevice& device = hub_.exchange.device;
     if (device.IsOpen()) {
         device.Broadcast(bytes, length);
+    }
+    if (hub_.network != nullptr) {
+        hub_.network->Relay(bytes, length);
     }
 }
 
@@ -400,8 +409,25 @@ void GpsPort::RequestReopen() {
     hub_.reopenPending = 1;
 }
 
+// A frame the parser passes on (filtered, or injected): one datagram as well.
 void GpsPort::Relay(const uint8_t* bytes, uint32_t length) {
     Broadcast(bytes, length);
+    if (hub_.network != nullptr) {
+        hub_.network->SendFrame(bytes, length);
+    }
+}
+
+void GpsPort::WriteFromNetwork(const uint8_t* sentence, uint32_t length) {
+    if (handle_ == nullptr || length == 0) {
+        return;
+    }
+    if (!arrival_) {
+        WriteNow(sentence, length);
+        return;
+    }
+    if (writer_->Queue(ReceiverWriter::networkWriter, sentence, length)) {
+        PumpWrites();
+    }
 }
 
 bool GpsPort::RecoveryReopen(uint32_t& lineSpeed) {

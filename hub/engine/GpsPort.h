@@ -125,8 +125,13 @@ public:
     // The queue of bytes for the receiver (null for scan ports).
     ReceiverWriter* Writer() { return writer_.get(); }
 
-    // IOCTL_TAVRO_BROADCAST of `length` bytes while the control device is open.
+    // IOCTL_TAVRO_BROADCAST of `length` bytes while the control device is open, and the same
+    // bytes to the network clients.
     void Broadcast(const uint8_t* bytes, uint32_t length);
+
+    // A sentence from a network client ("TCP Write"): queued as the network's writer, or on
+    // the tick written at once, as virtual-port bytes are; dropped while the port is closed.
+    void WriteFromNetwork(const uint8_t* sentence, uint32_t length);
 
     // Writes `length` bytes to the receiver with one write when the port is open (the write
     // time-out applies); returns the bytes written, 0 while closed. On arrival they are queued

@@ -31,6 +31,7 @@
 namespace tavro {
 
 class GpsPort;
+class NetworkOutput;
 class TrackLog;
 
 // The operating system as the hub uses it. The objects outlive the HubContext.
@@ -143,6 +144,10 @@ public:
     // The main input port, created when the message window starts and destroyed at its end;
     // null outside that time (commands that need it then do nothing).
     std::unique_ptr<GpsPort> inputPort;
+
+    // The network output (the engine's), which gets what the virtual ports get; null where
+    // there is none.
+    NetworkOutput* network = nullptr;
 
     // Creates the main input port (replacing one that exists) with `log` as its track log
     // (null: none, log bytes are discarded). Its `status` is statusBlock.Block(), so attach

@@ -29,8 +29,9 @@ constexpr uint32_t deviceChangePause = 100;
 
 constexpr char invalidDriverVersionMessage[] = "Invalid Tavro driver version";
 
-// The tokens of CollectWaits' entries.
+// The tokens of CollectWaits' entries: the receiver, then the network output's from here.
 constexpr uint32_t receiverToken = 1;
+constexpr uint32_t firstNetworkToken = 16;
 
 bool OptionSet(const Settings& settings, uint32_t option) {
     return (settings.optionFlags & option) != 0;
@@ -59,7 +60,8 @@ HubEngine::HubEngine(const HubServices& services)
     : services_(services), context_(services.system),
       search_(context_, services.serialPortMap, services.threads),
       power_(context_, restartDevices_, services.serialPortMap, services.usbDevices,
-             services.displayPower) {
+             services.displayPower),
+      network_(services.network, *this) {
     if (services.driverSetup != nullptr) {
         installer_.emplace(InstallerServices{services.driverSetup->fileSystem,
                                              services.driverSetup->serviceControl,
@@ -127,6 +129,9 @@ int HubEngine::InitDialog() {
     hub.statusBlock.AttachHub();
     hub.CreateInputPort(services_.trackLog);
     windowUp_ = true;
+    // The network output beside the virtual ports, as the settings ask.
+    hub.network = &network_;
+    network_.Configure(hub.settings, hub.system.timing.GetTickCount());
 
     // 6. Without the driver the user has to enable the ports: show the main window, unless
     // "HIDE" asked for the tray only.
@@ -210,6 +215,11 @@ void HubEngine::Tick() {
 
     // 11. The device-change countdown, which may start a GPS search.
     DeviceChangeCountdown();
+
+    // The network output follows the settings (they may change while the hub runs).
+    const uint32_t now = hub.system.timing.GetTickCount();
+    network_.Configure(hub.settings, now);
+    network_.Tick(now);
 }
 
 uint32_t HubEngine::CountUsers() {
@@ -330,8 +340,18 @@ void HubEngine::CountFrame(bool counted) {
 uint32_t HubEngine::CollectWaits(platform::WaitEntry* entries, uint32_t capacity) {
     HubContext& hub = context_;
     GpsPort* port = hub.inputPort.get();
+    if (port == nullptr || entries == nullptr) {
+        return 0;
+    }
+    uint32_t count = CollectReceiverWaits(entries, capacity);
+    return count + network_.CollectWaits(entries + count, capacity - count, firstNetworkToken);
+}
+
+uint32_t HubEngine::CollectReceiverWaits(platform::WaitEntry* entries, uint32_t capacity) {
+    HubContext& hub = context_;
+    GpsPort* port = hub.inputPort.get();
     uint32_t count = 0;
-    if (port == nullptr || entries == nullptr || !port->RelaysOnArrival()) {
+    if (!port->RelaysOnArrival()) {
         return 0;
     }
     if (count < capacity && hub.settings.port != 0 && hub.search.scanning.load() == 0) {
@@ -352,6 +372,10 @@ uint32_t HubEngine::CollectWaits(platform::WaitEntry* entries, uint32_t capacity
 void HubEngine::WaitReady(uint32_t token, uint8_t events) {
     HubContext& hub = context_;
     GpsPort* port = hub.inputPort.get();
+    if (token >= firstNetworkToken) {
+        network_.Ready(token - firstNetworkToken, events, hub.system.timing.GetTickCount());
+        return;
+    }
     if (token != receiverToken || port == nullptr || !port->RelaysOnArrival()) {
         return;
     }
@@ -454,6 +478,12 @@ void HubEngine::InjectFrame(const void* data, uint32_t size) {
     lastInjectTaken_ = ParseFrame(*port, injectBuffer_, size, true);
 }
 
+void HubEngine::WriteFromNetwork(const uint8_t* sentence, uint32_t length) {
+    if (context_.inputPort != nullptr) {
+        context_.inputPort->WriteFromNetwork(sentence, length);
+    }
+}
+
 void HubEngine::WriteToReceiver(const void* data, uint32_t size) {
     GpsPort* port = context_.inputPort.get();
     if (port == nullptr || data == nullptr || size == 0 || size > writeToReceiverMax) {
@@ -502,6 +532,8 @@ void HubEngine::Destroy() {
     search_.WaitForThreads();
     search_.ReleaseFinished();
     hub.exchange.device.Close();
+    network_.Close();
+    hub.network = nullptr;
     if (hub.inputPort != nullptr) {
         // Close (the block shows PortClosed, the log is closed) and free the port, then let go
         // of the block it wrote into.

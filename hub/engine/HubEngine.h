@@ -13,6 +13,7 @@
 #include "hub/engine/HubContext.h"
 #include "hub/engine/MainWindow.h"
 #include "hub/engine/MessageWindow.h"
+#include "hub/engine/NetworkOutput.h"
 #include "hub/engine/PowerEvents.h"
 #include "hub/engine/TrackLog.h"
 #include "hub/ui/DriverInstaller.h"
@@ -67,6 +68,9 @@ struct HubServices {
     // Null: none, every device operation and display switch fails quietly.
     platform::UsbDevices* usbDevices = nullptr;
     platform::DisplayPower* displayPower = nullptr;
+    // The network output's sockets (&platform::SystemNetwork() where there is one). Null: the
+    // hub serves no network.
+    platform::Network* network = nullptr;
 };
 
 // The message window's timer period.
@@ -79,7 +83,7 @@ inline constexpr intptr_t trayRightButtonUp = 0x205; // WM_RBUTTONUP
 // True when the command line (without the program name) is "HIDE" in any case.
 bool IsHideArgument(const char* commandLine);
 
-class HubEngine {
+class HubEngine final : private NetworkSink {
 public:
     explicit HubEngine(const HubServices& services);
     ~HubEngine();
@@ -190,6 +194,9 @@ public:
     // Standby, resume and the video reset.
     PowerHandling& Power() { return power_; }
 
+    // The network output ("TCP Port", "UDP Target"), for the status report and the windows.
+    const NetworkOutput& Network() const { return network_; }
+
 private:
     uint32_t CountUsers();
     void BatterySaver(uint32_t users);
@@ -197,6 +204,7 @@ private:
     void ShowTrayStatus();
     void ReadInput();
     void ReadArrivedInput();
+    uint32_t CollectReceiverWaits(platform::WaitEntry* entries, uint32_t capacity);
     void CountFrame(bool counted);
     void SpeedChangeReopen();
     void DeviceChangeCountdown();
@@ -207,6 +215,7 @@ private:
     ComBitmapMarks* ComBitmap();
 
     void InjectFrame(const void* data, uint32_t size);
+    void WriteFromNetwork(const uint8_t* sentence, uint32_t length) override;
     void WriteToReceiver(const void* data, uint32_t size);
     void ChangeBaud(const void* data, uint32_t size);
 
@@ -218,6 +227,7 @@ private:
     RestartDeviceTable restartDevices_{};
     PowerHandling power_;
     bool windowUp_ = false; // between InitDialog and Destroy
+    NetworkOutput network_;
     // InjectFrame hands the parser a writable, zero-terminated copy of the payload.
     uint8_t injectBuffer_[512] = {};
     bool lastInjectTaken_ = false;

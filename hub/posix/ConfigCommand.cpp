@@ -6,8 +6,10 @@
 #include "hub/ui/Settings.h"
 #include "hub/ui/SettingsStore.h"
 
+#include <arpa/inet.h>
 #include <cctype>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -118,6 +120,36 @@ bool ParseSwitch(const char* text, bool& on) {
     return false;
 }
 
+// "TCP Address" is a numeric address of this machine's (or every interface's); "UDP Target" is
+// empty or "host:port".
+bool NetworkTextFits(const char* name, const char* value, std::string& errors) {
+    if (std::strcmp(name, "TCP Address") == 0) {
+        unsigned char address[sizeof(in6_addr)];
+        std::string host = value;
+        if (host.size() > 2 && host.front() == '[' && host.back() == ']') {
+            host = host.substr(1, host.size() - 2);
+        }
+        if (inet_pton(AF_INET, host.c_str(), address) != 1 &&
+            inet_pton(AF_INET6, host.c_str(), address) != 1) {
+            errors += "\"TCP Address\" is a numeric address: 127.0.0.1 (this machine only), "
+                      "0.0.0.0 or :: (every interface), or one interface's address\n";
+            return false;
+        }
+    }
+    if (std::strcmp(name, "UDP Target") == 0 && value[0] != '\0') {
+        const char* colon = std::strrchr(value, ':');
+        char* end = nullptr;
+        const unsigned long port = colon != nullptr ? std::strtoul(colon + 1, &end, 10) : 0;
+        if (colon == nullptr || colon == value || colon[1] == '\0' || *end != '\0' || port == 0 ||
+            port > 65535) {
+            errors += "\"UDP Target\" is host:port (for example 192.168.1.255:10110), or empty "
+                      "for none\n";
+            return false;
+        }
+    }
+    return true;
+}
+
 std::string ValueText(const Name& name, const Settings& settings,
                       const DriverExchangeBlock& exchange) {
     char text[logPathSize + 16];
@@ -132,7 +164,7 @@ std::string ValueText(const Name& name, const Settings& settings,
         break;
     }
     if (SettingsTable[name.index].type == platform::regSz) {
-        return settings.logPath;
+        return reinterpret_cast<const char*>(&settings) + SettingsTable[name.index].offset;
     }
     std::snprintf(text, sizeof text, "%u",
                   static_cast<unsigned>(NumberField(const_cast<Settings&>(settings), name.index)));
@@ -187,12 +219,16 @@ bool Assign(const Name& name, const char* value, bool force, Settings& settings,
         return true;
     }
     if (name.kind == Kind::Entry && SettingsTable[name.index].type == platform::regSz) {
-        if (std::strlen(value) >= logPathSize) {
+        const SettingsEntry& entry = SettingsTable[name.index];
+        if (std::strlen(value) >= entry.size) {
             errors += std::string("\"") + name.text + "\" holds at most " +
-                      std::to_string(logPathSize - 1) + " characters\n";
+                      std::to_string(entry.size - 1) + " characters\n";
             return false;
         }
-        std::snprintf(settings.logPath, sizeof settings.logPath, "%s", value);
+        if (!NetworkTextFits(name.text, value, errors)) {
+            return false;
+        }
+        std::snprintf(reinterpret_cast<char*>(&settings) + entry.offset, entry.size, "%s", value);
         return true;
     }
     uint32_t number = 0;
@@ -200,11 +236,17 @@ bool Assign(const Name& name, const char* value, bool force, Settings& settings,
     const bool isSwitchEntry =
         name.kind == Kind::Entry &&
         (std::strcmp(name.text, "Logging") == 0 || std::strcmp(name.text, "Bluetooth") == 0 ||
-         std::strcmp(name.text, "Immediate Relay") == 0);
+         std::strcmp(name.text, "Immediate Relay") == 0 ||
+         std::strcmp(name.text, "TCP Write") == 0);
     if (isSwitchEntry && ParseSwitch(value, on)) {
         number = on ? 1 : 0;
     } else if (!ParseNumber(value, number)) {
         errors += std::string("\"") + name.text + "\" takes a number, not \"" + value + "\"\n";
+        return false;
+    }
+    if (std::strcmp(name.text, "TCP Port") == 0 && number > 65535) {
+        errors += "\"TCP Port\" is a port from 1 to 65535, or 0 for no server (10110 is the "
+                  "usual one for NMEA)\n";
         return false;
     }
     const bool isComNumber = name.kind == Kind::VirtualPort || std::strcmp(name.text, "Port") == 0;

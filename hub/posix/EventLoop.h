@@ -100,8 +100,8 @@ private:
         short events = 0;
         FdHandler* handler = nullptr;
     };
-    // The engine's objects (the receiver) at most.
-    static constexpr size_t engineCapacity = 8;
+    // The engine's objects at most: the receiver (2) and the network output.
+    static constexpr size_t engineCapacity = 2 + NetworkOutput::waitCapacity;
 
     uint32_t HandleCommand(uint32_t code, const uint8_t* payload, uint32_t length) override;
     uint32_t HandleQuery(uint32_t code, const uint8_t* payload, uint32_t length, uint8_t* reply,

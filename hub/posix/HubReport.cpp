@@ -53,6 +53,54 @@ void ApplyPortFact(std::string_view name, std::string_view value, VirtualPortRep
     }
 }
 
+void ApplyNetworkFact(std::string_view name, std::string_view value, NetworkReport& network) {
+    if (name == "tcp.port") {
+        Number(value, network.tcpPort);
+    } else if (name == "tcp.address") {
+        network.tcpAddress = value;
+    } else if (name == "tcp.listening") {
+        Flag(value, network.listening);
+    } else if (name == "tcp.open") {
+        Flag(value, network.openToNetwork);
+    } else if (name == "tcp.error") {
+        Number(value, network.listenError);
+    } else if (name == "tcp.write") {
+        Flag(value, network.tcpWrite);
+    } else if (name == "tcp.refused") {
+        Number(value, network.refused);
+    } else if (name == "udp.target") {
+        network.udpTarget = value;
+    } else if (name == "udp.sending") {
+        Flag(value, network.udpSending);
+    } else if (name == "udp.error") {
+        Number(value, network.udpError);
+    } else if (name == "udp.sent") {
+        Number(value, network.datagramsSent);
+    } else if (name == "udp.dropped") {
+        Number(value, network.datagramsDropped);
+    } else if (name.substr(0, 10) == "tcp.client") {
+        // "tcp.client<n>.address|sent|dropped", n from 1, in order.
+        const size_t dot = name.find('.', 10);
+        size_t index = 0;
+        if (dot == std::string_view::npos || !Number(name.substr(10, dot - 10), index) ||
+            index == 0 || index > 1024) {
+            return;
+        }
+        if (network.clients.size() < index) {
+            network.clients.resize(index);
+        }
+        NetworkClientReport& client = network.clients[index - 1];
+        const std::string_view field = name.substr(dot + 1);
+        if (field == "address") {
+            client.address = value;
+        } else if (field == "sent") {
+            Number(value, client.bytesSent);
+        } else if (field == "dropped") {
+            Number(value, client.bytesDropped);
+        }
+    }
+}
+
 } // namespace
 
 std::string EncodeHubReport(const HubReport& report) {
@@ -90,6 +138,25 @@ std::string EncodeHubReport(const HubReport& report) {
         }
     }
     Put(text, "clock.settable", report.clockSettable);
+    const NetworkReport& network = report.network;
+    Put(text, "tcp.port", network.tcpPort);
+    Put(text, "tcp.address", network.tcpAddress);
+    Put(text, "tcp.listening", network.listening);
+    Put(text, "tcp.open", network.openToNetwork);
+    Put(text, "tcp.error", network.listenError);
+    Put(text, "tcp.write", network.tcpWrite);
+    Put(text, "tcp.refused", network.refused);
+    for (size_t i = 0; i < network.clients.size(); ++i) {
+        const std::string prefix = "tcp.client" + std::to_string(i + 1) + ".";
+        Put(text, (prefix + "address").c_str(), network.clients[i].address);
+        Put(text, (prefix + "sent").c_str(), network.clients[i].bytesSent);
+        Put(text, (prefix + "dropped").c_str(), network.clients[i].bytesDropped);
+    }
+    Put(text, "udp.target", network.udpTarget);
+    Put(text, "udp.sending", network.udpSending);
+    Put(text, "udp.error", network.udpError);
+    Put(text, "udp.sent", network.datagramsSent);
+    Put(text, "udp.dropped", network.datagramsDropped);
     return text;
 }
 
@@ -145,6 +212,8 @@ bool DecodeHubReport(std::string_view text, HubReport& report) {
             Number(value, report.portsConflict);
         } else if (name == "clock.settable") {
             Flag(value, report.clockSettable);
+        } else if (name.substr(0, 4) == "tcp." || name.substr(0, 4) == "udp.") {
+            ApplyNetworkFact(name, value, report.network);
         } else if (name.size() > 6 && name.substr(0, 4) == "port" && name[5] == '.' &&
                    name[4] >= '1' && name[4] < static_cast<char>('1' + virtualPortCount)) {
             ApplyPortFact(name.substr(6), value, report.ports[name[4] - '1']);

@@ -12,6 +12,7 @@
 #include <stdint.h>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tavro {
 
@@ -22,6 +23,30 @@ struct VirtualPortReport {
     bool hasCounters = false;
     uint64_t bytesRelayed = 0;
     uint64_t bytesDropped = 0; // not delivered to a program that did not read in time
+};
+
+// A client of the network output's TCP server.
+struct NetworkClientReport {
+    std::string address; // "192.0.2.7:50412", "[::1]:50412"
+    uint64_t bytesSent = 0;
+    uint64_t bytesDropped = 0; // not sent: the client did not keep up
+};
+
+// The network output: its TCP server and UDP sender.
+struct NetworkReport {
+    uint32_t tcpPort = 0; // "TCP Port" (0: no server)
+    std::string tcpAddress;
+    bool listening = false;
+    bool openToNetwork = false; // listening where other computers may connect
+    uint32_t listenError = 0;   // Win32 code of a failed open, 0 when none
+    bool tcpWrite = false;
+    uint64_t refused = 0; // connections closed at once: the clients were many enough
+    std::string udpTarget;
+    bool udpSending = false;
+    uint32_t udpError = 0;
+    uint64_t datagramsSent = 0;
+    uint64_t datagramsDropped = 0;
+    std::vector<NetworkClientReport> clients;
 };
 
 struct HubReport {
@@ -51,6 +76,8 @@ struct HubReport {
     VirtualPortReport ports[virtualPortCount];
 
     bool clockSettable = true; // the hub may set the system clock (Auto Time Sync)
+
+    NetworkReport network;
 };
 
 std::string EncodeHubReport(const HubReport& report);

@@ -19,6 +19,7 @@
 #include "hub/ui/StatusText.h"
 #include "platform/ErrorCodes.h"
 #include "platform/FileSystem.h"
+#include "platform/Network.h"
 #include "platform/Notifier.h"
 #include "platform/Registry.h"
 #include "platform/SerialPort.h"
@@ -68,6 +69,28 @@ std::string Words(uint32_t code) {
     char text[96];
     platform::posix::ErrorText(code, text);
     return text;
+}
+
+void DescribeNetwork(const NetworkOutput& output, const Settings& settings,
+                     NetworkReport& network) {
+    network.tcpPort = settings.tcpPort;
+    network.tcpAddress = output.ListeningAddress();
+    network.listening = output.Listening();
+    network.openToNetwork = output.OpenToNetwork();
+    network.listenError = output.ListenError();
+    network.tcpWrite = settings.tcpWrite != 0;
+    network.refused = output.Refused();
+    network.udpTarget = settings.udpTarget;
+    network.udpSending = output.SendsDatagrams();
+    network.udpError = output.DatagramError();
+    network.datagramsSent = output.DatagramsSent();
+    network.datagramsDropped = output.DatagramsDropped();
+    for (uint32_t slot = 0; slot < NetworkOutput::clientCapacity; ++slot) {
+        NetworkClientInfo info;
+        if (output.Client(slot, info)) {
+            network.clients.push_back({info.peer, info.bytesSent, info.bytesDropped});
+        }
+    }
 }
 
 // The POSIX edition's upkeep between ticks (the COM directory kept in place, virtual ports that
@@ -156,6 +179,7 @@ public:
         RetryPorts(engine);
         ReportEcho();
         FollowInputPort(engine);
+        FollowNetwork(engine.Network());
         live_->StoreSpeedChange();
         notices_->Ticked(ports_);
     }
@@ -223,11 +247,55 @@ public:
             entry.comNumber = ports_.ConfiguredComNumber(i);
             entry.terminal = ports_.DevicePath(i);
             entry.programs = ports_.Users(i);
+            const platform::posix::PortCounters counters = ports_.Counters(i);
+            entry.hasCounters = ports_.IsOpen() && entry.comNumber != 0;
+            entry.bytesRelayed = counters.bytesRelayed;
+            entry.bytesDropped = counters.bytesDropped;
         }
         report.clockSettable = platform::posix::MaySetSystemClock();
+        DescribeNetwork(engine.Network(), hub.settings, report.network);
     }
 
 private:
+    // The network output's server and sender as they open, fail and close, once per change;
+    // a server other computers may reach is said with a warning.
+    void FollowNetwork(const NetworkOutput& output) {
+        const uint32_t server = output.Listening() ? output.ListeningPort() : 0;
+        if (server != loggedServer_ || output.ListenError() != loggedServerError_ ||
+            loggedAddress_ != output.ListeningAddress()) {
+            if (server != 0) {
+                log_.Write(output.OpenToNetwork() ? LogPriority::Warning : LogPriority::Info,
+                           "NMEA over TCP on %s port %u%s", output.ListeningAddress(), server,
+                           output.OpenToNetwork()
+                               ? ": open to other computers (\"TCP Address\" 127.0.0.1 keeps "
+                                 "it to this one)"
+                               : "");
+            } else if (output.ListenError() != error::success) {
+                log_.Write(LogPriority::Error, "no NMEA over TCP on %s: %s",
+                           output.ListeningAddress(), Words(output.ListenError()).c_str());
+            } else if (loggedServer_ != 0) {
+                log_.Write(LogPriority::Info, "NMEA over TCP stopped");
+            }
+            loggedServer_ = server;
+            loggedServerError_ = output.ListenError();
+            loggedAddress_ = output.ListeningAddress();
+        }
+        const bool sending = output.SendsDatagrams();
+        if (sending != loggedSending_ ||
+            (!sending && output.DatagramError() != loggedSenderError_)) {
+            if (sending) {
+                log_.Write(LogPriority::Info, "NMEA over UDP to %s",
+                           engine_->Context().settings.udpTarget);
+            } else if (output.DatagramError() != error::success) {
+                log_.Write(LogPriority::Error, "no NMEA over UDP to %s: %s",
+                           engine_->Context().settings.udpTarget,
+                           Words(output.DatagramError()).c_str());
+            }
+            loggedSending_ = sending;
+            loggedSenderError_ = output.DatagramError();
+        }
+    }
+
     // The winner of a start always gets its ports, or says why not and keeps trying: a COM
     // number taken by another device may be freed, a clash of another hub's links resolved.
     void RetryPorts(HubEngine& engine) {
@@ -372,6 +440,11 @@ private:
     bool echoReported_[virtualPortCount] = {};
     bool publishFailed_ = false;
     bool failed_ = false;
+    uint32_t loggedServer_ = 0; // the TCP port last said to be served, 0 when none
+    uint32_t loggedServerError_ = 0;
+    std::string loggedAddress_;
+    bool loggedSending_ = false;
+    uint32_t loggedSenderError_ = 0;
     bool logged_ = false;
     bool wasOpen_ = false;
     uint32_t lastError_ = 0;
@@ -431,7 +504,11 @@ int RunVerb(int argc, char**) {
                                loop,
                                mainWindow,
                                &trackLog,
-                               &platform::SystemThreads()};
+                               &platform::SystemThreads(),
+                               nullptr,
+                               nullptr,
+                               nullptr,
+                               platform::SystemNetwork()};
     HubEngine engine(services);
     LiveSettings live(engine, ports, registry);
     ServiceNotices notices;

@@ -77,6 +77,12 @@ std::string PortsProblem(const HubReport& report) {
     }
 }
 
+std::string ErrorWords(uint32_t code) {
+    char text[96];
+    platform::posix::ErrorText(code, text);
+    return text;
+}
+
 void AppendJsonString(std::string& json, std::string_view value) {
     json += '"';
     for (const char c : value) {
@@ -218,6 +224,34 @@ void VirtualPortsJson(JsonObject& object, const StatusFacts& facts) {
         entry.End();
     }
     json += ']';
+}
+
+void NetworkJson(JsonObject& object, const NetworkReport& network) {
+    JsonObject tcp(object.Name("tcp").Raw());
+    tcp.Integer("port", network.tcpPort);
+    tcp.Text("address", network.tcpAddress);
+    tcp.Flag("listening", network.listening);
+    tcp.Flag("openToNetwork", network.openToNetwork);
+    tcp.Flag("write", network.tcpWrite);
+    tcp.Integer("refused", static_cast<long long>(network.refused));
+    std::string& clients = tcp.Name("clients").Raw();
+    clients += '[';
+    for (size_t i = 0; i < network.clients.size(); ++i) {
+        clients += i == 0 ? "" : ",";
+        JsonObject client(clients);
+        client.Text("address", network.clients[i].address);
+        client.Integer("bytesSent", static_cast<long long>(network.clients[i].bytesSent));
+        client.Integer("bytesDropped", static_cast<long long>(network.clients[i].bytesDropped));
+        client.End();
+    }
+    clients += ']';
+    tcp.End();
+    JsonObject udp(object.Name("udp").Raw());
+    udp.Text("target", network.udpTarget);
+    udp.Flag("sending", network.udpSending);
+    udp.Integer("datagramsSent", static_cast<long long>(network.datagramsSent));
+    udp.Integer("datagramsDropped", static_cast<long long>(network.datagramsDropped));
+    udp.End();
 }
 
 // Whether satellites entry `index` is in the fix: marked in usedEntries when the receiver
@@ -415,6 +449,20 @@ std::vector<std::string> StatusWarnings(const StatusFacts& facts) {
                            "needs CAP_SYS_TIME (run it as root, or sudo setcap cap_sys_time+ep "
                            "on the tavro program)");
     }
+    const NetworkReport& network = report.network;
+    if (network.tcpPort != 0 && !network.listening && network.listenError != 0) {
+        warnings.push_back(Format("no NMEA over TCP on %s port %u: %s", network.tcpAddress.c_str(),
+                                  network.tcpPort, ErrorWords(network.listenError).c_str()));
+    }
+    if (network.openToNetwork) {
+        warnings.push_back(Format("NMEA over TCP is open to other computers (\"TCP Address\" "
+                                  "%s); 127.0.0.1 keeps it to this one",
+                                  network.tcpAddress.c_str()));
+    }
+    if (!network.udpTarget.empty() && !network.udpSending && network.udpError != 0) {
+        warnings.push_back(Format("no NMEA over UDP to %s: %s", network.udpTarget.c_str(),
+                                  ErrorWords(network.udpError).c_str()));
+    }
     if ((report.optionFlags & OptionFlags::videoReset) != 0) {
         warnings.push_back("\"Video Reset\" has no effect on this system (tavro config set "
                            "\"Video Reset\" off)");
@@ -475,6 +523,27 @@ std::string StatusText(const StatusFacts& facts) {
         if (!anyPort) {
             line("Virtual ports:", "none");
         }
+        const NetworkReport& network = report.network;
+        if (network.tcpPort != 0) {
+            std::string value = Format("%s port %u", network.tcpAddress.c_str(), network.tcpPort);
+            value += !network.listening ? ", not served"
+                     : Format(", %zu client%s", network.clients.size(),
+                              network.clients.size() == 1 ? "" : "s");
+            value += network.tcpWrite ? ", clients may write to the receiver" : "";
+            line("NMEA over TCP:", value);
+            for (const NetworkClientReport& client : network.clients) {
+                line("  Client:", Format("%s, %llu bytes sent, %llu dropped",
+                                         client.address.c_str(),
+                                         static_cast<unsigned long long>(client.bytesSent),
+                                         static_cast<unsigned long long>(client.bytesDropped)));
+            }
+        }
+        if (!network.udpTarget.empty()) {
+            line("NMEA over UDP:",
+                 Format("to %s, %llu datagrams sent, %llu dropped", network.udpTarget.c_str(),
+                        static_cast<unsigned long long>(network.datagramsSent),
+                        static_cast<unsigned long long>(network.datagramsDropped)));
+        }
         line("COM directory:", report.directory);
         line("Options:", OptionList(report.optionFlags));
         line("Logging:", !report.logging          ? std::string("off")
@@ -510,6 +579,7 @@ std::string StatusJson(const StatusFacts& facts) {
         }
         options += ']';
         object.Flag("logging", facts.report.logging);
+        NetworkJson(object, facts.report.network);
     } else {
         object.Text("directory", facts.directory);
     }

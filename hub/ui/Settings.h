@@ -25,6 +25,12 @@ inline constexpr uint32_t vSyncDelayDefault = 2;
 inline constexpr uint32_t multiGnssDefault = 1;
 inline constexpr uint32_t immediateRelayDefault = 1;
 
+// The network output: "TCP Address" and "UDP Target" hold at most 63 and 127 characters.
+inline constexpr uint32_t tcpAddressSize = 64;
+inline constexpr uint32_t udpTargetSize = 128;
+// The longest text setting, terminator included.
+inline constexpr uint32_t textSettingMax = 128;
+
 // OptionFlags, the value "Sync": one bit per check box of the main window. Bits not named
 // here are kept as they were read.
 struct OptionFlags {
@@ -73,6 +79,15 @@ struct Settings {
     // receiver are queued; 0 = the 50 ms tick reads (at most 510 bytes) and writes. Taken
     // when the input port is opened.
     uint32_t immediateRelay = immediateRelayDefault;
+    // The network output. "TCP Port": the TCP server's port, 0 = no server (10110 is the
+    // registered "nmea-0183" port). "TCP Address": the address it listens on ("127.0.0.1":
+    // this machine only; "0.0.0.0", "::" or an interface's address open it to the network).
+    // "UDP Target": "host:port" that receives each frame as one datagram, "" = none. "TCP
+    // Write": 1 lets network clients write whole, checksum-valid sentences to the receiver.
+    uint32_t tcpPort = 0;
+    char tcpAddress[tcpAddressSize] = "127.0.0.1";
+    char udpTarget[udpTargetSize] = {};
+    uint32_t tcpWrite = 0;
     bool firstRun = false; // "Baud" was missing when the settings were loaded
 };
 
@@ -94,7 +109,7 @@ struct SettingsEntry {
 };
 
 // The settings in the order they are loaded and saved.
-inline constexpr std::array<SettingsEntry, 11> SettingsTable = {{
+inline constexpr std::array<SettingsEntry, 15> SettingsTable = {{
     {"Port", offsetof(Settings, port), platform::regDword, 4, portDefault},
     {"Baud", offsetof(Settings, baud), platform::regDword, 4, baudDefault},
     {"Logging", offsetof(Settings, logging), platform::regDword, 4, 0},
@@ -107,6 +122,10 @@ inline constexpr std::array<SettingsEntry, 11> SettingsTable = {{
     {"Multi GNSS", offsetof(Settings, multiGnss), platform::regDword, 4, multiGnssDefault},
     {"Immediate Relay", offsetof(Settings, immediateRelay), platform::regDword, 4,
      immediateRelayDefault},
+    {"TCP Port", offsetof(Settings, tcpPort), platform::regDword, 4, 0},
+    {"TCP Address", offsetof(Settings, tcpAddress), platform::regSz, tcpAddressSize, 0},
+    {"UDP Target", offsetof(Settings, udpTarget), platform::regSz, udpTargetSize, 0},
+    {"TCP Write", offsetof(Settings, tcpWrite), platform::regDword, 4, 0},
 }};
 
 // The position of "Baud", whose absence marks the first run.

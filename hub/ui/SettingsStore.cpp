@@ -26,13 +26,13 @@ using ValueName = char[16];
 
 constexpr bool TableSizesFit() {
     for (const SettingsEntry& entry : SettingsTable) {
-        if (entry.size != (entry.type == platform::regSz ? logPathSize : 4)) {
+        if ((entry.type == platform::regSz) != (entry.size != 4) || entry.size > textSettingMax) {
             return false;
         }
     }
-    return SettingsTable[4].type == platform::regSz;
+    return SettingsTable[4].type == platform::regSz && SettingsTable[4].size == logPathSize;
 }
-static_assert(TableSizesFit(), "numbers are 4 bytes, and \"LogPath\" is the only text");
+static_assert(TableSizesFit(), "numbers are 4 bytes, texts (\"LogPath\" among them) longer");
 
 void NumberedName(ValueName& name, const char* prefix, uint32_t number) {
     platform::TextBuilder(name, sizeof name).Append(prefix).AppendUnsigned(number);
@@ -62,18 +62,20 @@ void SetNumber(Registry& registry, RegistryKey key, const char* name, uint32_t n
     registry.SetValue(key, name, platform::regDword, bytes, sizeof bytes);
 }
 
-// A REG_SZ of at most 127 characters; it ends at the returned length or at an earlier zero.
-void LoadText(Registry& registry, RegistryKey key, const char* name, char (&text)[logPathSize]) {
-    char buffer[logPathSize];
+// A REG_SZ of at most `capacity` - 1 characters; it ends at the returned length or at an
+// earlier zero.
+void LoadText(Registry& registry, RegistryKey key, const char* name, char* text,
+              uint32_t capacity) {
+    char buffer[textSettingMax];
     uint32_t type = platform::regNone;
-    uint32_t size = sizeof buffer;
+    uint32_t size = capacity;
     if (registry.QueryValue(key, name, &type, buffer, &size) != error::success ||
-        type != platform::regSz || size > sizeof buffer) {
+        type != platform::regSz || size > capacity) {
         return;
     }
     const size_t length = strnlen(buffer, size);
-    if (length >= logPathSize) {
-        return; // 128 characters and no room for the terminator
+    if (length >= capacity) {
+        return; // no room for the terminator
     }
     memcpy(text, buffer, length);
     text[length] = '\0';
@@ -114,7 +116,8 @@ void LoadSettings(Registry& registry, Settings& settings, DriverExchangeBlock& e
     for (size_t i = 0; i < SettingsTable.size(); ++i) {
         const SettingsEntry& entry = SettingsTable[i];
         if (entry.type == platform::regSz) {
-            LoadText(registry, key.Get(), entry.name, settings.logPath);
+            LoadText(registry, key.Get(), entry.name, reinterpret_cast<char*>(base + entry.offset),
+                     entry.size);
             continue;
         }
         uint32_t number = 0;
@@ -147,8 +150,9 @@ void SaveSettings(Registry& registry, const Settings& settings, const DriverExch
     for (const SettingsEntry& entry : SettingsTable) {
         if (entry.type == platform::regSz) {
             // Without the terminator: the stored length is the character count.
-            const auto length = static_cast<uint32_t>(strnlen(settings.logPath, logPathSize - 1));
-            registry.SetValue(key.Get(), entry.name, platform::regSz, settings.logPath, length);
+            const char* text = reinterpret_cast<const char*>(base + entry.offset);
+            const auto length = static_cast<uint32_t>(strnlen(text, entry.size - 1));
+            registry.SetValue(key.Get(), entry.name, platform::regSz, text, length);
             continue;
         }
         uint32_t number = 0;

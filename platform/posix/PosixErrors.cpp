@@ -72,6 +72,13 @@ void ErrorText(uint32_t code, char (&text)[96]) {
         {error::alreadyExists, "already exists"},
         {error::notFound, "not found"},
         {error::privilegeNotHeld, "operation not permitted"},
+        {error::noSystemResources, "no buffer space available"},
+        {error::socketAccessDenied, "permission denied (ports below 1024 need privileges)"},
+        {error::addressInUse, "address already in use"},
+        {error::addressNotAvailable, "not an address of this machine"},
+        {error::networkUnreachable, "network unreachable"},
+        {error::connectionReset, "connection reset"},
+        {error::hostNotFound, "host not found"},
     };
     for (const Words& entry : words) {
         if (entry.code == code) {

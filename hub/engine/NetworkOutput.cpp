@@ -1,0 +1,415 @@
+#include "hub/engine/NetworkOutput.h"
+
+#include "platform/ErrorCodes.h"
+
+#include <new>
+#include <string.h>
+
+namespace tavro {
+namespace {
+
+// Accepts per wake, and bytes read from one client per wake: a storm of connections or a
+// flood of bytes cannot hold the loop.
+constexpr uint32_t acceptsPerWake = 64;
+constexpr uint32_t receivePerWake = 4096;
+
+int HexDigit(uint8_t c) {
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'A' && c <= 'F') {
+        return c - 'A' + 10;
+    }
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    return -1;
+}
+
+// "$...*hh" or "!...*hh" whose two hex digits are the XOR of the bytes between.
+bool ChecksumValid(const uint8_t* line, uint32_t length) {
+    if (length < 4 || (line[0] != '$' && line[0] != '!') || line[length - 3] != '*') {
+        return false;
+    }
+    uint8_t sum = 0;
+    for (uint32_t i = 1; i < length - 3; ++i) {
+        if (line[i] == '*') {
+            return false;
+        }
+        sum ^= line[i];
+    }
+    const int high = HexDigit(line[length - 2]);
+    const int low = HexDigit(line[length - 1]);
+    return high >= 0 && low >= 0 && sum == (high << 4 | low);
+}
+
+bool Loopback(const char* address) {
+    return strncmp(address, "127.", 4) == 0 || strcmp(address, "::1") == 0 ||
+           strcmp(address, "[::1]") == 0;
+}
+
+} // namespace
+
+NetworkOutput::NetworkOutput(platform::Network* network, NetworkSink& sink)
+    : network_(network), sink_(sink) {}
+
+NetworkOutput::~NetworkOutput() {
+    Close();
+}
+
+void NetworkOutput::Configure(const Settings& settings, uint32_t nowMs) {
+    nowMs_ = nowMs;
+    write_ = settings.tcpWrite != 0;
+    if (settings.tcpPort != port_ || strncmp(settings.tcpAddress, address_, sizeof address_) != 0) {
+        CloseServer();
+        port_ = settings.tcpPort <= 0xFFFF ? settings.tcpPort : 0;
+        memcpy(address_, settings.tcpAddress, sizeof address_);
+        address_[sizeof address_ - 1] = '\0';
+        listenError_ = 0;
+        retryDue_ = true;
+    }
+    if (strncmp(settings.udpTarget, target_, sizeof target_) != 0) {
+        CloseSender();
+        memcpy(target_, settings.udpTarget, sizeof target_);
+        target_[sizeof target_ - 1] = '\0';
+        datagramError_ = 0;
+        retryDue_ = true;
+    }
+    if (network_ == nullptr || (!retryDue_ && nowMs - lastAttemptMs_ < retryMs)) {
+        return;
+    }
+    const bool serverDue = port_ != 0 && listener_ == platform::noSocket;
+    const bool senderDue = target_[0] != '\0' && sender_ == platform::noSocket;
+    if (serverDue || senderDue) {
+        lastAttemptMs_ = nowMs;
+        if (serverDue) {
+            OpenServer(nowMs);
+        }
+        if (senderDue) {
+            OpenSender();
+        }
+    }
+    retryDue_ = false;
+}
+
+void NetworkOutput::Close() {
+    CloseServer();
+    CloseSender();
+}
+
+bool NetworkOutput::OpenServer(uint32_t nowMs) {
+    nowMs_ = nowMs;
+    if (pool_ == nullptr) {
+        pool_.reset(new (std::nothrow) uint8_t[clientCapacity * clientBufferSize]);
+        if (pool_ == nullptr) {
+            listenError_ = error::notEnoughMemory;
+            return false;
+        }
+    }
+    listenError_ = network_->Listen(address_, static_cast<uint16_t>(port_), listener_);
+    if (listenError_ != error::success) {
+        listener_ = platform::noSocket;
+        pool_.reset();
+        return false;
+    }
+    listeningPort_ = network_->LocalPort(listener_);
+    return true;
+}
+
+void NetworkOutput::CloseServer() {
+    for (Connection& client : clients_) {
+        if (client.socket != platform::noSocket) {
+            Drop(client);
+        }
+    }
+    if (listener_ != platform::noSocket) {
+        network_->Close(listener_);
+        listener_ = platform::noSocket;
+    }
+    listeningPort_ = 0;
+    pool_.reset();
+}
+
+void NetworkOutput::OpenSender() {
+    datagramError_ = network_->OpenDatagram(target_, sender_);
+    if (datagramError_ != error::success) {
+        sender_ = platform::noSocket;
+    }
+}
+
+void NetworkOutput::CloseSender() {
+    if (sender_ != platform::noSocket) {
+        network_->Close(sender_);
+        sender_ = platform::noSocket;
+    }
+}
+
+bool NetworkOutput::OpenToNetwork() const {
+    return Listening() && !Loopback(address_);
+}
+
+uint32_t NetworkOutput::ClientCount() const {
+    uint32_t count = 0;
+    for (const Connection& client : clients_) {
+        count += client.socket != platform::noSocket ? 1 : 0;
+    }
+    return count;
+}
+
+bool NetworkOutput::Client(uint32_t slot, NetworkClientInfo& info) const {
+    if (slot >= clientCapacity || clients_[slot].socket == platform::noSocket) {
+        return false;
+    }
+    info = clients_[slot].info;
+    return true;
+}
+
+// ---- The stream to the clients ---------------------------------------------------------------
+
+void NetworkOutput::Relay(const uint8_t* bytes, uint32_t length) {
+    if (listener_ == platform::noSocket || bytes == nullptr || length == 0) {
+        return;
+    }
+    for (Connection& client : clients_) {
+        if (client.socket == platform::noSocket) {
+            continue;
+        }
+        if (client.count != 0) {
+            Append(client, bytes, length, nowMs_);
+            Flush(client, nowMs_);
+            continue;
+        }
+        // Nothing waits: straight to the socket, and only what it does not take waits.
+        uint32_t sent = 0;
+        if (network_->Send(client.socket, bytes, length, sent) != error::success) {
+            Drop(client);
+            continue;
+        }
+        client.info.bytesSent += sent;
+        if (sent < length) {
+            Append(client, bytes + sent, length - sent, nowMs_);
+        }
+    }
+}
+
+// Keeps what fits, newest last. When something must go, the oldest bytes go up to the end of
+// a line, so that the client goes on with a whole sentence.
+void NetworkOutput::Append(Connection& client, const uint8_t* bytes, uint32_t length,
+                           uint32_t nowMs) {
+    if (client.count == 0) {
+        client.waitingSinceMs = nowMs;
+    }
+    if (length > clientBufferSize) {
+        // More than the whole buffer: only the newest lines of these bytes can stay.
+        uint32_t skip = length - clientBufferSize;
+        while (skip < length && bytes[skip - 1] != '\n') {
+            ++skip;
+        }
+        client.info.bytesDropped += client.count + skip;
+        client.head = 0;
+        client.count = 0;
+        bytes += skip;
+        length -= skip;
+    }
+    const uint32_t room = clientBufferSize - client.count;
+    if (length > room) {
+        uint32_t drop = length - room;
+        while (drop < client.count &&
+               client.ring[(client.head + drop - 1) % clientBufferSize] != '\n') {
+            ++drop;
+        }
+        client.head = (client.head + drop) % clientBufferSize;
+        client.count -= drop;
+        client.info.bytesDropped += drop;
+    }
+    uint32_t tail = (client.head + client.count) % clientBufferSize;
+    const uint32_t first = length < clientBufferSize - tail ? length : clientBufferSize - tail;
+    memcpy(client.ring + tail, bytes, first);
+    memcpy(client.ring, bytes + first, length - first);
+    client.count += length;
+}
+
+void NetworkOutput::Flush(Connection& client, uint32_t nowMs) {
+    while (client.count != 0) {
+        uint32_t span = clientBufferSize - client.head;
+        if (span > client.count) {
+            span = client.count;
+        }
+        uint32_t sent = 0;
+        if (network_->Send(client.socket, client.ring + client.head, span, sent) !=
+            error::success) {
+            Drop(client);
+            return;
+        }
+        if (sent != 0) {
+            client.waitingSinceMs = nowMs;
+        }
+        client.head = (client.head + sent) % clientBufferSize;
+        client.count -= sent;
+        client.info.bytesSent += sent;
+        if (sent < span) {
+            return; // full: the loop waits for room
+        }
+    }
+}
+
+void NetworkOutput::SendFrame(const uint8_t* frame, uint32_t length) {
+    if (sender_ == platform::noSocket || frame == nullptr || length == 0) {
+        return;
+    }
+    const uint32_t result = network_->SendDatagram(sender_, frame, length);
+    if (result == error::success) {
+        ++datagramsSent_;
+    } else {
+        ++datagramsDropped_;
+        datagramError_ = result;
+    }
+}
+
+void NetworkOutput::Tick(uint32_t nowMs) {
+    nowMs_ = nowMs;
+    for (Connection& client : clients_) {
+        if (client.socket != platform::noSocket && client.count != 0 &&
+            nowMs - client.waitingSinceMs >= stallMs) {
+            ++stalled_;
+            Drop(client);
+        }
+    }
+}
+
+// ---- The loop's side ---------------------------------------------------------------------------
+
+uint32_t NetworkOutput::CollectWaits(platform::WaitEntry* entries, uint32_t capacity,
+                                     uint32_t firstToken) {
+    uint32_t count = 0;
+    if (listener_ == platform::noSocket || entries == nullptr || capacity == 0) {
+        return 0;
+    }
+    const platform::WaitObject accept = network_->WaitFor(listener_, platform::waitInput);
+    if (accept != platform::noWaitObject) {
+        entries[count++] = {accept, platform::waitInput, firstToken};
+    }
+    for (uint32_t slot = 0; slot < clientCapacity && count < capacity; ++slot) {
+        const Connection& client = clients_[slot];
+        if (client.socket == platform::noSocket) {
+            continue;
+        }
+        const uint8_t events = static_cast<uint8_t>(
+            platform::waitInput | (client.count != 0 ? platform::waitOutput : 0));
+        const platform::WaitObject object = network_->WaitFor(client.socket, events);
+        if (object != platform::noWaitObject) {
+            entries[count++] = {object, events, firstToken + 1 + slot};
+        }
+    }
+    return count;
+}
+
+void NetworkOutput::Ready(uint32_t index, uint8_t events, uint32_t nowMs) {
+    nowMs_ = nowMs;
+    if (index == 0) {
+        if (listener_ != platform::noSocket) {
+            network_->Settle(listener_);
+            AcceptAll(nowMs);
+        }
+        return;
+    }
+    if (index > clientCapacity || clients_[index - 1].socket == platform::noSocket) {
+        return;
+    }
+    Connection& client = clients_[index - 1];
+    network_->Settle(client.socket);
+    if ((events & platform::waitInput) != 0) {
+        ReadFrom(client);
+    }
+    if (client.socket != platform::noSocket && client.count != 0) {
+        Flush(client, nowMs);
+    }
+}
+
+void NetworkOutput::AcceptAll(uint32_t nowMs) {
+    for (uint32_t i = 0; i < acceptsPerWake; ++i) {
+        platform::SocketHandle socket = platform::noSocket;
+        char peer[platform::peerTextSize];
+        if (network_->Accept(listener_, socket, peer) != error::success) {
+            return;
+        }
+        Connection* free = nullptr;
+        for (uint32_t slot = 0; slot < clientCapacity && free == nullptr; ++slot) {
+            if (clients_[slot].socket == platform::noSocket) {
+                free = &clients_[slot];
+                free->ring = pool_.get() + slot * clientBufferSize;
+            }
+        }
+        if (free == nullptr) {
+            ++refused_;
+            network_->Close(socket); // full: taken and closed, nothing sent
+            continue;
+        }
+        uint8_t* ring = free->ring;
+        *free = Connection{};
+        free->socket = socket;
+        free->ring = ring;
+        free->waitingSinceMs = nowMs;
+        memcpy(free->info.peer, peer, sizeof peer);
+    }
+}
+
+void NetworkOutput::ReadFrom(Connection& client) {
+    uint8_t bytes[1024];
+    for (uint32_t total = 0; total < receivePerWake;) {
+        uint32_t got = 0;
+        if (network_->Receive(client.socket, bytes, sizeof bytes, got) != error::success) {
+            Drop(client); // gone
+            return;
+        }
+        if (got == 0) {
+            return;
+        }
+        total += got;
+        for (uint32_t i = 0; i < got; ++i) {
+            const uint8_t c = bytes[i];
+            bool good = true;
+            if (c == '\n') {
+                good = TakeLine(client);
+                client.lineLength = 0;
+            } else if (c == '\r') {
+                continue;
+            } else if (c < 0x20 || c > 0x7E || client.lineLength + 2 >= sentenceMax) {
+                good = false; // not text, or longer than any sentence
+            } else {
+                client.line[client.lineLength++] = c;
+            }
+            if (!good) {
+                ++garbage_;
+                Drop(client);
+                return;
+            }
+        }
+    }
+}
+
+bool NetworkOutput::TakeLine(Connection& client) {
+    if (client.lineLength == 0) {
+        return true; // an empty line: a keep-alive
+    }
+    if (!ChecksumValid(client.line, client.lineLength)) {
+        return false;
+    }
+    if (write_) {
+        uint8_t sentence[sentenceMax];
+        memcpy(sentence, client.line, client.lineLength);
+        sentence[client.lineLength] = '\r';
+        sentence[client.lineLength + 1] = '\n';
+        sink_.WriteFromNetwork(sentence, client.lineLength + 2);
+    }
+    return true;
+}
+
+void NetworkOutput::Drop(Connection& client) {
+    network_->Close(client.socket);
+    uint8_t* ring = client.ring;
+    client = Connection{};
+    client.ring = ring;
+}
+
+} // namespace tavro

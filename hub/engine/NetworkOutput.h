@@ -1,0 +1,145 @@
+// The receiver's stream over the network, beside the virtual ports: a TCP server ("TCP Port",
+// "TCP Address") whose clients get the same bytes as a virtual port from the moment they
+// connect, and UDP datagrams to "UDP Target", one per complete frame. The hub's loop waits for
+// its sockets; nothing here blocks.
+//
+// - At most clientCapacity clients; a further connection is taken and closed at once, with
+//   nothing sent.
+// - Each client has a buffer of its own (clientBufferSize). A client that does not keep up
+//   loses its oldest whole lines (counted), so it goes on at a sentence's start; one that has
+//   taken nothing for stallMs while bytes waited is disconnected. The others never wait.
+// - Clients send nothing, or sentences: a line that is no checksum-valid sentence of at most
+//   82 characters (CR LF included), or any byte that is not text, disconnects the client. With
+//   "TCP Write" the sentences go to the receiver; without it they are read and dropped.
+// - The server follows the settings while the hub runs: a new port or address closes it (and
+//   its clients) and opens it anew; a failed open is tried again every retryMs.
+#pragma once
+
+#include "hub/ui/Settings.h"
+#include "platform/EventWait.h"
+#include "platform/Network.h"
+
+#include <memory>
+#include <stdint.h>
+
+namespace tavro {
+
+// Where the sentences of network clients go with "TCP Write" (the input port).
+class NetworkSink {
+public:
+    virtual ~NetworkSink() = default;
+    virtual void WriteFromNetwork(const uint8_t* sentence, uint32_t length) = 0;
+};
+
+struct NetworkClientInfo {
+    char peer[platform::peerTextSize] = {};
+    uint64_t bytesSent = 0;
+    uint64_t bytesDropped = 0; // not sent: the client did not keep up
+};
+
+class NetworkOutput {
+public:
+    static constexpr uint32_t clientCapacity = 32;
+    static constexpr uint32_t clientBufferSize = 16384;
+    static constexpr uint32_t sentenceMax = 82; // "$" to the checksum, CR LF included
+    static constexpr uint32_t stallMs = 60000;
+    static constexpr uint32_t retryMs = 5000;
+    // Entries of CollectWaits at most: the listener and every client.
+    static constexpr uint32_t waitCapacity = 1 + clientCapacity;
+
+    // `network` null: there is no network output on this system.
+    NetworkOutput(platform::Network* network, NetworkSink& sink);
+    ~NetworkOutput();
+    NetworkOutput(const NetworkOutput&) = delete;
+    NetworkOutput& operator=(const NetworkOutput&) = delete;
+
+    // Follows "TCP Port", "TCP Address", "UDP Target" and "TCP Write" (every tick; cheap
+    // while they stay). `nowMs`: the tick count, for the retries.
+    void Configure(const Settings& settings, uint32_t nowMs);
+    // Closes the server, its clients and the UDP sender.
+    void Close();
+
+    // Receiver bytes as the virtual ports get them: to every client.
+    void Relay(const uint8_t* bytes, uint32_t length);
+    // One complete frame: one datagram to "UDP Target".
+    void SendFrame(const uint8_t* frame, uint32_t length);
+
+    // Stalled clients go.
+    void Tick(uint32_t nowMs);
+
+    // What the loop waits on: tokens `firstToken` (the listener) and `firstToken` + 1 + slot.
+    uint32_t CollectWaits(platform::WaitEntry* entries, uint32_t capacity, uint32_t firstToken);
+    // Entry `index` (token less firstToken) is ready for `events`.
+    void Ready(uint32_t index, uint8_t events, uint32_t nowMs);
+
+    // ---- State, for the status report and the main window -------------------------------
+    bool Listening() const { return listener_ != platform::noSocket; }
+    uint16_t ListeningPort() const { return listeningPort_; }
+    const char* ListeningAddress() const { return address_; }
+    // Listening on an address other computers may reach (not a loopback one).
+    bool OpenToNetwork() const;
+    // The last failed open of the server or the UDP sender (Win32 code), 0 after a good one.
+    uint32_t ListenError() const { return listenError_; }
+    uint32_t DatagramError() const { return datagramError_; }
+    bool SendsDatagrams() const { return sender_ != platform::noSocket; }
+    uint64_t DatagramsSent() const { return datagramsSent_; }
+    uint64_t DatagramsDropped() const { return datagramsDropped_; }
+    uint32_t ClientCount() const;
+    // Connections closed at once because clientCapacity clients were there.
+    uint64_t Refused() const { return refused_; }
+    // Clients disconnected for what they sent, and for taking nothing.
+    uint64_t GarbageDisconnects() const { return garbage_; }
+    uint64_t StallDisconnects() const { return stalled_; }
+    // The client in `slot` (0 .. clientCapacity - 1); false when the slot is free.
+    bool Client(uint32_t slot, NetworkClientInfo& info) const;
+
+private:
+    struct Connection {
+        platform::SocketHandle socket = platform::noSocket;
+        NetworkClientInfo info;
+        uint8_t* ring = nullptr; // clientBufferSize bytes of the pool
+        uint32_t head = 0;
+        uint32_t count = 0;
+        uint32_t waitingSinceMs = 0; // when bytes began to wait without progress
+        uint8_t line[sentenceMax] = {};
+        uint32_t lineLength = 0;
+    };
+
+    bool OpenServer(uint32_t nowMs);
+    void CloseServer();
+    void OpenSender();
+    void CloseSender();
+    void AcceptAll(uint32_t nowMs);
+    void Append(Connection& client, const uint8_t* bytes, uint32_t length, uint32_t nowMs);
+    void Flush(Connection& client, uint32_t nowMs);
+    void ReadFrom(Connection& client);
+    bool TakeLine(Connection& client);
+    void Drop(Connection& client);
+
+    platform::Network* network_;
+    NetworkSink& sink_;
+    std::unique_ptr<uint8_t[]> pool_; // the clients' buffers while the server is open
+    Connection clients_[clientCapacity];
+    platform::SocketHandle listener_ = platform::noSocket;
+    platform::SocketHandle sender_ = platform::noSocket;
+
+    // What the server and the sender were last asked to be.
+    uint32_t port_ = 0;
+    char address_[tcpAddressSize] = {};
+    char target_[udpTargetSize] = {};
+    uint16_t listeningPort_ = 0;
+    bool write_ = false;
+    bool retryDue_ = false;
+    uint32_t lastAttemptMs_ = 0;
+    uint32_t nowMs_ = 0;
+
+    uint32_t listenError_ = 0;
+    uint32_t datagramError_ = 0;
+    uint64_t datagramsSent_ = 0;
+    uint64_t datagramsDropped_ = 0;
+    uint64_t refused_ = 0;
+    uint64_t garbage_ = 0;
+    uint64_t stalled_ = 0;
+};
+
+} // namespace tavro

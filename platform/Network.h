@@ -1,0 +1,70 @@
+// Sockets for the hub's network output: a TCP server for NMEA clients and a UDP sender, never
+// blocking, with Win32 (Winsock) error codes on every edition. Windows: Winsock, each socket
+// tied to an event with WSAEventSelect for the message loop. POSIX: BSD sockets, the
+// descriptor being what the event loop polls.
+#pragma once
+
+#include "platform/EventWait.h"
+
+#include <stddef.h>
+#include <stdint.h>
+
+namespace tavro::platform {
+
+// A socket: a SOCKET or a descriptor; noSocket when there is none.
+using SocketHandle = intptr_t;
+inline constexpr SocketHandle noSocket = -1;
+
+// "192.0.2.1:10110" or "[2001:db8::1]:10110", and its terminating zero.
+inline constexpr size_t peerTextSize = 64;
+
+class Network {
+public:
+    virtual ~Network() = default;
+
+    // A TCP listener on `address` (numeric IPv4 or IPv6, "0.0.0.0" or "::" for every
+    // interface) and `port`, that a restarted hub can take again at once. error::success, or
+    // error::addressInUse, error::addressNotAvailable (no interface of this machine has that
+    // address), error::socketAccessDenied, error::invalidParameter (no address), ...
+    virtual uint32_t Listen(const char* address, uint16_t port, SocketHandle& listener) = 0;
+
+    // The listener's own port (what Listen chose for port 0); 0 when unknown.
+    virtual uint16_t LocalPort(SocketHandle listener) = 0;
+
+    // Takes one waiting connection (error::noMoreItems when none waits) and names its peer.
+    virtual uint32_t Accept(SocketHandle listener, SocketHandle& client,
+                            char (&peer)[peerTextSize]) = 0;
+
+    // Sends what the socket takes now: `sent` may be below `size`, 0 when its buffer is full.
+    // error::connectionReset (or another code) once the peer is gone.
+    virtual uint32_t Send(SocketHandle socket, const uint8_t* bytes, uint32_t size,
+                          uint32_t& sent) = 0;
+
+    // What has arrived: `got` 0 with error::success when nothing has; error::handleEof when
+    // the peer closed its side.
+    virtual uint32_t Receive(SocketHandle socket, uint8_t* bytes, uint32_t size,
+                             uint32_t& got) = 0;
+
+    // A UDP socket sending to `target`, "host:port" (a name, numeric IPv4, or "[IPv6]:port";
+    // a broadcast address is allowed). Resolving a name may take a moment: this is called when
+    // the setting changes, never per datagram.
+    virtual uint32_t OpenDatagram(const char* target, SocketHandle& sender) = 0;
+    // One datagram, whole, or none (error::noSystemResources when a full buffer dropped it).
+    virtual uint32_t SendDatagram(SocketHandle sender, const uint8_t* bytes, uint32_t size) = 0;
+
+    virtual void Close(SocketHandle socket) = 0;
+
+    // What an event loop waits on until `socket` is ready for `events` (waitInput: bytes, a
+    // connection or the peer's end; waitOutput: room to send): the descriptor on POSIX, an
+    // event tied to the socket on Windows. noWaitObject when it cannot be waited for.
+    virtual WaitObject WaitFor(SocketHandle socket, uint8_t events) = 0;
+    // The loop reported `socket` ready: Windows takes the socket's network events (so that its
+    // event is not signalled again for what was seen); nothing on POSIX.
+    virtual void Settle(SocketHandle socket) = 0;
+};
+
+// The adapter of the edition this program was built for; null where it has none (or, on
+// Windows, when Winsock does not start).
+Network* SystemNetwork();
+
+} // namespace tavro::platform
