@@ -31,7 +31,8 @@ public:
     // The listener's own port (what Listen chose for port 0); 0 when unknown.
     virtual uint16_t LocalPort(SocketHandle listener) = 0;
 
-    // Takes one waiting connection (error::noMoreItems when none waits) and names its peer.
+    // Takes one waiting connection (error::noMoreItems when none waits) and names its peer. The
+    // system holds at most 64 KiB for it to send.
     virtual uint32_t Accept(SocketHandle listener, SocketHandle& client,
                             char (&peer)[peerTextSize]) = 0;
 

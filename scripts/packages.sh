@@ -3,7 +3,9 @@
 
 BUILD_PACKAGES=(cmake ninja-build g++ make pkg-config libsystemd-dev)
 # dbus-daemon: a private bus stands in for the system bus in the hub's suspend tests.
-TEST_PACKAGES=(googletest libgtest-dev libgmock-dev libbenchmark-dev python3 dbus-daemon)
+# socat and nc read the hub's network output in the end-to-end tests.
+TEST_PACKAGES=(googletest libgtest-dev libgmock-dev libbenchmark-dev python3 dbus-daemon socat
+    netcat-openbsd)
 FUZZ_PACKAGES=(clang libclang-rt-14-dev)
 CROSS_PACKAGES=(g++-mingw-w64-i686 g++-mingw-w64-x86-64)
 TOOL_PACKAGES=(clang-format)

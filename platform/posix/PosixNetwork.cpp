@@ -17,6 +17,9 @@
 namespace tavro::platform {
 namespace {
 
+// Bytes the kernel may hold for one client (Linux doubles it for its bookkeeping).
+constexpr int clientSendBuffer = 64 * 1024;
+
 uint32_t SocketError(int code) {
     switch (code) {
     case EADDRINUSE:
@@ -145,6 +148,9 @@ public:
             const int fd = accept4(static_cast<int>(listener), reinterpret_cast<sockaddr*>(&remote),
                                    &length, SOCK_NONBLOCK | SOCK_CLOEXEC);
             if (fd >= 0) {
+                // What waits for a client that does not read stays bounded in the kernel too
+                // (the hub's own buffer holds the rest, and drops from it).
+                setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &clientSendBuffer, sizeof clientSendBuffer);
                 PeerText(remote, peer);
                 client = fd;
                 return error::success;

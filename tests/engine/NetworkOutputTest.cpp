@@ -1,0 +1,355 @@
+// The network output with the system's sockets on the loopback interface: who is served, what
+// a slow, stalled or talkative client gets, the write rules, datagrams, and settings that move
+// the server. Ports are ephemeral: each test asks the system for a free one.
+#include "hub/engine/NetworkOutput.h"
+
+#include "platform/ErrorCodes.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <string>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <vector>
+
+namespace tavro::testing {
+namespace {
+
+uint16_t FreePort(int type, int family = AF_INET) {
+    const int fd = socket(family, type, 0);
+    sockaddr_storage address{};
+    socklen_t length = 0;
+    if (family == AF_INET6) {
+        auto& v6 = reinterpret_cast<sockaddr_in6&>(address);
+        v6.sin6_family = AF_INET6;
+        v6.sin6_addr = in6addr_loopback;
+        length = sizeof v6;
+    } else {
+        auto& v4 = reinterpret_cast<sockaddr_in&>(address);
+        v4.sin_family = AF_INET;
+        v4.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        length = sizeof v4;
+    }
+    uint16_t port = 0;
+    if (bind(fd, reinterpret_cast<sockaddr*>(&address), length) == 0 &&
+        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
+        port = ntohs(family == AF_INET6 ? reinterpret_cast<sockaddr_in6&>(address).sin6_port
+                                        : reinterpret_cast<sockaddr_in&>(address).sin_port);
+    }
+    close(fd);
+    return port;
+}
+
+std::string Nmea(const std::string& body) {
+    uint8_t sum = 0;
+    for (const char c : body) {
+        sum ^= static_cast<uint8_t>(c);
+    }
+    char tail[8];
+    std::snprintf(tail, sizeof tail, "*%02X\r\n", sum);
+    return "$" + body + tail;
+}
+
+class RecordingSink final : public NetworkSink {
+public:
+    void WriteFromNetwork(const uint8_t* sentence, uint32_t length) override {
+        written.append(reinterpret_cast<const char*>(sentence), length);
+    }
+    std::string written;
+};
+
+// A TCP client of the server: connects, reads what has come, sends.
+class Client {
+public:
+    // `receiveBuffer` not 0: the socket's receive buffer, set before connecting.
+    Client(uint16_t port, int family = AF_INET, int receiveBuffer = 0) {
+        fd_ = socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (receiveBuffer != 0) {
+            setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+        }
+        sockaddr_storage address{};
+        socklen_t length = 0;
+        if (family == AF_INET6) {
+            auto& v6 = reinterpret_cast<sockaddr_in6&>(address);
+            v6.sin6_family = AF_INET6;
+            v6.sin6_addr = in6addr_loopback;
+            v6.sin6_port = htons(port);
+            length = sizeof v6;
+        } else {
+            auto& v4 = reinterpret_cast<sockaddr_in&>(address);
+            v4.sin_family = AF_INET;
+            v4.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            v4.sin_port = htons(port);
+            length = sizeof v4;
+        }
+        connected_ = connect(fd_, reinterpret_cast<sockaddr*>(&address), length) == 0;
+        fcntl(fd_, F_SETFL, O_NONBLOCK);
+    }
+    ~Client() { close(fd_); }
+    Client(const Client&) = delete;
+    Client& operator=(const Client&) = delete;
+
+    bool Connected() const { return connected_; }
+    int Fd() const { return fd_; }
+    void Send(const std::string& bytes) const {
+        ASSERT_EQ(send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL),
+                  static_cast<ssize_t>(bytes.size()));
+    }
+    // What has arrived; `closed` when the server ended the connection.
+    std::string Read(bool* closed = nullptr) const {
+        std::string got;
+        char buffer[65536];
+        for (;;) {
+            const ssize_t count = recv(fd_, buffer, sizeof buffer, 0);
+            if (count > 0) {
+                got.append(buffer, static_cast<size_t>(count));
+                continue;
+            }
+            if (closed != nullptr) {
+                *closed = count == 0 || (count < 0 && errno != EAGAIN);
+            }
+            return got;
+        }
+    }
+
+private:
+    int fd_ = -1;
+    bool connected_ = false;
+};
+
+class NetworkOutputTest : public ::testing::Test {
+protected:
+    NetworkOutputTest() : output_(platform::SystemNetwork(), sink_) {}
+
+    void Serve(const char* address = "127.0.0.1") {
+        settings_.tcpPort = FreePort(SOCK_STREAM, address[0] == ':' ? AF_INET6 : AF_INET);
+        std::snprintf(settings_.tcpAddress, sizeof settings_.tcpAddress, "%s", address);
+        output_.Configure(settings_, now_);
+        ASSERT_TRUE(output_.Listening()) << output_.ListenError();
+    }
+
+    // What the loop does while entries are ready: up to `rounds` polls of `waitMs` at most.
+    void Loop(int rounds = 20, int waitMs = 20) {
+        for (int round = 0; round < rounds; ++round) {
+            platform::WaitEntry entries[NetworkOutput::waitCapacity];
+            const uint32_t count = output_.CollectWaits(entries, NetworkOutput::waitCapacity, 0);
+            std::vector<pollfd> fds;
+            for (uint32_t i = 0; i < count; ++i) {
+                fds.push_back({static_cast<int>(entries[i].object),
+                               static_cast<short>(
+                                   ((entries[i].events & platform::waitInput) ? POLLIN : 0) |
+                                   ((entries[i].events & platform::waitOutput) ? POLLOUT : 0)),
+                               0});
+            }
+            if (poll(fds.data(), fds.size(), waitMs) <= 0) {
+                continue;
+            }
+            for (uint32_t i = 0; i < count; ++i) {
+                if (fds[i].revents != 0) {
+                    output_.Ready(entries[i].token, entries[i].events, now_);
+                }
+            }
+        }
+    }
+
+    void Relay(const std::string& bytes) {
+        output_.Relay(reinterpret_cast<const uint8_t*>(bytes.data()),
+                      static_cast<uint32_t>(bytes.size()));
+    }
+
+    Settings settings_;
+    RecordingSink sink_;
+    NetworkOutput output_;
+    uint32_t now_ = 1000;
+};
+
+TEST_F(NetworkOutputTest, NothingIsOpenUntilAPortIsSet) {
+    output_.Configure(settings_, now_);
+    EXPECT_FALSE(output_.Listening());
+    EXPECT_FALSE(output_.SendsDatagrams());
+    EXPECT_STREQ(settings_.tcpAddress, "127.0.0.1") << "this machine only, by default";
+    EXPECT_EQ(settings_.tcpWrite, 0u);
+}
+
+TEST_F(NetworkOutputTest, ClientsGetTheStreamFromTheirConnectionAndTheThirtyThirdIsClosed) {
+    Serve();
+    std::vector<std::unique_ptr<Client>> clients;
+    for (uint32_t i = 0; i <= NetworkOutput::clientCapacity; ++i) {
+        clients.push_back(std::make_unique<Client>(settings_.tcpPort));
+        ASSERT_TRUE(clients.back()->Connected());
+        Loop(2);
+    }
+    EXPECT_EQ(output_.ClientCount(), NetworkOutput::clientCapacity);
+    EXPECT_EQ(output_.Refused(), 1u);
+    const std::string rmc = Nmea("GPRMC,120000,A,4807.038,N,01131.000,E,0.0,0.0,230313,,");
+    Relay(rmc);
+    for (uint32_t i = 0; i < NetworkOutput::clientCapacity; ++i) {
+        EXPECT_EQ(clients[i]->Read(), rmc) << i;
+    }
+    bool closed = false;
+    EXPECT_EQ(clients.back()->Read(&closed), "") << "nothing sent to the one too many";
+    EXPECT_TRUE(closed);
+    NetworkClientInfo info;
+    ASSERT_TRUE(output_.Client(0, info));
+    EXPECT_EQ(info.bytesSent, rmc.size());
+    EXPECT_EQ(std::string(info.peer).rfind("127.0.0.1:", 0), 0u) << info.peer;
+}
+
+TEST_F(NetworkOutputTest, AClientThatDoesNotReadLosesOldLinesAloneAndGoesWhenStalled) {
+    Serve();
+    Client sleeper(settings_.tcpPort, AF_INET, 4096);
+    Client reader(settings_.tcpPort);
+    Loop(3);
+    ASSERT_EQ(output_.ClientCount(), 2u);
+    std::string sent;
+    std::string received;
+    for (int i = 0; i < 40000; ++i) {
+        const std::string line = Nmea("GPTXT,01,01,02," + std::to_string(i));
+        sent += line;
+        Relay(line);
+        if (i % 50 == 0) {
+            Loop(1, 0);
+            received += reader.Read();
+        }
+    }
+    for (int i = 0; i < 50 && received.size() < sent.size(); ++i) {
+        Loop(1);
+        received += reader.Read();
+    }
+    EXPECT_TRUE(received == sent) << "the reader got every byte in order";
+    NetworkClientInfo slow;
+    ASSERT_TRUE(output_.Client(0, slow));
+    EXPECT_GT(slow.bytesDropped, 0u);
+    EXPECT_LE(slow.bytesSent + slow.bytesDropped, sent.size());
+    // It took nothing for a minute while bytes waited: it goes, the reader stays.
+    now_ += NetworkOutput::stallMs;
+    output_.Tick(now_);
+    EXPECT_EQ(output_.ClientCount(), 1u);
+    EXPECT_EQ(output_.StallDisconnects(), 1u);
+    // What it was sent is still there for it, its oldest bytes first.
+    std::string late;
+    bool closed = false;
+    for (int i = 0; i < 200 && !closed; ++i) {
+        late += sleeper.Read(&closed);
+    }
+    EXPECT_EQ(late.size(), slow.bytesSent);
+    EXPECT_EQ(late.substr(0, 1000), sent.substr(0, 1000));
+}
+
+TEST_F(NetworkOutputTest, WhatClientsMaySend) {
+    const std::string good = Nmea("PMTK000");
+    const std::string longest = Nmea("PMTK" + std::string(72, '0')); // 82 with CR LF
+    struct Case {
+        bool write;
+        std::string sent;
+        bool stays;
+        std::string toReceiver;
+    };
+    for (const Case& c : {
+             Case{false, good + "\r\n", true, ""},
+             Case{true, good + "\n\r\n", true, good},
+             Case{true, longest, true, longest},
+             Case{true, Nmea("PMTK" + std::string(73, '0')), false, ""},
+             Case{true, "$PMTK000*00\r\n", false, ""},
+             Case{true, "hello\r\n", false, ""},
+             Case{false, std::string("\x01\x02\x03", 3), false, ""},
+         }) {
+        settings_.tcpWrite = c.write ? 1 : 0;
+        sink_.written.clear();
+        Serve();
+        Client client(settings_.tcpPort);
+        Loop(2);
+        client.Send(c.sent);
+        Loop(3);
+        EXPECT_EQ(output_.ClientCount(), c.stays ? 1u : 0u) << c.sent;
+        EXPECT_EQ(sink_.written, c.toReceiver) << c.sent;
+        output_.Close();
+        settings_.tcpPort = 0;
+        output_.Configure(settings_, now_);
+    }
+}
+
+TEST_F(NetworkOutputTest, EachFrameIsOneDatagramToTheTargetOverIpv4AndIpv6) {
+    for (const int family : {AF_INET, AF_INET6}) {
+        const int listener = socket(family, SOCK_DGRAM, 0);
+        const uint16_t port = FreePort(SOCK_DGRAM, family);
+        sockaddr_storage address{};
+        socklen_t length = 0;
+        if (family == AF_INET6) {
+            auto& v6 = reinterpret_cast<sockaddr_in6&>(address);
+            v6.sin6_family = AF_INET6;
+            v6.sin6_addr = in6addr_loopback;
+            v6.sin6_port = htons(port);
+            length = sizeof v6;
+        } else {
+            auto& v4 = reinterpret_cast<sockaddr_in&>(address);
+            v4.sin_family = AF_INET;
+            v4.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            v4.sin_port = htons(port);
+            length = sizeof v4;
+        }
+        ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), length), 0);
+        std::snprintf(settings_.udpTarget, sizeof settings_.udpTarget,
+                      family == AF_INET6 ? "[::1]:%u" : "127.0.0.1:%u", port);
+        output_.Configure(settings_, now_);
+        ASSERT_TRUE(output_.SendsDatagrams()) << output_.DatagramError();
+        const std::string frames[] = {Nmea("GPGGA,1"), Nmea("GPRMC," + std::string(400, '0'))};
+        for (const std::string& frame : frames) {
+            output_.SendFrame(reinterpret_cast<const uint8_t*>(frame.data()),
+                              static_cast<uint32_t>(frame.size()));
+        }
+        for (const std::string& frame : frames) {
+            char buffer[2048];
+            pollfd entry{listener, POLLIN, 0};
+            ASSERT_EQ(poll(&entry, 1, 1000), 1);
+            const ssize_t got = recv(listener, buffer, sizeof buffer, 0);
+            EXPECT_EQ(std::string(buffer, static_cast<size_t>(got > 0 ? got : 0)), frame);
+        }
+        close(listener);
+    }
+    std::snprintf(settings_.udpTarget, sizeof settings_.udpTarget, "no-such-host.invalid:1");
+    output_.Configure(settings_, now_);
+    EXPECT_FALSE(output_.SendsDatagrams());
+    EXPECT_EQ(output_.DatagramError(), error::hostNotFound);
+}
+
+TEST_F(NetworkOutputTest, TheServerFollowsItsSettingsAndServesIpv6) {
+    Serve("::1");
+    Client six(settings_.tcpPort, AF_INET6);
+    Client four(settings_.tcpPort, AF_INET);
+    EXPECT_TRUE(six.Connected());
+    EXPECT_FALSE(four.Connected()) << "\"::1\" is IPv6 only";
+    Loop(2);
+    EXPECT_EQ(output_.ClientCount(), 1u);
+    const uint16_t old = settings_.tcpPort;
+    Serve("127.0.0.1");
+    EXPECT_NE(output_.ListeningPort(), old);
+    EXPECT_EQ(output_.ClientCount(), 0u) << "a moved server starts afresh";
+    bool closed = false;
+    six.Read(&closed);
+    EXPECT_TRUE(closed);
+    EXPECT_FALSE(output_.OpenToNetwork());
+    // A port somebody else holds: said, and tried again later.
+    const int holder = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in taken{};
+    taken.sin_family = AF_INET;
+    taken.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(bind(holder, reinterpret_cast<sockaddr*>(&taken), sizeof taken), 0);
+    socklen_t length = sizeof taken;
+    getsockname(holder, reinterpret_cast<sockaddr*>(&taken), &length);
+    listen(holder, 1);
+    settings_.tcpPort = ntohs(taken.sin_port);
+    output_.Configure(settings_, now_);
+    EXPECT_FALSE(output_.Listening());
+    EXPECT_EQ(output_.ListenError(), error::addressInUse);
+    close(holder);
+    output_.Configure(settings_, now_ + NetworkOutput::retryMs);
+    EXPECT_TRUE(output_.Listening()) << "taken once it is free";
+}
+
+} // namespace
+} // namespace tavro::testing
