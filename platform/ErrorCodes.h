@@ -45,12 +45,12 @@ inline constexpr uint32_t privilegeNotHeld = 1314;
 inline constexpr uint32_t noSystemResources = 1450;
 inline constexpr uint32_t invalidUserBuffer = 1784;
 inline constexpr uint32_t badDriver = 2001;
-inline constexpr uint32_t handleEof = 38;               // the other end closed
-inline constexpr uint32_t socketAccessDenied = 10013;   // WSAEACCES: e.g. a port below 1024
-inline constexpr uint32_t addressInUse = 10048;         // WSAEADDRINUSE
-inline constexpr uint32_t addressNotAvailable = 10049;  // WSAEADDRNOTAVAIL: not this machine's
-inline constexpr uint32_t networkUnreachable = 10051;   // WSAENETUNREACH
-inline constexpr uint32_t connectionReset = 10054;      // WSAECONNRESET
-inline constexpr uint32_t hostNotFound = 11001;         // WSAHOST_NOT_FOUND
+inline constexpr uint32_t handleEof = 38;              // the other end closed
+inline constexpr uint32_t socketAccessDenied = 10013;  // WSAEACCES: e.g. a port below 1024
+inline constexpr uint32_t addressInUse = 10048;        // WSAEADDRINUSE
+inline constexpr uint32_t addressNotAvailable = 10049; // WSAEADDRNOTAVAIL: not this machine's
+inline constexpr uint32_t networkUnreachable = 10051;  // WSAENETUNREACH
+inline constexpr uint32_t connectionReset = 10054;     // WSAECONNRESET
+inline constexpr uint32_t hostNotFound = 11001;        // WSAHOST_NOT_FOUND
 
 } // namespace tavro::error

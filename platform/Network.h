@@ -43,8 +43,7 @@ public:
 
     // What has arrived: `got` 0 with error::success when nothing has; error::handleEof when
     // the peer closed its side.
-    virtual uint32_t Receive(SocketHandle socket, uint8_t* bytes, uint32_t size,
-                             uint32_t& got) = 0;
+    virtual uint32_t Receive(SocketHandle socket, uint8_t* bytes, uint32_t size, uint32_t& got) = 0;
 
     // A UDP socket sending to `target`, "host:port" (a name, numeric IPv4, or "[IPv6]:port";
     // a broadcast address is allowed). Resolving a name may take a moment: this is called when

@@ -294,8 +294,8 @@ uint32_t NetworkOutput::CollectWaits(platform::WaitEntry* entries, uint32_t capa
         if (client.socket == platform::noSocket) {
             continue;
         }
-        const uint8_t events = static_cast<uint8_t>(
-            platform::waitInput | (client.count != 0 ? platform::waitOutput : 0));
+        const uint8_t events = static_cast<uint8_t>(platform::waitInput |
+                                                    (client.count != 0 ? platform::waitOutput : 0));
         const platform::WaitObject object = network_->WaitFor(client.socket, events);
         if (object != platform::noWaitObject) {
             entries[count++] = {object, events, firstToken + 1 + slot};

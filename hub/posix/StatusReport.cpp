@@ -527,15 +527,15 @@ std::string StatusText(const StatusFacts& facts) {
         if (network.tcpPort != 0) {
             std::string value = Format("%s port %u", network.tcpAddress.c_str(), network.tcpPort);
             value += !network.listening ? ", not served"
-                     : Format(", %zu client%s", network.clients.size(),
-                              network.clients.size() == 1 ? "" : "s");
+                                        : Format(", %zu client%s", network.clients.size(),
+                                                 network.clients.size() == 1 ? "" : "s");
             value += network.tcpWrite ? ", clients may write to the receiver" : "";
             line("NMEA over TCP:", value);
             for (const NetworkClientReport& client : network.clients) {
-                line("  Client:", Format("%s, %llu bytes sent, %llu dropped",
-                                         client.address.c_str(),
-                                         static_cast<unsigned long long>(client.bytesSent),
-                                         static_cast<unsigned long long>(client.bytesDropped)));
+                line("  Client:",
+                     Format("%s, %llu bytes sent, %llu dropped", client.address.c_str(),
+                            static_cast<unsigned long long>(client.bytesSent),
+                            static_cast<unsigned long long>(client.bytesDropped)));
             }
         }
         if (!network.udpTarget.empty()) {

@@ -1,5 +1,7 @@
 #include "hub/ui/MainWindowController.h"
 
+#include "platform/TextBuilder.h"
+
 #include "hub/engine/ComNumbering.h"
 #include "hub/engine/GpsPort.h"
 #include "hub/engine/SearchProgress.h"
@@ -273,6 +275,16 @@ void MainWindowController::ShowStatus() {
         FormatStreamStatus(engine_.Status(), text);
     } else {
         FormatClosedReason(hub.inputPort->lastOpenError, text);
+    }
+    // While the hub serves NMEA over TCP: how many network clients it has.
+    if (engine_.Network().Listening()) {
+        char line[statusTextSize];
+        platform::TextBuilder(line, sizeof line)
+            .Append(text)
+            .Append(" | TCP ")
+            .AppendUnsigned(engine_.Network().ClientCount());
+        ShowText(line);
+        return;
     }
     ShowText(text);
 }

@@ -8,6 +8,7 @@
 #include "platform/ControlDevice.h"
 #include "platform/DisplayPower.h"
 #include "platform/FileSystem.h"
+#include "platform/Network.h"
 #include "platform/Notifier.h"
 #include "platform/Registry.h"
 #include "platform/SerialPort.h"
@@ -50,7 +51,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
                                  &platform::SystemThreads(),
                                  &driverSetup,
                                  &platform::SystemUsbDevices(),
-                                 &platform::SystemDisplayPower()});
+                                 &platform::SystemDisplayPower(),
+                                 platform::SystemNetwork()});
 
     mainWindow.Attach(engine, platform::SystemSerialPortMap(), platform::SystemNotifier());
 

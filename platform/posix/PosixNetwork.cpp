@@ -50,8 +50,7 @@ uint32_t SocketError(int code) {
 }
 
 // A numeric address (IPv4, or IPv6 with or without brackets) and a port.
-bool NumericAddress(const char* text, uint16_t port, sockaddr_storage& address,
-                    socklen_t& length) {
+bool NumericAddress(const char* text, uint16_t port, sockaddr_storage& address, socklen_t& length) {
     address = sockaddr_storage{};
     char host[INET6_ADDRSTRLEN + 2] = {};
     const size_t size = text != nullptr ? std::strlen(text) : 0;
@@ -130,8 +129,8 @@ public:
     uint16_t LocalPort(SocketHandle listener) override {
         sockaddr_storage local{};
         socklen_t length = sizeof local;
-        if (getsockname(static_cast<int>(listener), reinterpret_cast<sockaddr*>(&local),
-                        &length) != 0) {
+        if (getsockname(static_cast<int>(listener), reinterpret_cast<sockaddr*>(&local), &length) !=
+            0) {
             return 0;
         }
         return local.ss_family == AF_INET6
@@ -182,8 +181,7 @@ public:
         return error::success;
     }
 
-    uint32_t Receive(SocketHandle socket, uint8_t* bytes, uint32_t size,
-                     uint32_t& got) override {
+    uint32_t Receive(SocketHandle socket, uint8_t* bytes, uint32_t size, uint32_t& got) override {
         got = 0;
         for (;;) {
             const ssize_t count = recv(static_cast<int>(socket), bytes, size, 0);

@@ -139,11 +139,11 @@ protected:
             const uint32_t count = output_.CollectWaits(entries, NetworkOutput::waitCapacity, 0);
             std::vector<pollfd> fds;
             for (uint32_t i = 0; i < count; ++i) {
-                fds.push_back({static_cast<int>(entries[i].object),
-                               static_cast<short>(
-                                   ((entries[i].events & platform::waitInput) ? POLLIN : 0) |
-                                   ((entries[i].events & platform::waitOutput) ? POLLOUT : 0)),
-                               0});
+                fds.push_back(
+                    {static_cast<int>(entries[i].object),
+                     static_cast<short>(((entries[i].events & platform::waitInput) ? POLLIN : 0) |
+                                        ((entries[i].events & platform::waitOutput) ? POLLOUT : 0)),
+                     0});
             }
             if (poll(fds.data(), fds.size(), waitMs) <= 0) {
                 continue;

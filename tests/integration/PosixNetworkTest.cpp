@@ -94,8 +94,8 @@ TEST_F(PosixNetwork, GpsdOverTcpAndAUdpListenerGetTheSimulatedReceiver) {
     }
     const uint16_t udpPort = FreePort(SOCK_DGRAM);
     Set("UDP Target", "127.0.0.1:" + std::to_string(udpPort));
-    ChildProcess listener({socat, "-u", "UDP-RECV:" + std::to_string(udpPort), "-"},
-                          environment_, Output("udp"));
+    ChildProcess listener({socat, "-u", "UDP-RECV:" + std::to_string(udpPort), "-"}, environment_,
+                          Output("udp"));
     StartWithServer();
     // gpsd given only the hub's address; gpspipe reads gpsd.
     const uint16_t gpsdPort = FreePort(SOCK_STREAM);
@@ -104,14 +104,17 @@ TEST_F(PosixNetwork, GpsdOverTcpAndAUdpListenerGetTheSimulatedReceiver) {
                          "tcp://127.0.0.1:" + std::to_string(tcpPort_)},
                         environment_, root_ + "/gpsd.log");
     std::string reports;
-    ASSERT_TRUE(Within(30s, [&] {
-        ChildProcess pipe({gpspipe, "-w", "-n", "12", "127.0.0.1:" + std::to_string(gpsdPort)},
-                          environment_, Output("gpspipe"));
-        pipe.Wait(10s);
-        reports = Received("gpspipe");
-        return reports.find("\"class\":\"TPV\"") != std::string::npos &&
-               reports.find("\"mode\":3") != std::string::npos;
-    })) << reports << FileText(root_ + "/gpsd.log");
+    ASSERT_TRUE(Within(30s,
+                       [&] {
+                           ChildProcess pipe(
+                               {gpspipe, "-w", "-n", "12", "127.0.0.1:" + std::to_string(gpsdPort)},
+                               environment_, Output("gpspipe"));
+                           pipe.Wait(10s);
+                           reports = Received("gpspipe");
+                           return reports.find("\"class\":\"TPV\"") != std::string::npos &&
+                                  reports.find("\"mode\":3") != std::string::npos;
+                       }))
+        << reports << FileText(root_ + "/gpsd.log");
     const size_t tpv = reports.rfind("\"class\":\"TPV\"");
     const std::string fix = reports.substr(tpv, reports.find('\n', tpv) - tpv);
     std::string status;
@@ -126,7 +129,8 @@ TEST_F(PosixNetwork, GpsdOverTcpAndAUdpListenerGetTheSimulatedReceiver) {
     EXPECT_TRUE(Within(10s, [&] { return Count(Received("udp"), "$GPRMC,") >= 2; }));
     const std::string datagrams = Received("udp");
     const size_t firstWhole = datagrams.find("\r\n$") + 2;
-    EXPECT_EQ(Count(datagrams.substr(firstWhole), "$"), Count(datagrams.substr(firstWhole), "\r\n"));
+    EXPECT_EQ(Count(datagrams.substr(firstWhole), "$"),
+              Count(datagrams.substr(firstWhole), "\r\n"));
 }
 
 TEST_F(PosixNetwork, ClientsWriteToTheReceiverOnlyWithTcpWriteAndWholeSentences) {
@@ -144,10 +148,12 @@ TEST_F(PosixNetwork, ClientsWriteToTheReceiverOnlyWithTcpWriteAndWholeSentences)
     EXPECT_TRUE(Receives("client", "$PMTK500", 1, 10s)) << "the receiver answered";
     ASSERT_TRUE(client.SendInput("not a sentence\n"));
     std::string status;
-    EXPECT_TRUE(Within(5s, [&] {
-        Tavro({"status", "--json"}, status);
-        return Count(status, "\"bytesSent\"") == 0;
-    })) << "garbage ends the connection: " << status;
+    EXPECT_TRUE(Within(5s,
+                       [&] {
+                           Tavro({"status", "--json"}, status);
+                           return Count(status, "\"bytesSent\"") == 0;
+                       }))
+        << "garbage ends the connection: " << status;
     EXPECT_EQ(Count(FileText(root_ + "/sim.log"), "gps-sim: command $PMTK400"), 1u);
 }
 
@@ -173,10 +179,12 @@ TEST_F(PosixNetwork, StormsOfConnectionsAndGarbageLeaveTheOthersServedAndNothing
     EXPECT_TRUE(Receives("steady", "$GPRMC,", before + 2, 10s)) << "still served";
     close(sleeper);
     std::string status;
-    EXPECT_TRUE(Within(5s, [&] {
-        Tavro({"status", "--json"}, status);
-        return Count(status, "\"bytesSent\"") == 1;
-    })) << "only the steady reader is left: " << status;
+    EXPECT_TRUE(Within(5s,
+                       [&] {
+                           Tavro({"status", "--json"}, status);
+                           return Count(status, "\"bytesSent\"") == 1;
+                       }))
+        << "only the steady reader is left: " << status;
     EXPECT_LE(OpenDescriptors(hub_->Pid()), descriptors) << "no descriptor leaks";
     EXPECT_TRUE(hub_->Running());
 }

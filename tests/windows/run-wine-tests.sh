@@ -259,6 +259,109 @@ if ! feltro_smoke; then
     failed=1
 fi
 
+# The network output: Tavro.exe (no driver, under Xvfb) reads gps-sim on COM8 and
+# serves NMEA over TCP on a free port, which Linux programs read (Wine uses the host's
+# sockets): nc gets the sentences, and gpsd given only tcp://127.0.0.1:<port> reports the
+# simulated position to gpspipe.
+network_smoke() {
+    local sim="${TAVRO_GPS_SIM:-}"
+    local receiverCom=8
+    if [ -z "$sim" ] || [ ! -x "$sim" ] || ! command -v nc >/dev/null 2>&1 ||
+        ! command -v Xvfb >/dev/null 2>&1; then
+        echo "SKIP network smoke test: no gps-sim (TAVRO_GPS_SIM), nc or Xvfb"
+        return 0
+    fi
+    local port
+    port="$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')"
+    Xvfb -displayfd 3 -screen 0 640x480x24 -nolisten tcp 3>"$work/network-display" \
+        >"$work/network-xvfb.log" 2>&1 </dev/null &
+    local xvfbPid=$!
+    local comDir="$work/network-comdir"
+    mkdir -p "$comDir"
+    TAVRO_DEVDIR="$comDir" "$sim" --com "$receiverCom" --no-garbage --quiet \
+        >"$work/network-gps-sim.log" 2>&1 </dev/null &
+    local simPid=$!
+    local waited=0
+    while { [ ! -L "$comDir/COM$receiverCom" ] || [ ! -s "$work/network-display" ]; } &&
+        [ $waited -lt 100 ]; do
+        sleep 0.1
+        waited=$((waited + 1))
+    done
+    # A fresh Wine session whose desktop is that display: its first program (reg) makes it.
+    local display=":$(cat "$work/network-display")"
+    wineserver -k >>"$work/wineserver-kill.log" 2>&1 </dev/null
+    wineserver -w >>"$work/wineserver-kill.log" 2>&1 </dev/null
+    local key='HKCU\Software\Brindle\Tavro3'
+    # Settings of its own: what the earlier tests left (virtual ports, a driver to start)
+    # is no part of this one.
+    {
+        DISPLAY="$display" wine reg delete "$key" /f
+        DISPLAY="$display" wine reg add "$key" /v Port /t REG_DWORD /d "$receiverCom" /f
+        DISPLAY="$display" wine reg add "$key" /v Baud /t REG_DWORD /d 4800 /f
+        DISPLAY="$display" wine reg add "$key" /v "TCP Port" /t REG_DWORD /d "$port" /f
+    } >"$work/network-reg.log" 2>&1 </dev/null
+    wineserver -p >>"$work/wineserver.log" 2>&1 </dev/null
+    ln -sfn "$(readlink -f "$comDir/COM$receiverCom")" "$WINEPREFIX/dosdevices/com$receiverCom"
+    cp "$build/hub/win32/Tavro.exe" "$tests/"
+    DISPLAY="$display" wine "C:\\tavro-tests\\Tavro.exe" HIDE >"$work/network-hub.log" 2>&1 \
+        </dev/null &
+    local hubPid=$!
+    local result=1
+    waited=0
+    while [ $waited -lt 60 ]; do
+        # nc reads until the time-out ends it: what it got is what counts.
+        timeout 2 nc -d 127.0.0.1 "$port" </dev/null >"$work/network-nc.out" 2>/dev/null
+        if grep -q '^\$GPRMC,' "$work/network-nc.out"; then
+            result=0
+            break
+        fi
+        sleep 0.5
+        waited=$((waited + 1))
+    done
+    if [ $result -eq 0 ]; then
+        echo "  ok    a Linux nc reads the sentences Tavro.exe serves on TCP port $port"
+    else
+        echo "  FAIL  nothing from Tavro.exe on TCP port $port"
+        echo "        COM$receiverCom -> $(readlink "$WINEPREFIX/dosdevices/com$receiverCom")," \
+            "listening: $(ss -ltn 2>/dev/null | grep -c ":$port ")"
+        wine reg query "$key" >>"$work/network-reg.log" 2>&1 </dev/null
+    fi
+    local gpsd=/usr/sbin/gpsd
+    if [ $result -eq 0 ] && [ -x "$gpsd" ] && command -v gpspipe >/dev/null 2>&1; then
+        local gpsdPort
+        gpsdPort="$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')"
+        "$gpsd" -N -n -F "$work/gpsd.sock" -P "$work/gpsd.pid" -S "$gpsdPort" \
+            "tcp://127.0.0.1:$port" >"$work/network-gpsd.log" 2>&1 </dev/null &
+        local gpsdPid=$!
+        local fix=""
+        for _ in 1 2 3 4 5 6; do
+            fix="$(timeout 8 gpspipe -w -n 12 "127.0.0.1:$gpsdPort" 2>/dev/null |
+                grep '"class":"TPV"' | grep '"mode":3' | head -n 1)"
+            [ -n "$fix" ] && break
+        done
+        kill "$gpsdPid" 2>/dev/null
+        wait "$gpsdPid" 2>/dev/null
+        if [ -n "$fix" ]; then
+            echo "  ok    gpsd reading tcp://127.0.0.1:$port reports a 3D fix: ${fix:0:120}"
+        else
+            echo "  FAIL  gpsd reading tcp://127.0.0.1:$port reports no fix"
+            result=1
+        fi
+    fi
+    kill "$hubPid" "$simPid" 2>/dev/null
+    wineserver -k >>"$work/wineserver-kill.log" 2>&1 </dev/null
+    kill "$xvfbPid" 2>/dev/null
+    wait "$hubPid" "$simPid" "$xvfbPid" 2>/dev/null
+    wineserver -w >>"$work/wineserver-kill.log" 2>&1 </dev/null
+    wine reg delete "$key" /v "TCP Port" /f >>"$work/network-reg.log" 2>&1 </dev/null
+    wineserver -p >>"$work/wineserver.log" 2>&1 </dev/null
+    return $result
+}
+
+if ! network_smoke; then
+    failed=1
+fi
+
 # The hub's driver installer: TavroInstallerTest.exe reads the packaged Tavro.exe as the
 # installer's program file, enables and disables the ports, then lets Tavro.exe itself start
 # the service it left installed. It removes the service and the driver file the other tests
