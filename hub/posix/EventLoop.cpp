@@ -102,11 +102,24 @@ void EventLoop::Run(HubEngine& engine) {
         observer_.Started(engine);
     }
     constexpr size_t fixedEntries = 2;
-    pollfd entries[fixedEntries + platform::posix::CommandServer::pollCapacity];
+    constexpr size_t capacity =
+        fixedEntries + watchCapacity + platform::posix::CommandServer::pollCapacity;
+    pollfd entries[capacity];
+    Watched watched[watchCapacity];
     while (!stopRequested_) {
         entries[0] = {signalFd_, POLLIN, 0};
         entries[1] = {timerFd_, POLLIN, 0};
-        const size_t count = server_.AddToPollSet(entries, fixedEntries, std::size(entries));
+        size_t count = fixedEntries;
+        // A copy: handlers may change the table while their turn is handled.
+        size_t watchedCount = 0;
+        for (const Watched& entry : watched_) {
+            if (entry.fd >= 0) {
+                watched[watchedCount++] = entry;
+                entries[count++] = {entry.fd, entry.events, 0};
+            }
+        }
+        const size_t serverStart = count;
+        count = server_.AddToPollSet(entries, count, std::size(entries));
         if (poll(entries, count, -1) < 0) {
             if (errno == EINTR) {
                 continue;
@@ -133,11 +146,66 @@ void EventLoop::Run(HubEngine& engine) {
                 observer_.Ticked(engine);
             }
         }
-        server_.Service(entries + fixedEntries, count - fixedEntries, *this);
+        const size_t watchedStart = fixedEntries;
+        for (size_t i = 0; i < watchedCount; ++i) {
+            const short revents = entries[watchedStart + i].revents;
+            // Skipped when its owner let go of it during this round.
+            if (revents != 0 && IsWatched(watched[i].fd, watched[i].handler)) {
+                watched[i].handler->FdReady(watched[i].fd, revents);
+            }
+        }
+        server_.Service(entries + serverStart, count - serverStart, *this);
     }
     engine.Destroy();
     server_.Close();
     engine_ = nullptr;
+}
+
+bool EventLoop::Watch(int fd, short events, FdHandler& handler) {
+    if (fd < 0) {
+        return false;
+    }
+    Watched* free = nullptr;
+    for (Watched& entry : watched_) {
+        if (entry.fd == fd) {
+            return false;
+        }
+        if (entry.fd < 0 && free == nullptr) {
+            free = &entry;
+        }
+    }
+    if (free == nullptr) {
+        return false;
+    }
+    *free = {fd, events, &handler};
+    return true;
+}
+
+bool EventLoop::Rewatch(int fd, short events) {
+    for (Watched& entry : watched_) {
+        if (entry.fd == fd && fd >= 0) {
+            entry.events = events;
+            return true;
+        }
+    }
+    return false;
+}
+
+void EventLoop::Unwatch(int fd) {
+    for (Watched& entry : watched_) {
+        if (entry.fd == fd) {
+            entry = Watched{};
+        }
+    }
+}
+
+bool EventLoop::IsWatched(int fd, const FdHandler* handler) const {
+    for (const Watched& entry : watched_) {
+        if (entry.fd == fd && entry.handler == handler) {
+            return true;
+        }
+    }
+    return false;
 }
 
 uint32_t EventLoop::HandleCommand(uint32_t code, const uint8_t* payload, uint32_t length) {

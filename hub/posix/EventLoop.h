@@ -11,6 +11,7 @@
 #include "platform/posix/ComDirectory.h"
 #include "platform/posix/CommandSocket.h"
 
+#include <poll.h>
 #include <stdint.h>
 
 namespace tavro::posixhub {
@@ -45,6 +46,16 @@ public:
     virtual void Describe(HubEngine&, HubReport&) {}
 };
 
+// Something that owns a descriptor the loop watches (see EventLoop::Watch).
+class FdHandler {
+public:
+    virtual ~FdHandler() = default;
+    // `fd` is ready: `revents` as poll() reported it (POLLIN, POLLOUT, POLLHUP, POLLERR...).
+    // Runs on the loop's thread, between ticks; it may Watch, Unwatch or Rewatch any
+    // descriptor.
+    virtual void FdReady(int fd, short revents) = 0;
+};
+
 class EventLoop final : public MessageLoop,
                         public MessageWindow,
                         private platform::posix::CommandHandler {
@@ -71,10 +82,27 @@ public:
 
     platform::posix::CommandServer& Server() { return server_; }
 
+    // Descriptors watched for the rest of the front end (at most watchCapacity at a time):
+    // `handler` hears of `fd` whenever poll() reports one of `events` (or POLLHUP, POLLERR).
+    // Watch fails (false) when the table is full or `fd` is watched already; Rewatch changes
+    // the events (0 pauses the descriptor); Unwatch forgets it (call it before closing the
+    // descriptor). Neither allocates.
+    static constexpr size_t watchCapacity = 16;
+    bool Watch(int fd, short events, FdHandler& handler);
+    bool Rewatch(int fd, short events);
+    void Unwatch(int fd);
+
 private:
+    struct Watched {
+        int fd = -1;
+        short events = 0;
+        FdHandler* handler = nullptr;
+    };
+
     uint32_t HandleCommand(uint32_t code, const uint8_t* payload, uint32_t length) override;
     uint32_t HandleQuery(uint32_t code, const uint8_t* payload, uint32_t length, uint8_t* reply,
                          uint32_t capacity, uint32_t& replyLength) override;
+    bool IsWatched(int fd, const FdHandler* handler) const;
 
     platform::posix::ComDirectory directory_;
     LoopObserver& observer_;
@@ -85,6 +113,7 @@ private:
     HangUp hangUp_;
     uint32_t publishResult_ = 0;
     bool stopRequested_ = false;
+    Watched watched_[watchCapacity];
 };
 
 } // namespace tavro::posixhub
