@@ -204,16 +204,19 @@ TEST_F(PosixHubService, AReceiverLinkNeverLeadsToSomebodyElsesTerminal) {
     std::filesystem::remove(Link(1));
 
     // A plain link to a terminal made after it (its number handed out again) is not followed:
-    // the hub tries COM1 every 7.5 s and never opens that terminal.
+    // the hub tries COM1 when the link appears and every 7.5 s, and never opens that terminal.
     Set("Port0", "5");
     StartHub({5});
     TestPty other;
     ASSERT_TRUE(other.Valid());
-    ASSERT_EQ(symlink(other.SlavePath().c_str(), Link(1).c_str()), 0);
+    // The link is made first (aside, then moved in: a move keeps its time), the terminal
+    // "made" after it.
+    const std::string aside = root_ + "/COM1.earlier";
+    ASSERT_EQ(symlink(other.SlavePath().c_str(), aside.c_str()), 0);
     std::this_thread::sleep_for(20ms);
     struct stat info {};
     ASSERT_EQ(stat(other.SlavePath().c_str(), &info), 0);
-    ASSERT_EQ(chmod(other.SlavePath().c_str(), info.st_mode & 07777), 0); // "made" now
+    ASSERT_EQ(chmod(other.SlavePath().c_str(), info.st_mode & 07777), 0);
     const int session = open(other.SlavePath().c_str(), O_RDWR | O_NOCTTY);
     ASSERT_GE(session, 0);
     termios modes{};
@@ -223,6 +226,7 @@ TEST_F(PosixHubService, AReceiverLinkNeverLeadsToSomebodyElsesTerminal) {
     ASSERT_TRUE(other.Send("typed ahead\n"));
     const int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     ASSERT_GE(inotify_add_watch(watch, other.SlavePath().c_str(), IN_OPEN), 0);
+    ASSERT_EQ(rename(aside.c_str(), Link(1).c_str()), 0);
 
     std::this_thread::sleep_for(9s); // the first attempt and one re-open
     char events[256];
