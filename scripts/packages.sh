@@ -9,6 +9,8 @@ CROSS_PACKAGES=(g++-mingw-w64-i686 g++-mingw-w64-x86-64)
 TOOL_PACKAGES=(clang-format)
 # gpsd reads a virtual port in the end-to-end tests (skipped with a message where it is missing).
 GPSD_PACKAGES=(gpsd gpsd-clients)
+# The Debian package: dependencies of its programs (dpkg-shlibdeps), its man pages checked.
+PACKAGE_PACKAGES=(dpkg-dev man-db)
 # Wine runs the x64 driver and Win32 test programs; never wine32 (it breaks every wine command
 # on machines that cannot run 32-bit code).
 WINE_PACKAGES=(wine wine64 xvfb xauth)

@@ -39,8 +39,10 @@
 #include "platform/posix/SystemClockRights.h"
 
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <grp.h>
 #include <optional>
@@ -208,7 +210,9 @@ public:
         bool present = false;
         if (report.inputPort != 0 &&
             directory_.Resolve(report.inputPort, device, present) == error::success) {
-            report.inputDevice = device;
+            // The device itself, not a link to it (gps-sim's leads through /proc).
+            char real[PATH_MAX];
+            report.inputDevice = present && realpath(device, real) != nullptr ? real : device;
             report.inputPresent = present;
             report.inputAccessible = !present || access(device, R_OK | W_OK) == 0;
             struct stat status {};
