@@ -102,14 +102,22 @@ void EventLoop::Run(HubEngine& engine) {
         observer_.Started(engine);
     }
     constexpr size_t fixedEntries = 2;
-    constexpr size_t capacity =
-        fixedEntries + watchCapacity + platform::posix::CommandServer::pollCapacity;
+    constexpr size_t capacity = fixedEntries + engineCapacity + watchCapacity +
+                                platform::posix::CommandServer::pollCapacity;
     pollfd entries[capacity];
+    platform::WaitEntry waits[engineCapacity];
     Watched watched[watchCapacity];
     while (!stopRequested_) {
         entries[0] = {signalFd_, POLLIN, 0};
         entries[1] = {timerFd_, POLLIN, 0};
         size_t count = fixedEntries;
+        const uint32_t waitCount = engine.CollectWaits(waits, engineCapacity);
+        for (uint32_t i = 0; i < waitCount; ++i) {
+            const short events =
+                static_cast<short>(((waits[i].events & platform::waitInput) != 0 ? POLLIN : 0) |
+                                   ((waits[i].events & platform::waitOutput) != 0 ? POLLOUT : 0));
+            entries[count++] = {static_cast<int>(waits[i].object), events, 0};
+        }
         // A copy: handlers may change the table while their turn is handled.
         size_t watchedCount = 0;
         for (const Watched& entry : watched_) {
@@ -138,6 +146,25 @@ void EventLoop::Run(HubEngine& engine) {
                 break;
             }
         }
+        for (uint32_t i = 0; i < waitCount; ++i) {
+            const short revents = entries[fixedEntries + i].revents;
+            if (revents == 0) {
+                continue;
+            }
+            const bool hungUp = (revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+            uint8_t ready = 0;
+            if ((revents & POLLIN) != 0 || (hungUp && (waits[i].events & platform::waitInput))) {
+                ready |= platform::waitInput;
+            }
+            if ((revents & POLLOUT) != 0 || (hungUp && (waits[i].events & platform::waitOutput))) {
+                ready |= platform::waitOutput;
+            }
+            if (hungUp) {
+                ready |= platform::waitHangUp;
+            }
+            engine.WaitReady(waits[i].token, ready);
+        }
+        // After the engine's own objects, which the tick may close and open again.
         if (entries[1].revents & POLLIN) {
             // Ticks missed while the thread was busy are lost, not made up.
             uint64_t expirations = 0;
@@ -146,7 +173,7 @@ void EventLoop::Run(HubEngine& engine) {
                 observer_.Ticked(engine);
             }
         }
-        const size_t watchedStart = fixedEntries;
+        const size_t watchedStart = fixedEntries + waitCount;
         for (size_t i = 0; i < watchedCount; ++i) {
             const short revents = entries[watchedStart + i].revents;
             // Skipped when its owner let go of it during this round.

@@ -1,7 +1,9 @@
 // The POSIX hub's message window: one thread, one poll() loop over a timerfd for the 50 ms
 // tick, a signalfd for SIGINT, SIGTERM and SIGHUP (which end the hub through the same destroy
 // path as closing it on Windows), and the command socket "TavroMsgWnd", whose requests are
-// handled between ticks on the same thread, as WM_COPYDATA is.
+// handled between ticks on the same thread, as WM_COPYDATA is. The engine's own objects (the
+// receiver's descriptor with "Immediate Relay") are asked for after every wake; other parts of
+// the front end add descriptors of their own with Watch.
 #pragma once
 
 #include "hub/engine/HubEngine.h"
@@ -98,6 +100,8 @@ private:
         short events = 0;
         FdHandler* handler = nullptr;
     };
+    // The engine's objects (the receiver) at most.
+    static constexpr size_t engineCapacity = 8;
 
     uint32_t HandleCommand(uint32_t code, const uint8_t* payload, uint32_t length) override;
     uint32_t HandleQuery(uint32_t code, const uint8_t* payload, uint32_t length, uint8_t* reply,

@@ -20,6 +20,8 @@ namespace {
 
 // A client that keeps writing while read-only drops its bytes: bound the reads per exchange.
 constexpr int discardReadsMax = 64;
+// A terminal holds some tens of kilobytes: reads that empty it.
+constexpr int drainReadsMax = 64;
 
 // Raw bytes both ways and no echo: an echoing terminal would hand the hub's own broadcast
 // back to it as client bytes, which it would then write to the receiver. Nothing is written
@@ -500,7 +502,8 @@ void PtyPortSet::UpdatePresence(bool tick) {
         if (port.clientPresent && !present) {
             // What the last client left unread would reach the next one; settings it made
             // (echo, line editing) would stay with the port.
-            FlushClientQueue(port);
+            uint32_t flushed = 0;
+            FlushClientQueue(port, flushed);
             MakeRaw(port.master);
             port.echoing = false;
         } else if (!present && tick) {
@@ -512,25 +515,43 @@ void PtyPortSet::UpdatePresence(bool tick) {
 
 // Empties the slave's input queue (what the hub wrote and no client has read yet). The master
 // side cannot reach that queue, so the hub opens the slave for a moment.
-bool PtyPortSet::FlushClientQueue(const Port& port) const {
+bool PtyPortSet::FlushClientQueue(const Port& port, uint32_t& flushed) const {
+    flushed = 0;
     const int slave = open(port.slave, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (slave < 0) {
         return false;
     }
-    const bool flushed = tcflush(slave, TCIFLUSH) == 0;
+    // Read out rather than only flushed, to count them: a read that finds nothing has waited
+    // for the bytes the kernel still held for the queue, so the count is exact.
+    uint8_t sink[4096];
+    for (int reads = 0; reads < drainReadsMax; ++reads) {
+        const ssize_t count = read(slave, sink, sizeof sink);
+        if (count > 0) {
+            flushed += static_cast<uint32_t>(count);
+        } else if (!(count < 0 && errno == EINTR)) {
+            break;
+        }
+    }
+    const bool done = tcflush(slave, TCIFLUSH) == 0;
     close(slave);
-    return flushed;
+    return done;
 }
 
 void PtyPortSet::Deliver(Port& port, const uint8_t* bytes, uint32_t length) {
     size_t done = WriteSome(port.master, bytes, length);
-    if (done < length && FlushClientQueue(port)) {
+    if (done < length) {
         // The client stopped reading and its terminal is full: like the driver's ring, it
-        // loses the backlog and goes on with the newest bytes.
-        done += WriteSome(port.master, bytes + done, length - done);
+        // loses the backlog and goes on with the newest bytes. Only this port waits for
+        // nothing: the others were (or will be) written without delay.
+        uint32_t flushed = 0;
+        if (FlushClientQueue(port, flushed)) {
+            done += WriteSome(port.master, bytes + done, length - done);
+        }
+        port.counters.bytesDropped += flushed + (length - done);
     }
     ++port.deliveries;
     port.bytesDelivered += static_cast<uint32_t>(done);
+    port.counters.bytesRelayed += done;
 }
 
 // True while the port's terminal echoes what it receives (its client turned ECHO on).
@@ -593,6 +614,9 @@ uint32_t PtyPortSet::Exchange(DriverExchangeBlock& block) {
             block.openCount[i] = 1;
             block.activity[i] = (port.deliveries << 16) | (port.bytesDelivered & 0xFFFFu);
         }
+        if (perPort_) {
+            continue; // the hub takes them with TakeClientBytes
+        }
         if (readOnly_ && i != 0) {
             Discard(port);
         } else {
@@ -610,13 +634,43 @@ uint32_t PtyPortSet::Broadcast(const uint8_t* bytes, uint32_t length) {
     if (bytes == nullptr || length == 0) {
         return error::success;
     }
-    UpdatePresence(false);
-    for (Port& port : ports_) {
+    // The ports known to have a client get the bytes first (this is the relay's hot path);
+    // then a look at who came or went since: a newcomer gets them too, a port whose client
+    // left is emptied for the next one as ever.
+    bool delivered[virtualPortCount] = {};
+    for (uint32_t i = 0; i < virtualPortCount; ++i) {
+        Port& port = ports_[i];
         if (port.master >= 0 && port.clientPresent) {
+            Deliver(port, bytes, length);
+            delivered[i] = true;
+        }
+    }
+    UpdatePresence(false);
+    for (uint32_t i = 0; i < virtualPortCount; ++i) {
+        Port& port = ports_[i];
+        if (port.master >= 0 && port.clientPresent && !delivered[i]) {
             Deliver(port, bytes, length);
         }
     }
     return error::success;
+}
+
+bool PtyPortSet::CollectPerPort(bool on) {
+    perPort_ = on;
+    return on;
+}
+
+uint32_t PtyPortSet::TakeClientBytes(uint32_t index, uint8_t* into, uint32_t room) {
+    if (!isOpen_ || !perPort_ || index >= virtualPortCount || ports_[index].master < 0 ||
+        into == nullptr) {
+        return 0;
+    }
+    Port& port = ports_[index];
+    if (readOnly_ && index != 0) {
+        Discard(port);
+        return 0;
+    }
+    return Collect(port, into, room);
 }
 
 PtyPortSet& SystemPtyPortSet() {

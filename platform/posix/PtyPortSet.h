@@ -23,7 +23,12 @@
 //   programs that talk to the receiver work in raw mode, as every serial library sets it.
 // - The hub never blocks: masters are non-blocking. A client that does not read falls behind
 //   until the terminal is full (about 18 KB on Linux); its backlog is then dropped, as the
-//   driver's ring overwrites unread bytes, and it goes on with the newest bytes.
+//   driver's ring overwrites unread bytes, and it goes on with the newest bytes. Only that
+//   port loses bytes, and they are counted (Counters): every other port gets every byte.
+// - Client bytes port by port (CollectPerPort): each port's terminal is its own queue, and
+//   the hub takes from each only what it has room for; a program that writes faster than the
+//   receiver's line takes them waits in its write (the terminal is full), as a Windows
+//   program waits on a serial port whose output buffer is full.
 // - The activity word counts, in its upper half, the broadcasts delivered to the port (a
 //   terminal does not tell when its client reads), and in its lower half the bytes delivered.
 //
@@ -54,6 +59,12 @@ namespace tavro::platform::posix {
 inline constexpr uint32_t maxVirtualComNumber = 255;
 
 inline constexpr char portRecordName[] = ".TavroPorts";
+
+// What one virtual port carried since the port set was opened.
+struct PortCounters {
+    uint64_t bytesRelayed = 0; // receiver bytes handed to the port's terminal
+    uint64_t bytesDropped = 0; // receiver bytes its program lost by not reading in time
+};
 
 // A terminal handed over from an earlier hub (the service manager's descriptor store): its
 // master and the COM number it served.
@@ -108,6 +119,14 @@ public:
     uint32_t Exchange(DriverExchangeBlock& block) override;
     uint32_t Broadcast(const uint8_t* bytes, uint32_t length) override;
     void Close() override;
+    bool CollectPerPort(bool on) override;
+    uint32_t TakeClientBytes(uint32_t index, uint8_t* into, uint32_t room) override;
+
+    // Bytes relayed to and dropped for virtual port `index` (0-7) since Open; zero for a port
+    // that does not exist.
+    PortCounters Counters(uint32_t index) const {
+        return index < virtualPortCount ? ports_[index].counters : PortCounters{};
+    }
 
     // Whether the COM directory still holds this set's record and links, as Open made them
     // (a cleaner may remove the directory under a running hub).
@@ -157,6 +176,7 @@ private:
         bool clientPresent = false; // some process has the slave open
         uint32_t deliveries = 0;    // broadcasts delivered: the activity word's upper half
         uint32_t bytesDelivered = 0;
+        PortCounters counters;
         bool echoing = false;
         int held = -1; // path-only descriptor of the slave, which `target` goes through
         char slave[64] = {};
@@ -173,7 +193,8 @@ private:
     void RemoveRecordedLinks();
     void WriteRecord();
     void UpdatePresence(bool tick);
-    bool FlushClientQueue(const Port& port) const;
+    // Empties the client's input queue; `flushed` tells how many bytes it held.
+    bool FlushClientQueue(const Port& port, uint32_t& flushed) const;
     void Deliver(Port& port, const uint8_t* bytes, uint32_t length);
     uint32_t Collect(Port& port, uint8_t* into, uint32_t room);
     void Discard(Port& port);
@@ -185,6 +206,7 @@ private:
     uint32_t configured_[virtualPortCount] = {};
     bool isOpen_ = false;
     bool readOnly_ = false;
+    bool perPort_ = false;
     int recordFd_ = -1; // the locked record file while open
     uint32_t conflict_ = 0;
     uint32_t lastOpenResult_ = 0;

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
@@ -17,6 +18,7 @@
 #include <string>
 #include <sys/wait.h>
 #include <termios.h>
+#include <thread>
 #include <unistd.h>
 
 namespace tavro::platform::posix {
@@ -469,24 +471,74 @@ TEST_F(PosixPortSetTest, AnOfferedTerminalIsTakenWithItsClient) {
 }
 
 TEST_F(PosixPortSetTest, AClientThatStopsReadingLosesItsBacklogNotTheNewestBytes) {
-    Configure({5});
+    Configure({5, 6});
     ASSERT_EQ(ports_.Open(controlDeviceName), error::success);
     Client sleeper(Link(5));
+    Client reader(Link(6));
+    std::string read;
+    std::atomic<size_t> readSize{0};
+    std::atomic<bool> done{false};
+    std::thread readerThread([&] {
+        char buffer[4096];
+        while (!done.load()) {
+            const ssize_t count = ::read(reader.Fd(), buffer, sizeof buffer);
+            if (count > 0) {
+                read.append(buffer, static_cast<size_t>(count));
+                readSize.store(read.size());
+            } else {
+                std::this_thread::sleep_for(1ms);
+            }
+        }
+    });
+    std::string sent;
     std::string last;
     const auto start = std::chrono::steady_clock::now();
     for (int i = 0; i < 400; ++i) {
         char chunk[128];
         std::snprintf(chunk, sizeof chunk, "%0120d\r\n", i);
         last = chunk;
+        sent += last;
         Broadcast(last);
+        std::this_thread::sleep_for(100us); // a reader keeps up with a receiver's pace
     }
     EXPECT_LT(std::chrono::steady_clock::now() - start, 5s) << "the hub never waits";
     const std::string received = sleeper.ReadAll();
+    EXPECT_TRUE(Eventually([&] { return readSize.load() >= sent.size(); }, 2s));
+    done.store(true);
+    readerThread.join();
+    EXPECT_TRUE(read == sent) << "the other port got every byte, in order";
     ASSERT_GE(received.size(), last.size());
-    EXPECT_LT(received.size(), 400 * last.size()) << "some of the backlog was dropped";
+    EXPECT_LT(received.size(), sent.size()) << "some of the backlog was dropped";
     EXPECT_EQ(received.substr(received.size() - last.size()), last) << "the newest bytes arrive";
+    // Counted on the sleeper's port only, exactly what it did not get.
+    EXPECT_EQ(ports_.Counters(0).bytesDropped, sent.size() - received.size());
+    EXPECT_EQ(ports_.Counters(1).bytesDropped, 0u);
+    EXPECT_EQ(ports_.Counters(1).bytesRelayed, sent.size());
     const DriverExchangeBlock block = Exchange();
     EXPECT_EQ(block.activity[0] >> 16, 400u) << "one count per delivery";
+}
+
+TEST_F(PosixPortSetTest, PortByPortTheHubTakesWhatItHasRoomForAndTheRestWaits) {
+    Configure({5, 6});
+    ASSERT_EQ(ports_.Open(controlDeviceName), error::success);
+    ASSERT_TRUE(ports_.CollectPerPort(true));
+    Client first(Link(5));
+    Client second(Link(6));
+    ASSERT_TRUE(first.Write("$PMTK000*32\r\n"));
+    ASSERT_TRUE(second.Write("second"));
+    std::this_thread::sleep_for(30ms);
+    EXPECT_EQ(Exchange().clientDataLength, 0u) << "the exchange leaves them where they are";
+    uint8_t bytes[64];
+    ASSERT_EQ(ports_.TakeClientBytes(0, bytes, 5), 5u);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(bytes), 5), "$PMTK");
+    ASSERT_EQ(ports_.TakeClientBytes(0, bytes, sizeof bytes), 8u);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(bytes), 8), "000*32\r\n");
+    // Read-only: ports 2-8 are dropped, as by the exchange.
+    Exchange(true);
+    EXPECT_EQ(ports_.TakeClientBytes(1, bytes, sizeof bytes), 0u);
+    Exchange(false);
+    EXPECT_EQ(ports_.TakeClientBytes(1, bytes, sizeof bytes), 0u) << "dropped, not kept";
+    EXPECT_EQ(ports_.TakeClientBytes(8, bytes, sizeof bytes), 0u);
 }
 
 } // namespace
