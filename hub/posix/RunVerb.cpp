@@ -230,6 +230,13 @@ public:
             entry.comNumber = ports_.ConfiguredComNumber(i);
             entry.terminal = ports_.DevicePath(i);
             entry.programs = ports_.Users(i);
+            // Counted since the port set was opened, for the ports that exist.
+            if (!entry.terminal.empty()) {
+                const platform::posix::PortCounters counters = ports_.Counters(i);
+                entry.hasCounters = true;
+                entry.bytesRelayed = counters.bytesRelayed;
+                entry.bytesDropped = counters.bytesDropped;
+            }
         }
         report.clockSettable = platform::posix::MaySetSystemClock();
     }
