@@ -5,6 +5,7 @@
 #include "hub/posix/LiveSettings.h"
 #include "hub/posix/ServiceNotices.h"
 #include "hub/posix/StatusReport.h"
+#include "hub/posix/SystemEvents.h"
 #include "hub/posix/Verbs.h"
 
 #include "common/DriverExchangeBlock.h"
@@ -104,10 +105,12 @@ public:
         : directory_(directory), ports_(ports), lock_(lock),
           settingsUnreadable_(settingsUnreadable), log_(log) {}
 
-    void Attach(EventLoop& loop, LiveSettings& live, ServiceNotices& notices) {
+    void Attach(EventLoop& loop, LiveSettings& live, ServiceNotices& notices,
+                SystemEventSources& events) {
         loop_ = &loop;
         live_ = &live;
         notices_ = &notices;
+        events_ = &events;
         repair_.emplace(lock_, ports_, loop.Server());
     }
 
@@ -133,6 +136,7 @@ public:
                 log_.Write(LogPriority::Warning, "%s", warning.c_str());
             }
         }
+        events_->Start(*loop_);
         // The service manager hears of the terminals first: a restart gives them back.
         notices_->Ticked(ports_);
         char status[platform::posix::comPathCapacity + 32];
@@ -145,6 +149,7 @@ public:
         notices_->Reloading();
         LiveSettings::Outcome outcome;
         const uint32_t result = live_->Apply(outcome);
+        events_->Refresh();
         HubReport report;
         Describe(*engine_, report);
         log_.Write(LogPriority::Notice, "settings read again");
@@ -166,6 +171,7 @@ public:
                 log_.Write(LogPriority::Warning,
                            "%s was removed; its links and command socket are back",
                            directory_.Path());
+                events_->Refresh();
                 break;
             case ComDirectoryRepair::Outcome::Lost:
                 log_.Write(LogPriority::Error,
@@ -182,6 +188,7 @@ public:
         FollowNetwork(engine.Network());
         live_->StoreSpeedChange();
         notices_->Ticked(ports_);
+        events_->Ticked();
     }
 
     void Stopping(int signal) override {
@@ -247,10 +254,13 @@ public:
             entry.comNumber = ports_.ConfiguredComNumber(i);
             entry.terminal = ports_.DevicePath(i);
             entry.programs = ports_.Users(i);
-            const platform::posix::PortCounters counters = ports_.Counters(i);
-            entry.hasCounters = ports_.IsOpen() && entry.comNumber != 0;
-            entry.bytesRelayed = counters.bytesRelayed;
-            entry.bytesDropped = counters.bytesDropped;
+            // Counted since the port set was opened, for the ports that exist.
+            if (!entry.terminal.empty()) {
+                const platform::posix::PortCounters counters = ports_.Counters(i);
+                entry.hasCounters = true;
+                entry.bytesRelayed = counters.bytesRelayed;
+                entry.bytesDropped = counters.bytesDropped;
+            }
         }
         report.clockSettable = platform::posix::MaySetSystemClock();
         DescribeNetwork(engine.Network(), hub.settings, report.network);
@@ -432,6 +442,7 @@ private:
     HubEngine* engine_ = nullptr;
     LiveSettings* live_ = nullptr;
     ServiceNotices* notices_ = nullptr;
+    SystemEventSources* events_ = nullptr;
     std::optional<ComDirectoryRepair> repair_;
     const bool settingsUnreadable_;
     ConsoleLog& log_;
@@ -512,7 +523,8 @@ int RunVerb(int argc, char**) {
     HubEngine engine(services);
     LiveSettings live(engine, ports, registry);
     ServiceNotices notices;
-    supervisor.Attach(loop, live, notices);
+    SystemEventSources events(engine, directory);
+    supervisor.Attach(loop, live, notices, events);
     // Terminals a restart through the service manager hands back are taken for their numbers.
     notices.TakeHandedTerminals(ports);
     const int code = HubMain("", engine, instance, loop);
