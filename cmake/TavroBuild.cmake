@@ -35,6 +35,17 @@ function(tavro_add_subdirectories)
 endfunction()
 
 # Product code never throws; keep that honest in every product library.
+# The project's version for the version resources of the Windows deliverables
+# (platform/win32/VersionInfo.rc): tavro_version_resource(<.rc file> [files it includes...]).
+function(tavro_version_resource script)
+    set_property(SOURCE ${script} APPEND PROPERTY COMPILE_DEFINITIONS
+        TAVRO_VERSION_MAJOR=${PROJECT_VERSION_MAJOR}
+        TAVRO_VERSION_MINOR=${PROJECT_VERSION_MINOR}
+        TAVRO_VERSION_PATCH=${PROJECT_VERSION_PATCH})
+    set_property(SOURCE ${script} APPEND PROPERTY OBJECT_DEPENDS
+        ${PROJECT_SOURCE_DIR}/platform/win32/VersionInfo.rc ${ARGN})
+endfunction()
+
 function(tavro_product_target target)
     if(NOT MSVC)
         target_compile_options(${target} PRIVATE -fno-exceptions)
