@@ -266,9 +266,9 @@ NtStatus PortDevice::SetQueueSize(Request& request) {
 }
 
 // Purges act on the calling handle only: other programs on the port keep their requests and
-// their bytes. RXABORT and TXABORT end the handle's queued reads and writes (and flushes) as
-// cancelled; TXCLEAR drops the handle's bytes the hub has not collected; RXCLEAR drops its
-// unread input.
+// their bytes. RXABORT ends the handle's queued reads and its queued wait (a reader thread that
+// waits for events stops too), TXABORT its queued writes and flushes, all as cancelled; TXCLEAR
+// drops the handle's bytes the hub has not collected; RXCLEAR drops its unread input.
 NtStatus PortDevice::Purge(Request& request, PortHandleState& handle) {
     uint32_t mask = 0;
     __builtin_memcpy(&mask, RequestSystemBuffer(request), sizeof mask);
@@ -276,7 +276,7 @@ NtStatus PortDevice::Purge(Request& request, PortHandleState& handle) {
     CompletionList done;
     AcquireSpinLock(port_->lock);
     uint32_t kinds = (mask & SERIAL_PURGE_TXABORT) != 0 ? queuedWrites | queuedFlushes : 0;
-    kinds |= (mask & SERIAL_PURGE_RXABORT) != 0 ? queuedReads : 0;
+    kinds |= (mask & SERIAL_PURGE_RXABORT) != 0 ? queuedReads | queuedWaits : 0;
     CancelOfHandle(handle, kinds, done);
     if ((mask & SERIAL_PURGE_TXCLEAR) != 0) {
         DropTransmit(handle);

@@ -264,15 +264,19 @@ TEST_F(ReadQueueTest, TimeoutsExpireWithoutHubCalls) {
     }
 }
 
-TEST_F(ReadQueueTest, PurgeRxabortCancelsOnlyTheCallersReads) {
+TEST_F(ReadQueueTest, PurgeRxabortCancelsOnlyTheCallersReadsAndWait) {
     Handle& app = Open(0);
     Handle& other = Open(0);
     auto mine = Read(app, 10);
+    auto myWait = Wait(app);
     auto theirs = Read(other, 10);
+    auto theirWait = Wait(other);
     EXPECT_EQ(Set(app, IOCTL_SERIAL_PURGE, SERIAL_PURGE_RXABORT), status::success);
     ASSERT_TRUE(mine->Completed());
     EXPECT_EQ(mine->status, status::cancelled);
+    EXPECT_EQ(myWait->status, status::cancelled);
     EXPECT_FALSE(theirs->Completed());
+    EXPECT_FALSE(theirWait->Completed());
     Broadcast("0123456789");
     EXPECT_EQ(Data(*theirs), "0123456789");
 }
