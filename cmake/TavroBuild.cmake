@@ -62,3 +62,7 @@ function(tavro_product_target target)
     endif()
     target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR})
 endfunction()
+
+# The release the programs name with --version.
+add_library(tavro_version INTERFACE)
+target_compile_definitions(tavro_version INTERFACE TAVRO_VERSION="${PROJECT_VERSION}")

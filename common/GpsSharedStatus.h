@@ -50,7 +50,11 @@ struct GpsSharedStatus {
     uint8_t replyFlags;
     int16_t fixInterval; // milliseconds
     int32_t rmcCount;
-    uint8_t reserved12[4];
+    // Bit k set: satellites entry k is used in the fix. Written while the receiver reports
+    // more than one constellation, where usedPrns cannot name every used satellite (see
+    // SatelliteIds.h); 0 otherwise, and then usedPrns tells which satellites are used.
+    uint16_t usedEntries;
+    uint8_t reserved14[2];
     uint32_t baudRate;
     SystemTime utcTime;
     float latitude;  // degrees, north positive
@@ -67,8 +71,8 @@ struct GpsSharedStatus {
     uint8_t selectionMode; // 1 automatic, 2 manual, 0 other
     uint8_t fixState;      // FixState
     uint8_t satsInView;
-    uint8_t usedPrns[12];
-    SatelliteEntry satellites[12];
+    uint8_t usedPrns[12];          // ids of SatelliteIds.h that fit 8 bits
+    SatelliteEntry satellites[12]; // prn: an id of SatelliteIds.h
     float speedKnots;
     float course; // degrees true
     float depthFeet;
@@ -102,7 +106,8 @@ static_assert(offsetof(GpsSharedStatus, refCount) == 4);
 static_assert(offsetof(GpsSharedStatus, replyFlags) == 5);
 static_assert(offsetof(GpsSharedStatus, fixInterval) == 6);
 static_assert(offsetof(GpsSharedStatus, rmcCount) == 8);
-static_assert(offsetof(GpsSharedStatus, reserved12) == 12);
+static_assert(offsetof(GpsSharedStatus, usedEntries) == 12);
+static_assert(offsetof(GpsSharedStatus, reserved14) == 14);
 static_assert(offsetof(GpsSharedStatus, baudRate) == 16);
 static_assert(offsetof(GpsSharedStatus, utcTime) == 20);
 static_assert(offsetof(GpsSharedStatus, latitude) == 36);

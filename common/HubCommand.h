@@ -15,6 +15,11 @@ enum class HubCommand : uint32_t {
     ChangeBaud = 4,
 };
 
+// The largest WriteToReceiver payload the hub takes. Receiver commands are sentences of a few
+// dozen bytes; a larger payload would hold the line (at 4800 baud, for seconds) and is refused
+// whole.
+inline constexpr uint32_t writeToReceiverMax = 4096;
+
 // WM_USER + 1: the tray icon's callback, also sent by a second start of the hub.
 inline constexpr uint32_t toggleMainWindowMessage = 1025;
 // WM_USER + 3: posted to the main window when a requested speed became the "Baud" setting.

@@ -64,19 +64,19 @@ wait_for() {
     return 1
 }
 
+echo "== gps-sim on COM1 (a drive through the city, NMEA at 4800 baud)"
+"$gpssim" --com 1 --quiet &
+pids=("$!" "${pids[@]}")
+wait_for "$TAVRO_DEVDIR/COM1"
+
 echo "== settings (in $work): input COM1 at 4800 baud, virtual ports COM5 and COM6"
 "$tavro" config set Port 1 >/dev/null
 "$tavro" config set Baud 4800 >/dev/null
 "$tavro" config set Port0 5 >/dev/null
 "$tavro" config set Port1 6 >/dev/null
 
-echo "== gps-sim on COM1 (a drive through the city, NMEA at 4800 baud)"
-"$gpssim" --com 1 --quiet &
-pids=("$!" "${pids[@]}")
-wait_for "$TAVRO_DEVDIR/COM1"
-
 echo "== tavro run"
-"$tavro" run > >(sed -u 's/^tavro: /[tavro] /') 2>&1 &
+"$tavro" run 2> >(sed -u 's/^[0-9-]* [0-9:]* tavro: /[tavro] /' >&2) &
 pids=("$!" "${pids[@]}")
 wait_for "$TAVRO_DEVDIR/COM5"
 wait_for "$TAVRO_DEVDIR/COM6"
@@ -89,6 +89,6 @@ pids=("$!" "${pids[@]}")
 end=$((SECONDS + seconds))
 while [ "$SECONDS" -lt "$end" ]; do
     sleep 4
-    echo "[status] $("$tavro" status || true)"
+    echo "[status] $("$tavro" status | head -n 1 || true)"
 done
 echo "== done after $seconds s"

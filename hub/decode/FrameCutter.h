@@ -10,13 +10,14 @@ namespace tavro {
 // What a position in one read announces.
 enum class StreamStart : uint8_t {
     None,
-    Nmea, // one of the nine talker prefixes starts here: frames end at line feed
+    Nmea, // a talker prefix (Talker.h) starts here: frames end at line feed
     Sirf, // 0xA0 0xA2 starts here: frames end at 0xB3
 };
 
 // Looks at byte `index` of one read of `count` bytes. Only bytes of this read take part, so a
-// prefix or pair cut by the end of the read is not recognised.
-StreamStart RecogniseStreamStart(const uint8_t* read, size_t count, size_t index);
+// prefix or pair cut by the end of the read is not recognised. `multiGnss`: the "Multi GNSS"
+// setting, which adds the multi-constellation talkers.
+StreamStart RecogniseStreamStart(const uint8_t* read, size_t count, size_t index, bool multiGnss);
 
 inline constexpr uint8_t nmeaTerminator = 10;
 inline constexpr uint8_t sirfTerminator = 0xB3;

@@ -1,6 +1,7 @@
 #include "hub/decode/NmeaSentences.h"
 
 #include "hub/decode/ClockSync.h"
+#include "hub/decode/GnssSentences.h"
 #include "hub/decode/NumberText.h"
 
 #include <math.h>
@@ -36,94 +37,6 @@ uint16_t Milliseconds(std::string_view time) {
         scale = static_cast<uint16_t>(scale / 10);
     }
     return milliseconds;
-}
-
-void DecodeGga(GpsSharedStatus& block, const NmeaFields& f) {
-    const bool valid = block.fixValid != 0;
-    if (valid) {
-        const float latitude = DegreesFromDegreesMinutes(f[2]);
-        block.latitude = StartsWith(f[3], 'S') ? -latitude : latitude;
-        const float longitude = DegreesFromDegreesMinutes(f[4]);
-        block.longitude = StartsWith(f[5], 'W') ? -longitude : longitude;
-    }
-    const int32_t quality = TextToInt(f[6]);
-    block.fixQuality = quality;
-    block.satsUsed = static_cast<uint8_t>(TextToInt(f[7]));
-    if (valid) {
-        block.altitude = TextToFloat(f[9]);
-    }
-    block.geoidSeparation = TextToFloat(f[11]);
-    block.dgpsAge = TextToFloat(f[13]);
-    block.dgpsStation = TextToInt(f[14]);
-
-    // GGA knows only "fix" or "no fix": quality 0 spoils a 2D/3D state, any quality counts
-    // as 3D until the next GSA says otherwise.
-    if (quality == 0 &&
-        (block.fixState == Byte(FixState::Fix2D) || block.fixState == Byte(FixState::Fix3D))) {
-        block.fixState = Byte(FixState::Invalid);
-    }
-    if (quality > 0 && block.fixState != Byte(FixState::Fix3D)) {
-        block.fixState = Byte(FixState::Fix3D);
-    }
-}
-
-void DecodeGsa(GpsSharedStatus& block, const NmeaFields& f) {
-    const std::string_view mode = f[1];
-    block.selectionMode = StartsWith(mode, 'A') ? 1 : StartsWith(mode, 'M') ? 2 : 0;
-    // Stored without a range test; readers have no text for values outside FixState.
-    block.fixState = static_cast<uint8_t>(TextToInt(f[2]));
-    for (int i = 0; i < 12; ++i) {
-        block.usedPrns[i] = static_cast<uint8_t>(TextToInt(f[3 + i]));
-    }
-    block.pdop = TextToFloat(f[15]);
-    block.hdop = TextToFloat(f[16]);
-    block.vdop = TextToFloat(f[17]);
-}
-
-void DecodeGsv(GpsSharedStatus& block, const NmeaFields& f) {
-    block.satsInView = static_cast<uint8_t>(TextToInt(f[3]));
-    // Messages 1 to 3 fill the twelve entries; other message numbers have no place.
-    const int32_t message = TextToInt(f[2]);
-    if (message < 1 || message > 3) {
-        return;
-    }
-    for (int k = 0; k < 4; ++k) {
-        SatelliteEntry& entry = block.satellites[(message - 1) * 4 + k];
-        const int first = 4 + 4 * k;
-        entry.prn = static_cast<int16_t>(TextToInt(f[first]));
-        entry.elevation = static_cast<int16_t>(TextToInt(f[first + 1]));
-        entry.azimuth = static_cast<int16_t>(TextToInt(f[first + 2]));
-        entry.snr = static_cast<int16_t>(TextToInt(f[first + 3]));
-    }
-}
-
-void DecodeRmc(ParserHost& port, GpsSharedStatus& block, const NmeaFields& f) {
-    // Counts on through 2^31 sentences by wrapping, never by overflowing.
-    block.rmcCount = static_cast<int32_t>(static_cast<uint32_t>(block.rmcCount) + 1);
-    const bool statusVoid = StartsWith(f[2], 'V');
-    if (block.fixValid != 0 && statusVoid) {
-        port.timeSynced = 0; // the clock is set again at the next valid fix
-    }
-    block.fixValid = statusVoid ? 0 : 1;
-
-    const std::string_view time = f[1];
-    if (time.size() >= 6) {
-        block.utcTime.wHour = Pair(time, 0);
-        block.utcTime.wMinute = Pair(time, 2);
-        block.utcTime.wSecond = Pair(time, 4);
-        block.utcTime.wMilliseconds = Milliseconds(time);
-    }
-    const std::string_view date = f[9];
-    if (date.size() >= 6) {
-        block.utcTime.wDay = Pair(date, 0);
-        block.utcTime.wMonth = Pair(date, 2);
-        block.utcTime.wYear = static_cast<uint16_t>(Pair(date, 4) + 2000);
-    }
-    if (block.fixValid != 0) {
-        block.speedKnots = TextToFloat(f[7]);
-        block.course = TextToFloat(f[8]);
-        ClockSync(port, block);
-    }
 }
 
 void DecodeDbt(GpsSharedStatus& block, const NmeaFields& f) {
@@ -163,6 +76,121 @@ constexpr uint32_t Code(char a, char b, char c) {
 
 } // namespace
 
+void DecodeFix(GpsSharedStatus& block, const NmeaFields& f, const FixLayout& at, int32_t quality) {
+    const bool valid = block.fixValid != 0;
+    if (valid) {
+        const float latitude = DegreesFromDegreesMinutes(f[at.latitude]);
+        block.latitude = StartsWith(f[at.latitude + 1], 'S') ? -latitude : latitude;
+        const float longitude = DegreesFromDegreesMinutes(f[at.longitude]);
+        block.longitude = StartsWith(f[at.longitude + 1], 'W') ? -longitude : longitude;
+    }
+    block.fixQuality = quality;
+    block.satsUsed = static_cast<uint8_t>(TextToInt(f[at.satellites]));
+    if (valid) {
+        block.altitude = TextToFloat(f[at.altitude]);
+    }
+    block.geoidSeparation = TextToFloat(f[at.geoidSeparation]);
+    block.dgpsAge = TextToFloat(f[at.dgpsAge]);
+    block.dgpsStation = TextToInt(f[at.dgpsStation]);
+
+    // GGA knows only "fix" or "no fix": quality 0 spoils a 2D/3D state, any quality counts
+    // as 3D until the next GSA says otherwise.
+    if (quality == 0 &&
+        (block.fixState == Byte(FixState::Fix2D) || block.fixState == Byte(FixState::Fix3D))) {
+        block.fixState = Byte(FixState::Invalid);
+    }
+    if (quality > 0 && block.fixState != Byte(FixState::Fix3D)) {
+        block.fixState = Byte(FixState::Fix3D);
+    }
+}
+
+void DecodeGsa(GpsSharedStatus& block, const NmeaFields& f) {
+    const std::string_view mode = f[1];
+    block.selectionMode = StartsWith(mode, 'A') ? 1 : StartsWith(mode, 'M') ? 2 : 0;
+    // Stored without a range test; readers have no text for values outside FixState.
+    block.fixState = static_cast<uint8_t>(TextToInt(f[2]));
+    for (int i = 0; i < 12; ++i) {
+        block.usedPrns[i] = static_cast<uint8_t>(TextToInt(f[3 + i]));
+    }
+    block.pdop = TextToFloat(f[15]);
+    block.hdop = TextToFloat(f[16]);
+    block.vdop = TextToFloat(f[17]);
+}
+
+void DecodeGsv(GpsSharedStatus& block, const NmeaFields& f, int satelliteFieldsEnd) {
+    block.satsInView = static_cast<uint8_t>(TextToInt(f[3]));
+    // Messages 1 to 3 fill the twelve entries; other message numbers have no place.
+    const int32_t message = TextToInt(f[2]);
+    if (message < 1 || message > 3) {
+        return;
+    }
+    for (int k = 0; k < 4; ++k) {
+        SatelliteEntry& entry = block.satellites[(message - 1) * 4 + k];
+        const int first = 4 + 4 * k;
+        const auto field = [&](int i) { return i < satelliteFieldsEnd ? TextToInt(f[i]) : 0; };
+        entry.prn = static_cast<int16_t>(field(first));
+        entry.elevation = static_cast<int16_t>(field(first + 1));
+        entry.azimuth = static_cast<int16_t>(field(first + 2));
+        entry.snr = static_cast<int16_t>(field(first + 3));
+    }
+}
+
+void DecodeRmc(ParserHost& port, GpsSharedStatus& block, const NmeaFields& f) {
+    // Counts on through 2^31 sentences by wrapping, never by overflowing.
+    block.rmcCount = static_cast<int32_t>(static_cast<uint32_t>(block.rmcCount) + 1);
+    const bool statusVoid = StartsWith(f[2], 'V');
+    if (block.fixValid != 0 && statusVoid) {
+        port.timeSynced = 0; // the clock is set again at the next valid fix
+    }
+    block.fixValid = statusVoid ? 0 : 1;
+
+    const std::string_view time = f[1];
+    if (time.size() >= 6) {
+        block.utcTime.wHour = Pair(time, 0);
+        block.utcTime.wMinute = Pair(time, 2);
+        block.utcTime.wSecond = Pair(time, 4);
+        block.utcTime.wMilliseconds = Milliseconds(time);
+    }
+    const std::string_view date = f[9];
+    if (date.size() >= 6) {
+        block.utcTime.wDay = Pair(date, 0);
+        block.utcTime.wMonth = Pair(date, 2);
+        block.utcTime.wYear = static_cast<uint16_t>(Pair(date, 4) + 2000);
+    }
+    if (block.fixValid != 0) {
+        block.speedKnots = TextToFloat(f[7]);
+        block.course = TextToFloat(f[8]);
+        ClockSync(port, block);
+    }
+}
+
+int32_t GnsQuality(std::string_view mode) {
+    // One mode letter per system; the first system with a fix gives the GGA quality.
+    for (const char letter : mode) {
+        switch (letter) {
+        case 'A':
+            return 1;
+        case 'D':
+            return 2;
+        case 'P':
+            return 3;
+        case 'R':
+            return 4;
+        case 'F':
+            return 5;
+        case 'E':
+            return 6;
+        case 'M':
+            return 7;
+        case 'S':
+            return 8;
+        default:
+            break; // 'N': this system has no fix
+        }
+    }
+    return 0;
+}
+
 float DegreesFromDegreesMinutes(std::string_view text) {
     constexpr double minutesToDegrees = 0.016666668f; // 1/60 in single precision
     const double value = TextToDouble(text);
@@ -182,18 +210,42 @@ void DecodeSentence(ParserHost& port, GpsSharedStatus& block, const NmeaFields& 
     if (address.size() < 6) {
         return;
     }
+    // With "Multi GNSS" off, exactly the decoding of GPS-only days: every talker alike.
+    const bool multiGnss = port.MultiGnss();
     switch (Code(address[3], address[4], address[5])) {
     case Code('G', 'G', 'A'):
-        DecodeGga(block, fields);
+        if (multiGnss) {
+            DecodeGnssFix(port, block, fields, ggaLayout, TextToInt(fields[6]));
+        } else {
+            DecodeFix(block, fields, ggaLayout, TextToInt(fields[6]));
+        }
+        break;
+    case Code('G', 'N', 'S'):
+        // Only from a satellite talker: "$PMGNST" is a proprietary sentence, not a GNS.
+        if (multiGnss && address.size() == 6 && (address[1] == 'G' || address[1] == 'B')) {
+            DecodeGnssFix(port, block, fields, gnsLayout, GnsQuality(fields[6]));
+        }
         break;
     case Code('G', 'S', 'A'):
-        DecodeGsa(block, fields);
+        if (multiGnss) {
+            DecodeGnssGsa(port, block, fields);
+        } else {
+            DecodeGsa(block, fields);
+        }
         break;
     case Code('G', 'S', 'V'):
-        DecodeGsv(block, fields);
+        if (multiGnss) {
+            DecodeGnssGsv(port, block, fields);
+        } else {
+            DecodeGsv(block, fields, NmeaFields::capacity);
+        }
         break;
     case Code('R', 'M', 'C'):
-        DecodeRmc(port, block, fields);
+        if (multiGnss) {
+            DecodeGnssRmc(port, block, fields);
+        } else {
+            DecodeRmc(port, block, fields);
+        }
         break;
     case Code('D', 'B', 'T'):
         DecodeDbt(block, fields);

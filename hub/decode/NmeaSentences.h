@@ -8,11 +8,44 @@
 namespace tavro {
 
 // Decodes a verified sentence whose address field starts with a known talker prefix: GGA,
-// GSA, GSV, RMC, DBT and the MTK replies $PMTK500, $PMTK514 and $PMTK707. Other sentence
-// codes are ignored.
+// GSA, GSV, RMC, DBT and the MTK replies $PMTK500, $PMTK514 and $PMTK707; with "Multi GNSS"
+// on also GNS, and GGA, GNS, RMC, GSA and GSV the multi-constellation way (GnssSentences.h).
+// Other sentence codes are ignored.
 void DecodeSentence(ParserHost& port, GpsSharedStatus& block, const NmeaFields& fields);
 
 // GGA latitude or longitude text (ddmm.mmmm or dddmm.mmmm) in degrees, unsigned.
 float DegreesFromDegreesMinutes(std::string_view text);
+
+// ---- The sentences one at a time, as GPS-only receivers are read ---------------------------
+
+// Field numbers of a fix in a position sentence; each hemisphere follows its coordinate.
+struct FixLayout {
+    int latitude;
+    int longitude;
+    int satellites;
+    int altitude;
+    int geoidSeparation;
+    int dgpsAge;
+    int dgpsStation;
+};
+inline constexpr FixLayout ggaLayout = {2, 4, 7, 9, 11, 13, 14};
+inline constexpr FixLayout gnsLayout = {2, 4, 7, 9, 10, 11, 12};
+
+// Position (while fixValid), quality, satellites used, altitude, geoid separation and the
+// DGPS fields; then the fix state as GGA sets it.
+void DecodeFix(GpsSharedStatus& block, const NmeaFields& f, const FixLayout& at, int32_t quality);
+
+// The GGA quality of a GNS mode field: one letter per system, the first with a fix counts
+// (A 1, D 2, P 3, R 4, F 5, E 6, M 7, S 8); all "N" or none gives 0.
+int32_t GnsQuality(std::string_view mode);
+
+// Mode, fix state, the twelve used PRNs (low bytes, in place) and the dilutions.
+void DecodeGsa(GpsSharedStatus& block, const NmeaFields& f);
+
+// satsInView and, for messages 1 to 3, four satellites entries from fields 4 to 19; fields
+// from `satelliteFieldsEnd` on read as empty (a trailing signal id is no satellite).
+void DecodeGsv(GpsSharedStatus& block, const NmeaFields& f, int satelliteFieldsEnd);
+
+void DecodeRmc(ParserHost& port, GpsSharedStatus& block, const NmeaFields& f);
 
 } // namespace tavro

@@ -90,7 +90,7 @@ void RecoverPort(ParserHost& port, GpsSharedStatus& block) {
     }
 }
 
-void DecodeNmeaFrame(ParserHost& port, GpsSharedStatus& block, const uint8_t* frame,
+bool DecodeNmeaFrame(ParserHost& port, GpsSharedStatus& block, const uint8_t* frame,
                      uint32_t length, bool injected) {
     const void* zero = length != 0 ? memchr(frame, 0, length) : nullptr;
     const uint32_t textLength =
@@ -99,7 +99,7 @@ void DecodeNmeaFrame(ParserHost& port, GpsSharedStatus& block, const uint8_t* fr
     if (!ChecksumMatches(frame, textLength, star)) {
         CountChecksumError(port);
         block.fixState = Byte(FixState::Invalid);
-        return;
+        return false;
     }
     port.checksumErrors = 0;
     // With the filter on, the virtual ports get only frames that passed; without it the input
@@ -112,17 +112,19 @@ void DecodeNmeaFrame(ParserHost& port, GpsSharedStatus& block, const uint8_t* fr
     NmeaFields fields;
     fields.Split(reinterpret_cast<const char*>(frame), star);
     const std::string_view address = fields[0];
-    if (!IsTalkerPrefix(reinterpret_cast<const uint8_t*>(address.data()), address.size())) {
-        return;
+    if (!IsTalkerPrefix(reinterpret_cast<const uint8_t*>(address.data()), address.size(),
+                        port.MultiGnss())) {
+        return true;
     }
     DecodeSentence(port, block, fields);
+    return true;
 }
 
 } // namespace
 
-void ParseFrame(ParserHost& port, const uint8_t* frame, uint32_t length, bool injected) {
+bool ParseFrame(ParserHost& port, const uint8_t* frame, uint32_t length, bool injected) {
     if (!injected && port.relayHeld != 0) {
-        return; // a client holds the relay; Poll has logged the frame already
+        return true; // a client holds the relay; Poll has logged the frame already
     }
     GpsSharedStatus& block = port.Status();
 
@@ -133,20 +135,19 @@ void ParseFrame(ParserHost& port, const uint8_t* frame, uint32_t length, bool in
         port.RequestReopen();
         block.fixState = Byte(FixState::NoData);
     }
-    if (IsTalkerPrefix(frame, length)) {
+    if (IsTalkerPrefix(frame, length, port.MultiGnss())) {
         port.sirfMode = 0;
     }
 
     if ((port.OptionFlags() & optionNmeaFilter) != 0 &&
         port.checksumErrors > tolerableChecksumErrors) {
         RecoverPort(port, block);
-        return;
+        return true;
     }
     if (port.sirfMode != 0) {
-        DecodeSirfFrame(port, block, frame, length, injected);
-        return;
+        return DecodeSirfFrame(port, block, frame, length, injected);
     }
-    DecodeNmeaFrame(port, block, frame, length, injected);
+    return DecodeNmeaFrame(port, block, frame, length, injected);
 }
 
 } // namespace tavro

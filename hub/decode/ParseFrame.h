@@ -14,6 +14,9 @@ namespace tavro {
 // The frame is only read: fields are taken as views, never cut in place, so the caller's
 // buffer may be read-only and keeps its bytes. The text of a sentence ends at its first zero
 // byte or at `length`, whichever comes first; nothing beyond `length` is read.
-void ParseFrame(ParserHost& port, const uint8_t* frame, uint32_t length, bool injected);
+//
+// False when the frame failed its verification (an NMEA checksum, a SiRF checksum or declared
+// length): it was counted as a checksum error and neither decoded nor relayed.
+bool ParseFrame(ParserHost& port, const uint8_t* frame, uint32_t length, bool injected);
 
 } // namespace tavro

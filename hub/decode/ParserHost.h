@@ -4,6 +4,7 @@
 #pragma once
 
 #include "common/GpsSharedStatus.h"
+#include "hub/decode/GnssState.h"
 #include "platform/SystemClock.h"
 
 #include <stdint.h>
@@ -22,6 +23,7 @@ public:
     uint8_t timeSynced = 0;     // 1 once the clock was set during the current fix
     uint8_t checksumErrors = 0; // consecutive failed frames; the port's Open sets it to 0
     uint8_t portNumber = 0;     // COM number of the open port; 0 when none was opened
+    GnssState gnss;             // what multi-constellation decoding keeps between sentences
 
     // The status block. Never absent: without a shared mapping the hub supplies a private
     // block, so decoding always has somewhere to write.
@@ -29,6 +31,13 @@ public:
 
     // The hub's OptionFlags as they are now.
     virtual uint32_t OptionFlags() const = 0;
+
+    // The "Multi GNSS" setting: true reads the talkers of multi-constellation receivers too.
+    virtual bool MultiGnss() const = 0;
+
+    // Milliseconds since some fixed moment (wraps like GetTickCount): how long ago a better
+    // talker last gave the position.
+    virtual uint32_t TickCount() = 0;
 
     // The line speed asked for with ChangeBaud and not applied yet, 0 when none.
     virtual uint32_t RequestedBaud() const = 0;

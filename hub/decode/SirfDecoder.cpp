@@ -128,19 +128,19 @@ void DecodeGeodetic(GpsSharedStatus& block, const uint8_t* p, uint32_t size) {
 
 } // namespace
 
-void DecodeSirfFrame(ParserHost& port, GpsSharedStatus& block, const uint8_t* frame,
+bool DecodeSirfFrame(ParserHost& port, GpsSharedStatus& block, const uint8_t* frame,
                      uint32_t length, bool injected) {
     if (length < 2 || frame[0] != 0xA0 || frame[1] != 0xA2) {
-        return;
+        return true;
     }
     if (length < headerLength) {
         CountChecksumError(port);
-        return;
+        return false;
     }
     const uint32_t size = Big16(frame + 2);
     if (length - headerLength < size + checksumLength) {
         CountChecksumError(port);
-        return;
+        return false;
     }
     const uint8_t* payload = frame + headerLength;
     uint32_t sum = 0;
@@ -149,14 +149,14 @@ void DecodeSirfFrame(ParserHost& port, GpsSharedStatus& block, const uint8_t* fr
     }
     if ((sum & 0x7FFF) != Big16(payload + size)) {
         CountChecksumError(port);
-        return;
+        return false;
     }
     port.checksumErrors = 0;
     if (((port.OptionFlags() & optionNmeaFilter) != 0 || injected) && port.relayHeld == 0) {
         port.Relay(frame, length);
     }
     if (size == 0) {
-        return; // no message ID
+        return true; // no message ID
     }
     switch (payload[0]) {
     case 2:
@@ -171,6 +171,7 @@ void DecodeSirfFrame(ParserHost& port, GpsSharedStatus& block, const uint8_t* fr
     default:
         break;
     }
+    return true;
 }
 
 } // namespace tavro

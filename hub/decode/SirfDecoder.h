@@ -15,8 +15,9 @@ inline constexpr uint64_t sirfWeekZeroFileTimeSeconds = 12579753586;
 
 // Decodes one frame that ParseFrame found to be SiRF binary (`frame` holds `length` bytes).
 // Frames that do not start with 0xA0 0xA2 are ignored; a frame shorter than its declared
-// length or with a wrong checksum counts as a checksum error and changes nothing else.
-void DecodeSirfFrame(ParserHost& port, GpsSharedStatus& block, const uint8_t* frame,
+// length or with a wrong checksum counts as a checksum error and changes nothing else (the
+// result is then false).
+bool DecodeSirfFrame(ParserHost& port, GpsSharedStatus& block, const uint8_t* frame,
                      uint32_t length, bool injected);
 
 } // namespace tavro

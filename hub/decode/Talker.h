@@ -1,4 +1,5 @@
-// The nine sentence prefixes the hub recognises as NMEA (exact, case-sensitive).
+// The sentence prefixes the hub recognises as NMEA (exact, case-sensitive): the nine of
+// GPS-only receivers, and with "Multi GNSS" on also the talkers of multi-constellation ones.
 #pragma once
 
 #include <stddef.h>
@@ -7,8 +8,9 @@
 namespace tavro {
 
 // True when the first three of the `available` bytes are "$GP", "$PG", "$PM", "$PS", "$SD",
-// "$HC", "$VW", "$II" or "!AI".
-inline bool IsTalkerPrefix(const uint8_t* bytes, size_t available) {
+// "$HC", "$VW", "$II" or "!AI"; with `multiGnss` also "$GN" (combined solution), "$GL"
+// (GLONASS), "$GA" (Galileo), "$GB" and "$BD" (BeiDou), "$GQ" (QZSS) and "$GI" (NavIC).
+inline bool IsTalkerPrefix(const uint8_t* bytes, size_t available, bool multiGnss) {
     if (available < 3) {
         return false;
     }
@@ -22,7 +24,8 @@ inline bool IsTalkerPrefix(const uint8_t* bytes, size_t available) {
     }
     switch (a) {
     case 'G':
-        return b == 'P';
+        return b == 'P' || (multiGnss &&
+                            (b == 'N' || b == 'L' || b == 'A' || b == 'B' || b == 'Q' || b == 'I'));
     case 'P':
         return b == 'G' || b == 'M' || b == 'S';
     case 'S':
@@ -33,6 +36,8 @@ inline bool IsTalkerPrefix(const uint8_t* bytes, size_t available) {
         return b == 'W';
     case 'I':
         return b == 'I';
+    case 'B':
+        return multiGnss && b == 'D';
     default:
         return false;
     }

@@ -117,7 +117,7 @@ void GpsPort::AdoptHandle(std::unique_ptr<platform::SerialPort> port) {
 // ---- Reading ------------------------------------------------------------------------------------
 
 void GpsPort::RecogniseStream(const uint8_t* read, uint32_t count, uint32_t index) {
-    switch (RecogniseStreamStart(read, count, index)) {
+    switch (RecogniseStreamStart(read, count, index, MultiGnss())) {
     case StreamStart::Nmea:
         framing.terminator = nmeaTerminator;
         if (status != nullptr) {
@@ -243,6 +243,14 @@ GpsSharedStatus& GpsPort::Status() {
 
 uint32_t GpsPort::OptionFlags() const {
     return hub_.settings.optionFlags;
+}
+
+bool GpsPort::MultiGnss() const {
+    return hub_.settings.multiGnss != 0;
+}
+
+uint32_t GpsPort::TickCount() {
+    return hub_.system.timing.GetTickCount();
 }
 
 uint32_t GpsPort::RequestedBaud() const {

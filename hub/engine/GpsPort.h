@@ -141,6 +141,9 @@ public:
     // The block through `status`; without one, a private block the parser may write into.
     GpsSharedStatus& Status() override;
     uint32_t OptionFlags() const override;
+    // The "Multi GNSS" setting as it is now.
+    bool MultiGnss() const override;
+    uint32_t TickCount() override;
     uint32_t RequestedBaud() const override;
     void RequestReopen() override;
     void Relay(const uint8_t* bytes, uint32_t length) override;

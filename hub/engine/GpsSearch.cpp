@@ -21,11 +21,12 @@ constexpr uint8_t TryingSpeed(uint32_t speedIndex) {
     return static_cast<uint8_t>(2 + speedIndex);
 }
 
-// A stream start at position `at` of the `count` bytes read: one of the nine talker prefixes
-// (only where all three bytes were read), the SiRF binary start 0xA0 0xA2, or the SiRF binary
-// end 0xB0 0xB3 (a receiver caught in the middle of a frame shows its end first).
-bool StreamStartsAt(const uint8_t* bytes, uint32_t count, uint32_t at) {
-    if (IsTalkerPrefix(bytes + at, count - at)) {
+// A stream start at position `at` of the `count` bytes read: a talker prefix (only where all
+// three bytes were read; the multi-constellation ones with "Multi GNSS" on), the SiRF binary
+// start 0xA0 0xA2, or the SiRF binary end 0xB0 0xB3 (a receiver caught in the middle of a
+// frame shows its end first).
+bool StreamStartsAt(const uint8_t* bytes, uint32_t count, uint32_t at, bool multiGnss) {
+    if (IsTalkerPrefix(bytes + at, count - at, multiGnss)) {
         return true;
     }
     if (at + 1 >= count) {
@@ -35,9 +36,9 @@ bool StreamStartsAt(const uint8_t* bytes, uint32_t count, uint32_t at) {
            (bytes[at] == 0xB0 && bytes[at + 1] == 0xB3);
 }
 
-bool HoldsStreamStart(const uint8_t* bytes, uint32_t count) {
+bool HoldsStreamStart(const uint8_t* bytes, uint32_t count, bool multiGnss) {
     for (uint32_t at = 0; at + 1 < count; ++at) {
-        if (StreamStartsAt(bytes, count, at)) {
+        if (StreamStartsAt(bytes, count, at, multiGnss)) {
             return true;
         }
     }
@@ -90,6 +91,8 @@ bool GpsSearch::StartSearch() {
     winner_.store(0);
     foundSlowOpen_.store(0);
     cancelled_.store(false);
+    // The threads read the setting as it was when the search started.
+    multiGnss_.store(hub_.settings.multiGnss != 0);
     values.ClearFound();
     values.scanning.store(1);
     foundEvent_ = threads_ != nullptr ? threads_->NewEvent() : nullptr;
@@ -356,7 +359,7 @@ void GpsSearch::WalkSpeeds(uint32_t comNumber, GpsPort& scanPort, bool slowOpen)
         }
 
         // 6.6
-        if (HoldsStreamStart(buffer, got)) {
+        if (HoldsStreamStart(buffer, got, multiGnss_.load())) {
             Publish(comNumber, speedTable[k], slowOpen);
         }
 

@@ -152,6 +152,7 @@ private:
     std::atomic<uint32_t> winner_{0};
     std::atomic<uint8_t> foundSlowOpen_{0};
     std::atomic<bool> cancelled_{false};
+    std::atomic<bool> multiGnss_{true}; // "Multi GNSS" for this search's threads
 };
 
 } // namespace tavro

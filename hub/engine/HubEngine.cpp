@@ -373,6 +373,7 @@ void HubEngine::CopyData(uint32_t code, const void* data, uint32_t size) {
 
 void HubEngine::InjectFrame(const void* data, uint32_t size) {
     GpsPort* port = context_.inputPort.get();
+    lastInjectTaken_ = false;
     // A frame is at most 510 bytes, as from the receiver; a longer payload is no frame and is
     // refused whole rather than decoded or relayed in part.
     if (port == nullptr || data == nullptr || size == 0 || size > FrameCutter::maxFrameLength) {
@@ -382,12 +383,12 @@ void HubEngine::InjectFrame(const void* data, uint32_t size) {
     // never the input port's lineBuffer, which may hold half a receiver frame.
     memcpy(injectBuffer_, data, size);
     injectBuffer_[size] = 0;
-    ParseFrame(*port, injectBuffer_, size, true);
+    lastInjectTaken_ = ParseFrame(*port, injectBuffer_, size, true);
 }
 
 void HubEngine::WriteToReceiver(const void* data, uint32_t size) {
     GpsPort* port = context_.inputPort.get();
-    if (port == nullptr || data == nullptr || size == 0) {
+    if (port == nullptr || data == nullptr || size == 0 || size > writeToReceiverMax) {
         return;
     }
     // Exactly the payload, while the port is open; dropped otherwise.

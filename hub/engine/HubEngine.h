@@ -109,9 +109,14 @@ public:
     // call; never read beyond `size`). Unknown codes are ignored, and so are: an InjectFrame
     // payload that is empty or longer than a frame (510 bytes), a ChangeBaud payload shorter
     // than its 4 bytes, and any payload whose pointer is null. WriteToReceiver writes exactly
-    // `size` bytes while the input port is open. Commands other than ChangeBaud need the input
+    // `size` bytes while the input port is open, up to writeToReceiverMax (a larger payload is
+    // dropped whole). Commands other than ChangeBaud need the input
     // port object (between InitDialog and Destroy).
     void CopyData(uint32_t code, const void* data, uint32_t size);
+
+    // Whether the last InjectFrame payload was taken: false when it was refused (see CopyData)
+    // or failed its checksum, so a front end with a way to answer can say so.
+    bool LastInjectTaken() const { return lastInjectTaken_; }
 
     // Message 1025 (ToggleMainWindow): lParam is the tray icon's mouse message.
     void ToggleMainWindow(intptr_t lParam);
@@ -201,6 +206,7 @@ private:
     bool windowUp_ = false; // between InitDialog and Destroy
     // InjectFrame hands the parser a writable, zero-terminated copy of the payload.
     uint8_t injectBuffer_[512] = {};
+    bool lastInjectTaken_ = false;
     // Present with the edition's DriverSetup.
     std::optional<DriverInstaller> installer_;
 

@@ -9,6 +9,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 namespace tavro {
 namespace {
@@ -27,17 +28,6 @@ struct Name {
 
 constexpr const char* virtualPortNames[virtualPortCount] = {"Port0", "Port1", "Port2", "Port3",
                                                             "Port4", "Port5", "Port6", "Port7"};
-
-struct OptionName {
-    uint32_t bit;
-    const char* text;
-};
-
-constexpr OptionName optionNames[] = {
-    {OptionFlags::nmeaFilter, "NMEA Filter"},   {OptionFlags::batterySaver, "Battery Saver"},
-    {OptionFlags::readOnly, "Read Only (2-8)"}, {OptionFlags::autoTimeSync, "Auto Time Sync"},
-    {OptionFlags::videoReset, "Video Reset"},
-};
 
 // Lower case without blanks, hyphens, underscores and brackets: "Read Only (2-8)" and
 // "read-only-2-8" both become "readonly28".
@@ -150,7 +140,42 @@ std::string ValueText(const Name& name, const Settings& settings,
 }
 
 // Applies `value` to the loaded settings; false with a message when it does not fit the name.
-bool Assign(const Name& name, const char* value, Settings& settings, DriverExchangeBlock& exchange,
+// Whether COM<number> is free for the input port or virtual port `name`: no other of them has
+// it, and it names no device in the COM directory except as one of the virtual ports (whose
+// links are the hub's own). False with a message otherwise.
+bool ComNumberFree(const Name& name, uint32_t number, const Settings& settings,
+                   const DriverExchangeBlock& exchange, const ConfigSurroundings* surroundings,
+                   std::string& errors) {
+    const std::string com = "COM" + std::to_string(number);
+    bool virtualPortNumber = false;
+    for (size_t i = 0; i < virtualPortCount; ++i) {
+        if (exchange.comNumber[i] != number) {
+            continue;
+        }
+        virtualPortNumber = true;
+        if (name.kind != Kind::VirtualPort || name.index != i) {
+            errors += com + " is virtual port " + std::to_string(i + 1) + " already (" +
+                      virtualPortNames[i] + "; --force stores it anyway)\n";
+            return false;
+        }
+    }
+    if (name.kind == Kind::VirtualPort && settings.port == number) {
+        errors += com + " is the input port (Port; --force stores it anyway)\n";
+        return false;
+    }
+    std::string device;
+    if (name.kind == Kind::VirtualPort && !virtualPortNumber && surroundings != nullptr &&
+        surroundings->ComNamesDevice(number, device)) {
+        errors += com + " names " + device +
+                  " in the COM directory, a device that is not the hub's (--force stores it "
+                  "anyway)\n";
+        return false;
+    }
+    return true;
+}
+
+bool Assign(const Name& name, const char* value, bool force, Settings& settings,
+            DriverExchangeBlock& exchange, const ConfigSurroundings* surroundings,
             std::string& errors) {
     if (name.kind == Kind::Option) {
         bool on = false;
@@ -187,9 +212,27 @@ bool Assign(const Name& name, const char* value, Settings& settings, DriverExcha
                   std::to_string(comNumberMax) + "\n";
         return false;
     }
+    if (isComNumber && number != 0 && !force &&
+        !ComNumberFree(name, number, settings, exchange, surroundings, errors)) {
+        return false;
+    }
     if (name.kind == Kind::VirtualPort) {
         exchange.comNumber[name.index] = number;
         return true;
+    }
+    const bool installerRecord =
+        std::strcmp(name.text, "Version") == 0 || std::strcmp(name.text, "Sum") == 0;
+    if (installerRecord && !force) {
+        errors += std::string("\"") + name.text +
+                  "\" is the driver installer's record, not a setting (--force changes it)\n";
+        return false;
+    }
+    if (std::strcmp(name.text, "Sync") == 0 && (number & ~optionBits) != 0 && !force) {
+        char bits[16];
+        std::snprintf(bits, sizeof bits, "0x%X", static_cast<unsigned>(number & ~optionBits));
+        errors += std::string("\"Sync\" bits ") + bits +
+                  " are no option (options are bits 0x1F; --force stores them anyway)\n";
+        return false;
     }
     if (std::strcmp(name.text, "Baud") == 0) {
         bool listed = false;
@@ -216,20 +259,60 @@ void Load(platform::Registry& registry, Settings& settings, DriverExchangeBlock&
     LoadSettings(registry, settings, exchange, devices);
 }
 
-const char usage[] = "usage: tavro config get NAME | set NAME VALUE | list\n";
+const char usage[] = "usage: tavro config list | get NAME | set NAME VALUE [--force]\n";
+
+// What a stored value will not do on this system, for the user to hear at once.
+void Notes(const Name& name, const Settings& settings, const ConfigSurroundings* surroundings,
+           std::string& errors) {
+    if (surroundings == nullptr) {
+        return;
+    }
+    const uint32_t options = settings.optionFlags;
+    const bool touchesOptions = name.kind == Kind::Option || std::strcmp(name.text, "Sync") == 0;
+    if (touchesOptions && (options & OptionFlags::videoReset) != 0 &&
+        (name.kind != Kind::Option || name.option == OptionFlags::videoReset)) {
+        errors += "note: \"Video Reset\" has no effect on this system\n";
+    }
+    if (touchesOptions && (options & OptionFlags::autoTimeSync) != 0 &&
+        (name.kind != Kind::Option || name.option == OptionFlags::autoTimeSync) &&
+        !surroundings->MaySetClock()) {
+        errors += "note: \"Auto Time Sync\" needs the right to set the clock (CAP_SYS_TIME), "
+                  "which this user lacks; run the hub as root or give it that capability\n";
+    }
+    std::string device;
+    if (name.kind == Kind::Entry && std::strcmp(name.text, "Port") == 0 && settings.port != 0 &&
+        !surroundings->ComNamesDevice(settings.port, device)) {
+        errors += "note: COM" + std::to_string(settings.port) +
+                  " names no device in the COM directory yet (tavro link COM" +
+                  std::to_string(settings.port) + " DEVICE)\n";
+    }
+}
 
 } // namespace
 
-int RunConfigCommand(platform::Registry& registry, int argc, const char* const* argv,
-                     std::string& output, std::string& errors) {
-    if (argc < 1) {
-        errors += usage;
-        return configFailed;
+int RunConfigCommand(platform::Registry& registry, const ConfigSurroundings* surroundings, int argc,
+                     const char* const* argv, std::string& output, std::string& errors) {
+    std::vector<const char*> words;
+    bool force = false;
+    bool optionsEnded = false;
+    for (int i = 0; i < argc; ++i) {
+        if (!optionsEnded && std::strcmp(argv[i], "--") == 0) {
+            optionsEnded = true;
+        } else if (!optionsEnded && std::strcmp(argv[i], "--force") == 0) {
+            force = true;
+        } else {
+            words.push_back(argv[i]);
+        }
     }
-    const std::string verb = argv[0];
+    if (words.empty()) {
+        errors += usage;
+        return configUsage;
+    }
+    const std::string verb = words[0];
+    const size_t count = words.size();
     Settings settings;
     DriverExchangeBlock exchange{};
-    if (verb == "list" && argc == 1) {
+    if (verb == "list" && count == 1 && !force) {
         Load(registry, settings, exchange);
         auto line = [&](const Name& name) {
             output += name.text;
@@ -248,23 +331,23 @@ int RunConfigCommand(platform::Registry& registry, int argc, const char* const* 
         }
         return configOk;
     }
-    if ((verb != "get" || argc != 2) && (verb != "set" || argc != 3)) {
+    if ((verb != "get" || count != 2 || force) && (verb != "set" || count != 3)) {
         errors += usage;
-        return configFailed;
+        return configUsage;
     }
     Name name{};
-    if (!FindName(argv[1], name)) {
+    if (!FindName(words[1], name)) {
         errors +=
-            std::string("unknown setting \"") + argv[1] + "\" (tavro config list shows them)\n";
-        return configFailed;
+            std::string("unknown setting \"") + words[1] + "\" (tavro config list shows them)\n";
+        return configUsage;
     }
     Load(registry, settings, exchange);
     if (verb == "get") {
         output += ValueText(name, settings, exchange) + "\n";
         return configOk;
     }
-    if (!Assign(name, argv[2], settings, exchange, errors)) {
-        return configFailed;
+    if (!Assign(name, words[2], force, settings, exchange, surroundings, errors)) {
+        return configUsage;
     }
     const std::string wanted = ValueText(name, settings, exchange);
     SaveSettings(registry, settings, exchange, nullptr, false);
@@ -272,11 +355,12 @@ int RunConfigCommand(platform::Registry& registry, int argc, const char* const* 
     Load(registry, settings, exchange);
     const std::string stored = ValueText(name, settings, exchange);
     if (stored != wanted) {
-        errors +=
-            std::string("\"") + name.text + "\" could not be stored (it reads " + stored + ")\n";
+        errors += std::string("\"") + name.text + "\" could not be stored: the settings file " +
+                  "cannot be written (it still reads " + stored + ")\n";
         return configNotStored;
     }
     output += std::string(name.text) + " = " + stored + "\n";
+    Notes(name, settings, surroundings, errors);
     return configOk;
 }
 

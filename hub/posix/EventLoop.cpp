@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <poll.h>
 #include <sys/signalfd.h>
 #include <sys/timerfd.h>
@@ -101,6 +102,7 @@ void EventLoop::Run(HubEngine& engine) {
             uint64_t expirations = 0;
             if (read(timerFd_, &expirations, sizeof expirations) == sizeof expirations) {
                 engine.Tick();
+                observer_.Ticked(engine);
             }
         }
         server_.Service(entries + fixedEntries, count - fixedEntries, *this);
@@ -135,7 +137,35 @@ uint32_t EventLoop::HandleCommand(uint32_t code, const uint8_t* payload, uint32_
         (length == 0 || length > FrameCutter::maxFrameLength)) {
         return error::invalidParameter; // no frame, or longer than any frame
     }
+    // Receiver commands are sentences; a larger payload would hold the line (and at 4800 baud
+    // the loop) for seconds.
+    if (code == static_cast<uint32_t>(HubCommand::WriteToReceiver) && length > writeToReceiverMax) {
+        return error::invalidParameter;
+    }
     engine_->CopyData(code, payload, length);
+    if (code == static_cast<uint32_t>(HubCommand::InjectFrame) && !engine_->LastInjectTaken()) {
+        return error::invalidData; // it failed its checksum: not decoded, not relayed
+    }
+    return error::success;
+}
+
+uint32_t EventLoop::HandleQuery(uint32_t code, const uint8_t*, uint32_t, uint8_t* reply,
+                                uint32_t capacity, uint32_t& replyLength) {
+    replyLength = 0;
+    if (engine_ == nullptr) {
+        return error::invalidHandle;
+    }
+    if (code != platform::posix::statusQueryCode) {
+        return error::invalidFunction;
+    }
+    HubReport report;
+    observer_.Describe(*engine_, report);
+    const std::string text = EncodeHubReport(report);
+    if (text.size() > capacity) {
+        return error::insufficientBuffer;
+    }
+    std::memcpy(reply, text.data(), text.size());
+    replyLength = static_cast<uint32_t>(text.size());
     return error::success;
 }
 

@@ -6,6 +6,7 @@
 
 #include "hub/engine/HubEngine.h"
 #include "hub/engine/MessageWindow.h"
+#include "hub/posix/HubReport.h"
 #include "platform/posix/ComDirectory.h"
 #include "platform/posix/CommandSocket.h"
 
@@ -24,6 +25,10 @@ public:
     virtual void Started(HubEngine& engine) = 0;
     virtual void Stopping(int signal) = 0;
     virtual void PublishFailed(uint32_t error) = 0;
+    // After every tick: the front end's own upkeep (it may RequestStop) and the run log.
+    virtual void Ticked(HubEngine&) {}
+    // The status query: what the hub tells `tavro status` beyond the status block.
+    virtual void Describe(HubEngine&, HubReport&) {}
 };
 
 class EventLoop final : public MessageLoop,
@@ -45,11 +50,16 @@ public:
     void StopTimer() override;
     void AllowCommandsFromLowerIntegrity() override {} // the socket's mode decides who may send
 
-    // Ends Run after the current iteration (tests; the hub itself stops on signals).
+    // Ends Run after the current iteration (tests, and the front end's upkeep; the hub itself
+    // stops on signals).
     void RequestStop() { stopRequested_ = true; }
+
+    platform::posix::CommandServer& Server() { return server_; }
 
 private:
     uint32_t HandleCommand(uint32_t code, const uint8_t* payload, uint32_t length) override;
+    uint32_t HandleQuery(uint32_t code, const uint8_t* payload, uint32_t length, uint8_t* reply,
+                         uint32_t capacity, uint32_t& replyLength) override;
 
     platform::posix::ComDirectory directory_;
     LoopObserver& observer_;

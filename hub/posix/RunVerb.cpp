@@ -1,17 +1,20 @@
 // `tavro run`: the hub in the foreground. The engine is the one the Windows hub runs; this
-// file supplies the POSIX services, the event loop and the messages for the terminal.
-#include "hub/posix/ConsoleTray.h"
+// file supplies the POSIX services, the event loop, the upkeep between ticks and the run log.
+#include "hub/posix/ComDirectoryRepair.h"
 #include "hub/posix/EventLoop.h"
+#include "hub/posix/StatusReport.h"
 #include "hub/posix/Verbs.h"
 
 #include "common/DriverExchangeBlock.h"
 #include "hub/engine/FileTrackLog.h"
+#include "hub/engine/GpsPort.h"
 #include "hub/engine/HubContext.h"
 #include "hub/engine/HubEngine.h"
 #include "hub/engine/MainWindow.h"
 #include "hub/ui/RestartDevice.h"
 #include "hub/ui/Settings.h"
 #include "hub/ui/SettingsStore.h"
+#include "hub/ui/StatusText.h"
 #include "platform/ErrorCodes.h"
 #include "platform/FileSystem.h"
 #include "platform/Notifier.h"
@@ -23,130 +26,362 @@
 #include "platform/SystemClock.h"
 #include "platform/Threads.h"
 #include "platform/Timing.h"
+#include "platform/Tray.h"
 #include "platform/posix/ComDirectory.h"
+#include "platform/posix/ConsoleLog.h"
+#include "platform/posix/FileRegistry.h"
+#include "platform/posix/PosixErrors.h"
 #include "platform/posix/PtyPortSet.h"
-#include "platform/posix/SocketRunningHub.h"
+#include "platform/posix/SingleInstance.h"
+#include "platform/posix/SystemClockRights.h"
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <strings.h>
+#include <grp.h>
+#include <optional>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
 
 namespace tavro::posixhub {
 namespace {
 
 using platform::posix::ComDirectory;
+using platform::posix::ConsoleLog;
+using platform::posix::LogPriority;
 using platform::posix::PtyPortSet;
 
-class RunReport final : public LoopObserver {
+// Ticks between two attempts to create virtual ports that could not be created (2.5 s).
+constexpr uint32_t portRetryTicks = 50;
+
+// A change of the fix must hold this many ticks (1 s) before it is logged: a line with noise
+// flips it to "Invalid" and back with every bad sentence.
+constexpr uint32_t fixSettleTicks = 20;
+
+std::string Words(uint32_t code) {
+    char text[96];
+    platform::posix::ErrorText(code, text);
+    return text;
+}
+
+// The POSIX edition's upkeep between ticks (the COM directory kept in place, virtual ports that
+// could not be created tried again) and the run log: the start, every change of the input
+// port's state in the words `tavro status` uses, problems, the stop. It also answers the
+// status query.
+class RunSupervisor final : public LoopObserver {
 public:
-    RunReport(const ComDirectory& directory, const PtyPortSet& ports)
-        : directory_(directory), ports_(ports) {}
+    RunSupervisor(const ComDirectory& directory, PtyPortSet& ports,
+                  platform::posix::InstanceLock& lock, bool settingsUnreadable, ConsoleLog& log)
+        : directory_(directory), ports_(ports), lock_(lock),
+          settingsUnreadable_(settingsUnreadable), log_(log) {}
+
+    void Attach(EventLoop& loop) {
+        loop_ = &loop;
+        repair_.emplace(lock_, ports_, loop.Server());
+    }
 
     void Started(HubEngine& engine) override {
-        const Settings& settings = engine.Context().settings;
-        std::printf("tavro: hub running, COM directory %s\n", directory_.Path());
-        if (settings.port != 0) {
-            std::printf("tavro: input port COM%u at %u baud\n", settings.port, settings.baud);
+        log_.Write(LogPriority::Notice, "hub %s running, COM directory %s", TAVRO_VERSION,
+                   directory_.Path());
+        StatusFacts facts;
+        facts.running = true;
+        facts.hasReport = true;
+        Describe(engine, facts.report);
+        const HubReport& report = facts.report;
+        if (report.inputPort != 0) {
+            log_.Write(LogPriority::Info, "input port COM%u at %u baud", report.inputPort,
+                       report.baud);
         } else {
-            std::printf("tavro: no input port (tavro config set Port <n>)\n");
+            log_.Write(LogPriority::Warning, "no input port (tavro config set Port <n>)");
         }
-        ReportPorts();
-        std::fflush(stdout);
+        ReportPorts(report);
+        reportedPortResult_ = report.portsResult;
+        for (const std::string& warning : StatusWarnings(facts)) {
+            if (warning.rfind("no virtual ports", 0) != 0) { // said by ReportPorts
+                log_.Write(LogPriority::Warning, "%s", warning.c_str());
+            }
+        }
+    }
+
+    void Ticked(HubEngine& engine) override {
+        if (repair_) {
+            switch (repair_->Tick()) {
+            case ComDirectoryRepair::Outcome::Intact:
+                break;
+            case ComDirectoryRepair::Outcome::Repaired:
+                log_.Write(LogPriority::Warning,
+                           "%s was removed; its links and command socket are back",
+                           directory_.Path());
+                break;
+            case ComDirectoryRepair::Outcome::Lost:
+                log_.Write(LogPriority::Error,
+                           "%s was removed and cannot be made again (%s): stopping",
+                           directory_.Path(), Words(repair_->Failure()).c_str());
+                failed_ = true;
+                loop_->RequestStop();
+                return;
+            }
+        }
+        RetryPorts(engine);
+        ReportEcho();
+        FollowInputPort(engine);
     }
 
     void Stopping(int signal) override {
-        std::printf("tavro: %s, stopping\n", signal == SIGINT   ? "interrupted"
-                                             : signal == SIGHUP ? "hung up"
-                                                                : "terminated");
-        std::fflush(stdout);
+        log_.Write(LogPriority::Notice, "%s, stopping",
+                   signal == SIGINT   ? "interrupted"
+                   : signal == SIGHUP ? "hung up"
+                                      : "terminated");
     }
 
     void PublishFailed(uint32_t result) override {
         publishFailed_ = true;
         if (result == error::alreadyExists) {
-            std::fprintf(stderr, "tavro: another hub serves %s\n", directory_.Path());
+            log_.Write(LogPriority::Error, "another hub serves %s", directory_.Path());
         } else {
-            std::fprintf(stderr, "tavro: cannot make the command socket in %s (error %u)\n",
-                         directory_.Path(), static_cast<unsigned>(result));
+            log_.Write(LogPriority::Error, "cannot make the command socket in %s: %s",
+                       directory_.Path(), Words(result).c_str());
         }
     }
 
-    bool PublishFailed() const { return publishFailed_; }
+    bool Failed() const { return publishFailed_ || failed_; }
+
+    void Describe(HubEngine& engine, HubReport& report) override {
+        const HubContext& hub = engine.Context();
+        const GpsPort* port = hub.inputPort.get();
+        report.version = TAVRO_VERSION;
+        report.pid = static_cast<long>(getpid());
+        report.directory = directory_.Path();
+        report.inputPort = hub.settings.port;
+        report.baud = hub.settings.baud;
+        if (port != nullptr) {
+            report.inputOpen = port->IsOpen();
+            report.lastOpenError = port->lastOpenError;
+            report.checksumErrors = port->checksumErrors;
+            // The speed it runs at (a speed change by command moves it before "Baud").
+            if (report.inputOpen || report.baud == 0) {
+                report.baud = port->baudRate;
+            }
+            report.logFile = port->LogOpen() ? port->logFileName : "";
+        }
+        report.searching = hub.search.scanning.load() != 0;
+        char device[platform::posix::comPathCapacity];
+        bool present = false;
+        if (report.inputPort != 0 &&
+            directory_.Resolve(report.inputPort, device, present) == error::success) {
+            report.inputDevice = device;
+            report.inputPresent = present;
+            report.inputAccessible = !present || access(device, R_OK | W_OK) == 0;
+            struct stat status {};
+            if (present && stat(device, &status) == 0) {
+                const group* owner = getgrgid(status.st_gid);
+                report.inputGroup = owner != nullptr ? owner->gr_name : "";
+            }
+        }
+        report.optionFlags = hub.settings.optionFlags;
+        report.logging = hub.settings.logging != 0;
+        report.portsResult = ports_.IsOpen() ? 0 : ports_.LastOpenResult();
+        report.portsConflict = ports_.ConflictingComNumber();
+        for (uint32_t i = 0; i < virtualPortCount; ++i) {
+            VirtualPortReport& entry = report.ports[i];
+            entry.comNumber = ports_.ConfiguredComNumber(i);
+            entry.terminal = ports_.DevicePath(i);
+            entry.programs = ports_.Users(i);
+        }
+        report.clockSettable = platform::posix::MaySetSystemClock();
+    }
 
 private:
-    void ReportPorts() const {
+    // The winner of a start always gets its ports, or says why not and keeps trying: a COM
+    // number taken by another device may be freed, a clash of another hub's links resolved.
+    void RetryPorts(HubEngine& engine) {
+        if (ports_.IsOpen() || !Retryable(ports_.LastOpenResult()) ||
+            ++ticksSinceAttempt_ < portRetryTicks) {
+            return;
+        }
+        ticksSinceAttempt_ = 0;
+        const uint32_t result = ports_.Open(controlDeviceName);
+        if (result != reportedPortResult_) {
+            HubReport report;
+            Describe(engine, report);
+            ReportPorts(report);
+            reportedPortResult_ = result;
+        }
+    }
+
+    void ReportEcho() {
+        for (uint32_t i = 0; i < virtualPortCount; ++i) {
+            const bool echoing = ports_.Echoing(i);
+            if (echoing && !echoReported_[i]) {
+                log_.Write(LogPriority::Warning,
+                           "COM%u echoes what it receives (its program turned echo on): its "
+                           "bytes are not sent to the receiver while it does",
+                           ports_.ComNumber(i));
+            }
+            echoReported_[i] = echoing;
+        }
+    }
+
+    static bool Retryable(uint32_t result) {
+        // Without a number, or with one beyond COM255, only new settings can help.
+        return result != error::success && result != error::fileNotFound &&
+               result != error::invalidParameter;
+    }
+
+    // The virtual ports made, or why there are none, in the words `tavro status` uses.
+    void ReportPorts(const HubReport& report) {
         if (ports_.IsOpen()) {
             for (uint32_t i = 0; i < virtualPortCount; ++i) {
                 if (ports_.DevicePath(i)[0] != '\0') {
-                    std::printf("tavro: virtual port %u: %s/COM%u -> %s\n", i + 1,
-                                directory_.Path(), ports_.ComNumber(i), ports_.DevicePath(i));
+                    log_.Write(LogPriority::Info, "virtual port %u: %s/COM%u -> %s", i + 1,
+                               directory_.Path(), ports_.ComNumber(i), ports_.DevicePath(i));
                 }
             }
             return;
         }
-        const uint32_t result = ports_.LastOpenResult();
-        const unsigned number = ports_.ConflictingComNumber();
-        if (result == error::fileNotFound) {
-            std::printf("tavro: no virtual ports (virtual port 1 needs a number: tavro config "
-                        "set Port0 <n>)\n");
-        } else if (result == error::alreadyExists) {
-            std::printf("tavro: no virtual ports: COM%u is taken (another device, or given "
-                        "twice)\n",
-                        number);
-        } else if (result == error::invalidParameter) {
-            std::printf("tavro: no virtual ports: COM%u is beyond COM255\n", number);
-        } else if (result == error::genFailure) {
-            std::printf("tavro: no virtual ports: another hub holds them in %s\n",
-                        directory_.Path());
-        } else {
-            std::printf("tavro: no virtual ports (error %u)\n", static_cast<unsigned>(result));
+        if (report.portsResult == error::fileNotFound && settingsUnreadable_) {
+            log_.Write(LogPriority::Error,
+                       "no virtual ports: the settings could not be read (see above)");
+            return;
+        }
+        StatusFacts facts;
+        facts.running = true;
+        facts.hasReport = true;
+        facts.report = report;
+        for (const std::string& warning : StatusWarnings(facts)) {
+            if (warning.rfind("no virtual ports", 0) == 0) {
+                const bool retried = Retryable(report.portsResult);
+                log_.Write(LogPriority::Error, "%s%s", warning.c_str(),
+                           retried ? "; trying again every few seconds" : "");
+            }
         }
     }
 
+    // Logs every change of the input port's state, and of the stream and fix once it has
+    // settled.
+    void FollowInputPort(HubEngine& engine) {
+        const HubContext& hub = engine.Context();
+        const GpsPort* port = hub.inputPort.get();
+        if (port == nullptr) {
+            return;
+        }
+        const bool open = port->IsOpen();
+        const uint32_t error = open ? 0 : port->lastOpenError;
+        if (!logged_ || open != wasOpen_ || error != lastError_) {
+            // Closed without a failure before the first attempt says nothing new, unless
+            // Battery Saver keeps it so.
+            const bool news = open || error != 0 || wasOpen_ ||
+                              (hub.settings.optionFlags & OptionFlags::batterySaver) != 0;
+            if (news) {
+                LogInputPort(engine);
+            }
+            logged_ = true;
+            wasOpen_ = open;
+            lastError_ = error;
+            shownStream_ = {};
+            pendingTicks_ = 0;
+        }
+        if (!open) {
+            return;
+        }
+        const GpsSharedStatus& block = engine.Status();
+        const std::pair<uint8_t, uint8_t> now{block.streamState, block.fixState};
+        if (now == shownStream_) {
+            pendingTicks_ = 0;
+            return;
+        }
+        if (now != pendingStream_) {
+            pendingStream_ = now;
+            pendingTicks_ = 0;
+        }
+        if (++pendingTicks_ >= fixSettleTicks && block.streamState >= 2) {
+            log_.Write(LogPriority::Info, "%s, %s", StreamText(block.streamState),
+                       FixText(block.fixState));
+            shownStream_ = now;
+            pendingTicks_ = 0;
+        }
+    }
+
+    void LogInputPort(HubEngine& engine) {
+        HubReport report;
+        Describe(engine, report);
+        if (report.inputPort == 0) {
+            return; // said at the start
+        }
+        if (report.inputOpen) {
+            log_.Write(LogPriority::Info, "input port COM%u open at %u baud%s%s%s",
+                       report.inputPort, report.baud, report.inputDevice.empty() ? "" : " (",
+                       report.inputDevice.c_str(), report.inputDevice.empty() ? "" : ")");
+            return;
+        }
+        char reason[statusTextSize];
+        FormatClosedReason(report.lastOpenError, reason);
+        log_.Write(report.lastOpenError != 0 ? LogPriority::Warning : LogPriority::Info,
+                   "input port COM%u: %s: %s", report.inputPort, reason,
+                   InputPortFix(report).c_str());
+    }
+
     ComDirectory directory_;
-    const PtyPortSet& ports_;
+    PtyPortSet& ports_;
+    platform::posix::InstanceLock& lock_;
+    EventLoop* loop_ = nullptr;
+    std::optional<ComDirectoryRepair> repair_;
+    const bool settingsUnreadable_;
+    ConsoleLog& log_;
+    uint32_t reportedPortResult_ = 0;
+    uint32_t ticksSinceAttempt_ = 0;
+    bool echoReported_[virtualPortCount] = {};
     bool publishFailed_ = false;
+    bool failed_ = false;
+    bool logged_ = false;
+    bool wasOpen_ = false;
+    uint32_t lastError_ = 0;
+    std::pair<uint8_t, uint8_t> shownStream_{};
+    std::pair<uint8_t, uint8_t> pendingStream_{};
+    uint32_t pendingTicks_ = 0;
 };
 
 } // namespace
 
-int RunVerb(int argc, char** argv) {
-    bool hide = false;
-    for (int i = 0; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--hide") == 0 || strcasecmp(argv[i], "HIDE") == 0) {
-            hide = true;
-        } else {
-            std::fputs("usage: tavro run [--hide]\n", stderr);
-            return exitUsage;
-        }
+int RunVerb(int argc, char**) {
+    if (argc != 0) {
+        std::fputs("usage: tavro run   (tavro run --help tells more)\n", stderr);
+        return exitUsage;
     }
-    // Lines reach a pipe or a log file as they happen.
-    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    ConsoleLog log("tavro");
     if (!BlockStopSignals()) {
-        std::perror("tavro: cannot take over the stop signals");
+        log.Write(LogPriority::Error, "cannot take over the stop signals: %s",
+                  std::strerror(errno));
         return exitFailed;
     }
     const ComDirectory directory = ComDirectory::FromEnvironment();
     if (!directory.IsValid()) {
-        std::fputs("tavro: the COM directory's path is too long (TAVRO_DEVDIR)\n", stderr);
+        log.Write(LogPriority::Error, "the COM directory's path is too long (TAVRO_DEVDIR)");
         return exitFailed;
     }
-    platform::Registry& registry = platform::SystemRegistry();
+    platform::FileRegistry& registry = platform::SystemFileRegistry();
 
     // The virtual ports take their numbers when they are created, as the driver reads its
     // own at its start; until "Enable Ports" has a POSIX form, "Port0" set means enabled.
+    // Problems with the settings file are reported (naming it) by the store itself.
     Settings initial = DefaultSettings("");
     DriverExchangeBlock numbers{};
     RestartDeviceTable devices{};
     LoadSettings(registry, initial, numbers, devices);
+    const bool settingsUnreadable = registry.ProblemCount() != 0;
     PtyPortSet& ports = platform::posix::SystemPtyPortSet();
     ports.Configure(numbers.comNumber);
 
-    ConsoleTray tray(stdout);
+    // One lock decides which hub runs, before anything is created; a second start hands over.
+    platform::posix::SingleInstance instance(directory, statusBlockName);
+    // The run log tells the fix state; there is no tray.
+    platform::NoTray tray;
     NoMainWindow mainWindow;
-    RunReport report(directory, ports);
-    EventLoop loop(directory, report);
+    RunSupervisor supervisor(directory, ports, instance.Lock(), settingsUnreadable, log);
+    EventLoop loop(directory, supervisor);
+    supervisor.Attach(loop);
     FileTrackLog trackLog(platform::SystemFileSystem());
     const HubServices services{{platform::SystemSerialPorts(), ports,
                                 platform::SystemSharedMemory(), platform::RealSystemClock(),
@@ -161,17 +396,26 @@ int RunVerb(int argc, char** argv) {
                                &trackLog,
                                &platform::SystemThreads()};
     HubEngine engine(services);
-    platform::posix::SocketRunningHub runningHub(directory);
-    const int code = HubMain(hide ? "HIDE" : "", engine, runningHub, loop);
-    if (runningHub.Found()) {
-        std::fprintf(stderr, "tavro: a hub already runs in %s (it was sent message 1025)\n",
-                     directory.Path());
+    const int code = HubMain("", engine, instance, loop);
+    if (instance.HandedOver()) {
+        log.Write(LogPriority::Notice, "a hub already runs for %s; this one ends",
+                  instance.RunningHubDirectory());
+        return exitOk;
+    }
+    if (instance.Failure() == error::alreadyExists) {
+        log.Write(LogPriority::Error, "another hub holds %s but does not answer",
+                  instance.RunningHubDirectory());
         return exitFailed;
     }
-    if (report.PublishFailed()) {
+    if (instance.Failure() != error::success) {
+        log.Write(LogPriority::Error, "cannot take the hub's lock in %s: %s", directory.Path(),
+                  Words(instance.Failure()).c_str());
         return exitFailed;
     }
-    std::printf("tavro: stopped\n");
+    if (supervisor.Failed()) {
+        return exitFailed;
+    }
+    log.Write(LogPriority::Notice, "stopped");
     return code;
 }
 

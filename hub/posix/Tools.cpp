@@ -1,7 +1,8 @@
 // The verbs besides `run`: they work without a hub (config, link, unlink) or talk to the
 // running one (status, send).
 #include "hub/posix/ConfigCommand.h"
-#include "hub/posix/StatusLine.h"
+#include "hub/posix/HubReport.h"
+#include "hub/posix/StatusReport.h"
 #include "hub/posix/Verbs.h"
 
 #include "common/GpsSharedStatus.h"
@@ -11,14 +12,25 @@
 #include "platform/SharedMemory.h"
 #include "platform/posix/ComDirectory.h"
 #include "platform/posix/CommandSocket.h"
+#include "platform/posix/FileRegistry.h"
+#include "platform/posix/InstanceLock.h"
+#include "platform/posix/PosixErrors.h"
+#include "platform/posix/SystemClockRights.h"
 
 #include <cctype>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <time.h>
+#include <unistd.h>
 #include <vector>
 
 namespace tavro::posixhub {
@@ -28,7 +40,13 @@ using platform::posix::ComDirectory;
 using platform::posix::comPathCapacity;
 
 constexpr unsigned comNumberMax = 255;
-constexpr uint32_t trayRightButtonUpMessage = 0x205;
+constexpr unsigned watchPeriodMs = 1000;
+
+volatile std::sig_atomic_t watchStopped = 0;
+
+void StopWatching(int) {
+    watchStopped = 1;
+}
 
 ComDirectory DirectoryOrComplain() {
     ComDirectory directory = ComDirectory::FromEnvironment();
@@ -85,6 +103,110 @@ void PutLittleEndian(std::string& bytes, uint32_t value) {
     }
 }
 
+std::string Words(uint32_t code) {
+    char text[96];
+    platform::posix::ErrorText(code, text);
+    return text;
+}
+
+// Whether the character device `rdev` belongs to a terminal driver, from the kernel's list of
+// them (/proc/tty/drivers: name, node, major or major range, minor range, type). Without the
+// list the device is opened and asked.
+bool IsTerminalDevice(const char* path, dev_t rdev) {
+    std::ifstream drivers("/proc/tty/drivers");
+    if (drivers.is_open()) {
+        const unsigned major = major(rdev);
+        const unsigned minor = minor(rdev);
+        std::string line;
+        while (std::getline(drivers, line)) {
+            std::istringstream fields(line);
+            std::string name, node, majors, minors;
+            if (!(fields >> name >> node >> majors >> minors)) {
+                continue;
+            }
+            unsigned low = 0, high = 0, first = 0, last = 0;
+            const int majorCount = std::sscanf(majors.c_str(), "%u-%u", &low, &high);
+            const int minorCount = std::sscanf(minors.c_str(), "%u-%u", &first, &last);
+            if (majorCount < 1 || minorCount < 1) {
+                continue;
+            }
+            high = majorCount == 2 ? high : low;
+            last = minorCount == 2 ? last : first;
+            if (major >= low && major <= high && minor >= first && minor <= last) {
+                return true;
+            }
+        }
+        return false;
+    }
+    const int fd = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return errno == EACCES || errno == EBUSY; // cannot tell: let the hub find out
+    }
+    const bool terminal = isatty(fd) != 0;
+    close(fd);
+    return terminal;
+}
+
+class SystemSurroundings final : public ConfigSurroundings {
+public:
+    explicit SystemSurroundings(const ComDirectory& directory) : directory_(directory) {}
+    bool ComNamesDevice(uint32_t comNumber, std::string& device) const override {
+        char path[comPathCapacity];
+        bool present = false;
+        if (!directory_.IsValid() ||
+            directory_.Resolve(comNumber, path, present) != error::success || !present) {
+            return false;
+        }
+        device = path;
+        return true;
+    }
+    bool MaySetClock() const override { return platform::posix::MaySetSystemClock(); }
+
+private:
+    ComDirectory directory_;
+};
+
+// What `tavro status` finds now.
+StatusFacts GatherStatus(const ComDirectory& directory) {
+    StatusFacts facts;
+    facts.directory = directory.Path();
+    // Mapped without counting itself among the block's readers: looking must not count as
+    // using the receiver (Battery Saver would open the port for it).
+    platform::SharedMemory& memory = platform::SystemSharedMemory();
+    platform::SharedView view;
+    if (memory.Open(statusBlockName, view) == error::success) {
+        if (view.size >= sizeof facts.block) {
+            std::memcpy(&facts.block, view.data, sizeof facts.block);
+        }
+        memory.Close(view);
+    }
+    // A hub that was killed leaves its block behind as it was; only a hub that answers, listens
+    // on its command socket or holds its lock is running (the lock stays when a cleaner removes
+    // the COM directory with the socket in it).
+    static uint8_t reply[platform::posix::queryReplyMax];
+    uint32_t answer = 0;
+    uint32_t length = 0;
+    const uint32_t result =
+        platform::posix::QueryHub(directory, platform::posix::statusQueryCode, nullptr, 0, answer,
+                                  reply, sizeof reply, length);
+    const bool blockLive = facts.block.streamState != static_cast<uint8_t>(StreamState::Detached);
+    facts.running =
+        result == error::success || platform::posix::HubListens(directory) ||
+        (blockLive && platform::posix::InstanceLock::HubHoldsBlockName(statusBlockName));
+    facts.hasReport =
+        result == error::success && answer == error::success &&
+        DecodeHubReport(std::string_view(reinterpret_cast<const char*>(reply), length),
+                        facts.report);
+    return facts;
+}
+
+void SleepMs(unsigned milliseconds) {
+    timespec pause{static_cast<time_t>(milliseconds / 1000),
+                   static_cast<long>(milliseconds % 1000) * 1000000L};
+    while (nanosleep(&pause, &pause) != 0 && !watchStopped) {
+    }
+}
+
 } // namespace
 
 bool ParseComName(const char* text, unsigned& comNumber) {
@@ -107,59 +229,77 @@ bool ParseComName(const char* text, unsigned& comNumber) {
 int ConfigVerb(int argc, char** argv) {
     std::string output;
     std::string errors;
-    const int code = RunConfigCommand(platform::SystemRegistry(), argc, argv, output, errors);
+    platform::FileRegistry& registry = platform::SystemFileRegistry();
+    const uint32_t problems = registry.ProblemCount();
+    const SystemSurroundings surroundings(ComDirectory::FromEnvironment());
+    int code = RunConfigCommand(registry, &surroundings, argc, argv, output, errors);
     std::fputs(output.c_str(), stdout);
     if (!errors.empty()) {
         std::fprintf(stderr, "tavro config: %s", errors.c_str());
+    }
+    // The store has said why on stderr; what could be done was done.
+    if (code == configOk && registry.ProblemCount() != problems) {
+        code = exitSettings;
     }
     return code;
 }
 
 int StatusVerb(int argc, char** argv) {
     bool json = false;
+    bool watch = false;
     for (int i = 0; i < argc; ++i) {
         if (std::strcmp(argv[i], "--json") == 0) {
             json = true;
+        } else if (std::strcmp(argv[i], "--watch") == 0) {
+            watch = true;
         } else {
-            std::fputs("usage: tavro status [--json]\n", stderr);
+            std::fputs("usage: tavro status [--json] [--watch]\n", stderr);
             return exitUsage;
         }
     }
-    // Mapped without counting itself among the block's readers: looking must not count as
-    // using the receiver (Battery Saver would open the port for it).
-    platform::SharedMemory& memory = platform::SystemSharedMemory();
-    platform::SharedView view;
-    GpsSharedStatus block{};
-    bool found = false;
-    if (memory.Open(statusBlockName, view) == error::success) {
-        if (view.size >= sizeof block) {
-            std::memcpy(&block, view.data, sizeof block);
-            found = true;
+    const ComDirectory directory = DirectoryOrComplain();
+    if (!directory.IsValid()) {
+        return exitFailed;
+    }
+    auto show = [&]() {
+        const StatusFacts facts = GatherStatus(directory);
+        std::string text = json ? StatusJson(facts) + "\n" : StatusText(facts);
+        return std::pair{StatusExitCode(facts), text};
+    };
+    if (!watch) {
+        const auto [code, text] = show();
+        std::fputs(text.c_str(), stdout);
+        return code;
+    }
+    // Like cgps: in place on a terminal (cursor home, clear below); a pipe gets each state in
+    // turn. Until Ctrl-C, then the last state's exit code.
+    struct sigaction action {};
+    action.sa_handler = StopWatching;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    const bool inPlace = !json && isatty(STDOUT_FILENO) != 0;
+    int code = exitOk;
+    while (!watchStopped) {
+        const auto [state, text] = show();
+        code = state;
+        std::fputs(inPlace ? ("\033[H\033[J" + text).c_str() : text.c_str(), stdout);
+        if (!inPlace && !json) {
+            std::fputs("\n", stdout);
         }
-        memory.Close(view);
+        std::fflush(stdout);
+        SleepMs(watchPeriodMs);
     }
-    // A hub that was killed leaves its block behind as it was; only a hub that still listens
-    // on its command socket is running.
-    if (found && block.streamState != static_cast<uint8_t>(StreamState::Detached) &&
-        !platform::posix::HubListens(ComDirectory::FromEnvironment())) {
-        block.streamState = static_cast<uint8_t>(StreamState::Detached);
-    }
-    const bool running = found && block.streamState != static_cast<uint8_t>(StreamState::Detached);
-    char line[statusLineCapacity];
-    FormatReaderStatusLine(block, line);
-    if (json) {
-        std::printf("%s\n", StatusJson(block, running, line).c_str());
-    } else {
-        std::printf("%s\n", line);
-    }
-    return running ? exitOk : exitFailed;
+    return code;
 }
 
 int LinkVerb(int argc, char** argv) {
     std::vector<const char*> positional;
     bool force = false;
+    bool optionsEnded = false;
     for (int i = 0; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--force") == 0) {
+        if (!optionsEnded && std::strcmp(argv[i], "--") == 0) {
+            optionsEnded = true;
+        } else if (!optionsEnded && std::strcmp(argv[i], "--force") == 0) {
             force = true;
         } else {
             positional.push_back(argv[i]);
@@ -176,8 +316,11 @@ int LinkVerb(int argc, char** argv) {
         std::fprintf(stderr, "tavro link: %s: %s\n", device, std::strerror(errno));
         return exitFailed;
     }
-    if (!S_ISCHR(info.st_mode)) {
-        std::fprintf(stderr, "tavro link: %s is not a serial device\n", device);
+    if (!S_ISCHR(info.st_mode) || !IsTerminalDevice(device, info.st_rdev)) {
+        std::fprintf(stderr,
+                     "tavro link: %s is not a serial device (not a terminal): the hub could not "
+                     "read a receiver there\n",
+                     device);
         return exitFailed;
     }
     const ComDirectory directory = DirectoryOrComplain();
@@ -197,8 +340,8 @@ int LinkVerb(int argc, char** argv) {
     }
     const uint32_t result = directory.Link(number, device);
     if (result != error::success) {
-        std::fprintf(stderr, "tavro link: cannot make COM%u in %s (error %u)\n", number,
-                     directory.Path(), static_cast<unsigned>(result));
+        std::fprintf(stderr, "tavro link: cannot make COM%u in %s: %s\n", number, directory.Path(),
+                     Words(result).c_str());
         return exitFailed;
     }
     return exitOk;
@@ -224,7 +367,7 @@ int UnlinkVerb(int argc, char** argv) {
 
 int SendVerb(int argc, char** argv) {
     const char* usage = "usage: tavro send hold | release | inject SENTENCE | write TEXT | "
-                        "baud SPEED | toggle | raw CODE [HEX]\n";
+                        "baud SPEED | raw CODE [HEX]\n";
     if (argc < 1) {
         std::fputs(usage, stderr);
         return exitUsage;
@@ -250,9 +393,6 @@ int SendVerb(int argc, char** argv) {
         }
         code = static_cast<uint32_t>(HubCommand::ChangeBaud);
         PutLittleEndian(payload, speed);
-    } else if (command == "toggle" && argc == 1) {
-        code = toggleMainWindowMessage;
-        PutLittleEndian(payload, trayRightButtonUpMessage);
     } else if (command == "raw" && (argc == 2 || argc == 3)) {
         if (!ParseUnsigned(argv[1], code) || (argc == 3 && !ParseHex(argv[2], payload))) {
             std::fputs("tavro send: raw takes a code and hexadecimal bytes\n", stderr);
@@ -279,13 +419,19 @@ int SendVerb(int argc, char** argv) {
         return exitFailed;
     }
     if (result != error::success) {
-        std::fprintf(stderr, "tavro send: the request did not reach the hub (error %u)\n",
-                     static_cast<unsigned>(result));
+        std::fprintf(stderr, "tavro send: the request did not reach the hub: %s\n",
+                     Words(result).c_str());
+        return exitFailed;
+    }
+    if (answer == error::invalidData && code == static_cast<uint32_t>(HubCommand::InjectFrame)) {
+        std::fputs("tavro send: the hub ignored the frame: it failed its checksum (an NMEA "
+                   "sentence ends in *hh, the XOR of the characters between $ and *)\n",
+                   stderr);
         return exitFailed;
     }
     if (answer != 0) {
-        std::fprintf(stderr, "tavro send: the hub refused the request (error %u)\n",
-                     static_cast<unsigned>(answer));
+        std::fprintf(stderr, "tavro send: the hub refused the request: %s\n",
+                     Words(answer).c_str());
         return exitFailed;
     }
     return exitOk;

@@ -7,6 +7,9 @@ namespace tavro::posixhub {
 inline constexpr int exitOk = 0;
 inline constexpr int exitFailed = 1;
 inline constexpr int exitUsage = 2;
+// The settings file (or its folder) cannot be read or written, or has damaged lines; the
+// reason is on stderr.
+inline constexpr int exitSettings = 5;
 
 int RunVerb(int argc, char** argv);
 int ConfigVerb(int argc, char** argv);

@@ -6,68 +6,158 @@
 
 namespace {
 
-constexpr char help[] =
-    "usage: tavro VERB [ARGUMENTS]\n"
-    "\n"
-    "  run [--hide]               run the hub in the foreground until SIGINT or SIGTERM\n"
-    "                             (--hide is accepted; there is no window to hide)\n"
-    "  status [--json]            the hub's status line, or the status block as JSON\n"
-    "  config list                all settings\n"
-    "  config get NAME            one setting\n"
-    "  config set NAME VALUE      change a setting (read by the hub when it starts)\n"
-    "  link COM<n> DEVICE [--force]\n"
-    "                             make COM<n> name a serial device (e.g. /dev/ttyUSB0)\n"
-    "  unlink COM<n>              remove COM<n> from the COM directory\n"
-    "  send COMMAND [ARGUMENT]    send a command to the running hub and wait for its answer:\n"
-    "       hold | release        hold or release the relay of receiver data\n"
-    "       inject SENTENCE       decode and relay SENTENCE as if the receiver had sent it\n"
-    "       write TEXT            write TEXT to the receiver\n"
-    "                             (inject and write add CR LF when TEXT has no line end)\n"
-    "       baud SPEED            ask for a new line speed (applied at the next frame)\n"
-    "       toggle                message 1025: toggle the main window\n"
-    "       raw CODE [HEX]        any request code with a payload given in hex\n"
-    "  find [--apply]             search every COM port and speed for a GPS receiver (not\n"
-    "                             while a hub runs); --apply makes it the input port\n"
-    "  help                       this text\n"
-    "\n"
-    "Settings: Port, Baud, Logging, Sync, LogPath, Version, Sum, VSyncDelay, Bluetooth,\n"
-    "Port0..Port7 (the COM numbers of virtual ports 1-8), and the options \"NMEA Filter\",\n"
-    "\"Battery Saver\", \"Read Only (2-8)\", \"Auto Time Sync\", \"Video Reset\" (on/off; also\n"
-    "written nmea-filter, battery-saver, read-only, auto-time-sync, video-reset).\n"
-    "\n"
-    "Environment: TAVRO_DEVDIR (the COM directory; default $XDG_RUNTIME_DIR/tavro, else\n"
-    "/tmp/tavro-$UID), XDG_CONFIG_HOME (settings in $XDG_CONFIG_HOME/tavro), TAVRO_SHM (name\n"
-    "of the status block's shared memory, default TavroGPS).\n"
-    "\n"
-    "Exit codes: 0 done; 1 failed (status: hub not running; find: no receiver); 2 usage.\n";
+using namespace tavro::posixhub;
+
+struct Verb {
+    const char* name;
+    int (*run)(int, char**);
+    const char* summary; // one line of the overview
+    const char* help;    // `tavro VERB --help`
+};
+
+constexpr Verb verbs[] = {
+    {"run", RunVerb, "run the hub in the foreground until SIGINT or SIGTERM",
+     "usage: tavro run\n"
+     "\n"
+     "Runs the hub in the foreground: opens the input port (\"Port\" at \"Baud\"), makes the\n"
+     "virtual ports (\"Port0\"..\"Port7\") and relays the receiver's bytes to them, until SIGINT\n"
+     "or SIGTERM. What happens is logged on standard error, each line with the local time\n"
+     "(without it when journald reads the stream). One hub per COM directory.\n"
+     "\n"
+     "Exit codes: 0 stopped by a signal; 1 could not run (another hub serves the COM\n"
+     "directory, the command socket cannot be made); 2 usage.\n"},
+    {"status", StatusVerb, "what the hub does, and why the input port is closed",
+     "usage: tavro status [--json] [--watch]\n"
+     "\n"
+     "The hub's state. First the main window's status line (\"NMEA Stream | 3D Fix | 9 SVs :07\",\n"
+     "\"Port Doesn't Exist\", \"Hub not running\"), then the input port (COM number, speed,\n"
+     "device, why it is closed and what to do about it), each virtual port (its link and\n"
+     "terminal, how many programs have it open, bytes relayed and dropped), the options in\n"
+     "effect and warnings.\n"
+     "\n"
+     "  --json    the same as one JSON object: numbers as short as they read back exactly,\n"
+     "            time in ISO 8601 UTC, values the receiver has not reported yet null\n"
+     "  --watch   show it again every second, in place on a terminal, until Ctrl-C (with\n"
+     "            --json: one object per line)\n"
+     "\n"
+     "Exit codes: 0 hub running, input port open; 3 hub running, input port closed; 4 hub\n"
+     "not running; 2 usage.\n"},
+    {"config", ConfigVerb, "read and change the settings",
+     "usage: tavro config list\n"
+     "       tavro config get NAME\n"
+     "       tavro config set NAME VALUE [--force]\n"
+     "\n"
+     "Settings: Port (the input port's COM number, 0 none), Baud (4800, 9600, 19200, 38400,\n"
+     "57600, 115200, 187500), Logging (on/off), LogPath, VSyncDelay, Bluetooth, \"Multi GNSS\"\n"
+     "(1: today's multi-constellation talkers), Port0..Port7 (the COM numbers of virtual\n"
+     "ports 1-8, 0 not used), Sync (the option bits), and the options \"NMEA Filter\",\n"
+     "\"Battery Saver\", \"Read Only (2-8)\", \"Auto Time Sync\", \"Video Reset\" (on/off; also\n"
+     "written nmea-filter, battery-saver, read-only, auto-time-sync, video-reset). Version and\n"
+     "Sum are the driver installer's records.\n"
+     "\n"
+     "A COM number used twice, or one that another device holds in the COM directory, is\n"
+     "refused. --force stores it anyway, and stores the installer's records and Sync bits\n"
+     "that are no option. Settings are read by the hub when it starts.\n"
+     "\n"
+     "Exit codes: 0 done; 2 usage, unknown name or refused value; 5 the settings file cannot\n"
+     "be read or written (the reason is printed).\n"},
+    {"link", LinkVerb, "make COM<n> name a serial device",
+     "usage: tavro link COM<n> DEVICE [--force]\n"
+     "\n"
+     "Makes COM<n> (n from 1 to 255) in the COM directory name DEVICE, a serial device such as\n"
+     "/dev/ttyUSB0, /dev/ttyACM0 or a /dev/serial/by-id/ path (which keeps naming the same\n"
+     "receiver after it is plugged in again). What is not a terminal device is refused.\n"
+     "--force replaces a link to another device.\n"
+     "\n"
+     "Exit codes: 0 done; 1 failed; 2 usage.\n"},
+    {"unlink", UnlinkVerb, "remove COM<n> from the COM directory",
+     "usage: tavro unlink COM<n>\n"
+     "\n"
+     "Removes the link COM<n> from the COM directory.\n"
+     "\n"
+     "Exit codes: 0 done; 1 no such link; 2 usage.\n"},
+    {"send", SendVerb, "send a request to the running hub",
+     "usage: tavro send COMMAND [ARGUMENT]\n"
+     "\n"
+     "Sends one request to the running hub and waits for its answer:\n"
+     "  hold | release     hold or release the relay of receiver data to the virtual ports\n"
+     "  inject SENTENCE    decode and relay SENTENCE as if the receiver had sent it (a\n"
+     "                     sentence the hub cannot verify is reported and not relayed)\n"
+     "  write TEXT         write TEXT to the receiver\n"
+     "                     (inject and write add CR LF when TEXT has no line end)\n"
+     "  baud SPEED         ask for a new line speed (applied at the next frame)\n"
+     "  raw CODE [HEX]     any request code with a payload given in hexadecimal\n"
+     "\n"
+     "Exit codes: 0 done; 1 failed (hub not running, request refused); 2 usage.\n"},
+    {"find", FindVerb, "search every COM port and speed for a GPS receiver",
+     "usage: tavro find [--apply]\n"
+     "\n"
+     "Tries every port of the COM directory at every speed, one thread per port, and reports\n"
+     "the receiver (\"GPS on COM1 at 38400\"). --apply stores it as \"Port\" and \"Baud\". Not\n"
+     "while a hub runs (it holds the receiver's port).\n"
+     "\n"
+     "Exit codes: 0 found; 1 no receiver found, or a hub runs; 2 usage.\n"},
+};
+
+void PrintOverview(FILE* stream) {
+    std::fputs("usage: tavro VERB [ARGUMENTS]\n"
+               "       tavro VERB --help | --help | --version\n"
+               "\n",
+               stream);
+    for (const Verb& verb : verbs) {
+        std::fprintf(stream, "  %-8s %s\n", verb.name, verb.summary);
+    }
+    std::fputs(
+        "\n"
+        "Environment: TAVRO_DEVDIR (the COM directory; default $XDG_RUNTIME_DIR/tavro, else\n"
+        "/tmp/tavro-$UID), XDG_CONFIG_HOME (settings in $XDG_CONFIG_HOME/tavro), TAVRO_SHM (name\n"
+        "of the status block's shared memory, default TavroGPS).\n"
+        "\n"
+        "Exit codes: 0 done; 1 failed; 2 usage; 5 the settings file cannot be read or written\n"
+        "(the reason is printed); status also 3 (input port closed) and 4 (hub not running).\n",
+        stream);
+}
+
+bool IsHelp(const char* argument) {
+    return std::strcmp(argument, "--help") == 0 || std::strcmp(argument, "-h") == 0;
+}
 
 } // namespace
 
 int main(int argc, char** argv) {
-    using namespace tavro::posixhub;
     if (argc < 2) {
-        std::fputs(help, stderr);
+        PrintOverview(stderr);
         return exitUsage;
     }
-    const char* verb = argv[1];
-    struct Entry {
-        const char* name;
-        int (*run)(int, char**);
-    };
-    static constexpr Entry verbs[] = {
-        {"run", RunVerb},       {"status", StatusVerb}, {"config", ConfigVerb}, {"link", LinkVerb},
-        {"unlink", UnlinkVerb}, {"send", SendVerb},     {"find", FindVerb},
-    };
-    for (const Entry& entry : verbs) {
-        if (std::strcmp(verb, entry.name) == 0) {
-            return entry.run(argc - 2, argv + 2);
-        }
-    }
-    if (std::strcmp(verb, "help") == 0 || std::strcmp(verb, "--help") == 0 ||
-        std::strcmp(verb, "-h") == 0) {
-        std::fputs(help, stdout);
+    const char* name = argv[1];
+    if (std::strcmp(name, "--version") == 0 || std::strcmp(name, "version") == 0) {
+        std::printf("tavro %s\n", TAVRO_VERSION);
         return exitOk;
     }
-    std::fprintf(stderr, "tavro: unknown verb \"%s\" (tavro help lists them)\n", verb);
+    const bool helpVerb = std::strcmp(name, "help") == 0;
+    if (IsHelp(name) || (helpVerb && argc == 2)) {
+        PrintOverview(stdout);
+        return exitOk;
+    }
+    // `tavro help VERB` is `tavro VERB --help`.
+    if (helpVerb) {
+        name = argv[2];
+    }
+    for (const Verb& verb : verbs) {
+        if (std::strcmp(name, verb.name) != 0) {
+            continue;
+        }
+        bool help = helpVerb;
+        // Options end at "--": what follows is a value, even one that reads "--help".
+        for (int i = 2; i < argc && !help && std::strcmp(argv[i], "--") != 0; ++i) {
+            help = IsHelp(argv[i]);
+        }
+        if (help) {
+            std::fputs(verb.help, stdout);
+            return exitOk;
+        }
+        return verb.run(argc - 2, argv + 2);
+    }
+    std::fprintf(stderr, "tavro: unknown verb \"%s\" (tavro --help lists them)\n", name);
     return exitUsage;
 }

@@ -20,6 +20,9 @@ inline constexpr char windowsLogPathDefault[] = "C:\\GPSLog\\Gps";
 inline constexpr uint32_t portDefault = 1;
 inline constexpr uint32_t baudDefault = 4800;
 inline constexpr uint32_t vSyncDelayDefault = 2;
+// "Multi GNSS": 1 reads today's multi-constellation receivers (talkers GN, GL, GA, GB, BD, GQ,
+// GI besides GP); 0 recognises and decodes only the nine talker prefixes of GPS-only days.
+inline constexpr uint32_t multiGnssDefault = 1;
 
 // OptionFlags, the value "Sync": one bit per check box of the main window. Bits not named
 // here are kept as they were read.
@@ -30,6 +33,21 @@ struct OptionFlags {
     static constexpr uint32_t readOnly = 0x08;     // "Read Only (2-8)"
     static constexpr uint32_t autoTimeSync = 0x10; // "Auto Time Sync"
 };
+
+// The options by their check box texts, in the order the main window shows them.
+struct OptionName {
+    uint32_t bit;
+    const char* text;
+};
+inline constexpr OptionName optionNames[] = {
+    {OptionFlags::nmeaFilter, "NMEA Filter"},      {OptionFlags::readOnly, "Read Only (2-8)"},
+    {OptionFlags::batterySaver, "Battery Saver"},  {OptionFlags::videoReset, "Video Reset"},
+    {OptionFlags::autoTimeSync, "Auto Time Sync"},
+};
+// Every bit that is an option.
+inline constexpr uint32_t optionBits = OptionFlags::videoReset | OptionFlags::nmeaFilter |
+                                       OptionFlags::batterySaver | OptionFlags::readOnly |
+                                       OptionFlags::autoTimeSync;
 
 // `flags` with `option` set or cleared and every other bit unchanged.
 constexpr uint32_t WithOption(uint32_t flags, uint32_t option, bool on) {
@@ -49,6 +67,7 @@ struct Settings {
     uint32_t sum = 0;                        // "Sum": recorded with "Version"
     uint32_t vSyncDelay = vSyncDelayDefault; // "VSyncDelay": display off time, 100 ms units
     uint32_t bluetooth = 0;                  // "Bluetooth": 1 when the found port opened slowly
+    uint32_t multiGnss = multiGnssDefault;   // "Multi GNSS": not 0 = multi-constellation NMEA
     bool firstRun = false;                   // "Baud" was missing when the settings were loaded
 };
 
@@ -69,8 +88,8 @@ struct SettingsEntry {
     uint32_t numberDefault; // initial value of a number; "LogPath" takes the edition's
 };
 
-// The nine settings in the order they are loaded and saved.
-inline constexpr std::array<SettingsEntry, 9> SettingsTable = {{
+// The settings in the order they are loaded and saved.
+inline constexpr std::array<SettingsEntry, 10> SettingsTable = {{
     {"Port", offsetof(Settings, port), platform::regDword, 4, portDefault},
     {"Baud", offsetof(Settings, baud), platform::regDword, 4, baudDefault},
     {"Logging", offsetof(Settings, logging), platform::regDword, 4, 0},
@@ -80,6 +99,7 @@ inline constexpr std::array<SettingsEntry, 9> SettingsTable = {{
     {"Sum", offsetof(Settings, sum), platform::regDword, 4, 0},
     {"VSyncDelay", offsetof(Settings, vSyncDelay), platform::regDword, 4, vSyncDelayDefault},
     {"Bluetooth", offsetof(Settings, bluetooth), platform::regDword, 4, 0},
+    {"Multi GNSS", offsetof(Settings, multiGnss), platform::regDword, 4, multiGnssDefault},
 }};
 
 // The position of "Baud", whose absence marks the first run.

@@ -4,7 +4,6 @@
 #include "platform/TextBuilder.h"
 
 namespace tavro {
-namespace {
 
 const char* StreamText(uint8_t streamState) {
     switch (static_cast<StreamState>(streamState)) {
@@ -37,8 +36,6 @@ const char* FixText(uint8_t fixState) {
         return "";
     }
 }
-
-} // namespace
 
 void FormatStreamStatus(const GpsSharedStatus& block, char (&text)[statusTextSize]) {
     platform::TextBuilder line(text, sizeof text);

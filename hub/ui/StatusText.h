@@ -19,6 +19,11 @@ inline constexpr char noDataStreamText[] = "No Data Stream";
 // state 2 on, the fix text of its fix state (0 "No Fix", 1 "Low Signal", 2 "2D Fix", 3 "3D Fix",
 // 5 "Invalid", others none) and "%d SVs" with the satellites in use (both empty below stream
 // state 2), and the seconds of its UTC time.
+// The stream text of a stream state and the fix text of a fix state (empty for other values),
+// as the status line words them.
+const char* StreamText(uint8_t streamState);
+const char* FixText(uint8_t fixState);
+
 void FormatStreamStatus(const GpsSharedStatus& block, char (&text)[statusTextSize]);
 
 // Why the input port is closed, from its lastOpenError: 0 "Port Closed", 2 or 1168 "Port

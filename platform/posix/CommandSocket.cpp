@@ -18,6 +18,7 @@ namespace tavro::platform::posix {
 namespace {
 
 constexpr char lockName[] = ".TavroMsgWnd.lock";
+constexpr int64_t acceptPauseMs = 50;
 
 void PutLittleEndian(uint8_t (&bytes)[4], uint32_t value) {
     for (int i = 0; i < 4; ++i) {
@@ -57,6 +58,12 @@ bool SocketAddress(const ComDirectory& directory, sockaddr_un& address, int& dir
     return written > 0 && static_cast<size_t>(written) < sizeof address.sun_path;
 }
 
+bool SocketFilePresentAt(const char* path, uint64_t inode) {
+    struct stat info {};
+    return path[0] != '\0' && lstat(path, &info) == 0 && S_ISSOCK(info.st_mode) &&
+           info.st_ino == inode;
+}
+
 void CloseIfOpen(int& fd) {
     if (fd >= 0) {
         close(fd);
@@ -66,21 +73,41 @@ void CloseIfOpen(int& fd) {
 
 } // namespace
 
+uint32_t CommandHandler::HandleQuery(uint32_t, const uint8_t*, uint32_t, uint8_t*, uint32_t,
+                                     uint32_t& replyLength) {
+    replyLength = 0;
+    return error::invalidFunction;
+}
+
 CommandServer::~CommandServer() {
     Close();
 }
 
 uint32_t CommandServer::Listen(const ComDirectory& directory) {
     Close();
-    uint32_t result = directory.Create();
+    directory_ = directory;
+    return Bind();
+}
+
+uint32_t CommandServer::Relisten() {
+    if (listener_ >= 0) {
+        CloseIfOpen(listener_);
+    }
+    CloseIfOpen(lock_);
+    socketPath_[0] = '\0';
+    return Bind();
+}
+
+uint32_t CommandServer::Bind() {
+    uint32_t result = directory_.Create();
     if (result != error::success) {
         return result;
     }
     char lockPath[comPathCapacity];
-    if (std::snprintf(lockPath, sizeof lockPath, "%s/%s", directory.Path(), lockName) >=
+    if (std::snprintf(lockPath, sizeof lockPath, "%s/%s", directory_.Path(), lockName) >=
             static_cast<int>(sizeof lockPath) ||
-        std::snprintf(socketPath_, sizeof socketPath_, "%s/%s", directory.Path(), hubWindowTitle) >=
-            static_cast<int>(sizeof socketPath_)) {
+        std::snprintf(socketPath_, sizeof socketPath_, "%s/%s", directory_.Path(),
+                      hubWindowTitle) >= static_cast<int>(sizeof socketPath_)) {
         socketPath_[0] = '\0';
         return error::badPathName;
     }
@@ -99,23 +126,30 @@ uint32_t CommandServer::Listen(const ComDirectory& directory) {
     unlink(socketPath_);
     sockaddr_un address{};
     int directoryFd = -1;
-    if (!SocketAddress(directory, address, directoryFd)) {
+    if (!SocketAddress(directory_, address, directoryFd)) {
         CloseIfOpen(directoryFd);
         Close();
         return error::badPathName;
     }
     listener_ = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    // The listen queue holds a burst of senders until slots are free.
     const bool bound =
         listener_ >= 0 &&
         bind(listener_, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
-        chmod(socketPath_, 0600) == 0 && listen(listener_, static_cast<int>(clientCapacity)) == 0;
+        chmod(socketPath_, 0600) == 0 && listen(listener_, SOMAXCONN) == 0;
     const int failure = errno;
     CloseIfOpen(directoryFd);
     if (!bound) {
         Close();
         return ErrorFromErrno(failure);
     }
+    struct stat info {};
+    socketInode_ = stat(socketPath_, &info) == 0 ? info.st_ino : 0;
     return error::success;
+}
+
+bool CommandServer::SocketFilePresent() const {
+    return listener_ >= 0 && SocketFilePresentAt(socketPath_, socketInode_);
 }
 
 void CommandServer::Close() {
@@ -124,28 +158,52 @@ void CommandServer::Close() {
     }
     if (listener_ >= 0) {
         CloseIfOpen(listener_);
-        unlink(socketPath_);
+        // Only our own socket file: after the directory was made again by someone else, the
+        // name may be another hub's.
+        if (SocketFilePresentAt(socketPath_, socketInode_)) {
+            unlink(socketPath_);
+        }
     }
     // The lock file stays: removing it would let two hubs lock two different files.
     CloseIfOpen(lock_);
     socketPath_[0] = '\0';
+    socketInode_ = 0;
 }
 
 size_t CommandServer::ClientCount() const {
     size_t count = 0;
-    for (const int client : clients_) {
-        count += client >= 0 ? 1 : 0;
+    for (const Client& client : clients_) {
+        count += client.fd >= 0 ? 1 : 0;
     }
     return count;
 }
 
+size_t CommandServer::SlotForNewClient(int64_t now) const {
+    size_t oldest = clientCapacity;
+    for (size_t slot = 0; slot < clientCapacity; ++slot) {
+        const Client& client = clients_[slot];
+        if (client.fd < 0) {
+            return slot;
+        }
+        if (now - client.lastActivityMs >= evictionGraceMs &&
+            (oldest == clientCapacity || client.lastActivityMs < clients_[oldest].lastActivityMs)) {
+            oldest = slot;
+        }
+    }
+    return oldest;
+}
+
 size_t CommandServer::AddToPollSet(pollfd* entries, size_t count, size_t capacity) const {
-    if (listener_ >= 0 && count < capacity) {
+    // Without room for a new connection the listener would report the same waiting sender
+    // over and over; it waits in the queue until the next tick frees a slot.
+    const int64_t now = MonotonicMs();
+    if (listener_ >= 0 && count < capacity && now >= acceptPausedUntilMs_ &&
+        SlotForNewClient(now) < clientCapacity) {
         entries[count++] = {listener_, POLLIN, 0};
     }
-    for (const int client : clients_) {
-        if (client >= 0 && count < capacity) {
-            entries[count++] = {client, static_cast<short>(POLLIN | POLLRDHUP), 0};
+    for (const Client& client : clients_) {
+        if (client.fd >= 0 && count < capacity) {
+            entries[count++] = {client.fd, static_cast<short>(POLLIN | POLLRDHUP), 0};
         }
     }
     return count;
@@ -163,67 +221,102 @@ void CommandServer::Service(const pollfd* entries, size_t count, CommandHandler&
             continue;
         }
         for (size_t slot = 0; slot < clientCapacity; ++slot) {
-            if (clients_[slot] != entry.fd) {
+            if (clients_[slot].fd != entry.fd) {
                 continue;
             }
             if (entry.revents & POLLIN) {
-                // A zero-length message and an orderly shutdown both read as 0 bytes; the
-                // shutdown also reports POLLRDHUP.
-                const bool hungUp = (entry.revents & (POLLRDHUP | POLLHUP)) != 0;
-                const ssize_t length =
-                    recv(clients_[slot], message_, sizeof message_, MSG_DONTWAIT | MSG_TRUNC);
-                if (length == 0 && hungUp) {
-                    DropClient(slot);
-                } else if (length < 0) {
-                    if (errno != EAGAIN && errno != EINTR) {
-                        DropClient(slot);
-                    }
-                } else {
-                    uint32_t answer = error::invalidParameter;
-                    if (length >= 4 && static_cast<size_t>(length) <= commandMessageMax) {
-                        answer = handler.HandleCommand(GetLittleEndian(message_), message_ + 4,
-                                                       static_cast<uint32_t>(length - 4));
-                    }
-                    uint8_t reply[4];
-                    PutLittleEndian(reply, answer);
-                    if (send(clients_[slot], reply, sizeof reply, MSG_DONTWAIT | MSG_NOSIGNAL) !=
-                        static_cast<ssize_t>(sizeof reply)) {
-                        DropClient(slot); // it does not read its answers
-                    }
-                }
+                ServeClient(slot, (entry.revents & (POLLRDHUP | POLLHUP)) != 0, handler);
             } else if (entry.revents & (POLLHUP | POLLERR | POLLNVAL)) {
                 DropClient(slot);
             }
             break;
         }
     }
+    const int64_t now = MonotonicMs();
+    for (size_t slot = 0; slot < clientCapacity; ++slot) {
+        if (clients_[slot].fd >= 0 && now - clients_[slot].lastActivityMs >= idleTimeoutMs) {
+            DropClient(slot); // connected, and said nothing
+        }
+    }
     // Last, so that a number freed above and reused by accept is not mistaken for the old
     // connection within this call.
     if (pendingAccept) {
-        Accept();
+        AcceptWaiting(now, handler);
     }
 }
 
-void CommandServer::Accept() {
-    for (;;) {
-        const int client = accept4(listener_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-        if (client < 0) {
+void CommandServer::AcceptWaiting(int64_t now, CommandHandler& handler) {
+    for (size_t accepted = 0; accepted < clientCapacity; ++accepted) {
+        const size_t slot = SlotForNewClient(now);
+        if (slot == clientCapacity) {
+            return; // the rest wait in the queue
+        }
+        const int fd = accept4(listener_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (fd < 0) {
+            if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+                // Out of descriptors: the waiting sender would be reported again at once; it
+                // waits for the next tick (idle connections are closed meanwhile).
+                acceptPausedUntilMs_ = now + acceptPauseMs;
+            }
             return;
         }
-        size_t slot = 0;
-        while (slot < clientCapacity && clients_[slot] >= 0) {
-            ++slot;
+        if (clients_[slot].fd >= 0) {
+            // The quietest connection makes room, after what it may have sent meanwhile.
+            ServeClient(slot, false, handler);
+            DropClient(slot);
         }
-        if (slot == clientCapacity) {
-            close(client); // the sender sees the connection end without an answer
-            continue;
-        }
-        clients_[slot] = client;
+        clients_[slot] = {fd, now};
+        // A sender writes its request right after connecting: it is often there already.
+        ServeClient(slot, false, handler);
     }
+}
+
+void CommandServer::ServeClient(size_t slot, bool hungUp, CommandHandler& handler) {
+    Client& client = clients_[slot];
+    if (client.fd < 0) {
+        return;
+    }
+    // A zero-length message and an orderly shutdown both read as 0 bytes; the shutdown also
+    // reports POLLRDHUP.
+    const ssize_t length = recv(client.fd, message_, sizeof message_, MSG_DONTWAIT | MSG_TRUNC);
+    if (length == 0 && hungUp) {
+        DropClient(slot);
+        return;
+    }
+    if (length < 0) {
+        if (errno != EAGAIN && errno != EINTR) {
+            DropClient(slot);
+        }
+        return;
+    }
+    uint32_t answer = error::invalidParameter;
+    uint32_t replyLength = 0;
+    if (length >= 4 && static_cast<size_t>(length) <= commandMessageMax) {
+        const uint32_t code = GetLittleEndian(message_);
+        const auto payloadLength = static_cast<uint32_t>(length - 4);
+        if (code >= firstQueryCode) {
+            answer = handler.HandleQuery(code, message_ + 4, payloadLength, reply_ + 4,
+                                         queryReplyMax, replyLength);
+            replyLength = replyLength <= queryReplyMax ? replyLength : 0;
+        } else {
+            answer = handler.HandleCommand(code, message_ + 4, payloadLength);
+        }
+    }
+    uint8_t number[4];
+    PutLittleEndian(number, answer);
+    std::memcpy(reply_, number, sizeof number);
+    const size_t replySize = sizeof number + replyLength;
+    if (send(client.fd, reply_, replySize, MSG_DONTWAIT | MSG_NOSIGNAL) !=
+        static_cast<ssize_t>(replySize)) {
+        DropClient(slot); // it does not read its answers
+        return;
+    }
+    client.lastActivityMs = MonotonicMs();
 }
 
 void CommandServer::DropClient(size_t slot) {
-    CloseIfOpen(clients_[slot]);
+    CloseIfOpen(clients_[slot].fd);
+    clients_[slot].lastActivityMs = 0;
 }
 
 bool HubListens(const ComDirectory& directory) {
@@ -244,7 +337,15 @@ bool HubListens(const ComDirectory& directory) {
 
 uint32_t SendHubCommand(const ComDirectory& directory, uint32_t code, const void* payload,
                         uint32_t length, uint32_t& answer, int timeoutMs) {
+    uint32_t ignored = 0;
+    return QueryHub(directory, code, payload, length, answer, nullptr, 0, ignored, timeoutMs);
+}
+
+uint32_t QueryHub(const ComDirectory& directory, uint32_t code, const void* payload,
+                  uint32_t length, uint32_t& answer, uint8_t* reply, uint32_t capacity,
+                  uint32_t& replyLength, int timeoutMs) {
     answer = 0;
+    replyLength = 0;
     if (length > commandPayloadMax || (payload == nullptr && length != 0)) {
         return error::invalidParameter;
     }
@@ -302,10 +403,16 @@ uint32_t SendHubCommand(const ComDirectory& directory, uint32_t code, const void
         if (ready <= 0) {
             break;
         }
-        uint8_t reply[8];
-        const ssize_t got = recv(fd, reply, sizeof reply, 0);
-        if (got == 4) {
-            answer = GetLittleEndian(reply);
+        uint8_t received[4 + queryReplyMax + 1];
+        const ssize_t got = recv(fd, received, sizeof received, 0);
+        if (got >= 4 && (got == 4 || reply != nullptr)) {
+            answer = GetLittleEndian(received);
+            replyLength = static_cast<uint32_t>(got - 4) <= capacity
+                              ? static_cast<uint32_t>(got - 4)
+                              : capacity;
+            if (replyLength != 0) {
+                std::memcpy(reply, received + 4, replyLength);
+            }
             result = error::success;
         } else {
             result = error::genFailure; // the hub closed the connection or answered garbage

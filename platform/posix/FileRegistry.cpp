@@ -13,6 +13,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/file.h>
@@ -126,6 +127,14 @@ std::string FileRegistry::FilePath(RegistryKey root) const {
     return PathOf(root == RegistryKey::localMachine ? 1 : 0);
 }
 
+void FileRegistry::Report(size_t root, const std::string& problem) {
+    if (problem != reported_[root]) {
+        std::fprintf(stderr, "tavro: %s\n", problem.c_str());
+        reported_[root] = problem;
+        ++problemCount_;
+    }
+}
+
 RegistryTree* FileRegistry::ReadRoot(size_t root, uint32_t& result) {
     result = error::success;
     if (directory_.empty()) {
@@ -138,7 +147,12 @@ RegistryTree* FileRegistry::ReadRoot(size_t root, uint32_t& result) {
     if (stat(path.c_str(), &status) == 0) {
         current = IdentityOf(status);
     } else if (errno != ENOENT) {
-        result = ErrorFromErrno(errno);
+        const int failure = errno;
+        result = ErrorFromErrno(failure);
+        Report(root, failure == ENOTDIR
+                         ? directory_ + " is not a folder: the settings in it cannot be read"
+                         : path + " cannot be read (" + std::strerror(failure) +
+                               "): its settings are not used");
         return nullptr;
     }
     RootFile& file = roots_[root];
@@ -146,10 +160,10 @@ RegistryTree* FileRegistry::ReadRoot(size_t root, uint32_t& result) {
         result = file.failure;
         return file.failure == error::success ? &file.tree : nullptr;
     }
-    return Load(root, result);
+    return Load(root, current, result);
 }
 
-RegistryTree* FileRegistry::Load(size_t root, uint32_t& result) {
+RegistryTree* FileRegistry::Load(size_t root, const FileIdentity& current, uint32_t& result) {
     RootFile& file = roots_[root];
     const std::string path = PathOf(root);
     file.loaded = false;
@@ -157,13 +171,22 @@ RegistryTree* FileRegistry::Load(size_t root, uint32_t& result) {
     file.identity = FileIdentity{};
     file.tree.Clear();
 
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Not blocking: a named pipe put where the file belongs must not hang the hub.
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         if (errno == ENOENT) {
             file.loaded = true; // no file yet: an empty root
+            reported_[root].clear();
             return &file.tree;
         }
-        result = ErrorFromErrno(errno);
+        const int failure = errno;
+        // Remembered with the file's identity, so that it is tried again once it changes.
+        file.failure = ErrorFromErrno(failure);
+        file.identity = current;
+        file.loaded = true;
+        result = file.failure;
+        Report(root, path + " cannot be read (" + std::strerror(failure) +
+                         "): its settings are not used");
         return nullptr;
     }
     struct stat status {};
@@ -197,10 +220,11 @@ RegistryTree* FileRegistry::Load(size_t root, uint32_t& result) {
     file.identity = IdentityOf(status);
     file.loaded = true;
     if (problem != nullptr) {
-        std::fprintf(stderr, "tavro: %s %s; its settings are not used\n", path.c_str(), problem);
+        Report(root, path + " " + problem + "; its settings are not used");
         result = file.failure;
         return nullptr;
     }
+    reported_[root].clear();
 
     RegistryTextReport report;
     ParseRegistryText(text, rootNames[root], file.tree, report);
@@ -212,11 +236,13 @@ RegistryTree* FileRegistry::Load(size_t root, uint32_t& result) {
         if (copyFd >= 0) {
             close(copyFd);
         }
-        std::fprintf(stderr,
-                     "tavro: %s: %u unreadable line%s skipped, the first at line %u (%s)%s%s\n",
-                     path.c_str(), report.unreadableLines, report.unreadableLines == 1 ? "" : "s",
-                     report.firstLine, report.firstReason,
-                     copied ? "; the file as found is kept as " : "", copied ? copy.c_str() : "");
+        char summary[160];
+        std::snprintf(summary, sizeof summary,
+                      ": %u unreadable line%s skipped, the first at line %u (%s)",
+                      report.unreadableLines, report.unreadableLines == 1 ? "" : "s",
+                      report.firstLine, report.firstReason);
+        Report(root, path + summary +
+                         (copied ? "; the file as found is kept as " + copy : std::string()));
     }
     return &file.tree;
 }
@@ -227,12 +253,20 @@ RegistryTree* FileRegistry::BeginChange(size_t root, uint32_t& result) {
         return nullptr;
     }
     if (!MakeDirectory(directory_)) {
-        result = ErrorFromErrno(errno);
+        const int failure = errno;
+        result = ErrorFromErrno(failure);
+        Report(root, failure == ENOTDIR || failure == EEXIST
+                         ? directory_ + " is not a folder: settings cannot be stored in it"
+                         : "cannot make the settings folder " + directory_ + " (" +
+                               std::strerror(failure) + ")");
         return nullptr;
     }
     lockFd_ = open(directory_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (lockFd_ < 0) {
-        result = ErrorFromErrno(errno);
+        const int failure = errno;
+        result = ErrorFromErrno(failure);
+        Report(root, "cannot open the settings folder " + directory_ + " (" +
+                         std::strerror(failure) + ")");
         return nullptr;
     }
     while (flock(lockFd_, LOCK_EX) != 0) {
@@ -255,6 +289,8 @@ uint32_t FileRegistry::FinishChange(size_t root, bool changed) {
         result = Write(root);
         if (result != error::success) {
             roots_[root].loaded = false; // what is on disk is the truth again
+            Report(root, "cannot store the settings in " + PathOf(root) + " (" +
+                             std::strerror(writeErrno_) + ")");
         }
     }
     Unlock();
@@ -268,26 +304,26 @@ uint32_t FileRegistry::Write(size_t root) {
     std::string temporary = path + ".XXXXXX";
     const int fd = mkostemp(temporary.data(), O_CLOEXEC);
     if (fd < 0) {
-        return ErrorFromErrno(errno);
+        writeErrno_ = errno;
+        return ErrorFromErrno(writeErrno_);
     }
-    uint32_t result = error::success;
     struct stat status {};
-    if (!WriteAll(fd, text.data(), text.size()) || fsync(fd) != 0) {
-        result = ErrorFromErrno(errno);
-    } else if (rename(temporary.c_str(), path.c_str()) != 0) {
-        result = ErrorFromErrno(errno);
-    } else if (fstat(fd, &status) != 0) {
-        result = ErrorFromErrno(errno);
-        temporary.clear(); // renamed already
+    writeErrno_ = 0;
+    if (!WriteAll(fd, text.data(), text.size()) || fsync(fd) != 0 ||
+        rename(temporary.c_str(), path.c_str()) != 0) {
+        writeErrno_ = errno;
     } else {
-        temporary.clear();
+        temporary.clear(); // renamed
+        if (fstat(fd, &status) != 0) {
+            writeErrno_ = errno;
+        }
     }
     if (!temporary.empty()) {
         unlink(temporary.c_str());
     }
     close(fd);
-    if (result != error::success) {
-        return result;
+    if (writeErrno_ != 0) {
+        return ErrorFromErrno(writeErrno_);
     }
     // The rename itself must survive a crash too.
     if (lockFd_ >= 0) {
@@ -328,12 +364,16 @@ bool DefaultRegistryDirectory(std::string& directory) {
     return false;
 }
 
-Registry& SystemRegistry() {
+FileRegistry& SystemFileRegistry() {
     static FileRegistry instance([] {
         std::string directory;
         return DefaultRegistryDirectory(directory) ? directory : std::string();
     }());
     return instance;
+}
+
+Registry& SystemRegistry() {
+    return SystemFileRegistry();
 }
 
 } // namespace tavro::platform

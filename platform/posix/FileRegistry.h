@@ -26,6 +26,10 @@ public:
     const std::string& Directory() const { return directory_; }
     std::string FilePath(RegistryKey root) const;
 
+    // How many problems with the files were reported on stderr so far (a file that cannot be
+    // read or written, is not a regular file, or has unreadable lines).
+    uint32_t ProblemCount() const { return problemCount_; }
+
     // Files larger than this are not read (the root then fails with error::registryCorrupt
     // and is never overwritten).
     static constexpr uint64_t maxFileBytes = 4 * 1024 * 1024;
@@ -58,14 +62,23 @@ private:
 
     static FileIdentity IdentityOf(const struct stat& status);
     std::string PathOf(size_t root) const;
-    RegistryTree* Load(size_t root, uint32_t& result);
+    RegistryTree* Load(size_t root, const FileIdentity& current, uint32_t& result);
+    // Tells the user on stderr why a root's file cannot be used, once until the reason
+    // changes or the file works again.
+    void Report(size_t root, const std::string& problem);
     uint32_t Write(size_t root);
     void Unlock();
 
     std::string directory_;
     RootFile roots_[registryRootCount];
-    int lockFd_ = -1; // the folder, locked against other writers during a change
+    std::string reported_[registryRootCount];
+    int lockFd_ = -1;    // the folder, locked against other writers during a change
+    int writeErrno_ = 0; // why the last Write failed
+    uint32_t problemCount_ = 0;
 };
+
+// The store SystemRegistry() gives on POSIX.
+FileRegistry& SystemFileRegistry();
 
 // $XDG_CONFIG_HOME/tavro when that is an absolute path, else $HOME/.config/tavro, else the
 // home folder from the user database; false when there is none.

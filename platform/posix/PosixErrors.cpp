@@ -3,6 +3,7 @@
 #include "platform/ErrorCodes.h"
 
 #include <cerrno>
+#include <cstdio>
 
 namespace tavro::platform::posix {
 
@@ -44,6 +45,41 @@ uint32_t ErrorFromErrno(int code) {
     default:
         return error::genFailure;
     }
+}
+
+void ErrorText(uint32_t code, char (&text)[96]) {
+    struct Words {
+        uint32_t code;
+        const char* text;
+    };
+    static constexpr Words words[] = {
+        {error::success, "no error"},
+        {error::invalidFunction, "not supported by the device"},
+        {error::fileNotFound, "no such file or device"},
+        {error::pathNotFound, "no such directory"},
+        {error::accessDenied, "permission denied or device busy"},
+        {error::invalidHandle, "not open"},
+        {error::notEnoughMemory, "out of memory or file descriptors"},
+        {error::invalidData, "invalid data"},
+        {error::genFailure, "input/output error"},
+        {error::sharingViolation, "device busy"},
+        {error::notSupported, "not supported"},
+        {error::fileExists, "file exists"},
+        {error::invalidParameter, "invalid argument"},
+        {error::diskFull, "no space left on device"},
+        {error::semTimeout, "timed out"},
+        {error::badPathName, "path too long"},
+        {error::alreadyExists, "already exists"},
+        {error::notFound, "not found"},
+        {error::privilegeNotHeld, "operation not permitted"},
+    };
+    for (const Words& entry : words) {
+        if (entry.code == code) {
+            std::snprintf(text, sizeof text, "%s", entry.text);
+            return;
+        }
+    }
+    std::snprintf(text, sizeof text, "unexpected failure (code %u)", static_cast<unsigned>(code));
 }
 
 } // namespace tavro::platform::posix

@@ -17,6 +17,15 @@
 //   code (187500) use termios2. A speed the device rounds by more than 2 %, or a character
 //   format it cannot carry (pseudo-terminals know only 8 data bits without parity), is refused
 //   with error::invalidParameter and the line is left as it was.
+// - A COM link that names a pseudo-terminal is followed only to the terminal it was made for.
+//   Terminal numbers are handed out again: once the program that made the link (a simulator,
+//   a pseudo-terminal bridge) is gone, the same /dev/pts/N may be somebody's login session,
+//   whose modes and pending input an open here would change. A terminal made after the link
+//   cannot be the one the link was made for, so it counts as absent (error::fileNotFound),
+//   checked before the open and again on the opened descriptor. (A terminal's change time is
+//   its creation, unless its mode is changed afterwards: `mesg` on a session's terminal does,
+//   which only makes the rule stricter.) A terminal whose other end is gone refuses the open
+//   by itself.
 #include "platform/SerialPort.h"
 
 #include "platform/ErrorCodes.h"
@@ -34,6 +43,8 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
@@ -404,6 +415,30 @@ private:
     serial_icounter_struct lastCounts_{};
 };
 
+// Major numbers of pseudo-terminal slaves (/dev/pts/N).
+constexpr unsigned ptySlaveMajorFirst = 136;
+constexpr unsigned ptySlaveMajorCount = 8;
+
+bool IsPseudoTerminal(const struct stat& target) {
+    const unsigned number = major(target.st_rdev);
+    return S_ISCHR(target.st_mode) && number >= ptySlaveMajorFirst &&
+           number < ptySlaveMajorFirst + ptySlaveMajorCount;
+}
+
+bool NotLater(const timespec& a, const timespec& b) {
+    return a.tv_sec < b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec <= b.tv_nsec);
+}
+
+// Whether `target`, what the link at `path` leads to, may be opened through it: anything but a
+// pseudo-terminal made after the link (see the file's comment).
+bool LinkLeadsToItsOwnDevice(const char* path, const struct stat& target) {
+    struct stat link {};
+    if (!IsPseudoTerminal(target) || lstat(path, &link) != 0 || !S_ISLNK(link.st_mode)) {
+        return true;
+    }
+    return NotLater(target.st_ctim, link.st_mtim);
+}
+
 // Takes the share lock; empties the input queue when no one else holds the port.
 uint32_t LockPort(int fd, SerialSharing sharing) {
     if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
@@ -435,9 +470,21 @@ public:
         if (error != error::success) {
             return nullptr;
         }
+        struct stat before {};
+        if (stat(path, &before) == 0 && !LinkLeadsToItsOwnDevice(path, before)) {
+            error = error::fileNotFound;
+            return nullptr;
+        }
         const int fd = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
         if (fd < 0) {
             error = ErrorFromErrno(errno);
+            return nullptr;
+        }
+        // The terminal may have been replaced between the look and the open.
+        struct stat opened {};
+        if (fstat(fd, &opened) != 0 || !LinkLeadsToItsOwnDevice(path, opened)) {
+            close(fd);
+            error = error::fileNotFound;
             return nullptr;
         }
         termios settings{};

@@ -9,10 +9,10 @@
 
 #include "common/GpsSharedStatus.h"
 #include "platform/ErrorCodes.h"
+#include "platform/posix/SharedMemoryName.h"
 
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <new>
@@ -29,7 +29,7 @@ constexpr int attachAttempts = 100;
 
 struct PosixMapping {
     int fd = -1;
-    char name[256] = {};
+    char name[posix::sharedMemoryNameCapacity] = {};
 };
 
 bool LockByte(int fd, off_t byte, short type, bool wait) {
@@ -64,21 +64,6 @@ uint32_t ErrorFromErrno(int code) {
     default:
         return error::invalidHandle;
     }
-}
-
-// "TavroGPS" becomes "/TavroGPS", or the value of TAVRO_SHM so that parallel test runs and
-// side-by-side hubs do not share one block. Other names just get the leading slash.
-bool PosixName(const char* name, char (&out)[256]) {
-    const char* chosen = name;
-    const char* overrideName = std::getenv("TAVRO_SHM");
-    if (overrideName != nullptr && overrideName[0] != '\0' &&
-        std::strcmp(name, statusBlockName) == 0) {
-        chosen = overrideName;
-    }
-    const char* slash = chosen[0] == '/' ? "" : "/";
-    const int written = std::snprintf(out, sizeof out, "%s%s", slash, chosen);
-    return written > 1 && written < static_cast<int>(sizeof out) &&
-           std::strchr(out + 1, '/') == nullptr;
 }
 
 class PosixSharedMemory final : public SharedMemory {
@@ -117,7 +102,8 @@ private:
         if (mapping == nullptr) {
             return error::notEnoughMemory;
         }
-        if (name == nullptr || !PosixName(name, mapping->name) || (create && size == 0)) {
+        if (name == nullptr || !posix::SharedMemoryName(name, mapping->name) ||
+            (create && size == 0)) {
             delete mapping;
             return error::invalidParameter;
         }

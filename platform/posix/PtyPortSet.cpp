@@ -12,6 +12,7 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/inotify.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -101,6 +102,10 @@ PtyPortSet::~PtyPortSet() {
 
 void PtyPortSet::Configure(const uint32_t (&comNumbers)[virtualPortCount]) {
     std::memcpy(configured_, comNumbers, sizeof configured_);
+}
+
+bool PtyPortSet::Echoing(uint32_t index) const {
+    return index < virtualPortCount && ports_[index].master >= 0 && ports_[index].echoing;
 }
 
 const char* PtyPortSet::DevicePath(uint32_t index) const {
@@ -244,6 +249,59 @@ void PtyPortSet::Close() {
     readOnly_ = false;
 }
 
+bool PtyPortSet::LinksIntact() const {
+    if (!isOpen_) {
+        return true;
+    }
+    struct stat record {};
+    if (recordFd_ < 0 || fstat(recordFd_, &record) != 0 || record.st_nlink == 0) {
+        return false;
+    }
+    for (const Port& port : ports_) {
+        char device[comPathCapacity];
+        bool present = false;
+        if (port.comNumber != 0 &&
+            (directory_.Resolve(port.comNumber, device, present) != error::success ||
+             std::strcmp(device, port.slave) != 0)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+uint32_t PtyPortSet::RestoreLinks() {
+    if (!isOpen_) {
+        return error::success;
+    }
+    uint32_t result = directory_.Create();
+    if (result != error::success) {
+        return result;
+    }
+    struct stat record {};
+    if (recordFd_ < 0 || fstat(recordFd_, &record) != 0 || record.st_nlink == 0) {
+        if (recordFd_ >= 0) {
+            close(recordFd_);
+            recordFd_ = -1;
+        }
+        result = LockRecord();
+        if (result != error::success) {
+            Close();
+            return result == error::genFailure ? error::alreadyExists : result;
+        }
+    }
+    for (Port& port : ports_) {
+        char device[comPathCapacity];
+        bool present = false;
+        // Only a missing link is made again; one naming something else now is somebody's.
+        if (port.comNumber != 0 &&
+            directory_.Resolve(port.comNumber, device, present) == error::fileNotFound) {
+            directory_.Link(port.comNumber, port.slave);
+        }
+    }
+    WriteRecord();
+    return error::success;
+}
+
 uint32_t PtyPortSet::LockRecord() {
     char path[comPathCapacity];
     if (std::snprintf(path, sizeof path, "%s/%s", directory_.Path(), portRecordName) >=
@@ -331,6 +389,7 @@ void PtyPortSet::UpdatePresence(bool tick) {
             // (echo, line editing) would stay with the port.
             FlushClientQueue(port);
             MakeRaw(port.master);
+            port.echoing = false;
             port.users = 0;
             usersStale_ = true;
         } else if (!port.clientPresent && present) {
@@ -452,6 +511,12 @@ void PtyPortSet::Deliver(Port& port, const uint8_t* bytes, uint32_t length) {
     port.bytesDelivered += static_cast<uint32_t>(done);
 }
 
+// True while the port's terminal echoes what it receives (its client turned ECHO on).
+bool PtyPortSet::Echoes(const Port& port) {
+    termios settings{};
+    return tcgetattr(port.master, &settings) == 0 && (settings.c_lflag & ECHO) != 0;
+}
+
 uint32_t PtyPortSet::Collect(Port& port, uint8_t* into, uint32_t room) {
     uint32_t got = 0;
     while (got < room) {
@@ -463,6 +528,16 @@ uint32_t PtyPortSet::Collect(Port& port, uint8_t* into, uint32_t room) {
         } else {
             break; // EAGAIN: nothing more; EIO: closed and drained
         }
+    }
+    if (got == 0) {
+        return 0;
+    }
+    port.echoing = Echoes(port);
+    if (port.echoing) {
+        // The terminal hands back everything relayed to it, mixed with what its client
+        // writes: none of it may reach the receiver, which would be fed its own stream.
+        Discard(port);
+        return 0;
     }
     return got;
 }

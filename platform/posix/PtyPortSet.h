@@ -13,6 +13,12 @@
 //   does not fit stays in the terminal (its writer blocks when it is full, nothing is lost).
 //   With "Read Only (2-8)" the bytes of ports 2-8 are read and dropped. Bytes a client wrote
 //   just before it closed are still collected: they were written while the port was open.
+// - Echo: a terminal whose client turns ECHO on (`stty echo`, `stty sane`) sends every byte
+//   relayed to it straight back, mixed with what the client writes, and the two cannot be
+//   told apart. A real serial line would put that echo on the wire; here it would reach the
+//   receiver that eight programs share, and the driver's ports never echo. So while a port
+//   echoes, its bytes are read and dropped, not written to the receiver (Echoing tells it);
+//   programs that talk to the receiver work in raw mode, as every serial library sets it.
 // - The hub never blocks: masters are non-blocking. A client that does not read falls behind
 //   until the terminal is full (about 18 KB on Linux); its backlog is then dropped, as the
 //   driver's ring overwrites unread bytes, and it goes on with the newest bytes.
@@ -66,16 +72,38 @@ public:
     uint32_t Broadcast(const uint8_t* bytes, uint32_t length) override;
     void Close() override;
 
+    // Whether the COM directory still holds this set's record and links, as Open made them
+    // (a cleaner may remove the directory under a running hub).
+    bool LinksIntact() const;
+
+    // Makes the directory, the record and the missing links again; the terminals and their
+    // clients are not touched. error::alreadyExists when another hub has taken the directory
+    // meanwhile (the set is then closed, as it cannot be kept apart from the other's).
+    uint32_t RestoreLinks();
+
     // The result of the last Open, and after a failure the COM number that caused it (0 when
     // none did).
     uint32_t LastOpenResult() const { return lastOpenResult_; }
     uint32_t ConflictingComNumber() const { return conflict_; }
+
+    // The last bytes of virtual port `index` (0-7) were dropped because its terminal echoed
+    // (see above); cleared when they go through again or its client leaves.
+    bool Echoing(uint32_t index) const;
 
     // The slave device of virtual port `index` (0-7) while open, else "", and its COM number
     // (0 when none).
     const char* DevicePath(uint32_t index) const;
     uint32_t ComNumber(uint32_t index) const {
         return index < virtualPortCount ? ports_[index].comNumber : 0;
+    }
+
+    // The COM number virtual port `index` is configured with (made or not), and how many
+    // processes have it open (counted at the exchanges).
+    uint32_t ConfiguredComNumber(uint32_t index) const {
+        return index < virtualPortCount ? configured_[index] : 0;
+    }
+    uint32_t Users(uint32_t index) const {
+        return index < virtualPortCount ? ports_[index].users : 0;
     }
 
     // How many processes use pseudo-terminal slaves `devices` (paths as ptsname gives them),
@@ -92,6 +120,7 @@ private:
         uint32_t users = 0;         // processes that have it open, while clientPresent
         uint32_t deliveries = 0;    // broadcasts delivered: the activity word's upper half
         uint32_t bytesDelivered = 0;
+        bool echoing = false;
         char slave[64] = {};
     };
 
@@ -107,6 +136,7 @@ private:
     void Deliver(Port& port, const uint8_t* bytes, uint32_t length);
     uint32_t Collect(Port& port, uint8_t* into, uint32_t room);
     void Discard(Port& port);
+    static bool Echoes(const Port& port);
 
     ComDirectory directory_;
     Port ports_[virtualPortCount];

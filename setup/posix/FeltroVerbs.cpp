@@ -3,6 +3,7 @@
 #include "platform/ErrorCodes.h"
 #include "platform/posix/ComDirectory.h"
 #include "platform/posix/CommandSocket.h"
+#include "platform/posix/PosixErrors.h"
 #include "setup/SetupTool.h"
 #include "setup/StatusText.h"
 #include "setup/posix/ConsoleView.h"
@@ -79,8 +80,10 @@ public:
             return exitFailed;
         }
         if (result != error::success) {
-            std::fprintf(stderr, "feltro %s: the command did not reach the hub (error %u)\n", verb,
-                         static_cast<unsigned>(result));
+            char reason[96];
+            platform::posix::ErrorText(result, reason);
+            std::fprintf(stderr, "feltro %s: the command did not reach the hub: %s\n", verb,
+                         reason);
             return exitFailed;
         }
         for (const std::string& sentence : link_.Sentences()) {
@@ -163,13 +166,19 @@ int Query(int waitMs) {
             std::fputs("feltro query: the hub's receiver port is closed: the receiver did not "
                        "hear the queries\n",
                        stderr);
+        } else {
+            std::fputs("feltro query: the receiver did not answer\n", stderr);
         }
         return exitFailed;
     }
     if (!session.View().lineLoad.empty()) {
         std::printf("%s\n", session.View().lineLoad.c_str());
     }
-    return interval && tool.RatesLoaded() ? exitOk : exitFailed;
+    if (!interval || !tool.RatesLoaded()) {
+        std::fputs("feltro query: the receiver answered only one of the two queries\n", stderr);
+        return exitFailed;
+    }
+    return exitOk;
 }
 
 int Baud(const std::vector<std::string>& arguments, int waitMs) {

@@ -1,6 +1,7 @@
 #include "tests/decode/CorpusSupport.h"
 
 #include "hub/decode/FrameCutter.h"
+#include "tests/support/Corpus.h"
 
 #include <stdlib.h>
 
@@ -10,10 +11,7 @@
 namespace tavro::testing {
 
 std::string CorpusDir() {
-    if (const char* dir = getenv("TAVRO_CORPUS_DIR"); dir != nullptr && *dir != '\0') {
-        return dir;
-    }
-    return TAVRO_CORPUS_DIR;
+    return CorpusRoot();
 }
 
 std::string ReadFile(const std::string& path) {
@@ -35,7 +33,8 @@ size_t HeaderLength(std::string_view recording) {
     return at;
 }
 
-std::vector<CutFrame> CutLikePoll(std::string_view stream, size_t readSize, uint8_t* streamState) {
+std::vector<CutFrame> CutLikePoll(std::string_view stream, size_t readSize, uint8_t* streamState,
+                                  bool multiGnss) {
     std::vector<CutFrame> frames;
     FrameCutter cutter;
     const auto* bytes = reinterpret_cast<const uint8_t*>(stream.data());
@@ -43,7 +42,7 @@ std::vector<CutFrame> CutLikePoll(std::string_view stream, size_t readSize, uint
         const size_t count = std::min(readSize, stream.size() - readStart);
         const uint8_t* read = bytes + readStart;
         for (size_t j = 0; j < count; ++j) {
-            switch (RecogniseStreamStart(read, count, j)) {
+            switch (RecogniseStreamStart(read, count, j, multiGnss)) {
             case StreamStart::Nmea:
                 cutter.terminator = nmeaTerminator;
                 if (streamState != nullptr) {

@@ -32,9 +32,10 @@ struct CutFrame {
 
 // Cuts `stream` into frames with the input port's rules: reads of `readSize` bytes (at most
 // 510), stream recognition within each read (which also moves `streamState`), frames ending at
-// the terminator or at 510 bytes. The last, unfinished frame is not returned.
+// the terminator or at 510 bytes. The last, unfinished frame is not returned. `multiGnss`:
+// the "Multi GNSS" setting.
 std::vector<CutFrame> CutLikePoll(std::string_view stream, size_t readSize,
-                                  uint8_t* streamState = nullptr);
+                                  uint8_t* streamState = nullptr, bool multiGnss = true);
 
 // Lines of a text file without their line endings.
 std::vector<std::string> Lines(const std::string& text);

@@ -19,6 +19,8 @@ public:
 
     GpsSharedStatus& Status() override { return block; }
     uint32_t OptionFlags() const override { return optionFlags; }
+    bool MultiGnss() const override { return multiGnss; }
+    uint32_t TickCount() override { return tick; }
     uint32_t RequestedBaud() const override { return requestedBaud; }
     void RequestReopen() override { ++reopenRequests; }
     void Relay(const uint8_t* bytes, uint32_t length) override {
@@ -42,6 +44,8 @@ public:
 
     GpsSharedStatus block{};
     uint32_t optionFlags = 0;
+    bool multiGnss = true; // the setting's default
+    uint32_t tick = 0;
     uint32_t requestedBaud = 0;
     int reopenRequests = 0;
     std::vector<std::string> relayed;

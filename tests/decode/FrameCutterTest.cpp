@@ -90,13 +90,13 @@ TEST(FrameCutter, AssemblesInTheCallersBuffer) {
 TEST(FrameCutter, RecognisesStreamStartsOnlyWithinOneRead) {
     const uint8_t read[] = {'x', '$', 'G', 'P', 0xA0, 0xA2, '!', 'A', 'I', '$', 'G'};
     const size_t count = sizeof read;
-    EXPECT_EQ(RecogniseStreamStart(read, count, 0), StreamStart::None);
-    EXPECT_EQ(RecogniseStreamStart(read, count, 1), StreamStart::Nmea);
-    EXPECT_EQ(RecogniseStreamStart(read, count, 4), StreamStart::Sirf);
-    EXPECT_EQ(RecogniseStreamStart(read, count, 6), StreamStart::Nmea);
-    EXPECT_EQ(RecogniseStreamStart(read, count, 9), StreamStart::None) << "cut by the read";
-    EXPECT_EQ(RecogniseStreamStart(read, 5, 4), StreamStart::None) << "pair cut by the read";
-    EXPECT_EQ(RecogniseStreamStart(read, count, count), StreamStart::None);
+    EXPECT_EQ(RecogniseStreamStart(read, count, 0, false), StreamStart::None);
+    EXPECT_EQ(RecogniseStreamStart(read, count, 1, false), StreamStart::Nmea);
+    EXPECT_EQ(RecogniseStreamStart(read, count, 4, false), StreamStart::Sirf);
+    EXPECT_EQ(RecogniseStreamStart(read, count, 6, false), StreamStart::Nmea);
+    EXPECT_EQ(RecogniseStreamStart(read, count, 9, false), StreamStart::None) << "cut by the read";
+    EXPECT_EQ(RecogniseStreamStart(read, 5, 4, false), StreamStart::None) << "pair cut by the read";
+    EXPECT_EQ(RecogniseStreamStart(read, count, count, false), StreamStart::None);
 }
 
 } // namespace

@@ -132,13 +132,21 @@ TEST(ParseFrameTalkers, NinePrefixesDecodeOthersAreOnlyRelayed) {
     Parse(ais, Sentence("AIGGA,,,,,,1,07,,,,,,,", '!'));
     EXPECT_EQ(ais.block.satsUsed, 7);
 
-    for (const char* talker : {"GN", "GL", "gp", "EC"}) {
-        FakeParserHost port;
-        port.optionFlags = optionNmeaFilter;
-        Parse(port, Sentence(std::string(talker) + "GGA,,,,,,1,07,,,,,,,"));
-        EXPECT_EQ(port.block.satsUsed, 0) << talker << " is not decoded";
-        EXPECT_EQ(port.relayed.size(), 1u) << talker << " is still relayed";
-        EXPECT_EQ(port.checksumErrors, 0);
+    // "Multi GNSS" adds the multi-constellation talkers; off, they are only relayed.
+    const std::pair<const char*, bool> others[] = {{"GN", true}, {"GL", true},  {"GA", true},
+                                                   {"GB", true}, {"BD", true},  {"GQ", true},
+                                                   {"GI", true}, {"gp", false}, {"EC", false}};
+    for (const bool multiGnss : {false, true}) {
+        for (const auto& [talker, multiTalker] : others) {
+            FakeParserHost port;
+            port.multiGnss = multiGnss;
+            port.optionFlags = optionNmeaFilter;
+            Parse(port, Sentence(std::string(talker) + "GGA,,,,,,1,07,,,,,,,"));
+            EXPECT_EQ(port.block.satsUsed, multiGnss && multiTalker ? 7 : 0)
+                << talker << (multiGnss ? " with" : " without") << " Multi GNSS";
+            EXPECT_EQ(port.relayed.size(), 1u) << talker << " is relayed";
+            EXPECT_EQ(port.checksumErrors, 0);
+        }
     }
 }
 

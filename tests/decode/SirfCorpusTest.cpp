@@ -4,6 +4,7 @@
 #include "tests/decode/CorpusSupport.h"
 #include "tests/decode/FakeParserHost.h"
 #include "tests/decode/TestFrames.h"
+#include "tests/support/Corpus.h"
 
 #include <gtest/gtest.h>
 
@@ -129,6 +130,7 @@ void CompareWithRow(Tally& t, const Row& row, const GpsSharedStatus& b, double& 
 }
 
 TEST(SirfCorpus, FramesAsThePortCutsThemDecodeLikeTheTable) {
+    TAVRO_NEEDS_CORPUS();
     const auto table = ReadFrameTable();
     Tally t;
     for (const char* name : recordings) {
@@ -186,6 +188,7 @@ int64_t Milliseconds(const std::string& iso) {
 }
 
 TEST(SirfCorpus, AgreesWithTheReferenceDecoder) {
+    TAVRO_NEEDS_CORPUS();
     Tally t;
     for (const char* name : recordings) {
         const std::string base = CorpusDir() + "/gpsd/sirf/" + name + ".log";

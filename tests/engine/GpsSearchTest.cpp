@@ -133,21 +133,38 @@ TEST_F(GpsSearchTest, TwoBytesAreEnoughForASirfFrameEndButOneByteIsSilence) {
     EXPECT_EQ(SpeedsSet(receiver).back(), 4800u);
 }
 
-TEST_F(GpsSearchTest, OnlyTheNineTalkerPrefixesAndWholeOnesCount) {
+TEST_F(GpsSearchTest, OnlyTalkerPrefixesAndWholeOnesCount) {
     portMap_.Set({3});
     FakeSerialDevice& receiver = ports_.Add(3);
-    for (const char* prefix : {"$GP", "$PG", "$PM", "$PS", "$SD", "$HC", "$VW", "$II", "!AI"}) {
-        DeliverAtSpeed(receiver, 19200, Garbage(30) + prefix + Garbage(30), Garbage(100));
-        search_.StartSearch();
-        EXPECT_EQ(hub_.search.FoundBaud(), 19200u) << prefix;
-    }
-    // Other talkers, lower case, and a prefix cut by the end of the read are not streams.
-    for (const std::string& bytes : {Garbage(40) + "$GN" + Garbage(40),
-                                     Garbage(40) + "$gp" + Garbage(40), Garbage(40) + "$G"}) {
-        DeliverAlways(receiver, bytes);
-        search_.StartSearch();
-        EXPECT_EQ(hub_.search.FoundPort(), 0u) << bytes;
-        EXPECT_EQ(State(3), 8) << "every speed tried";
+    const std::vector<std::string> nine = {"$GP", "$PG", "$PM", "$PS", "$SD",
+                                           "$HC", "$VW", "$II", "!AI"};
+    const std::vector<std::string> multi = {"$GN", "$GL", "$GA", "$GB", "$BD", "$GQ", "$GI"};
+    // "Multi GNSS" off: the nine of GPS-only receivers; on, also those of today's receivers.
+    for (const uint32_t multiGnss : {0u, 1u}) {
+        hub_.settings.multiGnss = multiGnss;
+        for (const std::string& prefix : nine) {
+            DeliverAtSpeed(receiver, 19200, Garbage(30) + prefix + Garbage(30), Garbage(100));
+            search_.StartSearch();
+            EXPECT_EQ(hub_.search.FoundBaud(), 19200u) << prefix;
+        }
+        std::vector<std::string> notStreams = {Garbage(40) + "$gp" + Garbage(40),
+                                               Garbage(40) + "$G"};
+        for (const std::string& prefix : multi) {
+            if (multiGnss != 0) {
+                DeliverAtSpeed(receiver, 38400, Garbage(30) + prefix + Garbage(30), Garbage(100));
+                search_.StartSearch();
+                EXPECT_EQ(hub_.search.FoundBaud(), 38400u) << prefix;
+            } else {
+                notStreams.push_back(Garbage(40) + prefix + Garbage(40));
+            }
+        }
+        // Other talkers, lower case, and a prefix cut by the end of the read are not streams.
+        for (const std::string& bytes : notStreams) {
+            DeliverAlways(receiver, bytes);
+            search_.StartSearch();
+            EXPECT_EQ(hub_.search.FoundPort(), 0u) << bytes;
+            EXPECT_EQ(State(3), 8) << "every speed tried";
+        }
     }
 }
 

@@ -137,10 +137,13 @@ TEST_F(HubCommandTest, WriteGoesToAnOpenReceiverExactlyAndIsDroppedWhileClosed) 
 
     Command(HubCommand::WriteToReceiver, sentence, sizeof sentence);
     EXPECT_EQ(receiver_.TakeOutput(), std::string(sentence, sizeof sentence));
-    // A payload larger than any exchange is still written whole, in one write.
-    const std::string big(5000, 'a');
+    // A payload larger than any exchange is still written whole, in one write, up to the
+    // bound; above it, it is dropped whole.
+    const std::string big(writeToReceiverMax, 'a');
     Command(HubCommand::WriteToReceiver, big);
     EXPECT_EQ(receiver_.TakeOutput(), big);
+    Command(HubCommand::WriteToReceiver, big + "a");
+    EXPECT_EQ(receiver_.TakeOutput(), "");
 }
 
 TEST_F(HubCommandTest, ChangeBaudWaitsForAFrameWithoutAQuestionMarkThenReopensAtTheSpeed) {

@@ -2,8 +2,7 @@
 // Filter" on: the virtual ports must receive every frame of the reference table, byte for
 // byte, in order, even the frames whose length, payload or checksum holds 0xB3.
 #include "tests/engine/HubFixture.h"
-
-#include <stdlib.h>
+#include "tests/support/Corpus.h"
 
 #include <fstream>
 #include <map>
@@ -13,10 +12,7 @@ namespace tavro::testing {
 namespace {
 
 std::string CorpusFile(const std::string& name) {
-    const char* dir = getenv("TAVRO_CORPUS_DIR");
-    std::ifstream file(std::string(dir != nullptr && *dir != '\0' ? dir : TAVRO_CORPUS_DIR) + "/" +
-                           name,
-                       std::ios::binary);
+    std::ifstream file(CorpusRoot() + "/" + name, std::ios::binary);
     std::ostringstream content;
     content << file.rdbuf();
     return content.str();
@@ -56,6 +52,7 @@ std::vector<std::string> SplitFrames(const std::string& relayed) {
 class SirfFraming : public HubFixture {};
 
 TEST_F(SirfFraming, EveryCorpusFrameReachesTheVirtualPorts) {
+    TAVRO_NEEDS_CORPUS();
     constexpr size_t bytesPerTick = 192; // 38400 baud, 50 ms
     hub_.settings.optionFlags = OptionFlags::nmeaFilter;
     hub_.settings.baud = 38400;

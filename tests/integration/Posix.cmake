@@ -13,15 +13,18 @@ tavro_add_gtest(tavro_posix_tests
     LIBS tavro_posix_tools tavro_decode tavro_platform_system tavro_platform_testing)
 
 # End to end: gps-sim -> tavro run -> client processes, the verbs, and gpsd where installed.
-if(NOT TARGET tavro OR NOT TARGET gps-sim)
+if(NOT TARGET tavro OR NOT TARGET gps-sim OR NOT TARGET feltro)
     return()
 endif()
 add_executable(tavro_test_client ${CMAKE_CURRENT_LIST_DIR}/PosixTestClient.cpp)
 tavro_add_gtest(tavro_posix_e2e_tests
-    SOURCES ${CMAKE_CURRENT_LIST_DIR}/PosixHubEndToEndTest.cpp
+    SOURCES
+        ${CMAKE_CURRENT_LIST_DIR}/PosixHubEndToEndTest.cpp
+        ${CMAKE_CURRENT_LIST_DIR}/PosixHubServiceTest.cpp
     LIBS)
 target_compile_definitions(tavro_posix_e2e_tests PRIVATE
     TAVRO_PATH="$<TARGET_FILE:tavro>"
     GPS_SIM_PATH="$<TARGET_FILE:gps-sim>"
+    FELTRO_PATH="$<TARGET_FILE:feltro>"
     TEST_CLIENT_PATH="$<TARGET_FILE:tavro_test_client>")
-add_dependencies(tavro_posix_e2e_tests tavro gps-sim tavro_test_client)
+add_dependencies(tavro_posix_e2e_tests tavro gps-sim feltro tavro_test_client)

@@ -55,7 +55,7 @@ protected:
         while (!done && std::chrono::steady_clock::now() < end) {
             pollfd entries[CommandServer::pollCapacity];
             const size_t count = server_.AddToPollSet(entries, 0, CommandServer::pollCapacity);
-            if (poll(entries, count, 20) > 0) {
+            if (poll(entries, count, 20) >= 0) {
                 server_.Service(entries, count, handler_);
             }
         }
@@ -226,23 +226,50 @@ TEST_F(CommandSocketTest, ADirectoryWithALongPathWorksToo) {
     EXPECT_EQ(answer, 0u);
 }
 
-TEST_F(CommandSocketTest, SendersBeyondTheServersCapacityAreTurnedAway) {
+TEST_F(CommandSocketTest, IdleConnectionsCannotKeepSendersOut) {
     ASSERT_EQ(server_.Listen(directory_), error::success);
+    // Far more silent connections than the server has slots, all made before anyone sends.
     std::vector<int> idle;
-    for (size_t i = 0; i < CommandServer::clientCapacity; ++i) {
+    for (size_t i = 0; i < 200; ++i) {
         idle.push_back(Connect());
         ASSERT_GE(idle.back(), 0);
     }
     uint32_t result = 9;
-    uint32_t answer = 0;
-    Serve([&] { result = SendHubCommand(directory_, 1, nullptr, 0, answer, 1000); });
-    EXPECT_NE(result, error::success);
-    EXPECT_EQ(server_.ClientCount(), CommandServer::clientCapacity);
+    uint32_t answer = 9;
+    Serve([&] { result = SendHubCommand(directory_, 1, nullptr, 0, answer); });
+    EXPECT_EQ(result, error::success) << "a sender behind 200 idle connections is answered";
+
+    // A burst of senders at once: every one is answered.
+    constexpr int senders = 120;
+    std::atomic<int> answered{0};
+    Serve([&] {
+        std::vector<std::thread> threads;
+        for (int i = 0; i < senders; ++i) {
+            threads.emplace_back([&] {
+                uint32_t own = 9;
+                if (SendHubCommand(directory_, 0, nullptr, 0, own) == error::success && own == 0) {
+                    ++answered;
+                }
+            });
+        }
+        for (std::thread& thread : threads) {
+            thread.join();
+        }
+    });
+    EXPECT_EQ(answered.load(), senders);
+
+    // Silent connections are closed: each reads the end of its connection.
+    Serve([] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(CommandServer::idleTimeoutMs + 300));
+    });
+    EXPECT_EQ(server_.ClientCount(), 0u);
+    size_t ended = 0;
     for (const int fd : idle) {
+        char byte = 0;
+        ended += recv(fd, &byte, 1, MSG_DONTWAIT) == 0 ? 1 : 0;
         close(fd);
     }
-    Serve([&] { result = SendHubCommand(directory_, 1, nullptr, 0, answer); });
-    EXPECT_EQ(result, error::success) << "room again once the idle senders left";
+    EXPECT_EQ(ended, idle.size());
 }
 
 } // namespace

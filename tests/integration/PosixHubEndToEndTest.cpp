@@ -2,169 +2,18 @@
 // programs on the virtual ports, the `tavro` verbs, and gpsd as a third-party client. Every
 // test has its own COM directory, settings folder and status block name, so tests can run in
 // parallel with each other and with a hub the user runs.
-#include "tests/integration/PosixProcess.h"
-
-#include <gtest/gtest.h>
+#include "tests/integration/PosixHubFixture.h"
 
 #include <arpa/inet.h>
-#include <atomic>
-#include <cstdio>
-#include <filesystem>
-#include <memory>
 #include <netinet/in.h>
 #include <poll.h>
-#include <regex>
-#include <string>
 #include <sys/socket.h>
-#include <unistd.h>
+#include <sys/stat.h>
 
 namespace tavro::testing {
 namespace {
 
 using namespace std::chrono_literals;
-
-// The receiver's first sentences reach the hub a few seconds after it starts (its first open
-// attempt comes 2.5 s after the timer starts); machines running other tests are slow.
-constexpr auto streamPatience = 20s;
-
-std::string Sentence(const std::string& body) {
-    uint8_t sum = 0;
-    for (const char c : body) {
-        sum ^= static_cast<uint8_t>(c);
-    }
-    char tail[8];
-    std::snprintf(tail, sizeof tail, "*%02X\r\n", sum);
-    return "$" + body + tail;
-}
-
-template <typename Condition>
-bool Within(std::chrono::milliseconds timeout, Condition condition) {
-    const auto end = std::chrono::steady_clock::now() + timeout;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() >= end) {
-            return false;
-        }
-        std::this_thread::sleep_for(50ms);
-    }
-    return true;
-}
-
-size_t Count(const std::string& text, const std::string& what) {
-    size_t count = 0;
-    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) {
-        ++count;
-    }
-    return count;
-}
-
-double JsonNumber(const std::string& json, const std::string& name) {
-    const std::regex pattern("\"" + name + "\":(-?[0-9.eE+-]+)");
-    std::smatch match;
-    return std::regex_search(json, match, pattern) ? std::stod(match[1]) : 1e9;
-}
-
-class PosixHubEndToEnd : public ::testing::Test {
-protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/tavro-e2e-XXXXXX";
-        const char* made = mkdtemp(pattern);
-        ASSERT_NE(made, nullptr);
-        root_ = made;
-        static std::atomic<int> counter{0};
-        environment_ = {
-            {"TAVRO_DEVDIR", root_ + "/dev"},
-            {"XDG_CONFIG_HOME", root_ + "/config"},
-            {"TAVRO_SHM",
-             "/TavroE2E-" + std::to_string(getpid()) + "-" + std::to_string(counter++)},
-            {"HOME", root_},
-        };
-    }
-
-    void TearDown() override {
-        for (auto& client : clients_) {
-            client.reset();
-        }
-        if (hub_ != nullptr && hub_->Running()) {
-            hub_->Stop(SIGTERM);
-        }
-        hub_.reset();
-        sim_.reset();
-        if (HasFailure()) {
-            std::fprintf(stderr, "--- hub log\n%s--- gps-sim log\n%s--- end\n",
-                         FileText(root_ + "/hub.log").c_str(),
-                         FileText(root_ + "/sim.log").c_str());
-        }
-        std::error_code ignored;
-        std::filesystem::remove_all(root_, ignored);
-    }
-
-    int Tavro(const std::vector<std::string>& arguments, std::string& output) {
-        std::vector<std::string> command = {TAVRO_PATH};
-        command.insert(command.end(), arguments.begin(), arguments.end());
-        return RunProgram(command, environment_, output, root_ + "/tool.out");
-    }
-
-    void Set(const std::string& name, const std::string& value) {
-        std::string output;
-        ASSERT_EQ(Tavro({"config", "set", name, value}, output), 0) << output;
-    }
-
-    std::string Link(int comNumber) const { return root_ + "/dev/COM" + std::to_string(comNumber); }
-
-    void StartSim() {
-        sim_ = std::make_unique<ChildProcess>(std::vector<std::string>{GPS_SIM_PATH, "--com", "1",
-                                                                       "--seed", "7", "--log",
-                                                                       root_ + "/sim.log"},
-                                              environment_, root_ + "/sim.log");
-        ASSERT_TRUE(Within(10s, [&] { return std::filesystem::is_symlink(Link(1)); }));
-    }
-
-    // Starts the hub and waits for its command socket and for the links of `virtualPorts`.
-    void StartHub(std::initializer_list<int> virtualPorts) {
-        hub_ = std::make_unique<ChildProcess>(std::vector<std::string>{TAVRO_PATH, "run"},
-                                              environment_, root_ + "/hub.log");
-        ASSERT_TRUE(Within(10s, [&] {
-            return std::filesystem::exists(root_ + "/dev/TavroMsgWnd");
-        })) << "the hub publishes its command socket";
-        for (const int port : virtualPorts) {
-            ASSERT_TRUE(std::filesystem::is_symlink(Link(port))) << "COM" << port;
-        }
-    }
-
-    std::string Status() {
-        std::string output;
-        Tavro({"status"}, output);
-        return output;
-    }
-
-    bool StreamArrives() {
-        return Within(streamPatience, [&] { return Status().rfind("NMEA Stream", 0) == 0; });
-    }
-
-    // A client program on COM<n>, its received bytes in <name>.out.
-    ChildProcess& StartClient(int comNumber, const std::string& name) {
-        clients_.push_back(std::make_unique<ChildProcess>(
-            std::vector<std::string>{TEST_CLIENT_PATH, Link(comNumber), Output(name)}, environment_,
-            root_ + "/" + name + ".log", true));
-        EXPECT_TRUE(Within(10s, [&] { return std::filesystem::exists(Output(name)); }))
-            << name << " opened COM" << comNumber;
-        return *clients_.back();
-    }
-
-    std::string Output(const std::string& name) const { return root_ + "/" + name + ".out"; }
-    std::string Received(const std::string& name) const { return FileText(Output(name)); }
-
-    bool Receives(const std::string& name, const std::string& what, size_t times = 1,
-                  std::chrono::milliseconds timeout = streamPatience) {
-        return Within(timeout, [&] { return Count(Received(name), what) >= times; });
-    }
-
-    std::string root_;
-    Environment environment_;
-    std::unique_ptr<ChildProcess> sim_;
-    std::unique_ptr<ChildProcess> hub_;
-    std::vector<std::unique_ptr<ChildProcess>> clients_;
-};
 
 // From a sentence both streams hold on, the bytes must be the same for as long as both last.
 void ExpectSameStream(const std::string& first, const std::string& second) {
@@ -276,6 +125,9 @@ TEST_F(PosixHubEndToEnd, TheCommandSocketInjectsFramesAndHoldsTheRelay) {
     const std::string text = Sentence("GPTXT,01,01,02,end to end");
     ASSERT_EQ(Tavro({"send", "inject", text.substr(0, text.size() - 2)}, output), 0) << output;
     EXPECT_TRUE(Receives("client", text)) << "an injected frame is relayed like receiver data";
+    // A sentence that fails its checksum is ignored, and the sender hears of it.
+    EXPECT_EQ(Tavro({"send", "inject", "$GPTXT,01,01,02,bad sum*00"}, output), 1);
+    EXPECT_NE(output.find("ignored the frame"), std::string::npos) << output;
 
     ASSERT_EQ(Tavro({"send", "hold"}, output), 0) << output;
     std::this_thread::sleep_for(500ms);
@@ -314,8 +166,8 @@ TEST_F(PosixHubEndToEnd, TheCommandSocketInjectsFramesAndHoldsTheRelay) {
 
 TEST_F(PosixHubEndToEnd, StatusShowsTheStatusLineAndSignalsEndTheHubCleanly) {
     std::string output;
-    EXPECT_EQ(Tavro({"status"}, output), 1);
-    EXPECT_EQ(output, "Hub not running\n");
+    EXPECT_EQ(Tavro({"status"}, output), 4);
+    EXPECT_EQ(Status(), "Hub not running\n");
     Set("Port0", "5");
     StartSim();
     StartHub({5});
@@ -327,8 +179,8 @@ TEST_F(PosixHubEndToEnd, StatusShowsTheStatusLineAndSignalsEndTheHubCleanly) {
     EXPECT_EQ(Tavro({"status", "--json"}, output), 0);
     EXPECT_NE(output.find("\"hubRunning\":true"), std::string::npos) << output;
 
-    // A second hub for the same directory does not start.
-    EXPECT_EQ(Tavro({"run"}, output), 1);
+    // A second hub for the same directory does not start: it hands over to the first.
+    EXPECT_EQ(Tavro({"run"}, output), 0);
     EXPECT_NE(output.find("already runs"), std::string::npos) << output;
     EXPECT_TRUE(hub_->Running());
 
@@ -338,8 +190,8 @@ TEST_F(PosixHubEndToEnd, StatusShowsTheStatusLineAndSignalsEndTheHubCleanly) {
     EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(Link(5))));
     EXPECT_FALSE(std::filesystem::exists(root_ + "/dev/TavroMsgWnd"));
     EXPECT_TRUE(std::filesystem::is_symlink(Link(1))) << "the receiver's link is not the hub's";
-    EXPECT_EQ(Tavro({"status"}, output), 1);
-    EXPECT_EQ(output, "Hub not running\n");
+    EXPECT_EQ(Tavro({"status"}, output), 4);
+    EXPECT_EQ(Status(), "Hub not running\n");
 }
 
 TEST_F(PosixHubEndToEnd, AHubKilledOutrightLeavesNothingThatStopsTheNextOne) {
@@ -359,6 +211,126 @@ TEST_F(PosixHubEndToEnd, AHubKilledOutrightLeavesNothingThatStopsTheNextOne) {
     EXPECT_EQ(Tavro({"send", "hold"}, output), 0) << output;
     EXPECT_EQ(hub_->Stop(SIGTERM), 0);
     EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(Link(5))));
+}
+
+// Every state `tavro status` tells, as a user meets them: virtual port numbers given twice, a
+// receiver that is not there, a client on a port, then the receiver's stream.
+TEST_F(PosixHubEndToEnd, StatusExplainsTheStateOfTheHubAndItsPorts) {
+    std::string output;
+    Set("Port0", "5");
+    ASSERT_EQ(Tavro({"config", "set", "Port1", "5", "--force"}, output), 0) << output;
+    StartHub({});
+    ASSERT_TRUE(Within(10s, [&] { return Status() == "Port Doesn't Exist\n"; })) << Status();
+    EXPECT_EQ(Tavro({"status"}, output), 3);
+    for (const char* text : {"tavro link COM1 DEVICE", "Input port:     COM1 at 4800 baud, closed",
+                             "Warning:        no virtual ports: virtual ports 1 and 2 all have "
+                             "COM5"}) {
+        EXPECT_NE(output.find(text), std::string::npos) << text << "\n" << output;
+    }
+    EXPECT_EQ(hub_->Stop(), 0);
+    // The run log: on standard error, each line with the time, the problems in the same words.
+    EXPECT_TRUE(std::regex_search(
+        FileText(root_ + "/hub.log"),
+        std::regex(
+            R"(\n\d{4}-\d\d-\d\d \d\d:\d\d:\d\d tavro: no virtual ports: virtual ports 1 )")))
+        << FileText(root_ + "/hub.log");
+
+    Set("Port1", "6");
+    StartHub({5, 6});
+    EXPECT_TRUE(Within(10s, [&] {
+        Tavro({"status"}, output);
+        return std::regex_search(output,
+                                 std::regex(R"(Virtual port 1: COM5 -> /dev/pts/\d+, no )"
+                                            R"(program\nVirtual port 2: COM6 -> /dev/pts/)"));
+    })) << output;
+    StartClient(5, "client");
+    EXPECT_TRUE(Within(10s, [&] {
+        Tavro({"status"}, output);
+        return std::regex_search(output, std::regex(R"(COM5 -> /dev/pts/\d+, 1 program)"));
+    })) << output;
+    StartSim();
+    ASSERT_TRUE(StreamArrives()) << Status();
+    EXPECT_TRUE(Within(streamPatience, [&] {
+        return Tavro({"status", "--json"}, output) == 0 &&
+               std::regex_search(output, std::regex(R"("utcTime":"\d{4}-\d\d-\d\dT\d\d:\d\d:)"
+                                                    R"(\d\d\.\d{3}Z")"));
+    })) << output;
+    EXPECT_NE(output.find("\"input\":{\"port\":1,\"baud\":4800,\"open\":true"), std::string::npos)
+        << output;
+    EXPECT_NE(output.find("\"nmeaRates\":null"), std::string::npos) << "not asked for yet";
+}
+
+// The programs' command lines: --version, --help per verb on standard output, usage errors
+// (2) and failures (1) on standard error, in words without Windows message numbers.
+TEST_F(PosixHubEndToEnd, ProgramsFollowTheCommandLineConventions) {
+    const std::string tavro = TAVRO_PATH;
+    const std::string feltro = FELTRO_PATH;
+    const std::string sim = GPS_SIM_PATH;
+    struct Case {
+        std::vector<std::string> command;
+        int code;
+        const char* output; // begins standard output
+        const char* error;  // found in standard error
+    };
+    const Case cases[] = {
+        {{tavro, "--version"}, 0, "tavro 3.", ""},
+        {{feltro, "--version"}, 0, "feltro 3.", ""},
+        {{sim, "--version"}, 0, "gps-sim 3.", ""},
+        {{tavro, "status", "--help"}, 0, "usage: tavro status", ""},
+        {{tavro, "help", "config"}, 0, "usage: tavro config", ""},
+        {{tavro, "link", "COM1", "--help"}, 0, "usage: tavro link", ""},
+        {{feltro, "baud", "--help"}, 0, "usage: feltro baud", ""},
+        {{sim, "--help"}, 0, "Usage: gps-sim", ""},
+        {{tavro}, 2, "", "usage: tavro"},
+        {{tavro, "config", "set", "Port"}, 2, "", "usage: tavro config"},
+        {{tavro, "config", "set", "Baud", "1234"}, 2, "", "\"Baud\" is one of"},
+        {{tavro, "send", "toggle"}, 2, "", "usage: tavro send"},
+        {{tavro, "run", "--hide"}, 2, "", "usage: tavro run"},
+        {{tavro, "status", "--verbose"}, 2, "", "usage: tavro status"},
+        {{feltro, "baud", "1234"}, 2, "", "usage: feltro baud"},
+        {{sim, "--colour"}, 2, "", "unknown option"},
+        {{tavro, "send", "hold"}, 1, "", "Hub not running"},
+        {{tavro, "link", "COM3", "/dev/null"}, 1, "", "not a terminal"},
+        {{feltro, "query"}, 1, "", "hub not running"},
+        {{sim, "--com", "9", "--replay", root_ + "/missing.nmea"}, 1, "", "gps-sim: "},
+    };
+    for (const Case& c : cases) {
+        std::string line;
+        for (const std::string& word : c.command) {
+            line += word.substr(word.rfind('/') + 1) + " ";
+        }
+        SCOPED_TRACE(line);
+        const ProgramRun run = RunProgramApart(c.command, environment_, root_ + "/run.out");
+        EXPECT_EQ(run.code, c.code) << run.output << run.errors;
+        EXPECT_EQ(run.output.rfind(c.output, 0), 0u) << run.output;
+        EXPECT_NE(run.errors.find(c.error), std::string::npos) << run.errors;
+        EXPECT_EQ(c.code == 0, run.errors.empty()) << run.errors;
+        EXPECT_FALSE(std::regex_search(run.errors, std::regex("error [0-9]|message [0-9]")))
+            << run.errors;
+    }
+
+    // --watch shows the state again and again until interrupted.
+    ChildProcess watch({tavro, "status", "--watch", "--json"}, environment_, root_ + "/watch");
+    std::this_thread::sleep_for(2500ms);
+    EXPECT_EQ(watch.Stop(SIGINT), 4) << "the last state's code: hub not running";
+    EXPECT_GE(Count(FileText(root_ + "/watch"), "{\"hubRunning\":false,"), 2u)
+        << FileText(root_ + "/watch");
+
+    // Under journald (JOURNAL_STREAM names standard error) the lines carry priorities instead
+    // of the time.
+    const std::string journal = root_ + "/journal.log";
+    std::fclose(std::fopen(journal.c_str(), "w"));
+    struct stat file {};
+    ASSERT_EQ(stat(journal.c_str(), &file), 0);
+    Environment withJournal = environment_;
+    withJournal.emplace_back("JOURNAL_STREAM",
+                             std::to_string(file.st_dev) + ":" + std::to_string(file.st_ino));
+    ChildProcess hub({tavro, "run"}, withJournal, journal);
+    EXPECT_TRUE(Within(10s, [&] { return Count(FileText(journal), "\n") >= 2; }));
+    EXPECT_EQ(hub.Stop(), 0);
+    const std::string lines = FileText(journal);
+    EXPECT_EQ(lines.rfind("<5>hub 3.", 0), 0u) << lines;
+    EXPECT_NE(lines.find("\n<3>no virtual ports"), std::string::npos) << lines;
 }
 
 // gpsd, the Debian package, as a client of a virtual port.

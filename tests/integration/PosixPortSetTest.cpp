@@ -377,6 +377,31 @@ TEST_F(PosixPortSetTest, TheHubsBroadcastNeverComesBackAsClientBytes) {
     EXPECT_EQ(CollectClientBytes(), "");
 }
 
+TEST_F(PosixPortSetTest, WhileAClientEchoesItsBytesNeverReachTheReceiver) {
+    Configure({5, 6});
+    ASSERT_EQ(ports_.Open(controlDeviceName), error::success);
+    Client echoing(Link(5));
+    Client raw(Link(6));
+    termios settings{};
+    ASSERT_EQ(tcgetattr(echoing.Fd(), &settings), 0);
+    settings.c_lflag |= ECHO;
+    ASSERT_EQ(tcsetattr(echoing.Fd(), TCSANOW, &settings), 0);
+    Exchange();
+    Broadcast("$GPGGA,1*00\r\n");
+    ASSERT_TRUE(echoing.Write("$PMTK000*32\r\n"));
+    ASSERT_TRUE(raw.Write("$PMTK414*33\r\n"));
+    EXPECT_EQ(CollectClientBytes(), "$PMTK414*33\r\n") << "only the raw port's own bytes";
+    EXPECT_TRUE(ports_.Echoing(0));
+    EXPECT_FALSE(ports_.Echoing(1));
+
+    // Echo off again: its bytes go through.
+    settings.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+    ASSERT_EQ(tcsetattr(echoing.Fd(), TCSANOW, &settings), 0);
+    ASSERT_TRUE(echoing.Write("$PMTK000*32\r\n"));
+    EXPECT_EQ(CollectClientBytes(), "$PMTK000*32\r\n");
+    EXPECT_FALSE(ports_.Echoing(0));
+}
+
 TEST_F(PosixPortSetTest, AClientThatStopsReadingLosesItsBacklogNotTheNewestBytes) {
     Configure({5});
     ASSERT_EQ(ports_.Open(controlDeviceName), error::success);

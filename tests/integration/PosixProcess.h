@@ -22,10 +22,11 @@ using Environment = std::vector<std::pair<std::string, std::string>>;
 class ChildProcess {
 public:
     // Runs `arguments` (the program first) with `environment` added, standard output and
-    // error appended to `logPath`. With `withInput` the child's standard input is a pipe that
-    // SendInput writes to.
+    // error appended to `logPath` (standard error to `errorPath` when one is given). With
+    // `withInput` the child's standard input is a pipe that SendInput writes to.
     ChildProcess(std::vector<std::string> arguments, const Environment& environment,
-                 const std::string& logPath, bool withInput = false) {
+                 const std::string& logPath, bool withInput = false,
+                 const std::string& errorPath = "") {
         int input[2] = {-1, -1};
         if (withInput && pipe2(input, O_CLOEXEC) != 0) {
             return;
@@ -37,7 +38,11 @@ public:
             }
             const int log = open(logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
             dup2(log, STDOUT_FILENO);
-            dup2(log, STDERR_FILENO);
+            if (errorPath.empty()) {
+                dup2(log, STDERR_FILENO);
+            } else {
+                dup2(open(errorPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644), STDERR_FILENO);
+            }
             if (withInput) {
                 dup2(input[0], STDIN_FILENO);
             } else {
@@ -139,6 +144,23 @@ inline int RunProgram(const std::vector<std::string>& arguments, const Environme
     text << file.rdbuf();
     output = text.str();
     return code;
+}
+
+// RunProgram with standard output and standard error apart.
+struct ProgramRun {
+    int code;
+    std::string output;
+    std::string errors;
+};
+inline std::string FileText(const std::string& path);
+inline ProgramRun RunProgramApart(const std::vector<std::string>& arguments,
+                                  const Environment& environment, const std::string& scratchPath) {
+    const std::string errorPath = scratchPath + ".err";
+    std::remove(scratchPath.c_str());
+    std::remove(errorPath.c_str());
+    ChildProcess child(arguments, environment, scratchPath, false, errorPath);
+    const int code = child.Wait(std::chrono::milliseconds(20000));
+    return {code, FileText(scratchPath), FileText(errorPath)};
 }
 
 inline std::string FileText(const std::string& path) {

@@ -1,29 +1,52 @@
 // The logic behind `tavro config` and `tavro status`: settings by name through the settings
-// store, and the status line and JSON made from a status block.
+// store with their checks, and the status text and JSON made from the status block and the
+// hub's report.
 #include "hub/posix/ConfigCommand.h"
-#include "hub/posix/StatusLine.h"
+#include "hub/posix/HubReport.h"
+#include "hub/posix/StatusReport.h"
 
 #include "hub/ui/Settings.h"
 #include "hub/ui/SettingsStore.h"
 #include "platform/ErrorCodes.h"
+#include "platform/posix/ConsoleLog.h"
+#include "platform/posix/PosixErrors.h"
 #include "platform/testing/MemoryRegistry.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
+#include <map>
+#include <regex>
 #include <string>
 #include <vector>
 
 namespace tavro {
 namespace {
 
+// The COM directory and the clock right as a test sets them.
+class FakeSurroundings final : public ConfigSurroundings {
+public:
+    bool ComNamesDevice(uint32_t comNumber, std::string& device) const override {
+        const auto found = devices.find(comNumber);
+        if (found == devices.end()) {
+            return false;
+        }
+        device = found->second;
+        return true;
+    }
+    bool MaySetClock() const override { return maySetClock; }
+    std::map<uint32_t, std::string> devices;
+    bool maySetClock = true;
+};
+
 class ConfigCommandTest : public ::testing::Test {
 protected:
     int Run(std::vector<const char*> arguments) {
         output_.clear();
         errors_.clear();
-        return RunConfigCommand(registry_, static_cast<int>(arguments.size()), arguments.data(),
-                                output_, errors_);
+        return RunConfigCommand(registry_, &surroundings_, static_cast<int>(arguments.size()),
+                                arguments.data(), output_, errors_);
     }
 
     std::string Get(const char* name) {
@@ -46,6 +69,7 @@ protected:
     }
 
     platform::MemoryRegistry registry_;
+    FakeSurroundings surroundings_;
     std::string output_;
     std::string errors_;
 };
@@ -54,7 +78,7 @@ TEST_F(ConfigCommandTest, ValuesAreWrittenThroughTheSettingsStore) {
     EXPECT_EQ(Get("Port"), "1\n") << "the default before anything is stored";
     EXPECT_EQ(Run({"set", "Port0", "5"}), configOk) << errors_;
     EXPECT_EQ(output_, "Port0 = 5\n");
-    EXPECT_EQ(Run({"set", "port1", "COM6"}), configFailed) << "a number, not a name";
+    EXPECT_EQ(Run({"set", "port1", "COM6"}), configUsage) << "a number, not a name";
     EXPECT_EQ(Run({"set", "port1", "6"}), configOk);
     EXPECT_EQ(StoredNumber("Port0"), 5u);
     EXPECT_EQ(StoredNumber("Port1"), 6u);
@@ -76,7 +100,7 @@ TEST_F(ConfigCommandTest, ValuesAreWrittenThroughTheSettingsStore) {
 
 TEST_F(ConfigCommandTest, OptionsAreBitsOfSyncByTheirNames) {
     // Bits without a name survive every change.
-    ASSERT_EQ(Run({"set", "Sync", "0x40"}), configOk);
+    ASSERT_EQ(Run({"set", "Sync", "0x40", "--force"}), configOk);
     EXPECT_EQ(Run({"set", "NMEA Filter", "on"}), configOk) << errors_;
     EXPECT_EQ(Run({"set", "battery-saver", "yes"}), configOk);
     EXPECT_EQ(Run({"set", "read_only", "1"}), configOk);
@@ -114,7 +138,7 @@ TEST_F(ConfigCommandTest, BadNamesAndValuesAreRefusedAndNothingIsStored) {
         {{}, "usage"},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(Run(c.arguments), configFailed) << c.complaint;
+        EXPECT_EQ(Run(c.arguments), configUsage) << c.complaint;
         EXPECT_NE(errors_.find(c.complaint), std::string::npos) << errors_;
         EXPECT_EQ(output_, "");
     }
@@ -135,6 +159,54 @@ TEST_F(ConfigCommandTest, ARegistryThatCannotBeWrittenIsReported) {
     EXPECT_NE(errors_.find("could not be stored"), std::string::npos) << errors_;
 }
 
+TEST_F(ConfigCommandTest, ConflictingNumbersAndInternalValuesNeedForce) {
+    ASSERT_EQ(Run({"set", "Port0", "5"}), configOk);
+    surroundings_.devices = {{5, "/dev/pts/3"}, {7, "/dev/pts/9"}, {1, "/dev/ttyUSB0"}};
+    struct Case {
+        std::vector<const char*> arguments;
+        const char* complaint; // refused without --force; null: accepted
+    };
+    const Case cases[] = {
+        {{"set", "Port1", "5"}, "COM5 is virtual port 1 already"},
+        {{"set", "Port2", "1"}, "COM1 is the input port"},
+        {{"set", "Port", "5"}, "COM5 is virtual port 1 already"},
+        {{"set", "Port3", "7"}, "COM7 names /dev/pts/9"},
+        {{"set", "Version", "3"}, "installer's record"},
+        {{"set", "Sum", "7"}, "installer's record"},
+        {{"set", "Sync", "0x41"}, "bits 0x40 are no option"},
+        {{"set", "Port0", "5"}, nullptr}, // its own number, its own link
+        {{"set", "Port1", "0"}, nullptr},
+        {{"set", "Sync", "0x1F"}, nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.arguments[1]);
+        if (c.complaint == nullptr) {
+            EXPECT_EQ(Run(c.arguments), configOk) << errors_;
+            continue;
+        }
+        EXPECT_EQ(Run(c.arguments), configUsage);
+        EXPECT_NE(errors_.find(c.complaint), std::string::npos) << errors_;
+        EXPECT_NE(errors_.find("--force"), std::string::npos) << errors_;
+        std::vector<const char*> forced = c.arguments;
+        forced.push_back("--force");
+        EXPECT_EQ(Run(forced), configOk) << errors_;
+        Run({"set", c.arguments[1], "0", "--force"}); // back, for the next case
+    }
+}
+
+TEST_F(ConfigCommandTest, SettingsWithoutEffectHereAreNamedWhenSet) {
+    surroundings_.maySetClock = false;
+    EXPECT_EQ(Run({"set", "Video Reset", "on"}), configOk);
+    EXPECT_NE(errors_.find("\"Video Reset\" has no effect"), std::string::npos) << errors_;
+    EXPECT_EQ(Run({"set", "Auto Time Sync", "on"}), configOk);
+    EXPECT_NE(errors_.find("CAP_SYS_TIME"), std::string::npos) << errors_;
+    EXPECT_EQ(Run({"set", "Port", "3"}), configOk);
+    EXPECT_NE(errors_.find("tavro link COM3"), std::string::npos) << errors_;
+    surroundings_.devices = {{3, "/dev/ttyACM0"}};
+    EXPECT_EQ(Run({"set", "NMEA Filter", "on"}), configOk);
+    EXPECT_EQ(errors_, "") << "nothing to say about an option that works";
+}
+
 GpsSharedStatus Block(uint8_t stream, uint8_t fix, uint8_t sats, uint16_t second) {
     GpsSharedStatus block{};
     block.streamState = stream;
@@ -144,59 +216,213 @@ GpsSharedStatus Block(uint8_t stream, uint8_t fix, uint8_t sats, uint16_t second
     return block;
 }
 
-TEST(StatusLineTest, TheMainWindowsLineFromTheBlock) {
-    char line[statusLineCapacity];
-    FormatStatusLine(Block(3, 3, 8, 7), true, 0, line);
-    EXPECT_STREQ(line, "NMEA Stream | 3D Fix | 8 SVs :07");
-    FormatStatusLine(Block(4, 1, 0, 59), true, 0, line);
-    EXPECT_STREQ(line, "SiRF Stream | Low Signal | 0 SVs :59");
-    FormatStatusLine(Block(2, 5, 3, 0), true, 0, line);
-    EXPECT_STREQ(line, "Unknown Data | Invalid | 3 SVs :00");
-    // Below stream state 2 there is no fix or satellite text.
-    FormatStatusLine(Block(1, 3, 8, 7), true, 0, line);
-    EXPECT_STREQ(line, "Port Closed |  |  :07");
-    FormatStatusLine(Block(3, 4, 8, 7), true, 0, line);
-    EXPECT_STREQ(line, "NMEA Stream |  | 8 SVs :07") << "fix status 4 has no text";
+StatusFacts Running(bool open, uint32_t lastOpenError = 0) {
+    StatusFacts facts;
+    facts.running = true;
+    facts.hasReport = true;
+    facts.block = Block(open ? 3 : 1, 3, 8, 7);
+    facts.report.version = "1";
+    facts.report.directory = "/run/tavro";
+    facts.report.inputPort = 1;
+    facts.report.baud = 4800;
+    facts.report.inputOpen = open;
+    facts.report.lastOpenError = lastOpenError;
+    return facts;
+}
 
-    const std::pair<uint32_t, const char*> reasons[] = {
-        {0, "Port Closed"},        {2, "Port Doesn't Exist"},  {1168, "Port Doesn't Exist"},
-        {5, "Port Access Denied"}, {121, "Port Open Timeout"}, {31, "Port Open Failed: 31"},
+TEST(StatusReportTest, TheStatusLineAndExitCodeOfEveryState) {
+    StatusFacts gone;
+    StatusFacts blockOnly;
+    blockOnly.running = true;
+    blockOnly.block = Block(1, 0, 0, 0);
+    StatusFacts blockOpen = blockOnly;
+    blockOpen.block = Block(2, 0, 0, 12);
+    struct Case {
+        StatusFacts facts;
+        const char* line;
+        int code;
     };
-    for (const auto& [code, text] : reasons) {
-        FormatStatusLine(Block(3, 3, 8, 7), false, code, line);
-        EXPECT_STREQ(line, text) << code;
+    const Case cases[] = {
+        {gone, "Hub not running", statusHubNotRunning},
+        {blockOnly, "Port Closed", statusInputClosed},
+        {blockOpen, "Unknown Data | No Fix | 0 SVs :12", statusInputOpen},
+        {Running(true), "NMEA Stream | 3D Fix | 8 SVs :07", statusInputOpen},
+        {Running(false), "Port Closed", statusInputClosed},
+        {Running(false, 2), "Port Doesn't Exist", statusInputClosed},
+        {Running(false, 1168), "Port Doesn't Exist", statusInputClosed},
+        {Running(false, 5), "Port Access Denied", statusInputClosed},
+        {Running(false, 121), "Port Open Timeout", statusInputClosed},
+        {Running(false, 31), "Port Open Failed: 31", statusInputClosed},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(StatusLine(c.facts), c.line);
+        EXPECT_EQ(StatusExitCode(c.facts), c.code) << c.line;
+        EXPECT_EQ(StatusText(c.facts).substr(0, std::strlen(c.line) + 1),
+                  c.line + std::string("\n"));
     }
 }
 
-TEST(StatusLineTest, AReaderTellsAHubThatIsGoneOrClosedFromTheBlockAlone) {
-    char line[statusLineCapacity];
-    FormatReaderStatusLine(Block(0, 3, 8, 7), line);
-    EXPECT_STREQ(line, hubNotRunningText);
-    FormatReaderStatusLine(Block(1, 0, 0, 0), line);
-    EXPECT_STREQ(line, "Port Closed");
-    FormatReaderStatusLine(Block(2, 0, 0, 12), line);
-    EXPECT_STREQ(line, "Unknown Data | No Fix | 0 SVs :12");
+TEST(StatusReportTest, AClosedInputPortComesWithWhatToDo) {
+    struct Case {
+        uint32_t error;
+        const char* device;
+        bool present;
+        bool accessible;
+        uint32_t options;
+        const char* fix;
+    };
+    const Case cases[] = {
+        {2, "", false, true, 0, "COM1 is not in /run/tavro: tavro link COM1 DEVICE"},
+        {2, "/dev/ttyUSB0", false, true, 0, "names /dev/ttyUSB0, which is not there"},
+        {5, "/dev/ttyUSB0", true, false, 0, "sudo adduser $USER dialout"},
+        {5, "/dev/ttyUSB0", true, true, 0, "another program holds it (fuser -v /dev/ttyUSB0"},
+        {121, "/dev/ttyUSB0", true, true, 0, "did not open in time"},
+        {31, "/dev/ttyUSB0", true, true, 0, "input/output error"},
+        {0, "/dev/ttyUSB0", true, true, OptionFlags::batterySaver, "Battery Saver keeps it"},
+    };
+    for (const Case& c : cases) {
+        StatusFacts facts = Running(false, c.error);
+        facts.report.inputDevice = c.device;
+        facts.report.inputPresent = c.present;
+        facts.report.inputAccessible = c.accessible;
+        facts.report.inputGroup = "dialout";
+        facts.report.optionFlags = c.options;
+        EXPECT_NE(InputPortFix(facts.report).find(c.fix), std::string::npos)
+            << InputPortFix(facts.report);
+        EXPECT_NE(StatusText(facts).find(c.fix), std::string::npos);
+        EXPECT_NE(StatusJson(facts).find(c.fix), std::string::npos);
+    }
+    StatusFacts none = Running(false);
+    none.report.inputPort = 0;
+    EXPECT_NE(InputPortFix(none.report).find("tavro config set Port"), std::string::npos);
+    EXPECT_EQ(InputPortFix(Running(true).report), "");
 }
 
-TEST(StatusLineTest, JsonCarriesTheFieldsAndNoInvalidNumbers) {
-    GpsSharedStatus block = Block(3, 3, 8, 7);
+TEST(StatusReportTest, WarningsNameWhatDoesNothingOrIsMissing) {
+    struct Case {
+        void (*change)(StatusFacts&);
+        const char* warning; // null: none expected
+    };
+    const Case cases[] = {
+        {[](StatusFacts&) {}, nullptr},
+        {[](StatusFacts& f) { f.report.optionFlags = OptionFlags::videoReset; },
+         "\"Video Reset\" has no effect"},
+        {[](StatusFacts& f) {
+             f.report.optionFlags = OptionFlags::autoTimeSync;
+             f.report.clockSettable = false;
+         },
+         "needs CAP_SYS_TIME"},
+        {[](StatusFacts& f) { f.report.optionFlags = OptionFlags::autoTimeSync; }, nullptr},
+        {[](StatusFacts& f) {
+             f.report.portsResult = 183;
+             f.report.portsConflict = 5;
+             f.report.ports[0].comNumber = 5;
+             f.report.ports[2].comNumber = 5;
+         },
+         "no virtual ports: virtual ports 1 and 3 all have COM5"},
+        {[](StatusFacts& f) {
+             f.report.portsResult = 183;
+             f.report.portsConflict = 7;
+             f.report.ports[0].comNumber = 7;
+         },
+         "COM7 in /run/tavro names a device that is not the hub's"},
+        {[](StatusFacts& f) { f.report.portsResult = 2; }, "virtual port 1 has no COM number"},
+        {[](StatusFacts& f) { f.block.relayHeld = 1; }, "the relay is held"},
+    };
+    for (const Case& c : cases) {
+        StatusFacts facts = Running(true);
+        c.change(facts);
+        const std::vector<std::string> warnings = StatusWarnings(facts);
+        if (c.warning == nullptr) {
+            EXPECT_TRUE(warnings.empty()) << warnings.front();
+            continue;
+        }
+        ASSERT_EQ(warnings.size(), 1u) << c.warning;
+        EXPECT_NE(warnings[0].find(c.warning), std::string::npos) << warnings[0];
+        EXPECT_NE(StatusText(facts).find("Warning:        " + warnings[0]), std::string::npos);
+    }
+}
+
+TEST(StatusReportTest, VirtualPortsShowTheirTerminalProgramsAndCounts) {
+    StatusFacts facts = Running(true);
+    facts.report.ports[0] = {5, "/dev/pts/3", 1, true, 10240, 512};
+    facts.report.ports[1] = {6, "/dev/pts/4", 0, false, 0, 0};
+    facts.report.ports[3] = {8, "", 0, false, 0, 0};
+    HubReport decoded;
+    ASSERT_TRUE(DecodeHubReport(EncodeHubReport(facts.report), decoded));
+    facts.report = decoded;
+    const std::string text = StatusText(facts);
+    for (const char* line :
+         {"Virtual port 1: COM5 -> /dev/pts/3, 1 program, 10240 bytes relayed, 512 dropped\n",
+          "Virtual port 2: COM6 -> /dev/pts/4, no program\n", "Virtual port 4: COM8, not made\n",
+          "Input port:     COM1 at 4800 baud, open\n", "Options:        none\n"}) {
+        EXPECT_NE(text.find(line), std::string::npos) << line << text;
+    }
+    const std::string json = StatusJson(facts);
+    EXPECT_NE(
+        json.find("{\"number\":1,\"com\":5,\"link\":\"/run/tavro/COM5\",\"terminal\":"
+                  "\"/dev/pts/3\",\"programs\":1,\"bytesRelayed\":10240,\"bytesDropped\":512}"),
+        std::string::npos)
+        << json;
+    EXPECT_NE(json.find("\"bytesRelayed\":null"), std::string::npos) << "port 2 has no counts";
+    EXPECT_FALSE(DecodeHubReport("port1.com=5\n", decoded)) << "not a report without a version";
+}
+
+TEST(StatusReportTest, JsonNumbersTimeAndRatesReadAsTheReceiverMeantThem) {
+    StatusFacts facts = Running(true);
+    GpsSharedStatus& block = facts.block;
+    block.altitude = 558.2f;
     block.latitude = 47.5f;
     block.longitude = -8.25f;
-    block.altitude = std::nanf("");
-    block.satellites[0] = {12, 45, 270, 38};
-    block.utcTime.wYear = 2024;
-    const std::string json = StatusJson(block, true, "NMEA \"Stream\"\n");
-    EXPECT_EQ(json.front(), '{');
-    EXPECT_EQ(json.back(), '}');
+    block.hdop = std::nanf("");
+    block.utcTime = {2024, 2, 0, 29, 23, 59, 7, 50};
+    std::memcpy(block.nmeaRates + 4, "TVRO", 4); // the block's signature before any $PMTK514
+    std::string json = StatusJson(facts);
     for (const char* expected :
-         {"\"hubRunning\":true", "\"statusLine\":\"NMEA \\\"Stream\\\"\\u000a\"",
-          "\"streamState\":3", "\"fixState\":3", "\"fixText\":\"3D Fix\"", "\"satsUsed\":8",
-          "\"latitude\":47.5", "\"longitude\":-8.25", "\"altitude\":null", "\"wYear\":2024",
-          "\"wSecond\":7", "{\"prn\":12,\"elevation\":45,\"azimuth\":270,\"snr\":38}"}) {
+         {"\"altitude\":558.2,", "\"latitude\":47.5,", "\"longitude\":-8.25,", "\"hdop\":null,",
+          "\"utcTime\":\"2024-02-29T23:59:07.050Z\"", "\"nmeaRates\":null", "\"fixInterval\":null",
+          "\"statusLine\":\"NMEA Stream | 3D Fix | 8 SVs :07\"", "\"streamText\":\"NMEA Stream\"",
+          "\"fixText\":\"3D Fix\"", "\"open\":true"}) {
         EXPECT_NE(json.find(expected), std::string::npos) << expected << "\n" << json;
     }
-    EXPECT_EQ(json.find(",}"), std::string::npos);
-    EXPECT_EQ(json.find(",]"), std::string::npos);
+    EXPECT_EQ(json.find("wDayOfWeek"), std::string::npos);
+    block.satellites[0] = {302, 40, 120, 35}; // Galileo E02
+    block.satellites[1] = {7, 10, 20, 30};
+    block.usedPrns[0] = 7;
+    json = StatusJson(facts);
+    EXPECT_NE(json.find("{\"prn\":302,\"elevation\":40,\"azimuth\":120,\"snr\":35,"
+                        "\"constellation\":\"Galileo\",\"used\":false}"),
+              std::string::npos)
+        << json;
+    EXPECT_NE(json.find("\"snr\":30,\"constellation\":\"GPS\",\"used\":true}"), std::string::npos);
+    block.usedEntries = 1; // several constellations: the entries' marks decide
+    json = StatusJson(facts);
+    EXPECT_NE(json.find("\"constellation\":\"Galileo\",\"used\":true}"), std::string::npos);
+    block.replyFlags = replyNmeaRates;
+    block.utcTime = {};
+    json = StatusJson(facts);
+    EXPECT_NE(json.find("\"nmeaRates\":[0,0,0,0,84,86,82,79,"), std::string::npos) << json;
+    EXPECT_NE(json.find("\"utcTime\":null"), std::string::npos) << "no date yet";
+    EXPECT_TRUE(std::regex_match(StatusJson(StatusFacts{}),
+                                 std::regex(R"(\{"hubRunning":false,.*"warnings":\[\]\})")));
+}
+
+TEST(ConsoleLogTest, LinesCarryTheTimeUnlessJournaldStampsThem) {
+    char line[128];
+    const time_t noon = 1700000000;
+    platform::posix::ConsoleLog::FormatLine(line, sizeof line, "tavro", false,
+                                            platform::posix::LogPriority::Warning, "hello", noon);
+    EXPECT_TRUE(
+        std::regex_match(line, std::regex(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d tavro: hello\n)")))
+        << line;
+    platform::posix::ConsoleLog::FormatLine(line, sizeof line, "tavro", true,
+                                            platform::posix::LogPriority::Warning, "hello", noon);
+    EXPECT_STREQ(line, "<4>hello\n");
+    char words[96];
+    platform::posix::ErrorText(5, words);
+    EXPECT_STREQ(words, "permission denied or device busy");
+    platform::posix::ErrorText(4321, words);
+    EXPECT_STREQ(words, "unexpected failure (code 4321)");
 }
 
 } // namespace

@@ -9,6 +9,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <thread>
@@ -94,6 +96,38 @@ TEST_F(PosixSerialPortTest, ALinkToSomethingThatIsNotATerminalIsRefused) {
     uint32_t error = 0;
     EXPECT_EQ(SystemSerialPorts().Open(10, SerialSharing::ReadWrite, error), nullptr);
     EXPECT_EQ(error, error::invalidFunction);
+}
+
+TEST_F(PosixSerialPortTest, ATerminalNewerThanItsLinkIsNotFollowedNorTouched) {
+    // The link was made for an earlier terminal of that number: this one, made (here: given
+    // a new change time) after the link, belongs to somebody else.
+    const int slave = open(pty_.SlavePath().c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(slave, 0);
+    termios before{};
+    ASSERT_EQ(tcgetattr(slave, &before), 0);
+    before.c_lflag |= ECHO | ICANON;
+    ASSERT_EQ(tcsetattr(slave, TCSANOW, &before), 0);
+    ASSERT_TRUE(pty_.Send("typed ahead\n"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    struct stat info {};
+    ASSERT_EQ(stat(pty_.SlavePath().c_str(), &info), 0);
+    ASSERT_EQ(chmod(pty_.SlavePath().c_str(), info.st_mode & 07777), 0);
+
+    uint32_t error = 0;
+    EXPECT_EQ(SystemSerialPorts().Open(comNumber, SerialSharing::ReadWrite, error), nullptr);
+    EXPECT_EQ(error, error::fileNotFound);
+    termios after{};
+    ASSERT_EQ(tcgetattr(slave, &after), 0);
+    EXPECT_EQ(after.c_lflag, before.c_lflag) << "its modes are untouched";
+    int pending = 0;
+    ASSERT_EQ(ioctl(slave, FIONREAD, &pending), 0);
+    EXPECT_GT(pending, 0) << "its pending input is untouched";
+    close(slave);
+
+    // A link made afresh for it leads there again.
+    ASSERT_EQ(unlink(directory_.Link(comNumber).c_str()), 0);
+    ASSERT_TRUE(directory_.AddLink(comNumber, pty_.SlavePath()));
+    EXPECT_NE(Open(), nullptr);
 }
 
 TEST_F(PosixSerialPortTest, ShareModesBehaveAsOnWindows) {

@@ -1,5 +1,6 @@
 // Recordings for replay: the comment header skipped, the data cut into whole units.
 #include "tools/gps-sim/Recording.h"
+#include "tests/support/Corpus.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +10,7 @@ namespace tavro::gpssim {
 namespace {
 
 std::string Corpus(const std::string& name) {
-    return std::string(TAVRO_CORPUS_DIR) + "/gpsd/" + name;
+    return tavro::testing::CorpusRoot() + "/gpsd/" + name;
 }
 
 bool IsSirfFrame(const std::string& unit) {
@@ -28,6 +29,7 @@ size_t UnitBytes(const Recording& recording) {
 }
 
 TEST(Recording, NmeaCaptureSkipsItsHeaderAndKeepsEveryLine) {
+    TAVRO_NEEDS_CORPUS();
     Recording recording;
     std::string error;
     ASSERT_TRUE(Recording::Load(Corpus("nmea/mt3339.log"), recording, error)) << error;
@@ -44,6 +46,7 @@ TEST(Recording, NmeaCaptureSkipsItsHeaderAndKeepsEveryLine) {
 }
 
 TEST(Recording, SirfCaptureIsCutIntoWholeFrames) {
+    TAVRO_NEEDS_CORPUS();
     for (const auto& [name, frames, header] : {std::tuple{"sirf/bu303-climbing.log", 46u, 344u},
                                                std::tuple{"sirf/sirf2.log", 5508u, 439u}}) {
         SCOPED_TRACE(name);

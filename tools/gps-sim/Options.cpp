@@ -59,6 +59,10 @@ Options:
   --quiet              no messages on standard error except errors
   --force              replace a COM<n> link that names a device still present
   --help               this text
+  --version            the release it belongs to
+
+Messages go to standard error, each line with the local time (without it when journald reads
+the stream). Exit codes: 0 stopped by a signal; 1 could not start; 2 usage.
 
 Stop it with Ctrl-C (SIGINT) or SIGTERM; it removes its COM link on the way out.
 )";
@@ -80,6 +84,8 @@ bool ParseOptions(const std::vector<std::string>& arguments, Options& options, s
         std::string text;
         if (name == "--help" || name == "-h") {
             options.help = true;
+        } else if (name == "--version") {
+            options.version = true;
         } else if (name == "--com") {
             if (!value(text)) {
                 return false;
@@ -173,7 +179,7 @@ bool ParseOptions(const std::vector<std::string>& arguments, Options& options, s
             return false;
         }
     }
-    if (!options.help && !comGiven) {
+    if (!options.help && !options.version && !comGiven) {
         error = "--com <n> is required (see --help)";
         return false;
     }

@@ -23,6 +23,7 @@ struct Options {
     std::string logPath;
     bool force = false;
     bool help = false;
+    bool version = false;
 };
 
 // Parses argv[1..]. False with a message in `error` for a bad command line.

@@ -3,14 +3,19 @@
 // line what the simulated receiver has sent by now.
 #include "platform/ErrorCodes.h"
 #include "platform/posix/ComDirectory.h"
+#include "platform/posix/ConsoleLog.h"
+#include "platform/posix/PosixErrors.h"
+#include "platform/posix/ProcessBoundPath.h"
 #include "tools/gps-sim/NmeaSentence.h"
 #include "tools/gps-sim/Options.h"
 #include "tools/gps-sim/PtyLine.h"
 #include "tools/gps-sim/Recording.h"
 #include "tools/gps-sim/Simulator.h"
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <string>
 #include <vector>
@@ -39,7 +44,7 @@ int64_t UtcMs() {
 // Messages to standard error (unless quiet) and to the log file (if any), one line each.
 class Messages {
 public:
-    Messages(bool quiet, const std::string& logPath) : quiet_(quiet) {
+    Messages(bool quiet, const std::string& logPath) : quiet_(quiet), console_("gps-sim") {
         if (!logPath.empty()) {
             log_ = std::fopen(logPath.c_str(), "a");
         }
@@ -53,7 +58,7 @@ public:
 
     void Say(const std::string& text) {
         if (!quiet_) {
-            std::fprintf(stderr, "gps-sim: %s\n", text.c_str());
+            console_.Write(platform::posix::LogPriority::Info, "%s", text.c_str());
         }
         if (log_ != nullptr) {
             const time_t now = std::time(nullptr);
@@ -68,6 +73,7 @@ public:
 
 private:
     bool quiet_;
+    platform::posix::ConsoleLog console_;
     std::FILE* log_ = nullptr;
 };
 
@@ -115,11 +121,21 @@ int Run(const Options& options) {
                      static_cast<unsigned>(options.comNumber), existing);
         return 1;
     }
-    const uint32_t linked = directory.Link(options.comNumber, line.SlavePath().c_str());
+    // The link leads to the terminal only while this process lives: once it is gone (killed
+    // included), the terminal number may be handed to somebody's session, and nobody must be
+    // led there.
+    platform::posix::ProcessBoundPath bound;
+    if (!bound.Hold(line.SlavePath().c_str())) {
+        std::fprintf(stderr, "gps-sim: cannot hold %s: %s\n", line.SlavePath().c_str(),
+                     std::strerror(errno));
+        return 1;
+    }
+    const uint32_t linked = directory.Link(options.comNumber, bound.Path());
     if (linked != error::success) {
-        std::fprintf(stderr, "gps-sim: cannot link COM%u in %s (error %u)\n",
-                     static_cast<unsigned>(options.comNumber), directory.Path(),
-                     static_cast<unsigned>(linked));
+        char reason[96];
+        platform::posix::ErrorText(linked, reason);
+        std::fprintf(stderr, "gps-sim: cannot link COM%u in %s: %s\n",
+                     static_cast<unsigned>(options.comNumber), directory.Path(), reason);
         return 1;
     }
 
@@ -176,7 +192,7 @@ int Run(const Options& options) {
         }
     }
 
-    directory.RemoveIf(options.comNumber, line.SlavePath().c_str());
+    directory.RemoveIf(options.comNumber, bound.Path());
     messages.Say(Format("stopped, COM%u removed", static_cast<unsigned>(options.comNumber)));
     return 0;
 }
@@ -195,6 +211,10 @@ int main(int argc, char** argv) {
     }
     if (options.help) {
         std::fputs(HelpText().c_str(), stdout);
+        return 0;
+    }
+    if (options.version) {
+        std::printf("gps-sim %s\n", TAVRO_VERSION);
         return 0;
     }
     return Run(options);

@@ -43,6 +43,8 @@ class BenchHost final : public ParserHost {
 public:
     GpsSharedStatus& Status() override { return block; }
     uint32_t OptionFlags() const override { return options; }
+    bool MultiGnss() const override { return multiGnss; }
+    uint32_t TickCount() override { return ++tick; }
     uint32_t RequestedBaud() const override { return 0; }
     void RequestReopen() override {}
     void Relay(const uint8_t*, uint32_t length) override { relayedBytes += length; }
@@ -54,6 +56,8 @@ public:
 
     GpsSharedStatus block{};
     uint32_t options = optionAutoTimeSync;
+    bool multiGnss = true;
+    uint32_t tick = 0;
     uint64_t relayedBytes = 0;
     NullClock clock;
 };

@@ -1,7 +1,7 @@
 // libFuzzer target: any byte stream, cut into frames as the input port cuts it and handed to
-// ParseFrame under every combination of options and port state. The first byte chooses the
-// combination; each frame is copied into a buffer of exactly its length plus the zero byte,
-// so the sanitizers see any read or write outside it.
+// ParseFrame under every combination of options and port state, with "Multi GNSS" off and on.
+// The first byte chooses the combination; each frame is copied into a buffer of exactly its
+// length plus the zero byte, so the sanitizers see any read or write outside it.
 #include "hub/decode/FrameCutter.h"
 #include "hub/decode/ParseFrame.h"
 #include "tests/decode/FakeParserHost.h"
@@ -30,14 +30,10 @@ void ParseCopy(FakeParserHost& host, const uint8_t* frame, uint32_t length, bool
     }
 }
 
-} // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (size == 0) {
-        return 0;
-    }
+void Run(const uint8_t* data, size_t size, bool multiGnss) {
     const uint8_t choice = data[0];
     FakeParserHost host;
+    host.multiGnss = multiGnss;
     host.optionFlags = (choice & 0x01 ? tavro::optionNmeaFilter : 0) |
                        (choice & 0x02 ? tavro::optionAutoTimeSync : 0);
     host.relayHeld = choice & 0x04 ? 1 : 0;
@@ -56,7 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const size_t count =
             std::min<size_t>(tavro::FrameCutter::maxFrameLength, streamSize - start);
         for (size_t j = 0; j < count; ++j) {
-            switch (tavro::RecogniseStreamStart(stream + start, count, j)) {
+            switch (tavro::RecogniseStreamStart(stream + start, count, j, host.multiGnss)) {
             case tavro::StreamStart::Nmea:
                 cutter.terminator = tavro::nmeaTerminator;
                 break;
@@ -67,6 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 break;
             }
             if (const uint32_t length = cutter.Append(stream[start + j])) {
+                host.tick += 100; // a better talker's hold runs out now and then
                 ParseCopy(host, cutter.Frame(), length, injected);
             }
         }
@@ -75,5 +72,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (cutter.PendingLength() != 0) {
         ParseCopy(host, cutter.Frame(), cutter.PendingLength(), injected);
     }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size == 0) {
+        return 0;
+    }
+    Run(data, size, false);
+    Run(data, size, true);
     return 0;
 }

@@ -1,0 +1,48 @@
+// Sentences of multi-constellation receivers ("Multi GNSS" on). Such a receiver computes one
+// combined fix, reports it with the talker GN (sometimes also per constellation), lists the
+// satellites it uses in one GSA per constellation and those it sees in one GSV cycle per
+// constellation and signal. The block describes the combined fix and all constellations.
+#pragma once
+
+#include "common/GpsSharedStatus.h"
+#include "hub/decode/NmeaFields.h"
+#include "hub/decode/NmeaSentences.h"
+#include "hub/decode/ParserHost.h"
+
+namespace tavro {
+
+// How long a better talker keeps the position: a sentence from a talker of a lower rank is
+// taken only when no better one gave the position for this long.
+inline constexpr uint32_t talkerHoldMs = 3000;
+
+// GGA or GNS: the fix, when its talker wins (see PositionRank); the satellites used are the
+// epoch's GSA count where that is larger (a GGA counts at most 12).
+void DecodeGnssFix(ParserHost& port, GpsSharedStatus& block, const NmeaFields& f,
+                   const FixLayout& at, int32_t quality);
+
+// RMC, when its talker wins; decoded as ever.
+void DecodeGnssRmc(ParserHost& port, GpsSharedStatus& block, const NmeaFields& f);
+
+// GSA: one list per system (the NMEA 4.10 system id, else the talker, else the ids' range);
+// usedPrns, satsUsed and usedEntries describe the lists of the whole epoch.
+void DecodeGnssGsa(ParserHost& port, GpsSharedStatus& block, const NmeaFields& f);
+
+// GSV: one cycle per talker, a trailing signal id never a satellite; satsInView is the sum
+// over the talkers, and the twelve entries the satellites used first, then the strongest.
+void DecodeGnssGsv(ParserHost& port, GpsSharedStatus& block, const NmeaFields& f);
+
+// ---- Talkers and ids (SatelliteIds.h) ------------------------------------------------------
+
+// 3 for GN (the combined fix), 1 for one constellation's talker (GL, GA, GB, BD, GQ, GI), 2
+// for GP and the other prefixes. A position sentence is taken from the highest rank heard
+// within talkerHoldMs.
+uint8_t PositionRank(std::string_view address);
+
+SkyTalker SkyTalkerOf(std::string_view address);
+
+// The block's id of satellite number `number` as a sentence of `system` gives it; Unknown
+// (a GN list without system id) takes numbers as they are, in the block's own ranges. 0 for
+// what is no satellite number.
+int SatelliteId(GnssSystem system, int32_t number);
+
+} // namespace tavro

@@ -1,0 +1,411 @@
+// The satellites of a multi-constellation receiver: which it uses (GSA) and which it sees
+// (GSV), per system, merged into the block's one list and one table.
+//
+// Epochs: the GSAs of one fix follow each other; the next fix begins with its first position
+// sentence after satellite sentences, or with a GSA for a system the epoch has listed already
+// (a stream without position sentences). A system's lists stay in the block for one more
+// epoch, so a GSA never shows only part of the epoch, and a system the receiver stops
+// reporting is gone after two.
+//
+// A receiver that reports GPS alone (one GSA, GSV from $GP only) is read exactly as GPS-only
+// receivers always were; only the trailing signal id of a GSV is no longer a satellite.
+#include "hub/decode/GnssSentences.h"
+
+#include "common/SatelliteIds.h"
+#include "hub/decode/NumberText.h"
+
+#include <string.h>
+
+namespace tavro {
+namespace {
+
+constexpr int maxTalkerSatellite = 32767;
+
+template <typename List>
+bool Live(const GnssState& state, const List& list) {
+    return list.valid && list.epoch + 1 >= state.epoch;
+}
+
+uint8_t Saturated(int value) {
+    return static_cast<uint8_t>(value < 0 ? 0 : value > 255 ? 255 : value);
+}
+
+GnssSystem SystemOfTalker(SkyTalker talker) {
+    switch (talker) {
+    case SkyTalker::Gp:
+        return GnssSystem::Gps;
+    case SkyTalker::Gl:
+        return GnssSystem::Glonass;
+    case SkyTalker::Ga:
+        return GnssSystem::Galileo;
+    case SkyTalker::Gb:
+        return GnssSystem::BeiDou;
+    case SkyTalker::Gq:
+        return GnssSystem::Qzss;
+    case SkyTalker::Gi:
+        return GnssSystem::NavIc;
+    case SkyTalker::Gn:
+        break;
+    }
+    return GnssSystem::Unknown;
+}
+
+GnssSystem SystemOfId(int id) {
+    switch (ConstellationOf(id)) {
+    case Constellation::Gps:
+    case Constellation::Sbas:
+        return GnssSystem::Gps;
+    case Constellation::Glonass:
+        return GnssSystem::Glonass;
+    case Constellation::Galileo:
+        return GnssSystem::Galileo;
+    case Constellation::BeiDou:
+        return GnssSystem::BeiDou;
+    case Constellation::Qzss:
+        return GnssSystem::Qzss;
+    case Constellation::NavIc:
+        return GnssSystem::NavIc;
+    case Constellation::Unknown:
+        break;
+    }
+    return GnssSystem::Unknown;
+}
+
+// The NMEA 4.10 system id (field 18); else the talker's system; else, for GN, the system of
+// the first satellite listed.
+GnssSystem GsaSystem(const NmeaFields& f, SkyTalker talker) {
+    if (!f[18].empty()) {
+        const int32_t id = TextToInt(f[18]);
+        if (id >= 1 && id < gnssSystemCount) {
+            return static_cast<GnssSystem>(id);
+        }
+    }
+    if (talker != SkyTalker::Gn) {
+        return SystemOfTalker(talker);
+    }
+    for (int i = 3; i < 15; ++i) {
+        if (const int id = SatelliteId(GnssSystem::Unknown, TextToInt(f[i])); id != 0) {
+            return SystemOfId(id);
+        }
+    }
+    return GnssSystem::Unknown;
+}
+
+bool IsUsed(const GnssState& state, int id) {
+    return id > 0 && id < GnssState::usedBitsLimit &&
+           (state.usedBits[id / 64] >> (id % 64) & 1) != 0;
+}
+
+uint16_t UsedEntries(const GpsSharedStatus& block, const GnssState& state) {
+    if (!state.usedMerged && !state.skyMerged) {
+        return 0;
+    }
+    uint16_t mask = 0;
+    for (int k = 0; k < 12; ++k) {
+        if (IsUsed(state, block.satellites[k].prn)) {
+            mask = static_cast<uint16_t>(mask | 1u << k);
+        }
+    }
+    return mask;
+}
+
+// The used lists of the live systems into usedBits, usedTotal and (ids that fit 8 bits, GPS
+// and SBAS first, then GLONASS, QZSS and the rest) usedPrns.
+void PublishUsed(GpsSharedStatus& block, GnssState& state, bool writeList) {
+    memset(state.usedBits, 0, sizeof state.usedBits);
+    static constexpr GnssSystem order[gnssSystemCount] = {
+        GnssSystem::Gps,    GnssSystem::Glonass, GnssSystem::Qzss,    GnssSystem::Galileo,
+        GnssSystem::BeiDou, GnssSystem::NavIc,   GnssSystem::Unknown,
+    };
+    int total = 0;
+    int listed = 0;
+    for (const GnssSystem system : order) {
+        const UsedList& list = state.used[static_cast<int>(system)];
+        if (!Live(state, list)) {
+            continue;
+        }
+        for (int i = 0; i < list.count; ++i) {
+            const int id = list.ids[i];
+            if (id < GnssState::usedBitsLimit) {
+                uint64_t& word = state.usedBits[id / 64];
+                const uint64_t bit = uint64_t{1} << (id % 64);
+                total += (word & bit) == 0 ? 1 : 0;
+                word |= bit;
+            } else {
+                ++total;
+            }
+            if (writeList && id <= 255 && listed < 12) {
+                block.usedPrns[listed++] = static_cast<uint8_t>(id);
+            }
+        }
+    }
+    if (writeList) {
+        for (; listed < 12; ++listed) {
+            block.usedPrns[listed] = 0;
+        }
+    }
+    state.usedTotal = Saturated(total);
+}
+
+// The view's value as a table candidate: used first, then the stronger signal, then the
+// lower id.
+uint32_t Rank(const GnssState& state, const SatelliteEntry& satellite) {
+    const uint32_t used = IsUsed(state, satellite.prn) ? 1 : 0;
+    return used << 24 | uint32_t{Saturated(satellite.snr)} << 16 |
+           static_cast<uint32_t>(0xFFFF - static_cast<uint16_t>(satellite.prn));
+}
+
+// The table from the live views: the twelve best candidates, shown used first and by id, so
+// that an entry keeps its place while its signal changes.
+void PublishSky(GpsSharedStatus& block, GnssState& state) {
+    struct Pick {
+        uint32_t rank;
+        SatelliteEntry entry;
+    };
+    Pick top[12];
+    int picked = 0;
+    int inView = 0;
+    for (const SkyView& view : state.views) {
+        if (!Live(state, view)) {
+            continue;
+        }
+        inView += view.inView;
+        for (int i = 0; i < view.count; ++i) {
+            const SatelliteEntry& satellite = view.satellites[i];
+            const uint32_t rank = Rank(state, satellite);
+            if (picked == 12 && rank <= top[11].rank) {
+                continue;
+            }
+            // The same satellite from two talkers (GN and its own) is one candidate.
+            int at = 0;
+            while (at < picked && top[at].entry.prn != satellite.prn) {
+                ++at;
+            }
+            if (at < picked) {
+                if (rank <= top[at].rank) {
+                    continue;
+                }
+                memmove(&top[at], &top[at + 1],
+                        sizeof(Pick) * static_cast<size_t>(picked - at - 1));
+                --picked;
+            }
+            int slot = picked < 12 ? picked++ : 11;
+            for (; slot > 0 && top[slot - 1].rank < rank; --slot) {
+                top[slot] = top[slot - 1];
+            }
+            top[slot] = {rank, satellite};
+        }
+    }
+    // Shown used first, then by id.
+    for (int i = 1; i < picked; ++i) {
+        const Pick pick = top[i];
+        const auto before = [&](const Pick& a, const Pick& b) {
+            const uint32_t usedA = a.rank >> 24;
+            const uint32_t usedB = b.rank >> 24;
+            return usedA != usedB ? usedA > usedB : a.entry.prn < b.entry.prn;
+        };
+        int j = i;
+        for (; j > 0 && before(pick, top[j - 1]); --j) {
+            top[j] = top[j - 1];
+        }
+        top[j] = pick;
+    }
+    for (int k = 0; k < 12; ++k) {
+        block.satellites[k] = k < picked ? top[k].entry : SatelliteEntry{};
+    }
+    block.satsInView = Saturated(inView);
+    state.skyMerged = true;
+    block.usedEntries = UsedEntries(block, state);
+}
+
+// A GSV cycle of one talker becomes its view: the first signal of an epoch replaces the view,
+// further signals are merged into it (a satellite once, with its strongest signal).
+void CommitCycle(GnssState& state, SkyView& view, const GsvCycle& cycle) {
+    const uint16_t signal = static_cast<uint16_t>(1u << cycle.signal);
+    if (!view.valid || view.epoch != state.epoch || (view.signals & signal) != 0) {
+        memcpy(view.satellites, cycle.satellites, sizeof(SatelliteEntry) * cycle.count);
+        view.count = cycle.count;
+        view.inView = cycle.inView;
+        view.signals = signal;
+    } else {
+        for (int i = 0; i < cycle.count; ++i) {
+            const SatelliteEntry& satellite = cycle.satellites[i];
+            int at = 0;
+            while (at < view.count && view.satellites[at].prn != satellite.prn) {
+                ++at;
+            }
+            if (at == view.count) {
+                if (view.count < SkyView::capacity) {
+                    view.satellites[view.count++] = satellite;
+                }
+                continue;
+            }
+            SatelliteEntry& known = view.satellites[at];
+            if (satellite.snr > known.snr) {
+                known.snr = satellite.snr;
+            }
+            if (known.elevation == 0 && known.azimuth == 0) {
+                known.elevation = satellite.elevation;
+                known.azimuth = satellite.azimuth;
+            }
+        }
+        view.inView = view.inView > cycle.inView ? view.inView : cycle.inView;
+        view.signals = static_cast<uint16_t>(view.signals | signal);
+    }
+    view.valid = true;
+    view.epoch = state.epoch;
+}
+
+uint8_t SignalId(std::string_view field) {
+    if (field.empty()) {
+        return 0;
+    }
+    const char c = field[0];
+    return c >= '0' && c <= '9'   ? static_cast<uint8_t>(c - '0')
+           : c >= 'A' && c <= 'F' ? static_cast<uint8_t>(c - 'A' + 10)
+                                  : 0;
+}
+
+} // namespace
+
+int SatelliteId(GnssSystem system, int32_t number) {
+    if (number <= 0 || number > maxTalkerSatellite) {
+        return 0;
+    }
+    switch (system) {
+    case GnssSystem::Gps:
+    case GnssSystem::Unknown:
+        return number >= 120 && number <= 151 ? number - 87 : number;
+    case GnssSystem::Glonass:
+        return number <= 32 ? number + 64 : number;
+    case GnssSystem::Galileo:
+        return number <= 36 ? number + 300 : number;
+    case GnssSystem::BeiDou:
+        return number <= 63 ? number + 400 : number >= 201 && number <= 263 ? number + 200 : number;
+    case GnssSystem::Qzss:
+        return number <= 10 ? number + 192 : number;
+    case GnssSystem::NavIc:
+        return number <= 20 ? number + 500 : number;
+    }
+    return number;
+}
+
+void DecodeGnssGsa(ParserHost& port, GpsSharedStatus& block, const NmeaFields& f) {
+    GnssState& state = port.gnss;
+    const GnssSystem system = GsaSystem(f, SkyTalkerOf(f[0]));
+    const int index = static_cast<int>(system);
+    const uint8_t bit = static_cast<uint8_t>(1u << index);
+    UsedList& list = state.used[index];
+    // A full list followed at once by one of the same system continues it.
+    const bool continuation =
+        !state.fixSinceGsa && state.lastGsaSystem == index && state.lastGsaFull;
+    if (!continuation) {
+        if ((state.gsaSystems & bit) != 0) {
+            ++state.epoch;
+            state.gsaSystems = 0;
+        }
+        list.count = 0;
+    }
+    state.gsaSystems = static_cast<uint8_t>(state.gsaSystems | bit);
+    state.skySinceFix = true;
+    state.fixSinceGsa = false;
+    bool full = true;
+    for (int i = 3; i < 15; ++i) {
+        const int id = SatelliteId(system, TextToInt(f[i]));
+        if (id == 0) {
+            full = false;
+        } else if (list.count < UsedList::capacity) {
+            list.ids[list.count++] = static_cast<uint16_t>(id);
+        }
+    }
+    state.lastGsaSystem = static_cast<uint8_t>(index);
+    state.lastGsaFull = full;
+    list.valid = true;
+    list.epoch = state.epoch;
+
+    // Mode, fix state and dilutions belong to the combined fix, the same in every GSA.
+    DecodeGsa(block, f);
+    int live = 0;
+    for (const UsedList& other : state.used) {
+        live += Live(state, other) ? 1 : 0;
+    }
+    if (live == 1 && system == GnssSystem::Gps) {
+        // GPS alone: usedPrns as DecodeGsa wrote them, satsUsed as the GGA said.
+        PublishUsed(block, state, false);
+        state.usedMerged = false;
+    } else {
+        PublishUsed(block, state, true);
+        state.usedMerged = true;
+        block.satsUsed = state.lastFixSats > state.usedTotal ? state.lastFixSats : state.usedTotal;
+    }
+    block.usedEntries = UsedEntries(block, state);
+}
+
+void DecodeGnssGsv(ParserHost& port, GpsSharedStatus& block, const NmeaFields& f) {
+    GnssState& state = port.gnss;
+    const SkyTalker talker = SkyTalkerOf(f[0]);
+    const GnssSystem system = SystemOfTalker(talker);
+    state.skySinceFix = true;
+
+    // NMEA 4.10 ends the sentence with a signal id after the groups of four.
+    const int count = f.Count();
+    int satelliteEnd = count;
+    uint8_t signal = 0;
+    if (count >= 5 && (count - 4) % 4 == 1) {
+        satelliteEnd = count - 1;
+        signal = SignalId(f[count - 1]);
+    }
+
+    bool othersLive = false;
+    for (int t = 0; t < skyTalkerCount; ++t) {
+        othersLive =
+            othersLive || (t != static_cast<int>(SkyTalker::Gp) && Live(state, state.views[t]));
+    }
+    const bool gpsAlone = talker == SkyTalker::Gp && !othersLive;
+    if (gpsAlone) {
+        DecodeGsv(block, f, satelliteEnd);
+        state.skyMerged = false;
+        block.usedEntries = UsedEntries(block, state);
+    }
+
+    GsvCycle& cycle = state.cycles[static_cast<int>(talker)];
+    const int32_t total = TextToInt(f[1]);
+    const int32_t message = TextToInt(f[2]);
+    if (message == 1 && total >= 1 && total <= 9) {
+        cycle.count = 0;
+        cycle.total = static_cast<uint8_t>(total);
+        cycle.next = 1;
+        cycle.signal = signal;
+        cycle.inView = Saturated(TextToInt(f[3]));
+        cycle.active = true;
+    }
+    if (!cycle.active || message != cycle.next || total != cycle.total || signal != cycle.signal) {
+        cycle.active = false;
+        return;
+    }
+    for (int first = 4; first < satelliteEnd && first < 20; first += 4) {
+        if (f[first].empty()) {
+            continue; // an empty group pads the last message
+        }
+        const int id = SatelliteId(system, TextToInt(f[first]));
+        if (id == 0 || cycle.count >= SkyView::capacity) {
+            continue;
+        }
+        const auto field = [&](int i) {
+            return static_cast<int16_t>(i < satelliteEnd ? TextToInt(f[i]) : 0);
+        };
+        cycle.satellites[cycle.count++] = {static_cast<int16_t>(id), field(first + 1),
+                                           field(first + 2), field(first + 3)};
+    }
+    ++cycle.next;
+    if (message != total) {
+        return;
+    }
+    cycle.active = false;
+    CommitCycle(state, state.views[static_cast<int>(talker)], cycle);
+    if (!gpsAlone) {
+        PublishSky(block, state);
+    }
+}
+
+} // namespace tavro

@@ -1,0 +1,100 @@
+// What the decoder remembers between sentences of a multi-constellation receiver: which talker
+// last gave the position, the satellites each constellation uses (one GSA per constellation),
+// each constellation's GSV cycle and the satellites it last reported. Plain fixed-size data,
+// kept in the port, so decoding never allocates.
+#pragma once
+
+#include "common/GpsSharedStatus.h"
+
+#include <stdint.h>
+
+namespace tavro {
+
+// Systems as the NMEA 4.10 system id numbers them; 0 is a list whose system is not known.
+enum class GnssSystem : uint8_t {
+    Unknown = 0,
+    Gps = 1, // with SBAS and, where a receiver puts them there, QZSS
+    Glonass = 2,
+    Galileo = 3,
+    BeiDou = 4,
+    Qzss = 5,
+    NavIc = 6,
+};
+inline constexpr int gnssSystemCount = 7;
+
+// Where GSV satellites come from: one view per talker.
+enum class SkyTalker : uint8_t {
+    Gp, // $GP and the other prefixes of GPS-only days
+    Gl,
+    Ga,
+    Gb, // $GB and $BD
+    Gq,
+    Gi,
+    Gn,
+};
+inline constexpr int skyTalkerCount = 7;
+
+// The last talker a position (or RMC) was taken from, by rank, and when.
+struct TalkerPreference {
+    uint8_t rank = 0; // 0: none yet
+    uint32_t tick = 0;
+};
+
+// The satellites one GSA (or its continuation) lists for one system.
+struct UsedList {
+    static constexpr int capacity = 24; // a GSA and one continuation
+    uint16_t ids[capacity] = {};
+    uint8_t count = 0;
+    bool valid = false;
+    uint32_t epoch = 0;
+};
+
+// One constellation's satellites in view, the union of its signals' cycles.
+struct SkyView {
+    static constexpr int capacity = 36; // nine GSV messages of four
+    SatelliteEntry satellites[capacity] = {};
+    uint8_t count = 0;
+    uint8_t inView = 0;   // the count field of the cycles
+    uint16_t signals = 0; // bit per signal id merged in this epoch
+    bool valid = false;
+    uint32_t epoch = 0;
+};
+
+// The GSV messages of one cycle so far.
+struct GsvCycle {
+    SatelliteEntry satellites[SkyView::capacity] = {};
+    uint8_t count = 0;
+    uint8_t total = 0;
+    uint8_t next = 0; // message number expected next
+    uint8_t signal = 0;
+    uint8_t inView = 0;
+    bool active = false;
+};
+
+struct GnssState {
+    TalkerPreference position; // GGA and GNS
+    TalkerPreference rmc;
+
+    // An epoch is one fix's worth of sentences: it begins with the first position sentence
+    // after satellite sentences, or with a GSA for a system the epoch has already listed.
+    uint32_t epoch = 1;
+    bool skySinceFix = false;
+    bool fixSinceGsa = true;
+    uint8_t gsaSystems = 0; // bit per system listed by a GSA in this epoch
+    uint8_t lastGsaSystem = 0;
+    bool lastGsaFull = false;
+
+    UsedList used[gnssSystemCount];
+    // Used ids below usedBitsLimit as bits, rebuilt whenever the lists are published.
+    static constexpr int usedBitsLimit = 1024;
+    uint64_t usedBits[usedBitsLimit / 64] = {};
+    bool usedMerged = false; // the block holds the lists of several systems
+    uint8_t usedTotal = 0;   // their satellites, counted once each
+    uint8_t lastFixSats = 0; // satellites of the last GGA or GNS taken
+
+    SkyView views[skyTalkerCount];
+    GsvCycle cycles[skyTalkerCount];
+    bool skyMerged = false; // the satellites table holds the views of several talkers
+};
+
+} // namespace tavro

@@ -1,0 +1,62 @@
+// What the running hub tells `tavro status` beyond the status block: its input port with the
+// reason it is closed, its virtual ports with their terminals and clients, the options in
+// effect, and what it cannot do on this system. The hub answers the command socket's status
+// query with it.
+//
+// On the socket it is text, one "name=value" line per fact ("input.port=1", "port1.com=5"),
+// so that a reader skips names it does not know and a newer hub may add some.
+#pragma once
+
+#include "common/DriverExchangeBlock.h"
+
+#include <stdint.h>
+#include <string>
+#include <string_view>
+
+namespace tavro {
+
+struct VirtualPortReport {
+    uint32_t comNumber = 0; // 0: the port is not used
+    std::string terminal;   // the pseudo-terminal, "" when the port was not made
+    uint32_t programs = 0;  // processes that have it open
+    bool hasCounters = false;
+    uint64_t bytesRelayed = 0;
+    uint64_t bytesDropped = 0; // not delivered to a program that did not read in time
+};
+
+struct HubReport {
+    std::string version;
+    long pid = 0;
+    std::string directory; // the COM directory
+
+    uint32_t inputPort = 0; // "Port"
+    uint32_t baud = 0;      // the speed the port is (or will be) opened at
+    bool inputOpen = false;
+    uint32_t lastOpenError = 0;  // Win32 code of the last failed open, 0 after a good one
+    std::string inputDevice;     // what COM<Port> names, "" without a link
+    bool inputPresent = false;   // that device exists
+    bool inputAccessible = true; // this user may open it for reading and writing
+    std::string inputGroup;      // the device's group, for the fix of a denied open
+    bool searching = false;      // a GPS search runs
+    uint32_t checksumErrors = 0;
+
+    uint32_t optionFlags = 0; // "Sync"
+    bool logging = false;
+    std::string logFile; // the open log file, "" when none
+
+    // The virtual ports: the port set's last open result (Win32 code) and the COM number
+    // that made it fail.
+    uint32_t portsResult = 0;
+    uint32_t portsConflict = 0;
+    VirtualPortReport ports[virtualPortCount];
+
+    bool clockSettable = true; // the hub may set the system clock (Auto Time Sync)
+};
+
+std::string EncodeHubReport(const HubReport& report);
+
+// Reads what EncodeHubReport made; unknown names and malformed lines are skipped. False when
+// the text holds no report at all (no "version" line).
+bool DecodeHubReport(std::string_view text, HubReport& report);
+
+} // namespace tavro
