@@ -109,31 +109,50 @@ void PortDevice::CheckWaits(uint8_t byte, CompletionList& done) {
 }
 
 // Received bytes raise events for the handles that have no wait queued: they are kept for the
-// handle's next wait. A handle's queued wait is served by CheckWaits instead.
+// handle's next wait. A handle's queued wait is served by CheckWaits instead. The bytes are
+// searched once for each character asked for, whatever the number of handles asking.
 void PortDevice::RecordHistory(const uint8_t* bytes, uint32_t count) {
+    int anyByte = -1; // not searched yet
+    uint8_t searched[4];
+    bool found[4];
+    uint32_t searchedCount = 0;
+    auto contains = [&](uint8_t character) {
+        for (uint32_t i = 0; i < searchedCount; ++i) {
+            if (searched[i] == character) {
+                return found[i];
+            }
+        }
+        const bool present = __builtin_memchr(bytes, character, count) != nullptr;
+        if (searchedCount < 4) {
+            searched[searchedCount] = character;
+            found[searchedCount++] = present;
+        }
+        return present;
+    };
     for (PortHandleState* handle = handles_; handle != nullptr; handle = handle->nextHandle) {
         const uint32_t mask = handle->waitMask;
         if (handle->pendingWait != nullptr || (mask & (SERIAL_EV_RXCHAR | SERIAL_EV_RXFLAG)) == 0) {
             continue;
         }
         if ((mask & SERIAL_EV_RXCHAR) != 0 && (handle->eventHistory & SERIAL_EV_RXCHAR) == 0) {
-            for (uint32_t i = 0; i < count; ++i) {
-                if (bytes[i] != 0) {
-                    handle->eventHistory |= SERIAL_EV_RXCHAR;
-                    break;
+            if (anyByte < 0) {
+                anyByte = 0;
+                for (uint32_t i = 0; i < count && anyByte == 0; ++i) {
+                    anyByte = bytes[i] != 0 ? 1 : 0;
                 }
             }
+            handle->eventHistory |= anyByte != 0 ? SERIAL_EV_RXCHAR : 0;
         }
         if ((mask & SERIAL_EV_RXFLAG) == 0) {
             continue;
         }
         const uint8_t eventChar = handle->chars.EventChar;
         if (eventChar != 0 && (handle->eventHistory & SERIAL_EV_RXFLAG) == 0 &&
-            __builtin_memchr(bytes, eventChar, count) != nullptr) {
+            contains(eventChar)) {
             handle->eventHistory |= SERIAL_EV_RXFLAG;
         }
         const uint8_t eofChar = handle->chars.EofChar;
-        if (eofChar != 0 && __builtin_memchr(bytes, eofChar, count) != nullptr) {
+        if (eofChar != 0 && contains(eofChar)) {
             handle->eofReceived = 1;
             handle->eventHistory |= SERIAL_EV_RXFLAG;
         }
