@@ -22,6 +22,12 @@ endif()
 if(WIN32 AND NOT MSVC)
     # The Windows programs must run without the mingw runtime DLLs beside them.
     add_link_options(-static-libgcc -static-libstdc++)
+    # Size builds of the programs optimise across files (link-time optimisation): the hub
+    # shares the package window of Tavro.exe with its driver, and this takes about a seventh
+    # off the hub (x64 image 92,160 → 79,360 bytes). The kernel driver is left out of it
+    # (sys/kernel/CMakeLists.txt). The linker's "no symbol for section" warnings for inline
+    # constexpr variables are harmless.
+    set(CMAKE_INTERPROCEDURAL_OPTIMIZATION_MINSIZEREL ON)
 endif()
 
 # Adds each listed folder that has a CMakeLists.txt, so a subsystem joins the build by

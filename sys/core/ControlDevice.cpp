@@ -152,10 +152,12 @@ NtStatus ControlDevice::Exchange(Request& request) {
 NtStatus ControlDevice::Broadcast(Request& request) {
     const auto* bytes = static_cast<const uint8_t*>(RequestSystemBuffer(request));
     uint32_t count = bytes == nullptr ? 0 : RequestInputLength(request);
+    // One time for the whole chunk on every port: its bytes arrive together.
+    const uint64_t now = count == 0 ? 0 : QueryMilliseconds();
     for (uint32_t index = 0; ports_ != nullptr && count != 0 && index < virtualPortCount; ++index) {
         VirtualPort& port = ports_[index];
         if (port.deviceCreated != 0 && port.portDevice != nullptr) {
-            port.portDevice->Receive(bytes, count);
+            port.portDevice->Receive(bytes, count, now);
         }
     }
     return CompleteNow(request, status::success);

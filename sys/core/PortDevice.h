@@ -97,7 +97,7 @@ public:
     // The control device's part on this port (hub thread). Receive stores a broadcast chunk
     // and completes the waits and reads it satisfies; Exchange reports the port into `block`,
     // collects (or, with `discardWrites`, drops) its transmit bytes and runs the time-outs.
-    void Receive(const uint8_t* bytes, uint32_t count);
+    void Receive(const uint8_t* bytes, uint32_t count, uint64_t now);
     void Exchange(DriverExchangeBlock& block, uint32_t index, bool discardWrites);
     // Whether a hub has the control device open. Without one nothing collects the transmit
     // ring: writes then never wait (the ring keeps the newest bytes) and flushes end at once.
@@ -139,7 +139,7 @@ private:
     NtStatus SetWaitMask(Request& request, PortHandleState& handle);
     void CheckWaits(uint8_t byte, CompletionList& done);
     void RaiseEvents(PortHandleState& handle, uint32_t events, CompletionList& done);
-    void RecordHistory(const uint8_t* bytes, uint32_t count);
+    void RecordHistory(const uint8_t* bytes, uint32_t count, CompletionList* overruns);
     void RemoveWait(uint32_t slot);
 
     // Transmit side (Transmit.cpp).
@@ -168,9 +168,15 @@ private:
 
     // Receive.cpp.
     void ReceiveByte(uint8_t byte, uint64_t now, CompletionList& done);
-    void StoreRun(const uint8_t* bytes, uint32_t count, uint64_t now, CompletionList& done);
+    void StoreRun(const uint8_t* bytes, uint32_t count, CompletionList& done);
     void MakeRoom(CompletionList& done);
-    uint32_t QuietRun(const uint8_t* bytes, uint32_t count);
+    // A quiet run, and whether the byte after it only ends waits (see QuietRun).
+    struct Run {
+        uint32_t length;
+        bool waitByte;
+    };
+    uint32_t ReadLimit();
+    Run QuietRun(const uint8_t* bytes, uint32_t count, uint32_t readLimit);
 
     // Time-outs (ReadQueue.cpp): completes what expired, then re-arms the time-out service.
     void CheckTimeouts(uint64_t now, CompletionList& done);

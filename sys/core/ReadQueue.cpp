@@ -243,7 +243,7 @@ void PortDevice::MarkArrival(uint64_t now) {
     for (uint32_t slot = 0; slot < ReadCount(); ++slot) {
         QueuedRead& queued = readSlots_[slot];
         PortHandleState& handle = *queued.handle;
-        if (FirstOfHandle(handle)) {
+        if (handle.queuedReads == 1 || FirstOfHandle(handle)) {
             AvailableBytes(handle);
             queued.gotBytes = 1;
             queued.lastByteTime = now;

@@ -55,46 +55,36 @@ void PortDevice::ReceiveByte(uint8_t byte, uint64_t now, CompletionList& done) {
     MakeRoom(done);
     port_->rxBuffer[port_->rxHead] = byte;
     port_->rxHead = RingAdvance(port_->rxHead, 1, port_->rxSize);
-    // History first: a handle whose wait this byte completes keeps the byte's events there.
-    RecordHistory(&byte, 1);
+    // History first, while the waits this byte ends are still queued: their handles get the
+    // byte's events from the wait, not a second time from their history.
+    RecordHistory(&byte, 1, nullptr);
     CheckWaits(byte, done);
     ServeReads(now, true, done);
 }
 
 // Stores bytes that QuietRun found can change no queued request: the same ring, positions,
-// errors and history as storing them one by one.
-void PortDevice::StoreRun(const uint8_t* bytes, uint32_t count, uint64_t now,
-                          CompletionList& done) {
-    const uint32_t size = port_->rxSize;
-    const uint32_t head = RingAdvance(port_->rxHead, count % size, size);
-    for (PortHandleState* handle = handles_; handle != nullptr; handle = handle->nextHandle) {
-        // QuietRun keeps a handle with a queued read within its share.
-        if (handle->queuedReads == 0 && RingRoom(*handle) < count) {
-            handle->readIndex = RingAdvance(head, 1, size); // the newest size − 1 bytes stay
-            handle->errors |= SERIAL_ERROR_QUEUEOVERRUN;
-            RaiseEvents(*handle, SERIAL_EV_ERR, done); // into its history: see QuietRun
-        }
-    }
-    port_->rxHead = RingStore(port_->rxBuffer, size, port_->rxHead, bytes, count);
-    RecordHistory(bytes, count);
-    MarkArrival(now);
+// errors and history as storing them one by one. The caller marks the reads' arrival.
+void PortDevice::StoreRun(const uint8_t* bytes, uint32_t count, CompletionList& done) {
+    RecordHistory(bytes, count, &done); // with the overruns, before the head moves
+    port_->rxHead = RingStore(port_->rxBuffer, port_->rxSize, port_->rxHead, bytes, count);
 }
 
-// How many of the next bytes can be stored without changing any queued request, right after
-// the reads were served at the same `now`. Then the time-outs gave their answer already, the
-// interval time-out cannot end a read that is receiving, and every handle's oldest read has had
-// its start; so a read can only end when its length is reached (or, waiting for the first
-// byte, at any byte), a handle's full share moves bytes into its read, a wait ends only at a
-// byte its mask selects, and an overrun matters only to a handle waiting for EV_ERR.
-uint32_t PortDevice::QuietRun(const uint8_t* bytes, uint32_t count) {
-    uint32_t limit = count;
+// How many of the next bytes the queued reads let be stored without changing any of them,
+// right after the reads were served at the same `now`. Then the time-outs gave their answer
+// already, the interval time-out cannot end a read that is receiving, and every handle's oldest
+// read has had its start; so a read can only end when its length is reached (or, waiting for
+// the first byte, at any byte), and a handle's full share moves bytes into its read. Storing
+// quiet bytes lowers the limit by their number and changes nothing else in it.
+uint32_t PortDevice::ReadLimit() {
+    uint32_t limit = ~0u;
     ++serveEpoch_;
     for (uint32_t slot = 0; slot < ReadCount(); ++slot) {
         const QueuedRead& queued = readSlots_[slot];
-        if (!FirstOfHandle(*queued.handle)) {
-            continue;
+        PortHandleState& handle = *queued.handle;
+        if (handle.queuedReads != 1 && !FirstOfHandle(handle)) {
+            continue; // a later read of the handle: it takes nothing yet
         }
-        uint32_t room = RingRoom(*queued.handle);
+        uint32_t room = RingRoom(handle);
         uint64_t have = uint64_t{queued.absorbed} + (port_->rxSize - 1 - room);
         uint64_t need = have < queued.length ? queued.length - have : 0;
         if (need == 0 || queued.started == 0 || (queued.mode & readFirstByte) != 0) {
@@ -103,55 +93,67 @@ uint32_t PortDevice::QuietRun(const uint8_t* bytes, uint32_t count) {
         limit = need - 1 < limit ? static_cast<uint32_t>(need - 1) : limit;
         limit = room < limit ? room : limit;
     }
-    for (uint32_t slot = 0; slot < WaitCount(); ++slot) {
-        const PortHandleState& handle = *waitSlots_[slot].handle;
-        if ((handle.waitMask & SERIAL_EV_ERR) != 0 && handle.queuedReads == 0) {
-            uint32_t room = RingRoom(handle);
-            limit = room < limit ? room : limit;
-        }
-    }
-    if (limit == 0 || WaitCount() == 0) {
-        return limit;
-    }
-
-    // A wait for any byte ends at the first byte that is not 0; waits for characters end at the
-    // first of their characters (0 excepted: it raises no event).
-    bool anyByte = false;
-    uint8_t wanted[2 * slotCount];
-    uint32_t wantedCount = 0;
-    for (uint32_t slot = 0; slot < WaitCount(); ++slot) {
-        const PortHandleState& handle = *waitSlots_[slot].handle;
-        anyByte = anyByte || (handle.waitMask & SERIAL_EV_RXCHAR) != 0;
-        if ((handle.waitMask & SERIAL_EV_RXFLAG) != 0) {
-            const uint8_t characters[] = {handle.chars.EventChar, handle.chars.EofChar};
-            for (uint8_t character : characters) {
-                bool known = character == 0;
-                for (uint32_t i = 0; i < wantedCount; ++i) {
-                    known = known || wanted[i] == character;
-                }
-                if (!known) {
-                    wanted[wantedCount++] = character;
-                }
-            }
-        }
-    }
-    if (anyByte) {
-        uint32_t run = 0;
-        while (run < limit && bytes[run] == 0) {
-            ++run;
-        }
-        return run;
-    }
-    for (uint32_t i = 0; i < wantedCount; ++i) {
-        const void* found = __builtin_memchr(bytes, wanted[i], limit);
-        if (found != nullptr) {
-            limit = static_cast<uint32_t>(static_cast<const uint8_t*>(found) - bytes);
-        }
-    }
     return limit;
 }
 
-void PortDevice::Receive(const uint8_t* bytes, uint32_t count) {
+// How many of the next bytes can be stored without changing any queued request, within the
+// reads' limit: a wait ends only at a byte its mask selects, and an overrun matters only to a
+// handle waiting for EV_ERR.
+//
+// When the run ends at a byte that ends waits while the reads' limit is still further away,
+// `waitByte` says so: that byte can be stored with the run, and then only the waits are checked.
+PortDevice::Run PortDevice::QuietRun(const uint8_t* bytes, uint32_t count, uint32_t readLimit) {
+    uint32_t limit = readLimit < count ? readLimit : count;
+    const uint32_t waits = WaitCount();
+    bool anyByte = false;
+    uint8_t wanted[2 * slotCount];
+    uint32_t wantedCount = 0;
+    auto want = [&](uint8_t character) {
+        if (character == 0) {
+            return; // 0 raises no event
+        }
+        for (uint32_t i = 0; i < wantedCount; ++i) {
+            if (wanted[i] == character) {
+                return;
+            }
+        }
+        wanted[wantedCount++] = character;
+    };
+    for (uint32_t slot = 0; slot < waits; ++slot) {
+        const PortHandleState& handle = *waitSlots_[slot].handle;
+        const uint32_t mask = handle.waitMask;
+        if ((mask & SERIAL_EV_ERR) != 0 && handle.queuedReads == 0) {
+            uint32_t room = RingRoom(handle);
+            limit = room < limit ? room : limit;
+        }
+        anyByte = anyByte || (mask & SERIAL_EV_RXCHAR) != 0;
+        if ((mask & SERIAL_EV_RXFLAG) != 0) {
+            want(handle.chars.EventChar);
+            want(handle.chars.EofChar);
+        }
+    }
+    // A wait for any byte ends at the first byte that is not 0; waits for characters end at the
+    // first of their characters.
+    uint32_t run = limit;
+    if (anyByte) {
+        run = 0;
+        while (run < limit && bytes[run] == 0) {
+            ++run;
+        }
+    } else {
+        for (uint32_t i = 0; i < wantedCount; ++i) {
+            const void* found = __builtin_memchr(bytes, wanted[i], run);
+            if (found != nullptr) {
+                run = static_cast<uint32_t>(static_cast<const uint8_t*>(found) - bytes);
+            }
+        }
+    }
+    // The byte at `run` is within the limit: storing it reaches no read's end nor a full share.
+    return {run, run < limit};
+}
+
+// `now`: when the chunk arrived (the broadcast takes the time once for every port).
+void PortDevice::Receive(const uint8_t* bytes, uint32_t count, uint64_t now) {
     if (count == 0) {
         return;
     }
@@ -161,19 +163,44 @@ void PortDevice::Receive(const uint8_t* bytes, uint32_t count) {
         ReleaseSpinLock(port_->lock);
         return; // nobody has the port open: the bytes are dropped
     }
-    // One time for the whole chunk: its bytes arrive together. What expired before it ends
-    // first, without these bytes.
-    uint64_t now = QueryMilliseconds();
+    // What expired before the chunk ends first, without its bytes.
     CheckTimeouts(now, done);
     uint32_t next = 0;
+    // The reads' limit holds until a byte gets every check (ReceiveByte may change any read).
+    constexpr uint32_t unknown = ~0u;
+    uint32_t readLimit = unknown;
+    // Bytes stored since the reads were last served: their arrival is marked once, before the
+    // next pass over the reads or at the end (nothing between looks at it).
+    bool unmarked = false;
     while (next < count) {
-        uint32_t quiet = bulkReceiveOff_ ? 0 : QuietRun(bytes + next, count - next);
-        if (quiet != 0) {
-            StoreRun(bytes + next, quiet, now, done);
-            next += quiet;
-        } else {
-            ReceiveByte(bytes[next++], now, done);
+        if (readLimit == unknown && !bulkReceiveOff_) {
+            readLimit = ReadLimit();
         }
+        Run run = bulkReceiveOff_ || readLimit == 0
+                      ? Run{0, false}
+                      : QuietRun(bytes + next, count - next, readLimit);
+        if (run.length == 0 && !run.waitByte) {
+            ReceiveByte(bytes[next++], now, done);
+            readLimit = unknown;
+            unmarked = false;
+            continue;
+        }
+        uint32_t stored = run.length + (run.waitByte ? 1 : 0);
+        StoreRun(bytes + next, stored, done);
+        next += stored;
+        readLimit -= stored;
+        unmarked = true;
+        if (run.waitByte) {
+            CheckWaits(bytes[next - 1], done);
+        } else if (next < count) {
+            // The run stopped at a limit: the next byte needs every check.
+            ReceiveByte(bytes[next++], now, done);
+            readLimit = unknown;
+            unmarked = false;
+        }
+    }
+    if (unmarked) {
+        MarkArrival(now);
     }
     UpdateDeadline();
     ReleaseSpinLock(port_->lock);

@@ -111,7 +111,14 @@ void PortDevice::CheckWaits(uint8_t byte, CompletionList& done) {
 // Received bytes raise events for the handles that have no wait queued: they are kept for the
 // handle's next wait. A handle's queued wait is served by CheckWaits instead. The bytes are
 // searched once for each character asked for, whatever the number of handles asking.
-void PortDevice::RecordHistory(const uint8_t* bytes, uint32_t count) {
+//
+// With `overruns`, the bytes are a quiet run about to be stored (StoreRun), and the same pass
+// over the handles lets each handle without a queued read whose share cannot take them lose
+// its oldest bytes: the newest rxSize − 1 stay. QuietRun keeps a handle with a queued read, or
+// with a queued wait for EV_ERR, within its share; the EV_ERR goes to the others' history.
+void PortDevice::RecordHistory(const uint8_t* bytes, uint32_t count, CompletionList* overruns) {
+    const uint32_t size = port_->rxSize;
+    const uint32_t head = RingAdvance(port_->rxHead, count % size, size);
     int anyByte = -1; // not searched yet
     uint8_t searched[4];
     bool found[4];
@@ -130,6 +137,11 @@ void PortDevice::RecordHistory(const uint8_t* bytes, uint32_t count) {
         return present;
     };
     for (PortHandleState* handle = handles_; handle != nullptr; handle = handle->nextHandle) {
+        if (overruns != nullptr && handle->queuedReads == 0 && RingRoom(*handle) < count) {
+            handle->readIndex = RingAdvance(head, 1, size);
+            handle->errors |= SERIAL_ERROR_QUEUEOVERRUN;
+            RaiseEvents(*handle, SERIAL_EV_ERR, *overruns);
+        }
         const uint32_t mask = handle->waitMask;
         if (handle->pendingWait != nullptr || (mask & (SERIAL_EV_RXCHAR | SERIAL_EV_RXFLAG)) == 0) {
             continue;
