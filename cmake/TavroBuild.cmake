@@ -22,12 +22,6 @@ endif()
 if(WIN32 AND NOT MSVC)
     # The Windows programs must run without the mingw runtime DLLs beside them.
     add_link_options(-static-libgcc -static-libstdc++)
-    # Size builds of the programs optimise across files (link-time optimisation): the hub
-    # shares the package window of Tavro.exe with its driver, and this takes about a seventh
-    # off the hub (x64 image 92,160 → 79,360 bytes). The kernel driver is left out of it
-    # (sys/kernel/CMakeLists.txt). The linker's "no symbol for section" warnings for inline
-    # constexpr variables are harmless.
-    set(CMAKE_INTERPROCEDURAL_OPTIMIZATION_MINSIZEREL ON)
 endif()
 
 # Adds each listed folder that has a CMakeLists.txt, so a subsystem joins the build by
@@ -40,7 +34,6 @@ function(tavro_add_subdirectories)
     endforeach()
 endfunction()
 
-# Product code never throws; keep that honest in every product library.
 # The project's version for the version resources of the Windows deliverables
 # (platform/win32/VersionInfo.rc): tavro_version_resource(<.rc file> [files it includes...]).
 function(tavro_version_resource script)
@@ -52,6 +45,7 @@ function(tavro_version_resource script)
         ${PROJECT_SOURCE_DIR}/platform/win32/VersionInfo.rc ${ARGN})
 endfunction()
 
+# Product code never throws; keep that honest in every product library.
 function(tavro_product_target target)
     if(NOT MSVC)
         target_compile_options(${target} PRIVATE -fno-exceptions)

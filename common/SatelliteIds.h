@@ -16,6 +16,8 @@
 // they are in the satellites table.
 #pragma once
 
+#include "common/GpsSharedStatus.h"
+
 #include <stdint.h>
 
 namespace tavro {
@@ -82,6 +84,24 @@ constexpr const char* ConstellationName(Constellation constellation) {
 // Whether satellites entry `index` (0-11) is marked used in `usedEntries`.
 constexpr bool EntryUsed(uint16_t usedEntries, int index) {
     return index >= 0 && index < 12 && (usedEntries >> index & 1) != 0;
+}
+
+// Whether satellites entry `index` of the block is used in the fix: by usedEntries while the
+// hub writes it, else by usedPrns.
+constexpr bool SatelliteUsed(const GpsSharedStatus& block, int index) {
+    if (index < 0 || index >= 12) {
+        return false;
+    }
+    if (block.usedEntries != 0) {
+        return EntryUsed(block.usedEntries, index);
+    }
+    const int prn = block.satellites[index].prn;
+    for (const uint8_t used : block.usedPrns) {
+        if (prn > 0 && used == prn) {
+            return true;
+        }
+    }
+    return false;
 }
 
 } // namespace tavro

@@ -27,6 +27,27 @@ public:
 
     // Closes the handle; nothing happens when it is not open.
     virtual void Close() = 0;
+
+    // ---- Client bytes port by port ----------------------------------------------------------
+    // A device whose virtual ports can be drained one at a time lets the hub queue each
+    // port's bytes on its own, so that a program writing much cannot hold up another's few.
+    // CollectPerPort(true) makes later exchanges leave the bytes where they are (count 0);
+    // TakeClientBytes then takes them port by port. Returns whether the device now works that
+    // way: false where it cannot (the Windows driver hands them out with the exchange only).
+    virtual bool CollectPerPort(bool on) {
+        (void)on;
+        return false;
+    }
+
+    // With CollectPerPort on: at most `room` bytes written to virtual port `index` (0-7), in
+    // the order written. While read-only (the last exchange's flag), the bytes of ports 2-8
+    // are dropped instead, as the exchange drops them. Bytes that do not fit wait.
+    virtual uint32_t TakeClientBytes(uint32_t index, uint8_t* into, uint32_t room) {
+        (void)index;
+        (void)into;
+        (void)room;
+        return 0;
+    }
 };
 
 // The adapter of the edition this program was built for (Windows: platform/win32).

@@ -14,6 +14,7 @@ inline constexpr uint32_t accessDenied = 5;
 inline constexpr uint32_t invalidHandle = 6;
 inline constexpr uint32_t notEnoughMemory = 8;
 inline constexpr uint32_t invalidData = 13;
+inline constexpr uint32_t notReady = 21;
 inline constexpr uint32_t genFailure = 31;
 inline constexpr uint32_t sharingViolation = 32;
 inline constexpr uint32_t notSupported = 50;

@@ -8,6 +8,8 @@
 // released at once, and every later call on the object fails with error::invalidHandle.
 #pragma once
 
+#include "platform/EventWait.h"
+
 #include <memory>
 #include <stdint.h>
 
@@ -160,6 +162,28 @@ public:
     virtual uint32_t Write(const void* data, uint32_t size, uint32_t& written) = 0;
     // CloseHandle. Safe to repeat and to call while another thread is inside a call.
     virtual void Close() = 0;
+
+    // ---- Waiting in the caller's event loop (ports opened with OpenForArrival) ---------------
+    // The defaults suit a port that cannot be waited on: the caller polls it.
+
+    // Makes ready for received bytes and returns the object that becomes ready (for input)
+    // once some are waiting: the descriptor on POSIX; on Windows the event of an overlapped
+    // one-byte read started here (that byte is then the first that Read returns, and
+    // ClearCommError counts it). noWaitObject when the port cannot be waited on.
+    virtual WaitObject ArmArrival() { return noWaitObject; }
+
+    // Writes without waiting for the line. POSIX: what the terminal takes now; Windows: at
+    // most a chunk, copied, with one overlapped write, nothing while one is in flight. The
+    // default is Write. `accepted` bytes are taken (they reach the line, or the write fails
+    // there); fewer than `size` means the line is busy: wait for WriteWait.
+    virtual uint32_t WriteNoWait(const void* data, uint32_t size, uint32_t& accepted) {
+        return Write(data, size, accepted);
+    }
+
+    // The object that becomes ready (for output) when WriteNoWait can take more: the
+    // descriptor on POSIX, the event of the write in flight on Windows; noWaitObject when
+    // there is nothing to wait for.
+    virtual WaitObject WriteWait() { return noWaitObject; }
 };
 
 enum class SerialSharing : uint8_t {
@@ -176,6 +200,13 @@ public:
     // another program); on success `error` is error::success.
     virtual std::unique_ptr<SerialPort> Open(uint32_t comNumber, SerialSharing sharing,
                                              uint32_t& error) = 0;
+
+    // Opens COM<comNumber> as Open does with SerialSharing::ReadWrite, for a caller that waits
+    // for it in an event loop (ArmArrival, WriteNoWait): on Windows with overlapped I/O. The
+    // port then behaves as Open's would for every other call.
+    virtual std::unique_ptr<SerialPort> OpenForArrival(uint32_t comNumber, uint32_t& error) {
+        return Open(comNumber, SerialSharing::ReadWrite, error);
+    }
 };
 
 // The adapter of the edition this program was built for.

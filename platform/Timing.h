@@ -14,6 +14,10 @@ public:
     // Milliseconds since some fixed moment; wraps after 2^32 ms like GetTickCount.
     virtual uint32_t GetTickCount() = 0;
 
+    // Microseconds since some fixed moment, for measuring short spans (when bytes arrived).
+    // The default is the tick count's resolution.
+    virtual uint64_t Microseconds() { return uint64_t{GetTickCount()} * 1000u; }
+
     // Blocks the calling thread for about `milliseconds`.
     virtual void Sleep(uint32_t milliseconds) = 0;
 };

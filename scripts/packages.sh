@@ -1,13 +1,16 @@
 # Debian packages the build and the tests need, and a helper that installs the missing ones.
 # Sourced by scripts/test.sh, scripts/demo.sh and .ci/run.
 
-BUILD_PACKAGES=(cmake ninja-build g++ make pkg-config)
-TEST_PACKAGES=(googletest libgtest-dev libgmock-dev libbenchmark-dev python3)
+BUILD_PACKAGES=(cmake ninja-build g++ make pkg-config libsystemd-dev)
+# dbus-daemon: a private bus stands in for the system bus in the hub's suspend tests.
+TEST_PACKAGES=(googletest libgtest-dev libgmock-dev libbenchmark-dev python3 dbus-daemon)
 FUZZ_PACKAGES=(clang libclang-rt-14-dev)
 CROSS_PACKAGES=(g++-mingw-w64-i686 g++-mingw-w64-x86-64)
 TOOL_PACKAGES=(clang-format)
 # gpsd reads a virtual port in the end-to-end tests (skipped with a message where it is missing).
 GPSD_PACKAGES=(gpsd gpsd-clients)
+# The Debian package: dependencies of its programs (dpkg-shlibdeps), its man pages checked.
+PACKAGE_PACKAGES=(dpkg-dev man-db)
 # Wine runs the x64 driver and Win32 test programs; never wine32 (it breaks every wine command
 # on machines that cannot run 32-bit code).
 # libboost-dev: Boost.Asio's headers for the Win32 client built on its serial_port.

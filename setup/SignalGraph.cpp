@@ -1,5 +1,7 @@
 #include "setup/SignalGraph.h"
 
+#include "common/SatelliteIds.h"
+
 namespace tavro::setup {
 namespace {
 
@@ -23,6 +25,15 @@ int UsedValue(const GpsSharedStatus& block, int prn) {
     return snr > 0 ? snr : signalGraphUsedFloor;
 }
 
+// Satellites entry `index` of a several-constellation fix: its SNR when it is used.
+int EntryValue(const GpsSharedStatus& block, int index) {
+    if (!EntryUsed(block.usedEntries, index)) {
+        return 0;
+    }
+    const int snr = block.satellites[index].snr;
+    return snr > 0 ? snr : signalGraphUsedFloor;
+}
+
 } // namespace
 
 void SignalGraph(const GraphRect& client, const GpsSharedStatus& block, SignalGraphShape& shape) {
@@ -40,30 +51,32 @@ void SignalGraph(const GraphRect& client, const GpsSharedStatus& block, SignalGr
     // A control too small for its frame gets empty bars, never inverted ones.
     inner.right = inner.right > inner.left ? inner.right : inner.left;
     inner.bottom = inner.bottom > inner.top ? inner.bottom : inner.top;
-    const int pitch = inner.right / signalGraphColumns;
+    const bool entries = block.usedEntries != 0;
+    shape.columnCount = entries ? signalGraphEntryColumns : signalGraphColumns;
+    const int pitch = inner.right / shape.columnCount;
     const int width = pitch > 2 ? pitch - 2 : 0;
     const int64_t height = inner.bottom - inner.top;
 
     int values[signalGraphColumns];
     // One scale for every column, found first: bars of equal SNR must be of equal height.
     shape.scale = signalGraphMinimumScale;
-    for (int k = 0; k < signalGraphColumns; ++k) {
-        values[k] = UsedValue(block, k + 1);
+    for (int k = 0; k < shape.columnCount; ++k) {
+        values[k] = entries ? EntryValue(block, k) : UsedValue(block, k + 1);
         if (values[k] > shape.scale) {
             shape.scale = values[k];
         }
     }
 
     int left = inner.left;
-    for (int k = 0; k < signalGraphColumns; ++k, left += pitch) {
-        const int prn = k + 1;
+    for (int k = 0; k < shape.columnCount; ++k, left += pitch) {
+        const int prn = entries ? block.satellites[k].prn : k + 1;
         const int y = inner.bottom - static_cast<int>(values[k] * height / shape.scale);
         SignalColumn& column = shape.columns[k];
         column.prn = prn;
         column.value = values[k];
         column.grey = {left, inner.top, left + width, y};
         column.green = {left, y, left + width, inner.bottom};
-        if (k != 0 && k % 5 == 0 && shape.tickCount + 2 <= tickMarkLines) {
+        if (!entries && k != 0 && k % 5 == 0 && shape.tickCount + 2 <= tickMarkLines) {
             shape.ticks[shape.tickCount++] = {{left - 1, y - tickMarkHeight}, {left - 1, y}};
             shape.ticks[shape.tickCount++] = {{left - 2, y - tickMarkHeight}, {left - 2, y}};
         }

@@ -1,6 +1,11 @@
 // The signal bar graph of the satellites used in the fix, as geometry: one column per PRN 1-32,
 // a grey part above a green bar whose height is the satellite's SNR, an outline and tick marks
 // every five PRNs. Both front ends draw exactly these primitives.
+//
+// A receiver that uses several constellations (the hub marks the used table entries in
+// usedEntries) has satellites beyond PRN 32: then the graph has one column per satellites
+// entry instead, twelve, labelled with the entries' ids (used ones first, as the hub orders
+// them), a bar for each one used, and no tick marks.
 #pragma once
 
 #include "common/GpsSharedStatus.h"
@@ -34,6 +39,7 @@ inline constexpr GraphColour graphGrey = {176, 176, 176};
 inline constexpr GraphColour graphGreen = {0, 255, 0};
 
 inline constexpr int signalGraphColumns = 32;
+inline constexpr int signalGraphEntryColumns = 12; // one per satellites entry
 inline constexpr int signalGraphMinimumScale = 50;
 // A used satellite without a signal still shows as a sliver of this value.
 inline constexpr int signalGraphUsedFloor = 2;
@@ -56,14 +62,15 @@ struct SignalGraphShape {
     GraphRect background;  // the whole control, cleared before the rest is drawn
     GraphPoint outline[5]; // one polyline with the black pen
     int scale;             // SNR of a full-height bar
+    int columnCount;       // 32, or 12 for a fix of several constellations
     SignalColumn columns[signalGraphColumns];
     GraphLine ticks[tickMarkLines]; // black, vertical
     size_t tickCount;
 };
 
-// The shape for the control's client rectangle `client` and the block's usedPrns and
-// satellites. Any rectangle and any block content give a well-formed shape (empty rectangles
-// where there is no room).
+// The shape for the control's client rectangle `client` and the block's usedPrns (or
+// usedEntries) and satellites. Any rectangle and any block content give a well-formed shape (empty
+// rectangles where there is no room).
 void SignalGraph(const GraphRect& client, const GpsSharedStatus& block, SignalGraphShape& shape);
 
 } // namespace tavro::setup

@@ -33,8 +33,23 @@ void ClockSync(ParserHost& port, GpsSharedStatus& block) {
         return;
     }
     port.timeSynced = 1;
-    block.utcTime.wMilliseconds =
-        static_cast<uint16_t>(block.utcTime.wMilliseconds + arrivalAllowanceMs);
+    // Read as it arrives, the sentence tells when its burst began: the receiver's epoch, up
+    // to its own output delay. The time since then is what the sentence's time lags the
+    // clock by, however long the burst took on the line. Otherwise a fixed allowance.
+    // The time is a whole minute and the age below a second (BurstAge), so the sum carries
+    // at most into the seconds.
+    uint32_t burstAge = 0;
+    if (port.BurstAge(burstAge) && burstAge < 1000 && block.utcTime.wMilliseconds < 1000) {
+        uint32_t milliseconds = block.utcTime.wMilliseconds + burstAge;
+        if (milliseconds >= 1000) {
+            milliseconds -= 1000;
+            ++block.utcTime.wSecond;
+        }
+        block.utcTime.wMilliseconds = static_cast<uint16_t>(milliseconds);
+    } else {
+        block.utcTime.wMilliseconds =
+            static_cast<uint16_t>(block.utcTime.wMilliseconds + arrivalAllowanceMs);
+    }
     const SystemTime utc = block.utcTime;
     // A refusal (no privilege) is final for this fix: retrying every second would not help.
     (void)port.Clock().SetSystemTime(utc);

@@ -9,8 +9,9 @@ namespace tavro {
 // Called at the end of every RMC that reported a valid fix. Sets the clock from the block's
 // utcTime when "Auto Time Sync" is on, the clock was not set during this fix yet, a stream
 // was recognised, the fix is 2D or 3D, the time is a whole minute, no client holds the
-// relay, and the year is 2012 to 2029. Then timeSynced becomes 1 and 10 ms are added to the
-// block's utcTime (the time the sentence took to arrive) before it is handed to the clock.
+// relay, and the year is 2012 to 2029. Then timeSynced becomes 1 and the time the sentence
+// took to arrive is added to the block's utcTime before it is handed to the clock: the age of
+// its burst where the port measured it (ParserHost::BurstAge), else 10 ms.
 // A failure to set the clock is not retried before the next loss of fix.
 void ClockSync(ParserHost& port, GpsSharedStatus& block);
 

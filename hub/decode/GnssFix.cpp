@@ -28,6 +28,7 @@ void NoteFixSentence(GnssState& state) {
         ++state.epoch;
         state.gsaSystems = 0;
         state.skySinceFix = false;
+        state.finalSkyTalker = state.lastSkyTalker;
     }
     state.fixSinceGsa = true;
 }
@@ -79,10 +80,10 @@ SkyTalker SkyTalkerOf(std::string_view address) {
 }
 
 void DecodeGnssFix(ParserHost& port, GpsSharedStatus& block, const NmeaFields& f,
-                   const FixLayout& at, int32_t quality) {
+                   const FixLayout& at, int32_t quality, bool injected) {
     GnssState& state = port.gnss;
     NoteFixSentence(state);
-    if (!TalkerWins(state.position, PositionRank(f[0]), port.TickCount())) {
+    if (!injected && !TalkerWins(state.position, PositionRank(f[0]), port.TickCount())) {
         return;
     }
     DecodeFix(block, f, at, quality);
@@ -93,10 +94,10 @@ void DecodeGnssFix(ParserHost& port, GpsSharedStatus& block, const NmeaFields& f
     }
 }
 
-void DecodeGnssRmc(ParserHost& port, GpsSharedStatus& block, const NmeaFields& f) {
+void DecodeGnssRmc(ParserHost& port, GpsSharedStatus& block, const NmeaFields& f, bool injected) {
     GnssState& state = port.gnss;
     NoteFixSentence(state);
-    if (TalkerWins(state.rmc, PositionRank(f[0]), port.TickCount())) {
+    if (injected || TalkerWins(state.rmc, PositionRank(f[0]), port.TickCount())) {
         DecodeRmc(port, block, f);
     }
 }

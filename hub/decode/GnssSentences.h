@@ -15,13 +15,14 @@ namespace tavro {
 // taken only when no better one gave the position for this long.
 inline constexpr uint32_t talkerHoldMs = 3000;
 
-// GGA or GNS: the fix, when its talker wins (see PositionRank); the satellites used are the
-// epoch's GSA count where that is larger (a GGA counts at most 12).
+// GGA or GNS: the fix, when its talker wins (see PositionRank) or the frame is `injected`
+// (another program means it to count; it does not change which talker wins); the satellites
+// used are the epoch's GSA count where that is larger (a GGA counts at most 12).
 void DecodeGnssFix(ParserHost& port, GpsSharedStatus& block, const NmeaFields& f,
-                   const FixLayout& at, int32_t quality);
+                   const FixLayout& at, int32_t quality, bool injected);
 
-// RMC, when its talker wins; decoded as ever.
-void DecodeGnssRmc(ParserHost& port, GpsSharedStatus& block, const NmeaFields& f);
+// RMC, when its talker wins or it is injected; decoded as ever.
+void DecodeGnssRmc(ParserHost& port, GpsSharedStatus& block, const NmeaFields& f, bool injected);
 
 // GSA: one list per system (the NMEA 4.10 system id, else the talker, else the ids' range);
 // usedPrns, satsUsed and usedEntries describe the lists of the whole epoch.
@@ -30,6 +31,10 @@ void DecodeGnssGsa(ParserHost& port, GpsSharedStatus& block, const NmeaFields& f
 // GSV: one cycle per talker, a trailing signal id never a satellite; satsInView is the sum
 // over the talkers, and the twelve entries the satellites used first, then the strongest.
 void DecodeGnssGsv(ParserHost& port, GpsSharedStatus& block, const NmeaFields& f);
+
+// Makes the satellites table from cycles committed but not shown yet; called for every
+// sentence that is no GSV.
+void FlushGnssSky(ParserHost& port, GpsSharedStatus& block);
 
 // ---- Talkers and ids (SatelliteIds.h) ------------------------------------------------------
 

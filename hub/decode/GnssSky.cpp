@@ -73,7 +73,7 @@ GnssSystem SystemOfId(int id) {
 
 // The NMEA 4.10 system id (field 18); else the talker's system; else, for GN, the system of
 // the first satellite listed.
-GnssSystem GsaSystem(const NmeaFields& f, SkyTalker talker) {
+GnssSystem GsaSystem(const NmeaFields& f, SkyTalker talker, const GsaNumbers& list) {
     if (!f[18].empty()) {
         const int32_t id = TextToInt(f[18]);
         if (id >= 1 && id < gnssSystemCount) {
@@ -83,8 +83,8 @@ GnssSystem GsaSystem(const NmeaFields& f, SkyTalker talker) {
     if (talker != SkyTalker::Gn) {
         return SystemOfTalker(talker);
     }
-    for (int i = 3; i < 15; ++i) {
-        if (const int id = SatelliteId(GnssSystem::Unknown, TextToInt(f[i])); id != 0) {
+    for (const int32_t number : list.numbers) {
+        if (const int id = SatelliteId(GnssSystem::Unknown, number); id != 0) {
             return SystemOfId(id);
         }
     }
@@ -292,7 +292,9 @@ int SatelliteId(GnssSystem system, int32_t number) {
 
 void DecodeGnssGsa(ParserHost& port, GpsSharedStatus& block, const NmeaFields& f) {
     GnssState& state = port.gnss;
-    const GnssSystem system = GsaSystem(f, SkyTalkerOf(f[0]));
+    GsaNumbers numbers;
+    ReadGsaNumbers(f, numbers);
+    const GnssSystem system = GsaSystem(f, SkyTalkerOf(f[0]), numbers);
     const int index = static_cast<int>(system);
     const uint8_t bit = static_cast<uint8_t>(1u << index);
     UsedList& list = state.used[index];
@@ -310,8 +312,8 @@ void DecodeGnssGsa(ParserHost& port, GpsSharedStatus& block, const NmeaFields& f
     state.skySinceFix = true;
     state.fixSinceGsa = false;
     bool full = true;
-    for (int i = 3; i < 15; ++i) {
-        const int id = SatelliteId(system, TextToInt(f[i]));
+    for (const int32_t number : numbers.numbers) {
+        const int id = SatelliteId(system, number);
         if (id == 0) {
             full = false;
         } else if (list.count < UsedList::capacity) {
@@ -324,7 +326,7 @@ void DecodeGnssGsa(ParserHost& port, GpsSharedStatus& block, const NmeaFields& f
     list.epoch = state.epoch;
 
     // Mode, fix state and dilutions belong to the combined fix, the same in every GSA.
-    DecodeGsa(block, f);
+    DecodeGsa(block, f, numbers);
     int live = 0;
     for (const UsedList& other : state.used) {
         live += Live(state, other) ? 1 : 0;
@@ -361,9 +363,11 @@ void DecodeGnssGsv(ParserHost& port, GpsSharedStatus& block, const NmeaFields& f
         othersLive =
             othersLive || (t != static_cast<int>(SkyTalker::Gp) && Live(state, state.views[t]));
     }
+    GsvGroups groups;
+    ReadGsvGroups(f, satelliteEnd, groups);
     const bool gpsAlone = talker == SkyTalker::Gp && !othersLive;
     if (gpsAlone) {
-        DecodeGsv(block, f, satelliteEnd);
+        DecodeGsv(block, f, groups);
         state.skyMerged = false;
         block.usedEntries = UsedEntries(block, state);
     }
@@ -383,19 +387,17 @@ void DecodeGnssGsv(ParserHost& port, GpsSharedStatus& block, const NmeaFields& f
         cycle.active = false;
         return;
     }
-    for (int first = 4; first < satelliteEnd && first < 20; first += 4) {
-        if (f[first].empty()) {
+    for (int k = 0; k < 4; ++k) {
+        if (!groups.present[k]) {
             continue; // an empty group pads the last message
         }
-        const int id = SatelliteId(system, TextToInt(f[first]));
+        const int id = SatelliteId(system, groups.numbers[k]);
         if (id == 0 || cycle.count >= SkyView::capacity) {
             continue;
         }
-        const auto field = [&](int i) {
-            return static_cast<int16_t>(i < satelliteEnd ? TextToInt(f[i]) : 0);
-        };
-        cycle.satellites[cycle.count++] = {static_cast<int16_t>(id), field(first + 1),
-                                           field(first + 2), field(first + 3)};
+        SatelliteEntry entry = groups.entry[k];
+        entry.prn = static_cast<int16_t>(id);
+        cycle.satellites[cycle.count++] = entry;
     }
     ++cycle.next;
     if (message != total) {
@@ -403,8 +405,24 @@ void DecodeGnssGsv(ParserHost& port, GpsSharedStatus& block, const NmeaFields& f
     }
     cycle.active = false;
     CommitCycle(state, state.views[static_cast<int>(talker)], cycle);
-    if (!gpsAlone) {
+    state.lastSkyTalker = static_cast<uint8_t>(talker);
+    if (gpsAlone) {
+        return;
+    }
+    // Made once per epoch: at once after the talker that ended the last epoch's GSVs, else
+    // with the next sentence that is no GSV (FlushGnssSky).
+    if (state.lastSkyTalker == state.finalSkyTalker) {
         PublishSky(block, state);
+        state.skyPending = false;
+    } else {
+        state.skyPending = true;
+    }
+}
+
+void FlushGnssSky(ParserHost& port, GpsSharedStatus& block) {
+    if (port.gnss.skyPending) {
+        port.gnss.skyPending = false;
+        PublishSky(block, port.gnss);
     }
 }
 

@@ -95,6 +95,11 @@ struct GnssState {
     SkyView views[skyTalkerCount];
     GsvCycle cycles[skyTalkerCount];
     bool skyMerged = false; // the satellites table holds the views of several talkers
+    // The table is made once per epoch, after the talker that came last in the epoch before;
+    // a cycle committed after that waits for the next sentence that is no GSV.
+    bool skyPending = false;
+    uint8_t lastSkyTalker = 0xFF;  // of the commits in this epoch
+    uint8_t finalSkyTalker = 0xFF; // the last one of the epoch before
 };
 
 } // namespace tavro

@@ -104,20 +104,38 @@ void DecodeFix(GpsSharedStatus& block, const NmeaFields& f, const FixLayout& at,
     }
 }
 
-void DecodeGsa(GpsSharedStatus& block, const NmeaFields& f) {
+void ReadGsaNumbers(const NmeaFields& f, GsaNumbers& list) {
+    for (int i = 0; i < 12; ++i) {
+        list.numbers[i] = TextToInt(f[3 + i]);
+    }
+}
+
+void DecodeGsa(GpsSharedStatus& block, const NmeaFields& f, const GsaNumbers& list) {
     const std::string_view mode = f[1];
     block.selectionMode = StartsWith(mode, 'A') ? 1 : StartsWith(mode, 'M') ? 2 : 0;
     // Stored without a range test; readers have no text for values outside FixState.
     block.fixState = static_cast<uint8_t>(TextToInt(f[2]));
     for (int i = 0; i < 12; ++i) {
-        block.usedPrns[i] = static_cast<uint8_t>(TextToInt(f[3 + i]));
+        block.usedPrns[i] = static_cast<uint8_t>(list.numbers[i]);
     }
     block.pdop = TextToFloat(f[15]);
     block.hdop = TextToFloat(f[16]);
     block.vdop = TextToFloat(f[17]);
 }
 
-void DecodeGsv(GpsSharedStatus& block, const NmeaFields& f, int satelliteFieldsEnd) {
+void ReadGsvGroups(const NmeaFields& f, int satelliteFieldsEnd, GsvGroups& groups) {
+    for (int k = 0; k < 4; ++k) {
+        const int first = 4 + 4 * k;
+        const auto field = [&](int i) { return i < satelliteFieldsEnd ? TextToInt(f[i]) : 0; };
+        groups.numbers[k] = field(first);
+        groups.present[k] = first < satelliteFieldsEnd && !f[first].empty();
+        groups.entry[k] = {
+            static_cast<int16_t>(groups.numbers[k]), static_cast<int16_t>(field(first + 1)),
+            static_cast<int16_t>(field(first + 2)), static_cast<int16_t>(field(first + 3))};
+    }
+}
+
+void DecodeGsv(GpsSharedStatus& block, const NmeaFields& f, const GsvGroups& groups) {
     block.satsInView = static_cast<uint8_t>(TextToInt(f[3]));
     // Messages 1 to 3 fill the twelve entries; other message numbers have no place.
     const int32_t message = TextToInt(f[2]);
@@ -125,13 +143,7 @@ void DecodeGsv(GpsSharedStatus& block, const NmeaFields& f, int satelliteFieldsE
         return;
     }
     for (int k = 0; k < 4; ++k) {
-        SatelliteEntry& entry = block.satellites[(message - 1) * 4 + k];
-        const int first = 4 + 4 * k;
-        const auto field = [&](int i) { return i < satelliteFieldsEnd ? TextToInt(f[i]) : 0; };
-        entry.prn = static_cast<int16_t>(field(first));
-        entry.elevation = static_cast<int16_t>(field(first + 1));
-        entry.azimuth = static_cast<int16_t>(field(first + 2));
-        entry.snr = static_cast<int16_t>(field(first + 3));
+        block.satellites[(message - 1) * 4 + k] = groups.entry[k];
     }
 }
 
@@ -205,17 +217,22 @@ float DegreesFromDegreesMinutes(std::string_view text) {
     return static_cast<float>(degrees + (value - 100.0 * degrees) * minutesToDegrees);
 }
 
-void DecodeSentence(ParserHost& port, GpsSharedStatus& block, const NmeaFields& fields) {
+void DecodeSentence(ParserHost& port, GpsSharedStatus& block, const NmeaFields& fields,
+                    bool injected) {
     const std::string_view address = fields[0];
     if (address.size() < 6) {
         return;
     }
     // With "Multi GNSS" off, exactly the decoding of GPS-only days: every talker alike.
     const bool multiGnss = port.MultiGnss();
-    switch (Code(address[3], address[4], address[5])) {
+    const uint32_t code = Code(address[3], address[4], address[5]);
+    if (multiGnss && code != Code('G', 'S', 'V')) {
+        FlushGnssSky(port, block);
+    }
+    switch (code) {
     case Code('G', 'G', 'A'):
         if (multiGnss) {
-            DecodeGnssFix(port, block, fields, ggaLayout, TextToInt(fields[6]));
+            DecodeGnssFix(port, block, fields, ggaLayout, TextToInt(fields[6]), injected);
         } else {
             DecodeFix(block, fields, ggaLayout, TextToInt(fields[6]));
         }
@@ -223,26 +240,30 @@ void DecodeSentence(ParserHost& port, GpsSharedStatus& block, const NmeaFields& 
     case Code('G', 'N', 'S'):
         // Only from a satellite talker: "$PMGNST" is a proprietary sentence, not a GNS.
         if (multiGnss && address.size() == 6 && (address[1] == 'G' || address[1] == 'B')) {
-            DecodeGnssFix(port, block, fields, gnsLayout, GnsQuality(fields[6]));
+            DecodeGnssFix(port, block, fields, gnsLayout, GnsQuality(fields[6]), injected);
         }
         break;
     case Code('G', 'S', 'A'):
         if (multiGnss) {
             DecodeGnssGsa(port, block, fields);
         } else {
-            DecodeGsa(block, fields);
+            GsaNumbers list;
+            ReadGsaNumbers(fields, list);
+            DecodeGsa(block, fields, list);
         }
         break;
     case Code('G', 'S', 'V'):
         if (multiGnss) {
             DecodeGnssGsv(port, block, fields);
         } else {
-            DecodeGsv(block, fields, NmeaFields::capacity);
+            GsvGroups groups;
+            ReadGsvGroups(fields, NmeaFields::capacity, groups);
+            DecodeGsv(block, fields, groups);
         }
         break;
     case Code('R', 'M', 'C'):
         if (multiGnss) {
-            DecodeGnssRmc(port, block, fields);
+            DecodeGnssRmc(port, block, fields, injected);
         } else {
             DecodeRmc(port, block, fields);
         }

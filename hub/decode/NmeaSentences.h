@@ -10,8 +10,10 @@ namespace tavro {
 // Decodes a verified sentence whose address field starts with a known talker prefix: GGA,
 // GSA, GSV, RMC, DBT and the MTK replies $PMTK500, $PMTK514 and $PMTK707; with "Multi GNSS"
 // on also GNS, and GGA, GNS, RMC, GSA and GSV the multi-constellation way (GnssSentences.h).
-// Other sentence codes are ignored.
-void DecodeSentence(ParserHost& port, GpsSharedStatus& block, const NmeaFields& fields);
+// Other sentence codes are ignored. `injected`: the frame came from another program
+// (InjectFrame), which means it to count whatever talker the receiver prefers.
+void DecodeSentence(ParserHost& port, GpsSharedStatus& block, const NmeaFields& fields,
+                    bool injected);
 
 // GGA latitude or longitude text (ddmm.mmmm or dddmm.mmmm) in degrees, unsigned.
 float DegreesFromDegreesMinutes(std::string_view text);
@@ -39,12 +41,26 @@ void DecodeFix(GpsSharedStatus& block, const NmeaFields& f, const FixLayout& at,
 // (A 1, D 2, P 3, R 4, F 5, E 6, M 7, S 8); all "N" or none gives 0.
 int32_t GnsQuality(std::string_view mode);
 
-// Mode, fix state, the twelve used PRNs (low bytes, in place) and the dilutions.
-void DecodeGsa(GpsSharedStatus& block, const NmeaFields& f);
+// The twelve satellite numbers of a GSA (fields 3 to 14), 0 where empty.
+struct GsaNumbers {
+    int32_t numbers[12];
+};
+void ReadGsaNumbers(const NmeaFields& f, GsaNumbers& list);
 
-// satsInView and, for messages 1 to 3, four satellites entries from fields 4 to 19; fields
-// from `satelliteFieldsEnd` on read as empty (a trailing signal id is no satellite).
-void DecodeGsv(GpsSharedStatus& block, const NmeaFields& f, int satelliteFieldsEnd);
+// Mode, fix state, the twelve used PRNs (low bytes, in place) and the dilutions.
+void DecodeGsa(GpsSharedStatus& block, const NmeaFields& f, const GsaNumbers& list);
+
+// The four satellites of a GSV message (fields 4 to 19) as its fields give them; fields from
+// `satelliteFieldsEnd` on read as empty (a trailing signal id is no satellite).
+struct GsvGroups {
+    int32_t numbers[4];      // the satellite numbers, 0 where empty
+    bool present[4];         // the number field is not empty
+    SatelliteEntry entry[4]; // low 16 bits of each field, as the block stores them
+};
+void ReadGsvGroups(const NmeaFields& f, int satelliteFieldsEnd, GsvGroups& groups);
+
+// satsInView (field 3) and, for messages 1 to 3 (field 2), the message's four entries.
+void DecodeGsv(GpsSharedStatus& block, const NmeaFields& f, const GsvGroups& groups);
 
 void DecodeRmc(ParserHost& port, GpsSharedStatus& block, const NmeaFields& f);
 

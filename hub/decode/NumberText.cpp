@@ -48,7 +48,7 @@ double LibraryStrtod(std::string_view text) {
 
 } // namespace
 
-int32_t TextToInt(std::string_view text) {
+int32_t TextToIntSlow(std::string_view text) {
     const char* p = text.data();
     const char* const end = p + text.size();
     while (p != end && IsSpace(*p)) {

@@ -9,10 +9,31 @@
 
 namespace tavro {
 
+// The general case of TextToInt.
+int32_t TextToIntSlow(std::string_view text);
+
 // What glibc's atoi and atol give, stored in 32 bits: strtol(text, 10) with a 64-bit long
 // (leading white space, an optional sign, decimal digits; saturating at -2^63 and 2^63 - 1),
 // then the low 32 bits as a two's-complement value. Text without digits gives 0.
-int32_t TextToInt(std::string_view text);
+inline int32_t TextToInt(std::string_view text) {
+    // What fields nearly always hold, inline: nothing, or up to nine digits (which cannot
+    // overflow) up to the end of the field or any other character, where strtol stops too.
+    if (text.empty()) {
+        return 0;
+    }
+    if (text.size() <= 9 && static_cast<unsigned>(text[0] - '0') <= 9) {
+        int32_t value = 0;
+        for (const char c : text) {
+            const unsigned digit = static_cast<unsigned>(c - '0');
+            if (digit > 9) {
+                break;
+            }
+            value = value * 10 + static_cast<int32_t>(digit);
+        }
+        return value;
+    }
+    return TextToIntSlow(text);
+}
 
 // What strtod (and so atof) gives for the text: the correctly rounded double, including
 // signed zeros, exponents, hexadecimal forms, "inf" and "nan". Text that holds no number

@@ -1,5 +1,6 @@
 #include "hub/decode/ParseFrame.h"
 
+#include "hub/decode/ByteScan.h"
 #include "hub/decode/NmeaFields.h"
 #include "hub/decode/NmeaSentences.h"
 #include "hub/decode/SirfDecoder.h"
@@ -27,6 +28,11 @@ bool HoldsSirfStart(const uint8_t* frame, uint32_t length) {
     }
     const uint8_t* p = frame;
     const uint8_t* const last = frame + length - 1; // a pair must start before the last byte
+    // NMEA text is 7-bit: words without a high bit hold no 0xA0 and are passed at once.
+    constexpr uint64_t highBits = 0x8080808080808080ull;
+    while (p + 8 <= last && (LoadWord(p) & highBits) == 0) {
+        p += 8;
+    }
     while (p < last) {
         p = static_cast<const uint8_t*>(memchr(p, 0xA0, static_cast<size_t>(last - p)));
         if (p == nullptr) {
@@ -61,19 +67,34 @@ int ChecksumDigit(uint8_t c) {
 }
 
 // XOR of the bytes from index 1 up to the first "*", against the two characters after it;
-// `star` gets the position of that "*". A sentence without "*", or with fewer than two
-// characters after it, fails.
+// `star` gets the position of that "*". The sentence's text ends at its first zero byte or at
+// `length`: a sentence without "*", or with fewer than two characters after it, fails.
 bool ChecksumMatches(const uint8_t* text, uint32_t length, uint32_t& star) {
-    uint8_t sum = 0;
-    uint32_t i = 1;
-    for (; i < length && text[i] != '*'; ++i) {
-        sum ^= text[i];
+    if (length == 0 || text[0] == 0) {
+        return false; // no text at all
     }
-    if (i + 2 >= length) {
+    // Eight bytes at a time up to the word holding the "*" or a zero byte.
+    uint64_t sum = 0;
+    uint32_t i = 1;
+    for (; i + 8 <= length; i += 8) {
+        const uint64_t word = LoadWord(text + i);
+        if ((BytesEqual(word, '*') | ZeroBytes(word)) != 0) {
+            break;
+        }
+        sum ^= word;
+    }
+    sum ^= sum >> 32;
+    sum ^= sum >> 16;
+    sum ^= sum >> 8;
+    uint8_t check = static_cast<uint8_t>(sum);
+    for (; i < length && text[i] != '*' && text[i] != 0; ++i) {
+        check ^= text[i];
+    }
+    if (i >= length || text[i] != '*' || i + 2 >= length || text[i + 1] == 0 || text[i + 2] == 0) {
         return false;
     }
     star = i;
-    return sum == ChecksumDigit(text[i + 1]) * 16 + ChecksumDigit(text[i + 2]);
+    return check == ChecksumDigit(text[i + 1]) * 16 + ChecksumDigit(text[i + 2]);
 }
 
 void RecoverPort(ParserHost& port, GpsSharedStatus& block) {
@@ -92,11 +113,8 @@ void RecoverPort(ParserHost& port, GpsSharedStatus& block) {
 
 bool DecodeNmeaFrame(ParserHost& port, GpsSharedStatus& block, const uint8_t* frame,
                      uint32_t length, bool injected) {
-    const void* zero = length != 0 ? memchr(frame, 0, length) : nullptr;
-    const uint32_t textLength =
-        zero != nullptr ? static_cast<uint32_t>(static_cast<const uint8_t*>(zero) - frame) : length;
     uint32_t star = 0;
-    if (!ChecksumMatches(frame, textLength, star)) {
+    if (!ChecksumMatches(frame, length, star)) {
         CountChecksumError(port);
         block.fixState = Byte(FixState::Invalid);
         return false;
@@ -116,7 +134,7 @@ bool DecodeNmeaFrame(ParserHost& port, GpsSharedStatus& block, const uint8_t* fr
                         port.MultiGnss())) {
         return true;
     }
-    DecodeSentence(port, block, fields);
+    DecodeSentence(port, block, fields, injected);
     return true;
 }
 

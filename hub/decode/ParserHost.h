@@ -63,6 +63,14 @@ public:
     // The clock that Auto Time Sync sets.
     virtual platform::SystemClock& Clock() = 0;
 
+    // How long ago, in milliseconds, the first byte of the burst that carried the current
+    // sentence arrived, where the host measured it (a port read as bytes arrive); false
+    // where it did not, and the clock rule's fixed allowance applies.
+    virtual bool BurstAge(uint32_t& milliseconds) {
+        (void)milliseconds;
+        return false;
+    }
+
 protected:
     ParserHost() = default;
     ~ParserHost() = default;

@@ -31,6 +31,8 @@ GpsPort::GpsPort(HubContext& hub, GpsPortKind kind, TrackLog* log)
     if (kind == GpsPortKind::Scan) {
         framing.terminator = 0;
         framing.packetLength = 32;
+    } else {
+        writer_.reset(new ReceiverWriter); // its rings need no clearing
     }
 }
 
@@ -41,7 +43,9 @@ GpsPort::~GpsPort() = default;
 GpsPort::OpenResult GpsPort::OpenAndConfigure(uint32_t comNumber) {
     uint32_t error = error::success;
     std::unique_ptr<platform::SerialPort> port =
-        hub_.system.serialPorts.Open(comNumber, platform::SerialSharing::ReadWrite, error);
+        arrival_
+            ? hub_.system.serialPorts.OpenForArrival(comNumber, error)
+            : hub_.system.serialPorts.Open(comNumber, platform::SerialSharing::ReadWrite, error);
     if (port == nullptr) {
         lastOpenError = error != error::success ? error : error::genFailure;
         return OpenResult::OpenFailed;
@@ -63,6 +67,8 @@ void GpsPort::Open() {
         lastOpenError = error::fileNotFound;
         return;
     }
+    arrival_ = kind_ == GpsPortKind::Main && hub_.settings.immediateRelay != 0;
+    hungUp_ = false;
     if (OpenAndConfigure(comNumber) != OpenResult::Opened) {
         return;
     }
@@ -106,6 +112,9 @@ void GpsPort::Close() {
     if (handle_ != nullptr) {
         handle_->Close();
         handle_.reset();
+    }
+    if (writer_ != nullptr) {
+        writer_->Clear(); // for a line that is gone, as client bytes while closed are
     }
     CloseLog();
 }
@@ -157,9 +166,18 @@ uint32_t GpsPort::Poll() {
     if (handle_->Read(read, count, got) != error::success || got == 0 || got > maxReadLength) {
         return 0;
     }
+    HandleRead(read, got, result);
+    return result;
+}
+
+uint32_t GpsPort::HandleRead(const uint8_t* read, uint32_t got, uint32_t& lastLength) {
     if ((OptionFlags() & OptionFlags::nmeaFilter) == 0 && relayHeld == 0) {
         Broadcast(read, got);
     }
+    if (arrival_) {
+        RecogniseAcrossReads(read, got);
+    }
+    uint32_t frames = 0;
     // The parser may close and re-open the port on the way (recovery); the bytes of this read
     // are the caller's copy and are handled to the end all the same.
     for (uint32_t j = 0; j < got; ++j) {
@@ -169,13 +187,73 @@ uint32_t GpsPort::Poll() {
         }
         if (const uint32_t length = framing.Append(read[j])) {
             ParseFrame(*this, framing.Frame(), length, false);
-            result = length;
+            lastLength = length;
+            ++frames;
         }
         if (logCount >= logBlockSize) {
             FlushLog();
         }
     }
-    return result;
+    return frames;
+}
+
+// Read as they arrive, bytes come a few at a time (one at a time from a slow line): a prefix
+// cut by the end of a read would never be recognised, and the stream never named. So a prefix
+// that begins in the last two bytes of the previous read and ends in this one counts too.
+void GpsPort::RecogniseAcrossReads(const uint8_t* read, uint32_t got) {
+    // The carried bytes, then this read's first two: prefixes that begin in the carried ones.
+    uint8_t window[4] = {carried_[0], carried_[1], got > 0 ? read[0] : uint8_t{0},
+                         got > 1 ? read[1] : uint8_t{0}};
+    const uint32_t length = 2 + (got < 2 ? got : 2);
+    for (uint32_t i = 2 - carriedLength_; i < 2; ++i) {
+        RecogniseStream(window, length, i);
+    }
+    // The stream's last two bytes (window's tail when the read is short).
+    const uint8_t* last = got >= 2 ? read + got - 2 : window + got;
+    carried_[0] = last[0];
+    carried_[1] = last[1];
+    carriedLength_ = carriedLength_ + got < 2 ? carriedLength_ + got : 2;
+}
+
+// The first of `got` bytes just read came in about as long ago as the line took to carry them
+// (more than one byte is waiting only when the loop was busy), never before the last read.
+void GpsPort::NoteArrival(uint32_t got) {
+    const uint64_t now = hub_.system.timing.Microseconds();
+    const uint64_t lineUs = baudRate != 0 ? uint64_t{got - 1} * 10000000u / baudRate : 0;
+    uint64_t first = lineUs < now ? now - lineUs : 0;
+    if (burstSeen_ && first < lastArrivalUs_) {
+        first = lastArrivalUs_;
+    }
+    if (!burstSeen_ || first - lastArrivalUs_ >= uint64_t{burstGapMs} * 1000) {
+        burstStartUs_ = first;
+        burstSeen_ = true;
+    }
+}
+
+uint32_t GpsPort::ReadArrived(uint32_t& lastLength) {
+    lastLength = 0;
+    uint32_t frames = 0;
+    uint8_t read[arrivalReadLength];
+    for (uint32_t reads = 0; reads < arrivalReadsMax; ++reads) {
+        platform::SerialPort* line = handle_.get();
+        uint32_t got = 0;
+        if (line == nullptr || line->Read(read, sizeof read, got) != error::success || got == 0 ||
+            got > sizeof read) {
+            // After a hang-up, nothing now means nothing ever: the wait stays off (hungUp_)
+            // and the timer loop's idle re-open takes over.
+            break;
+        }
+        if (reads == 0) {
+            hungUp_ = false;
+            NoteArrival(got);
+        }
+        frames += HandleRead(read, got, lastLength);
+        lastArrivalUs_ = hub_.system.timing.Microseconds();
+        if (got < sizeof read) {
+            break; // that was all
+        }
+    }
+    return frames;
 }
 
 // ---- The driver ---------------------------------------------------------------------------------
@@ -189,8 +267,17 @@ void GpsPort::Broadcast(const uint8_t* bytes, uint32_t length) {
 
 void GpsPort::DriverExchange() {
     ExchangeRecord& record = hub_.exchange;
+    const bool queued = handle_ != nullptr
+                            ? arrival_
+                            : kind_ == GpsPortKind::Main && hub_.settings.immediateRelay != 0;
     const bool deviceOpen = record.device.IsOpen();
-    if (deviceOpen) {
+    const bool perPort = deviceOpen && record.device.CollectPerPort(queued);
+    // A driver that hands out a whole record at a time keeps the bytes while the queue could
+    // not take one: its writers wait there. Counts and lamps keep the last record meanwhile.
+    const bool exchange =
+        deviceOpen && (!queued || perPort || handle_ == nullptr ||
+                       writer_->Room(ReceiverWriter::driverWriter) >= exchangeDataCapacity);
+    if (exchange) {
         record.block.readOnly = record.readOnlyFlag;
         if (record.device.Exchange(record.block) != error::success) {
             // The record is unspecified after a failed exchange: carry no bytes from it.
@@ -198,17 +285,49 @@ void GpsPort::DriverExchange() {
         }
     }
     record.readOnlyFlag = (OptionFlags() & OptionFlags::readOnly) != 0 ? 1 : 0;
-    if (deviceOpen && record.block.clientDataLength != 0) {
+    if (perPort) {
+        for (uint32_t i = 0; i < virtualPortCount; ++i) {
+            uint8_t bytes[ReceiverWriter::queueCapacity];
+            // While closed they are taken and dropped, not kept for later.
+            const uint32_t room = handle_ != nullptr ? writer_->Room(i) : sizeof bytes;
+            const uint32_t taken = room != 0 ? record.device.TakeClientBytes(i, bytes, room) : 0;
+            if (handle_ != nullptr) {
+                writer_->Queue(i, bytes, taken);
+            }
+        }
+    } else if (exchange && record.block.clientDataLength != 0) {
         uint32_t length = record.block.clientDataLength;
         if (length > exchangeDataCapacity) {
             length = exchangeDataCapacity;
         }
-        WriteToReceiver(record.block.clientData, length);
+        if (!queued) {
+            WriteNow(record.block.clientData, length);
+        } else if (handle_ != nullptr) {
+            writer_->Queue(ReceiverWriter::driverWriter, record.block.clientData, length);
+        }
         record.block.clientDataLength = 0;
+    }
+    if (queued) {
+        writer_->Tick();
+        PumpWrites();
     }
 }
 
 uint32_t GpsPort::WriteToReceiver(const uint8_t* bytes, uint32_t length) {
+    if (handle_ == nullptr || length == 0) {
+        return 0;
+    }
+    if (!arrival_) {
+        return WriteNow(bytes, length);
+    }
+    if (!writer_->Queue(ReceiverWriter::commandWriter, bytes, length)) {
+        return 0;
+    }
+    PumpWrites();
+    return length;
+}
+
+uint32_t GpsPort::WriteNow(const uint8_t* bytes, uint32_t length) {
     if (handle_ == nullptr || length == 0) {
         return 0;
     }
@@ -217,6 +336,26 @@ uint32_t GpsPort::WriteToReceiver(const uint8_t* bytes, uint32_t length) {
         return 0;
     }
     return written;
+}
+
+void GpsPort::PumpWrites() {
+    if (handle_ != nullptr && writer_ != nullptr && writer_->Pending()) {
+        writer_->Pump(*handle_);
+    }
+}
+
+platform::WaitObject GpsPort::ArrivalWait() {
+    if (!RelaysOnArrival() || hungUp_) {
+        return platform::noWaitObject;
+    }
+    return handle_->ArmArrival();
+}
+
+platform::WaitObject GpsPort::WriteWait() {
+    if (!RelaysOnArrival() || writer_ == nullptr || !writer_->Pending()) {
+        return platform::noWaitObject;
+    }
+    return handle_->WriteWait();
 }
 
 // ---- Track log ----------------------------------------------------------------------------------
@@ -270,6 +409,10 @@ bool GpsPort::RecoveryReopen(uint32_t& lineSpeed) {
         handle_->Close();
         handle_.reset();
     }
+    if (writer_ != nullptr) {
+        writer_->Clear();
+    }
+    hungUp_ = false;
     CloseLog();
     hub_.system.timing.Sleep(recoveryPause);
     if (hub_.requestedBaud != 0) {
@@ -291,6 +434,18 @@ bool GpsPort::RecoveryReopen(uint32_t& lineSpeed) {
 
 platform::SystemClock& GpsPort::Clock() {
     return hub_.system.systemClock;
+}
+
+bool GpsPort::BurstAge(uint32_t& milliseconds) {
+    if (!RelaysOnArrival() || !burstSeen_) {
+        return false; // the tick reads late by up to a tick: the fixed allowance stays
+    }
+    const uint64_t age = hub_.system.timing.Microseconds() - burstStartUs_;
+    if (age > uint64_t{burstAgeMaxMs} * 1000) {
+        return false; // no pause for a second: the burst's start is not known
+    }
+    milliseconds = static_cast<uint32_t>((age + 500) / 1000);
+    return true;
 }
 
 } // namespace tavro

@@ -17,6 +17,7 @@
 #include "hub/decode/FrameCutter.h"
 #include "hub/decode/ParserHost.h"
 #include "hub/engine/HubContext.h"
+#include "hub/engine/ReceiverWriter.h"
 #include "hub/engine/TrackLog.h"
 #include "platform/SerialPort.h"
 
@@ -34,6 +35,14 @@ class GpsPort final : public ParserHost {
 public:
     // Bytes handled per read: the frame limit, so one read never overruns lineBuffer.
     static constexpr uint32_t maxReadLength = FrameCutter::maxFrameLength;
+    // Bytes per read when reading on arrival (frames are still cut at 510 bytes).
+    static constexpr uint32_t arrivalReadLength = 4096;
+    // Reads per arrival at most, so that a receiver that never pauses cannot hold the loop.
+    static constexpr uint32_t arrivalReadsMax = 16;
+    // A pause this long (ms) before a byte makes it the first of a new burst.
+    static constexpr uint32_t burstGapMs = 40;
+    // A burst older than this (ms) tells nothing about the sentence being decoded.
+    static constexpr uint32_t burstAgeMaxMs = 1000;
     static constexpr uint32_t logBufferSize = 2304;
     // logBuffer is written out once it holds this many bytes.
     static constexpr int32_t logBlockSize = 1024;
@@ -50,7 +59,8 @@ public:
 
     // ---- Operations ------------------------------------------------------------------------
 
-    // Opens and configures COM<"Port">: no result; success shows as Handle() not null, a
+    // Opens and configures COM<"Port"> (for arrival while "Immediate Relay" is on, see
+    // RelaysOnArrival): no result; success shows as Handle() not null, a
     // failed open as a null handle with lastOpenError set (error::accessDenied for a port
     // another program holds, error::fileNotFound for a "Port" above 255, which the 8-bit
     // portNumber cannot name). Resets checksumErrors. Does nothing when a handle is already
@@ -81,13 +91,47 @@ public:
     // client bytes are written to the receiver with one write while the port is open and
     // dropped otherwise; the record's byte count is cleared. Does nothing but the flag update
     // while the control device is closed. The caller checks exchange.block.version.
+    //
+    // On arrival (RelaysOnArrival, or "Immediate Relay" while closed) the client bytes are
+    // queued instead (see ReceiverWriter) and written as the line takes them: port by port
+    // where the device can hand them out so, each port taking what its queue has room for;
+    // otherwise the whole record's, and then the exchange waits (the bytes stay in the
+    // driver) while the queue could not take a full record. Bytes collected while the port
+    // is closed are dropped, as on the tick.
     void DriverExchange();
+
+    // ---- On arrival ("Immediate Relay") ---------------------------------------------------
+
+    // The open port runs on arrival: "Immediate Relay" was on when it was opened.
+    bool RelaysOnArrival() const { return handle_ != nullptr && arrival_; }
+
+    // Reads everything the receiver has sent (in reads of up to 4096 bytes, at most
+    // arrivalReadsMax of them), relays and handles each read as Poll does its one. Returns
+    // the number of frames handed to the parser; `lastLength` is the length of the last.
+    uint32_t ReadArrived(uint32_t& lastLength);
+
+    // The loop reported the line hung up (no more bytes will come): after a read that got
+    // nothing the port stops offering its arrival wait until it is opened again.
+    void LineHungUp() { hungUp_ = true; }
+
+    // What the event loop waits on: the receiver's bytes (noWaitObject unless the port runs
+    // on arrival and the line is up), and room on the line while queued bytes wait.
+    platform::WaitObject ArrivalWait();
+    platform::WaitObject WriteWait();
+
+    // Writes queued bytes as the line takes them.
+    void PumpWrites();
+
+    // The queue of bytes for the receiver (null for scan ports).
+    ReceiverWriter* Writer() { return writer_.get(); }
 
     // IOCTL_TAVRO_BROADCAST of `length` bytes while the control device is open.
     void Broadcast(const uint8_t* bytes, uint32_t length);
 
     // Writes `length` bytes to the receiver with one write when the port is open (the write
-    // time-out applies); returns the bytes written, 0 while closed.
+    // time-out applies); returns the bytes written, 0 while closed. On arrival they are queued
+    // whole (the command writer's queue) and written without waiting: returns `length`, or 0
+    // when they do not fit the queue.
     uint32_t WriteToReceiver(const uint8_t* bytes, uint32_t length);
 
     // The track log (see TrackLog.h). FlushLog and CloseLog always leave logCount at 0.
@@ -152,6 +196,7 @@ public:
     // without touching the block (the parser writes it).
     bool RecoveryReopen(uint32_t& lineSpeed) override;
     platform::SystemClock& Clock() override;
+    bool BurstAge(uint32_t& milliseconds) override;
 
 private:
     // Opens COM<comNumber>, prepares and configures it at baudRate. On an open failure
@@ -159,6 +204,12 @@ private:
     enum class OpenResult : uint8_t { Opened, OpenFailed, LineFailed };
     OpenResult OpenAndConfigure(uint32_t comNumber);
     void RecogniseStream(const uint8_t* read, uint32_t count, uint32_t index);
+    // Relays (unless filtered or held) and runs one read's bytes through recognition, the
+    // log and the frame buffer. Returns the frames handed over; `lastLength` the last's.
+    uint32_t HandleRead(const uint8_t* read, uint32_t got, uint32_t& lastLength);
+    void RecogniseAcrossReads(const uint8_t* read, uint32_t got);
+    void NoteArrival(uint32_t got);
+    uint32_t WriteNow(const uint8_t* bytes, uint32_t length);
     void MarkClosed();
 
     HubContext& hub_;
@@ -166,6 +217,16 @@ private:
     TrackLog* log_;
     std::unique_ptr<platform::SerialPort> handle_;
     GpsSharedStatus detachedStatus_{};
+    std::unique_ptr<ReceiverWriter> writer_; // main ports only
+    bool arrival_ = false;                   // this open runs on arrival
+    bool hungUp_ = false;
+    uint64_t lastArrivalUs_ = 0;
+    uint64_t burstStartUs_ = 0;
+    bool burstSeen_ = false;
+    // The stream's last two bytes before this read (on arrival), right-aligned: the last
+    // carriedLength_ of them are real.
+    uint8_t carried_[2] = {};
+    uint32_t carriedLength_ = 0;
 };
 
 } // namespace tavro

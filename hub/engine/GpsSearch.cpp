@@ -36,6 +36,28 @@ bool StreamStartsAt(const uint8_t* bytes, uint32_t count, uint32_t at, bool mult
            (bytes[at] == 0xB0 && bytes[at + 1] == 0xB3);
 }
 
+// Reads away what is still queued. Changing the speed leaves the driver's input queue as it is,
+// so without this the next speed would first read bytes heard at this one: a receiver's
+// sentences read late would be taken for a stream at the wrong speed, and noise left over
+// from a wrong speed would hide the receiver's sentences at its own (busy multi-constellation
+// receivers send enough to leave more than one read's worth behind).
+void DiscardQueued(platform::SerialPort& port, uint8_t (&buffer)[GpsSearch::readBufferSize]) {
+    // A bound, so that a port that never stops delivering cannot hold the thread here.
+    constexpr int maxReads = 64;
+    for (int i = 0; i < maxReads; ++i) {
+        uint32_t lineErrors = 0;
+        platform::ComStat status;
+        if (port.ClearCommError(lineErrors, status) != error::success || status.cbInQue == 0) {
+            return;
+        }
+        uint32_t got = 0;
+        const uint32_t wanted = status.cbInQue < sizeof buffer ? status.cbInQue : sizeof buffer;
+        if (port.Read(buffer, wanted, got) != error::success || got == 0) {
+            return;
+        }
+    }
+}
+
 bool HoldsStreamStart(const uint8_t* bytes, uint32_t count, bool multiGnss) {
     for (uint32_t at = 0; at + 1 < count; ++at) {
         if (StreamStartsAt(bytes, count, at, multiGnss)) {
@@ -366,6 +388,9 @@ void GpsSearch::WalkSpeeds(uint32_t comNumber, GpsPort& scanPort, bool slowOpen)
         // 6.7 Found here or elsewhere; or the last speed was tried.
         if (winner_.load() != 0) {
             return;
+        }
+        if (k + 1 < speedTableCount) {
+            DiscardQueued(port, buffer);
         }
     }
 }

@@ -64,6 +64,7 @@ struct TimerLoopValues {
     uint8_t openRequested = 0;  // Battery Saver asks for an open at the next tick
     uint32_t dataTicks = 0;     // ticks with a frame since last cleared; stops at 0xFFFF
     uint32_t sentenceCount = 0; // ticks with a frame since start (activity indicator)
+    uint8_t frameCounted = 0;   // a frame read on arrival since the last tick was counted
     uint32_t lastStatus = 0;    // fix status last shown in the tray; 5 forces a refresh
     uint32_t lastFixClass = 0;  // 1 after a 2D or 3D fix was shown
     uint32_t trayIconId = 101;  // icon resource now in the tray

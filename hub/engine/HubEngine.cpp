@@ -29,6 +29,9 @@ constexpr uint32_t deviceChangePause = 100;
 
 constexpr char invalidDriverVersionMessage[] = "Invalid Tavro driver version";
 
+// The tokens of CollectWaits' entries.
+constexpr uint32_t receiverToken = 1;
+
 bool OptionSet(const Settings& settings, uint32_t option) {
     return (settings.optionFlags & option) != 0;
 }
@@ -194,10 +197,16 @@ void HubEngine::Tick() {
     // 9. Tray and sounds.
     ShowTrayStatus();
 
-    // 10. Input.
+    // 10. Input: on arrival, what the loop has not reported yet (the tick reads on its own
+    // where the port cannot be waited for).
     if (hub.settings.port != 0 && hub.search.scanning.load() == 0) {
-        ReadInput();
+        if (hub.inputPort->RelaysOnArrival()) {
+            ReadArrivedInput();
+        } else {
+            ReadInput();
+        }
     }
+    loop.frameCounted = 0;
 
     // 11. The device-change countdown, which may start a GPS search.
     DeviceChangeCountdown();
@@ -282,21 +291,80 @@ void HubEngine::ShowTrayStatus() {
 }
 
 void HubEngine::ReadInput() {
-    HubContext& hub = context_;
-    TimerLoopValues& loop = hub.loop;
-    if (hub.inputPort->Poll() == 0) {
+    if (context_.inputPort->Poll() == 0) {
         return;
     }
-    ++loop.sentenceCount;
-    if (loop.dataTicks != dataTicksLimit) {
-        ++loop.dataTicks;
+    CountFrame(false);
+}
+
+// On arrival the counts keep their tick meaning: sentenceCount and dataTicks count ticks
+// with a frame, so only the first frame between two ticks counts, and only it is checked for
+// the zero byte of a receiver heard at another speed.
+void HubEngine::ReadArrivedInput() {
+    uint32_t lastLength = 0;
+    if (context_.inputPort->ReadArrived(lastLength) == 0) {
+        return;
+    }
+    const bool counted = context_.loop.frameCounted != 0;
+    context_.loop.frameCounted = 1;
+    CountFrame(counted);
+}
+
+void HubEngine::CountFrame(bool counted) {
+    HubContext& hub = context_;
+    TimerLoopValues& loop = hub.loop;
+    if (!counted) {
+        ++loop.sentenceCount;
+        if (loop.dataTicks != dataTicksLimit) {
+            ++loop.dataTicks;
+        }
     }
     // A first frame that begins with a zero byte is what a receiver at another speed tends to
     // send; the parser asks for a re-open when a requested speed is due.
-    if ((loop.dataTicks == 1 && hub.lineBuffer[0] == 0) || hub.reopenPending != 0) {
+    if ((!counted && loop.dataTicks == 1 && hub.lineBuffer[0] == 0) || hub.reopenPending != 0) {
         SpeedChangeReopen();
     }
     loop.idleTicks = 0;
+}
+
+uint32_t HubEngine::CollectWaits(platform::WaitEntry* entries, uint32_t capacity) {
+    HubContext& hub = context_;
+    GpsPort* port = hub.inputPort.get();
+    uint32_t count = 0;
+    if (port == nullptr || entries == nullptr || !port->RelaysOnArrival()) {
+        return 0;
+    }
+    if (count < capacity && hub.settings.port != 0 && hub.search.scanning.load() == 0) {
+        const platform::WaitObject input = port->ArrivalWait();
+        if (input != platform::noWaitObject) {
+            entries[count++] = {input, platform::waitInput, receiverToken};
+        }
+    }
+    if (count < capacity) {
+        const platform::WaitObject output = port->WriteWait();
+        if (output != platform::noWaitObject) {
+            entries[count++] = {output, platform::waitOutput, receiverToken};
+        }
+    }
+    return count;
+}
+
+void HubEngine::WaitReady(uint32_t token, uint8_t events) {
+    HubContext& hub = context_;
+    GpsPort* port = hub.inputPort.get();
+    if (token != receiverToken || port == nullptr || !port->RelaysOnArrival()) {
+        return;
+    }
+    if ((events & platform::waitInput) != 0 && hub.settings.port != 0 &&
+        hub.search.scanning.load() == 0) {
+        if ((events & platform::waitHangUp) != 0) {
+            port->LineHungUp();
+        }
+        ReadArrivedInput();
+    }
+    if ((events & platform::waitOutput) != 0) {
+        port->PumpWrites();
+    }
 }
 
 void HubEngine::SpeedChangeReopen() {

@@ -19,6 +19,7 @@
 #include "hub/ui/RestartDevice.h"
 #include "hub/ui/SettingsStore.h"
 #include "platform/DisplayPower.h"
+#include "platform/EventWait.h"
 #include "platform/FileSystem.h"
 #include "platform/Notifier.h"
 #include "platform/Registry.h"
@@ -105,6 +106,17 @@ public:
     // WM_TIMER, timer 0: one tick of the timer loop.
     void Tick();
 
+    // ---- What the front end's loop waits on besides the tick and messages ----------------
+    // With "Immediate Relay" the receiver's bytes are read, relayed and decoded as they
+    // arrive, not at the next tick, and bytes for the receiver are written as its line takes
+    // them. Ask after every wake (ports open and close): fills at most `capacity` entries
+    // and returns how many; none while nothing is to be waited for.
+    uint32_t CollectWaits(platform::WaitEntry* entries, uint32_t capacity);
+
+    // An entry's object is ready for `events` (platform::waitInput, waitOutput; waitHangUp
+    // when the POSIX loop saw the line hang up).
+    void WaitReady(uint32_t token, uint8_t events);
+
     // WM_COPYDATA: HubCommand `code` with `size` payload bytes at `data` (valid only during the
     // call; never read beyond `size`). Unknown codes are ignored, and so are: an InjectFrame
     // payload that is empty or longer than a frame (510 bytes), a ChangeBaud payload shorter
@@ -184,6 +196,8 @@ private:
     void IdleReopen();
     void ShowTrayStatus();
     void ReadInput();
+    void ReadArrivedInput();
+    void CountFrame(bool counted);
     void SpeedChangeReopen();
     void DeviceChangeCountdown();
 

@@ -199,7 +199,8 @@ bool Assign(const Name& name, const char* value, bool force, Settings& settings,
     bool on = false;
     const bool isSwitchEntry =
         name.kind == Kind::Entry &&
-        (std::strcmp(name.text, "Logging") == 0 || std::strcmp(name.text, "Bluetooth") == 0);
+        (std::strcmp(name.text, "Logging") == 0 || std::strcmp(name.text, "Bluetooth") == 0 ||
+         std::strcmp(name.text, "Immediate Relay") == 0);
     if (isSwitchEntry && ParseSwitch(value, on)) {
         number = on ? 1 : 0;
     } else if (!ParseNumber(value, number)) {

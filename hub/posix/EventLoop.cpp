@@ -2,11 +2,14 @@
 
 #include "common/HubCommand.h"
 #include "hub/decode/FrameCutter.h"
+#include "hub/posix/LiveSettings.h"
 #include "platform/ErrorCodes.h"
 
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/signalfd.h>
 #include <sys/timerfd.h>
@@ -15,27 +18,48 @@
 namespace tavro::posixhub {
 namespace {
 
-sigset_t StopSignals() {
+sigset_t StopSignals(HangUp hangUp) {
     sigset_t signals;
     sigemptyset(&signals);
     sigaddset(&signals, SIGINT);
     sigaddset(&signals, SIGTERM);
-    sigaddset(&signals, SIGHUP);
+    // A signal read from a signalfd is taken whatever its disposition: an ignored SIGHUP must
+    // stay out of the set to stay ignored.
+    if (hangUp != HangUp::Ignored) {
+        sigaddset(&signals, SIGHUP);
+    }
     return signals;
 }
 
 } // namespace
 
-bool BlockStopSignals() {
+HangUp HangUpMeaning() {
+    struct sigaction current {};
+    if (sigaction(SIGHUP, nullptr, &current) == 0 && current.sa_handler == SIG_IGN) {
+        return HangUp::Ignored;
+    }
+    if (std::getenv("NOTIFY_SOCKET") != nullptr || std::getenv("INVOCATION_ID") != nullptr) {
+        return HangUp::Reload;
+    }
+    const int terminal = open("/dev/tty", O_RDONLY | O_NOCTTY | O_CLOEXEC);
+    if (terminal >= 0) {
+        close(terminal);
+        return HangUp::Stop;
+    }
+    return HangUp::Reload;
+}
+
+bool BlockStopSignals(HangUp hangUp) {
     std::signal(SIGPIPE, SIG_IGN);
-    const sigset_t signals = StopSignals();
+    const sigset_t signals = StopSignals(hangUp);
     return sigprocmask(SIG_BLOCK, &signals, nullptr) == 0;
 }
 
-EventLoop::EventLoop(const platform::posix::ComDirectory& directory, LoopObserver& observer)
-    : directory_(directory), observer_(observer) {
+EventLoop::EventLoop(const platform::posix::ComDirectory& directory, LoopObserver& observer,
+                     HangUp hangUp)
+    : directory_(directory), observer_(observer), hangUp_(hangUp) {
     timerFd_ = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
-    const sigset_t signals = StopSignals();
+    const sigset_t signals = StopSignals(hangUp);
     signalFd_ = signalfd(-1, &signals, SFD_NONBLOCK | SFD_CLOEXEC);
 }
 
@@ -78,11 +102,32 @@ void EventLoop::Run(HubEngine& engine) {
         observer_.Started(engine);
     }
     constexpr size_t fixedEntries = 2;
-    pollfd entries[fixedEntries + platform::posix::CommandServer::pollCapacity];
+    constexpr size_t capacity = fixedEntries + engineCapacity + watchCapacity +
+                                platform::posix::CommandServer::pollCapacity;
+    pollfd entries[capacity];
+    platform::WaitEntry waits[engineCapacity];
+    Watched watched[watchCapacity];
     while (!stopRequested_) {
         entries[0] = {signalFd_, POLLIN, 0};
         entries[1] = {timerFd_, POLLIN, 0};
-        const size_t count = server_.AddToPollSet(entries, fixedEntries, std::size(entries));
+        size_t count = fixedEntries;
+        const uint32_t waitCount = engine.CollectWaits(waits, engineCapacity);
+        for (uint32_t i = 0; i < waitCount; ++i) {
+            const short events =
+                static_cast<short>(((waits[i].events & platform::waitInput) != 0 ? POLLIN : 0) |
+                                   ((waits[i].events & platform::waitOutput) != 0 ? POLLOUT : 0));
+            entries[count++] = {static_cast<int>(waits[i].object), events, 0};
+        }
+        // A copy: handlers may change the table while their turn is handled.
+        size_t watchedCount = 0;
+        for (const Watched& entry : watched_) {
+            if (entry.fd >= 0) {
+                watched[watchedCount++] = entry;
+                entries[count++] = {entry.fd, entry.events, 0};
+            }
+        }
+        const size_t serverStart = count;
+        count = server_.AddToPollSet(entries, count, std::size(entries));
         if (poll(entries, count, -1) < 0) {
             if (errno == EINTR) {
                 continue;
@@ -94,9 +139,32 @@ void EventLoop::Run(HubEngine& engine) {
             const int signal = read(signalFd_, &info, sizeof info) == sizeof info
                                    ? static_cast<int>(info.ssi_signo)
                                    : SIGTERM;
-            observer_.Stopping(signal);
-            break;
+            if (signal == SIGHUP && hangUp_ == HangUp::Reload) {
+                observer_.ReloadSettings();
+            } else {
+                observer_.Stopping(signal);
+                break;
+            }
         }
+        for (uint32_t i = 0; i < waitCount; ++i) {
+            const short revents = entries[fixedEntries + i].revents;
+            if (revents == 0) {
+                continue;
+            }
+            const bool hungUp = (revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+            uint8_t ready = 0;
+            if ((revents & POLLIN) != 0 || (hungUp && (waits[i].events & platform::waitInput))) {
+                ready |= platform::waitInput;
+            }
+            if ((revents & POLLOUT) != 0 || (hungUp && (waits[i].events & platform::waitOutput))) {
+                ready |= platform::waitOutput;
+            }
+            if (hungUp) {
+                ready |= platform::waitHangUp;
+            }
+            engine.WaitReady(waits[i].token, ready);
+        }
+        // After the engine's own objects, which the tick may close and open again.
         if (entries[1].revents & POLLIN) {
             // Ticks missed while the thread was busy are lost, not made up.
             uint64_t expirations = 0;
@@ -105,11 +173,66 @@ void EventLoop::Run(HubEngine& engine) {
                 observer_.Ticked(engine);
             }
         }
-        server_.Service(entries + fixedEntries, count - fixedEntries, *this);
+        const size_t watchedStart = fixedEntries + waitCount;
+        for (size_t i = 0; i < watchedCount; ++i) {
+            const short revents = entries[watchedStart + i].revents;
+            // Skipped when its owner let go of it during this round.
+            if (revents != 0 && IsWatched(watched[i].fd, watched[i].handler)) {
+                watched[i].handler->FdReady(watched[i].fd, revents);
+            }
+        }
+        server_.Service(entries + serverStart, count - serverStart, *this);
     }
     engine.Destroy();
     server_.Close();
     engine_ = nullptr;
+}
+
+bool EventLoop::Watch(int fd, short events, FdHandler& handler) {
+    if (fd < 0) {
+        return false;
+    }
+    Watched* free = nullptr;
+    for (Watched& entry : watched_) {
+        if (entry.fd == fd) {
+            return false;
+        }
+        if (entry.fd < 0 && free == nullptr) {
+            free = &entry;
+        }
+    }
+    if (free == nullptr) {
+        return false;
+    }
+    *free = {fd, events, &handler};
+    return true;
+}
+
+bool EventLoop::Rewatch(int fd, short events) {
+    for (Watched& entry : watched_) {
+        if (entry.fd == fd && fd >= 0) {
+            entry.events = events;
+            return true;
+        }
+    }
+    return false;
+}
+
+void EventLoop::Unwatch(int fd) {
+    for (Watched& entry : watched_) {
+        if (entry.fd == fd) {
+            entry = Watched{};
+        }
+    }
+}
+
+bool EventLoop::IsWatched(int fd, const FdHandler* handler) const {
+    for (const Watched& entry : watched_) {
+        if (entry.fd == fd && entry.handler == handler) {
+            return true;
+        }
+    }
+    return false;
 }
 
 uint32_t EventLoop::HandleCommand(uint32_t code, const uint8_t* payload, uint32_t length) {
@@ -125,6 +248,9 @@ uint32_t EventLoop::HandleCommand(uint32_t code, const uint8_t* payload, uint32_
             static_cast<uint32_t>(payload[2]) << 16 | static_cast<uint32_t>(payload[3]) << 24;
         engine_->ToggleMainWindow(static_cast<intptr_t>(static_cast<int32_t>(lParam)));
         return error::success;
+    }
+    if (code == reloadSettingsCode) {
+        return observer_.ReloadSettings();
     }
     if (code > static_cast<uint32_t>(HubCommand::ChangeBaud)) {
         return error::invalidFunction; // ignored, as the message window ignores other codes

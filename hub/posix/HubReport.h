@@ -18,7 +18,7 @@ namespace tavro {
 struct VirtualPortReport {
     uint32_t comNumber = 0; // 0: the port is not used
     std::string terminal;   // the pseudo-terminal, "" when the port was not made
-    uint32_t programs = 0;  // processes that have it open
+    uint32_t programs = 0;  // 1 while some program has it open, else 0
     bool hasCounters = false;
     uint64_t bytesRelayed = 0;
     uint64_t bytesDropped = 0; // not delivered to a program that did not read in time

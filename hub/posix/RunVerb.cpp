@@ -2,6 +2,8 @@
 // file supplies the POSIX services, the event loop, the upkeep between ticks and the run log.
 #include "hub/posix/ComDirectoryRepair.h"
 #include "hub/posix/EventLoop.h"
+#include "hub/posix/LiveSettings.h"
+#include "hub/posix/ServiceNotices.h"
 #include "hub/posix/StatusReport.h"
 #include "hub/posix/Verbs.h"
 
@@ -36,8 +38,10 @@
 #include "platform/posix/SystemClockRights.h"
 
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <grp.h>
 #include <optional>
@@ -77,12 +81,15 @@ public:
         : directory_(directory), ports_(ports), lock_(lock),
           settingsUnreadable_(settingsUnreadable), log_(log) {}
 
-    void Attach(EventLoop& loop) {
+    void Attach(EventLoop& loop, LiveSettings& live, ServiceNotices& notices) {
         loop_ = &loop;
+        live_ = &live;
+        notices_ = &notices;
         repair_.emplace(lock_, ports_, loop.Server());
     }
 
     void Started(HubEngine& engine) override {
+        engine_ = &engine;
         log_.Write(LogPriority::Notice, "hub %s running, COM directory %s", TAVRO_VERSION,
                    directory_.Path());
         StatusFacts facts;
@@ -103,6 +110,28 @@ public:
                 log_.Write(LogPriority::Warning, "%s", warning.c_str());
             }
         }
+        // The service manager hears of the terminals first: a restart gives them back.
+        notices_->Ticked(ports_);
+        char status[platform::posix::comPathCapacity + 32];
+        std::snprintf(status, sizeof status, "running, COM directory %s", directory_.Path());
+        notices_->Ready(status);
+    }
+
+    // `tavro config set` on the running hub, or SIGHUP under a service manager.
+    uint32_t ReloadSettings() override {
+        notices_->Reloading();
+        LiveSettings::Outcome outcome;
+        const uint32_t result = live_->Apply(outcome);
+        HubReport report;
+        Describe(*engine_, report);
+        log_.Write(LogPriority::Notice, "settings read again");
+        if (outcome.portsChanged || result != error::success) {
+            ReportPorts(report);
+            reportedPortResult_ = report.portsResult;
+        }
+        notices_->Ticked(ports_);
+        notices_->Ready("settings read again");
+        return result;
     }
 
     void Ticked(HubEngine& engine) override {
@@ -127,9 +156,12 @@ public:
         RetryPorts(engine);
         ReportEcho();
         FollowInputPort(engine);
+        live_->StoreSpeedChange();
+        notices_->Ticked(ports_);
     }
 
     void Stopping(int signal) override {
+        notices_->Stopping();
         log_.Write(LogPriority::Notice, "%s, stopping",
                    signal == SIGINT   ? "interrupted"
                    : signal == SIGHUP ? "hung up"
@@ -171,7 +203,9 @@ public:
         bool present = false;
         if (report.inputPort != 0 &&
             directory_.Resolve(report.inputPort, device, present) == error::success) {
-            report.inputDevice = device;
+            // The device itself, not a link to it (gps-sim's leads through /proc).
+            char real[PATH_MAX];
+            report.inputDevice = present && realpath(device, real) != nullptr ? real : device;
             report.inputPresent = present;
             report.inputAccessible = !present || access(device, R_OK | W_OK) == 0;
             struct stat status {};
@@ -327,6 +361,9 @@ private:
     PtyPortSet& ports_;
     platform::posix::InstanceLock& lock_;
     EventLoop* loop_ = nullptr;
+    HubEngine* engine_ = nullptr;
+    LiveSettings* live_ = nullptr;
+    ServiceNotices* notices_ = nullptr;
     std::optional<ComDirectoryRepair> repair_;
     const bool settingsUnreadable_;
     ConsoleLog& log_;
@@ -351,7 +388,8 @@ int RunVerb(int argc, char**) {
         return exitUsage;
     }
     ConsoleLog log("tavro");
-    if (!BlockStopSignals()) {
+    const HangUp hangUp = HangUpMeaning();
+    if (!BlockStopSignals(hangUp)) {
         log.Write(LogPriority::Error, "cannot take over the stop signals: %s",
                   std::strerror(errno));
         return exitFailed;
@@ -380,8 +418,7 @@ int RunVerb(int argc, char**) {
     platform::NoTray tray;
     NoMainWindow mainWindow;
     RunSupervisor supervisor(directory, ports, instance.Lock(), settingsUnreadable, log);
-    EventLoop loop(directory, supervisor);
-    supervisor.Attach(loop);
+    EventLoop loop(directory, supervisor, hangUp);
     FileTrackLog trackLog(platform::SystemFileSystem());
     const HubServices services{{platform::SystemSerialPorts(), ports,
                                 platform::SystemSharedMemory(), platform::RealSystemClock(),
@@ -396,6 +433,11 @@ int RunVerb(int argc, char**) {
                                &trackLog,
                                &platform::SystemThreads()};
     HubEngine engine(services);
+    LiveSettings live(engine, ports, registry);
+    ServiceNotices notices;
+    supervisor.Attach(loop, live, notices);
+    // Terminals a restart through the service manager hands back are taken for their numbers.
+    notices.TakeHandedTerminals(ports);
     const int code = HubMain("", engine, instance, loop);
     if (instance.HandedOver()) {
         log.Write(LogPriority::Notice, "a hub already runs for %s; this one ends",

@@ -462,9 +462,8 @@ std::string StatusText(const StatusFacts& facts) {
                 value += ", not made";
             } else {
                 value += " -> " + port.terminal + ", ";
-                value += port.programs == 0   ? std::string("no program")
-                         : port.programs == 1 ? std::string("1 program")
-                                              : std::to_string(port.programs) + " programs";
+                // The hub tells whether a port is in use, not by how many (see PtyPortSet.h).
+                value += port.programs == 0 ? "no program" : "in use";
                 if (port.hasCounters) {
                     value += Format(", %llu bytes relayed, %llu dropped",
                                     static_cast<unsigned long long>(port.bytesRelayed),

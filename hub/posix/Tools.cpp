@@ -2,6 +2,7 @@
 // running one (status, send).
 #include "hub/posix/ConfigCommand.h"
 #include "hub/posix/HubReport.h"
+#include "hub/posix/LiveSettings.h"
 #include "hub/posix/StatusReport.h"
 #include "hub/posix/Verbs.h"
 
@@ -15,6 +16,7 @@
 #include "platform/posix/FileRegistry.h"
 #include "platform/posix/InstanceLock.h"
 #include "platform/posix/PosixErrors.h"
+#include "platform/posix/PtyPortSet.h"
 #include "platform/posix/SystemClockRights.h"
 
 #include <cctype>
@@ -226,6 +228,37 @@ bool ParseComName(const char* text, unsigned& comNumber) {
     return true;
 }
 
+// A running hub takes a stored change at once (it reads every setting again).
+int ApplyToRunningHub() {
+    const ComDirectory directory = ComDirectory::FromEnvironment();
+    uint32_t answer = 0;
+    const uint32_t result = platform::posix::SendHubCommand(directory, posixhub::reloadSettingsCode,
+                                                            nullptr, 0, answer);
+    if (result == error::fileNotFound || result == error::badPathName) {
+        return exitOk; // no hub: it reads the settings when it starts
+    }
+    if (result != error::success) {
+        std::fprintf(stderr,
+                     "tavro config: stored, but the running hub did not take it (error "
+                     "%u); it applies at the hub's next start\n",
+                     static_cast<unsigned>(result));
+        return exitFailed;
+    }
+    if (answer == error::success || answer == error::fileNotFound) {
+        return exitOk; // applied (virtual port 1 without a number: the ports are off)
+    }
+    if (answer == error::alreadyExists) {
+        std::fprintf(stderr, "tavro config: stored, but the running hub cannot use the virtual "
+                             "port numbers: one is taken by another device or given twice\n");
+    } else {
+        std::fprintf(stderr,
+                     "tavro config: stored, but the running hub could not apply the "
+                     "virtual port numbers (error %u)\n",
+                     static_cast<unsigned>(answer));
+    }
+    return exitFailed;
+}
+
 int ConfigVerb(int argc, char** argv) {
     std::string output;
     std::string errors;
@@ -240,6 +273,9 @@ int ConfigVerb(int argc, char** argv) {
     // The store has said why on stderr; what could be done was done.
     if (code == configOk && registry.ProblemCount() != problems) {
         code = exitSettings;
+    }
+    if (code == configOk && argc >= 1 && std::strcmp(argv[0], "set") == 0) {
+        code = ApplyToRunningHub();
     }
     return code;
 }
@@ -362,6 +398,31 @@ int UnlinkVerb(int argc, char** argv) {
         std::fprintf(stderr, "tavro unlink: no COM%u in %s\n", number, directory.Path());
         return exitFailed;
     }
+    return exitOk;
+}
+
+int CleanVerb(int argc, char**) {
+    if (argc != 0) {
+        std::fputs("usage: tavro clean\n", stderr);
+        return exitUsage;
+    }
+    const ComDirectory directory = DirectoryOrComplain();
+    if (!directory.IsValid()) {
+        return exitFailed;
+    }
+    // Only what a hub that did not stop cleanly left: never a running hub's links, nor links
+    // made by others (a receiver's, even one whose device is unplugged).
+    const uint32_t result = platform::posix::PtyPortSet::RemoveLinksLeftBehind(directory);
+    if (result == error::alreadyExists) {
+        std::printf("tavro clean: a hub runs in %s; nothing to clean\n", directory.Path());
+        return exitOk;
+    }
+    if (result != error::success) {
+        std::fprintf(stderr, "tavro clean: cannot read the hub's record in %s (error %u)\n",
+                     directory.Path(), static_cast<unsigned>(result));
+        return exitFailed;
+    }
+    platform::posix::RemoveStaleSocket(directory);
     return exitOk;
 }
 

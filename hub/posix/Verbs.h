@@ -18,6 +18,7 @@ int LinkVerb(int argc, char** argv);
 int UnlinkVerb(int argc, char** argv);
 int SendVerb(int argc, char** argv);
 int FindVerb(int argc, char** argv);
+int CleanVerb(int argc, char** argv);
 
 // "COM5", "com5" or "5": the number, false for anything else (and for 0).
 bool ParseComName(const char* text, unsigned& comNumber);

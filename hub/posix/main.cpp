@@ -22,10 +22,17 @@ constexpr Verb verbs[] = {
      "Runs the hub in the foreground: opens the input port (\"Port\" at \"Baud\"), makes the\n"
      "virtual ports (\"Port0\"..\"Port7\") and relays the receiver's bytes to them, until SIGINT\n"
      "or SIGTERM. What happens is logged on standard error, each line with the local time\n"
-     "(without it when journald reads the stream). One hub per COM directory.\n"
+     "(without it when journald reads the stream). One hub per COM directory and status\n"
+     "block: a second start hands over to the running hub and ends with 0.\n"
      "\n"
-     "Exit codes: 0 stopped by a signal; 1 could not run (another hub serves the COM\n"
-     "directory, the command socket cannot be made); 2 usage.\n"},
+     "SIGHUP: in a terminal it ends the hub; ignored at start (nohup) it stays ignored; under\n"
+     "a service manager, or without a terminal, it makes the hub read its settings again.\n"
+     "Under systemd (Type=notify) the hub reports ready, stopping and reloading, feeds the\n"
+     "watchdog, and keeps its virtual ports' terminals in the descriptor store, so that a\n"
+     "restart does not disturb their programs.\n"
+     "\n"
+     "Exit codes: 0 stopped by a signal, or handed over; 1 could not run (the COM directory\n"
+     "cannot be made or was taken over, the command socket cannot be made); 2 usage.\n"},
     {"status", StatusVerb, "what the hub does, and why the input port is closed",
      "usage: tavro status [--json] [--watch]\n"
      "\n"
@@ -57,7 +64,8 @@ constexpr Verb verbs[] = {
      "\n"
      "A COM number used twice, or one that another device holds in the COM directory, is\n"
      "refused. --force stores it anyway, and stores the installer's records and Sync bits\n"
-     "that are no option. Settings are read by the hub when it starts.\n"
+     "that are no option. A running hub takes a change at once; otherwise the hub reads it\n"
+     "when it starts.\n"
      "\n"
      "Exit codes: 0 done; 2 usage, unknown name or refused value; 5 the settings file cannot\n"
      "be read or written (the reason is printed).\n"},
@@ -97,6 +105,15 @@ constexpr Verb verbs[] = {
      "while a hub runs (it holds the receiver's port).\n"
      "\n"
      "Exit codes: 0 found; 1 no receiver found, or a hub runs; 2 usage.\n"},
+    {"clean", CleanVerb, "remove what a hub that did not stop cleanly left behind",
+     "usage: tavro clean\n"
+     "\n"
+     "Removes the virtual port links and the command socket that a hub which was killed left in\n"
+     "the COM directory (they already lead nowhere). Links made by others, such as a\n"
+     "receiver's, are kept. Does nothing while a hub runs there. The service's stop step runs\n"
+     "it.\n"
+     "\n"
+     "Exit codes: 0 done (or a hub runs); 1 failed; 2 usage.\n"},
 };
 
 void PrintOverview(FILE* stream) {

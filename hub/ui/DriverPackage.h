@@ -1,20 +1,24 @@
 // The driver image carried at the end of the hub's own program file, as the installer reads
-// it: the file is taken as two pieces, the first 55,296 bytes and at most the next 69,632, and
-// the driver is the second piece from the first "MZ" 0x90 0x00 on. So the hub's own image
-// must hold no such four bytes from offset 55,296 on, and the driver must end within 124,928
-// bytes of the file's start. The build checks exactly this when it appends the driver
-// (hub/win32/PackageHub.cmake).
+// it: the file is taken as two pieces into one buffer of 102,400 bytes, the first 55,296 bytes
+// and at most the next 102,400 (the whole buffer), and the driver is the second piece from the
+// first "MZ" 0x90 0x00 on. So the hub's own image must hold no such four bytes from offset
+// 55,296 on, and the driver must end within 157,696 bytes of the file's start. The build checks
+// exactly this when it appends the driver (hub/win32/PackageHub.cmake).
+//
+// The second piece was once 69,632 bytes (a window of 124,928): a hub that relays on arrival
+// and serves the network no longer fits there beside its driver, and nothing but the hub reads
+// its own file, so the piece takes what the buffer holds.
 #pragma once
 
 #include <stdint.h>
 
 namespace tavro {
 
-inline constexpr uint32_t packageFirstPiece = 0xD800;                             // 55,296 bytes
-inline constexpr uint32_t packageSecondPiece = 0x11000;                           // 69,632 bytes
-inline constexpr uint32_t packageWindow = packageFirstPiece + packageSecondPiece; // 124,928
+inline constexpr uint32_t packageFirstPiece = 0xD800; // 55,296 bytes
 // The extractor's one buffer, which takes each piece in turn.
 inline constexpr uint32_t packageBufferSize = 102400;
+inline constexpr uint32_t packageSecondPiece = packageBufferSize;                 // 102,400 bytes
+inline constexpr uint32_t packageWindow = packageFirstPiece + packageSecondPiece; // 157,696
 static_assert(packageFirstPiece <= packageBufferSize && packageSecondPiece <= packageBufferSize);
 
 // Where the driver image begins: the start of its DOS header as the linker writes it.

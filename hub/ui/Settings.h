@@ -23,6 +23,7 @@ inline constexpr uint32_t vSyncDelayDefault = 2;
 // "Multi GNSS": 1 reads today's multi-constellation receivers (talkers GN, GL, GA, GB, BD, GQ,
 // GI besides GP); 0 recognises and decodes only the nine talker prefixes of GPS-only days.
 inline constexpr uint32_t multiGnssDefault = 1;
+inline constexpr uint32_t immediateRelayDefault = 1;
 
 // OptionFlags, the value "Sync": one bit per check box of the main window. Bits not named
 // here are kept as they were read.
@@ -68,7 +69,11 @@ struct Settings {
     uint32_t vSyncDelay = vSyncDelayDefault; // "VSyncDelay": display off time, 100 ms units
     uint32_t bluetooth = 0;                  // "Bluetooth": 1 when the found port opened slowly
     uint32_t multiGnss = multiGnssDefault;   // "Multi GNSS": not 0 = multi-constellation NMEA
-    bool firstRun = false;                   // "Baud" was missing when the settings were loaded
+    // "Immediate Relay": 1 = receiver bytes are relayed as they arrive and writes to the
+    // receiver are queued; 0 = the 50 ms tick reads (at most 510 bytes) and writes. Taken
+    // when the input port is opened.
+    uint32_t immediateRelay = immediateRelayDefault;
+    bool firstRun = false; // "Baud" was missing when the settings were loaded
 };
 
 // The built-in defaults with `logPathDefault` as "LogPath" (cut to 127 characters; null
@@ -89,7 +94,7 @@ struct SettingsEntry {
 };
 
 // The settings in the order they are loaded and saved.
-inline constexpr std::array<SettingsEntry, 10> SettingsTable = {{
+inline constexpr std::array<SettingsEntry, 11> SettingsTable = {{
     {"Port", offsetof(Settings, port), platform::regDword, 4, portDefault},
     {"Baud", offsetof(Settings, baud), platform::regDword, 4, baudDefault},
     {"Logging", offsetof(Settings, logging), platform::regDword, 4, 0},
@@ -100,6 +105,8 @@ inline constexpr std::array<SettingsEntry, 10> SettingsTable = {{
     {"VSyncDelay", offsetof(Settings, vSyncDelay), platform::regDword, 4, vSyncDelayDefault},
     {"Bluetooth", offsetof(Settings, bluetooth), platform::regDword, 4, 0},
     {"Multi GNSS", offsetof(Settings, multiGnss), platform::regDword, 4, multiGnssDefault},
+    {"Immediate Relay", offsetof(Settings, immediateRelay), platform::regDword, 4,
+     immediateRelayDefault},
 }};
 
 // The position of "Baud", whose absence marks the first run.

@@ -23,7 +23,7 @@ struct DeviceListRow {
     DeviceInfoData device;
 };
 
-// Reads the settings key (creating it when missing): the nine SettingsTable values into
+// Reads the settings key (creating it when missing): the SettingsTable values into
 // `settings`, "Port0".."Port7" into `exchange.comNumber`, and "Dev0", "Dev1", … into
 // `devices` up to the first value that is missing or unusable (at most 64). A value of the
 // wrong type or size keeps what was there; a missing "Baud" sets `settings.firstRun`.

@@ -2,10 +2,10 @@
 # kernel driver Tavro.sys of the same build (so of the same architecture) appended behind it.
 #
 # The installer takes the program file as two pieces, the first 55,296 bytes and at most the
-# next 69,632, and takes the driver from the first "MZ" 0x90 0x00 in the second piece to the end
-# of what it read (hub/ui/DriverPackage.h). So the package must hold no such four bytes from
-# offset 55,296 up to where the driver begins, and the driver must end within 124,928 bytes of
-# the file's start. A hub image shorter than 55,296 bytes is padded with blanks up to there, so
+# next 102,400, and takes the driver from the first "MZ" 0x90 0x00 in the second piece to the
+# end of what it read (hub/ui/DriverPackage.h). So the package must hold no such four bytes
+# from offset 55,296 up to where the driver begins, and the driver must end within 157,696
+# bytes of the file's start. A hub image shorter than 55,296 bytes is padded with blanks up to there, so
 # that the driver begins in the second piece. The driver goes in without its symbol table
 # (strip also writes the image checksum anew); the system's loader needs no symbols.
 #
@@ -20,7 +20,7 @@
 cmake_minimum_required(VERSION 3.25)
 
 set(firstPiece 55296)
-set(packageWindow 124928)
+set(packageWindow 157696)
 set(signature "4d5a9000")
 
 function(package_fail)

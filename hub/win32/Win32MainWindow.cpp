@@ -46,9 +46,9 @@ void Win32MainWindow::Create() {
     CreateDialogParamA(instance_, MAKEINTRESOURCEA(mainWindowDialog), owner_.Handle(), Procedure,
                        reinterpret_cast<LPARAM>(this));
     if (window_ != nullptr && keyboardHook_ == nullptr) {
-        // The hub's message loop is the modal loop of the message window, which hands only its
-        // own dialog's keys to the dialog manager; this filter hands it the main window's, so
-        // that Tab and Escape work there too.
+        // The hub's message loop hands only the message window's keys to the dialog manager;
+        // this filter, which the loop calls as a modal loop would, hands it the main
+        // window's, so that Tab and Escape work there too.
         keyboardWindow_ = this;
         keyboardHook_ =
             SetWindowsHookExA(WH_MSGFILTER, KeyboardFilter, nullptr, GetCurrentThreadId());
@@ -125,7 +125,7 @@ LRESULT CALLBACK Win32MainWindow::KeyboardFilter(int code, WPARAM wParam, LPARAM
     auto* message = reinterpret_cast<MSG*>(lParam);
     if (code == MSGF_DIALOGBOX && self != nullptr && self->window_ != nullptr &&
         message != nullptr && IsDialogMessageA(self->window_, message)) {
-        return TRUE; // handled: the modal loop does not dispatch it again
+        return TRUE; // handled: the message loop does not dispatch it again
     }
     return CallNextHookEx(nullptr, code, wParam, lParam);
 }

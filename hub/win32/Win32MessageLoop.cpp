@@ -16,9 +16,49 @@ void Win32MessageLoop::Run(HubEngine& engine) {
     // The main window's device list is a list view; its lamps are drawn with GDI+.
     InitCommonControls();
     const GdiplusSession gdiplus;
-    DialogBoxParamA(instance_, MAKEINTRESOURCEA(messageWindowDialog), nullptr, Procedure,
-                    reinterpret_cast<LPARAM>(this));
+    const HWND window = CreateDialogParamA(instance_, MAKEINTRESOURCEA(messageWindowDialog),
+                                           nullptr, Procedure, reinterpret_cast<LPARAM>(this));
+    if (window != nullptr) {
+        RunMessages(window);
+    }
     engine_ = nullptr;
+}
+
+void Win32MessageLoop::RunMessages(HWND window) {
+    // MAXIMUM_WAIT_OBJECTS less the slot of the message queue.
+    constexpr uint32_t waitCapacity = MAXIMUM_WAIT_OBJECTS - 1;
+    platform::WaitEntry waits[waitCapacity];
+    HANDLE handles[waitCapacity];
+    for (;;) {
+        const uint32_t count = engine_ != nullptr ? engine_->CollectWaits(waits, waitCapacity) : 0;
+        for (uint32_t i = 0; i < count; ++i) {
+            handles[i] = reinterpret_cast<HANDLE>(waits[i].object);
+        }
+        const DWORD woken =
+            MsgWaitForMultipleObjectsEx(count, handles, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+        if (woken >= WAIT_OBJECT_0 && woken < WAIT_OBJECT_0 + count && engine_ != nullptr) {
+            const platform::WaitEntry& ready = waits[woken - WAIT_OBJECT_0];
+            engine_->WaitReady(ready.token, ready.events);
+        }
+        MSG message;
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+            if (message.message == WM_QUIT) {
+                // What the modal loop of DialogBoxParamA did: the window goes, and with it
+                // (WM_DESTROY) the hub.
+                DestroyWindow(window);
+                return;
+            }
+            // The message filter hook (the main window's keys), then the dialog manager.
+            if (CallMsgFilterA(&message, MSGF_DIALOGBOX) || IsDialogMessageA(window, &message)) {
+                continue;
+            }
+            TranslateMessage(&message);
+            DispatchMessageA(&message);
+        }
+        if (!IsWindow(window)) {
+            return; // destroyed without a quit message: the hub has ended all the same
+        }
+    }
 }
 
 INT_PTR CALLBACK Win32MessageLoop::Procedure(HWND window, UINT message, WPARAM wParam,

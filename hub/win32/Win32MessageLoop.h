@@ -1,5 +1,10 @@
-// The hub's modal message window: dialog 107 run with DialogBoxParamA, its window procedure
-// forwarding each message to the engine.
+// The hub's message window: dialog 107, its window procedure forwarding each message to the
+// engine, and the thread's message loop. The loop is the hub's own (MsgWaitForMultipleObjects)
+// rather than a modal dialog's, so that it can wait for the engine's objects too: with
+// "Immediate Relay" the receiver's overlapped read and write, whose events wake it as soon as
+// bytes arrive or the line takes more. It does what the modal loop did: the dialog manager
+// sees the dialog's keys (and, through the message filter hook, the main window's), and
+// WM_QUIT ends the hub by destroying the message window.
 #pragma once
 
 #include "hub/engine/HubEngine.h"
@@ -22,6 +27,8 @@ public:
     void Run(HubEngine& engine) override;
 
 private:
+    void RunMessages(HWND window);
+
     static INT_PTR CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     INT_PTR Handle(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 

@@ -319,6 +319,31 @@ void CommandServer::DropClient(size_t slot) {
     clients_[slot].lastActivityMs = 0;
 }
 
+uint32_t RemoveStaleSocket(const ComDirectory& directory) {
+    char lockPath[comPathCapacity];
+    char socketPath[comPathCapacity];
+    if (!directory.IsValid() ||
+        std::snprintf(lockPath, sizeof lockPath, "%s/%s", directory.Path(), lockName) >=
+            static_cast<int>(sizeof lockPath) ||
+        std::snprintf(socketPath, sizeof socketPath, "%s/%s", directory.Path(), hubWindowTitle) >=
+            static_cast<int>(sizeof socketPath)) {
+        return error::badPathName;
+    }
+    const int lock = open(lockPath, O_RDWR | O_CLOEXEC | O_NOFOLLOW);
+    if (lock >= 0 && flock(lock, LOCK_EX | LOCK_NB) != 0) {
+        close(lock);
+        return error::alreadyExists;
+    }
+    struct stat info {};
+    if (lstat(socketPath, &info) == 0 && S_ISSOCK(info.st_mode)) {
+        unlink(socketPath);
+    }
+    if (lock >= 0) {
+        close(lock);
+    }
+    return error::success;
+}
+
 bool HubListens(const ComDirectory& directory) {
     sockaddr_un address{};
     int directoryFd = -1;

@@ -119,6 +119,10 @@ private:
     uint8_t reply_[4 + queryReplyMax] = {};
 };
 
+// Removes the socket file of a hub that is gone (nobody holds its lock); error::alreadyExists
+// while a hub holds it.
+uint32_t RemoveStaleSocket(const ComDirectory& directory);
+
 // Whether a hub listens on the command socket of `directory` (it is connected to and left at
 // once, without a request).
 bool HubListens(const ComDirectory& directory);

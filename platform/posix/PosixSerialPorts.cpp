@@ -17,6 +17,10 @@
 //   code (187500) use termios2. A speed the device rounds by more than 2 %, or a character
 //   format it cannot carry (pseudo-terminals know only 8 data bits without parity), is refused
 //   with error::invalidParameter and the line is left as it was.
+// - Waiting in an event loop: the descriptor is the wait object for both directions.
+//   WriteNoWait keeps at most lineAheadLimit bytes in the terminal's output queue, so that
+//   bytes queued by the caller after a long write still reach the line soon (the caller
+//   decides their order); a pseudo-terminal has no output queue and takes what fits.
 // - A COM link that names a pseudo-terminal is followed only to the terminal it was made for.
 //   Terminal numbers are handed out again: once the program that made the link (a simulator,
 //   a pseudo-terminal bridge) is gone, the same /dev/pts/N may be somebody's login session,
@@ -55,6 +59,9 @@ namespace {
 using posix::ErrorFromErrno;
 
 constexpr int pollSliceMs = 100; // how soon a blocked call notices Close() from another thread
+// Bytes WriteNoWait lets wait in the terminal's output queue. The terminal reports room for
+// more (POLLOUT) once fewer than 256 wait, so this stays above that to wake once per chunk.
+constexpr int lineAheadLimit = 512;
 constexpr uint64_t noDeadline = UINT64_MAX;
 
 uint64_t MonotonicMs() {
@@ -319,6 +326,53 @@ public:
             }
         }
         return fd_.load() < 0 ? error::invalidHandle : error::success;
+    }
+
+    WaitObject ArmArrival() override {
+        const int fd = fd_.load();
+        return fd < 0 ? noWaitObject : fd;
+    }
+
+    uint32_t WriteNoWait(const void* data, uint32_t size, uint32_t& accepted) override {
+        accepted = 0;
+        const int fd = fd_.load();
+        if (fd < 0) {
+            return error::invalidHandle;
+        }
+        if (size == 0) {
+            return error::success;
+        }
+        if (data == nullptr) {
+            return error::invalidParameter;
+        }
+        int queued = 0;
+        if (ioctl(fd, TIOCOUTQ, &queued) != 0 || queued < 0) {
+            queued = 0;
+        }
+        if (queued >= lineAheadLimit) {
+            return error::success;
+        }
+        const uint32_t room = static_cast<uint32_t>(lineAheadLimit - queued);
+        const uint32_t wanted = size < room ? size : room;
+        const auto* bytes = static_cast<const uint8_t*>(data);
+        while (accepted < wanted) {
+            const ssize_t count = write(fd, bytes + accepted, wanted - accepted);
+            if (count > 0) {
+                accepted += static_cast<uint32_t>(count);
+            } else if (count < 0 && errno == EINTR) {
+                continue;
+            } else if (count < 0 && errno != EAGAIN) {
+                return accepted > 0 ? error::success : ErrorFromErrno(errno);
+            } else {
+                break;
+            }
+        }
+        return error::success;
+    }
+
+    WaitObject WriteWait() override {
+        const int fd = fd_.load();
+        return fd < 0 ? noWaitObject : fd;
     }
 
     void Close() override {

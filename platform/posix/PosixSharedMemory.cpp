@@ -5,13 +5,23 @@
 // its lock to a write lock is the last user and unlinks the object. Byte 1 is a short-lived
 // gate that serialises attach and detach, so nobody can attach between that test and the
 // unlink; an attacher that still finds an unlinked object (no links left) simply retries.
+//
+// Any process of the same user may shrink the object (ftruncate) under its users; touching a
+// mapped page past the new end then raises SIGBUS, which would end the hub. Every mapping
+// made here is guarded: a SIGBUS inside one gives the object its size back and maps it again
+// at the same address, so the access that faulted succeeds and every pointer into the block
+// stays valid. What the object held is lost with the truncation (the block reads as zeros
+// until its writers fill it again); where the size cannot be given back, private memory
+// stands in, so the process goes on with a block nobody else sees.
 #include "platform/SharedMemory.h"
 
 #include "common/GpsSharedStatus.h"
 #include "platform/ErrorCodes.h"
 #include "platform/posix/SharedMemoryName.h"
 
+#include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -31,6 +41,83 @@ struct PosixMapping {
     int fd = -1;
     char name[posix::sharedMemoryNameCapacity] = {};
 };
+
+// The mappings a SIGBUS may be repaired in. The handler reads the table at any time, so its
+// entries are atomics, and an entry is filled completely before its address is published.
+struct GuardedMapping {
+    std::atomic<uintptr_t> address{0};
+    std::atomic<size_t> size{0};
+    std::atomic<int> fd{-1};
+};
+constexpr size_t guardCapacity = 8;
+GuardedMapping guarded[guardCapacity];
+struct sigaction previousBusAction {};
+
+void OnBusError(int signal, siginfo_t* info, void* context) {
+    const auto fault = reinterpret_cast<uintptr_t>(info->si_addr);
+    for (GuardedMapping& entry : guarded) {
+        const uintptr_t address = entry.address.load();
+        const size_t size = entry.size.load();
+        if (address == 0 || fault < address || fault - address >= size) {
+            continue;
+        }
+        void* start = reinterpret_cast<void*>(address);
+        const int fd = entry.fd.load();
+        if (fd >= 0 && ftruncate(fd, static_cast<off_t>(size)) == 0 &&
+            mmap(start, size, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_FIXED, fd, 0) == start) {
+            return; // the faulting access runs again, on the restored object
+        }
+        mmap(start, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0);
+        entry.fd.store(-1);
+        return;
+    }
+    // Not ours: whatever the program did before, or the default (the process ends).
+    if ((previousBusAction.sa_flags & SA_SIGINFO) != 0 && previousBusAction.sa_sigaction) {
+        previousBusAction.sa_sigaction(signal, info, context);
+        return;
+    }
+    if (previousBusAction.sa_handler != SIG_DFL && previousBusAction.sa_handler != SIG_IGN &&
+        previousBusAction.sa_handler != nullptr) {
+        previousBusAction.sa_handler(signal);
+        return;
+    }
+    struct sigaction fallback {};
+    fallback.sa_handler = SIG_DFL;
+    sigaction(SIGBUS, &fallback, nullptr);
+}
+
+void Guard(void* data, size_t size, int fd) {
+    static const bool installed = [] {
+        struct sigaction action {};
+        action.sa_sigaction = OnBusError;
+        action.sa_flags = SA_SIGINFO;
+        sigemptyset(&action.sa_mask);
+        return sigaction(SIGBUS, &action, &previousBusAction) == 0;
+    }();
+    if (!installed) {
+        return;
+    }
+    for (GuardedMapping& entry : guarded) {
+        uintptr_t expected = 0;
+        if (entry.address.load() == 0) {
+            entry.size.store(size);
+            entry.fd.store(fd);
+            if (entry.address.compare_exchange_strong(expected,
+                                                      reinterpret_cast<uintptr_t>(data))) {
+                return;
+            }
+        }
+    }
+}
+
+void Unguard(void* data) {
+    for (GuardedMapping& entry : guarded) {
+        if (entry.address.load() == reinterpret_cast<uintptr_t>(data)) {
+            entry.address.store(0);
+            entry.fd.store(-1);
+        }
+    }
+}
 
 bool LockByte(int fd, off_t byte, short type, bool wait) {
     struct flock lock {};
@@ -83,6 +170,7 @@ public:
             return;
         }
         if (view.data != nullptr) {
+            Unguard(view.data);
             munmap(view.data, view.size);
         }
         if (LockByte(mapping->fd, gateByte, F_WRLCK, true)) {
@@ -119,6 +207,7 @@ private:
             if (result == error::success || result == error::alreadyExists) {
                 mapping->fd = fd;
                 view.handle = reinterpret_cast<intptr_t>(mapping);
+                Guard(view.data, view.size, fd);
                 return create ? result : error::success;
             }
             close(fd);

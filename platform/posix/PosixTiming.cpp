@@ -17,6 +17,13 @@ public:
         return static_cast<uint32_t>(milliseconds);
     }
 
+    uint64_t Microseconds() override {
+        timespec now{};
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        return static_cast<uint64_t>(now.tv_sec) * 1000000u +
+               static_cast<uint64_t>(now.tv_nsec) / 1000u;
+    }
+
     void Sleep(uint32_t milliseconds) override {
         timespec remaining{static_cast<time_t>(milliseconds / 1000),
                            static_cast<long>(milliseconds % 1000) * 1000000L};

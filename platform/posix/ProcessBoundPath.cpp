@@ -6,18 +6,23 @@
 
 namespace tavro::platform::posix {
 
+bool HoldDevicePath(const char* device, int& fd, char (&path)[processBoundPathCapacity]) {
+    path[0] = '\0';
+    fd = open(device, O_PATH | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    std::snprintf(path, sizeof path, "/proc/%ld/fd/%d", static_cast<long>(getpid()), fd);
+    return true;
+}
+
 ProcessBoundPath::~ProcessBoundPath() {
     Release();
 }
 
 bool ProcessBoundPath::Hold(const char* device) {
     Release();
-    fd_ = open(device, O_PATH | O_CLOEXEC);
-    if (fd_ < 0) {
-        return false;
-    }
-    std::snprintf(path_, sizeof path_, "/proc/%ld/fd/%d", static_cast<long>(getpid()), fd_);
-    return true;
+    return HoldDevicePath(device, fd_, path_);
 }
 
 void ProcessBoundPath::Release() {

@@ -16,6 +16,12 @@
 
 namespace tavro::platform::posix {
 
+inline constexpr size_t processBoundPathCapacity = 48;
+
+// The parts of ProcessBoundPath for records that keep plain fields: opens a path-only
+// descriptor of `device` into `fd` and writes its path; false (errno set) when it cannot.
+bool HoldDevicePath(const char* device, int& fd, char (&path)[processBoundPathCapacity]);
+
 class ProcessBoundPath {
 public:
     ProcessBoundPath() = default;
@@ -33,7 +39,7 @@ public:
 
 private:
     int fd_ = -1;
-    char path_[48] = {};
+    char path_[processBoundPathCapacity] = {};
 };
 
 } // namespace tavro::platform::posix

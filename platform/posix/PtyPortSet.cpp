@@ -2,16 +2,15 @@
 
 #include "platform/ErrorCodes.h"
 #include "platform/posix/PosixErrors.h"
+#include "platform/posix/ProcessBoundPath.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
-#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -19,11 +18,10 @@
 namespace tavro::platform::posix {
 namespace {
 
-// While a port is in use its open count is recounted this often even without an inotify
-// report (exchanges, 50 ms each), in case a report was lost.
-constexpr uint32_t recountExchanges = 20;
 // A client that keeps writing while read-only drops its bytes: bound the reads per exchange.
 constexpr int discardReadsMax = 64;
+// A terminal holds some tens of kilobytes: reads that empty it.
+constexpr int drainReadsMax = 64;
 
 // Raw bytes both ways and no echo: an echoing terminal would hand the hub's own broadcast
 // back to it as client bytes, which it would then write to the receiver. Nothing is written
@@ -59,45 +57,13 @@ size_t WriteSome(int fd, const uint8_t* bytes, size_t length) {
     return done;
 }
 
-bool IsNumber(const char* text) {
-    if (*text == '\0') {
-        return false;
-    }
-    for (; *text != '\0'; ++text) {
-        if (*text < '0' || *text > '9') {
-            return false;
-        }
-    }
-    return true;
-}
-
-// Calls `visit` with the name of every entry of the open directory `fd` except . and ..,
-// reading with a stack buffer (this runs on the hub's tick: no allocation).
-template <typename Visit>
-void ForEachEntry(int fd, Visit visit) {
-    alignas(dirent64) char buffer[4096];
-    for (;;) {
-        const ssize_t length = getdents64(fd, buffer, sizeof buffer);
-        if (length <= 0) {
-            return;
-        }
-        for (ssize_t offset = 0; offset < length;) {
-            const auto* entry = reinterpret_cast<const dirent64*>(buffer + offset);
-            offset += entry->d_reclen;
-            const char* name = entry->d_name;
-            if (std::strcmp(name, ".") != 0 && std::strcmp(name, "..") != 0) {
-                visit(name);
-            }
-        }
-    }
-}
-
 } // namespace
 
 PtyPortSet::PtyPortSet(const ComDirectory& directory) : directory_(directory) {}
 
 PtyPortSet::~PtyPortSet() {
     Close();
+    DropOfferedTerminals();
 }
 
 void PtyPortSet::Configure(const uint32_t (&comNumbers)[virtualPortCount]) {
@@ -122,26 +88,17 @@ uint32_t PtyPortSet::OpenPorts(const char* name) {
     if (isOpen_) {
         return error::genFailure; // one handle at a time, as the driver's control device
     }
-    if (name == nullptr || std::strcmp(name, controlDeviceName) != 0 || configured_[0] == 0) {
+    if (name == nullptr || std::strcmp(name, controlDeviceName) != 0) {
         return error::fileNotFound;
     }
-    for (uint32_t i = 0; i < virtualPortCount; ++i) {
-        const uint32_t number = configured_[i];
-        if (number > maxVirtualComNumber) {
-            conflict_ = number;
-            return error::invalidParameter;
-        }
-        for (uint32_t j = 0; number != 0 && j < i; ++j) {
-            if (configured_[j] == number) {
-                conflict_ = number;
-                return error::alreadyExists;
-            }
-        }
+    uint32_t result = Validate(configured_);
+    if (result != error::success) {
+        return result;
     }
     if (!directory_.IsValid()) {
         return error::badPathName;
     }
-    uint32_t result = directory_.Create();
+    result = directory_.Create();
     if (result == error::success) {
         result = LockRecord();
     }
@@ -161,13 +118,12 @@ uint32_t PtyPortSet::OpenPorts(const char* name) {
             return error::alreadyExists;
         }
     }
-    notify_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     isOpen_ = true; // from here on Close() undoes everything
     for (uint32_t i = 0; i < virtualPortCount; ++i) {
         if (configured_[i] == 0) {
             continue;
         }
-        result = CreatePort(ports_[i], configured_[i]);
+        result = MakePort(ports_[i], configured_[i]);
         if (result != error::success) {
             conflict_ = configured_[i];
             Close();
@@ -175,9 +131,136 @@ uint32_t PtyPortSet::OpenPorts(const char* name) {
         }
     }
     WriteRecord();
-    usersStale_ = false;
-    exchangesSinceCount_ = 0;
     return error::success;
+}
+
+uint32_t PtyPortSet::Validate(const uint32_t (&numbers)[virtualPortCount]) {
+    if (numbers[0] == 0) {
+        return error::fileNotFound; // the driver does not start without virtual port 1
+    }
+    for (uint32_t i = 0; i < virtualPortCount; ++i) {
+        const uint32_t number = numbers[i];
+        if (number > maxVirtualComNumber) {
+            conflict_ = number;
+            return error::invalidParameter;
+        }
+        for (uint32_t j = 0; number != 0 && j < i; ++j) {
+            if (numbers[j] == number) {
+                conflict_ = number;
+                return error::alreadyExists;
+            }
+        }
+    }
+    return error::success;
+}
+
+void PtyPortSet::OfferTerminals(const OfferedTerminal* terminals, size_t count) {
+    for (size_t k = 0; k < count; ++k) {
+        size_t slot = 0;
+        while (slot < virtualPortCount && offered_[slot].master >= 0) {
+            ++slot;
+        }
+        if (slot == virtualPortCount || terminals[k].master < 0) {
+            if (terminals[k].master >= 0) {
+                close(terminals[k].master);
+            }
+            continue;
+        }
+        offered_[slot] = terminals[k];
+    }
+}
+
+void PtyPortSet::DropOfferedTerminals() {
+    for (OfferedTerminal& offered : offered_) {
+        if (offered.master >= 0) {
+            close(offered.master);
+        }
+        offered = OfferedTerminal{};
+    }
+}
+
+// A terminal handed over for `comNumber` (a restart through the service manager's store)
+// is taken as it is, with its clients and what they left in it; otherwise a new one.
+uint32_t PtyPortSet::MakePort(Port& port, uint32_t comNumber) {
+    for (OfferedTerminal& offered : offered_) {
+        if (offered.master < 0 || offered.comNumber != comNumber) {
+            continue;
+        }
+        const int master = offered.master;
+        offered = OfferedTerminal{};
+        port = Port{};
+        port.master = master;
+        const int flags = fcntl(master, F_GETFL);
+        if (flags < 0 || fcntl(master, F_SETFL, flags | O_NONBLOCK) != 0 ||
+            fcntl(master, F_SETFD, FD_CLOEXEC) != 0 ||
+            ptsname_r(master, port.slave, sizeof port.slave) != 0) {
+            DestroyPort(port); // not a terminal's master after all
+            break;
+        }
+        // Its client's settings stay; a free terminal is made raw at the next exchange.
+        return LinkPort(port, comNumber);
+    }
+    return CreatePort(port, comNumber);
+}
+
+uint32_t PtyPortSet::Reconfigure(const uint32_t (&comNumbers)[virtualPortCount]) {
+    conflict_ = 0;
+    if (!isOpen_) {
+        Configure(comNumbers);
+        return error::notReady;
+    }
+    uint32_t result = Validate(comNumbers);
+    if (result != error::success) {
+        return result;
+    }
+    // Numbers another device holds now are refused before anything changes.
+    for (uint32_t i = 0; i < virtualPortCount; ++i) {
+        const uint32_t number = comNumbers[i];
+        bool ours = false;
+        for (const Port& port : ports_) {
+            ours = ours || (number != 0 && port.comNumber == number);
+        }
+        char device[comPathCapacity];
+        bool present = false;
+        if (number != 0 && !ours && directory_.Resolve(number, device, present) == error::success &&
+            present) {
+            conflict_ = number;
+            return error::alreadyExists;
+        }
+    }
+    Configure(comNumbers);
+    // First every port that goes or changes its number lets go of its link, so that numbers
+    // can move between ports; the terminals of renumbered ports stay, with their clients.
+    for (uint32_t i = 0; i < virtualPortCount; ++i) {
+        Port& port = ports_[i];
+        if (port.master < 0 || port.comNumber == comNumbers[i]) {
+            continue;
+        }
+        if (comNumbers[i] == 0) {
+            DestroyPort(port);
+        } else {
+            directory_.RemoveIf(port.comNumber, port.target);
+            port.comNumber = 0;
+        }
+    }
+    for (uint32_t i = 0; i < virtualPortCount && result == error::success; ++i) {
+        Port& port = ports_[i];
+        const uint32_t number = comNumbers[i];
+        if (number == 0 || port.comNumber == number) {
+            continue;
+        }
+        if (port.master >= 0) {
+            result = directory_.Link(number, port.target);
+            port.comNumber = result == error::success ? number : 0;
+        } else {
+            result = MakePort(port, number);
+        }
+        if (result != error::success) {
+            conflict_ = number;
+        }
+    }
+    WriteRecord();
+    return result;
 }
 
 uint32_t PtyPortSet::CreatePort(Port& port, uint32_t comNumber) {
@@ -201,10 +284,18 @@ uint32_t PtyPortSet::CreatePort(Port& port, uint32_t comNumber) {
         return failure;
     }
     close(slave);
-    if (notify_ >= 0) {
-        port.watch = inotify_add_watch(notify_, port.slave, IN_OPEN | IN_CLOSE);
+    return LinkPort(port, comNumber);
+}
+
+// The link leads to the terminal through this process (see ProcessBoundPath.h): once the hub
+// is gone, however it went, nobody is led to whatever gets the terminal's number next.
+uint32_t PtyPortSet::LinkPort(Port& port, uint32_t comNumber) {
+    if (!HoldDevicePath(port.slave, port.held, port.target)) {
+        const uint32_t failure = ErrorFromErrno(errno);
+        DestroyPort(port);
+        return failure;
     }
-    const uint32_t result = directory_.Link(comNumber, port.slave);
+    const uint32_t result = directory_.Link(comNumber, port.target);
     if (result != error::success) {
         DestroyPort(port);
         return result;
@@ -214,11 +305,11 @@ uint32_t PtyPortSet::CreatePort(Port& port, uint32_t comNumber) {
 }
 
 void PtyPortSet::DestroyPort(Port& port) {
-    if (port.watch >= 0 && notify_ >= 0) {
-        inotify_rm_watch(notify_, port.watch);
-    }
     if (port.comNumber != 0) {
-        directory_.RemoveIf(port.comNumber, port.slave);
+        directory_.RemoveIf(port.comNumber, port.target);
+    }
+    if (port.held >= 0) {
+        close(port.held);
     }
     if (port.master >= 0) {
         close(port.master); // clients now see a hang-up, as when a device goes away
@@ -232,10 +323,6 @@ void PtyPortSet::Close() {
     }
     for (Port& port : ports_) {
         DestroyPort(port);
-    }
-    if (notify_ >= 0) {
-        close(notify_);
-        notify_ = -1;
     }
     if (recordFd_ >= 0) {
         // Emptied, never removed: removing a locked file would let two hubs lock two files.
@@ -262,7 +349,7 @@ bool PtyPortSet::LinksIntact() const {
         bool present = false;
         if (port.comNumber != 0 &&
             (directory_.Resolve(port.comNumber, device, present) != error::success ||
-             std::strcmp(device, port.slave) != 0)) {
+             std::strcmp(device, port.target) != 0)) {
             return false;
         }
     }
@@ -295,7 +382,7 @@ uint32_t PtyPortSet::RestoreLinks() {
         // Only a missing link is made again; one naming something else now is somebody's.
         if (port.comNumber != 0 &&
             directory_.Resolve(port.comNumber, device, present) == error::fileNotFound) {
-            directory_.Link(port.comNumber, port.slave);
+            directory_.Link(port.comNumber, port.target);
         }
     }
     WriteRecord();
@@ -321,11 +408,13 @@ uint32_t PtyPortSet::LockRecord() {
     return error::success;
 }
 
-// The lines "COM<n> <device>" of a hub that did not close its ports (it crashed or was
-// killed): its links are removed where they still name its devices.
-void PtyPortSet::RemoveRecordedLinks() {
+namespace {
+
+// The lines "COM<n> <link target>" of a hub that did not close its ports (it crashed or was
+// killed): its links are removed where they still name what it made them name.
+void RemoveLinksInRecord(const ComDirectory& directory, int recordFd) {
     char text[2048];
-    const ssize_t length = pread(recordFd_, text, sizeof text - 1, 0);
+    const ssize_t length = pread(recordFd, text, sizeof text - 1, 0);
     if (length <= 0) {
         return;
     }
@@ -336,12 +425,38 @@ void PtyPortSet::RemoveRecordedLinks() {
         unsigned number = 0;
         char device[comPathCapacity];
         if (std::sscanf(line, "COM%u %511s", &number, device) == 2 && number != 0) {
-            directory_.RemoveIf(number, device);
+            directory.RemoveIf(number, device);
         }
     }
-    if (ftruncate(recordFd_, 0) != 0) {
-        // Rewritten in full by WriteRecord anyway.
+    if (ftruncate(recordFd, 0) != 0) {
+        // Rewritten in full by the next hub anyway.
     }
+}
+
+} // namespace
+
+void PtyPortSet::RemoveRecordedLinks() {
+    RemoveLinksInRecord(directory_, recordFd_);
+}
+
+uint32_t PtyPortSet::RemoveLinksLeftBehind(const ComDirectory& directory) {
+    char path[comPathCapacity];
+    if (!directory.IsValid() || std::snprintf(path, sizeof path, "%s/%s", directory.Path(),
+                                              portRecordName) >= static_cast<int>(sizeof path)) {
+        return error::badPathName;
+    }
+    const int fd = open(path, O_RDWR | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) {
+        return errno == ENOENT ? error::success : ErrorFromErrno(errno);
+    }
+    uint32_t result = error::success;
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        result = errno == EWOULDBLOCK ? error::alreadyExists : ErrorFromErrno(errno);
+    } else {
+        RemoveLinksInRecord(directory, fd);
+    }
+    close(fd); // and the lock with it
+    return result;
 }
 
 void PtyPortSet::WriteRecord() {
@@ -352,7 +467,7 @@ void PtyPortSet::WriteRecord() {
             continue;
         }
         const int written = std::snprintf(text + length, sizeof text - length, "COM%u %s\n",
-                                          static_cast<unsigned>(port.comNumber), port.slave);
+                                          static_cast<unsigned>(port.comNumber), port.target);
         if (written > 0 && static_cast<size_t>(written) < sizeof text - length) {
             length += static_cast<size_t>(written);
         }
@@ -387,14 +502,10 @@ void PtyPortSet::UpdatePresence(bool tick) {
         if (port.clientPresent && !present) {
             // What the last client left unread would reach the next one; settings it made
             // (echo, line editing) would stay with the port.
-            FlushClientQueue(port);
+            uint32_t flushed = 0;
+            FlushClientQueue(port, flushed);
             MakeRaw(port.master);
             port.echoing = false;
-            port.users = 0;
-            usersStale_ = true;
-        } else if (!port.clientPresent && present) {
-            port.users = 1; // at least; the count follows
-            usersStale_ = true;
         } else if (!present && tick) {
             MakeRaw(port.master);
         }
@@ -402,113 +513,45 @@ void PtyPortSet::UpdatePresence(bool tick) {
     }
 }
 
-void PtyPortSet::UpdateUsers() {
-    if (notify_ >= 0) {
-        alignas(inotify_event) char events[1024];
-        while (read(notify_, events, sizeof events) > 0) {
-            usersStale_ = true; // an open or close of some slave: count again
-        }
-    }
-    bool anyPresent = false;
-    for (const Port& port : ports_) {
-        anyPresent = anyPresent || port.clientPresent;
-    }
-    if (!anyPresent) {
-        usersStale_ = false;
-        exchangesSinceCount_ = 0;
-        return;
-    }
-    if (++exchangesSinceCount_ >= recountExchanges) {
-        usersStale_ = true;
-    }
-    if (!usersStale_) {
-        return;
-    }
-    const char* devices[virtualPortCount] = {};
-    for (uint32_t i = 0; i < virtualPortCount; ++i) {
-        devices[i] = ports_[i].clientPresent ? ports_[i].slave : nullptr;
-    }
-    uint32_t users[virtualPortCount] = {};
-    CountUsers(devices, users);
-    for (uint32_t i = 0; i < virtualPortCount; ++i) {
-        Port& port = ports_[i];
-        // A client the scan cannot see (another user's) is still there: the port is open.
-        port.users = port.clientPresent ? (users[i] > 0 ? users[i] : 1) : 0;
-    }
-    usersStale_ = false;
-    exchangesSinceCount_ = 0;
-}
-
-void PtyPortSet::CountUsers(const char* const (&devices)[virtualPortCount],
-                            uint32_t (&users)[virtualPortCount]) {
-    for (uint32_t& count : users) {
-        count = 0;
-    }
-    const int proc = open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (proc < 0) {
-        return;
-    }
-    char self[16];
-    std::snprintf(self, sizeof self, "%ld", static_cast<long>(getpid()));
-    ForEachEntry(proc, [&](const char* process) {
-        if (!IsNumber(process) || std::strcmp(process, self) == 0) {
-            return;
-        }
-        char fdPath[300];
-        if (std::snprintf(fdPath, sizeof fdPath, "%s/fd", process) >=
-            static_cast<int>(sizeof fdPath)) {
-            return;
-        }
-        const int fds = openat(proc, fdPath, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (fds < 0) {
-            return; // gone, or another user's
-        }
-        bool uses[virtualPortCount] = {};
-        ForEachEntry(fds, [&](const char* descriptor) {
-            // readlink names the open file without touching it (a stat could hang on a
-            // network file system).
-            char target[128];
-            const ssize_t length = readlinkat(fds, descriptor, target, sizeof target - 1);
-            if (length <= 0) {
-                return;
-            }
-            target[length] = '\0';
-            for (uint32_t i = 0; i < virtualPortCount; ++i) {
-                if (devices[i] != nullptr && devices[i][0] != '\0' &&
-                    std::strcmp(devices[i], target) == 0) {
-                    uses[i] = true;
-                }
-            }
-        });
-        close(fds);
-        for (uint32_t i = 0; i < virtualPortCount; ++i) {
-            users[i] += uses[i] ? 1 : 0;
-        }
-    });
-    close(proc);
-}
-
 // Empties the slave's input queue (what the hub wrote and no client has read yet). The master
 // side cannot reach that queue, so the hub opens the slave for a moment.
-bool PtyPortSet::FlushClientQueue(const Port& port) const {
+bool PtyPortSet::FlushClientQueue(const Port& port, uint32_t& flushed) const {
+    flushed = 0;
     const int slave = open(port.slave, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (slave < 0) {
         return false;
     }
-    const bool flushed = tcflush(slave, TCIFLUSH) == 0;
+    // Read out rather than only flushed, to count them: a read that finds nothing has waited
+    // for the bytes the kernel still held for the queue, so the count is exact.
+    uint8_t sink[4096];
+    for (int reads = 0; reads < drainReadsMax; ++reads) {
+        const ssize_t count = read(slave, sink, sizeof sink);
+        if (count > 0) {
+            flushed += static_cast<uint32_t>(count);
+        } else if (!(count < 0 && errno == EINTR)) {
+            break;
+        }
+    }
+    const bool done = tcflush(slave, TCIFLUSH) == 0;
     close(slave);
-    return flushed;
+    return done;
 }
 
 void PtyPortSet::Deliver(Port& port, const uint8_t* bytes, uint32_t length) {
     size_t done = WriteSome(port.master, bytes, length);
-    if (done < length && FlushClientQueue(port)) {
+    if (done < length) {
         // The client stopped reading and its terminal is full: like the driver's ring, it
-        // loses the backlog and goes on with the newest bytes.
-        done += WriteSome(port.master, bytes + done, length - done);
+        // loses the backlog and goes on with the newest bytes. Only this port waits for
+        // nothing: the others were (or will be) written without delay.
+        uint32_t flushed = 0;
+        if (FlushClientQueue(port, flushed)) {
+            done += WriteSome(port.master, bytes + done, length - done);
+        }
+        port.counters.bytesDropped += flushed + (length - done);
     }
     ++port.deliveries;
     port.bytesDelivered += static_cast<uint32_t>(done);
+    port.counters.bytesRelayed += done;
 }
 
 // True while the port's terminal echoes what it receives (its client turned ECHO on).
@@ -560,7 +603,6 @@ uint32_t PtyPortSet::Exchange(DriverExchangeBlock& block) {
     std::memset(&block, 0, sizeof block);
     block.version = driverInterfaceVersion;
     UpdatePresence(true);
-    UpdateUsers();
     uint32_t length = 0;
     for (uint32_t i = 0; i < virtualPortCount; ++i) {
         Port& port = ports_[i];
@@ -569,8 +611,11 @@ uint32_t PtyPortSet::Exchange(DriverExchangeBlock& block) {
             continue;
         }
         if (port.clientPresent) {
-            block.openCount[i] = port.users;
+            block.openCount[i] = 1;
             block.activity[i] = (port.deliveries << 16) | (port.bytesDelivered & 0xFFFFu);
+        }
+        if (perPort_) {
+            continue; // the hub takes them with TakeClientBytes
         }
         if (readOnly_ && i != 0) {
             Discard(port);
@@ -589,13 +634,43 @@ uint32_t PtyPortSet::Broadcast(const uint8_t* bytes, uint32_t length) {
     if (bytes == nullptr || length == 0) {
         return error::success;
     }
-    UpdatePresence(false);
-    for (Port& port : ports_) {
+    // The ports known to have a client get the bytes first (this is the relay's hot path);
+    // then a look at who came or went since: a newcomer gets them too, a port whose client
+    // left is emptied for the next one as ever.
+    bool delivered[virtualPortCount] = {};
+    for (uint32_t i = 0; i < virtualPortCount; ++i) {
+        Port& port = ports_[i];
         if (port.master >= 0 && port.clientPresent) {
+            Deliver(port, bytes, length);
+            delivered[i] = true;
+        }
+    }
+    UpdatePresence(false);
+    for (uint32_t i = 0; i < virtualPortCount; ++i) {
+        Port& port = ports_[i];
+        if (port.master >= 0 && port.clientPresent && !delivered[i]) {
             Deliver(port, bytes, length);
         }
     }
     return error::success;
+}
+
+bool PtyPortSet::CollectPerPort(bool on) {
+    perPort_ = on;
+    return on;
+}
+
+uint32_t PtyPortSet::TakeClientBytes(uint32_t index, uint8_t* into, uint32_t room) {
+    if (!isOpen_ || !perPort_ || index >= virtualPortCount || ports_[index].master < 0 ||
+        into == nullptr) {
+        return 0;
+    }
+    Port& port = ports_[index];
+    if (readOnly_ && index != 0) {
+        Discard(port);
+        return 0;
+    }
+    return Collect(port, into, room);
 }
 
 PtyPortSet& SystemPtyPortSet() {

@@ -224,6 +224,10 @@ public:
         return error::success;
     }
 
+    // Stand-ins for a descriptor: what a loop would wait on.
+    WaitObject ArmArrival() override { return closed_.load() ? noWaitObject : fakeArrivalObject; }
+    WaitObject WriteWait() override { return closed_.load() ? noWaitObject : fakeWriteObject; }
+
     void Close() override {
         if (closed_.exchange(true)) {
             return;

@@ -3,7 +3,8 @@
 // of code that opens ports on several threads can use it.
 //
 // A read returns at once with what is queued (the behaviour of the hub's time-outs); other
-// time-out settings are recorded, not imitated.
+// time-out settings are recorded, not imitated. WriteNoWait takes what Write would (see
+// LimitWrites).
 #pragma once
 
 #include "platform/SerialPort.h"
@@ -45,6 +46,11 @@ private:
 };
 
 class FakeSerialPorts;
+
+// What an open fake port hands an event loop to wait on (for arrival, for room to write);
+// nothing waits on them: tests report them ready by hand.
+inline constexpr WaitObject fakeArrivalObject = 1000;
+inline constexpr WaitObject fakeWriteObject = 1001;
 
 class FakeSerialDevice {
 public:

@@ -38,10 +38,17 @@ std::string TextSignalGraph(const GpsSharedStatus& block) {
     SignalGraph(textGraphClient, block, shape);
     const int top = textGraphClient.top + 1;
     const int bottom = textGraphClient.bottom - 1;
+    // A column per PRN 1-32 is one character; a column per satellites entry (a fix of several
+    // constellations) is three, for ids up to 520.
+    const bool entries = shape.columnCount == signalGraphEntryColumns;
     std::string text;
     const auto row = [&](auto cell) {
         text += "  ";
-        for (int k = 0; k < signalGraphColumns; ++k) {
+        for (int k = 0; k < shape.columnCount; ++k) {
+            if (entries) {
+                text += std::string(3, cell(shape.columns[k])) + ' ';
+                continue;
+            }
             if (k != 0 && k % 5 == 0) {
                 text += ' ';
             }
@@ -54,10 +61,21 @@ std::string TextSignalGraph(const GpsSharedStatus& block) {
             return Covers(column.green, y) ? '#' : Covers(column.grey, y) ? '.' : ' ';
         });
     }
-    row([](const SignalColumn& column) {
-        return column.prn >= 10 ? static_cast<char>('0' + column.prn / 10) : ' ';
-    });
-    row([](const SignalColumn& column) { return static_cast<char>('0' + column.prn % 10); });
+    if (entries) {
+        text += "  ";
+        for (int k = 0; k < shape.columnCount; ++k) {
+            char label[8];
+            const int prn = shape.columns[k].prn;
+            std::snprintf(label, sizeof label, prn > 0 && prn < 1000 ? "%3d " : "    ", prn);
+            text += label;
+        }
+        text += '\n';
+    } else {
+        row([](const SignalColumn& column) {
+            return column.prn >= 10 ? static_cast<char>('0' + column.prn / 10) : ' ';
+        });
+        row([](const SignalColumn& column) { return static_cast<char>('0' + column.prn % 10); });
+    }
     text += "  (SNR of the satellites used in the fix; a full bar is " +
             std::to_string(shape.scale) + " dB-Hz)\n";
     return text;

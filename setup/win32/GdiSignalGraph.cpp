@@ -29,7 +29,8 @@ void DrawShape(HDC dc, const SignalGraphShape& shape) {
         outline[i] = POINT{shape.outline[i].x, shape.outline[i].y};
     }
     Polyline(dc, outline, 5);
-    for (const SignalColumn& column : shape.columns) {
+    for (int k = 0; k < shape.columnCount; ++k) {
+        const SignalColumn& column = shape.columns[k];
         const RECT top = Rect(column.grey);
         const RECT bar = Rect(column.green);
         FillRect(dc, &top, grey);

@@ -38,6 +38,28 @@ TEST_F(ClockSyncTest, SetsAtTheFirstWholeMinuteWithTenMillisecondsAdded) {
     EXPECT_EQ(Sets(), 1u) << "once per fix";
 }
 
+TEST_F(ClockSyncTest, TheAgeOfTheBurstIsAddedWhereThePortKnowsIt) {
+    port.burstAgeKnown = true;
+    struct Case {
+        const char* time;
+        const char* date;
+        uint32_t age;
+        std::vector<int> set;
+    };
+    for (const Case& c : {Case{"123500.800", "230313", 999, {2013, 3, 23, 12, 35, 1, 799}},
+                          Case{"235900.000", "311223", 0, {2023, 12, 31, 23, 59, 0, 0}}}) {
+        port.burstAge = c.age;
+        port.timeSynced = 0;
+        Rmc(c.time, c.date);
+        ASSERT_FALSE(port.clock.Calls().empty());
+        const SystemTime& set = port.clock.Calls().back();
+        EXPECT_EQ((std::vector<int>{set.wYear, set.wMonth, set.wDay, set.wHour, set.wMinute,
+                                    set.wSecond, set.wMilliseconds}),
+                  c.set)
+            << c.time;
+    }
+}
+
 TEST_F(ClockSyncTest, LossOfFixAllowsTheNextSetting) {
     Rmc("123500");
     Rmc("123501", "230313", "V");

@@ -41,6 +41,10 @@ public:
         return true;
     }
     platform::SystemClock& Clock() override { return clock; }
+    bool BurstAge(uint32_t& milliseconds) override {
+        milliseconds = burstAge;
+        return burstAgeKnown;
+    }
 
     GpsSharedStatus block{};
     uint32_t optionFlags = 0;
@@ -51,6 +55,8 @@ public:
     std::vector<std::string> relayed;
     int recoveries = 0;
     bool reopenSucceeds = true;
+    bool burstAgeKnown = false;
+    uint32_t burstAge = 0;
     uint32_t baudRate = 4800;
     platform::RecordingSystemClock clock;
 };

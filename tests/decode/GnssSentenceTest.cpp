@@ -33,6 +33,9 @@ protected:
     GpsSharedStatus& block = port.block;
 };
 
+// Any sentence after the GSVs of an epoch.
+const std::string gll = "GNGLL,4807.038,N,01131.000,E,120000.00,A,A";
+
 std::string Gga(const char* talker, const char* latitude, int satellites) {
     return std::string(talker) + "GGA,120000.00," + latitude + ",N,01131.000,E,1," +
            std::to_string(satellites) + ",0.9,545.4,M,46.9,M,,";
@@ -69,6 +72,11 @@ TEST_F(GnssSentenceTest, CombinedTalkerWinsAndLowerOnesWaitTheirTurn) {
     EXPECT_EQ(block.rmcCount, 1);
     FeedAt(3600, "GARMC,120002.00,A,4807.038,N,01131.000,E,1.0,2.0,230394,,,A");
     EXPECT_EQ(block.rmcCount, 1) << "one RMC per epoch, from the best talker";
+    // Another program's frame counts whatever its talker: it means it to.
+    Parse(port, Sentence("GARMC,120003.00,A,4807.038,N,01131.000,E,1.0,2.0,230394,,,A"), true);
+    Parse(port, Sentence(Gga("GA", "4809.000", 7)), true);
+    EXPECT_EQ(block.rmcCount, 2);
+    EXPECT_FLOAT_EQ(block.latitude, DegreesFromDegreesMinutes("4809.000"));
 }
 
 TEST_F(GnssSentenceTest, GnsGivesTheFixLikeGga) {
@@ -143,6 +151,7 @@ TEST_F(GnssSentenceTest, GsaSystemComesFromIdTalkerOrSatelliteNumbers) {
     EXPECT_EQ(block.satsUsed, 19) << "GPS and GLONASS of the epoch before, and 3 more";
     EXPECT_EQ(UsedPrns()[0], 1);
     Feed("GNGSV,1,1,04,301,10,020,30,302,11,021,31,405,12,022,32,14,13,023,33");
+    Feed(gll);
     EXPECT_EQ(block.usedEntries & 0x0F, 0x0F) << "the used Galileo and BeiDou are marked";
 }
 
@@ -157,6 +166,8 @@ TEST_F(GnssSentenceTest, GsvCyclesPerTalkerMakeOneTable) {
     Feed("GLGSV,1,1,01,65,70,010,31,1");
     // Seen by a second signal: one satellite, its stronger signal.
     Feed("GPGSV,1,1,01,13,44,104,50,8");
+    EXPECT_EQ(block.satsInView, 5) << "GPS as ever until the GSVs of the epoch are over";
+    Feed(gll);
     EXPECT_EQ(block.satsInView, 5 + 3 + 2 + 1) << "the sum over the talkers";
     // Used first (05, 07, Galileo 03), then the strongest; shown used first, then by id.
     EXPECT_EQ(TablePrns(), (std::vector<int>{5, 7, 303, 9, 11, 13, 65, 308, 312, 419, 422, 0}));
@@ -168,11 +179,13 @@ TEST_F(GnssSentenceTest, GsvCyclesPerTalkerMakeOneTable) {
     // Twelve places for more satellites: the weakest unused ones stay out; a cycle with a
     // message missing changes nothing.
     Feed("GQGSV,1,1,04,01,10,010,60,02,10,010,10,03,10,010,11,04,10,010,12,0");
+    Feed(gll);
     EXPECT_EQ(TablePrns(), (std::vector<int>{5, 7, 303, 9, 11, 13, 65, 193, 308, 312, 419, 422}));
     Feed("GLGSV,2,1,05,65,70,010,31,66,70,010,31,67,70,010,31,68,70,010,31,1");
     Feed("GLGSV,2,2,05,69,70,010,31,1");
     Feed("GLGSV,3,1,09,70,70,010,99,71,70,010,99,72,70,010,99,73,70,010,99,1");
     Feed("GLGSV,3,3,09,74,70,010,99,1");
+    Feed(gll);
     EXPECT_EQ(block.satsInView, 5 + 3 + 2 + 5 + 4);
     EXPECT_EQ(TablePrns(), (std::vector<int>{5, 7, 303, 9, 11, 13, 65, 66, 193, 308, 312, 419}));
 }

@@ -181,6 +181,18 @@ TEST_F(GpsSearchTest, AtMost254BytesAreReadAtOneSpeed) {
     EXPECT_EQ(threads_.Waits(), 2u) << "one wait per speed: enough bytes at once";
 }
 
+TEST_F(GpsSearchTest, BytesHeardAtOneSpeedAreNotTestedAtTheNext) {
+    portMap_.Set({3});
+    FakeSerialDevice& receiver = ports_.Add(3);
+    // A speed change keeps what is queued, as a serial driver does; a busy receiver leaves more
+    // than one read behind at every speed.
+    receiver.OnSetCommState([](FakeSerialDevice& self, const platform::Dcb& dcb) {
+        self.QueueInput(dcb.BaudRate == 19200 ? "$GNGGA" + Garbage(600) : Garbage(600));
+    });
+    search_.StartSearch();
+    EXPECT_EQ(hub_.search.FoundBaud(), 19200u);
+}
+
 TEST_F(GpsSearchTest, ASilentPortIsDroppedWithoutTryingOtherSpeeds) {
     portMap_.Set({3, 6});
     FakeSerialDevice& silent = ports_.Add(3);

@@ -78,6 +78,8 @@ protected:
           device_(ports_.Add(inputCom)) {
         hub_.settings.port = inputCom;
         hub_.settings.baud = 4800;
+        // The tick's relay: what these tests were written for. Relay on arrival has its own.
+        hub_.settings.immediateRelay = 0;
         EXPECT_EQ(driver_.Control().Open(controlDeviceName), error::success);
         // No mapping here: the hub works on its private block, prepared as a fresh one.
         hub_.statusBlock.AttachHub();

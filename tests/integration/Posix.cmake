@@ -21,6 +21,7 @@ tavro_add_gtest(tavro_posix_e2e_tests
     SOURCES
         ${CMAKE_CURRENT_LIST_DIR}/PosixHubEndToEndTest.cpp
         ${CMAKE_CURRENT_LIST_DIR}/PosixHubServiceTest.cpp
+        ${CMAKE_CURRENT_LIST_DIR}/PosixRelayTest.cpp
     LIBS)
 target_compile_definitions(tavro_posix_e2e_tests PRIVATE
     TAVRO_PATH="$<TARGET_FILE:tavro>"

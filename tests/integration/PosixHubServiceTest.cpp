@@ -3,15 +3,96 @@
 #include "tests/integration/PosixHubFixture.h"
 #include "tests/platform/TestPty.h"
 
+#include <cstring>
 #include <fstream>
 #include <functional>
+#include <map>
+#include <poll.h>
 #include <sys/inotify.h>
 #include <sys/ioctl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <termios.h>
 
 namespace tavro::testing {
 namespace {
+
+// The service manager's side of the notify socket, as systemd keeps it: the state the hub
+// reports, and its descriptor store by name.
+class FakeServiceManager {
+public:
+    explicit FakeServiceManager(const std::string& path) : path_(path) {
+        fd_ = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        path.copy(address.sun_path, sizeof address.sun_path - 1);
+        bind(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    }
+    ~FakeServiceManager() {
+        close(fd_);
+        for (const auto& [name, fd] : store) {
+            close(fd);
+        }
+    }
+    const std::string& Path() const { return path_; }
+
+    // Takes messages until one holds `state`, at most `timeout`.
+    bool WaitFor(const std::string& state, std::chrono::milliseconds timeout) {
+        const auto end = std::chrono::steady_clock::now() + timeout;
+        while (std::chrono::steady_clock::now() < end) {
+            pollfd entry{fd_, POLLIN, 0};
+            if (poll(&entry, 1, 50) == 1 && Take().find(state) != std::string::npos) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+    std::map<std::string, int> store; // FDNAME -> descriptor
+    std::string received;
+
+private:
+    std::string Take() {
+        char text[512] = {};
+        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int) * 8)];
+        iovec part{text, sizeof text - 1};
+        msghdr message{};
+        message.msg_iov = &part;
+        message.msg_iovlen = 1;
+        message.msg_control = control;
+        message.msg_controllen = sizeof control;
+        const ssize_t length = recvmsg(fd_, &message, MSG_CMSG_CLOEXEC);
+        if (length <= 0) {
+            return "";
+        }
+        const std::string state(text, static_cast<size_t>(length));
+        received += state + "\n";
+        const size_t name = state.find("FDNAME=");
+        const std::string fdName = name == std::string::npos
+                                       ? ""
+                                       : state.substr(name + 7, state.find('\n', name) - name - 7);
+        for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
+            if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_RIGHTS) {
+                int fd = -1;
+                std::memcpy(&fd, CMSG_DATA(c), sizeof fd);
+                if (state.find("FDSTORE=1") != std::string::npos && store.count(fdName) == 0) {
+                    store[fdName] = fd;
+                } else {
+                    close(fd); // the same terminal again, as systemd keeps one
+                }
+            }
+        }
+        if (state.find("FDSTOREREMOVE=1") != std::string::npos && store.count(fdName) != 0) {
+            close(store[fdName]);
+            store.erase(fdName);
+        }
+        return state;
+    }
+
+    std::string path_;
+    int fd_ = -1;
+};
 
 class PosixHubService : public PosixHubEndToEnd {
 protected:
@@ -102,6 +183,120 @@ TEST_F(PosixHubService, AReceiverLinkNeverLeadsToSomebodyElsesTerminal) {
     EXPECT_EQ(pending, 12);
     close(session);
     EXPECT_EQ(Status(), "Port Doesn't Exist\n") << "the link is refused, the terminal never opened";
+}
+
+TEST_F(PosixHubService, AfterKillNineAVirtualPortLeadsNowhereEvenWhenItsNumberIsReused) {
+    Set("Port0", "5");
+    StartHub({5});
+    const std::string terminal = std::filesystem::canonical(Link(5)).string();
+    EXPECT_EQ(hub_->Stop(SIGKILL), 128 + SIGKILL);
+    // Take terminals until the system hands out the hub's number again (other tests may be
+    // quicker to it; the link must lead nowhere either way).
+    std::vector<std::unique_ptr<TestPty>> taken;
+    bool reused = false;
+    for (int i = 0; i < 64 && !reused; ++i) {
+        taken.push_back(std::make_unique<TestPty>());
+        reused = taken.back()->SlavePath() == terminal;
+    }
+    const int fd = open(Link(5).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    EXPECT_LT(fd, 0) << (reused ? "led to the terminal that took the number" : "opened");
+    EXPECT_EQ(errno, ENOENT);
+    if (fd >= 0) {
+        close(fd);
+    }
+    std::string output;
+    EXPECT_EQ(Tavro({"clean"}, output), 0) << output;
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(Link(5))));
+    EXPECT_FALSE(std::filesystem::exists(root_ + "/dev/TavroMsgWnd"));
+}
+
+TEST_F(PosixHubService, NohupKeepsTheHubThroughAHangUpAndAServiceReloadsOnIt) {
+    Set("Port0", "5");
+    ChildProcess ignoring({"/usr/bin/nohup", TAVRO_PATH, "run"}, environment_,
+                          root_ + "/nohup.log");
+    ASSERT_TRUE(Within(10s, [&] { return std::filesystem::exists(Link(5)); }));
+    kill(ignoring.Pid(), SIGHUP);
+    std::this_thread::sleep_for(1s);
+    EXPECT_TRUE(ignoring.Running()) << FileText(root_ + "/nohup.log");
+    EXPECT_EQ(ignoring.Stop(SIGTERM), 0);
+
+    // Started as the service's command line: SIGHUP reads the settings again.
+    environment_.push_back({"INVOCATION_ID", "0123456789abcdef"});
+    StartHub({5});
+    Environment elsewhere = environment_;
+    elsewhere.push_back({"TAVRO_DEVDIR", root_ + "/elsewhere"}); // stored, not sent to the hub
+    std::string output;
+    ASSERT_EQ(RunProgram({TAVRO_PATH, "config", "set", "Port1", "6"}, elsewhere, output,
+                         root_ + "/tool.out"),
+              0)
+        << output;
+    EXPECT_FALSE(std::filesystem::exists(Link(6)));
+    kill(hub_->Pid(), SIGHUP);
+    EXPECT_TRUE(Within(5s, [&] { return std::filesystem::exists(Link(6)); }));
+    EXPECT_TRUE(hub_->Running());
+}
+
+TEST_F(PosixHubService, SettingsApplyAtOnceAndASpeedChangeByCommandIsStored) {
+    Set("Port0", "5");
+    StartSim();
+    StartHub({5});
+    ASSERT_TRUE(StreamArrives()) << Status();
+    StartClient(5, "client");
+    ASSERT_TRUE(Receives("client", "$GPRMC,"));
+    const std::string terminal = std::filesystem::canonical(Link(5)).string();
+
+    // Another virtual port appears at once; COM5's terminal and client are not touched.
+    std::string output;
+    ASSERT_EQ(Tavro({"config", "set", "Port1", "6"}, output), 0) << output;
+    EXPECT_TRUE(std::filesystem::exists(Link(6))) << "there when config set returns";
+    EXPECT_EQ(std::filesystem::canonical(Link(5)).string(), terminal);
+
+    // The receiver told to go to 9600, and the setting changed: the hub follows at once.
+    ASSERT_EQ(Tavro({"send", "write", Sentence("PMTK251,9600").substr(0, 16)}, output), 0)
+        << output;
+    ASSERT_EQ(Tavro({"config", "set", "Baud", "9600"}, output), 0) << output;
+    std::this_thread::sleep_for(500ms);
+    size_t before = Count(Received("client"), "$GPRMC,");
+    EXPECT_TRUE(Receives("client", "$GPRMC,", before + 2)) << "the client goes on receiving";
+
+    // Back to 4800 by command, as the setup tool does it: the new speed is stored.
+    ASSERT_EQ(Tavro({"send", "write", Sentence("PMTK251,4800").substr(0, 16)}, output), 0)
+        << output;
+    ASSERT_EQ(Tavro({"send", "baud", "4800"}, output), 0) << output;
+    EXPECT_TRUE(Within(15s, [&] {
+        Tavro({"config", "get", "Baud"}, output);
+        return output == "4800\n";
+    })) << output;
+    before = Count(Received("client"), "$GPRMC,");
+    EXPECT_TRUE(Receives("client", "$GPRMC,", before + 2));
+    EXPECT_EQ(std::filesystem::canonical(Link(5)).string(), terminal);
+}
+
+TEST_F(PosixHubService, ARestartThroughTheDescriptorStoreKeepsTheClientsTerminal) {
+    FakeServiceManager manager(root_ + "/notify");
+    environment_.push_back({"NOTIFY_SOCKET", manager.Path()});
+    Set("Port0", "5");
+    StartSim();
+    StartHub({5});
+    ASSERT_TRUE(manager.WaitFor("READY=1", 10s)) << manager.received;
+    ASSERT_EQ(manager.store.count("COM5"), 1u) << manager.received;
+    ASSERT_TRUE(StreamArrives()) << Status();
+    StartClient(5, "client");
+    ASSERT_TRUE(Receives("client", "$GPRMC,"));
+    const std::string terminal = std::filesystem::canonical(Link(5)).string();
+
+    EXPECT_EQ(hub_->Stop(SIGTERM), 0);
+    EXPECT_TRUE(manager.WaitFor("STOPPING=1", 2s)) << manager.received;
+    Environment restart = environment_;
+    restart.push_back({"LISTEN_FDNAMES", "COM5"});
+    hub_ = std::make_unique<ChildProcess>(std::vector<std::string>{TAVRO_PATH, "run"}, restart,
+                                          root_ + "/hub.log", false, "",
+                                          std::vector<int>{manager.store["COM5"]});
+    ASSERT_TRUE(manager.WaitFor("READY=1", 10s)) << manager.received;
+    EXPECT_EQ(std::filesystem::canonical(Link(5)).string(), terminal);
+    const size_t before = Count(Received("client"), "$GPRMC,");
+    EXPECT_TRUE(Receives("client", "$GPRMC,", before + 2)) << "the same client goes on";
+    EXPECT_EQ(manager.store.count("COM5"), 1u);
 }
 
 TEST_F(PosixHubService, SettingsFilesThatCannotBeUsedSayWhy) {

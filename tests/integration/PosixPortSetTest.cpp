@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
@@ -17,6 +18,7 @@
 #include <string>
 #include <sys/wait.h>
 #include <termios.h>
+#include <thread>
 #include <unistd.h>
 
 namespace tavro::platform::posix {
@@ -212,7 +214,7 @@ TEST_F(PosixPortSetTest, RefusesWhatTheDriverWouldNotStartWith) {
     ASSERT_TRUE(directory_.AddLink(6, "/dev/pts/does-not-exist"));
     EXPECT_EQ(ports_.Open(controlDeviceName), error::success);
     EXPECT_EQ(ports_.LastOpenResult(), error::success);
-    EXPECT_EQ(std::filesystem::read_symlink(Link(6)).string(), ports_.DevicePath(1));
+    EXPECT_EQ(std::filesystem::canonical(Link(6)).string(), ports_.DevicePath(1));
 }
 
 TEST_F(PosixPortSetTest, LinksThePortsWhileOpenAndOneHubAtATime) {
@@ -223,8 +225,8 @@ TEST_F(PosixPortSetTest, LinksThePortsWhileOpenAndOneHubAtATime) {
     other.Configure({11});
     EXPECT_EQ(other.Open(controlDeviceName), error::genFailure) << "another hub, same directory";
 
-    EXPECT_EQ(std::filesystem::read_symlink(Link(5)).string(), ports_.DevicePath(0));
-    EXPECT_EQ(std::filesystem::read_symlink(Link(9)).string(), ports_.DevicePath(3));
+    EXPECT_EQ(std::filesystem::canonical(Link(5)).string(), ports_.DevicePath(0));
+    EXPECT_EQ(std::filesystem::canonical(Link(9)).string(), ports_.DevicePath(3));
     EXPECT_STREQ(ports_.DevicePath(1), "");
     const DriverExchangeBlock block = Exchange();
     const uint32_t numbers[virtualPortCount] = {5, 0, 0, 9, 0, 0, 0, 0};
@@ -256,7 +258,7 @@ TEST_F(PosixPortSetTest, LinksLeftByACrashedHubAreRemoved) {
         << "COM5 /dev/pts/gone-5\nCOM7 /dev/pts/gone-7\nCOM8 /dev/pts/gone-8\ngarbage\n";
     Configure({5});
     ASSERT_EQ(ports_.Open(controlDeviceName), error::success);
-    EXPECT_EQ(std::filesystem::read_symlink(Link(5)).string(), ports_.DevicePath(0));
+    EXPECT_EQ(std::filesystem::canonical(Link(5)).string(), ports_.DevicePath(0));
     EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(Link(7))));
     EXPECT_EQ(std::filesystem::read_symlink(Link(8)).string(), foreign.SlavePath());
 }
@@ -282,7 +284,7 @@ TEST_F(PosixPortSetTest, OnlyClientsReceiveAndALateOpenerSeesOnlyNewerBytes) {
     EXPECT_EQ(other.ReadAll(), "two$");
 }
 
-TEST_F(PosixPortSetTest, OpenCountsAreTheProcessesThatHoldThePort) {
+TEST_F(PosixPortSetTest, OpenCountsTellWhichPortsAreInUse) {
     Configure({5, 6});
     ASSERT_EQ(ports_.Open(controlDeviceName), error::success);
     {
@@ -290,18 +292,18 @@ TEST_F(PosixPortSetTest, OpenCountsAreTheProcessesThatHoldThePort) {
         ClientProcess b(Link(5));
         ClientProcess c(Link(6));
         ASSERT_TRUE(a.Opened() && b.Opened() && c.Opened());
-        EXPECT_TRUE(OpenCountBecomes(0, 2));
+        EXPECT_TRUE(OpenCountBecomes(0, 1));
         EXPECT_TRUE(OpenCountBecomes(1, 1));
         const DriverExchangeBlock block = Exchange();
         EXPECT_EQ(block.openCount[2], 0u);
         a.Leave();
-        EXPECT_TRUE(OpenCountBecomes(0, 1));
+        EXPECT_EQ(Exchange().openCount[0], 1u) << "still in use by the other";
         b.Leave();
         EXPECT_TRUE(OpenCountBecomes(0, 0));
         EXPECT_EQ(Exchange().openCount[1], 1u);
     }
     EXPECT_TRUE(OpenCountBecomes(1, 0));
-    // The hub's own process is not counted by the scan, but a port it has open is in use.
+    // The hub's own process counts too.
     Client own(Link(5));
     EXPECT_TRUE(OpenCountBecomes(0, 1));
 }
@@ -402,25 +404,141 @@ TEST_F(PosixPortSetTest, WhileAClientEchoesItsBytesNeverReachTheReceiver) {
     EXPECT_FALSE(ports_.Echoing(0));
 }
 
-TEST_F(PosixPortSetTest, AClientThatStopsReadingLosesItsBacklogNotTheNewestBytes) {
+TEST_F(PosixPortSetTest, NewNumbersWhileOpenLeaveOtherPortsTerminalsAlone) {
+    Configure({5, 6});
+    ASSERT_EQ(ports_.Open(controlDeviceName), error::success);
+    const std::string first = ports_.DevicePath(0);
+    const std::string second = ports_.DevicePath(1);
+    Client client(Link(5));
+    Client moving(Link(6));
+
+    // Port 2 moves to COM7 with its terminal and client, port 3 appears.
+    uint32_t numbers[virtualPortCount] = {5, 7, 8};
+    ASSERT_EQ(ports_.Reconfigure(numbers), error::success);
+    EXPECT_EQ(ports_.DevicePath(0), first);
+    EXPECT_EQ(ports_.DevicePath(1), second);
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(Link(6))));
+    EXPECT_EQ(std::filesystem::canonical(Link(7)).string(), second);
+    EXPECT_EQ(std::filesystem::canonical(Link(8)).string(), ports_.DevicePath(2));
+    Broadcast("$GPGGA,2*00\r\n");
+    EXPECT_EQ(client.ReadAll(), "$GPGGA,2*00\r\n");
+    EXPECT_EQ(moving.ReadAll(), "$GPGGA,2*00\r\n");
+
+    // A number another device holds is refused before anything changes.
+    TestPty device;
+    ASSERT_TRUE(directory_.AddLink(9, device.SlavePath()));
+    const uint32_t taken[virtualPortCount] = {5, 0, 9};
+    EXPECT_EQ(ports_.Reconfigure(taken), error::alreadyExists);
+    EXPECT_EQ(ports_.ConflictingComNumber(), 9u);
+    EXPECT_TRUE(std::filesystem::exists(Link(7)));
+
+    const uint32_t fewer[virtualPortCount] = {5};
+    ASSERT_EQ(ports_.Reconfigure(fewer), error::success);
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(Link(7))));
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(Link(8))));
+    EXPECT_EQ(ports_.DevicePath(0), first);
+}
+
+TEST_F(PosixPortSetTest, AnOfferedTerminalIsTakenWithItsClient) {
+    // What the service manager keeps across a restart: the master of the old set's COM5.
     Configure({5});
     ASSERT_EQ(ports_.Open(controlDeviceName), error::success);
+    const std::string terminal = ports_.DevicePath(0);
+    Client client(Link(5));
+    const int kept = dup(ports_.MasterFd(0));
+    ASSERT_GE(kept, 0);
+    ports_.Close();
+    ASSERT_TRUE(client.Write("$PMTK000*32\r\n")) << "written while no hub runs";
+
+    PtyPortSet next{ComDirectory(directory_.Path().c_str())};
+    const uint32_t numbers[virtualPortCount] = {5, 6};
+    next.Configure(numbers);
+    const OfferedTerminal offered{kept, 5};
+    next.OfferTerminals(&offered, 1);
+    ASSERT_EQ(next.Open(controlDeviceName), error::success);
+    EXPECT_EQ(next.DevicePath(0), terminal);
+    EXPECT_NE(next.DevicePath(1), terminal);
+    DriverExchangeBlock block{};
+    ASSERT_EQ(next.Exchange(block), error::success);
+    EXPECT_EQ(block.openCount[0], 1u);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(block.clientData), block.clientDataLength),
+              "$PMTK000*32\r\n");
+    const std::string sentence = "$GPGGA,3*00\r\n";
+    ASSERT_EQ(next.Broadcast(reinterpret_cast<const uint8_t*>(sentence.data()),
+                             static_cast<uint32_t>(sentence.size())),
+              error::success);
+    EXPECT_EQ(client.ReadAll(), sentence);
+}
+
+TEST_F(PosixPortSetTest, AClientThatStopsReadingLosesItsBacklogNotTheNewestBytes) {
+    Configure({5, 6});
+    ASSERT_EQ(ports_.Open(controlDeviceName), error::success);
     Client sleeper(Link(5));
+    Client reader(Link(6));
+    std::string read;
+    std::atomic<size_t> readSize{0};
+    std::atomic<bool> done{false};
+    std::thread readerThread([&] {
+        char buffer[4096];
+        while (!done.load()) {
+            const ssize_t count = ::read(reader.Fd(), buffer, sizeof buffer);
+            if (count > 0) {
+                read.append(buffer, static_cast<size_t>(count));
+                readSize.store(read.size());
+            } else {
+                std::this_thread::sleep_for(1ms);
+            }
+        }
+    });
+    std::string sent;
     std::string last;
     const auto start = std::chrono::steady_clock::now();
     for (int i = 0; i < 400; ++i) {
         char chunk[128];
         std::snprintf(chunk, sizeof chunk, "%0120d\r\n", i);
         last = chunk;
+        sent += last;
         Broadcast(last);
+        std::this_thread::sleep_for(100us); // a reader keeps up with a receiver's pace
     }
     EXPECT_LT(std::chrono::steady_clock::now() - start, 5s) << "the hub never waits";
     const std::string received = sleeper.ReadAll();
+    EXPECT_TRUE(Eventually([&] { return readSize.load() >= sent.size(); }, 2s));
+    done.store(true);
+    readerThread.join();
+    EXPECT_TRUE(read == sent) << "the other port got every byte, in order";
     ASSERT_GE(received.size(), last.size());
-    EXPECT_LT(received.size(), 400 * last.size()) << "some of the backlog was dropped";
+    EXPECT_LT(received.size(), sent.size()) << "some of the backlog was dropped";
     EXPECT_EQ(received.substr(received.size() - last.size()), last) << "the newest bytes arrive";
+    // Counted on the sleeper's port only, exactly what it did not get.
+    EXPECT_EQ(ports_.Counters(0).bytesDropped, sent.size() - received.size());
+    EXPECT_EQ(ports_.Counters(1).bytesDropped, 0u);
+    EXPECT_EQ(ports_.Counters(1).bytesRelayed, sent.size());
     const DriverExchangeBlock block = Exchange();
     EXPECT_EQ(block.activity[0] >> 16, 400u) << "one count per delivery";
+}
+
+TEST_F(PosixPortSetTest, PortByPortTheHubTakesWhatItHasRoomForAndTheRestWaits) {
+    Configure({5, 6});
+    ASSERT_EQ(ports_.Open(controlDeviceName), error::success);
+    ASSERT_TRUE(ports_.CollectPerPort(true));
+    Client first(Link(5));
+    Client second(Link(6));
+    ASSERT_TRUE(first.Write("$PMTK000*32\r\n"));
+    ASSERT_TRUE(second.Write("second"));
+    std::this_thread::sleep_for(30ms);
+    EXPECT_EQ(Exchange().clientDataLength, 0u) << "the exchange leaves them where they are";
+    uint8_t bytes[64];
+    ASSERT_EQ(ports_.TakeClientBytes(0, bytes, 5), 5u);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(bytes), 5), "$PMTK");
+    ASSERT_EQ(ports_.TakeClientBytes(0, bytes, sizeof bytes), 8u);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(bytes), 8), "000*32\r\n");
+    // Read-only: ports 2-8 are dropped, as by the exchange.
+    Exchange(true);
+    EXPECT_EQ(ports_.TakeClientBytes(1, bytes, sizeof bytes), 0u);
+    Exchange(false);
+    EXPECT_EQ(ports_.TakeClientBytes(1, bytes, sizeof bytes), 0u) << "dropped, not kept";
+    EXPECT_EQ(ports_.TakeClientBytes(8, bytes, sizeof bytes), 0u);
 }
 
 } // namespace

@@ -23,10 +23,12 @@ class ChildProcess {
 public:
     // Runs `arguments` (the program first) with `environment` added, standard output and
     // error appended to `logPath` (standard error to `errorPath` when one is given). With
-    // `withInput` the child's standard input is a pipe that SendInput writes to.
+    // `withInput` the child's standard input is a pipe that SendInput writes to. `handed`
+    // descriptors become the child's 3, 4, ... with LISTEN_FDS and LISTEN_PID set, as a
+    // service manager hands them over.
     ChildProcess(std::vector<std::string> arguments, const Environment& environment,
                  const std::string& logPath, bool withInput = false,
-                 const std::string& errorPath = "") {
+                 const std::string& errorPath = "", const std::vector<int>& handed = {}) {
         int input[2] = {-1, -1};
         if (withInput && pipe2(input, O_CLOEXEC) != 0) {
             return;
@@ -49,8 +51,19 @@ public:
                 const int none = open("/dev/null", O_RDONLY);
                 dup2(none, STDIN_FILENO);
             }
+            const int firstHanded = 3;
+            for (size_t i = 0; i < handed.size(); ++i) {
+                dup2(handed[i], 900 + static_cast<int>(i));
+            }
+            for (size_t i = 0; i < handed.size(); ++i) {
+                dup2(900 + static_cast<int>(i), firstHanded + static_cast<int>(i));
+            }
+            if (!handed.empty()) {
+                setenv("LISTEN_FDS", std::to_string(handed.size()).c_str(), 1);
+                setenv("LISTEN_PID", std::to_string(getpid()).c_str(), 1);
+            }
             // Nothing else of the test's: an inherited pipe or terminal would keep peers open.
-            for (int fd = 3; fd < 1024; ++fd) {
+            for (int fd = firstHanded + static_cast<int>(handed.size()); fd < 1024; ++fd) {
                 close(fd);
             }
             std::vector<char*> argv;

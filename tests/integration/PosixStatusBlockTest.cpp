@@ -8,8 +8,10 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <fcntl.h>
 #include <string>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -72,6 +74,26 @@ TEST_F(PosixStatusBlockTest, AReaderStillAttachedKeepsTheBlockForTheNextHub) {
     EXPECT_EQ(second.Block().refCount, 2);
     second.DetachHub();
     reader.DetachReader();
+}
+
+TEST_F(PosixStatusBlockTest, AnotherProcessShrinkingTheBlockDoesNotEndTheHub) {
+    StatusBlock hub(platform::SystemSharedMemory());
+    ASSERT_EQ(hub.AttachHub(), error::success);
+    const int fd = shm_open(name_.c_str(), O_RDWR, 0);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(ftruncate(fd, 0), 0);
+    // The hub goes on writing; the block has its size again and readers see the writes.
+    hub.Block().rmcCount = 12;
+    hub.Block().streamState = static_cast<uint8_t>(StreamState::NmeaStream);
+    struct stat info {};
+    ASSERT_EQ(fstat(fd, &info), 0);
+    EXPECT_EQ(info.st_size, static_cast<off_t>(sizeof(GpsSharedStatus)));
+    close(fd);
+    StatusBlock reader(platform::SystemSharedMemory());
+    ASSERT_EQ(reader.AttachReader(), error::success);
+    EXPECT_EQ(reader.Block().rmcCount, 12);
+    reader.DetachReader();
+    hub.DetachHub();
 }
 
 } // namespace

@@ -353,7 +353,7 @@ TEST(StatusReportTest, VirtualPortsShowTheirTerminalProgramsAndCounts) {
     facts.report = decoded;
     const std::string text = StatusText(facts);
     for (const char* line :
-         {"Virtual port 1: COM5 -> /dev/pts/3, 1 program, 10240 bytes relayed, 512 dropped\n",
+         {"Virtual port 1: COM5 -> /dev/pts/3, in use, 10240 bytes relayed, 512 dropped\n",
           "Virtual port 2: COM6 -> /dev/pts/4, no program\n", "Virtual port 4: COM8, not made\n",
           "Input port:     COM1 at 4800 baud, open\n", "Options:        none\n"}) {
         EXPECT_NE(text.find(line), std::string::npos) << line << text;

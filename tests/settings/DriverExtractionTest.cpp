@@ -55,11 +55,12 @@ TEST_F(Extraction, FindsADriverBeginningRightAtTheSecondPieceOrBehindAShortHub) 
 }
 
 TEST_F(Extraction, ReadsNoFurtherThanTheWindow) {
-    // A package the build would refuse: the driver runs past 124,928 bytes and is cut there.
-    SetProgram(HubImage(100000) + DriverImage(driverSize));
+    // A package the build would refuse: the driver runs past 157,696 bytes and is cut there.
+    const size_t hubSize = packageWindow - driverSize / 2;
+    SetProgram(HubImage(hubSize) + DriverImage(driverSize));
     ASSERT_TRUE(installer_.ExtractDriver(false));
     EXPECT_EQ(files_.Contents(driverFile),
-              DriverImage(driverSize).substr(0, packageWindow - 100000));
+              DriverImage(driverSize).substr(0, packageWindow - hubSize));
 }
 
 TEST_F(Extraction, ReadsThatReturnLittleAtATimeGiveTheSameDriver) {

@@ -76,7 +76,7 @@ TEST_F(PackageLayout, AppendsTheDriverBehindTheHubForTheInstaller) {
     const std::string driver = DriverImage(40000);
     const PackagerRun run = Package(hub, driver);
     ASSERT_EQ(run.exitCode, 0) << run.output;
-    EXPECT_NE(run.output.find("110000 of 124928 bytes (14928 to spare)"), std::string::npos)
+    EXPECT_NE(run.output.find("110000 of 157696 bytes (47696 to spare)"), std::string::npos)
         << run.output;
     EXPECT_EQ(PackageBytes(), hub + driver);
     EXPECT_EQ(ReadFile(PathOf("work/TavroImage.exe")), hub);
@@ -135,7 +135,7 @@ TEST_F(PackageLayout, TheSignatureInTheHubsSecondPieceStopsTheBuild) {
 TEST_F(PackageLayout, ADriverEndingBeyondTheWindowStopsTheBuild) {
     const PackagerRun run = Package(HubImage(90000), DriverImage(packageWindow - 90000 + 1));
     EXPECT_NE(run.exitCode, 0);
-    EXPECT_NE(run.output.find("1 more than the 124928"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("1 more than the 157696"), std::string::npos) << run.output;
     EXPECT_FALSE(PackageExists());
 }
 

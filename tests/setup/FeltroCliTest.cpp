@@ -120,6 +120,22 @@ TEST(FeltroCliTest, TheTextGraphDrawsTheDialogsBarsOneCharacterPerPrn) {
     EXPECT_NE(graph.find("a full bar is 50 dB-Hz"), std::string::npos);
 }
 
+TEST(FeltroCliTest, ASeveralConstellationFixShowsEveryEntryWithItsId) {
+    GpsSharedStatus block = SkyWithThreeSatellites();
+    block.satellites[1].prn = 305;
+    block.satellites[2].prn = 412;
+    block.usedEntries = 0x7;
+    const std::string graph = TextSignalGraph(block);
+    // Three characters per entry; PRN 7 is in view but not used.
+    const std::string expected = "  ### ... ... ... ... ... ... ... ... ... ... ... \n"
+                                 "  ### ### ... ... ... ... ... ... ... ... ... ... \n"
+                                 "  ### ### ... ... ... ... ... ... ... ... ... ... \n"
+                                 "  ### ### ... ... ... ... ... ... ... ... ... ... \n"
+                                 "  ### ### ... ... ... ... ... ... ... ... ... ... \n"
+                                 "    3 305 412   7                                 \n";
+    EXPECT_NE(graph.find(expected), std::string::npos) << graph;
+}
+
 TEST(FeltroCliTest, TheStatusReportTellsWhatTheReceiverReported) {
     testing::HubMapping mapping;
     GpsSharedStatus& block = mapping.block;

@@ -119,6 +119,27 @@ TEST(SignalGraphTest, TickMarksStandBeforeEveryFifthPrnOnTopOfItsBar) {
     }
 }
 
+TEST(SignalGraphTest, ASeveralConstellationFixHasAColumnPerSatellitesEntry) {
+    GpsSharedStatus block{};
+    block.satellites[0] = {5, 40, 100, 45};
+    block.satellites[1] = {305, 40, 100, 40};
+    block.satellites[2] = {412, 40, 100, 0};
+    block.satellites[3] = {70, 40, 100, 44}; // in view, not used
+    block.usedPrns[0] = 70;                  // usedEntries decides, not usedPrns
+    block.usedEntries = 0x7;
+    SignalGraphShape shape;
+    SignalGraph(client, block, shape);
+    ASSERT_EQ(shape.columnCount, 12);
+    EXPECT_EQ(shape.tickCount, 0u);
+    const int prns[] = {5, 305, 412, 70};
+    const int bars[] = {45, 40, 2, 0};
+    for (int k = 0; k < 4; ++k) {
+        EXPECT_EQ(shape.columns[k].prn, prns[k]);
+        EXPECT_EQ(BarHeight(shape.columns[k]), bars[k]) << prns[k];
+        EXPECT_EQ(shape.columns[k].green.left, 1 + 13 * k) << "160 pixels for 12 columns";
+    }
+}
+
 TEST(SignalGraphTest, TinyControlsGetEmptyButWellFormedShapes) {
     GpsSharedStatus block{};
     Use(block, 0, 1, 40, 0);

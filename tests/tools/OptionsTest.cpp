@@ -16,10 +16,30 @@ TEST(Options, DefaultsAndEveryOption) {
     EXPECT_TRUE(options.garbage);
     EXPECT_EQ(options.fix, FixMode::Fix3D);
     EXPECT_TRUE(options.replayPath.empty());
+    EXPECT_EQ(options.systems, gpsOnly);
 
-    ASSERT_TRUE(ParseOptions({"--com", "255", "--baud", "115200", "--replay", "x.log", "--rate",
-                              "5", "--start", "-33.86,151.2", "--fix", "2d", "--seed", "7",
-                              "--no-garbage", "--log", "sim.log", "--quiet", "--force"},
+    ASSERT_TRUE(ParseOptions({"--com",
+                              "255",
+                              "--baud",
+                              "115200",
+                              "--replay",
+                              "x.log",
+                              "--rate",
+                              "5",
+                              "--start",
+                              "-33.86,151.2",
+                              "--fix",
+                              "2d",
+                              "--seed",
+                              "7",
+                              "--no-garbage",
+                              "--log",
+                              "sim.log",
+                              "--quiet",
+                              "--force",
+                              "--once",
+                              "--constellations",
+                              "gps,glonass,galileo,beidou"},
                              options, error))
         << error;
     EXPECT_EQ(options.comNumber, 255u);
@@ -34,6 +54,8 @@ TEST(Options, DefaultsAndEveryOption) {
     EXPECT_EQ(options.logPath, "sim.log");
     EXPECT_TRUE(options.quiet);
     EXPECT_TRUE(options.force);
+    EXPECT_EQ(options.systems, 0xFu);
+    EXPECT_TRUE(options.once);
 
     ASSERT_TRUE(ParseOptions({"--com", "1", "--interval", "250"}, options, error));
     EXPECT_EQ(options.fixIntervalMs, 250u);
@@ -57,6 +79,10 @@ TEST(Options, BadCommandLinesAreExplained) {
         {"--com", "1", "--start", "91,10"},
         {"--com", "1", "--start", "nan,10"},
         {"--com", "1", "--fix", "4d"},
+        {"--com", "1", "--constellations", "gps,,galileo"},
+        {"--com", "1", "--constellations", "GPS"},
+        {"--com", "1", "--constellations", ""},
+        {"--com", "1", "--once"},
         {"--com", "1", "--seed", "-1"},
         {"--com", "1", "--verbose"},
     };

@@ -212,6 +212,20 @@ TEST_F(SimulatorTest, ReplayLoopsThroughTheRecordingAtTheLineRate) {
     }());
 }
 
+TEST_F(SimulatorTest, ReplayOncePlaysTheRecordingOnceThenIsSilent) {
+    Recording recording;
+    std::string error;
+    const std::string body =
+        FrameSentence("GNGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,,M,,");
+    ASSERT_TRUE(Recording::FromBytes(body + body, recording, error));
+    SimulatorSettings settings;
+    settings.replayOnce = true;
+    Start(settings, &recording);
+    EXPECT_EQ(Run(5000, 4800), body + body);
+    simulator_->Receive(FrameSentence("PMTK400"), 4800);
+    EXPECT_EQ(Run(1000, 4800).rfind("$PMTK500", 0), 0u) << "commands are still answered";
+}
+
 TEST_F(SimulatorTest, RepliesNeverCutASirfFrame) {
     Recording recording;
     std::string error;

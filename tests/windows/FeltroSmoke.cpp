@@ -68,23 +68,12 @@ public:
         }
         return value;
     }
-    bool Used(int prn) const {
-        for (size_t i = 0; i < 12; ++i) {
-            if (Byte(offsetof(GpsSharedStatus, usedPrns) + i) == prn) {
-                return true;
-            }
-        }
-        return false;
+    uint16_t UsedEntries() const {
+        return static_cast<uint16_t>(Byte(offsetof(GpsSharedStatus, usedEntries)) |
+                                     Byte(offsetof(GpsSharedStatus, usedEntries) + 1) << 8);
     }
-    int Snr(int prn) const {
-        for (size_t i = 0; i < 12; ++i) {
-            const size_t entry = offsetof(GpsSharedStatus, satellites) + 8 * i;
-            if (Byte(entry) == prn && Byte(entry + 1) == 0) {
-                return static_cast<int16_t>(Byte(entry + 6) | Byte(entry + 7) << 8);
-            }
-        }
-        return 0;
-    }
+    int EntryPrn(int k) const { return EntryValue(k, 0); }
+    int EntrySnr(int k) const { return EntryValue(k, 6); }
     uint8_t RefCount() const { return Byte(offsetof(GpsSharedStatus, refCount)); }
     uint32_t Baud() const { return Word(offsetof(GpsSharedStatus, baudRate)); }
     int32_t RmcCount() const {
@@ -92,6 +81,11 @@ public:
     }
 
 private:
+    int EntryValue(int k, size_t at) const {
+        const size_t entry = offsetof(GpsSharedStatus, satellites) + 8 * static_cast<size_t>(k);
+        return static_cast<int16_t>(Byte(entry + at) | Byte(entry + at + 1) << 8);
+    }
+
     HANDLE mapping_ = nullptr;
     const uint8_t* block_ = nullptr;
 };
@@ -279,25 +273,25 @@ int main(int argc, char** argv) {
                  dialog.Selection(1006), dialog.Selection(1007), dialog.Selection(1011),
                  dialog.Selection(1024));
 
-    // The graph on the screen: the outline, the grey top of a PRN the fix does not use, the
-    // green foot of one it uses with a good signal. The dialog goes on top first: windows an
-    // earlier program left (a tray) may cover part of it.
+    // The graph on the screen. The receiver tracks GPS, GLONASS, Galileo and BeiDou, so the
+    // hub marks the used satellites entries and the graph has a column per entry: the outline,
+    // and a satellite of another constellation than GPS, used with a good signal, as a green
+    // bar under grey. The dialog goes on top first: windows an earlier program left (a tray)
+    // may cover part of it.
     const RECT graph = dialog.GraphClient();
-    const int pitch = (graph.right - 1) / 32;
-    int unusedPrn = 0;
-    int strongPrn = 0;
+    const int pitch = (graph.right - 1) / 12;
+    int shown = -1;
     WaitUntil(
         [&] {
-            unusedPrn = 0;
-            strongPrn = 0;
-            for (int prn = 32; prn >= 1; --prn) {
-                if (!block.Used(prn)) {
-                    unusedPrn = prn;
-                } else if (block.Snr(prn) >= 20) {
-                    strongPrn = prn;
+            shown = -1;
+            for (int k = 0; k < 12 && shown < 0; ++k) {
+                const int prn = block.EntryPrn(k);
+                const int snr = block.EntrySnr(k);
+                if ((block.UsedEntries() >> k & 1) != 0 && prn > 32 && snr >= 20 && snr <= 45) {
+                    shown = k;
                 }
             }
-            return unusedPrn != 0 && strongPrn != 0;
+            return shown >= 0;
         },
         dataTimeoutMs);
     SetWindowPos(dialog.Handle(), HWND_TOPMOST, 0, 0, 0, 0,
@@ -306,14 +300,15 @@ int main(int argc, char** argv) {
     const COLORREF corner = dialog.GraphPixel(0, 0);
     report.Check(corner == RGB(0, 0, 0), "the graph's outline is black (%06lx, client %ldx%ld)",
                  static_cast<unsigned long>(corner), graph.right, graph.bottom);
-    const COLORREF unused = dialog.GraphPixel(2 + (unusedPrn - 1) * pitch, 2);
-    report.Check(unusedPrn != 0 && unused == RGB(176, 176, 176),
-                 "PRN %d, not used, has a grey column (%06lx)", unusedPrn,
-                 static_cast<unsigned long>(unused));
-    const COLORREF strong = dialog.GraphPixel(2 + (strongPrn - 1) * pitch, graph.bottom - 3);
-    report.Check(strongPrn != 0 && strong == RGB(0, 255, 0),
-                 "PRN %d, used with SNR %d, has a green bar (%06lx)", strongPrn,
-                 block.Snr(strongPrn), static_cast<unsigned long>(strong));
+    const int x = 2 + shown * pitch;
+    const COLORREF top = dialog.GraphPixel(x, 2);
+    const COLORREF bar = dialog.GraphPixel(x, graph.bottom - 3);
+    report.Check(shown >= 0 && top == RGB(176, 176, 176) && bar == RGB(0, 255, 0),
+                 "entry %d, satellite %d used with SNR %d, is a green bar under grey (%06lx, "
+                 "%06lx)",
+                 shown, shown >= 0 ? block.EntryPrn(shown) : 0,
+                 shown >= 0 ? block.EntrySnr(shown) : 0, static_cast<unsigned long>(bar),
+                 static_cast<unsigned long>(top));
 
     const char* screenshot = "C:\\tavro-tests\\Feltro-dialog.bmp";
     report.Note("screenshot %s: %s", screenshot,

@@ -179,14 +179,19 @@ void MainWindowChecks(TestReport& report, PROCESS_INFORMATION& hub, DWORD receiv
     if (!report.Check(opened, "the second start opened \"%s\"", mainWindowTitle)) {
         return;
     }
+    // The receiver tracks GPS, GLONASS, Galileo and BeiDou: a 3D fix with more satellites than
+    // one constellation's GGA can count (12).
     std::string status;
+    int satellites = 0;
     const bool streaming = WaitUntil(
         [&] {
             status = ControlText(window, statusLine);
-            return status.rfind("NMEA Stream | ", 0) == 0;
+            satellites = 0;
+            return sscanf(status.c_str(), "NMEA Stream | 3D Fix | %d SVs", &satellites) == 1 &&
+                   satellites > 12;
         },
         dataTimeoutMs);
-    report.Check(streaming, "status line \"%s\"", status.c_str());
+    report.Check(streaming, "status line \"%s\": the combined fix", status.c_str());
     report.Check(status.size() > 3 && status[status.size() - 3] == ':', "it ends with the seconds");
     report.Check(IsDlgButtonChecked(window, enablePorts) == BST_CHECKED,
                  "\"Enable Ports\" is ticked: the driver runs");

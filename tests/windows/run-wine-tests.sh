@@ -107,8 +107,9 @@ for program in "${programs[@]}"; do
     fi
 done
 
-# The hub: Tavro.exe under Xvfb, its receiver gps-sim on a pseudo-terminal that Wine sees as
-# COM5, the driver giving it virtual port COM7. TavroHubSmoke.exe plays the other programs.
+# The hub: Tavro.exe under Xvfb, its receiver gps-sim (tracking GPS, GLONASS, Galileo and
+# BeiDou) on a pseudo-terminal that Wine sees as COM5, the driver giving it virtual port COM7.
+# TavroHubSmoke.exe plays the other programs.
 # Needs gps-sim (TAVRO_GPS_SIM, set by the CTest entry) and Xvfb; skipped without them.
 hub_smoke() {
     local hub="$build/hub/win32/Tavro.exe"
@@ -135,7 +136,8 @@ hub_smoke() {
     local xvfbPid=$!
     local comDir="$work/comdir"
     mkdir -p "$comDir"
-    TAVRO_DEVDIR="$comDir" "$sim" --com "$receiverCom" --rate 2 --no-garbage --quiet \
+    TAVRO_DEVDIR="$comDir" "$sim" --com "$receiverCom" --rate 2 --baud 38400 --no-garbage \
+        --constellations gps,glonass,galileo,beidou --quiet \
         --log "$work/gps-sim-commands.log" >"$work/gps-sim.log" 2>&1 </dev/null &
     local simPid=$!
     local waited=0
@@ -175,7 +177,8 @@ hub_smoke() {
 }
 
 # The setup tool: Feltro.exe under Xvfb, first without a hub, then against Tavro.exe whose
-# receiver is gps-sim on COM6 (no driver needed). TavroFeltroSmoke.exe plays the user.
+# receiver is gps-sim on COM6 tracking four constellations (no driver needed).
+# TavroFeltroSmoke.exe plays the user.
 feltro_smoke() {
     local hub="$build/hub/win32/Tavro.exe"
     local feltro="$build/setup/win32/Feltro.exe"
@@ -207,7 +210,8 @@ feltro_smoke() {
     local comDir="$work/feltro-comdir"
     local commands="$work/feltro-gps-sim-commands.log"
     mkdir -p "$comDir"
-    TAVRO_DEVDIR="$comDir" "$sim" --com "$receiverCom" --no-garbage --quiet \
+    TAVRO_DEVDIR="$comDir" "$sim" --com "$receiverCom" --baud 38400 --no-garbage \
+        --constellations gps,glonass,galileo,beidou --quiet \
         --log "$commands" >"$work/feltro-gps-sim.log" 2>&1 </dev/null &
     local simPid=$!
     local waited=0

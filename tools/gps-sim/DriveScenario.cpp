@@ -17,7 +17,23 @@ constexpr double orbitSeconds = 43082.0;  // half a sidereal day, as GPS satelli
 constexpr double metresPerSecondToKnots = 3600.0 / 1852.0;
 constexpr int cornerCount = 6;
 constexpr int constellationSize = 24;
-constexpr size_t maxInView = 12;
+constexpr size_t maxInView = 12; // per constellation: three GSV messages
+
+// The other constellations' satellites, numbered as their talkers number them, with their own
+// orbital periods (sidereal half days for GPS, 8/17 for GLONASS, 10/17 for Galileo; BeiDou's
+// medium orbits about as Galileo's).
+struct SystemSky {
+    SkySystem system;
+    int firstPrn;
+    int prnCount;
+    int satellites;
+    double orbitSeconds;
+};
+constexpr SystemSky otherSystems[] = {
+    {SkySystem::Glonass, 65, 24, 24, 40544.0},
+    {SkySystem::Galileo, 1, 36, 24, 50680.0},
+    {SkySystem::BeiDou, 1, 37, 27, 46404.0},
+};
 constexpr double minimumElevation = 5.0;
 
 // Least-squares geometry: Q = (G^T G)^-1 for the unit vectors of the used satellites.
@@ -158,7 +174,30 @@ DriveScenario::DriveScenario(const DriveSettings& settings) : settings_(settings
         orbit.phase = 2 * pi * i / constellationSize + random.Uniform(-0.1, 0.1);
         orbit.maxElevation = random.Uniform(25.0, 88.0);
         orbit.azimuth = random.Uniform(0.0, 360.0);
+        orbit.period = orbitSeconds;
         orbits_.push_back(orbit);
+    }
+    // Other constellations from generators of their own: the GPS sky of a seed stays the same
+    // whatever else is tracked.
+    for (const SystemSky& sky : otherSystems) {
+        if ((settings.systems & SystemBit(sky.system)) == 0) {
+            continue;
+        }
+        Random own(settings.seed * 0x9E3779B97F4A7C15ull + static_cast<uint64_t>(sky.system));
+        // Consecutive numbers from a seeded start, each once.
+        const int firstPrn =
+            sky.firstPrn +
+            static_cast<int>(own.Below(static_cast<uint32_t>(sky.prnCount - sky.satellites + 1)));
+        for (int i = 0; i < sky.satellites; ++i) {
+            Orbit orbit;
+            orbit.system = sky.system;
+            orbit.prn = firstPrn + i;
+            orbit.phase = 2 * pi * i / sky.satellites + own.Uniform(-0.1, 0.1);
+            orbit.maxElevation = own.Uniform(25.0, 88.0);
+            orbit.azimuth = own.Uniform(0.0, 360.0);
+            orbit.period = sky.orbitSeconds;
+            orbits_.push_back(orbit);
+        }
     }
 }
 
@@ -200,11 +239,14 @@ void DriveScenario::Where(double lapTime, double& east, double& north, double& s
     bearing = legs_.empty() ? 0 : legs_.front().bearing;
 }
 
-std::vector<SatelliteView> DriveScenario::Sky(int64_t utcMs) const {
+std::vector<SatelliteView> DriveScenario::Sky(int64_t utcMs, SkySystem system) const {
     const double seconds = static_cast<double>(utcMs) / 1000.0;
     std::vector<SatelliteView> sky;
     for (const Orbit& orbit : orbits_) {
-        double phase = std::fmod(orbit.phase + 2 * pi * seconds / orbitSeconds, 2 * pi);
+        if (orbit.system != system) {
+            continue;
+        }
+        double phase = std::fmod(orbit.phase + 2 * pi * seconds / orbit.period, 2 * pi);
         if (phase < 0) {
             phase += 2 * pi;
         }
@@ -213,11 +255,13 @@ std::vector<SatelliteView> DriveScenario::Sky(int64_t utcMs) const {
             continue;
         }
         SatelliteView view;
+        view.system = orbit.system;
         view.prn = orbit.prn;
         view.elevation = static_cast<int>(std::lround(elevation));
         // Rises on one side and sets on the other, 180 degrees round.
         view.azimuth = static_cast<int>(std::lround(orbit.azimuth + phase / pi * 180.0)) % 360;
-        const double ripple = 3.0 * std::sin(seconds / 37.0 + orbit.prn);
+        const double ripple =
+            3.0 * std::sin(seconds / 37.0 + orbit.prn + 7 * static_cast<int>(orbit.system));
         view.snr = static_cast<int>(std::lround(Clamp(20.0 + 0.3 * elevation + ripple, 12, 50)));
         sky.push_back(view);
     }
@@ -234,19 +278,31 @@ FixSnapshot DriveScenario::At(int64_t utcMs) const {
     FixSnapshot fix;
     fix.utcMs = utcMs;
     fix.fix = settings_.fix;
-    fix.satellites = Sky(utcMs);
+    // Each constellation's sky, highest first: GPS's before the others.
+    for (int s = 0; s < skySystemCount; ++s) {
+        const auto system = static_cast<SkySystem>(s);
+        if ((settings_.systems & SystemBit(system)) != 0 || system == SkySystem::Gps) {
+            std::vector<SatelliteView> sky = Sky(utcMs, system);
+            fix.satellites.insert(fix.satellites.end(), sky.begin(), sky.end());
+        }
+    }
 
-    // Which satellites make the fix: the strong ones well above the horizon; 2D uses three.
+    // Which satellites make the fix: the strong ones well above the horizon, up to twelve of
+    // each constellation; 2D uses three in all.
     const size_t wanted = settings_.fix == FixMode::Fix3D   ? maxInView
                           : settings_.fix == FixMode::Fix2D ? 3
                                                             : 0;
     size_t used = 0;
+    size_t usedOfSystem[skySystemCount] = {};
     for (SatelliteView& satellite : fix.satellites) {
         if (settings_.fix == FixMode::None) {
             satellite.snr = std::min(satellite.snr, 18); // indoors: weak, nothing usable
         }
-        satellite.used = used < wanted && satellite.elevation >= 10 && satellite.snr >= 25;
+        size_t& ofSystem = usedOfSystem[static_cast<int>(satellite.system)];
+        const size_t counted = settings_.fix == FixMode::Fix3D ? ofSystem : used;
+        satellite.used = counted < wanted && satellite.elevation >= 10 && satellite.snr >= 25;
         used += satellite.used ? 1 : 0;
+        ofSystem += satellite.used ? 1 : 0;
     }
     // A fix needs its minimum of satellites; take the highest of the weaker ones if short.
     const size_t minimum = settings_.fix == FixMode::Fix3D ? 4 : wanted;
@@ -260,7 +316,9 @@ FixSnapshot DriveScenario::At(int64_t utcMs) const {
         }
     }
     std::sort(fix.satellites.begin(), fix.satellites.end(),
-              [](const SatelliteView& a, const SatelliteView& b) { return a.prn < b.prn; });
+              [](const SatelliteView& a, const SatelliteView& b) {
+                  return a.system != b.system ? a.system < b.system : a.prn < b.prn;
+              });
     if (settings_.fix != FixMode::None) {
         ComputeDop(fix.satellites, settings_.fix == FixMode::Fix3D, fix.pdop, fix.hdop, fix.vdop);
     }

@@ -15,7 +15,8 @@ struct DriveSettings {
     double startLongitude = 11.5167;
     uint32_t seed = 1;
     FixMode fix = FixMode::Fix3D;
-    int64_t startUtcMs = 0; // when the vehicle sets off from the start point
+    int64_t startUtcMs = 0;     // when the vehicle sets off from the start point
+    uint32_t systems = gpsOnly; // SystemBit()s of the constellations tracked
 };
 
 class DriveScenario {
@@ -41,15 +42,18 @@ private:
         double startDistance = 0;
     };
     struct Orbit {
+        SkySystem system = SkySystem::Gps;
         int prn = 0;
         double phase = 0;        // radians at time 0; visible while the phase is in (0, pi)
         double maxElevation = 0; // degrees
         double azimuth = 0;      // degrees at rise
+        double period = 0;       // seconds per orbit
     };
 
     void Where(double lapTime, double& east, double& north, double& speed, double& bearing,
                double& distance) const;
-    std::vector<SatelliteView> Sky(int64_t utcMs) const;
+    // The satellites of `system` in view, highest first, at most 12.
+    std::vector<SatelliteView> Sky(int64_t utcMs, SkySystem system) const;
 
     DriveSettings settings_;
     std::vector<Leg> legs_;

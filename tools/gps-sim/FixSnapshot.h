@@ -9,8 +9,18 @@ namespace tavro::gpssim {
 
 enum class FixMode : uint8_t { None, Fix2D, Fix3D };
 
+// The constellations the receiver can track; a set of them is a bit mask of these values.
+enum class SkySystem : uint8_t { Gps, Glonass, Galileo, BeiDou };
+inline constexpr int skySystemCount = 4;
+constexpr uint32_t SystemBit(SkySystem system) {
+    return 1u << static_cast<uint32_t>(system);
+}
+inline constexpr uint32_t gpsOnly = SystemBit(SkySystem::Gps);
+
 struct SatelliteView {
-    int prn = 0;
+    SkySystem system = SkySystem::Gps;
+    int prn = 0;       // as its talker numbers it: GPS 1-32, GLONASS 65-96, Galileo 1-36,
+                       // BeiDou 1-63
     int elevation = 0; // degrees, 0..90
     int azimuth = 0;   // degrees true, 0..359
     int snr = 0;       // dB-Hz; 0 = not tracked
@@ -29,7 +39,8 @@ struct FixSnapshot {
     double pdop = 99.99;
     double hdop = 99.99;
     double vdop = 99.99;
-    std::vector<SatelliteView> satellites; // in view, at most 12
+    // In view, at most 12 per constellation; by constellation (GPS first), then by number.
+    std::vector<SatelliteView> satellites;
 };
 
 inline int UsedCount(const FixSnapshot& fix) {

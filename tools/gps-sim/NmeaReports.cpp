@@ -183,6 +183,9 @@ std::string ChnSentence(const FixSnapshot& fix) {
     std::string body = "PMTKCHN";
     size_t channel = 0;
     for (const SatelliteView& satellite : fix.satellites) {
+        if (channel == 32) {
+            break;
+        }
         body += Format(",%02d%02d%d", satellite.prn, satellite.snr > 99 ? 99 : satellite.snr,
                        satellite.used ? 2 : 1);
         ++channel;

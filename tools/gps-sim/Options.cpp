@@ -2,6 +2,7 @@
 
 #include "tools/gps-sim/MtkReceiver.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
@@ -22,6 +23,35 @@ bool ParseReal(const std::string& text, double& value) {
     char* end = nullptr;
     value = std::strtod(text.c_str(), &end);
     return end == text.c_str() + text.size() && std::isfinite(value);
+}
+
+bool ParseConstellations(const std::string& text, uint32_t& systems) {
+    static constexpr std::pair<const char*, SkySystem> names[] = {
+        {"gps", SkySystem::Gps},
+        {"glonass", SkySystem::Glonass},
+        {"galileo", SkySystem::Galileo},
+        {"beidou", SkySystem::BeiDou},
+    };
+    systems = 0;
+    size_t begin = 0;
+    for (;;) {
+        const size_t end = std::min(text.find(',', begin), text.size());
+        const std::string name = text.substr(begin, end - begin);
+        bool known = false;
+        for (const auto& [word, system] : names) {
+            if (name == word) {
+                systems |= SystemBit(system);
+                known = true;
+            }
+        }
+        if (!known) {
+            return false;
+        }
+        if (end == text.size()) {
+            return true;
+        }
+        begin = end + 1;
+    }
 }
 
 } // namespace
@@ -48,11 +78,19 @@ Options:
                        57600 or 115200)
   --replay <file>      replay a recording (NMEA text or SiRF binary; leading '#' comment
                        lines are skipped), looping, instead of the drive
+  --once               with --replay: play the recording once, from the moment a client
+                       first opens the line, then stay silent
   --rate <hz>          fixes per second, 1-10 (default 1)
   --interval <ms>      time between fixes, 100-10000 ms (the same as --rate, finer)
   --start <lat,lon>    start of the drive in degrees, e.g. 52.52,13.405 (south and west
                        negative; default 48.1173,11.5167)
   --fix <3d|2d|none>   fix the receiver reports (default 3d)
+  --constellations <list>
+                       what the receiver tracks, any of gps, glonass, galileo, beidou joined
+                       by commas (default gps). With more than GPS it talks as a u-blox M8/M9
+                       does by default (NMEA 4.11): $GNRMC, $GNGGA, one $GNGSA per
+                       constellation with its system id, and $GPGSV, $GLGSV, $GAGSV, $GBGSV
+                       cycles with their signal ids
   --seed <n>           route, sky and noise of this seed (default 1)
   --no-garbage         send clean data whatever speed the line is set to
   --log <file>         append received commands and events to this file
@@ -156,6 +194,16 @@ bool ParseOptions(const std::vector<std::string>& arguments, Options& options, s
                 error = "--fix takes 3d, 2d or none, not '" + text + "'";
                 return false;
             }
+        } else if (name == "--constellations") {
+            if (!value(text)) {
+                return false;
+            }
+            if (!ParseConstellations(text, options.systems)) {
+                error = "--constellations takes gps, glonass, galileo and beidou joined by "
+                        "commas, not '" +
+                        text + "'";
+                return false;
+            }
         } else if (name == "--seed") {
             if (!value(text)) {
                 return false;
@@ -164,6 +212,8 @@ bool ParseOptions(const std::vector<std::string>& arguments, Options& options, s
                 error = "--seed takes a whole number, not '" + text + "'";
                 return false;
             }
+        } else if (name == "--once") {
+            options.once = true;
         } else if (name == "--no-garbage") {
             options.garbage = false;
         } else if (name == "--log") {
@@ -178,6 +228,10 @@ bool ParseOptions(const std::vector<std::string>& arguments, Options& options, s
             error = "unknown option '" + name + "' (see --help)";
             return false;
         }
+    }
+    if (options.once && options.replayPath.empty()) {
+        error = "--once plays a recording: it needs --replay";
+        return false;
     }
     if (!options.help && !options.version && !comGiven) {
         error = "--com <n> is required (see --help)";

@@ -13,12 +13,14 @@ struct Options {
     uint32_t comNumber = 0;
     uint32_t baud = 4800;
     std::string replayPath;
+    bool once = false; // --once
     uint32_t fixIntervalMs = 1000;
     bool garbage = true;
     uint64_t seed = 1;
     double startLatitude = 48.1173;
     double startLongitude = 11.5167;
     FixMode fix = FixMode::Fix3D;
+    uint32_t systems = gpsOnly; // SystemBit()s of --constellations
     bool quiet = false;
     std::string logPath;
     bool force = false;

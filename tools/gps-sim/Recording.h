@@ -36,6 +36,8 @@ public:
     explicit ReplayCursor(const Recording& recording) : recording_(recording) {}
     const std::string& Next();
     size_t Laps() const { return laps_; }
+    // The last unit of a lap has been given out.
+    bool LapDone() const { return next_ >= recording_.UnitCount(); }
 
 private:
     const Recording& recording_;

@@ -1,5 +1,6 @@
 #include "tools/gps-sim/Simulator.h"
 
+#include "tools/gps-sim/GnssReports.h"
 #include "tools/gps-sim/NmeaReports.h"
 #include "tools/gps-sim/NmeaSentence.h"
 
@@ -64,7 +65,11 @@ void Simulator::QueueFixes(int64_t utcMs) {
     }
     const FixSnapshot fix = scenario_.At(nextFixMs_);
     nextFixMs_ += period;
-    std::vector<std::string> sentences = EpochSentences(fix, receiver_.Rates(), fixIndex_++);
+    const uint32_t systems = settings_.drive.systems;
+    std::vector<std::string> sentences =
+        systems == gpsOnly ? EpochSentences(fix, receiver_.Rates(), fixIndex_)
+                           : GnssEpochSentences(fix, receiver_.Rates(), fixIndex_, systems);
+    ++fixIndex_;
     // A receiver whose output outgrows its line drops fixes rather than fall ever further
     // behind.
     if (queue_.Pending() > LineBytes(Baud(), interval)) {
@@ -84,6 +89,13 @@ void Simulator::QueueFixes(int64_t utcMs) {
 void Simulator::QueueRecording() {
     const size_t lowWater = std::max<size_t>(256, LineBytes(Baud(), 250));
     while (queue_.Pending() < lowWater) {
+        if (settings_.replayOnce && cursor_->LapDone()) {
+            if (!replayEnded_) {
+                events_.push_back("the recording was played once: silent from now on");
+                replayEnded_ = true;
+            }
+            break;
+        }
         if (!queue_.PushData(cursor_->Next())) {
             break;
         }

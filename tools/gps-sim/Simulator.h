@@ -21,7 +21,8 @@ namespace tavro::gpssim {
 struct SimulatorSettings {
     uint32_t baud = 4800;
     uint32_t fixIntervalMs = 1000;
-    bool garbage = true; // noise instead of data while the line runs at another speed
+    bool garbage = true;     // noise instead of data while the line runs at another speed
+    bool replayOnce = false; // a recording is played once, then the receiver says nothing
     uint64_t seed = 1;
     DriveSettings drive;
 };
@@ -64,6 +65,7 @@ private:
     uint32_t scheduledIntervalMs_ = 0;
     uint64_t fixIndex_ = 0;
     bool droppedLast_ = false;
+    bool replayEnded_ = false;
     std::vector<std::string> events_;
 };
 

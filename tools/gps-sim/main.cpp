@@ -143,11 +143,13 @@ int Run(const Options& options) {
     settings.baud = options.baud;
     settings.fixIntervalMs = options.fixIntervalMs;
     settings.garbage = options.garbage;
+    settings.replayOnce = options.once;
     settings.seed = options.seed;
     settings.drive.startLatitude = options.startLatitude;
     settings.drive.startLongitude = options.startLongitude;
     settings.drive.seed = static_cast<uint32_t>(options.seed);
     settings.drive.fix = options.fix;
+    settings.drive.systems = options.systems;
     settings.drive.startUtcMs = UtcMs();
     Simulator simulator(settings, MonotonicMs(), options.replayPath.empty() ? nullptr : &recording);
 
@@ -161,6 +163,8 @@ int Run(const Options& options) {
 
     bool wasConnected = false;
     bool overflowing = false;
+    // A recording played once waits for its listener, so that every byte of it is heard.
+    bool sending = !options.once;
     std::vector<uint8_t> output(16 * 1024);
     char input[1024];
     while (!stopRequested) {
@@ -177,8 +181,10 @@ int Run(const Options& options) {
             const size_t count = line.Read(input, sizeof input);
             simulator.Receive(std::string_view(input, count), lineBaud);
         }
-        const size_t produced =
-            simulator.Transmit(MonotonicMs(), UtcMs(), lineBaud, output.data(), output.size());
+        sending = sending || connected;
+        const size_t produced = sending ? simulator.Transmit(MonotonicMs(), UtcMs(), lineBaud,
+                                                             output.data(), output.size())
+                                        : 0;
         // Nobody listening: the bytes go out on a line without a listener.
         if (produced > 0 && connected) {
             const bool full = line.Write(output.data(), produced) < produced;

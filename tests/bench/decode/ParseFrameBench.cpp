@@ -1,5 +1,6 @@
-// ParseFrame over the corpus recordings, cut into frames as the input port cuts them.
-// Reports MB/s of frame bytes, ns per frame, and heap allocations inside the timed loop.
+// ParseFrame over the corpus recordings, cut into frames as the input port cuts them, with
+// "Multi GNSS" on (its default) unless a benchmark says otherwise. Reports MB/s of frame bytes,
+// ns per frame, and heap allocations inside the timed loop.
 #include "hub/decode/ParseFrame.h"
 #include "tests/decode/CorpusSupport.h"
 
@@ -63,16 +64,20 @@ public:
 };
 
 const char* const nmeaRecordings[] = {
-    "ais-nmea",     "blumax-gps009",    "bt-q818",       "bundg_zeus_9",
-    "eXplorist210", "garmin-geko201",   "garmin17n",     "gp-320fw-2019-04-07-coldboot",
-    "mr-350p",      "mt3339",           "mtk-3301",      "mtk-3329",
-    "neo-m8n",      "nmea-fuzzy-cases", "quectel-L70",   "saab-r4",
-    "sounder",      "telit-he910",      "tnt-revolution"};
+    "ais-nmea",          "blumax-gps009",    "bt-q818",        "bundg_zeus_9",
+    "eXplorist210",      "garmin-geko201",   "garmin17n",      "gp-320fw-2019-04-07-coldboot",
+    "mr-350p",           "mt3339",           "mtk-3301",       "mtk-3329",
+    "neo-m8n",           "nmea-fuzzy-cases", "quectel-L70",    "saab-r4",
+    "sounder",           "telit-he910",      "tnt-revolution", "ublox-neo-m9n-nmea",
+    "quectel-l76k-nmea", "st-teseo-liv3f",   "unicore-um621"};
+// Receivers of several constellations (GN, GL, GA, GB/BD talkers).
+const char* const multiGnssRecordings[] = {"neo-m8n", "ublox-neo-m9n-nmea", "quectel-l76k-nmea",
+                                           "st-teseo-liv3f", "unicore-um621"};
 const char* const sirfRecordings[] = {"bu303-climbing", "bu303-moving", "bu303-nofix",
                                       "bu303-stillfix", "bu303b-nofix", "sirf2",
                                       "sirfstarv",      "ublox-sirf1"};
 
-std::vector<std::string> Frames(bool nmea, bool sirf) {
+std::vector<std::string> Frames(bool nmea, bool sirf, bool multiGnssOnly = false) {
     std::vector<std::string> frames;
     auto add = [&](const char* folder, const char* name) {
         const std::string log =
@@ -82,7 +87,11 @@ std::vector<std::string> Frames(bool nmea, bool sirf) {
             frames.push_back(std::move(frame.bytes));
         }
     };
-    if (nmea) {
+    if (multiGnssOnly) {
+        for (const char* name : multiGnssRecordings) {
+            add("nmea", name);
+        }
+    } else if (nmea) {
         for (const char* name : nmeaRecordings) {
             add("nmea", name);
         }
@@ -95,14 +104,15 @@ std::vector<std::string> Frames(bool nmea, bool sirf) {
     return frames;
 }
 
-void ParseFrames(benchmark::State& state, const std::vector<std::string>& frames,
-                 uint32_t options) {
+void ParseFrames(benchmark::State& state, const std::vector<std::string>& frames, uint32_t options,
+                 bool multiGnss = true) {
     if (frames.empty()) {
         state.SkipWithError("corpus recordings not found");
         return;
     }
     BenchHost host;
     host.options |= options;
+    host.multiGnss = multiGnss;
     uint64_t bytes = 0;
     for (const std::string& frame : frames) {
         bytes += frame.size();
@@ -137,6 +147,15 @@ void BM_ParseFrame_Nmea(benchmark::State& state) {
     static const std::vector<std::string> frames = Frames(true, false);
     ParseFrames(state, frames, 0);
 }
+// "Multi GNSS" off: the nine talkers of GPS-only receivers, for comparison.
+void BM_ParseFrame_NmeaNineTalkers(benchmark::State& state) {
+    static const std::vector<std::string> frames = Frames(true, false);
+    ParseFrames(state, frames, 0, false);
+}
+void BM_ParseFrame_MultiGnssReceivers(benchmark::State& state) {
+    static const std::vector<std::string> frames = Frames(true, false, true);
+    ParseFrames(state, frames, 0);
+}
 void BM_ParseFrame_Sirf(benchmark::State& state) {
     static const std::vector<std::string> frames = Frames(false, true);
     ParseFrames(state, frames, 0);
@@ -145,6 +164,8 @@ void BM_ParseFrame_Sirf(benchmark::State& state) {
 BENCHMARK(BM_ParseFrame_Mix);
 BENCHMARK(BM_ParseFrame_MixWithNmeaFilter);
 BENCHMARK(BM_ParseFrame_Nmea);
+BENCHMARK(BM_ParseFrame_NmeaNineTalkers);
+BENCHMARK(BM_ParseFrame_MultiGnssReceivers);
 BENCHMARK(BM_ParseFrame_Sirf);
 
 } // namespace
