@@ -120,9 +120,9 @@ void Report(benchmark::State& state, uint64_t allocations) {
 // stay taken for almost every byte) and a wait for EV_RXFLAG on line feeds, queued again after
 // each broadcast. The read is longer than the handle's share of the ring: about every eighth
 // chunk the waiting bytes move into the read buffers and the reads complete, so the time
-// includes handing every byte to every handle (about 0.17 ns per byte and port of it on the
-// machine the issue was measured on). Argument 0 runs both checks after every byte instead of
-// receiving in bulk.
+// includes handing every byte to every handle (on a 2-core build machine about 0.17 of the
+// ns per byte and port). Argument 0 runs both checks after every byte instead of receiving in
+// bulk.
 void BM_BroadcastQueuedReadsAndWaits(benchmark::State& state) {
     Setup setup(4096, SERIAL_EV_RXFLAG, state.range(0) != 0);
     uint64_t allocations = 0;
