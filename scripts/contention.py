@@ -10,6 +10,8 @@ versions of the same behaviours):
             back, and what `tavro status` says meanwhile
   reuse     gps-sim killed and its terminal number taken by another program: that terminal's
             modes and pending input must stay untouched (60 s)
+  hotplug   the receiver's link taken away and put back in a watched folder (as in
+            /dev/serial/by-id): time until the hub has closed and re-opened its input port
 
 usage: scripts/contention.py [--build DIR] [--trials N] [--hold SECONDS] [PART ...]
 """
@@ -238,13 +240,52 @@ def part_reuse(rig, hold):
     return untouched
 
 
+def part_hotplug(rig, trials):
+    sim = rig.start(rig.sim, "--com", "9", "--seed", "3", log="sim.log")
+    rig.wait_for(lambda: os.path.exists(rig.link(9)), 10)
+    by_id = os.path.join(rig.root, "by-id")
+    os.makedirs(by_id)
+    receiver = os.path.join(by_id, "usb-receiver")
+    terminal = os.path.realpath(rig.link(9))
+    os.symlink(terminal, receiver)
+    os.symlink(receiver, rig.link(1))
+    rig.run("config", "set", "Port", "1")
+    rig.run("config", "set", "Port0", "5")
+    hub = rig.start(rig.tavro, "run")
+
+    def closed():
+        return rig.run("status")[0] == 3  # running, input port closed
+
+    if not rig.wait_for(lambda: rig.run("status")[0] == 0, 30):
+        print("hotplug: the hub never opened the receiver")
+        return False
+    worst_close, worst_open = 0.0, 0.0
+    for _ in range(trials):
+        os.unlink(receiver)
+        start = time.monotonic()
+        rig.wait_for(closed, 10)
+        worst_close = max(worst_close, time.monotonic() - start)
+        time.sleep(0.5)
+        os.symlink(terminal, receiver)
+        start = time.monotonic()
+        rig.wait_for(lambda: not closed(), 10)
+        worst_open = max(worst_open, time.monotonic() - start)
+        time.sleep(0.5)
+    print(f"hotplug: {trials} times away and back: closed within {worst_close * 1000:.0f} ms, "
+          f"re-opened within {worst_open * 1000:.0f} ms at worst (each look costs a `tavro "
+          f"status` run of a few ms)")
+    rig.stop(hub)
+    rig.stop(sim)
+    return worst_open <= 0.5
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__,
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--build", default=os.path.join(ROOT, "build/native"))
     parser.add_argument("--trials", type=int, default=30)
     parser.add_argument("--hold", type=int, default=60)
-    parser.add_argument("parts", nargs="*", default=["starts", "idle", "cleaner", "reuse"])
+    parser.add_argument("parts", nargs="*", default=["starts", "idle", "cleaner", "reuse", "hotplug"])
     options = parser.parse_args()
     ok = True
     for part in options.parts:
@@ -258,6 +299,8 @@ def main():
                 ok &= part_cleaner(rig, min(options.trials, 10))
             elif part == "reuse":
                 ok &= part_reuse(rig, options.hold)
+            elif part == "hotplug":
+                ok &= part_hotplug(rig, min(options.trials, 10))
             else:
                 sys.exit(f"unknown part {part}")
         finally:

@@ -5,6 +5,7 @@
 #include "hub/posix/LiveSettings.h"
 #include "hub/posix/ServiceNotices.h"
 #include "hub/posix/StatusReport.h"
+#include "hub/posix/SystemEvents.h"
 #include "hub/posix/Verbs.h"
 
 #include "common/DriverExchangeBlock.h"
@@ -81,10 +82,12 @@ public:
         : directory_(directory), ports_(ports), lock_(lock),
           settingsUnreadable_(settingsUnreadable), log_(log) {}
 
-    void Attach(EventLoop& loop, LiveSettings& live, ServiceNotices& notices) {
+    void Attach(EventLoop& loop, LiveSettings& live, ServiceNotices& notices,
+                SystemEventSources& events) {
         loop_ = &loop;
         live_ = &live;
         notices_ = &notices;
+        events_ = &events;
         repair_.emplace(lock_, ports_, loop.Server());
     }
 
@@ -110,6 +113,7 @@ public:
                 log_.Write(LogPriority::Warning, "%s", warning.c_str());
             }
         }
+        events_->Start(*loop_);
         // The service manager hears of the terminals first: a restart gives them back.
         notices_->Ticked(ports_);
         char status[platform::posix::comPathCapacity + 32];
@@ -122,6 +126,7 @@ public:
         notices_->Reloading();
         LiveSettings::Outcome outcome;
         const uint32_t result = live_->Apply(outcome);
+        events_->Refresh();
         HubReport report;
         Describe(*engine_, report);
         log_.Write(LogPriority::Notice, "settings read again");
@@ -143,6 +148,7 @@ public:
                 log_.Write(LogPriority::Warning,
                            "%s was removed; its links and command socket are back",
                            directory_.Path());
+                events_->Refresh();
                 break;
             case ComDirectoryRepair::Outcome::Lost:
                 log_.Write(LogPriority::Error,
@@ -158,6 +164,7 @@ public:
         FollowInputPort(engine);
         live_->StoreSpeedChange();
         notices_->Ticked(ports_);
+        events_->Ticked();
     }
 
     void Stopping(int signal) override {
@@ -223,6 +230,13 @@ public:
             entry.comNumber = ports_.ConfiguredComNumber(i);
             entry.terminal = ports_.DevicePath(i);
             entry.programs = ports_.Users(i);
+            // Counted since the port set was opened, for the ports that exist.
+            if (!entry.terminal.empty()) {
+                const platform::posix::PortCounters counters = ports_.Counters(i);
+                entry.hasCounters = true;
+                entry.bytesRelayed = counters.bytesRelayed;
+                entry.bytesDropped = counters.bytesDropped;
+            }
         }
         report.clockSettable = platform::posix::MaySetSystemClock();
     }
@@ -364,6 +378,7 @@ private:
     HubEngine* engine_ = nullptr;
     LiveSettings* live_ = nullptr;
     ServiceNotices* notices_ = nullptr;
+    SystemEventSources* events_ = nullptr;
     std::optional<ComDirectoryRepair> repair_;
     const bool settingsUnreadable_;
     ConsoleLog& log_;
@@ -435,7 +450,8 @@ int RunVerb(int argc, char**) {
     HubEngine engine(services);
     LiveSettings live(engine, ports, registry);
     ServiceNotices notices;
-    supervisor.Attach(loop, live, notices);
+    SystemEventSources events(engine, directory);
+    supervisor.Attach(loop, live, notices, events);
     // Terminals a restart through the service manager hands back are taken for their numbers.
     notices.TakeHandedTerminals(ports);
     const int code = HubMain("", engine, instance, loop);

@@ -22,7 +22,7 @@ tavro_add_gtest(tavro_posix_e2e_tests
         ${CMAKE_CURRENT_LIST_DIR}/PosixHubEndToEndTest.cpp
         ${CMAKE_CURRENT_LIST_DIR}/PosixHubServiceTest.cpp
         ${CMAKE_CURRENT_LIST_DIR}/PosixRelayTest.cpp
-    LIBS)
+    LIBS PkgConfig::LIBSYSTEMD)
 target_compile_definitions(tavro_posix_e2e_tests PRIVATE
     TAVRO_PATH="$<TARGET_FILE:tavro>"
     GPS_SIM_PATH="$<TARGET_FILE:gps-sim>"

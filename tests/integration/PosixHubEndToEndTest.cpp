@@ -240,8 +240,8 @@ TEST_F(PosixHubEndToEnd, StatusExplainsTheStateOfTheHubAndItsPorts) {
     EXPECT_TRUE(Within(10s, [&] {
         Tavro({"status"}, output);
         return std::regex_search(output,
-                                 std::regex(R"(Virtual port 1: COM5 -> /dev/pts/\d+, no )"
-                                            R"(program\nVirtual port 2: COM6 -> /dev/pts/)"));
+                                 std::regex(R"(Virtual port 1: COM5 -> /dev/pts/\d+, no program, )"
+                                            R"(0 bytes relayed, 0 dropped\nVirtual port 2: COM6)"));
     })) << output;
     StartClient(5, "client");
     EXPECT_TRUE(Within(10s, [&] {
@@ -258,6 +258,10 @@ TEST_F(PosixHubEndToEnd, StatusExplainsTheStateOfTheHubAndItsPorts) {
     EXPECT_NE(output.find("\"input\":{\"port\":1,\"baud\":4800,\"open\":true"), std::string::npos)
         << output;
     EXPECT_NE(output.find("\"nmeaRates\":null"), std::string::npos) << "not asked for yet";
+    EXPECT_TRUE(std::regex_search(
+        output,
+        std::regex(R"("com":5,[^}]*"programs":1,"bytesRelayed":[1-9]\d*,"bytesDropped":0)")))
+        << output;
 }
 
 // The programs' command lines: --version, --help per verb on standard output, usage errors

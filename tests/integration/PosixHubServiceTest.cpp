@@ -13,6 +13,7 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <systemd/sd-bus.h>
 #include <termios.h>
 
 namespace tavro::testing {
@@ -94,6 +95,46 @@ private:
     int fd_ = -1;
 };
 
+// logind on a private bus, as far as the hub sees it: it owns logind's name and sends
+// PrepareForSleep.
+class LoginManagerStandIn {
+public:
+    explicit LoginManagerStandIn(const std::string& address) {
+        if (sd_bus_new(&bus_) < 0 || sd_bus_set_address(bus_, address.c_str()) < 0 ||
+            sd_bus_set_bus_client(bus_, 1) < 0 || sd_bus_start(bus_) < 0 ||
+            sd_bus_request_name(bus_, "org.freedesktop.login1", 0) < 0) {
+            bus_ = sd_bus_flush_close_unref(bus_);
+        }
+    }
+    ~LoginManagerStandIn() { sd_bus_flush_close_unref(bus_); }
+    bool Ready() const { return bus_ != nullptr; }
+
+    bool PrepareForSleep(bool sleeping) {
+        const int sent =
+            sd_bus_emit_signal(bus_, "/org/freedesktop/login1", "org.freedesktop.login1.Manager",
+                               "PrepareForSleep", "b", sleeping ? 1 : 0);
+        return sent >= 0 && sd_bus_flush(bus_) >= 0;
+    }
+
+    // Connections that asked the bus for PrepareForSleep: the bus's own count of matches is
+    // not public, so the other connections are counted (the hub is the only other client).
+    int Listeners() {
+        char** names = nullptr;
+        int count = 0;
+        if (sd_bus_list_names(bus_, &names, nullptr) >= 0 && names != nullptr) {
+            for (char** name = names; *name != nullptr; ++name) {
+                count += (*name)[0] == ':' ? 1 : 0;
+                free(*name);
+            }
+            free(names);
+        }
+        return count - 1; // not itself
+    }
+
+private:
+    sd_bus* bus_ = nullptr;
+};
+
 class PosixHubService : public PosixHubEndToEnd {
 protected:
     std::unique_ptr<ChildProcess> StartRun(const std::string& log) {
@@ -121,6 +162,18 @@ TEST_F(PosixHubService, OfTwoStartsAtOnceOneRunsWithAllItsPortsAndTheOtherHandsO
         EXPECT_TRUE(winner->Running());
         EXPECT_EQ(winner->Stop(SIGTERM), 0);
     }
+
+    // Another COM directory with the same status block: it is the same hub's block, so the
+    // second start hands over to the first, which it finds through the block's lock.
+    StartHub({5});
+    Environment elsewhere = environment_;
+    elsewhere.push_back({"TAVRO_DEVDIR", root_ + "/elsewhere"});
+    std::string output;
+    EXPECT_EQ(RunProgram({TAVRO_PATH, "run"}, elsewhere, output, root_ + "/tool.out"), 0);
+    EXPECT_NE(output.find(root_ + "/dev"), std::string::npos) << output;
+    EXPECT_FALSE(std::filesystem::exists(root_ + "/elsewhere/TavroMsgWnd"));
+    EXPECT_TRUE(hub_->Running());
+    EXPECT_NE(Status().rfind("Hub not running", 0), 0u);
 }
 
 TEST_F(PosixHubService, ARemovedComDirectoryComesBackWithItsLinksAndSocket) {
@@ -151,16 +204,19 @@ TEST_F(PosixHubService, AReceiverLinkNeverLeadsToSomebodyElsesTerminal) {
     std::filesystem::remove(Link(1));
 
     // A plain link to a terminal made after it (its number handed out again) is not followed:
-    // the hub tries COM1 every 7.5 s and never opens that terminal.
+    // the hub tries COM1 when the link appears and every 7.5 s, and never opens that terminal.
     Set("Port0", "5");
     StartHub({5});
     TestPty other;
     ASSERT_TRUE(other.Valid());
-    ASSERT_EQ(symlink(other.SlavePath().c_str(), Link(1).c_str()), 0);
+    // The link is made first (aside, then moved in: a move keeps its time), the terminal
+    // "made" after it.
+    const std::string aside = root_ + "/COM1.earlier";
+    ASSERT_EQ(symlink(other.SlavePath().c_str(), aside.c_str()), 0);
     std::this_thread::sleep_for(20ms);
     struct stat info {};
     ASSERT_EQ(stat(other.SlavePath().c_str(), &info), 0);
-    ASSERT_EQ(chmod(other.SlavePath().c_str(), info.st_mode & 07777), 0); // "made" now
+    ASSERT_EQ(chmod(other.SlavePath().c_str(), info.st_mode & 07777), 0);
     const int session = open(other.SlavePath().c_str(), O_RDWR | O_NOCTTY);
     ASSERT_GE(session, 0);
     termios modes{};
@@ -170,6 +226,7 @@ TEST_F(PosixHubService, AReceiverLinkNeverLeadsToSomebodyElsesTerminal) {
     ASSERT_TRUE(other.Send("typed ahead\n"));
     const int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     ASSERT_GE(inotify_add_watch(watch, other.SlavePath().c_str(), IN_OPEN), 0);
+    ASSERT_EQ(rename(aside.c_str(), Link(1).c_str()), 0);
 
     std::this_thread::sleep_for(9s); // the first attempt and one re-open
     char events[256];
@@ -297,6 +354,60 @@ TEST_F(PosixHubService, ARestartThroughTheDescriptorStoreKeepsTheClientsTerminal
     const size_t before = Count(Received("client"), "$GPRMC,");
     EXPECT_TRUE(Receives("client", "$GPRMC,", before + 2)) << "the same client goes on";
     EXPECT_EQ(manager.store.count("COM5"), 1u);
+}
+
+// The receiver's link leads through a folder the hub watches (as /dev/serial/by-id): taking
+// the name away closes the input port at once, putting it back opens it at once, well before
+// the re-open 7.5 s later would.
+TEST_F(PosixHubService, AReceiverThatGoesAndComesBackIsFollowedAtOnce) {
+    sim_ = std::make_unique<ChildProcess>(
+        std::vector<std::string>{GPS_SIM_PATH, "--com", "9", "--seed", "7"}, environment_,
+        root_ + "/sim.log");
+    ASSERT_TRUE(Within(10s, [&] { return std::filesystem::exists(Link(9)); }));
+    const std::string byId = root_ + "/by-id";
+    std::filesystem::create_directories(byId);
+    const std::string receiver = byId + "/usb-receiver";
+    std::filesystem::create_symlink(std::filesystem::canonical(Link(9)), receiver);
+    std::filesystem::create_symlink(receiver, Link(1));
+    Set("Port0", "5");
+    StartHub({5});
+    ASSERT_TRUE(StreamArrives()) << Status();
+
+    std::filesystem::remove(receiver);
+    EXPECT_TRUE(Within(3s, [&] { return Status().rfind("Port Closed", 0) == 0; })) << Status();
+    std::filesystem::create_symlink(std::filesystem::canonical(Link(9)), receiver);
+    EXPECT_TRUE(Within(3s, [&] { return Status().rfind("Port Closed", 0) != 0; })) << Status();
+    EXPECT_TRUE(StreamArrives()) << Status();
+}
+
+// logind's PrepareForSleep, sent by a stand-in on a private bus: true closes the input port
+// and keeps it closed, false opens it again.
+TEST_F(PosixHubService, SleepAndWakeFromTheBusCloseAndReopenTheInputPort) {
+    const char* daemon = "/usr/bin/dbus-daemon";
+    if (access(daemon, X_OK) != 0) {
+        GTEST_SKIP() << "dbus-daemon is not installed (Debian package dbus-daemon)";
+    }
+    const std::string address = "unix:path=" + root_ + "/bus";
+    ChildProcess bus({daemon, "--session", "--nofork", "--address=" + address}, environment_,
+                     root_ + "/bus.log");
+    ASSERT_TRUE(Within(10s, [&] { return std::filesystem::exists(root_ + "/bus"); }));
+    LoginManagerStandIn logind(address);
+    ASSERT_TRUE(logind.Ready()) << FileText(root_ + "/bus.log");
+
+    environment_.push_back({"DBUS_SYSTEM_BUS_ADDRESS", address});
+    Set("Port0", "5");
+    StartSim();
+    StartHub({5});
+    ASSERT_TRUE(StreamArrives()) << Status();
+    ASSERT_TRUE(Within(5s, [&] { return logind.Listeners() > 0; })) << "the hub listens";
+    std::this_thread::sleep_for(300ms); // its match is made right after it connects
+
+    ASSERT_TRUE(logind.PrepareForSleep(true));
+    EXPECT_TRUE(Within(3s, [&] { return Status().rfind("Port Closed", 0) == 0; })) << Status();
+    std::this_thread::sleep_for(3s);
+    EXPECT_EQ(Status().rfind("Port Closed", 0), 0u) << "closed while asleep";
+    ASSERT_TRUE(logind.PrepareForSleep(false));
+    EXPECT_TRUE(StreamArrives()) << Status();
 }
 
 TEST_F(PosixHubService, SettingsFilesThatCannotBeUsedSayWhy) {
