@@ -34,6 +34,17 @@ function(tavro_add_subdirectories)
     endforeach()
 endfunction()
 
+# The project's version for the version resources of the Windows deliverables
+# (platform/win32/VersionInfo.rc): tavro_version_resource(<.rc file> [files it includes...]).
+function(tavro_version_resource script)
+    set_property(SOURCE ${script} APPEND PROPERTY COMPILE_DEFINITIONS
+        TAVRO_VERSION_MAJOR=${PROJECT_VERSION_MAJOR}
+        TAVRO_VERSION_MINOR=${PROJECT_VERSION_MINOR}
+        TAVRO_VERSION_PATCH=${PROJECT_VERSION_PATCH})
+    set_property(SOURCE ${script} APPEND PROPERTY OBJECT_DEPENDS
+        ${PROJECT_SOURCE_DIR}/platform/win32/VersionInfo.rc ${ARGN})
+endfunction()
+
 # Product code never throws; keep that honest in every product library.
 function(tavro_product_target target)
     if(NOT MSVC)

@@ -15,7 +15,8 @@ GPSD_PACKAGES=(gpsd gpsd-clients)
 PACKAGE_PACKAGES=(dpkg-dev man-db)
 # Wine runs the x64 driver and Win32 test programs; never wine32 (it breaks every wine command
 # on machines that cannot run 32-bit code).
-WINE_PACKAGES=(wine wine64 xvfb xauth)
+# libboost-dev: Boost.Asio's headers for the Win32 client built on its serial_port.
+WINE_PACKAGES=(wine wine64 xvfb xauth libboost-dev)
 
 # ensure_packages PKG...: apt-get installs those not installed yet (apt-get update first).
 ensure_packages() {

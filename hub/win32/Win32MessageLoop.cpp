@@ -76,6 +76,10 @@ INT_PTR CALLBACK Win32MessageLoop::Procedure(HWND window, UINT message, WPARAM w
 
 INT_PTR Win32MessageLoop::Handle(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     HubEngine& engine = *engine_;
+    if (message == tray_.ShellRestartMessage() && message != 0) {
+        tray_.ShowAgain(); // the restarted shell knows no icon
+        return FALSE;
+    }
     switch (message) {
     case WM_INITDIALOG:
         window_.Attach(window);

@@ -42,6 +42,8 @@ void Win32MessageWindow::AllowCommandsFromLowerIntegrity() {
         reinterpret_cast<void*>(GetProcAddress(user32, "ChangeWindowMessageFilterEx")));
     if (change != nullptr) {
         change(window_, copyDataMessage, messageFilterAllow, nullptr);
+        // The shell's restart notice too: an elevated hub would not get it otherwise.
+        change(window_, RegisterWindowMessageA("TaskbarCreated"), messageFilterAllow, nullptr);
     }
     FreeLibrary(user32);
 }

@@ -9,6 +9,18 @@
 
 namespace tavro::platform {
 
+void Win32Tray::Attach(void* window, void* module) {
+    window_ = window;
+    module_ = module;
+    shellRestartMessage_ = RegisterWindowMessageA("TaskbarCreated");
+}
+
+void Win32Tray::ShowAgain() {
+    if (shown_) {
+        ShowTrayIcon(TrayOperation::Add, shownIcon_, shownTip_);
+    }
+}
+
 bool Win32Tray::ShowTrayIcon(TrayOperation operation, uint32_t icon, const char* tip) {
     if (window_ == nullptr) {
         return false;
@@ -46,6 +58,18 @@ bool Win32Tray::ShowTrayIcon(TrayOperation operation, uint32_t icon, const char*
     }
     if (loaded != nullptr) {
         DestroyIcon(loaded);
+    }
+    // What the hub wants shown, whether the shell took it or not: a shell that starts after the
+    // hub (at logon) announces itself with the same message as one that restarted.
+    if (operation == TrayOperation::Delete) {
+        shown_ = false;
+    } else {
+        shown_ = true;
+        shownIcon_ = icon;
+        // A change without a tip keeps the tip shown.
+        if (tip != nullptr || operation == TrayOperation::Add) {
+            memcpy(shownTip_, data.szTip, sizeof shownTip_);
+        }
     }
     return result != FALSE;
 }

@@ -7,8 +7,12 @@
 
 #include <windows.h>
 
+#include <commctrl.h>
+
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     using namespace tavro;
+    // The manifest asks for common controls 6 (the themed dialog): they must be loaded first.
+    InitCommonControls();
     StatusBlock status(platform::SystemSharedMemory());
     win32::WindowHubLink hub;
     win32::FeltroDialog dialog(status, hub);

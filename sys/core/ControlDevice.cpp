@@ -32,6 +32,16 @@ NtStatus ControlDevice::Dispatch(Request& request) {
     return DispatchByFunction(*this, request);
 }
 
+// The ports learn whether a hub is there to collect what applications write. Called outside
+// the control device's lock (each port takes its own).
+void ControlDevice::TellPorts(bool hubAttached) {
+    for (uint32_t index = 0; ports_ != nullptr && index < virtualPortCount; ++index) {
+        if (ports_[index].deviceCreated != 0 && ports_[index].portDevice != nullptr) {
+            ports_[index].portDevice->SetHubAttached(hubAttached);
+        }
+    }
+}
+
 NtStatus ControlDevice::Create(Request& request) {
     AcquireSpinLock(lock_);
     bool first = openCount_ == 0;
@@ -39,16 +49,38 @@ NtStatus ControlDevice::Create(Request& request) {
         openCount_ = 1;
     }
     ReleaseSpinLock(lock_);
+    if (first) {
+        TellPorts(true);
+    }
     return CompleteNow(request, first ? status::success : status::unsuccessful);
 }
 
 NtStatus ControlDevice::Close(Request& request) {
     AcquireSpinLock(lock_);
+    bool last = openCount_ == 1;
     if (openCount_ != 0) {
         --openCount_;
     }
     ReleaseSpinLock(lock_);
+    if (last) {
+        TellPorts(false);
+    }
     return CompleteNow(request, status::success);
+}
+
+uint64_t ControlDevice::RunTimeouts(uint64_t now) {
+    uint64_t next = 0;
+    for (uint32_t index = 0; ports_ != nullptr && index < virtualPortCount; ++index) {
+        VirtualPort& port = ports_[index];
+        if (port.deviceCreated == 0 || port.portDevice == nullptr) {
+            continue;
+        }
+        uint64_t due = port.portDevice->RunTimeouts(now);
+        if (due != 0 && (next == 0 || due < next)) {
+            next = due;
+        }
+    }
+    return next;
 }
 
 NtStatus ControlDevice::CompleteNothing(Request& request) {
@@ -120,10 +152,12 @@ NtStatus ControlDevice::Exchange(Request& request) {
 NtStatus ControlDevice::Broadcast(Request& request) {
     const auto* bytes = static_cast<const uint8_t*>(RequestSystemBuffer(request));
     uint32_t count = bytes == nullptr ? 0 : RequestInputLength(request);
+    // One time for the whole chunk on every port: its bytes arrive together.
+    const uint64_t now = count == 0 ? 0 : QueryMilliseconds();
     for (uint32_t index = 0; ports_ != nullptr && count != 0 && index < virtualPortCount; ++index) {
         VirtualPort& port = ports_[index];
         if (port.deviceCreated != 0 && port.portDevice != nullptr) {
-            port.portDevice->Receive(bytes, count);
+            port.portDevice->Receive(bytes, count, now);
         }
     }
     return CompleteNow(request, status::success);

@@ -30,6 +30,10 @@ public:
     NtStatus FlushBuffers(Request& request);
     NtStatus DeviceControl(Request& request);
 
+    // The time-out service of every port: completes what expired by `now` and returns the
+    // earliest deadline still pending (0 for none). The driver's time-out thread calls it.
+    uint64_t RunTimeouts(uint64_t now);
+
     uint32_t OpenCount() const { return openCount_; }
     bool ReadOnly() const { return readOnly_ != 0; }
 
@@ -37,6 +41,7 @@ private:
     NtStatus Exchange(Request& request);
     NtStatus Broadcast(Request& request);
     NtStatus CompleteNothing(Request& request);
+    void TellPorts(bool hubAttached);
 
     uint32_t openCount_ = 0;
     VirtualPort* ports_ = nullptr;

@@ -70,7 +70,8 @@ void CompleteRequest(Request& request);
 using CancelRoutine = void (*)(void* context, Request& request);
 
 // Installs `routine` (or removes the installed one when null) and returns whether a routine was
-// installed before. Called with the cancel lock held. Kernel: keep routine and context in
+// installed before. Installing is done with the cancel lock held; removing is one interlocked
+// exchange and needs no lock. Kernel: keep routine and context in
 // Irp->Tail.Overlay.DriverContext[0..1] and IoSetCancelRoutine a trampoline that calls
 // routine(context, request) with the lock still held.
 bool SetRequestCancelRoutine(Request& request, CancelRoutine routine, void* context);
@@ -118,6 +119,12 @@ private:
 // Time base: milliseconds since system start, 64-bit (tick count × KeQueryTimeIncrement /
 // 10000; the tick count read so that its two high words agree).
 uint64_t QueryMilliseconds();
+
+// The driver's time-out service: asks for the ports' time-out checks (ControlDevice::RunTimeouts)
+// to run no later than `due` (QueryMilliseconds time). Called with a port lock held, whenever a
+// port's earliest deadline moves earlier. Kernel: wakes the driver's time-out thread. User mode:
+// the clock's owner runs the checks (see sys/usermode/UserServices.h).
+void RequestTimeoutCheck(uint64_t due);
 
 // ---------------------------------------------------------------------------------------------
 // Memory: ExAllocatePoolWithTag(NonPagedPool, bytes, 'Ddk ') and ExFreePoolWithTag(p, 0).

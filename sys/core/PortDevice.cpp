@@ -1,4 +1,4 @@
-// The port device's life, its handles and its plain requests (write, information, flush).
+// The port device's life, its handles and its plain file requests.
 #include "sys/core/PortDevice.h"
 
 #include "sys/core/CompletionList.h"
@@ -26,8 +26,18 @@ NtStatus PortDevice::Init(VirtualPort& port) {
     for (uint32_t slot = 0; slot < slotCount; ++slot) {
         readSlots_[slot] = QueuedRead{};
         waitSlots_[slot] = QueuedWait{};
+        writeSlots_[slot] = QueuedWrite{};
+        flushSlots_[slot] = QueuedFlush{};
     }
+    writeCount_ = 0;
+    flushCount_ = 0;
     handles_ = nullptr;
+    txStored_ = 0;
+    txCollected_ = 0;
+    txLastWriter_ = nullptr;
+    txLastRunStart_ = 0;
+    nextDeadline_ = 0;
+    hubAttached_ = false;
     port_ = &port;
     port.portDevice = this;
     port.deviceCreated = 1;
@@ -78,9 +88,9 @@ NtStatus PortDevice::Create(Request& request) {
     return CompleteNow(request, status::success);
 }
 
-// Cleanup arrives when the application closes its handle: every read and wait the handle still
-// has queued is cancelled (a handle may have several reads queued; all are found by scanning the
-// slots). The handle state itself lives on until Close, which the I/O manager sends only after
+// Cleanup arrives when the application closes its handle: every read, wait, write and flush the
+// handle still has queued is cancelled. Bytes it wrote stay in the transmit ring for the hub to
+// collect. The handle state itself lives on until Close, which the I/O manager sends only after
 // every request on the handle has completed, so a request racing with the cleanup in another
 // thread never touches released memory.
 NtStatus PortDevice::Cleanup(Request& request) {
@@ -92,30 +102,8 @@ NtStatus PortDevice::Cleanup(Request& request) {
     CompletionList done;
     AcquireSpinLock(port_->lock);
     handle->cleanedUp = 1;
-    for (uint32_t slot = 0; slot < WaitCount();) {
-        Request& queued = *waitSlots_[slot].request;
-        if (waitSlots_[slot].handle != handle || !ClaimFromCancel(queued)) {
-            ++slot;
-            continue;
-        }
-        RemoveWait(slot);
-        SetRequestInformation(queued, 0);
-        SetRequestStatus(queued, status::cancelled);
-        done.Add(queued);
-    }
-    handle->pendingWait = nullptr;
-    for (uint32_t slot = 0; slot < ReadCount();) {
-        Request& queued = *readSlots_[slot].request;
-        if (readSlots_[slot].handle != handle || !ClaimFromCancel(queued)) {
-            ++slot;
-            continue;
-        }
-        RemoveRead(slot);
-        SetRequestInformation(queued, 0);
-        SetRequestStatus(queued, status::cancelled);
-        done.Add(queued);
-    }
-    handle->pendingRead = nullptr;
+    CancelOfHandle(*handle, queuedReads | queuedWaits | queuedWrites | queuedFlushes, done);
+    AfterRemoval(done);
     ReleaseSpinLock(port_->lock);
     done.CompleteAll();
     return CompleteNow(request, status::success);
@@ -136,29 +124,15 @@ NtStatus PortDevice::Close(Request& request) {
     if (handle->nextHandle != nullptr) {
         handle->nextHandle->previousHandle = handle->previousHandle;
     }
+    if (txLastWriter_ == handle) {
+        txLastWriter_ = nullptr; // its bytes stay and go out; nobody can drop them any more
+    }
     --port_->openCount;
     ReleaseSpinLock(port_->lock);
 
     SetRequestHandleContext(request, nullptr);
     FreePool(handle);
     return CompleteNow(request, status::success);
-}
-
-// Every byte goes into the transmit ring, under the port lock: the writes of all handles share
-// txHead and must not interleave. Never blocks, never fails; the write time-outs are not used.
-NtStatus PortDevice::Write(Request& request) {
-    uint32_t length = RequestWriteLength(request);
-    DebugPrint(" Tavro write %d\n", length);
-    const auto* bytes = static_cast<const uint8_t*>(RequestSystemBuffer(request));
-    if (bytes == nullptr && length != 0) {
-        return CompleteNow(request, status::invalidParameter);
-    }
-    AcquireSpinLock(port_->lock);
-    if (port_->txBuffer != nullptr) {
-        port_->txHead = RingStore(port_->txBuffer, port_->txSize, port_->txHead, bytes, length);
-    }
-    ReleaseSpinLock(port_->lock);
-    return CompleteNow(request, status::success, length);
 }
 
 NtStatus PortDevice::QueryInformation(Request& request) {
@@ -188,11 +162,6 @@ NtStatus PortDevice::SetInformation(Request& request) {
         return CompleteNow(request, status::success); // accepted, nothing stored
     }
     return CompleteNow(request, status::invalidParameter);
-}
-
-NtStatus PortDevice::FlushBuffers(Request& request) {
-    DebugPrint(" Tavro FlushBuffers\n");
-    return CompleteNow(request, status::success);
 }
 
 } // namespace tavro::driver

@@ -27,20 +27,23 @@ NtStatus Reply(Request& request, const void* value, uint32_t size) {
     return CompleteNow(request, status::success, size);
 }
 
-SERIAL_COMMPROP Properties(uint32_t available) {
+SERIAL_COMMPROP Properties(uint32_t rxQueue, uint32_t txQueue) {
     SERIAL_COMMPROP properties = {};
     properties.PacketLength = sizeof(SERIAL_COMMPROP);
     properties.PacketVersion = 1;
     properties.MaxTxQueue = 256;
     properties.MaxRxQueue = 0x4000;
-    properties.MaxBaud = 115200;
+    // A flag, not a number: any rate is accepted. Libraries compare the rate they are asked
+    // for with this field, so a number would refuse rates such as 187500 or 230400.
+    properties.MaxBaud = SERIAL_BAUD_USER;
     properties.ProvSubType = 1;             // RS-232
     properties.ProvCapabilities = 0x1FB;    // no carrier detect, no 16-bit mode
     properties.SettableParams = 0x3F;       // parity, baud, data bits, stop bits, handshake, check
     properties.SettableBaud = 0x7FA00;      // 4800 to 128K
     properties.SettableData = 0x000C;       // 7 and 8 data bits
     properties.SettableStopParity = 0x1F07; // 1, 1.5, 2 stop bits; no/odd/even/mark/space
-    properties.CurrentRxQueue = available;
+    properties.CurrentTxQueue = txQueue;    // the sizes of the rings, not their contents
+    properties.CurrentRxQueue = rxQueue;
     return properties;
 }
 
@@ -262,34 +265,50 @@ NtStatus PortDevice::SetQueueSize(Request& request) {
     return CompleteNow(request, status::success);
 }
 
+// Purges act on the calling handle only: other programs on the port keep their requests and
+// their bytes. RXABORT ends the handle's queued reads and its queued wait (a reader thread that
+// waits for events stops too), TXABORT its queued writes and flushes, all as cancelled; TXCLEAR
+// drops the handle's bytes the hub has not collected; RXCLEAR drops its unread input.
 NtStatus PortDevice::Purge(Request& request, PortHandleState& handle) {
     uint32_t mask = 0;
     __builtin_memcpy(&mask, RequestSystemBuffer(request), sizeof mask);
     DebugPrint(" Tavro DC purge %x\n", mask);
-    if ((mask & SERIAL_PURGE_RXCLEAR) != 0) {
-        AcquireSpinLock(port_->lock);
-        handle.readIndex = port_->rxHead; // this handle's unread input only
-        ReleaseSpinLock(port_->lock);
+    CompletionList done;
+    AcquireSpinLock(port_->lock);
+    uint32_t kinds = (mask & SERIAL_PURGE_TXABORT) != 0 ? queuedWrites | queuedFlushes : 0;
+    kinds |= (mask & SERIAL_PURGE_RXABORT) != 0 ? queuedReads | queuedWaits : 0;
+    CancelOfHandle(handle, kinds, done);
+    if ((mask & SERIAL_PURGE_TXCLEAR) != 0) {
+        DropTransmit(handle);
     }
+    if ((mask & SERIAL_PURGE_RXCLEAR) != 0) {
+        handle.readIndex = port_->rxHead;
+    }
+    AfterRemoval(done);
+    ReleaseSpinLock(port_->lock);
+    done.CompleteAll();
     return CompleteNow(request, status::success);
 }
 
+// Reading the status clears the errors it reports, as ClearCommError promises.
 NtStatus PortDevice::GetCommStatus(Request& request, PortHandleState& handle) {
     SERIAL_STATUS serialStatus = {};
     AcquireSpinLock(port_->lock);
+    serialStatus.Errors = handle.errors;
+    handle.errors = 0;
     serialStatus.AmountInInQueue = AvailableBytes(handle);
+    serialStatus.AmountInOutQueue = TransmitWaiting(handle);
     serialStatus.EofReceived = handle.eofReceived;
     ReleaseSpinLock(port_->lock);
     DebugPrint(" Tavro DC GetCommStatus RxQ = %d\n", serialStatus.AmountInInQueue);
     return Reply(request, &serialStatus, sizeof serialStatus);
 }
 
-NtStatus PortDevice::GetProperties(Request& request, PortHandleState& handle) {
+NtStatus PortDevice::GetProperties(Request& request, PortHandleState&) {
     DebugPrint(" Tavro DC GetProerties\n");
     AcquireSpinLock(port_->lock);
-    uint32_t available = AvailableBytes(handle);
+    SERIAL_COMMPROP properties = Properties(port_->rxSize, port_->txSize);
     ReleaseSpinLock(port_->lock);
-    SERIAL_COMMPROP properties = Properties(available);
     return Reply(request, &properties, sizeof properties);
 }
 

@@ -82,7 +82,8 @@ static_assert(IOCTL_SERIAL_CONFIG_SIZE == 0x1B0080);
 
 inline constexpr uint32_t maxDword = 0xFFFFFFFF; // MAXDWORD
 
-// Wait-mask events (SERIAL_EV_*); the port signals only the first two.
+// Wait-mask events (SERIAL_EV_*). The port signals EV_RXCHAR, EV_RXFLAG, EV_TXEMPTY and EV_ERR;
+// it has no modem lines that could change.
 inline constexpr uint32_t SERIAL_EV_RXCHAR = 0x0001;
 inline constexpr uint32_t SERIAL_EV_RXFLAG = 0x0002;
 inline constexpr uint32_t SERIAL_EV_TXEMPTY = 0x0004;
@@ -101,8 +102,16 @@ inline constexpr uint32_t SERIAL_PURGE_RXCLEAR = 0x8;
 
 inline constexpr uint32_t SERIAL_XOFF_CONTINUE = 0x80000000;
 
-// Modem status reported by IOCTL_SERIAL_GET_MODEMSTATUS: CTS and DSR on, with their change bits.
-inline constexpr uint32_t modemStatusCtsDsrOn = 0x33;
+// SERIAL_STATUS.Errors bits; kernel32's ClearCommError turns QUEUEOVERRUN into CE_RXOVER.
+inline constexpr uint32_t SERIAL_ERROR_OVERRUN = 0x4;
+inline constexpr uint32_t SERIAL_ERROR_QUEUEOVERRUN = 0x8;
+
+// SERIAL_COMMPROP.MaxBaud: any rate may be set (BAUD_USER).
+inline constexpr uint32_t SERIAL_BAUD_USER = 0x10000000;
+
+// Modem status reported by IOCTL_SERIAL_GET_MODEMSTATUS: CTS and DSR on. The lines never change,
+// so no change bit (0x01 to 0x08) is ever set.
+inline constexpr uint32_t modemStatusCtsDsrOn = 0x30;
 
 struct SERIAL_TIMEOUTS {
     uint32_t ReadIntervalTimeout;

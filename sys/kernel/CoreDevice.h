@@ -20,6 +20,8 @@ public:
     NTSTATUS DeviceControl(PIRP irp) override { return core.DeviceControl(AsRequest(irp)); }
     NTSTATUS Cleanup(PIRP irp) override { return core.Cleanup(AsRequest(irp)); }
 
+    Core& CoreObject() { return core; }
+
 protected:
     using DeviceBase::DeviceBase;
 

@@ -11,3 +11,17 @@
 // Object attributes the driver uses for every name it opens: case-insensitive lookup and a
 // kernel handle, so a caller's process cannot see or close it.
 inline constexpr ULONG kernelObjectAttributes = OBJ_CASE_INSENSITIVE | OBJ_KERNEL_HANDLE;
+
+#if defined(_M_AMD64)
+extern "C" PKTHREAD(NTAPI* __imp_KeGetCurrentThread)();
+#endif
+
+// The imported routine, not the header's inline one: the inline form reads a processor block
+// field that only the real kernel provides.
+inline PKTHREAD CurrentThread() {
+#if defined(_M_AMD64)
+    return __imp_KeGetCurrentThread();
+#else
+    return KeGetCurrentThread();
+#endif
+}

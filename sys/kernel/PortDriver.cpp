@@ -8,10 +8,7 @@
 #include "sys/kernel/PortDevice.h"
 #include "sys/kernel/RegistryKey.h"
 #include "sys/kernel/Sections.h"
-
-#if defined(_M_AMD64)
-extern "C" PKTHREAD(NTAPI* __imp_KeGetCurrentThread)();
-#endif
+#include "sys/kernel/TimeoutThread.h"
 
 namespace tavro::kernel {
 namespace {
@@ -19,16 +16,6 @@ namespace {
 const wchar_t* const portValueNames[virtualPortCount] = {
     L"Port0", L"Port1", L"Port2", L"Port3", L"Port4", L"Port5", L"Port6", L"Port7",
 };
-
-// The imported routine, not the header's inline one: the inline form reads a processor block
-// field that only the real kernel provides.
-PKTHREAD CurrentThread() {
-#if defined(_M_AMD64)
-    return __imp_KeGetCurrentThread();
-#else
-    return KeGetCurrentThread();
-#endif
-}
 
 } // namespace
 
@@ -86,7 +73,12 @@ TAVRO_INIT_CODE NTSTATUS PortDriver::DriverEntry() {
             return status;
         }
     }
-    return STATUS_SUCCESS;
+    // Without its time-out thread the ports would hang reads: no thread, no start.
+    status = timeouts.Start(controlDevice->CoreObject());
+    if (!NT_SUCCESS(status)) {
+        DeleteCreatedDevices();
+    }
+    return status;
 }
 
 TAVRO_INIT_CODE NTSTATUS PortDriver::CreatePort(uint32_t index, uint32_t comNumber) {
@@ -132,12 +124,14 @@ TAVRO_INIT_CODE void PortDriver::DeleteCreatedDevices() {
     }
 }
 
-TAVRO_PAGED_CODE void PortDriver::Unload() {
+// Resident, as the time-out thread it stops.
+void PortDriver::Unload() {
     // Give threads that are just leaving the driver's code a chance to finish.
     PKTHREAD thread = CurrentThread();
     const KPRIORITY previous = KeSetPriorityThread(thread, 1);
     KeSetPriorityThread(thread, previous);
 
+    timeouts.Stop(); // before the devices it serves go
     DriverBase::Unload();
     controlDevice = nullptr;
     for (PortDevice*& device : portDevices) {

@@ -6,6 +6,7 @@
 #include "common/DriverExchangeBlock.h"
 #include "sys/core/VirtualPort.h"
 #include "sys/kernel/DriverBase.h"
+#include "sys/kernel/TimeoutThread.h"
 
 #include <stdint.h>
 
@@ -33,6 +34,7 @@ private:
     ControlDevice* controlDevice = nullptr;
     PortDevice* portDevices[virtualPortCount] = {};
     driver::VirtualPort* portTable = nullptr;
+    TimeoutThread timeouts;
 };
 
 } // namespace tavro::kernel

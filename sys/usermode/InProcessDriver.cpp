@@ -6,6 +6,7 @@
 
 #include <string.h>
 
+#include <algorithm>
 #include <thread>
 
 namespace tavro::driver::usermode {
@@ -62,9 +63,16 @@ std::string ApplicationRead::Data() const {
     return Completed() ? BytesOf(*request_) : std::string();
 }
 
+// After CancelRequest the read is either completed by its cancel routine, or it was already
+// taken off the queue by a check in another thread (the hub's, the time-out thread's), which
+// completes it as soon as it leaves the port lock. Either way the completion comes promptly;
+// the request must not be released before it.
 void ApplicationRead::Cancel() {
     if (!request_->Completed()) {
         CancelRequest(*request_);
+    }
+    while (!request_->Completed()) {
+        std::this_thread::yield();
     }
 }
 
@@ -113,9 +121,7 @@ uint32_t ApplicationPort::Read(uint32_t size, std::string& data, std::chrono::mi
     while (!read->Completed() && std::chrono::steady_clock::now() < end) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
-    if (!read->Completed()) {
-        read->Cancel();
-    }
+    read->Cancel();
     data = read->Data();
     return read->Error();
 }
@@ -210,12 +216,34 @@ InProcessDriver::InProcessDriver(const std::array<uint32_t, virtualPortCount>& c
     : driver_(comNumbers), control_(*this), clock_(clock),
       origin_(std::chrono::steady_clock::now()), lastMilliseconds_(realTimeBase) {
     if (clock_ == Clock::RealTime) {
-        SetMilliseconds(realTimeBase);
+        SetClock(realTimeBase);
+        timeoutThread_ = std::thread([this] { RunTimeoutThread(); });
     }
 }
 
 InProcessDriver::~InProcessDriver() {
     control_.Close();
+    if (timeoutThread_.joinable()) {
+        stopTimeouts_ = true;
+        RequestTimeoutCheck(0); // wakes the thread
+        timeoutThread_.join();
+    }
+}
+
+// The kernel's time-out thread in user mode: sleeps until the earliest deadline of the ports or
+// until a port asks for an earlier one.
+void InProcessDriver::RunTimeoutThread() {
+    constexpr uint64_t longestSleep = 100;
+    while (!stopTimeouts_) {
+        const uint64_t seen = TimeoutRequests();
+        const uint64_t now = SyncClock();
+        const uint64_t next = driver_.Control().RunTimeouts(now);
+        uint64_t sleep = longestSleep;
+        if (next != 0) {
+            sleep = next <= now ? 0 : std::min(next - now, longestSleep);
+        }
+        WaitForTimeoutRequest(seen, std::chrono::milliseconds(sleep));
+    }
 }
 
 std::unique_ptr<ApplicationPort> InProcessDriver::OpenPort(uint32_t comNumber, uint32_t& error) {
@@ -237,9 +265,9 @@ std::unique_ptr<ApplicationPort> InProcessDriver::OpenPort(uint32_t comNumber, u
     return nullptr;
 }
 
-void InProcessDriver::SyncClock() {
+uint64_t InProcessDriver::SyncClock() {
     if (clock_ != Clock::RealTime) {
-        return;
+        return QueryMilliseconds();
     }
     const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
         std::chrono::steady_clock::now() - origin_);
@@ -248,8 +276,9 @@ void InProcessDriver::SyncClock() {
     // Threads may arrive out of order; the driver's clock must never go back.
     if (now > lastMilliseconds_) {
         lastMilliseconds_ = now;
-        SetMilliseconds(now);
+        SetClock(now);
     }
+    return lastMilliseconds_;
 }
 
 NtStatus InProcessDriver::DispatchPort(uint32_t index, Request& request) {

@@ -14,11 +14,13 @@
 #include <stdint.h>
 
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <thread>
 
 namespace tavro::driver::usermode {
 
@@ -28,10 +30,12 @@ uint32_t Win32ErrorOf(NtStatus status);
 class InProcessDriver;
 
 // A read an application left queued in the driver (an overlapped ReadFile): it completes when
-// broadcast bytes satisfy it or, at a later call of the hub, when its time-out has passed.
+// broadcast bytes satisfy it or when its time-out has passed.
 class ApplicationRead {
 public:
-    ~ApplicationRead(); // cancels the read if it is still queued
+    // Cancels the read if it is still queued, and waits for its completion: a thread of the
+    // driver may be completing it at this moment.
+    ~ApplicationRead();
     ApplicationRead(const ApplicationRead&) = delete;
     ApplicationRead& operator=(const ApplicationRead&) = delete;
 
@@ -41,7 +45,8 @@ public:
     uint32_t Error() const;
     // The bytes the completed read returned.
     std::string Data() const;
-    // CancelIo: a queued read completes as cancelled.
+    // CancelIo: a queued read completes as cancelled (or with its data, when another thread
+    // completes it at the same moment). Returns once it has completed.
     void Cancel();
 
 private:
@@ -69,9 +74,9 @@ public:
     uint32_t Write(std::string_view bytes, uint32_t& written);
     uint32_t Write(std::string_view bytes);
 
-    // ReadFile with the handle's time-outs. The driver checks time-outs only when the hub
-    // calls it, so the wait for completion is bounded by `limit` of real time as well; a read
-    // still queued then is cancelled and error::operationAborted returned.
+    // ReadFile with the handle's time-outs, bounded by `limit` of real time as well: a read
+    // still queued then is cancelled and error::operationAborted returned (or its data, when
+    // it completed in the same moment).
     uint32_t Read(uint32_t size, std::string& data, std::chrono::milliseconds limit);
 
     // A read that returns at once with what is waiting (sets the time-outs MAXDWORD, 0, 0).
@@ -104,7 +109,8 @@ public:
     // or with real time, so that read time-outs measure what a client program would see.
     enum class Clock : uint8_t { Manual, RealTime };
 
-    // comNumbers[i] is the COM number of virtual port i, 0 for none.
+    // comNumbers[i] is the COM number of virtual port i, 0 for none. With the real-time clock
+    // a thread of the driver runs its time-outs, as the kernel's time-out thread does.
     explicit InProcessDriver(const std::array<uint32_t, virtualPortCount>& comNumbers,
                              Clock clock = Clock::Manual);
     ~InProcessDriver();
@@ -143,7 +149,8 @@ private:
     // Dispatches with the driver's clock brought up to date first.
     NtStatus DispatchPort(uint32_t index, Request& request);
     NtStatus DispatchControl(Request& request);
-    void SyncClock();
+    uint64_t SyncClock();
+    void RunTimeoutThread();
 
     UserDriver driver_;
     HubControl control_;
@@ -151,6 +158,8 @@ private:
     std::chrono::steady_clock::time_point origin_;
     std::mutex clockLock_;
     uint64_t lastMilliseconds_ = 0;
+    std::atomic<bool> stopTimeouts_{false};
+    std::thread timeoutThread_;
 };
 
 } // namespace tavro::driver::usermode

@@ -16,9 +16,11 @@ UserDriver::UserDriver(const std::array<uint32_t, virtualPortCount>& comNumbers)
             ports_[index].Init(table_[index]);
         }
     }
+    RegisterTimeouts(control_);
 }
 
 UserDriver::~UserDriver() {
+    UnregisterTimeouts(control_);
     for (auto& port : ports_) {
         port.Release();
     }

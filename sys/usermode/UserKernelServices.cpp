@@ -5,9 +5,12 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <algorithm>
+#include <condition_variable>
 #include <mutex>
 #include <new>
 
+#include "sys/core/ControlDevice.h"
 #include "sys/core/KernelServices.h"
 #include "sys/usermode/UserRequest.h"
 #include "sys/usermode/UserServices.h"
@@ -17,6 +20,15 @@ namespace tavro::driver {
 namespace {
 
 std::atomic<uint64_t> clockMilliseconds{0};
+
+// The registered drivers. Held while their time-outs run, so a driver is never unregistered
+// (and destroyed) in the middle of a run.
+std::mutex timeoutDriversLock;
+std::vector<ControlDevice*> timeoutDrivers;
+
+std::mutex timeoutRequestLock;
+std::condition_variable timeoutRequested;
+uint64_t timeoutRequestCount = 0;
 
 std::atomic<uint64_t> allocationCount{0};
 std::atomic<uint64_t> releaseCount{0};
@@ -109,8 +121,11 @@ void CompleteRequest(Request& request) {
     }
 }
 
+// Removal touches only the atomic routine, so it may race with CancelRequest without the lock.
 bool SetRequestCancelRoutine(Request& request, CancelRoutine routine, void* context) {
-    request.cancelContext = context;
+    if (routine != nullptr) {
+        request.cancelContext = context;
+    }
     return request.cancelRoutine.exchange(routine) != nullptr;
 }
 
@@ -145,6 +160,14 @@ void ReleaseSpinLock(SpinLock& lock) {
 
 uint64_t QueryMilliseconds() {
     return clockMilliseconds.load(std::memory_order_relaxed);
+}
+
+void RequestTimeoutCheck(uint64_t) {
+    {
+        std::lock_guard guard(timeoutRequestLock);
+        ++timeoutRequestCount;
+    }
+    timeoutRequested.notify_all();
 }
 
 void* AllocateNonPaged(size_t bytes) {
@@ -193,9 +216,47 @@ namespace usermode {
 
 void SetMilliseconds(uint64_t now) {
     clockMilliseconds.store(now);
+    RunTimeouts();
 }
 void AdvanceMilliseconds(uint64_t delta) {
     clockMilliseconds.fetch_add(delta);
+    RunTimeouts();
+}
+void SetClock(uint64_t now) {
+    clockMilliseconds.store(now);
+}
+
+void RegisterTimeouts(ControlDevice& control) {
+    std::lock_guard guard(timeoutDriversLock);
+    timeoutDrivers.push_back(&control);
+}
+
+void UnregisterTimeouts(ControlDevice& control) {
+    std::lock_guard guard(timeoutDriversLock);
+    timeoutDrivers.erase(std::remove(timeoutDrivers.begin(), timeoutDrivers.end(), &control),
+                         timeoutDrivers.end());
+}
+
+uint64_t RunTimeouts() {
+    std::lock_guard guard(timeoutDriversLock);
+    uint64_t next = 0;
+    for (ControlDevice* control : timeoutDrivers) {
+        uint64_t due = control->RunTimeouts(QueryMilliseconds());
+        if (due != 0 && (next == 0 || due < next)) {
+            next = due;
+        }
+    }
+    return next;
+}
+
+uint64_t TimeoutRequests() {
+    std::lock_guard guard(timeoutRequestLock);
+    return timeoutRequestCount;
+}
+
+void WaitForTimeoutRequest(uint64_t seen, std::chrono::milliseconds limit) {
+    std::unique_lock lock(timeoutRequestLock);
+    timeoutRequested.wait_for(lock, limit, [seen] { return timeoutRequestCount != seen; });
 }
 
 AllocationCounts Allocations() {

@@ -151,34 +151,28 @@ TEST_F(ControlDeviceTest, CollectsAtMost1024BytesPortZeroFirst) {
     EXPECT_EQ(Exchange().clientDataLength, 0u);
 }
 
-TEST_F(ControlDeviceTest, WritesOfARingOrMoreKeepOnlyTheRemainder) {
+TEST_F(ControlDeviceTest, WithoutAHubTheTransmitRingKeepsTheNewestBytes) {
     Handle& app = Open(0);
-    std::string exactly(4096, 'e');
-    Write(app, exactly);
-    EXPECT_EQ(Exchange().clientDataLength, 0u) << "exactly 4096 bytes are all lost";
-
     std::string longer;
     for (int i = 0; i < 4096 + 10; ++i) {
         longer.push_back(static_cast<char>(i % 251));
     }
-    Write(app, longer);
-    EXPECT_EQ(Collected(Exchange()), longer.substr(4096));
-
-    // The same when the bytes come in many writes.
-    for (int i = 0; i < 41; ++i) {
-        Write(app, std::string(100, static_cast<char>('A' + i % 26)));
+    auto write = Write(app, longer);
+    EXPECT_EQ(write->information, longer.size()) << "nothing collects: the write never waits";
+    std::string collected;
+    for (int i = 0; i < 4; ++i) {
+        collected += Collected(Exchange());
     }
-    std::string block = Collected(Exchange()) + Collected(Exchange());
-    EXPECT_EQ(block, std::string(4, 'O')) << "4100 bytes written, the last 4 survive";
+    EXPECT_TRUE(collected == longer.substr(11)) << "the newest 4095 bytes";
 }
 
-TEST_F(ControlDeviceTest, UncollectedWritesSurviveTheLastClose) {
+// A program that writes a command and closes at once: the next exchange still collects it.
+TEST_F(ControlDeviceTest, BytesWrittenBeforeCloseAreCollected) {
     Handle& app = Open(1);
-    Write(app, "late");
+    Write(app, "$PMTK101*32\r\n");
     CloseHandle(app);
-    EXPECT_EQ(Exchange().clientDataLength, 0u) << "nothing is collected from a closed port";
-    Open(1);
-    EXPECT_EQ(Collected(Exchange()), "late");
+    EXPECT_EQ(Collected(Exchange()), "$PMTK101*32\r\n");
+    EXPECT_EQ(Exchange().openCount[1], 0u);
 }
 
 TEST_F(ControlDeviceTest, BroadcastReachesEveryOpenHandleOnly) {
@@ -211,15 +205,35 @@ TEST_F(ControlDeviceTest, HandlesKeepTheirOwnPosition) {
     EXPECT_EQ(Available(b), 3u);
 }
 
-TEST_F(ControlDeviceTest, AReaderAWholeRingBehindSeesOnlyTheRemainder) {
+// A program too slow for the stream loses its oldest bytes, and is told so the Win32 way: the
+// queue overrun in ClearCommError (once) and EV_ERR.
+TEST_F(ControlDeviceTest, ASlowReaderLosesItsOldestBytesAndIsTold) {
     Handle& app = Open(0);
+    Handle& fast = Open(0);
+    SetWaitMask(app, SERIAL_EV_ERR | SERIAL_EV_RXFLAG);
     std::string lots;
     for (int i = 0; i < 4096 + 5; ++i) {
         lots.push_back(static_cast<char>('a' + i % 26));
     }
+    auto fastRead = Read(fast, 4096 + 5);
     Broadcast(lots);
-    EXPECT_EQ(Available(app), 5u);
-    EXPECT_EQ(ReadNow(app, 100), lots.substr(4096));
+    ASSERT_TRUE(fastRead->Completed());
+    EXPECT_EQ(Data(*fastRead), lots) << "a handle with a read queued loses nothing";
+    auto status = Get<SERIAL_STATUS>(app, IOCTL_SERIAL_GET_COMMSTATUS);
+    EXPECT_EQ(status.Errors, SERIAL_ERROR_QUEUEOVERRUN);
+    EXPECT_EQ(status.AmountInInQueue, 4095u);
+    EXPECT_EQ(Get<SERIAL_STATUS>(app, IOCTL_SERIAL_GET_COMMSTATUS).Errors, 0u) << "read clears it";
+    auto wait = Wait(app);
+    ASSERT_TRUE(wait->Completed());
+    EXPECT_EQ(EventWord(*wait), SERIAL_EV_ERR);
+    EXPECT_EQ(ReadNow(app, 5000), lots.substr(6)) << "the newest bytes, in order";
+
+    SetWaitMask(app, SERIAL_EV_ERR);
+    auto queued = Wait(app);
+    Broadcast(std::string(4095, 'x'));
+    EXPECT_FALSE(queued->Completed()) << "exactly full: nothing lost yet";
+    Broadcast("y");
+    EXPECT_EQ(EventWord(*queued), SERIAL_EV_ERR);
 }
 
 } // namespace

@@ -29,6 +29,9 @@ protected:
 
     ~DriverFixture() override {
         // Close every handle still open; queued requests must all end cancelled.
+        if (hubAttached_) {
+            driver_.Dispatch(driver_.Control(), *MakeSimple(MajorFunction::Close, hub_));
+        }
         for (auto& open : handles_) {
             if (open->file.context != nullptr) {
                 driver_.Cleanup(open->port, open->file);
@@ -55,6 +58,12 @@ protected:
         Handle& handle = *handles_.back();
         EXPECT_EQ(driver_.Open(port, handle.file), status::success);
         return handle;
+    }
+
+    // The hub opens the control device: from then on written bytes wait to be collected.
+    void AttachHub() {
+        ASSERT_EQ(driver_.Dispatch(driver_.Control(), *MakeCreate(hub_)), status::success);
+        hubAttached_ = true;
     }
 
     void CloseHandle(Handle& handle) {
@@ -158,6 +167,8 @@ protected:
     }
 
     UserDriver driver_;
+    FileObject hub_;
+    bool hubAttached_ = false;
     std::deque<std::unique_ptr<Request>> requests_;
     std::deque<std::unique_ptr<Handle>> handles_;
 };

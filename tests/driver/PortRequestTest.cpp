@@ -126,14 +126,14 @@ TEST_F(PortRequestTest, PropertiesAreTheFixedRecord) {
         0,    0,    0,    0,    // Reserved1
         0x00, 0x01, 0,    0,    // MaxTxQueue 256
         0x00, 0x40, 0,    0,    // MaxRxQueue 16384
-        0x00, 0xC2, 0x01, 0,    // MaxBaud 115200
+        0,    0,    0,    0x10, // MaxBaud BAUD_USER: any rate
         1,    0,    0,    0,    // ProvSubType RS-232
         0xFB, 0x01, 0,    0,    // ProvCapabilities
         0x3F, 0,    0,    0,    // SettableParams
         0x00, 0xFA, 0x07, 0,    // SettableBaud
         0x0C, 0,    0x07, 0x1F, // SettableData, SettableStopParity
-        0,    0,    0,    0,    // CurrentTxQueue
-        5,    0,    0,    0,    // CurrentRxQueue: bytes waiting for this handle
+        0,    0x10, 0,    0,    // CurrentTxQueue: 4096
+        0,    0x10, 0,    0,    // CurrentRxQueue: 4096, the ring's size
         0,    0,    0,    0,    // ProvSpec1
         0,    0,    0,    0,    // ProvSpec2
         0,    0,    0,    0,    // ProvChar and padding
@@ -143,7 +143,8 @@ TEST_F(PortRequestTest, PropertiesAreTheFixedRecord) {
 
 TEST_F(PortRequestTest, ModemStatusConfigSizeAndCommStatus) {
     Handle& app = Open(0);
-    EXPECT_EQ(Get<uint32_t>(app, IOCTL_SERIAL_GET_MODEMSTATUS), 0x33u) << "CTS, DSR on; no DCD";
+    EXPECT_EQ(Get<uint32_t>(app, IOCTL_SERIAL_GET_MODEMSTATUS), 0x30u)
+        << "CTS, DSR on; no DCD; no change bits";
     EXPECT_EQ(Get<uint32_t>(app, IOCTL_SERIAL_CONFIG_SIZE), 0u);
 
     Broadcast("abc");
@@ -189,7 +190,7 @@ TEST_F(PortRequestTest, PurgeDropsOnlyTheCallersInput) {
               status::success);
     EXPECT_EQ(Available(a), 0u);
     EXPECT_EQ(Available(b), 6u);
-    EXPECT_FALSE(queued->Completed()) << "queued reads stay queued";
+    EXPECT_FALSE(queued->Completed()) << "another handle's read stays queued";
     Broadcast("g");
     EXPECT_EQ(ReadNow(a, 10), "g");
 }
@@ -211,7 +212,7 @@ TEST_F(PortRequestTest, QueueSizeGrowthMovesEveryHandleToTheNewRing) {
     Handle& other = Open(0);
     Handle& elsewhere = Open(1);
     Broadcast("stale bytes");
-    auto queued = Read(other, 5);
+    auto queued = Read(other, 12);
     ASSERT_FALSE(queued->Completed());
 
     EXPECT_EQ(Set(caller, IOCTL_SERIAL_SET_QUEUE_SIZE, SERIAL_QUEUE_SIZE{1, 0}), status::success);
@@ -221,10 +222,10 @@ TEST_F(PortRequestTest, QueueSizeGrowthMovesEveryHandleToTheNewRing) {
     EXPECT_EQ(Available(other), 0u) << "the other handle must not read the old ring's bytes";
     EXPECT_EQ(Available(elsewhere), 11u) << "other ports keep their ring";
 
-    Broadcast("fresh");
+    Broadcast("fresh bytes!");
     ASSERT_TRUE(queued->Completed());
-    EXPECT_EQ(Data(*queued), "fresh");
-    EXPECT_EQ(ReadNow(caller, 100), "fresh");
+    EXPECT_EQ(Data(*queued), "fresh bytes!");
+    EXPECT_EQ(ReadNow(caller, 100), "fresh bytes!");
 
     // Same or smaller: nothing changes, nothing is dropped.
     Broadcast("!");

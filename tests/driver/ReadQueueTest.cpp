@@ -29,13 +29,11 @@ TEST_F(ReadQueueTest, ZeroTimeoutsWaitForTheFullLength) {
     EXPECT_EQ(driver_.Record(0).pendingReads, 0);
 }
 
-TEST_F(ReadQueueTest, DataAlreadyWaitingIsPickedUpByTheNextHubCall) {
+TEST_F(ReadQueueTest, DataAlreadyWaitingCompletesAReadAtOnce) {
     Handle& app = Open(0);
-    Broadcast("hello");
+    Broadcast("hello!");
     auto read = Read(app, 5);
-    EXPECT_FALSE(read->Completed()) << "only the immediate settings complete without a check";
-    Exchange();
-    ASSERT_TRUE(read->Completed());
+    ASSERT_TRUE(read->Completed()) << "no hub call needed for a read that can be satisfied";
     EXPECT_EQ(Data(*read), "hello");
 }
 
@@ -93,60 +91,47 @@ TEST_F(ReadQueueTest, TotalTimeoutIsLengthTimesMultiplierPlusConstant) {
     EXPECT_EQ(Data(*read), "ab");
 }
 
-TEST_F(ReadQueueTest, TotalTimeoutProductIsTruncatedTo32Bits) {
-    Handle& app = Open(0);
-    // 2 × 0x80000000 truncates to 0, and RC = 0: no total time-out at all.
-    SetTimeouts(app, 0, 0x80000000u, 0);
-    auto never = Read(app, 2);
-    AdvanceMilliseconds(0x100000000ull);
-    Exchange();
-    EXPECT_FALSE(never->Completed());
-    CloseHandle(app);
-    EXPECT_EQ(never->status, status::cancelled);
-
-    // 3 × 0x80000000 truncates to 0x80000000; the sum with RC does not wrap in 64 bits.
-    Handle& other = Open(0);
-    SetTimeouts(other, 0, 0x80000000u, 0xFFFFFFF0u);
-    auto read = Read(other, 3);
-    AdvanceMilliseconds(0x80000000ull + 0xFFFFFFF0ull - 1);
-    Exchange();
-    EXPECT_FALSE(read->Completed());
-    AdvanceMilliseconds(1);
-    Exchange();
-    EXPECT_TRUE(read->Completed());
+TEST_F(ReadQueueTest, TotalTimeoutIsComputedIn64Bits) {
+    struct Case {
+        uint32_t length, multiplier, constant;
+        uint64_t total;
+    };
+    for (const Case& c : {Case{2, 0x80000000u, 0, 0x100000000ull},
+                          Case{3, 0x80000000u, 0xFFFFFFF0u, 0x180000000ull + 0xFFFFFFF0ull},
+                          Case{0xFFFF, 0xFFFFFFFFu, 7, 0xFFFFull * 0xFFFFFFFFull + 7}}) {
+        Handle& app = Open(0);
+        SetTimeouts(app, 0, c.multiplier, c.constant);
+        auto read = Read(app, c.length);
+        AdvanceMilliseconds(c.total - 1);
+        EXPECT_FALSE(read->Completed()) << c.total;
+        AdvanceMilliseconds(1);
+        EXPECT_TRUE(read->Completed()) << c.total;
+        CloseHandle(app);
+    }
 }
 
-TEST_F(ReadQueueTest, AByteAfterALongGapEndsAnIntervalRead) {
+// Boost.Asio's setting (1, 0, 0) and a receiver that sends a sentence a second: the read
+// returns the whole sentence, not the first byte after the quiet second.
+TEST_F(ReadQueueTest, IntervalTimeoutRunsFromTheLastByteOfThisRead) {
     Handle& app = Open(0);
-    SetTimeouts(app, 50, 0, 0);
-    auto read = Read(app, 100);
-    Exchange();
-    EXPECT_FALSE(read->Completed()) << "nothing available: the interval does not apply";
-    // No byte has arrived for this handle yet, so the first one ends a gap of at least RI.
-    Broadcast("ab");
-    ASSERT_TRUE(read->Completed());
-    EXPECT_EQ(Data(*read), "a");
-}
+    SetTimeouts(app, 20, 0, 0);
+    Broadcast("$GPRMC,1*00\r\n");
+    auto previous = Read(app, 100);
+    EXPECT_FALSE(previous->Completed()) << "bytes waiting start the interval";
+    AdvanceMilliseconds(20);
+    ASSERT_TRUE(previous->Completed());
+    EXPECT_EQ(Data(*previous), "$GPRMC,1*00\r\n");
 
-TEST_F(ReadQueueTest, IntervalTimeoutCountsFromTheLastByteWhileQueued) {
-    Handle& app = Open(0);
-    SetTimeouts(app, 50, 0, 0);
-    auto first = Read(app, 100);
-    Broadcast("ab");
-    ASSERT_EQ(Data(*first), "a");
+    AdvanceMilliseconds(1000);
     auto read = Read(app, 100);
-    Exchange();
-    EXPECT_FALSE(read->Completed());
-    AdvanceMilliseconds(30);
-    Broadcast("c");
-    EXPECT_FALSE(read->Completed()) << "30 ms since the last byte";
-    AdvanceMilliseconds(49);
-    Exchange();
-    EXPECT_FALSE(read->Completed()) << "49 ms since the last byte";
+    Broadcast("$GPGGA,");
+    AdvanceMilliseconds(15);
+    Broadcast("2*00\r\n");
+    AdvanceMilliseconds(19);
+    EXPECT_FALSE(read->Completed()) << "19 ms since the last byte";
     AdvanceMilliseconds(1);
-    Exchange();
-    ASSERT_TRUE(read->Completed());
-    EXPECT_EQ(Data(*read), "bc");
+    ASSERT_TRUE(read->Completed()) << "no hub call needed";
+    EXPECT_EQ(Data(*read), "$GPGGA,2*00\r\n");
 }
 
 TEST_F(ReadQueueTest, ConstantMaxdwordMinusOneReturnsAtOnceOnlyWithData) {
@@ -190,30 +175,50 @@ TEST_F(ReadQueueTest, TheNinthQueuedReadOfAPortIsRefused) {
     EXPECT_EQ(driver_.Record(0).pendingReads, 8);
 }
 
-TEST_F(ReadQueueTest, SeveralReadsOfOneHandleGetTheDataInOrderAndAllAreCancelled) {
+TEST_F(ReadQueueTest, ReadsOfOneHandleTakeItsBytesInTheOrderTheyCame) {
     Handle& app = Open(0);
     auto first = Read(app, 3);
     auto second = Read(app, 3);
     auto third = Read(app, 50);
+    SetTimeouts(app, maxDword, 0, 0);
+    auto fourth = Read(app, 3); // would return at once, but waits for its turn
     Handle& other = Open(0);
     auto others = Read(other, 50);
-    // Free slot 0 and queue again: arrival order, not slot order, decides who gets data first.
     ASSERT_TRUE(usermode::CancelRequest(*first));
-    auto fourth = Read(app, 3);
     Broadcast("abcdef");
     ASSERT_TRUE(second->Completed());
     EXPECT_EQ(Data(*second), "abc");
-    ASSERT_TRUE(fourth->Completed());
+    EXPECT_FALSE(third->Completed()) << "holds \"def\" and wants 50";
+    EXPECT_FALSE(fourth->Completed());
+    ASSERT_TRUE(usermode::CancelRequest(*third));
+    ASSERT_TRUE(fourth->Completed()) << "its turn: it returns at once with what is there";
     EXPECT_EQ(Data(*fourth), "def");
 
-    EXPECT_EQ(driver_.Record(0).pendingReads, 2);
+    auto fifth = Read(app, 1);
+    EXPECT_EQ(fifth->status, status::success) << "returned at once (nothing waiting)";
     EXPECT_EQ(driver_.Cleanup(0, app.file), status::success);
-    ASSERT_TRUE(third->Completed()) << "every queued read of the handle, not only the last";
-    EXPECT_EQ(third->status, status::cancelled);
     EXPECT_FALSE(others->Completed()) << "another handle's read stays";
-    auto afterCleanup = Read(app, 1);
-    EXPECT_EQ(afterCleanup->status, status::cancelled) << "a closing handle queues nothing";
+    SetTimeouts(app, 0, 0, 0);
+    EXPECT_EQ(Read(app, 1)->status, status::cancelled) << "a closing handle queues nothing";
     EXPECT_EQ(driver_.Close(0, app.file), status::success);
+}
+
+// A read of at least the ring's size with all time-outs 0 still completes: once the bytes
+// waiting fill the handle's share of the ring, the read takes them into its own buffer.
+TEST_F(ReadQueueTest, AReadLargerThanTheRingCompletes) {
+    Handle& app = Open(0);
+    std::string stream;
+    for (int i = 0; i < 10000; ++i) {
+        stream.push_back(static_cast<char>('A' + i % 26));
+    }
+    auto read = Read(app, 9000);
+    for (size_t offset = 0; offset < stream.size(); offset += 510) {
+        Broadcast(stream.substr(offset, 510));
+    }
+    ASSERT_TRUE(read->Completed());
+    EXPECT_EQ(Data(*read), stream.substr(0, 9000));
+    EXPECT_EQ(ReadNow(app, 2000), stream.substr(9000)) << "nothing lost, nothing reported";
+    EXPECT_EQ(Get<SERIAL_STATUS>(app, IOCTL_SERIAL_GET_COMMSTATUS).Errors, 0u);
 }
 
 TEST_F(ReadQueueTest, CancelCompletesTheReadOnce) {
@@ -238,16 +243,42 @@ TEST_F(ReadQueueTest, ARequestCancelledBeforeItIsQueuedEndsAtOnce) {
     EXPECT_EQ(driver_.Record(0).pendingReads, 0);
 }
 
-TEST_F(ReadQueueTest, WithoutTheHubAQueuedReadEndsOnlyByClosing) {
+// The time-out thread ends reads on time with no broadcast or exchange at all.
+TEST_F(ReadQueueTest, TimeoutsExpireWithoutHubCalls) {
+    struct Case {
+        uint32_t interval, multiplier, constant, length;
+        uint64_t limit;
+    };
+    for (const Case& c : {Case{0, 0, 100, 10, 100}, Case{maxDword, maxDword, 1000, 10, 1000},
+                          Case{0, 10, 5, 10, 105}}) {
+        Handle& app = Open(0);
+        SetTimeouts(app, c.interval, c.multiplier, c.constant);
+        auto read = Read(app, c.length);
+        AdvanceMilliseconds(c.limit - 1);
+        EXPECT_FALSE(read->Completed()) << c.limit;
+        AdvanceMilliseconds(1);
+        ASSERT_TRUE(read->Completed()) << c.limit;
+        EXPECT_EQ(read->status, status::success);
+        EXPECT_EQ(read->information, 0u);
+        CloseHandle(app);
+    }
+}
+
+TEST_F(ReadQueueTest, PurgeRxabortCancelsOnlyTheCallersReadsAndWait) {
     Handle& app = Open(0);
-    SetTimeouts(app, 0, 0, 100);
-    auto read = Read(app, 10);
-    AdvanceMilliseconds(10'000);
-    EXPECT_FALSE(read->Completed()) << "time-outs are only detected by hub calls";
-    CloseHandle(app);
-    ASSERT_TRUE(read->Completed());
-    EXPECT_EQ(read->status, status::cancelled);
-    EXPECT_EQ(read->information, 0u);
+    Handle& other = Open(0);
+    auto mine = Read(app, 10);
+    auto myWait = Wait(app);
+    auto theirs = Read(other, 10);
+    auto theirWait = Wait(other);
+    EXPECT_EQ(Set(app, IOCTL_SERIAL_PURGE, SERIAL_PURGE_RXABORT), status::success);
+    ASSERT_TRUE(mine->Completed());
+    EXPECT_EQ(mine->status, status::cancelled);
+    EXPECT_EQ(myWait->status, status::cancelled);
+    EXPECT_FALSE(theirs->Completed());
+    EXPECT_FALSE(theirWait->Completed());
+    Broadcast("0123456789");
+    EXPECT_EQ(Data(*theirs), "0123456789");
 }
 
 TEST_F(ReadQueueTest, ReadActivityCountsRequestsCompletionsAndReleases) {

@@ -230,7 +230,10 @@ private:
             ControlMisc();
             break;
         case 15:
-            if (handle != nullptr) {
+            if (handle != nullptr && reader_.Below(3) == 0) {
+                Dispatch(handle->port, MakeSimple(MajorFunction::FlushBuffers, handle->file),
+                         handle);
+            } else if (handle != nullptr) {
                 auto major = reader_.Below(2) == 0 ? MajorFunction::QueryInformation
                                                    : MajorFunction::SetInformation;
                 Dispatch(handle->port,
@@ -247,9 +250,13 @@ private:
 
     // The settings that decide when reads and waits end, in the combinations applications use.
     void Configure(Handle& handle) {
-        static constexpr uint32_t masks[] = {SERIAL_EV_RXCHAR, SERIAL_EV_RXFLAG,
-                                             SERIAL_EV_RXCHAR | SERIAL_EV_RXFLAG, 0,
-                                             SERIAL_EV_RXFLAG | SERIAL_EV_CTS};
+        static constexpr uint32_t masks[] = {SERIAL_EV_RXCHAR,
+                                             SERIAL_EV_RXFLAG,
+                                             SERIAL_EV_RXCHAR | SERIAL_EV_RXFLAG,
+                                             0,
+                                             SERIAL_EV_RXFLAG | SERIAL_EV_CTS,
+                                             SERIAL_EV_ERR | SERIAL_EV_TXEMPTY,
+                                             SERIAL_EV_ERR | SERIAL_EV_RXFLAG};
         uint32_t mask = masks[reader_.Below(std::size(masks))];
         Set(handle, IOCTL_SERIAL_SET_WAIT_MASK, &mask, sizeof mask);
 
@@ -281,6 +288,10 @@ private:
         default:
             timeouts = {reader_.Interesting(), reader_.Interesting(), reader_.Interesting(), 0, 0};
             break;
+        }
+        if (reader_.Below(3) == 0) {
+            timeouts.WriteTotalTimeoutMultiplier = reader_.Below(3);
+            timeouts.WriteTotalTimeoutConstant = reader_.Below(4) == 0 ? 0 : reader_.Below(300);
         }
         Set(handle, IOCTL_SERIAL_SET_TIMEOUTS, &timeouts, sizeof timeouts);
     }

@@ -105,7 +105,7 @@ TEST_F(WaitQueueTest, EofCharSignalsRxflagAndIsRememberedUntilARead) {
     ASSERT_TRUE(usermode::CancelRequest(*quiet));
 }
 
-TEST_F(WaitQueueTest, NewMaskCompletesTheQueuedWaitWithoutAnEventWord) {
+TEST_F(WaitQueueTest, NewMaskCompletesTheQueuedWaitWithEventWordZero) {
     Handle& app = Open(0);
     SetWaitMask(app, SERIAL_EV_RXFLAG);
     auto wait = Wait(app);
@@ -113,14 +113,35 @@ TEST_F(WaitQueueTest, NewMaskCompletesTheQueuedWaitWithoutAnEventWord) {
     SetWaitMask(app, SERIAL_EV_RXCHAR);
     ASSERT_TRUE(wait->Completed());
     EXPECT_EQ(wait->status, status::success);
-    EXPECT_EQ(wait->information, 0u);
-    EXPECT_EQ(EventWord(*wait), 0xCCCCCCCCu) << "no event word is written";
+    EXPECT_EQ(wait->information, 4u);
+    EXPECT_EQ(EventWord(*wait), 0u);
     EXPECT_EQ(driver_.Record(0).pendingWaits, 0);
 
     auto next = Wait(app);
     EXPECT_FALSE(next->Completed()) << "a new wait can be queued at once";
     Broadcast("z");
     EXPECT_EQ(EventWord(*next), SERIAL_EV_RXCHAR);
+}
+
+// Events that happen between two waits are not lost: the next wait ends at once with them.
+// A new mask forgets them.
+TEST_F(WaitQueueTest, EventsBetweenWaitsEndTheNextWaitAtOnce) {
+    Handle& app = Open(0);
+    SetChars(app, '\n', 0);
+    SetWaitMask(app, SERIAL_EV_RXCHAR | SERIAL_EV_RXFLAG);
+    auto first = Wait(app);
+    Broadcast("$GPGGA\r\n"); // ends the wait at '$'; the rest goes to the history
+    EXPECT_EQ(EventWord(*first), SERIAL_EV_RXCHAR);
+    auto second = Wait(app);
+    ASSERT_TRUE(second->Completed());
+    EXPECT_EQ(EventWord(*second), SERIAL_EV_RXCHAR | SERIAL_EV_RXFLAG);
+    EXPECT_FALSE(Wait(app)->Completed()) << "the history was used up";
+    usermode::CancelRequest(*requests_.back());
+
+    Broadcast("x");
+    SetWaitMask(app, SERIAL_EV_RXCHAR);
+    EXPECT_FALSE(Wait(app)->Completed()) << "a new mask starts with no history";
+    usermode::CancelRequest(*requests_.back());
 }
 
 TEST_F(WaitQueueTest, OneWaitPerHandleAndEightPerPort) {

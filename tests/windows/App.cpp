@@ -327,6 +327,64 @@ int Cancel(TestReport& report, const char* com) {
     return report.Finish();
 }
 
+// Nothing calls the driver: reads with total time-outs must end on time all the same (the
+// driver's own time-out thread), and PurgeComm must end a pending read and a pending wait.
+int HubStopped(TestReport& report, const char* com) {
+    HANDLE port = OpenPort(com, true);
+    if (!report.Check(port != INVALID_HANDLE_VALUE, "%s opens for overlapped use", com)) {
+        return report.Finish();
+    }
+    struct Case {
+        DWORD interval, multiplier, constant, length, limit;
+    };
+    const Case cases[] = {{0, 0, 300, 10, 300},
+                          {MAXDWORD, MAXDWORD, 500, 10, 500},
+                          {0, 10, 100, 20, 300},
+                          {0, 0, 50, 1, 50}};
+    OVERLAPPED read{};
+    read.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    char buffer[32];
+    for (const Case& c : cases) {
+        SetReadTimeouts(port, c.interval, c.multiplier, c.constant);
+        ResetEvent(read.hEvent);
+        const ULONGLONG start = GetTickCount64();
+        DWORD got = 0;
+        const bool done = (ReadFile(port, buffer, c.length, nullptr, &read) ||
+                           GetLastError() == ERROR_IO_PENDING) &&
+                          WaitForSingleObject(read.hEvent, 5000) == WAIT_OBJECT_0 &&
+                          GetOverlappedResult(port, &read, &got, FALSE);
+        const ULONGLONG took = GetTickCount64() - start;
+        report.Check(done && got == 0 && took + 5 >= c.limit && took <= c.limit + 60,
+                     "time-outs %lx/%lx/%lu, %lu bytes: ended after %llu ms (limit %lu)",
+                     c.interval, c.multiplier, c.constant, c.length, took, c.limit);
+    }
+
+    SetReadTimeouts(port, 0, 0, 0);
+    ResetEvent(read.hEvent);
+    OVERLAPPED wait{};
+    wait.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    DWORD events = 0;
+    SetCommMask(port, EV_RXCHAR);
+    const bool readPending = !ReadFile(port, buffer, sizeof buffer, nullptr, &read) &&
+                             GetLastError() == ERROR_IO_PENDING;
+    const bool waitPending =
+        !WaitCommEvent(port, &events, &wait) && GetLastError() == ERROR_IO_PENDING;
+    report.Check(readPending && waitPending, "a read and a WaitCommEvent are pending");
+    report.Check(PurgeComm(port, PURGE_RXABORT | PURGE_RXCLEAR) != FALSE, "PurgeComm(RXABORT)");
+    DWORD bytes = 0;
+    const bool readEnded = WaitForSingleObject(read.hEvent, 2000) == WAIT_OBJECT_0;
+    report.Check(readEnded && !GetOverlappedResult(port, &read, &bytes, FALSE) &&
+                     GetLastError() == ERROR_OPERATION_ABORTED,
+                 "the read ends as aborted");
+    const bool waitEnded = WaitForSingleObject(wait.hEvent, 2000) == WAIT_OBJECT_0;
+    report.Check(waitEnded && static_cast<LONG>(wait.Internal) == statusCancelled,
+                 "the wait ends cancelled (0x%lx)", static_cast<unsigned long>(wait.Internal));
+    CloseHandle(wait.hEvent);
+    CloseHandle(read.hEvent);
+    CloseHandle(port);
+    return report.Finish();
+}
+
 int Settings(TestReport& report, const char* com) {
     HANDLE first = OpenPort(com, false);
     HANDLE second = OpenPort(com, false);
@@ -368,18 +426,20 @@ int Settings(TestReport& report, const char* com) {
     COMMPROP properties{};
     report.Check(GetCommProperties(first, &properties) != FALSE, "GetCommProperties");
     report.Check(properties.wPacketLength == 64 && properties.dwMaxTxQueue == 256 &&
-                     properties.dwMaxRxQueue == 16384 && properties.dwMaxBaud == 115200 &&
+                     properties.dwMaxRxQueue == 16384 && properties.dwMaxBaud == BAUD_USER &&
                      properties.dwProvSubType == 1 && properties.dwProvCapabilities == 0x1FB &&
-                     properties.dwSettableParams == 0x3F,
-                 "values %u %lu %lu %lu %lu 0x%lx 0x%lx", properties.wPacketLength,
-                 properties.dwMaxTxQueue, properties.dwMaxRxQueue, properties.dwMaxBaud,
-                 properties.dwProvSubType, properties.dwProvCapabilities,
-                 properties.dwSettableParams);
+                     properties.dwSettableParams == 0x3F && properties.dwCurrentRxQueue >= 4096 &&
+                     properties.dwCurrentTxQueue == 4096,
+                 "values %u %lu %lu 0x%lx %lu 0x%lx 0x%lx, queues %lu %lu",
+                 properties.wPacketLength, properties.dwMaxTxQueue, properties.dwMaxRxQueue,
+                 properties.dwMaxBaud, properties.dwProvSubType, properties.dwProvCapabilities,
+                 properties.dwSettableParams, properties.dwCurrentRxQueue,
+                 properties.dwCurrentTxQueue);
     DWORD modem = 0;
     report.Check(GetCommModemStatus(first, &modem) && (modem & MS_CTS_ON) != 0 &&
                      (modem & MS_DSR_ON) != 0 && (modem & MS_RLSD_ON) == 0 &&
-                     (modem & MS_RING_ON) == 0,
-                 "CTS and DSR on, carrier and ring off (0x%lx)", modem);
+                     (modem & MS_RING_ON) == 0 && (modem & 0x0F) == 0,
+                 "CTS and DSR on, carrier and ring off, no change bits (0x%lx)", modem);
     report.Check(EscapeCommFunction(first, SETDTR) && EscapeCommFunction(first, CLRRTS),
                  "EscapeCommFunction accepted");
 
@@ -438,6 +498,9 @@ int main(int argc, char** argv) {
     }
     if (scenario == "settings") {
         return Settings(report, com);
+    }
+    if (scenario == "hub-stopped") {
+        return HubStopped(report, com);
     }
     fprintf(stderr, "unknown scenario %s\n", scenario.c_str());
     return 2;

@@ -231,6 +231,22 @@ void Settings(TestReport& report, HubLink& hub) {
     CheckAppPassed(report, app, "settings");
 }
 
+// The hub held up (its handle open, no call) and then not running at all: the application's
+// time-outs must still expire on time, and PurgeComm must end its pending read and wait.
+void HubStopped(TestReport& report, HubLink& hub) {
+    for (const char* state : {"held", "gone"}) {
+        report.Section("the hub is %s: time-outs and purges without it", state);
+        if (state[0] == 'g') {
+            hub.Close();
+        }
+        AppProcess app;
+        report.Check(app.Start("hub-stopped COM5"), "application started");
+        const DWORD code = app.Finish(appTimeoutMs);
+        report.Check(code == 0, "it passed (exit code %lu)", code);
+    }
+    report.Check(hub.Open() == 0, "the hub's handle opens again");
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -259,6 +275,7 @@ int main(int argc, char** argv) {
         WaitEvents(report, hub);
         Cancellation(report, hub);
         Settings(report, hub);
+        HubStopped(report, hub);
         hub.Close();
     }
 

@@ -9,6 +9,8 @@
 #include "common/GpsSharedStatus.h"
 #include "common/HubCommand.h"
 #include "tests/windows/support/DriverService.h"
+#include "tests/windows/support/HubProcess.h"
+#include "tests/windows/support/SentenceStream.h"
 #include "tests/windows/support/TestReport.h"
 
 #include <windows.h>
@@ -29,35 +31,6 @@ constexpr DWORD virtualCom = 7;
 constexpr DWORD windowTimeoutMs = 15000;
 constexpr DWORD dataTimeoutMs = 20000;
 constexpr DWORD secondStartTimeoutMs = 10000;
-
-bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs) {
-    const DWORD start = GetTickCount();
-    while (!condition()) {
-        if (GetTickCount() - start > timeoutMs) {
-            return false;
-        }
-        Sleep(50);
-    }
-    return true;
-}
-
-bool WriteHubSettings(DWORD receiverCom) {
-    HKEY key = nullptr;
-    if (RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Brindle\\Tavro3", 0, nullptr, 0,
-                        KEY_ALL_ACCESS, nullptr, &key, nullptr) != ERROR_SUCCESS) {
-        return false;
-    }
-    const DWORD baud = 4800;
-    const DWORD options = 0;
-    bool ok = RegSetValueExA(key, "Port", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&receiverCom),
-                             sizeof receiverCom) == ERROR_SUCCESS;
-    ok = ok && RegSetValueExA(key, "Baud", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&baud),
-                              sizeof baud) == ERROR_SUCCESS;
-    ok = ok && RegSetValueExA(key, "Sync", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&options),
-                              sizeof options) == ERROR_SUCCESS;
-    RegCloseKey(key);
-    return ok;
-}
 
 // The status block as a reader maps it, counted in refCount while attached.
 class StatusReader {
@@ -113,25 +86,6 @@ bool SendCommand(HubCommand code, const void* data, DWORD size) {
 
 bool SendCommand(HubCommand code, const std::string& payload) {
     return SendCommand(code, payload.data(), static_cast<DWORD>(payload.size()));
-}
-
-std::string Nmea(const char* body) {
-    unsigned sum = 0;
-    for (const char* c = body; *c != 0; ++c) {
-        sum ^= static_cast<unsigned char>(*c);
-    }
-    char text[160];
-    snprintf(text, sizeof text, "$%s*%02X\r\n", body, sum);
-    return text;
-}
-
-bool StartProgram(const char* path, PROCESS_INFORMATION& process) {
-    STARTUPINFOA startup;
-    memset(&startup, 0, sizeof startup);
-    startup.cb = sizeof startup;
-    std::string commandLine = std::string("\"") + path + "\"";
-    return CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                          &startup, &process) != FALSE;
 }
 
 // An application on a virtual port, reading what has arrived without waiting.
@@ -380,7 +334,7 @@ int main(int argc, char** argv) {
                  static_cast<unsigned long>(duringHold.size()));
 
     const std::string injected =
-        Nmea("GPRMC,101010.000,A,4807.038,N,01131.000,E,123.4,084.4,230313,003.1,W");
+        Sentence("GPRMC,101010.000,A,4807.038,N,01131.000,E,123.4,084.4,230313,003.1,W");
     report.Check(SendCommand(HubCommand::InjectFrame, injected), "InjectFrame sent");
     report.Check(status.RmcCount() == heldCount + 1, "the injected RMC was decoded");
     report.Check(status.SpeedKnots() > 123.3f && status.SpeedKnots() < 123.5f,

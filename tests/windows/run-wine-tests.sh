@@ -6,6 +6,8 @@
 #
 # run-wine-tests.sh [--install] <mingw-x64 build directory> <work directory>
 #   --install  install the Wine packages first (CI); otherwise a missing Wine skips (77).
+# TAVRO_CLIENT_SECONDS: how long the library clients read (default 5).
+# TAVRO_WINE_ONLY=clients: only the library clients (scripts/wine-clients.sh).
 set -uo pipefail
 
 here="$(cd "$(dirname "$0")" && pwd)"
@@ -88,6 +90,10 @@ declare -A arguments=(
 )
 
 failed=0
+only="${TAVRO_WINE_ONLY:-}"
+if [ -n "$only" ]; then
+    programs=()
+fi
 for program in "${programs[@]}"; do
     log="$work/$program.log"
     programStart=$(date +%s)
@@ -252,11 +258,97 @@ feltro_smoke() {
     return $result
 }
 
-if ! hub_smoke; then
-    failed=1
+if [ -z "$only" ]; then
+    if ! hub_smoke; then
+        failed=1
+    fi
+    if ! feltro_smoke; then
+        failed=1
+    fi
 fi
-if ! feltro_smoke; then
-    failed=1
+
+# Serial libraries' call patterns against Tavro.exe + Tavro.sys, the receiver gps-sim on COM12
+# of a fresh Wine session under Xvfb (its shell is restarted, so it must be this display's):
+# TavroClientSuite.exe runs the clients at once and restarts the shell; here the receiver's log
+# must show every client's command.
+clients_suite() {
+    local hub="$build/hub/win32/Tavro.exe"
+    local sim="${TAVRO_GPS_SIM:-}"
+    local receiverCom=12
+    local seconds="${TAVRO_CLIENT_SECONDS:-5}"
+    if [ -z "$sim" ] || [ ! -x "$sim" ]; then
+        echo "SKIP library clients: no gps-sim (TAVRO_GPS_SIM)"
+        return 0
+    fi
+    if ! command -v Xvfb >/dev/null 2>&1; then
+        echo "SKIP library clients: Xvfb is not installed"
+        return 0
+    fi
+    local copied=("$hub" "$build/tests/windows/TavroClientSuite.exe"
+        "$build/tests/windows/TavroClients.exe")
+    local boost="$build/tests/windows/TavroBoostClient.exe"
+    [ -f "$boost" ] && copied+=("$boost")
+    cp "${copied[@]}" "$tests/" || return 1
+    [ -f "$boost" ] || rm -f "$tests/TavroBoostClient.exe"
+    # The hub smoke test disabled its ports, which deletes the driver file.
+    cp "$driver" "$drivers/Tavro.sys" || return 1
+    wineserver -k >>"$work/wineserver-kill.log" 2>&1 </dev/null
+    wineserver -w >>"$work/wineserver-kill.log" 2>&1 </dev/null
+    wineserver -p >>"$work/wineserver.log" 2>&1 </dev/null
+
+    Xvfb -displayfd 3 -screen 0 640x480x24 -nolisten tcp 3>"$work/clients-display" \
+        >"$work/clients-xvfb.log" 2>&1 </dev/null &
+    local xvfbPid=$!
+    local comDir="$work/clients-comdir"
+    local commands="$work/clients-gps-sim-commands.log"
+    mkdir -p "$comDir"
+    TAVRO_DEVDIR="$comDir" "$sim" --com "$receiverCom" --no-garbage --quiet \
+        --log "$commands" >"$work/clients-gps-sim.log" 2>&1 </dev/null &
+    local simPid=$!
+    local waited=0
+    while { [ ! -s "$work/clients-display" ] || [ ! -L "$comDir/COM$receiverCom" ]; } &&
+        [ $waited -lt 100 ]; do
+        sleep 0.1
+        waited=$((waited + 1))
+    done
+    local result=1
+    if [ -s "$work/clients-display" ] && [ -L "$comDir/COM$receiverCom" ]; then
+        ln -sfn "$(readlink -f "$comDir/COM$receiverCom")" "$WINEPREFIX/dosdevices/com$receiverCom"
+        local log="$work/TavroClientSuite.log"
+        local suiteStart=$(date +%s)
+        DISPLAY=":$(cat "$work/clients-display")" timeout $((seconds + 240)) \
+            wine "C:\\tavro-tests\\TavroClientSuite.exe" "$image" "C:\\tavro-tests\\Tavro.exe" \
+            "$receiverCom" "$seconds" >"$log" 2>&1 </dev/null
+        result=$?
+        cat "$log"
+        echo "TavroClientSuite: exit code $result after $(($(date +%s) - suiteStart)) s"
+    else
+        echo "FAIL: Xvfb or gps-sim did not come up (logs in $work)"
+    fi
+    kill "$simPid" "$xvfbPid" 2>/dev/null
+    wait "$simPid" "$xvfbPid" 2>/dev/null
+    local tags=(dotnet pyserial qt)
+    [ -f "$boost" ] && tags+=(boost)
+    local i
+    for i in $(seq 0 19); do
+        tags+=("flush-$i")
+    done
+    local missing=0 tag
+    for tag in "${tags[@]}"; do
+        if ! grep -q " command \$PMTK000,$tag\$" "$commands" 2>/dev/null; then
+            echo "  FAIL  the receiver did not get the command of \"$tag\""
+            missing=$((missing + 1))
+        fi
+    done
+    echo "  the receiver got $((${#tags[@]} - missing)) of ${#tags[@]} client commands"
+    [ $missing -eq 0 ] || result=1
+    return $result
+}
+
+if [ -z "$only" ] || [ "$only" = clients ]; then
+    if ! clients_suite; then
+        failed=1
+    fi
 fi
 
 # The network output: Tavro.exe (no driver, under Xvfb) reads gps-sim on COM8 and
@@ -378,7 +470,7 @@ installer_test() {
     return $result
 }
 
-if ! installer_test; then
+if [ -z "$only" ] && ! installer_test; then
     failed=1
 fi
 

@@ -13,8 +13,8 @@ AppProcess::~AppProcess() {
 }
 
 bool AppProcess::Start(const std::string& arguments) {
-    const std::string program = ProgramDirectory() + "TavroApp.exe";
-    std::string commandLine = "\"" + program + "\" " + arguments;
+    const std::string path = ProgramDirectory() + program;
+    std::string commandLine = "\"" + path + "\" " + arguments;
     std::vector<char> writable(commandLine.begin(), commandLine.end());
     writable.push_back('\0');
 
@@ -25,8 +25,8 @@ bool AppProcess::Start(const std::string& arguments) {
     startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
     startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
     PROCESS_INFORMATION info{};
-    if (!CreateProcessA(program.c_str(), writable.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                        nullptr, &startup, &info)) {
+    if (!CreateProcessA(path.c_str(), writable.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                        &startup, &info)) {
         return false;
     }
     CloseHandle(info.hThread);

@@ -1,5 +1,5 @@
-// An application test program started by the hub-side program: TavroApp.exe from the same
-// directory, sharing the console output so its checks appear in the same log.
+// A test program started by another test program: TavroApp.exe (or another program) from the
+// same directory, sharing the console output so its checks appear in the same log.
 #pragma once
 
 #include <windows.h>
@@ -10,12 +10,12 @@ namespace tavro::wintest {
 
 class AppProcess {
 public:
-    AppProcess() = default;
+    explicit AppProcess(const char* program = "TavroApp.exe") : program(program) {}
     ~AppProcess();
     AppProcess(const AppProcess&) = delete;
     AppProcess& operator=(const AppProcess&) = delete;
 
-    // Starts "TavroApp.exe <arguments>"; false when the process cannot be created.
+    // Starts "<program> <arguments>"; false when the process cannot be created.
     bool Start(const std::string& arguments);
     HANDLE Process() const { return process; }
     // The exit code once the process has ended within the time; STILL_ACTIVE otherwise (the
@@ -23,6 +23,7 @@ public:
     DWORD Finish(DWORD timeoutMs);
 
 private:
+    const char* program;
     HANDLE process = nullptr;
 };
 
