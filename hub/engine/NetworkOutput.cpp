@@ -350,6 +350,7 @@ void NetworkOutput::AcceptAll(uint32_t nowMs) {
         free->socket = socket;
         free->ring = ring;
         free->waitingSinceMs = nowMs;
+        free->garbageCheckedMs = nowMs;
         memcpy(free->info.peer, peer, sizeof peer);
     }
 }
@@ -368,24 +369,55 @@ void NetworkOutput::ReadFrom(Connection& client) {
         total += got;
         for (uint32_t i = 0; i < got; ++i) {
             const uint8_t c = bytes[i];
-            bool good = true;
-            if (c == '\n') {
-                good = TakeLine(client);
+            uint32_t rejected = 0;
+            if (c == '$' || c == '!') {
+                // A sentence starts here, whatever came before it.
+                rejected = client.lineLength;
+                client.line[0] = c;
+                client.lineLength = 1;
+                client.skipping = false;
+            } else if (c == '\n') {
+                if (!client.skipping && !TakeLine(client)) {
+                    rejected = client.lineLength;
+                }
                 client.lineLength = 0;
+                client.skipping = false;
             } else if (c == '\r') {
                 continue;
+            } else if (client.skipping) {
+                rejected = 1;
             } else if (c < 0x20 || c > 0x7E || client.lineLength + 2 >= sentenceMax) {
-                good = false; // not text, or longer than any sentence
+                // Not text, or longer than any sentence: the rest up to the next sentence goes.
+                rejected = client.lineLength + 1;
+                client.lineLength = 0;
+                client.skipping = true;
             } else {
                 client.line[client.lineLength++] = c;
             }
-            if (!good) {
+            if (rejected != 0 && !Tolerate(client, rejected)) {
                 ++garbage_;
                 Drop(client);
                 return;
             }
         }
     }
+}
+
+bool NetworkOutput::Tolerate(Connection& client, uint32_t rejected) {
+    const uint32_t refill =
+        static_cast<uint32_t>((uint64_t{nowMs_ - client.garbageCheckedMs} * garbageRefillPerSecond) /
+                              1000);
+    if (refill != 0) {
+        client.garbageBudget = refill >= garbageAllowance - client.garbageBudget
+                                   ? garbageAllowance
+                                   : client.garbageBudget + refill;
+        client.garbageCheckedMs = nowMs_;
+    }
+    if (rejected > client.garbageBudget) {
+        return false;
+    }
+    client.garbageBudget -= rejected;
+    return true;
 }
 
 bool NetworkOutput::TakeLine(Connection& client) {

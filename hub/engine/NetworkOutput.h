@@ -8,9 +8,12 @@
 // - Each client has a buffer of its own (clientBufferSize). A client that does not keep up
 //   loses its oldest whole lines (counted), so it goes on at a sentence's start; one that has
 //   taken nothing for stallMs while bytes waited is disconnected. The others never wait.
-// - Clients send nothing, or sentences: a line that is no checksum-valid sentence of at most
-//   82 characters (CR LF included), or any byte that is not text, disconnects the client. With
-//   "TCP Write" the sentences go to the receiver; without it they are read and dropped.
+// - Clients send nothing, or sentences: with "TCP Write" whole, checksum-valid sentences of at
+//   most 82 characters (CR LF included) go to the receiver; without it they are read and
+//   dropped. Anything else is dropped too, up to garbageAllowance bytes, refilled at
+//   garbageRefillPerSecond: programs that read any source (gpsd among them) send a few
+//   receiver probes, some of them binary, when they connect, and must stay served. A client
+//   that sends more than that floods, and is disconnected.
 // - The server follows the settings while the hub runs: a new port or address closes it (and
 //   its clients) and opens it anew; a failed open is tried again every retryMs.
 #pragma once
@@ -44,6 +47,8 @@ public:
     static constexpr uint32_t sentenceMax = 82; // "$" to the checksum, CR LF included
     static constexpr uint32_t stallMs = 60000;
     static constexpr uint32_t retryMs = 5000;
+    static constexpr uint32_t garbageAllowance = 2048;
+    static constexpr uint32_t garbageRefillPerSecond = 128;
     // Entries of CollectWaits at most: the listener and every client.
     static constexpr uint32_t waitCapacity = 1 + clientCapacity;
 
@@ -103,6 +108,9 @@ private:
         uint32_t waitingSinceMs = 0; // when bytes began to wait without progress
         uint8_t line[sentenceMax] = {};
         uint32_t lineLength = 0;
+        bool skipping = false; // after bytes that are no sentence, up to the next one
+        uint32_t garbageBudget = garbageAllowance;
+        uint32_t garbageCheckedMs = 0;
     };
 
     bool OpenServer(uint32_t nowMs);
@@ -114,6 +122,8 @@ private:
     void Flush(Connection& client, uint32_t nowMs);
     void ReadFrom(Connection& client);
     bool TakeLine(Connection& client);
+    // Takes `rejected` bytes off the client's allowance; false once it is used up.
+    bool Tolerate(Connection& client, uint32_t rejected);
     void Drop(Connection& client);
 
     platform::Network* network_;

@@ -243,6 +243,9 @@ TEST_F(NetworkOutputTest, AClientThatDoesNotReadLosesOldLinesAloneAndGoesWhenSta
 TEST_F(NetworkOutputTest, WhatClientsMaySend) {
     const std::string good = Nmea("PMTK000");
     const std::string longest = Nmea("PMTK" + std::string(72, '0')); // 82 with CR LF
+    const std::string probes =
+        "$PGRMCE*0E\r\n" + std::string("\x10\x02\x12\x8e\x7f\x01\x00\x13\x10\x03", 10) +
+        std::string("\xa0\xa2\x00\x02\x84\x00\x00\x84\xb0\xb3", 10) + good;
     struct Case {
         bool write;
         std::string sent;
@@ -253,10 +256,15 @@ TEST_F(NetworkOutputTest, WhatClientsMaySend) {
              Case{false, good + "\r\n", true, ""},
              Case{true, good + "\n\r\n", true, good},
              Case{true, longest, true, longest},
-             Case{true, Nmea("PMTK" + std::string(73, '0')), false, ""},
-             Case{true, "$PMTK000*00\r\n", false, ""},
-             Case{true, "hello\r\n", false, ""},
-             Case{false, std::string("\x01\x02\x03", 3), false, ""},
+             // What is no sentence is dropped; the next sentence still counts.
+             Case{true, Nmea("PMTK" + std::string(73, '0')) + good, true, good},
+             Case{true, "$PMTK000*00\r\n" + good, true, good},
+             Case{true, "hello\r\n" + good, true, good},
+             // Probes a program that reads any source sends on connecting, binary among them.
+             Case{true, probes, true, "$PGRMCE*0E\r\n" + good},
+             // A flood of what is no sentence ends the connection.
+             Case{false, std::string(4096, '\x01'), false, ""},
+             Case{true, std::string(3000, 'x') + "\n", false, ""},
          }) {
         settings_.tcpWrite = c.write ? 1 : 0;
         sink_.written.clear();

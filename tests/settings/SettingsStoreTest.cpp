@@ -151,7 +151,8 @@ TEST_P(SettingsStore, EverythingSavedLoadsBackInTheStoredLayout) {
     registry().CloseKey(key);
     EXPECT_EQ(names, (std::vector<std::string>{
                          "Port", "Baud", "Logging", "Sync", "LogPath:sz", "Version", "Sum",
-                         "VSyncDelay", "Bluetooth", "Multi GNSS", "Immediate Relay", "Port0",
+                         "VSyncDelay", "Bluetooth", "Multi GNSS", "Immediate Relay",
+                         "TCP Port", "TCP Address:sz", "UDP Target:sz", "TCP Write", "Port0",
                          "Port1", "Port2", "Port3", "Port4", "Port5", "Port6", "Port7"}));
 }
 

@@ -100,8 +100,8 @@ public:
     void Publish() override {}
     void StartTimer(uint32_t periodMs) override {
         const timespec period{0, static_cast<long>(periodMs) * 1000000L};
-        itimerspec spec{period, period};
-        timerfd_settime(fd, 0, &spec, nullptr);
+        itimerspec every{period, period};
+        timerfd_settime(fd, 0, &every, nullptr);
     }
     void StopTimer() override {
         itimerspec stopped{};
