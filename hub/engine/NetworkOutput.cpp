@@ -404,9 +404,8 @@ void NetworkOutput::ReadFrom(Connection& client) {
 }
 
 bool NetworkOutput::Tolerate(Connection& client, uint32_t rejected) {
-    const uint32_t refill =
-        static_cast<uint32_t>((uint64_t{nowMs_ - client.garbageCheckedMs} * garbageRefillPerSecond) /
-                              1000);
+    const uint32_t refill = static_cast<uint32_t>(
+        (uint64_t{nowMs_ - client.garbageCheckedMs} * garbageRefillPerSecond) / 1000);
     if (refill != 0) {
         client.garbageBudget = refill >= garbageAllowance - client.garbageBudget
                                    ? garbageAllowance

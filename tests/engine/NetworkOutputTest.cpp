@@ -243,9 +243,9 @@ TEST_F(NetworkOutputTest, AClientThatDoesNotReadLosesOldLinesAloneAndGoesWhenSta
 TEST_F(NetworkOutputTest, WhatClientsMaySend) {
     const std::string good = Nmea("PMTK000");
     const std::string longest = Nmea("PMTK" + std::string(72, '0')); // 82 with CR LF
-    const std::string probes =
-        "$PGRMCE*0E\r\n" + std::string("\x10\x02\x12\x8e\x7f\x01\x00\x13\x10\x03", 10) +
-        std::string("\xa0\xa2\x00\x02\x84\x00\x00\x84\xb0\xb3", 10) + good;
+    const std::string probes = "$PGRMCE*0E\r\n" +
+                               std::string("\x10\x02\x12\x8e\x7f\x01\x00\x13\x10\x03", 10) +
+                               std::string("\xa0\xa2\x00\x02\x84\x00\x00\x84\xb0\xb3", 10) + good;
     struct Case {
         bool write;
         std::string sent;

@@ -149,11 +149,29 @@ TEST_P(SettingsStore, EverythingSavedLoadsBackInTheStoredLayout) {
         names.push_back(name + (type == platform::regSz ? ":sz"s : ""s));
     }
     registry().CloseKey(key);
-    EXPECT_EQ(names, (std::vector<std::string>{
-                         "Port", "Baud", "Logging", "Sync", "LogPath:sz", "Version", "Sum",
-                         "VSyncDelay", "Bluetooth", "Multi GNSS", "Immediate Relay",
-                         "TCP Port", "TCP Address:sz", "UDP Target:sz", "TCP Write", "Port0",
-                         "Port1", "Port2", "Port3", "Port4", "Port5", "Port6", "Port7"}));
+    EXPECT_EQ(names, (std::vector<std::string>{"Port",
+                                               "Baud",
+                                               "Logging",
+                                               "Sync",
+                                               "LogPath:sz",
+                                               "Version",
+                                               "Sum",
+                                               "VSyncDelay",
+                                               "Bluetooth",
+                                               "Multi GNSS",
+                                               "Immediate Relay",
+                                               "TCP Port",
+                                               "TCP Address:sz",
+                                               "UDP Target:sz",
+                                               "TCP Write",
+                                               "Port0",
+                                               "Port1",
+                                               "Port2",
+                                               "Port3",
+                                               "Port4",
+                                               "Port5",
+                                               "Port6",
+                                               "Port7"}));
 }
 
 TEST_P(SettingsStore, LogPathIsStoredWithoutTerminatorAndAlwaysLoadsTerminated) {
