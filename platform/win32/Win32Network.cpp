@@ -36,7 +36,8 @@ void MakeNonBlocking(SOCKET socket) {
 // "host:port" into its parts; the host may be "[v6]". False when it is no such text.
 bool SplitTarget(const char* target, char (&host)[256], char (&port)[8]) {
     const char* colon = target != nullptr ? strrchr(target, ':') : nullptr;
-    if (colon == nullptr || colon == target || colon[1] == '\0' || strlen(colon + 1) >= sizeof port) {
+    if (colon == nullptr || colon == target || colon[1] == '\0' ||
+        strlen(colon + 1) >= sizeof port) {
         return false;
     }
     const char* start = target;
@@ -169,11 +170,10 @@ public:
         return error::success;
     }
 
-    uint32_t Receive(SocketHandle socket, uint8_t* bytes, uint32_t size,
-                     uint32_t& got) override {
+    uint32_t Receive(SocketHandle socket, uint8_t* bytes, uint32_t size, uint32_t& got) override {
         got = 0;
-        const int count = recv(Native(socket), reinterpret_cast<char*>(bytes),
-                               static_cast<int>(size), 0);
+        const int count =
+            recv(Native(socket), reinterpret_cast<char*>(bytes), static_cast<int>(size), 0);
         if (count > 0) {
             got = static_cast<uint32_t>(count);
             return error::success;
@@ -227,8 +227,7 @@ public:
                 break;
             }
         }
-        return WSAGetLastError() == WSAEWOULDBLOCK ? error::noSystemResources
-                                                   : LastSocketError();
+        return WSAGetLastError() == WSAEWOULDBLOCK ? error::noSystemResources : LastSocketError();
     }
 
     void Close(SocketHandle socket) override {
