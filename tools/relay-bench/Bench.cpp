@@ -36,6 +36,14 @@ bool MakeRaw(int fd) {
     return tcsetattr(fd, TCSANOW, &settings) == 0;
 }
 
+void Drain(int fd) {
+    char buffer[4096];
+    while (read(fd, buffer, sizeof buffer) > 0) {
+    }
+}
+
+} // namespace
+
 uint16_t FreeTcpPort() {
     const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
@@ -51,13 +59,25 @@ uint16_t FreeTcpPort() {
     return port;
 }
 
-void Drain(int fd) {
-    char buffer[4096];
-    while (read(fd, buffer, sizeof buffer) > 0) {
+int ConnectTcp(uint16_t port, int receiveBuffer) {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        return -1;
     }
+    if (receiveBuffer != 0) {
+        setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+    }
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(port);
+    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        close(fd);
+        return -1;
+    }
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+    return fd;
 }
-
-} // namespace
 
 uint64_t NowNs() {
     timespec now{};
@@ -196,6 +216,25 @@ bool ReadProcessUse(pid_t pid, ProcessUse& use) {
     return true;
 }
 
+bool ReadProcessSize(pid_t pid, ProcessSize& size) {
+    const std::string proc = "/proc/" + std::to_string(pid);
+    std::error_code error;
+    size.descriptors = 0;
+    for (std::filesystem::directory_iterator entry(proc + "/fd", error), end;
+         !error && entry != end; entry.increment(error)) {
+        ++size.descriptors;
+    }
+    std::ifstream status(proc + "/status");
+    std::string text;
+    while (std::getline(status, text)) {
+        if (text.rfind("VmRSS:", 0) == 0) {
+            size.residentKb = std::stoull(text.substr(6));
+            return !error;
+        }
+    }
+    return false;
+}
+
 Stage::~Stage() {
     for (const int fd : clients) {
         close(fd);
@@ -232,10 +271,18 @@ bool Stage::Prepare() {
     return hubReceiver.Open() && gpsdReceiver.Open() && bareReceiver.Open();
 }
 
-bool Stage::Tavro(const std::vector<std::string>& arguments) {
-    std::vector<std::string> command = {tavro_};
-    command.insert(command.end(), arguments.begin(), arguments.end());
-    return RunToEnd(command, root + "/config.log") == 0;
+bool Stage::Set(const std::string& name, const std::string& value) {
+    return RunToEnd({tavro_, "config", "set", name, value}, root + "/config.log") == 0;
+}
+
+std::string Stage::StatusJson() {
+    const std::string path = root + "/status.json";
+    std::filesystem::remove(path);
+    if (RunToEnd({tavro_, "status", "--json"}, path) != 0) {
+        return "";
+    }
+    std::ifstream file(path);
+    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
 }
 
 bool Stage::WaitForRelay(const std::vector<int>& readers, const Pty& receiver, double seconds) {
@@ -270,13 +317,12 @@ bool Stage::StartHub(uint32_t clientCount, bool immediate, uint32_t baud) {
     if (symlink(hubReceiver.slave.c_str(), link.c_str()) != 0) {
         return false;
     }
-    if (!Tavro({"config", "set", "Port", "1"}) ||
-        !Tavro({"config", "set", "Baud", std::to_string(baud)}) ||
-        !Tavro({"config", "set", "Immediate Relay", immediate ? "1" : "0"})) {
+    if (!Set("Port", "1") || !Set("Baud", std::to_string(baud)) ||
+        !Set("Immediate Relay", immediate ? "1" : "0")) {
         return false;
     }
     for (uint32_t i = 0; i < clientCount; ++i) {
-        if (!Tavro({"config", "set", "Port" + std::to_string(i), std::to_string(5 + i)})) {
+        if (!Set("Port" + std::to_string(i), std::to_string(5 + i))) {
             return false;
         }
     }
@@ -310,17 +356,7 @@ bool Stage::StartGpsd(const std::string& gpsdPath) {
         return false;
     }
     const uint64_t end = NowNs() + 10'000'000'000ull;
-    while (NowNs() < end) {
-        gpsdClient = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        address.sin_port = htons(port);
-        if (connect(gpsdClient, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
-            break;
-        }
-        close(gpsdClient);
-        gpsdClient = -1;
+    while ((gpsdClient = ConnectTcp(port)) < 0 && NowNs() < end) {
         std::this_thread::sleep_for(100ms);
     }
     if (gpsdClient < 0) {
@@ -328,12 +364,12 @@ bool Stage::StartGpsd(const std::string& gpsdPath) {
     }
     const int on = 1;
     setsockopt(gpsdClient, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    // A few bytes into an empty socket buffer: sent whole although non-blocking.
     const std::string watch = "?WATCH={\"enable\":true,\"raw\":1}\n";
     if (send(gpsdClient, watch.data(), watch.size(), MSG_NOSIGNAL) !=
         static_cast<ssize_t>(watch.size())) {
         return false;
     }
-    fcntl(gpsdClient, F_SETFL, fcntl(gpsdClient, F_GETFL) | O_NONBLOCK);
     return WaitForRelay({gpsdClient}, gpsdReceiver, 20.0);
 }
 

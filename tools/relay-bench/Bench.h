@@ -48,6 +48,12 @@ private:
 // Runs a program to its end; its exit code (-1 when it could not run).
 int RunToEnd(const std::vector<std::string>& arguments, const std::string& logPath);
 
+// A TCP port on the loopback address that was free a moment ago; 0 when none.
+uint16_t FreeTcpPort();
+// A connection to `port` on 127.0.0.1, non-blocking once connected; -1 on failure.
+// `receiveBuffer` != 0 sets SO_RCVBUF first (a small window, for a client that never reads).
+int ConnectTcp(uint16_t port, int receiveBuffer = 0);
+
 // CPU time (user + system) of a process in clock ticks, and its context switches.
 struct ProcessUse {
     uint64_t cpuTicks = 0;
@@ -56,6 +62,13 @@ struct ProcessUse {
 };
 bool ReadProcessUse(pid_t pid, ProcessUse& use);
 
+// A process's open descriptors (/proc/<pid>/fd) and resident memory (VmRSS).
+struct ProcessSize {
+    uint64_t descriptors = 0;
+    uint64_t residentKb = 0;
+};
+bool ReadProcessSize(pid_t pid, ProcessSize& size);
+
 class Stage {
 public:
     explicit Stage(std::string tavroPath) : tavro_(std::move(tavroPath)) {}
@@ -63,6 +76,10 @@ public:
 
     // A private folder and environment (inherited by every child).
     bool Prepare();
+    // `tavro config set name value` (before StartHub, or live).
+    bool Set(const std::string& name, const std::string& value);
+    // `tavro status --json`; empty when it failed.
+    std::string StatusJson();
     // The hub on receiver `hubReceiver` (COM1), `clients` virtual ports COM5 upwards, with
     // "Immediate Relay" `immediate`; returns once every client receives the receiver's bytes.
     bool StartHub(uint32_t clients, bool immediate, uint32_t baud = 115200);
@@ -75,6 +92,9 @@ public:
     // in nanoseconds, 0 on failure.
     uint64_t CommandRoundTrip(uint32_t code);
 
+    // Writes probes into `receiver` until every reader got bytes, then drains them.
+    bool WaitForRelay(const std::vector<int>& readers, const Pty& receiver, double seconds);
+
     Pty hubReceiver;
     Pty gpsdReceiver;
     Pty bareReceiver;
@@ -86,9 +106,6 @@ public:
     std::string root;
 
 private:
-    bool WaitForRelay(const std::vector<int>& readers, const Pty& receiver, double seconds);
-    bool Tavro(const std::vector<std::string>& arguments);
-
     std::string tavro_;
 };
 

@@ -14,8 +14,15 @@
 //               their terminals' paths go to a file; once a ready file appears, stamped
 //               sentences go into both (every --interval-ms, or as a stream of --rate bytes/s
 //               for --seconds), then a done file is made
+//   network     the virtual ports' delay at 10 Hz with no TCP client and then with
+//               --tcp-clients (--seconds each; "TCP Clients" set to --tcp-limit), and whether
+//               every TCP client got every byte in order
+//   storm       connection storms against the TCP server for --seconds while a TCP client and
+//               a virtual port read; the hub's descriptors and memory every --sample-seconds
 #include "tools/relay-bench/Bench.h"
 #include "tools/relay-bench/ClockBench.h"
+#include "tools/relay-bench/Measure.h"
+#include "tools/relay-bench/NetworkBench.h"
 
 #include <algorithm>
 #include <atomic>
@@ -55,117 +62,10 @@ struct Options {
     std::string ready;   // feed: appears when the readers listen
     std::string done;    // feed: made when everything was sent
     bool stream = false; // feed: --rate bytes/s for --seconds instead of sentences
+    uint32_t tcpClients = 100;
+    uint32_t tcpLimit = 0;
+    uint32_t sampleSeconds = 5;
 };
-
-// Delays in nanoseconds and their summary.
-struct Delays {
-    std::vector<uint64_t> values;
-    uint32_t missing = 0;
-    double Percentile(double p) const {
-        if (values.empty()) {
-            return NAN;
-        }
-        std::vector<uint64_t> sorted = values;
-        std::sort(sorted.begin(), sorted.end());
-        const size_t index =
-            std::min(sorted.size() - 1, static_cast<size_t>(std::ceil(p * sorted.size()) - 1));
-        return sorted[index] / 1e6;
-    }
-    double Max() const {
-        return values.empty() ? NAN : *std::max_element(values.begin(), values.end()) / 1e6;
-    }
-    void Print(const char* name) const {
-        std::printf("%-34s %8.3f %8.3f %8.3f   %6zu", name, Percentile(0.5), Percentile(0.99),
-                    Max(), values.size());
-        if (missing != 0) {
-            std::printf("  (%u missing)", missing);
-        }
-        std::printf("\n");
-    }
-};
-
-void PrintHeader() {
-    std::printf("%-34s %8s %8s %8s   %6s\n", "path", "p50 ms", "p99 ms", "max ms", "count");
-}
-
-// Reads the given descriptors on a thread of its own and stamps every line feed.
-class Collector {
-public:
-    using LineHandler = void (*)(void* context, size_t reader, const std::string& line,
-                                 uint64_t at);
-    Collector(std::vector<int> fds, LineHandler handler, void* context)
-        : fds_(std::move(fds)), lines_(fds_.size()), handler_(handler), context_(context) {
-        thread_ = std::thread([this] { Run(); });
-    }
-    ~Collector() { Stop(); }
-    void Stop() {
-        stop_.store(true);
-        if (thread_.joinable()) {
-            thread_.join();
-        }
-    }
-    uint64_t Bytes(size_t reader) const { return bytes_[reader].load(); }
-
-private:
-    void Run() {
-        const int epoll = epoll_create1(EPOLL_CLOEXEC);
-        for (size_t i = 0; i < fds_.size(); ++i) {
-            epoll_event event{};
-            event.events = EPOLLIN;
-            event.data.u64 = i;
-            epoll_ctl(epoll, EPOLL_CTL_ADD, fds_[i], &event);
-        }
-        epoll_event events[16];
-        char buffer[65536];
-        while (!stop_.load()) {
-            const int ready = epoll_wait(epoll, events, 16, 50);
-            for (int k = 0; k < ready; ++k) {
-                const size_t reader = events[k].data.u64;
-                for (;;) {
-                    const ssize_t count = read(fds_[reader], buffer, sizeof buffer);
-                    if (count <= 0) {
-                        break;
-                    }
-                    const uint64_t at = NowNs();
-                    bytes_[reader] += static_cast<uint64_t>(count);
-                    std::string& line = lines_[reader];
-                    for (ssize_t j = 0; j < count; ++j) {
-                        line += buffer[j];
-                        if (buffer[j] == '\n') {
-                            handler_(context_, reader, line, at);
-                            line.clear();
-                        }
-                    }
-                }
-            }
-        }
-        close(epoll);
-    }
-
-    std::vector<int> fds_;
-    std::vector<std::string> lines_;
-    std::atomic<uint64_t> bytes_[64] = {};
-    LineHandler handler_;
-    void* context_;
-    std::atomic<bool> stop_{false};
-    std::thread thread_;
-};
-
-// "$GPTXT,01,01,02,SEQ nnnnnn,..." carries its number.
-std::string Numbered(uint32_t sequence, size_t padTo = 0) {
-    char body[64];
-    std::snprintf(body, sizeof body, "GPTXT,01,01,02,SEQ %06u,", sequence);
-    std::string text = body;
-    while (padTo != 0 && text.size() + 6 < padTo) {
-        text += 'x';
-    }
-    return Sentence(text);
-}
-
-int64_t SequenceOf(const std::string& line) {
-    const size_t at = line.find("SEQ ");
-    return at == std::string::npos ? -1 : std::atoll(line.c_str() + at + 4);
-}
 
 // ---- latency ------------------------------------------------------------------------------
 
@@ -273,28 +173,6 @@ int Latency(const Options& options) {
 
 // ---- throughput ---------------------------------------------------------------------------
 
-struct StreamRun {
-    const std::string* stream = nullptr;
-    std::vector<size_t> offsets;    // bytes of the stream matched so far, per client
-    std::vector<uint32_t> mismatch; // lines that differed, per client
-    std::mutex lock;
-    std::vector<std::map<int64_t, uint64_t>> arrivals;
-};
-
-void CheckStream(void* context, size_t reader, const std::string& line, uint64_t at) {
-    auto* run = static_cast<StreamRun*>(context);
-    std::lock_guard guard(run->lock);
-    size_t& offset = run->offsets[reader];
-    if (run->stream->compare(offset, line.size(), line) != 0) {
-        ++run->mismatch[reader];
-    }
-    offset += line.size();
-    const int64_t sequence = SequenceOf(line);
-    if (sequence >= 0) {
-        run->arrivals[reader].emplace(sequence, at);
-    }
-}
-
 int Throughput(const Options& options) {
     Stage stage(options.tavro);
     if (!stage.Prepare() || !stage.StartHub(options.clients, !options.tick)) {
@@ -309,11 +187,7 @@ int Throughput(const Options& options) {
         stream += Numbered(i, 80);
         ends.push_back(stream.size());
     }
-    StreamRun run;
-    run.stream = &stream;
-    run.offsets.assign(stage.clients.size(), 0);
-    run.mismatch.assign(stage.clients.size(), 0);
-    run.arrivals.resize(stage.clients.size());
+    StreamRun run(stream, stage.clients.size());
     std::vector<uint64_t> sentAt(ends.size(), 0);
     uint64_t lastWrite = 0;
     {
@@ -343,7 +217,7 @@ int Throughput(const Options& options) {
     uint64_t lastDelay = 0;
     bool complete = true;
     for (size_t c = 0; c < stage.clients.size(); ++c) {
-        complete = complete && run.offsets[c] == stream.size() && run.mismatch[c] == 0;
+        complete = complete && run.Complete(c);
         for (size_t i = 0; i < ends.size(); ++i) {
             const auto found = run.arrivals[c].find(static_cast<int64_t>(i));
             if (found == run.arrivals[c].end()) {
@@ -635,7 +509,10 @@ bool Parse(int argc, char** argv, Options& options) {
                    (name == "--seconds" && number(options.seconds)) ||
                    (name == "--rate" && number(options.rate)) ||
                    (name == "--bytes" && number(options.bytes)) ||
-                   (name == "--line-baud" && number(options.lineBaud))) {
+                   (name == "--line-baud" && number(options.lineBaud)) ||
+                   (name == "--tcp-clients" && number(options.tcpClients)) ||
+                   (name == "--tcp-limit" && number(options.tcpLimit)) ||
+                   (name == "--sample-seconds" && number(options.sampleSeconds))) {
             continue;
         } else {
             return false;
@@ -655,11 +532,12 @@ int main(int argc, char** argv) {
     using namespace tavro::bench;
     Options options;
     if (!Parse(argc, argv, options)) {
-        std::fputs("usage: relay-bench latency|throughput|write|idle|clock --tavro PATH\n"
-                   "       [--gpsd PATH]\n"
+        std::fputs("usage: relay-bench latency|throughput|write|idle|clock|network|storm\n"
+                   "       --tavro PATH [--gpsd PATH]\n"
                    "       relay-bench feed --links FILE --ready FILE --done FILE [--stream]\n"
                    "       [--count N] [--interval-ms N] [--clients 1-8] [--seconds N]\n"
-                   "       [--rate BYTES/S] [--bytes N] [--line-baud N] [--tick]\n",
+                   "       [--rate BYTES/S] [--bytes N] [--line-baud N] [--tick]\n"
+                   "       [--tcp-clients N] [--tcp-limit N] [--sample-seconds N]\n",
                    stderr);
         return 2;
     }
@@ -678,6 +556,14 @@ int main(int argc, char** argv) {
     }
     if (options.verb == "feed") {
         return Feed(options);
+    }
+    const NetworkRun network{options.tavro,      options.seconds,  options.clients,
+                             options.tcpClients, options.tcpLimit, options.sampleSeconds};
+    if (options.verb == "network") {
+        return NetworkDelay(network);
+    }
+    if (options.verb == "storm") {
+        return Storm(network);
     }
     if (options.verb == "clock") {
         return ClockError(options.lineBaud, options.count, !options.tick);
