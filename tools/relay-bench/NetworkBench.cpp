@@ -4,11 +4,13 @@
 #include "tools/relay-bench/Measure.h"
 
 #include <algorithm>
+#include <arpa/inet.h>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <thread>
@@ -158,6 +160,7 @@ struct StormCounts {
     std::atomic<uint64_t> floodBytes{0};
     std::atomic<uint64_t> stallDrops{0};       // the client that never reads was disconnected
     std::atomic<uint64_t> stallDropMs{0};      // the longest it was served before that
+    std::atomic<uint32_t> neverReaderPort{0};  // its local port, as the hub's status names it
     std::atomic<uint64_t> crowded{0};          // connections opened beyond the limit
     std::atomic<uint64_t> crowdServed{0};      // ... that got bytes
     std::atomic<uint64_t> crowdClosedEmpty{0}; // ... closed with nothing sent
@@ -245,6 +248,10 @@ void NeverRead(uint16_t port, const std::atomic<bool>& stop, StormCounts& counts
             Pause(stop, 100ms);
             continue;
         }
+        sockaddr_in local{};
+        socklen_t length = sizeof local;
+        getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length);
+        counts.neverReaderPort.store(ntohs(local.sin_port));
         const uint64_t start = NowNs();
         while (!stop.load()) {
             pollfd entry{fd, POLLRDHUP, 0};
@@ -303,9 +310,9 @@ struct Samples {
     }
 };
 
-// The value after "name": in the hub's JSON status, -1 when absent.
-long long JsonNumber(const std::string& json, const std::string& name) {
-    const size_t at = json.find("\"" + name + "\"");
+// The number after "name" in the hub's JSON status, from `from` on; -1 when absent.
+long long JsonNumber(const std::string& json, const std::string& name, size_t from = 0) {
+    const size_t at = from == std::string::npos ? from : json.find("\"" + name + "\"", from);
     return at == std::string::npos ? -1 : std::atoll(json.c_str() + json.find(':', at) + 1);
 }
 
@@ -317,9 +324,11 @@ int NetworkDelay(const NetworkRun& run) {
     if (port == 0) {
         return 1;
     }
+    // Half of the time without TCP clients before the crowded run and half after it, so that a
+    // change in the machine's load during the run weighs on both sides alike.
     const uint32_t bursts = run.seconds * 10;
-    Phase alone(stage, {}, 0, bursts, 1);
-    alone.Run();
+    Phase before(stage, {}, 0, bursts / 2, 1);
+    before.Run();
     std::vector<int> network = ConnectReaders(stage, port, run.tcpClients);
     if (network.empty()) {
         return 1;
@@ -327,26 +336,31 @@ int NetworkDelay(const NetworkRun& run) {
     Phase crowded(stage, network, bursts, bursts, 1);
     crowded.Run();
     CloseAll(network);
+    Phase after(stage, {}, 2 * bursts, bursts - bursts / 2, 1);
+    after.Run();
+    Delays alone = before.portDelays;
+    alone.values.insert(alone.values.end(), after.portDelays.values.begin(),
+                        after.portDelays.values.end());
+    alone.missing += after.portDelays.missing;
+    const bool portsComplete =
+        before.PortsComplete() && crowded.PortsComplete() && after.PortsComplete();
 
-    std::printf("%u virtual-port clients; %u sentences of 72 bytes at 10 Hz with no TCP client, "
-                "then as many with %u TCP clients (\"TCP Clients\" %u)\n",
+    std::printf("%u virtual-port clients; %u sentences of 72 bytes at 10 Hz with %u TCP clients "
+                "(\"TCP Clients\" %u), and as many without (half before, half after)\n",
                 run.portClients, bursts, run.tcpClients,
                 run.tcpLimit != 0 ? run.tcpLimit : defaultClientLimit);
     PrintHeader();
-    alone.portDelays.Print("virtual ports, no TCP client");
+    alone.Print("virtual ports, no TCP client");
     crowded.portDelays.Print("virtual ports, with TCP clients");
     crowded.tcpDelays.Print("TCP clients");
-    const double growth = crowded.portDelays.Percentile(0.99) - alone.portDelays.Percentile(0.99);
+    const double growth = crowded.portDelays.Percentile(0.99) - alone.Percentile(0.99);
     std::printf("TCP clients with every byte in order: %u of %u (the shortest matched %zu of "
                 "%zu bytes)\n",
                 crowded.complete, run.tcpClients, crowded.shortest, crowded.Bytes());
-    std::printf("virtual ports with every byte in order: %s\n",
-                alone.PortsComplete() && crowded.PortsComplete() ? "yes" : "NO");
+    std::printf("virtual ports with every byte in order: %s\n", portsComplete ? "yes" : "NO");
     std::printf("p99 growth of the virtual ports' delay: %.3f ms (target < 1 ms: %s)\n", growth,
                 growth < 1.0 ? "met" : "NOT met");
-    return crowded.complete == run.tcpClients && alone.PortsComplete() && crowded.PortsComplete()
-               ? 0
-               : 1;
+    return crowded.complete == run.tcpClients && portsComplete ? 0 : 1;
 }
 
 int Storm(const NetworkRun& run) {
@@ -387,13 +401,13 @@ int Storm(const NetworkRun& run) {
     // Four sentences a burst: the never-reading client's buffers fill within seconds.
     Phase phase(stage, steady, 0, run.seconds * 10, 4);
     phase.Run();
+    const std::string status = stage.StatusJson(); // while the storm's clients are there
     stop.store(true);
     for (std::thread& thread : storm) {
         thread.join();
     }
     std::this_thread::sleep_for(2s); // the hub sees the last connections go
     const bool alive = ReadProcessSize(hub, after) && !samples.hubGone;
-    const std::string status = stage.StatusJson();
     CloseAll(steady);
 
     std::printf("%u s storm; TCP client limit %u; a steady TCP client and %u virtual port(s) "
@@ -406,9 +420,13 @@ int Storm(const NetworkRun& run) {
                 static_cast<unsigned long long>(counts.floods.load()),
                 static_cast<unsigned long long>(counts.floodBytes.load() >> 10),
                 static_cast<unsigned long long>(counts.floodsKept.load()));
-    std::printf("client that never reads: dropped %llu times, served up to %.1f s before\n",
+    const size_t neverReader =
+        status.find("127.0.0.1:" + std::to_string(counts.neverReaderPort.load()) + "\"");
+    std::printf("client that never reads: dropped %llu times, served up to %.1f s before; at "
+                "the end the hub had sent it %lld bytes and dropped %lld\n",
                 static_cast<unsigned long long>(counts.stallDrops.load()),
-                counts.stallDropMs.load() / 1000.0);
+                counts.stallDropMs.load() / 1000.0, JsonNumber(status, "bytesSent", neverReader),
+                JsonNumber(status, "bytesDropped", neverReader));
     std::printf("beyond the limit: %llu connections, %llu served, %llu closed with nothing sent; "
                 "the hub counts %lld refused\n",
                 static_cast<unsigned long long>(counts.crowded.load()),
