@@ -61,6 +61,9 @@ public:
     // The loop reported `socket` ready: Windows takes the socket's network events (so that its
     // event is not signalled again for what was seen); nothing on POSIX.
     virtual void Settle(SocketHandle socket) = 0;
+
+    // How many client sockets the edition's loop can wait on beside its other waits.
+    virtual uint32_t ClientLimit() const = 0;
 };
 
 // The adapter of the edition this program was built for; null where it has none (or, on

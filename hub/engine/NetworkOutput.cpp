@@ -60,6 +60,11 @@ NetworkOutput::~NetworkOutput() {
 void NetworkOutput::Configure(const Settings& settings, uint32_t nowMs) {
     nowMs_ = nowMs;
     write_ = settings.tcpWrite != 0;
+    // A lower limit leaves the clients there; it turns away the next ones.
+    const uint32_t most = network_ != nullptr && network_->ClientLimit() < clientSlots
+                              ? network_->ClientLimit()
+                              : clientSlots;
+    limit_ = settings.tcpClients == 0 ? 1 : settings.tcpClients < most ? settings.tcpClients : most;
     if (settings.tcpPort != port_ || strncmp(settings.tcpAddress, address_, sizeof address_) != 0) {
         CloseServer();
         port_ = settings.tcpPort <= 0xFFFF ? settings.tcpPort : 0;
@@ -100,7 +105,7 @@ void NetworkOutput::Close() {
 bool NetworkOutput::OpenServer(uint32_t nowMs) {
     nowMs_ = nowMs;
     if (pool_ == nullptr) {
-        pool_.reset(new (std::nothrow) uint8_t[clientCapacity * clientBufferSize]);
+        pool_.reset(new (std::nothrow) uint8_t[clientSlots * clientBufferSize]);
         if (pool_ == nullptr) {
             listenError_ = error::notEnoughMemory;
             return false;
@@ -157,7 +162,7 @@ uint32_t NetworkOutput::ClientCount() const {
 }
 
 bool NetworkOutput::Client(uint32_t slot, NetworkClientInfo& info) const {
-    if (slot >= clientCapacity || clients_[slot].socket == platform::noSocket) {
+    if (slot >= clientSlots || clients_[slot].socket == platform::noSocket) {
         return false;
     }
     info = clients_[slot].info;
@@ -289,7 +294,7 @@ uint32_t NetworkOutput::CollectWaits(platform::WaitEntry* entries, uint32_t capa
     if (accept != platform::noWaitObject) {
         entries[count++] = {accept, platform::waitInput, firstToken};
     }
-    for (uint32_t slot = 0; slot < clientCapacity && count < capacity; ++slot) {
+    for (uint32_t slot = 0; slot < clientSlots && count < capacity; ++slot) {
         const Connection& client = clients_[slot];
         if (client.socket == platform::noSocket) {
             continue;
@@ -313,7 +318,7 @@ void NetworkOutput::Ready(uint32_t index, uint8_t events, uint32_t nowMs) {
         }
         return;
     }
-    if (index > clientCapacity || clients_[index - 1].socket == platform::noSocket) {
+    if (index > clientSlots || clients_[index - 1].socket == platform::noSocket) {
         return;
     }
     Connection& client = clients_[index - 1];
@@ -334,7 +339,8 @@ void NetworkOutput::AcceptAll(uint32_t nowMs) {
             return;
         }
         Connection* free = nullptr;
-        for (uint32_t slot = 0; slot < clientCapacity && free == nullptr; ++slot) {
+        const bool room = ClientCount() < limit_;
+        for (uint32_t slot = 0; room && slot < clientSlots && free == nullptr; ++slot) {
             if (clients_[slot].socket == platform::noSocket) {
                 free = &clients_[slot];
                 free->ring = pool_.get() + slot * clientBufferSize;

@@ -3,8 +3,8 @@
 // connect, and UDP datagrams to "UDP Target", one per complete frame. The hub's loop waits for
 // its sockets; nothing here blocks.
 //
-// - At most clientCapacity clients; a further connection is taken and closed at once, with
-//   nothing sent.
+// - At most "TCP Clients" clients (32 unless set; at most clientSlots, and what the edition's
+//   loop can wait on); a further connection is taken and closed at once, with nothing sent.
 // - Each client has a buffer of its own (clientBufferSize). A client that does not keep up
 //   loses its oldest whole lines (counted), so it goes on at a sentence's start; one that has
 //   taken nothing for stallMs while bytes waited is disconnected. The others never wait.
@@ -42,7 +42,7 @@ struct NetworkClientInfo {
 
 class NetworkOutput {
 public:
-    static constexpr uint32_t clientCapacity = 32;
+    static constexpr uint32_t clientSlots = 128;
     static constexpr uint32_t clientBufferSize = 16384;
     static constexpr uint32_t sentenceMax = 82; // "$" to the checksum, CR LF included
     static constexpr uint32_t stallMs = 60000;
@@ -50,7 +50,7 @@ public:
     static constexpr uint32_t garbageAllowance = 2048;
     static constexpr uint32_t garbageRefillPerSecond = 128;
     // Entries of CollectWaits at most: the listener and every client.
-    static constexpr uint32_t waitCapacity = 1 + clientCapacity;
+    static constexpr uint32_t waitCapacity = 1 + clientSlots;
 
     // `network` null: there is no network output on this system.
     NetworkOutput(platform::Network* network, NetworkSink& sink);
@@ -90,12 +90,14 @@ public:
     uint64_t DatagramsSent() const { return datagramsSent_; }
     uint64_t DatagramsDropped() const { return datagramsDropped_; }
     uint32_t ClientCount() const;
-    // Connections closed at once because clientCapacity clients were there.
+    // Clients served at once (from "TCP Clients").
+    uint32_t ClientLimit() const { return limit_; }
+    // Connections closed at once because the limit was reached.
     uint64_t Refused() const { return refused_; }
     // Clients disconnected for what they sent, and for taking nothing.
     uint64_t GarbageDisconnects() const { return garbage_; }
     uint64_t StallDisconnects() const { return stalled_; }
-    // The client in `slot` (0 .. clientCapacity - 1); false when the slot is free.
+    // The client in `slot` (0 .. clientSlots - 1); false when the slot is free.
     bool Client(uint32_t slot, NetworkClientInfo& info) const;
 
 private:
@@ -129,7 +131,7 @@ private:
     platform::Network* network_;
     NetworkSink& sink_;
     std::unique_ptr<uint8_t[]> pool_; // the clients' buffers while the server is open
-    Connection clients_[clientCapacity];
+    Connection clients_[clientSlots];
     platform::SocketHandle listener_ = platform::noSocket;
     platform::SocketHandle sender_ = platform::noSocket;
 
@@ -139,6 +141,7 @@ private:
     char target_[udpTargetSize] = {};
     uint16_t listeningPort_ = 0;
     bool write_ = false;
+    uint32_t limit_ = tcpClientsDefault;
     bool retryDue_ = false;
     uint32_t lastAttemptMs_ = 0;
     uint32_t nowMs_ = 0;

@@ -2,6 +2,7 @@
 
 #include "common/DriverExchangeBlock.h"
 #include "common/SpeedTable.h"
+#include "hub/engine/NetworkOutput.h"
 #include "hub/ui/RestartDevice.h"
 #include "hub/ui/Settings.h"
 #include "hub/ui/SettingsStore.h"
@@ -247,6 +248,12 @@ bool Assign(const Name& name, const char* value, bool force, Settings& settings,
     if (std::strcmp(name.text, "TCP Port") == 0 && number > 65535) {
         errors += "\"TCP Port\" is a port from 1 to 65535, or 0 for no server (10110 is the "
                   "usual one for NMEA)\n";
+        return false;
+    }
+    if (std::strcmp(name.text, "TCP Clients") == 0 &&
+        (number == 0 || number > NetworkOutput::clientSlots)) {
+        errors += "\"TCP Clients\" is how many network clients are served at once, from 1 to " +
+                  std::to_string(NetworkOutput::clientSlots) + "\n";
         return false;
     }
     const bool isComNumber = name.kind == Kind::VirtualPort || std::strcmp(name.text, "Port") == 0;

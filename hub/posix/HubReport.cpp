@@ -68,6 +68,8 @@ void ApplyNetworkFact(std::string_view name, std::string_view value, NetworkRepo
         Flag(value, network.tcpWrite);
     } else if (name == "tcp.refused") {
         Number(value, network.refused);
+    } else if (name == "tcp.clientLimit") {
+        Number(value, network.clientLimit);
     } else if (name == "udp.target") {
         network.udpTarget = value;
     } else if (name == "udp.sending") {
@@ -146,6 +148,7 @@ std::string EncodeHubReport(const HubReport& report) {
     Put(text, "tcp.error", network.listenError);
     Put(text, "tcp.write", network.tcpWrite);
     Put(text, "tcp.refused", network.refused);
+    Put(text, "tcp.clientLimit", network.clientLimit);
     for (size_t i = 0; i < network.clients.size(); ++i) {
         const std::string prefix = "tcp.client" + std::to_string(i + 1) + ".";
         Put(text, (prefix + "address").c_str(), network.clients[i].address);

@@ -40,7 +40,8 @@ struct NetworkReport {
     bool openToNetwork = false; // listening where other computers may connect
     uint32_t listenError = 0;   // Win32 code of a failed open, 0 when none
     bool tcpWrite = false;
-    uint64_t refused = 0; // connections closed at once: the clients were many enough
+    uint64_t refused = 0;     // connections closed at once: the clients were many enough
+    uint32_t clientLimit = 0; // clients served at once ("TCP Clients")
     std::string udpTarget;
     bool udpSending = false;
     uint32_t udpError = 0;

@@ -81,12 +81,13 @@ void DescribeNetwork(const NetworkOutput& output, const Settings& settings,
     network.listenError = output.ListenError();
     network.tcpWrite = settings.tcpWrite != 0;
     network.refused = output.Refused();
+    network.clientLimit = output.ClientLimit();
     network.udpTarget = settings.udpTarget;
     network.udpSending = output.SendsDatagrams();
     network.udpError = output.DatagramError();
     network.datagramsSent = output.DatagramsSent();
     network.datagramsDropped = output.DatagramsDropped();
-    for (uint32_t slot = 0; slot < NetworkOutput::clientCapacity; ++slot) {
+    for (uint32_t slot = 0; slot < NetworkOutput::clientSlots; ++slot) {
         NetworkClientInfo info;
         if (output.Client(slot, info)) {
             network.clients.push_back({info.peer, info.bytesSent, info.bytesDropped});

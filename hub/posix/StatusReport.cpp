@@ -234,6 +234,7 @@ void NetworkJson(JsonObject& object, const NetworkReport& network) {
     tcp.Flag("openToNetwork", network.openToNetwork);
     tcp.Flag("write", network.tcpWrite);
     tcp.Integer("refused", static_cast<long long>(network.refused));
+    tcp.Integer("clientLimit", network.clientLimit);
     std::string& clients = tcp.Name("clients").Raw();
     clients += '[';
     for (size_t i = 0; i < network.clients.size(); ++i) {
@@ -526,9 +527,10 @@ std::string StatusText(const StatusFacts& facts) {
         const NetworkReport& network = report.network;
         if (network.tcpPort != 0) {
             std::string value = Format("%s port %u", network.tcpAddress.c_str(), network.tcpPort);
-            value += !network.listening ? ", not served"
-                                        : Format(", %zu client%s", network.clients.size(),
-                                                 network.clients.size() == 1 ? "" : "s");
+            value += !network.listening
+                         ? ", not served"
+                         : Format(", %zu client%s (at most %u)", network.clients.size(),
+                                  network.clients.size() == 1 ? "" : "s", network.clientLimit);
             value += network.tcpWrite ? ", clients may write to the receiver" : "";
             line("NMEA over TCP:", value);
             for (const NetworkClientReport& client : network.clients) {

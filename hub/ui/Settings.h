@@ -24,6 +24,7 @@ inline constexpr uint32_t vSyncDelayDefault = 2;
 // GI besides GP); 0 recognises and decodes only the nine talker prefixes of GPS-only days.
 inline constexpr uint32_t multiGnssDefault = 1;
 inline constexpr uint32_t immediateRelayDefault = 1;
+inline constexpr uint32_t tcpClientsDefault = 32;
 
 // The network output: "TCP Address" and "UDP Target" hold at most 63 and 127 characters.
 inline constexpr uint32_t tcpAddressSize = 64;
@@ -88,6 +89,9 @@ struct Settings {
     char tcpAddress[tcpAddressSize] = "127.0.0.1";
     char udpTarget[udpTargetSize] = {};
     uint32_t tcpWrite = 0;
+    // "TCP Clients": how many network clients are served at once (1 to 128; the Windows
+    // edition serves at most 32); a connection beyond them is closed at once.
+    uint32_t tcpClients = tcpClientsDefault;
     bool firstRun = false; // "Baud" was missing when the settings were loaded
 };
 
@@ -109,7 +113,7 @@ struct SettingsEntry {
 };
 
 // The settings in the order they are loaded and saved.
-inline constexpr std::array<SettingsEntry, 15> SettingsTable = {{
+inline constexpr std::array<SettingsEntry, 16> SettingsTable = {{
     {"Port", offsetof(Settings, port), platform::regDword, 4, portDefault},
     {"Baud", offsetof(Settings, baud), platform::regDword, 4, baudDefault},
     {"Logging", offsetof(Settings, logging), platform::regDword, 4, 0},
@@ -126,6 +130,7 @@ inline constexpr std::array<SettingsEntry, 15> SettingsTable = {{
     {"TCP Address", offsetof(Settings, tcpAddress), platform::regSz, tcpAddressSize, 0},
     {"UDP Target", offsetof(Settings, udpTarget), platform::regSz, udpTargetSize, 0},
     {"TCP Write", offsetof(Settings, tcpWrite), platform::regDword, 4, 0},
+    {"TCP Clients", offsetof(Settings, tcpClients), platform::regDword, 4, tcpClientsDefault},
 }};
 
 // The position of "Baud", whose absence marks the first run.

@@ -99,6 +99,9 @@ void PeerText(const sockaddr_storage& address, char (&peer)[peerTextSize]) {
 
 class PosixNetwork final : public Network {
 public:
+    // poll() takes any number; the engine has its own bound.
+    uint32_t ClientLimit() const override { return 1024; }
+
     uint32_t Listen(const char* address, uint16_t port, SocketHandle& listener) override {
         listener = noSocket;
         sockaddr_storage local{};

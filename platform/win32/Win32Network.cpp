@@ -57,6 +57,10 @@ bool SplitTarget(const char* target, char (&host)[256], char (&port)[8]) {
 
 class Win32Network final : public Network {
 public:
+    // One event per socket, and the message loop waits on at most 63 handles, the receiver's
+    // and the listener's among them.
+    uint32_t ClientLimit() const override { return 32; }
+
     Win32Network() {
         WSADATA data;
         started_ = WSAStartup(MAKEWORD(2, 2), &data) == 0;

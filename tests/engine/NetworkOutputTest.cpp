@@ -175,28 +175,42 @@ TEST_F(NetworkOutputTest, NothingIsOpenUntilAPortIsSet) {
     EXPECT_EQ(settings_.tcpWrite, 0u);
 }
 
-TEST_F(NetworkOutputTest, ClientsGetTheStreamFromTheirConnectionAndTheThirtyThirdIsClosed) {
-    Serve();
-    std::vector<std::unique_ptr<Client>> clients;
-    for (uint32_t i = 0; i <= NetworkOutput::clientCapacity; ++i) {
-        clients.push_back(std::make_unique<Client>(settings_.tcpPort));
-        ASSERT_TRUE(clients.back()->Connected());
-        Loop(2);
+TEST_F(NetworkOutputTest, ClientsGetTheStreamFromTheirConnectionAndOneTooManyIsClosed) {
+    // 32 unless "TCP Clients" says otherwise; more than the slots are not served.
+    for (const auto& [setting, limit] : {std::pair{0u, 1u},
+                                         {1000u, NetworkOutput::clientSlots},
+                                         {tcpClientsDefault, 32u},
+                                         {100u, 100u}}) {
+        settings_.tcpClients = setting;
+        Serve();
+        ASSERT_EQ(output_.ClientLimit(), limit);
+        const uint64_t refused = output_.Refused();
+        std::vector<std::unique_ptr<Client>> clients;
+        for (uint32_t i = 0; i <= limit && limit <= 100; ++i) {
+            clients.push_back(std::make_unique<Client>(settings_.tcpPort));
+            ASSERT_TRUE(clients.back()->Connected());
+            Loop(2);
+        }
+        if (clients.empty()) {
+            output_.Close();
+            continue;
+        }
+        EXPECT_EQ(output_.ClientCount(), limit);
+        EXPECT_EQ(output_.Refused(), refused + 1);
+        const std::string rmc = Nmea("GPRMC,120000,A,4807.038,N,01131.000,E,0.0,0.0,230313,,");
+        Relay(rmc);
+        for (uint32_t i = 0; i < limit; ++i) {
+            EXPECT_EQ(clients[i]->Read(), rmc) << i;
+        }
+        bool closed = false;
+        EXPECT_EQ(clients.back()->Read(&closed), "") << "nothing sent to the one too many";
+        EXPECT_TRUE(closed);
+        NetworkClientInfo info;
+        ASSERT_TRUE(output_.Client(0, info));
+        EXPECT_EQ(info.bytesSent, rmc.size());
+        EXPECT_EQ(std::string(info.peer).rfind("127.0.0.1:", 0), 0u) << info.peer;
+        output_.Close();
     }
-    EXPECT_EQ(output_.ClientCount(), NetworkOutput::clientCapacity);
-    EXPECT_EQ(output_.Refused(), 1u);
-    const std::string rmc = Nmea("GPRMC,120000,A,4807.038,N,01131.000,E,0.0,0.0,230313,,");
-    Relay(rmc);
-    for (uint32_t i = 0; i < NetworkOutput::clientCapacity; ++i) {
-        EXPECT_EQ(clients[i]->Read(), rmc) << i;
-    }
-    bool closed = false;
-    EXPECT_EQ(clients.back()->Read(&closed), "") << "nothing sent to the one too many";
-    EXPECT_TRUE(closed);
-    NetworkClientInfo info;
-    ASSERT_TRUE(output_.Client(0, info));
-    EXPECT_EQ(info.bytesSent, rmc.size());
-    EXPECT_EQ(std::string(info.peer).rfind("127.0.0.1:", 0), 0u) << info.peer;
 }
 
 TEST_F(NetworkOutputTest, AClientThatDoesNotReadLosesOldLinesAloneAndGoesWhenStalled) {

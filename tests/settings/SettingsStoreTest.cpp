@@ -164,6 +164,7 @@ TEST_P(SettingsStore, EverythingSavedLoadsBackInTheStoredLayout) {
                                                "TCP Address:sz",
                                                "UDP Target:sz",
                                                "TCP Write",
+                                               "TCP Clients",
                                                "Port0",
                                                "Port1",
                                                "Port2",
