@@ -24,7 +24,6 @@ using namespace std::chrono_literals;
 
 constexpr uint64_t burstIntervalNs = 100'000'000; // 10 Hz
 constexpr size_t sentenceBytes = 72;
-constexpr uint32_t defaultClientLimit = 32; // the hub's "TCP Clients" when not set
 
 // The hub with its TCP server on a port that was free, and `ports` virtual-port clients; the
 // port, 0 when the hub did not come up.
@@ -346,9 +345,9 @@ int NetworkDelay(const NetworkRun& run) {
         before.PortsComplete() && crowded.PortsComplete() && after.PortsComplete();
 
     std::printf("%u virtual-port clients; %u sentences of 72 bytes at 10 Hz with %u TCP clients "
-                "(\"TCP Clients\" %u), and as many without (half before, half after)\n",
+                "(\"TCP Clients\" %lld), and as many without (half before, half after)\n",
                 run.portClients, bursts, run.tcpClients,
-                run.tcpLimit != 0 ? run.tcpLimit : defaultClientLimit);
+                JsonNumber(stage.StatusJson(), "clientLimit"));
     PrintHeader();
     alone.Print("virtual ports, no TCP client");
     crowded.portDelays.Print("virtual ports, with TCP clients");
@@ -381,13 +380,18 @@ int Storm(const NetworkRun& run) {
     StormCounts counts;
     Samples samples;
     std::atomic<bool> stop{false};
-    const uint32_t limit = run.tcpLimit != 0 ? run.tcpLimit : defaultClientLimit;
+    const long long limit = JsonNumber(stage.StatusJson(), "clientLimit");
+    if (limit <= 0) {
+        std::fprintf(stderr, "relay-bench: tavro status names no TCP client limit\n");
+        return 1;
+    }
     std::vector<std::thread> storm;
     storm.emplace_back(Cycle, port, std::cref(stop), std::ref(counts));
     storm.emplace_back(Flood, port, std::cref(stop), std::ref(counts));
     storm.emplace_back(Flood, port, std::cref(stop), std::ref(counts));
     storm.emplace_back(NeverRead, port, std::cref(stop), std::ref(counts));
-    storm.emplace_back(Crowd, port, limit, std::cref(stop), std::ref(counts));
+    storm.emplace_back(Crowd, port, static_cast<uint32_t>(limit), std::cref(stop),
+                       std::ref(counts));
     storm.emplace_back([&] {
         for (; !stop.load(); Pause(stop, std::chrono::seconds(run.sampleSeconds))) {
             ProcessSize size{};
@@ -410,7 +414,7 @@ int Storm(const NetworkRun& run) {
     const bool alive = ReadProcessSize(hub, after) && !samples.hubGone;
     CloseAll(steady);
 
-    std::printf("%u s storm; TCP client limit %u; a steady TCP client and %u virtual port(s) "
+    std::printf("%u s storm; TCP client limit %lld; a steady TCP client and %u virtual port(s) "
                 "read sentences, 4 every 100 ms\n",
                 run.seconds, limit, run.portClients);
     std::printf("connect/disconnect cycles: %llu; failed connects or reads: %llu\n",

@@ -27,7 +27,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -35,7 +34,6 @@
 #include <mutex>
 #include <poll.h>
 #include <string>
-#include <sys/epoll.h>
 #include <thread>
 #include <time.h>
 #include <unistd.h>
