@@ -275,14 +275,15 @@ bool Stage::Set(const std::string& name, const std::string& value) {
     return RunToEnd({tavro_, "config", "set", name, value}, root + "/config.log") == 0;
 }
 
-std::string Stage::StatusJson() {
-    const std::string path = root + "/status.json";
-    std::filesystem::remove(path);
+std::string Stage::StatusJson(const std::string& file) {
+    const std::string path = root + "/" + file;
+    std::error_code ignored;
+    std::filesystem::remove(path, ignored);
     if (RunToEnd({tavro_, "status", "--json"}, path) != 0) {
         return "";
     }
-    std::ifstream file(path);
-    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+    std::ifstream json(path);
+    return std::string(std::istreambuf_iterator<char>(json), std::istreambuf_iterator<char>());
 }
 
 bool Stage::WaitForRelay(const std::vector<int>& readers, const Pty& receiver, double seconds) {

@@ -78,8 +78,8 @@ public:
     bool Prepare();
     // `tavro config set name value` (before StartHub, or live).
     bool Set(const std::string& name, const std::string& value);
-    // `tavro status --json`; empty when it failed.
-    std::string StatusJson();
+    // `tavro status --json` (through `file` in the stage's folder); empty when it failed.
+    std::string StatusJson(const std::string& file = "status.json");
     // The hub on receiver `hubReceiver` (COM1), `clients` virtual ports COM5 upwards, with
     // "Immediate Relay" `immediate`; returns once every client receives the receiver's bytes.
     bool StartHub(uint32_t clients, bool immediate, uint32_t baud = 115200);
