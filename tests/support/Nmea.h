@@ -1,0 +1,52 @@
+// NMEA sentences and free loopback ports for the tests.
+#pragma once
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <stdint.h>
+#include <stdio.h>
+#include <string>
+#include <string_view>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace tavro::testing {
+
+// `start` + `body` + "*hh\r\n" with the right checksum.
+inline std::string Sentence(std::string_view body, char start = '$') {
+    uint8_t sum = 0;
+    for (const char c : body) {
+        sum ^= static_cast<uint8_t>(c);
+    }
+    char tail[8];
+    snprintf(tail, sizeof tail, "*%02X\r\n", sum);
+    return start + std::string(body) + tail;
+}
+
+// A loopback port of `type` (SOCK_STREAM, SOCK_DGRAM) that was free a moment ago; 0 if none.
+inline uint16_t FreePort(int type, int family = AF_INET) {
+    const int fd = socket(family, type | SOCK_CLOEXEC, 0);
+    sockaddr_storage address{};
+    socklen_t length = 0;
+    if (family == AF_INET6) {
+        auto& v6 = reinterpret_cast<sockaddr_in6&>(address);
+        v6.sin6_family = AF_INET6;
+        v6.sin6_addr = in6addr_loopback;
+        length = sizeof v6;
+    } else {
+        auto& v4 = reinterpret_cast<sockaddr_in&>(address);
+        v4.sin_family = AF_INET;
+        v4.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        length = sizeof v4;
+    }
+    uint16_t port = 0;
+    if (bind(fd, reinterpret_cast<sockaddr*>(&address), length) == 0 &&
+        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
+        port = ntohs(family == AF_INET6 ? reinterpret_cast<sockaddr_in6&>(address).sin6_port
+                                        : reinterpret_cast<sockaddr_in&>(address).sin_port);
+    }
+    close(fd);
+    return port;
+}
+
+} // namespace tavro::testing
