@@ -38,20 +38,7 @@ public:
             setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
         }
         sockaddr_storage address{};
-        socklen_t length = 0;
-        if (family == AF_INET6) {
-            auto& v6 = reinterpret_cast<sockaddr_in6&>(address);
-            v6.sin6_family = AF_INET6;
-            v6.sin6_addr = in6addr_loopback;
-            v6.sin6_port = htons(port);
-            length = sizeof v6;
-        } else {
-            auto& v4 = reinterpret_cast<sockaddr_in&>(address);
-            v4.sin_family = AF_INET;
-            v4.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-            v4.sin_port = htons(port);
-            length = sizeof v4;
-        }
+        const socklen_t length = LoopbackAddress(family, port, address);
         connected_ = connect(fd_, reinterpret_cast<sockaddr*>(&address), length) == 0;
         fcntl(fd_, F_SETFL, O_NONBLOCK);
     }
