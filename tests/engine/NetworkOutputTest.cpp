@@ -11,6 +11,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <string>
 #include <sys/socket.h>
@@ -164,6 +165,29 @@ TEST_F(NetworkOutputTest, ClientsGetTheStreamFromTheirConnectionAndOneTooManyIsC
         EXPECT_EQ(std::string(info.peer).rfind("127.0.0.1:", 0), 0u) << info.peer;
         output_.Close();
     }
+}
+
+TEST(SystemNetwork, AcceptedClientsSendEachRelayWithoutWaitingForAcks) {
+    platform::Network& network = *platform::SystemNetwork();
+    platform::SocketHandle listener = platform::noSocket;
+    ASSERT_EQ(network.Listen("127.0.0.1", 0, listener), error::success);
+    Client client(network.LocalPort(listener));
+    ASSERT_TRUE(client.Connected());
+    platform::SocketHandle accepted = platform::noSocket;
+    char peer[platform::peerTextSize];
+    for (int i = 0; i < 100 && accepted == platform::noSocket; ++i) {
+        if (network.Accept(listener, accepted, peer) != error::success) {
+            usleep(1000);
+        }
+    }
+    ASSERT_NE(accepted, platform::noSocket);
+    int noDelay = 0;
+    socklen_t length = sizeof noDelay;
+    ASSERT_EQ(getsockopt(static_cast<int>(accepted), IPPROTO_TCP, TCP_NODELAY, &noDelay, &length),
+              0);
+    EXPECT_NE(noDelay, 0) << "a sentence must not wait for the peer's delayed ACK";
+    network.Close(accepted);
+    network.Close(listener);
 }
 
 TEST_F(NetworkOutputTest, AClientThatDoesNotReadLosesOldLinesAloneAndGoesWhenStalled) {
