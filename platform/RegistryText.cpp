@@ -1,5 +1,7 @@
 #include "platform/RegistryText.h"
 
+#include "common/NmeaChecksum.h"
+
 #include "platform/ErrorCodes.h"
 
 #include <stdio.h>
@@ -26,19 +28,6 @@ std::string_view Trim(std::string_view text) {
 bool StartsWithFolded(std::string_view text, std::string_view prefix) {
     return text.size() >= prefix.size() &&
            FoldRegistryName(text.substr(0, prefix.size())) == FoldRegistryName(prefix);
-}
-
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
 }
 
 // 1 to `maxDigits` hex digits and nothing else.

@@ -1,5 +1,7 @@
 #include "hub/engine/NetworkOutput.h"
 
+#include "common/NmeaChecksum.h"
+
 #include "platform/ErrorCodes.h"
 
 #include <new>
@@ -12,36 +14,6 @@ namespace {
 // flood of bytes cannot hold the loop.
 constexpr uint32_t acceptsPerWake = 64;
 constexpr uint32_t receivePerWake = 4096;
-
-int HexDigit(uint8_t c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    return -1;
-}
-
-// "$...*hh" or "!...*hh" whose two hex digits are the XOR of the bytes between.
-bool ChecksumValid(const uint8_t* line, uint32_t length) {
-    if (length < 4 || (line[0] != '$' && line[0] != '!') || line[length - 3] != '*') {
-        return false;
-    }
-    uint8_t sum = 0;
-    for (uint32_t i = 1; i < length - 3; ++i) {
-        if (line[i] == '*') {
-            return false;
-        }
-        sum ^= line[i];
-    }
-    const int high = HexDigit(line[length - 2]);
-    const int low = HexDigit(line[length - 1]);
-    return high >= 0 && low >= 0 && sum == (high << 4 | low);
-}
 
 bool Loopback(const char* address) {
     return strncmp(address, "127.", 4) == 0 || strcmp(address, "::1") == 0 ||
@@ -429,7 +401,7 @@ bool NetworkOutput::TakeLine(Connection& client) {
     if (client.lineLength == 0) {
         return true; // an empty line: a keep-alive
     }
-    if (!ChecksumValid(client.line, client.lineLength)) {
+    if (!NmeaSentenceValid(reinterpret_cast<const char*>(client.line), client.lineLength)) {
         return false;
     }
     if (write_) {

@@ -3,6 +3,7 @@
 #include "common/DriverExchangeBlock.h"
 #include "common/SpeedTable.h"
 #include "hub/engine/NetworkOutput.h"
+#include "hub/posix/ForceOption.h"
 #include "hub/ui/RestartDevice.h"
 #include "hub/ui/Settings.h"
 #include "hub/ui/SettingsStore.h"
@@ -342,18 +343,8 @@ void Notes(const Name& name, const Settings& settings, const ConfigSurroundings*
 
 int RunConfigCommand(platform::Registry& registry, const ConfigSurroundings* surroundings, int argc,
                      const char* const* argv, std::string& output, std::string& errors) {
-    std::vector<const char*> words;
     bool force = false;
-    bool optionsEnded = false;
-    for (int i = 0; i < argc; ++i) {
-        if (!optionsEnded && std::strcmp(argv[i], "--") == 0) {
-            optionsEnded = true;
-        } else if (!optionsEnded && std::strcmp(argv[i], "--force") == 0) {
-            force = true;
-        } else {
-            words.push_back(argv[i]);
-        }
-    }
+    const std::vector<const char*> words = posixhub::WordsAndForce(argc, argv, force);
     if (words.empty()) {
         errors += usage;
         return configUsage;

@@ -1,6 +1,7 @@
 // The verbs besides `run`: they work without a hub (config, link, unlink) or talk to the
 // running one (status, send).
 #include "hub/posix/ConfigCommand.h"
+#include "hub/posix/ForceOption.h"
 #include "hub/posix/HubReport.h"
 #include "hub/posix/LiveSettings.h"
 #include "hub/posix/StatusReport.h"
@@ -329,18 +330,8 @@ int StatusVerb(int argc, char** argv) {
 }
 
 int LinkVerb(int argc, char** argv) {
-    std::vector<const char*> positional;
     bool force = false;
-    bool optionsEnded = false;
-    for (int i = 0; i < argc; ++i) {
-        if (!optionsEnded && std::strcmp(argv[i], "--") == 0) {
-            optionsEnded = true;
-        } else if (!optionsEnded && std::strcmp(argv[i], "--force") == 0) {
-            force = true;
-        } else {
-            positional.push_back(argv[i]);
-        }
-    }
+    const std::vector<const char*> positional = WordsAndForce(argc, argv, force);
     unsigned number = 0;
     if (positional.size() != 2 || !ParseComName(positional[0], number)) {
         std::fputs("usage: tavro link COM<n> DEVICE [--force]   (n from 1 to 255)\n", stderr);

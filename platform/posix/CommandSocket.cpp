@@ -1,6 +1,7 @@
 #include "platform/posix/CommandSocket.h"
 
 #include "platform/ErrorCodes.h"
+#include "platform/posix/MonotonicClock.h"
 #include "platform/posix/PosixErrors.h"
 
 #include <cerrno>
@@ -29,12 +30,6 @@ void PutLittleEndian(uint8_t (&bytes)[4], uint32_t value) {
 uint32_t GetLittleEndian(const uint8_t* bytes) {
     return static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
            static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24;
-}
-
-int64_t MonotonicMs() {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
 }
 
 // The socket's address. A COM directory whose path is too long for sun_path (108 bytes) is

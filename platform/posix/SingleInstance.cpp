@@ -2,6 +2,7 @@
 
 #include "platform/ErrorCodes.h"
 #include "platform/posix/CommandSocket.h"
+#include "platform/posix/MonotonicClock.h"
 
 #include <time.h>
 
@@ -11,12 +12,6 @@ namespace {
 constexpr int retryPauseMs = 50;
 // Per attempt: a hub that has its socket answers at once unless it is busy.
 constexpr int answerPatienceMs = 1000;
-
-int64_t MonotonicMs() {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
-}
 
 void Pause(int milliseconds) {
     timespec pause{0, static_cast<long>(milliseconds) * 1000000L};

@@ -140,6 +140,11 @@ public:
         MakeNonBlocking(socket);
         setsockopt(socket, SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char*>(&clientSendBuffer),
                    sizeof clientSendBuffer);
+        // Each relay is sent at once: waiting for the peer's delayed ACK would hold a sentence
+        // back by up to 200 ms.
+        const BOOL noDelay = TRUE;
+        setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&noDelay),
+                   sizeof noDelay);
         char host[NI_MAXHOST] = "?";
         char service[NI_MAXSERV] = "0";
         getnameinfo(reinterpret_cast<sockaddr*>(&remote), length, host, sizeof host, service,

@@ -3,6 +3,7 @@
 #include "platform/ErrorCodes.h"
 #include "platform/posix/ComDirectory.h"
 #include "platform/posix/CommandSocket.h"
+#include "platform/posix/MonotonicClock.h"
 #include "platform/posix/PosixErrors.h"
 #include "setup/SetupTool.h"
 #include "setup/StatusText.h"
@@ -17,17 +18,12 @@ namespace {
 
 using namespace setup;
 using platform::posix::ComDirectory;
+using platform::posix::MonotonicMs;
 
 constexpr int statusWaitMs = 1500;
 constexpr int queryWaitMs = 5000;
 constexpr int nmeaWaitMs = 3000;
 constexpr int baudWaitMs = 10000;
-
-int64_t MonotonicMs() {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
-}
 
 void SleepMs(unsigned milliseconds) {
     timespec pause{static_cast<time_t>(milliseconds / 1000),

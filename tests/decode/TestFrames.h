@@ -2,6 +2,7 @@
 #pragma once
 
 #include "hub/decode/ParseFrame.h"
+#include "tests/support/Nmea.h"
 
 #include <stdint.h>
 #include <stdio.h>
@@ -12,16 +13,6 @@
 namespace tavro::testing {
 
 // "$" + body + "*" + the checksum in upper-case hex + CR LF.
-inline std::string Sentence(const std::string& body, char start = '$') {
-    uint8_t sum = 0;
-    for (char c : body) {
-        sum ^= static_cast<uint8_t>(c);
-    }
-    char digits[3];
-    snprintf(digits, sizeof digits, "%02X", sum);
-    return start + body + "*" + digits + "\r\n";
-}
-
 // A SiRF frame around `payload`: start pair, length, payload, 15-bit sum, end pair.
 inline std::vector<uint8_t> SirfFrame(const std::vector<uint8_t>& payload) {
     std::vector<uint8_t> frame = {0xA0, 0xA2, static_cast<uint8_t>(payload.size() >> 8),

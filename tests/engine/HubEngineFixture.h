@@ -18,6 +18,7 @@
 #include "platform/testing/RecordingSystemClock.h"
 #include "platform/testing/RecordingTray.h"
 #include "sys/usermode/InProcessDriver.h"
+#include "tests/support/Nmea.h"
 
 #include <gtest/gtest.h>
 
@@ -147,13 +148,7 @@ public:
 
 // "$<body>*hh\r\n" with the checksum of `body`.
 inline std::string Nmea(std::string_view body) {
-    uint8_t sum = 0;
-    for (char c : body) {
-        sum ^= static_cast<uint8_t>(c);
-    }
-    char tail[8];
-    snprintf(tail, sizeof tail, "*%02X\r\n", sum);
-    return "$" + std::string(body) + tail;
+    return Sentence(body);
 }
 
 inline const std::string validRmc =

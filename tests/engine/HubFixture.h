@@ -11,6 +11,7 @@
 #include "platform/testing/FakeTiming.h"
 #include "platform/testing/RecordingSystemClock.h"
 #include "sys/usermode/InProcessDriver.h"
+#include "tests/support/Nmea.h"
 
 #include <gtest/gtest.h>
 
@@ -52,16 +53,6 @@ public:
 };
 
 // "$<body>*hh\r\n" with the checksum of `body`.
-inline std::string Sentence(std::string_view body) {
-    uint8_t sum = 0;
-    for (char c : body) {
-        sum ^= static_cast<uint8_t>(c);
-    }
-    char tail[8];
-    snprintf(tail, sizeof tail, "*%02X\r\n", sum);
-    return "$" + std::string(body) + tail;
-}
-
 inline const std::string rmc =
     Sentence("GPRMC,123519.250,A,4807.038,N,01131.000,E,022.4,084.4,230313,003.1,W");
 inline const std::string gga =

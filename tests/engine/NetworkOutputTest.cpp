@@ -4,12 +4,14 @@
 #include "hub/engine/NetworkOutput.h"
 
 #include "platform/ErrorCodes.h"
+#include "tests/support/Nmea.h"
 
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <string>
 #include <sys/socket.h>
@@ -18,41 +20,6 @@
 
 namespace tavro::testing {
 namespace {
-
-uint16_t FreePort(int type, int family = AF_INET) {
-    const int fd = socket(family, type, 0);
-    sockaddr_storage address{};
-    socklen_t length = 0;
-    if (family == AF_INET6) {
-        auto& v6 = reinterpret_cast<sockaddr_in6&>(address);
-        v6.sin6_family = AF_INET6;
-        v6.sin6_addr = in6addr_loopback;
-        length = sizeof v6;
-    } else {
-        auto& v4 = reinterpret_cast<sockaddr_in&>(address);
-        v4.sin_family = AF_INET;
-        v4.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        length = sizeof v4;
-    }
-    uint16_t port = 0;
-    if (bind(fd, reinterpret_cast<sockaddr*>(&address), length) == 0 &&
-        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
-        port = ntohs(family == AF_INET6 ? reinterpret_cast<sockaddr_in6&>(address).sin6_port
-                                        : reinterpret_cast<sockaddr_in&>(address).sin_port);
-    }
-    close(fd);
-    return port;
-}
-
-std::string Nmea(const std::string& body) {
-    uint8_t sum = 0;
-    for (const char c : body) {
-        sum ^= static_cast<uint8_t>(c);
-    }
-    char tail[8];
-    std::snprintf(tail, sizeof tail, "*%02X\r\n", sum);
-    return "$" + body + tail;
-}
 
 class RecordingSink final : public NetworkSink {
 public:
@@ -72,20 +39,7 @@ public:
             setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
         }
         sockaddr_storage address{};
-        socklen_t length = 0;
-        if (family == AF_INET6) {
-            auto& v6 = reinterpret_cast<sockaddr_in6&>(address);
-            v6.sin6_family = AF_INET6;
-            v6.sin6_addr = in6addr_loopback;
-            v6.sin6_port = htons(port);
-            length = sizeof v6;
-        } else {
-            auto& v4 = reinterpret_cast<sockaddr_in&>(address);
-            v4.sin_family = AF_INET;
-            v4.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-            v4.sin_port = htons(port);
-            length = sizeof v4;
-        }
+        const socklen_t length = LoopbackAddress(family, port, address);
         connected_ = connect(fd_, reinterpret_cast<sockaddr*>(&address), length) == 0;
         fcntl(fd_, F_SETFL, O_NONBLOCK);
     }
@@ -197,7 +151,7 @@ TEST_F(NetworkOutputTest, ClientsGetTheStreamFromTheirConnectionAndOneTooManyIsC
         }
         EXPECT_EQ(output_.ClientCount(), limit);
         EXPECT_EQ(output_.Refused(), refused + 1);
-        const std::string rmc = Nmea("GPRMC,120000,A,4807.038,N,01131.000,E,0.0,0.0,230313,,");
+        const std::string rmc = Sentence("GPRMC,120000,A,4807.038,N,01131.000,E,0.0,0.0,230313,,");
         Relay(rmc);
         for (uint32_t i = 0; i < limit; ++i) {
             EXPECT_EQ(clients[i]->Read(), rmc) << i;
@@ -213,6 +167,29 @@ TEST_F(NetworkOutputTest, ClientsGetTheStreamFromTheirConnectionAndOneTooManyIsC
     }
 }
 
+TEST(SystemNetwork, AcceptedClientsSendEachRelayWithoutWaitingForAcks) {
+    platform::Network& network = *platform::SystemNetwork();
+    platform::SocketHandle listener = platform::noSocket;
+    ASSERT_EQ(network.Listen("127.0.0.1", 0, listener), error::success);
+    Client client(network.LocalPort(listener));
+    ASSERT_TRUE(client.Connected());
+    platform::SocketHandle accepted = platform::noSocket;
+    char peer[platform::peerTextSize];
+    for (int i = 0; i < 100 && accepted == platform::noSocket; ++i) {
+        if (network.Accept(listener, accepted, peer) != error::success) {
+            usleep(1000);
+        }
+    }
+    ASSERT_NE(accepted, platform::noSocket);
+    int noDelay = 0;
+    socklen_t length = sizeof noDelay;
+    ASSERT_EQ(getsockopt(static_cast<int>(accepted), IPPROTO_TCP, TCP_NODELAY, &noDelay, &length),
+              0);
+    EXPECT_NE(noDelay, 0) << "a sentence must not wait for the peer's delayed ACK";
+    network.Close(accepted);
+    network.Close(listener);
+}
+
 TEST_F(NetworkOutputTest, AClientThatDoesNotReadLosesOldLinesAloneAndGoesWhenStalled) {
     Serve();
     Client sleeper(settings_.tcpPort, AF_INET, 4096);
@@ -222,7 +199,7 @@ TEST_F(NetworkOutputTest, AClientThatDoesNotReadLosesOldLinesAloneAndGoesWhenSta
     std::string sent;
     std::string received;
     for (int i = 0; i < 40000; ++i) {
-        const std::string line = Nmea("GPTXT,01,01,02," + std::to_string(i));
+        const std::string line = Sentence("GPTXT,01,01,02," + std::to_string(i));
         sent += line;
         Relay(line);
         if (i % 50 == 0) {
@@ -255,8 +232,8 @@ TEST_F(NetworkOutputTest, AClientThatDoesNotReadLosesOldLinesAloneAndGoesWhenSta
 }
 
 TEST_F(NetworkOutputTest, WhatClientsMaySend) {
-    const std::string good = Nmea("PMTK000");
-    const std::string longest = Nmea("PMTK" + std::string(72, '0')); // 82 with CR LF
+    const std::string good = Sentence("PMTK000");
+    const std::string longest = Sentence("PMTK" + std::string(72, '0')); // 82 with CR LF
     const std::string probes = "$PGRMCE*0E\r\n" +
                                std::string("\x10\x02\x12\x8e\x7f\x01\x00\x13\x10\x03", 10) +
                                std::string("\xa0\xa2\x00\x02\x84\x00\x00\x84\xb0\xb3", 10) + good;
@@ -271,7 +248,7 @@ TEST_F(NetworkOutputTest, WhatClientsMaySend) {
              Case{true, good + "\n\r\n", true, good},
              Case{true, longest, true, longest},
              // What is no sentence is dropped; the next sentence still counts.
-             Case{true, Nmea("PMTK" + std::string(73, '0')) + good, true, good},
+             Case{true, Sentence("PMTK" + std::string(73, '0')) + good, true, good},
              Case{true, "$PMTK000*00\r\n" + good, true, good},
              Case{true, "hello\r\n" + good, true, good},
              // Probes a program that reads any source sends on connecting, binary among them.
@@ -319,7 +296,8 @@ TEST_F(NetworkOutputTest, EachFrameIsOneDatagramToTheTargetOverIpv4AndIpv6) {
                       family == AF_INET6 ? "[::1]:%u" : "127.0.0.1:%u", port);
         output_.Configure(settings_, now_);
         ASSERT_TRUE(output_.SendsDatagrams()) << output_.DatagramError();
-        const std::string frames[] = {Nmea("GPGGA,1"), Nmea("GPRMC," + std::string(400, '0'))};
+        const std::string frames[] = {Sentence("GPGGA,1"),
+                                      Sentence("GPRMC," + std::string(400, '0'))};
         for (const std::string& frame : frames) {
             output_.SendFrame(reinterpret_cast<const uint8_t*>(frame.data()),
                               static_cast<uint32_t>(frame.size()));

@@ -347,21 +347,6 @@ std::string GpsdPath() {
     return "";
 }
 
-uint16_t FreeTcpPort() {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    uint16_t port = 0;
-    if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
-        port = ntohs(address.sin_port);
-    }
-    close(fd);
-    return port;
-}
-
 // Watches gpsd's JSON reports until one has a 3D fix; its text, or "" after `timeout`.
 std::string GpsdFix(uint16_t port, std::chrono::milliseconds timeout) {
     const auto end = std::chrono::steady_clock::now() + timeout;
@@ -422,7 +407,7 @@ TEST_F(PosixHubEndToEnd, GpsdOnAVirtualPortReportsTheSimulatedPosition) {
     StartSim();
     StartHub({5, 6});
     ASSERT_TRUE(StreamArrives()) << Status();
-    const uint16_t port = FreeTcpPort();
+    const uint16_t port = FreePort(SOCK_STREAM);
     ASSERT_NE(port, 0);
     // In the foreground, on a private port and control socket, polling at once, never writing
     // to the device.

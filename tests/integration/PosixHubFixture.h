@@ -5,6 +5,7 @@
 #pragma once
 
 #include "tests/integration/PosixProcess.h"
+#include "tests/support/Nmea.h"
 
 #include <gtest/gtest.h>
 
@@ -23,16 +24,6 @@ using namespace std::chrono_literals;
 // The receiver's first sentences reach the hub a few seconds after it starts (its first open
 // attempt comes 2.5 s after the timer starts); machines running other tests are slow.
 constexpr auto streamPatience = 20s;
-
-inline std::string Sentence(const std::string& body) {
-    uint8_t sum = 0;
-    for (const char c : body) {
-        sum ^= static_cast<uint8_t>(c);
-    }
-    char tail[8];
-    std::snprintf(tail, sizeof tail, "*%02X\r\n", sum);
-    return "$" + body + tail;
-}
 
 template <typename Condition>
 bool Within(std::chrono::milliseconds timeout, Condition condition) {
