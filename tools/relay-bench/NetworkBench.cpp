@@ -452,6 +452,12 @@ int Storm(const NetworkRun& run) {
         std::printf("hub, %zu samples every %u s:\n", samples.values.size(), run.sampleSeconds);
         samples.Print("open descriptors", &ProcessSize::descriptors, "");
         samples.Print("resident memory", &ProcessSize::residentKb, "kB");
+        std::printf("resident memory, kB over the first sample:");
+        for (const ProcessSize& sample : samples.values) {
+            std::printf(" %lld", static_cast<long long>(sample.residentKb) -
+                                     static_cast<long long>(samples.values.front().residentKb));
+        }
+        std::printf("\n");
         // Memory is flat when the later half never exceeds what the first half reached (every
         // client slot was in use by then), give or take the allocator's slack.
         const size_t half = samples.values.size() / 2;
