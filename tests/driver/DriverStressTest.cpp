@@ -314,7 +314,10 @@ void Writer(Stress& stress, uint32_t seed) {
                 handle.left.push_back(std::move(write));
                 break;
             }
-            EXPECT_TRUE(write->status == status::success || write->status == status::cancelled);
+            // A port holds eight waiting writes; one more is refused while the ring is full.
+            EXPECT_TRUE(write->status == status::success || write->status == status::cancelled ||
+                        write->status == status::insufficientResources)
+                << std::hex << write->status;
             EXPECT_LE(write->information, bytes.size());
             break;
         }

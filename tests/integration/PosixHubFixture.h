@@ -25,18 +25,6 @@ using namespace std::chrono_literals;
 // attempt comes 2.5 s after the timer starts); machines running other tests are slow.
 constexpr auto streamPatience = 20s;
 
-template <typename Condition>
-bool Within(std::chrono::milliseconds timeout, Condition condition) {
-    const auto end = std::chrono::steady_clock::now() + timeout;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() >= end) {
-            return false;
-        }
-        std::this_thread::sleep_for(50ms);
-    }
-    return true;
-}
-
 inline size_t Count(const std::string& text, const std::string& what) {
     size_t count = 0;
     for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) {
@@ -54,18 +42,10 @@ inline double JsonNumber(const std::string& json, const std::string& name) {
 class PosixHubEndToEnd : public ::testing::Test {
 protected:
     void SetUp() override {
-        char pattern[] = "/tmp/tavro-e2e-XXXXXX";
-        const char* made = mkdtemp(pattern);
-        ASSERT_NE(made, nullptr);
-        root_ = made;
-        static std::atomic<int> counter{0};
-        environment_ = {
-            {"TAVRO_DEVDIR", root_ + "/dev"},
-            {"XDG_CONFIG_HOME", root_ + "/config"},
-            {"TAVRO_SHM",
-             "/TavroE2E-" + std::to_string(getpid()) + "-" + std::to_string(counter++)},
-            {"HOME", root_},
-        };
+        const PrivateStage stage = MakePrivateStage("tavro-e2e");
+        ASSERT_FALSE(stage.root.empty());
+        root_ = stage.root;
+        environment_ = stage.environment;
     }
 
     void TearDown() override {

@@ -22,31 +22,14 @@ namespace {
 
 using namespace std::chrono_literals;
 
-template <typename Condition>
-bool Within(std::chrono::milliseconds timeout, Condition condition) {
-    const auto end = std::chrono::steady_clock::now() + timeout;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() >= end) {
-            return false;
-        }
-        std::this_thread::sleep_for(100ms);
-    }
-    return true;
-}
-
 // One receiver with its own hub: a COM directory, settings folder and status block of its own.
 class Station {
 public:
     explicit Station(const std::string& name) : name_(name) {
-        char pattern[] = "/tmp/tavro-gnss-XXXXXX";
-        const char* made = mkdtemp(pattern);
-        root_ = made != nullptr ? made : "";
-        static std::atomic<int> counter{0};
-        shm_ = "/TavroGnss-" + std::to_string(getpid()) + "-" + std::to_string(counter++);
-        environment_ = {{"TAVRO_DEVDIR", root_ + "/dev"},
-                        {"XDG_CONFIG_HOME", root_ + "/config"},
-                        {"TAVRO_SHM", shm_},
-                        {"HOME", root_}};
+        const PrivateStage stage = MakePrivateStage("tavro-gnss");
+        root_ = stage.root;
+        shm_ = stage.shm;
+        environment_ = stage.environment;
     }
     ~Station() {
         client_.reset();

@@ -19,6 +19,42 @@ namespace tavro::testing {
 
 using Environment = std::vector<std::pair<std::string, std::string>>;
 
+// Waits up to `timeout` for `condition`, looking every 50 ms.
+template <typename Condition>
+bool Within(std::chrono::milliseconds timeout, Condition condition) {
+    const auto end = std::chrono::steady_clock::now() + timeout;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() >= end) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return true;
+}
+
+// What one hub under test has to itself: a new folder under /tmp (`root`, "" when none could
+// be made) for its COM directory, settings and home, and a status block name (`shm`).
+struct PrivateStage {
+    std::string root;
+    std::string shm;
+    Environment environment;
+};
+
+inline PrivateStage MakePrivateStage(const std::string& name) {
+    static int counter = 0;
+    PrivateStage stage;
+    std::string pattern = "/tmp/" + name + "-XXXXXX";
+    if (mkdtemp(pattern.data()) != nullptr) {
+        stage.root = pattern;
+    }
+    stage.shm = "/" + name + "-" + std::to_string(getpid()) + "-" + std::to_string(counter++);
+    stage.environment = {{"TAVRO_DEVDIR", stage.root + "/dev"},
+                         {"XDG_CONFIG_HOME", stage.root + "/config"},
+                         {"TAVRO_SHM", stage.shm},
+                         {"HOME", stage.root}};
+    return stage;
+}
+
 class ChildProcess {
 public:
     // Runs `arguments` (the program first) with `environment` added, standard output and

@@ -19,18 +19,6 @@ using namespace std::chrono_literals;
 // The hub's first open attempt comes 2.5 s after it starts; loaded machines are slower.
 constexpr auto streamPatience = 20s;
 
-template <typename Condition>
-bool Within(std::chrono::milliseconds timeout, Condition condition) {
-    const auto end = std::chrono::steady_clock::now() + timeout;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() >= end) {
-            return false;
-        }
-        std::this_thread::sleep_for(100ms);
-    }
-    return true;
-}
-
 long JsonInteger(const std::string& json, const std::string& name) {
     std::smatch match;
     return std::regex_search(json, match, std::regex("\"" + name + "\":(-?[0-9]+)"))
@@ -45,18 +33,10 @@ bool Contains(const std::string& text, const std::string& what) {
 class FeltroEndToEnd : public ::testing::Test {
 protected:
     void SetUp() override {
-        char pattern[] = "/tmp/feltro-e2e-XXXXXX";
-        const char* made = mkdtemp(pattern);
-        ASSERT_NE(made, nullptr);
-        root_ = made;
-        static std::atomic<int> counter{0};
-        environment_ = {
-            {"TAVRO_DEVDIR", root_ + "/dev"},
-            {"XDG_CONFIG_HOME", root_ + "/config"},
-            {"TAVRO_SHM",
-             "/FeltroE2E-" + std::to_string(getpid()) + "-" + std::to_string(counter++)},
-            {"HOME", root_},
-        };
+        const PrivateStage stage = MakePrivateStage("feltro-e2e");
+        ASSERT_FALSE(stage.root.empty());
+        root_ = stage.root;
+        environment_ = stage.environment;
     }
 
     void TearDown() override {
