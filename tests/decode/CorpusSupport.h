@@ -7,13 +7,42 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include <gtest/gtest.h>
+
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace tavro::testing {
+
+// What a recording's comparison with its reference found: each kind of check counted, each
+// disagreement a test failure naming the recording, and the reasons for comparisons left out.
+class Comparison {
+public:
+    explicit Comparison(std::string recording) : recording_(std::move(recording)) {}
+
+    void Check(const char* what, bool agrees, const std::string& detail) {
+        ++checked_[what];
+        if (!agrees) {
+            ADD_FAILURE() << recording_ << ": " << what << ": " << detail;
+        }
+    }
+    void Excuse(const char* why) { ++excused_[why]; }
+    int Checks(const std::string& what) const {
+        const auto found = checked_.find(what);
+        return found == checked_.end() ? 0 : found->second;
+    }
+    const std::map<std::string, int>& Checked() const { return checked_; }
+    const std::map<std::string, int>& Excused() const { return excused_; }
+
+private:
+    std::string recording_;
+    std::map<std::string, int> checked_;
+    std::map<std::string, int> excused_;
+};
 
 // The corpus folder: $TAVRO_CORPUS_DIR, else the folder the build was configured with.
 std::string CorpusDir();

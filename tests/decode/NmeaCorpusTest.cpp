@@ -56,26 +56,6 @@ bool WithinFloat(double ours, double reference, double printedHalfUnit) {
     return fabs(ours - reference) <= fabs(reference) * 0x1p-24 + printedHalfUnit + 1e-12;
 }
 
-class Comparison {
-public:
-    explicit Comparison(std::string recording) : recording_(std::move(recording)) {}
-
-    void Check(const char* what, bool agrees, const std::string& detail) {
-        ++checked_[what];
-        if (!agrees) {
-            ADD_FAILURE() << recording_ << ": " << what << ": " << detail;
-        }
-    }
-    void Excuse(const char* why) { ++excused_[why]; }
-    const std::map<std::string, int>& Checked() const { return checked_; }
-    const std::map<std::string, int>& Excused() const { return excused_; }
-
-private:
-    std::string recording_;
-    std::map<std::string, int> checked_;
-    std::map<std::string, int> excused_;
-};
-
 std::string Iso(const SystemTime& t) {
     char text[64];
     snprintf(text, sizeof text, "%04u-%02u-%02uT%02u:%02u:%02u.%03uZ", t.wYear, t.wMonth, t.wDay,

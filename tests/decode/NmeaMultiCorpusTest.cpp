@@ -96,23 +96,6 @@ std::map<int, SkySatellite> Sky(std::string_view report) {
     return sky;
 }
 
-class Comparison {
-public:
-    explicit Comparison(std::string recording) : recording_(std::move(recording)) {}
-    void Check(const char* what, bool agrees, const std::string& detail) {
-        ++checked_[what];
-        if (!agrees) {
-            ADD_FAILURE() << recording_ << ": " << what << ": " << detail;
-        }
-    }
-    void Excuse(const char* why) { ++excused_[why]; }
-    std::map<std::string, int> checked_;
-    std::map<std::string, int> excused_;
-
-private:
-    std::string recording_;
-};
-
 // The block after the last GSV of an epoch against the reference's sky of that epoch.
 void CompareSky(Comparison& c, const GpsSharedStatus& b, uint8_t lastFixSats,
                 const std::string& report, const std::string& context) {
@@ -312,12 +295,12 @@ TEST(NmeaMultiCorpus, CapturesMatchTheReferenceEpochByEpoch) {
               "table holds the used, then the strongest",
               "usedPrns holds every used id that "
               "fits, up to 12"}) {
-            EXPECT_GE(c.checked_[what], 10) << name << ": " << what;
+            EXPECT_GE(c.Checks(what), 10) << name << ": " << what;
         }
-        for (const auto& [what, count] : c.checked_) {
+        for (const auto& [what, count] : c.Checked()) {
             checked[what] += count;
         }
-        for (const auto& [why, count] : c.excused_) {
+        for (const auto& [why, count] : c.Excused()) {
             printf("  %-20s excused %5d  %s\n", name, count, why.c_str());
         }
     }
