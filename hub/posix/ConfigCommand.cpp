@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <strings.h>
 #include <vector>
 
 namespace tavro {
@@ -134,7 +135,8 @@ bool NetworkTextFits(const char* name, const char* value, std::string& errors) {
         if (inet_pton(AF_INET, host.c_str(), address) != 1 &&
             inet_pton(AF_INET6, host.c_str(), address) != 1) {
             errors += "\"TCP Address\" is a numeric address: 127.0.0.1 (this machine only), "
-                      "0.0.0.0 or :: (every interface), or one interface's address\n";
+                      "0.0.0.0 (every IPv4 interface), :: (every IPv6 interface), or one "
+                      "interface's address\n";
             return false;
         }
     }
@@ -226,6 +228,11 @@ bool Assign(const Name& name, const char* value, bool force, Settings& settings,
             errors += std::string("\"") + name.text + "\" holds at most " +
                       std::to_string(entry.size - 1) + " characters\n";
             return false;
+        }
+        // The hub listens on numeric addresses only; the one name everybody types is stored as
+        // the address it stands for.
+        if (std::strcmp(name.text, "TCP Address") == 0 && strcasecmp(value, "localhost") == 0) {
+            value = "127.0.0.1";
         }
         if (!NetworkTextFits(name.text, value, errors)) {
             return false;

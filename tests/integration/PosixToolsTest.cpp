@@ -90,6 +90,8 @@ TEST_F(ConfigCommandTest, ValuesAreWrittenThroughTheSettingsStore) {
     EXPECT_EQ(Get("log-path"), "/var/log/gps/track\n");
     EXPECT_EQ(Run({"set", "Logging", "on"}), configOk);
     EXPECT_EQ(StoredNumber("Logging"), 1u);
+    EXPECT_EQ(Run({"set", "TCP Address", "LocalHost"}), configOk) << errors_;
+    EXPECT_EQ(Get("TCP Address"), "127.0.0.1\n");
 
     EXPECT_EQ(Run({"list"}), configOk);
     EXPECT_NE(output_.find("Port = 1\n"), std::string::npos) << output_;
@@ -130,6 +132,10 @@ TEST_F(ConfigCommandTest, BadNamesAndValuesAreRefusedAndNothingIsStored) {
         {{"set", "Sum", "4294967296"}, "takes a number"},
         {{"set", "NMEA Filter", "maybe"}, "on or off"},
         {{"set", "LogPath", longPath.c_str()}, "at most 127"},
+        {{"set", "TCP Address", "gpsbox"}, "numeric address"},
+        {{"set", "TCP Port", "70000"}, "from 1 to 65535"},
+        {{"set", "TCP Clients", "0"}, "from 1 to 128"},
+        {{"set", "UDP Target", "gpsbox"}, "host:port"},
         {{"get", ""}, "unknown setting"},
         {{"get"}, "usage"},
         {{"set", "Port"}, "usage"},
