@@ -64,6 +64,16 @@ constexpr int pollSliceMs = 100; // how soon a blocked call notices Close() from
 constexpr int lineAheadLimit = 512;
 constexpr uint64_t noDeadline = UINT64_MAX;
 
+// What both writes check first: false, with `result` to return, when there is no line, nothing
+// to write or no bytes to take it from.
+bool WriteCanStart(int fd, const void* data, uint32_t size, uint32_t& result) {
+    result = fd < 0            ? error::invalidHandle
+             : size == 0       ? error::success
+             : data == nullptr ? error::invalidParameter
+                               : error::success;
+    return fd >= 0 && size != 0 && data != nullptr;
+}
+
 uint64_t MonotonicMs() {
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
@@ -295,14 +305,8 @@ public:
     uint32_t Write(const void* data, uint32_t size, uint32_t& written) override {
         written = 0;
         const int fd = fd_.load();
-        if (fd < 0) {
-            return error::invalidHandle;
-        }
-        if (size == 0) {
-            return error::success;
-        }
-        if (data == nullptr) {
-            return error::invalidParameter;
+        if (uint32_t result = error::success; !WriteCanStart(fd, data, size, result)) {
+            return result;
         }
         const auto* bytes = static_cast<const uint8_t*>(data);
         const CommTimeouts t = timeouts_;
@@ -336,14 +340,8 @@ public:
     uint32_t WriteNoWait(const void* data, uint32_t size, uint32_t& accepted) override {
         accepted = 0;
         const int fd = fd_.load();
-        if (fd < 0) {
-            return error::invalidHandle;
-        }
-        if (size == 0) {
-            return error::success;
-        }
-        if (data == nullptr) {
-            return error::invalidParameter;
+        if (uint32_t result = error::success; !WriteCanStart(fd, data, size, result)) {
+            return result;
         }
         int queued = 0;
         if (ioctl(fd, TIOCOUTQ, &queued) != 0 || queued < 0) {
