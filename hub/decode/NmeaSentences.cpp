@@ -3,6 +3,7 @@
 #include "hub/decode/ClockSync.h"
 #include "hub/decode/GnssSentences.h"
 #include "hub/decode/NumberText.h"
+#include "hub/decode/Talker.h"
 
 #include <math.h>
 
@@ -72,6 +73,23 @@ int32_t MtkNumber(const NmeaFields& f) {
 constexpr uint32_t Code(char a, char b, char c) {
     return static_cast<uint32_t>(static_cast<uint8_t>(a)) << 16 |
            static_cast<uint32_t>(static_cast<uint8_t>(b)) << 8 | static_cast<uint8_t>(c);
+}
+
+// The sentence codes DecodeSentence has a case for.
+bool IsDecoded(uint32_t code) {
+    switch (code) {
+    case Code('G', 'G', 'A'):
+    case Code('G', 'N', 'S'):
+    case Code('G', 'S', 'A'):
+    case Code('G', 'S', 'V'):
+    case Code('R', 'M', 'C'):
+    case Code('D', 'B', 'T'):
+    case Code('T', 'K', '5'):
+    case Code('T', 'K', '7'):
+        return true;
+    default:
+        return false;
+    }
 }
 
 } // namespace
@@ -217,18 +235,27 @@ float DegreesFromDegreesMinutes(std::string_view text) {
     return static_cast<float>(degrees + (value - 100.0 * degrees) * minutesToDegrees);
 }
 
-void DecodeSentence(ParserHost& port, GpsSharedStatus& block, const NmeaFields& fields,
-                    bool injected) {
-    const std::string_view address = fields[0];
-    if (address.size() < 6) {
+void DecodeSentence(ParserHost& port, GpsSharedStatus& block, const char* text, size_t length,
+                    bool injected, bool multiGnss) {
+    size_t addressLength = 0;
+    while (addressLength < length && text[addressLength] != ',') {
+        ++addressLength;
+    }
+    if (addressLength < 6 ||
+        !IsTalkerPrefix(reinterpret_cast<const uint8_t*>(text), addressLength, multiGnss)) {
         return;
     }
     // With "Multi GNSS" off, exactly the decoding of GPS-only days: every talker alike.
-    const bool multiGnss = port.MultiGnss();
-    const uint32_t code = Code(address[3], address[4], address[5]);
+    const uint32_t code = Code(text[3], text[4], text[5]);
     if (multiGnss && code != Code('G', 'S', 'V')) {
         FlushGnssSky(port, block);
     }
+    if (!IsDecoded(code)) {
+        return; // most sentences a receiver sends: not worth splitting into fields
+    }
+    NmeaFields fields;
+    fields.Split(text, length);
+    const std::string_view address = fields[0];
     switch (code) {
     case Code('G', 'G', 'A'):
         if (multiGnss) {

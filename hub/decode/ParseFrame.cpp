@@ -1,7 +1,6 @@
 #include "hub/decode/ParseFrame.h"
 
 #include "hub/decode/ByteScan.h"
-#include "hub/decode/NmeaFields.h"
 #include "hub/decode/NmeaSentences.h"
 #include "hub/decode/SirfDecoder.h"
 #include "hub/decode/Talker.h"
@@ -33,15 +32,11 @@ bool HoldsSirfStart(const uint8_t* frame, uint32_t length) {
     while (p + 8 <= last && (LoadWord(p) & highBits) == 0) {
         p += 8;
     }
-    while (p < last) {
-        p = static_cast<const uint8_t*>(memchr(p, 0xA0, static_cast<size_t>(last - p)));
-        if (p == nullptr) {
-            return false;
-        }
-        if (p[1] == 0xA2) {
+    // The few bytes left of a text frame, or a binary one from its first high bit.
+    for (; p < last; ++p) {
+        if (p[0] == 0xA0 && p[1] == 0xA2) {
             return true;
         }
-        ++p;
     }
     return false;
 }
@@ -112,7 +107,7 @@ void RecoverPort(ParserHost& port, GpsSharedStatus& block) {
 }
 
 bool DecodeNmeaFrame(ParserHost& port, GpsSharedStatus& block, const uint8_t* frame,
-                     uint32_t length, bool injected) {
+                     uint32_t length, bool injected, uint32_t options, bool multiGnss) {
     uint32_t star = 0;
     if (!ChecksumMatches(frame, length, star)) {
         CountChecksumError(port);
@@ -122,19 +117,12 @@ bool DecodeNmeaFrame(ParserHost& port, GpsSharedStatus& block, const uint8_t* fr
     port.checksumErrors = 0;
     // With the filter on, the virtual ports get only frames that passed; without it the input
     // port relays every byte as read, and only injected frames come this way.
-    if (((port.OptionFlags() & optionNmeaFilter) != 0 || injected) && port.relayHeld == 0) {
+    if (((options & optionNmeaFilter) != 0 || injected) && port.relayHeld == 0) {
         port.Relay(frame, length);
     }
-    // The checksum and line ending after the "*" are not a field: a sentence that ends early
-    // must leave its missing fields empty, not read them from the checksum digits.
-    NmeaFields fields;
-    fields.Split(reinterpret_cast<const char*>(frame), star);
-    const std::string_view address = fields[0];
-    if (!IsTalkerPrefix(reinterpret_cast<const uint8_t*>(address.data()), address.size(),
-                        port.MultiGnss())) {
-        return true;
-    }
-    DecodeSentence(port, block, fields, injected);
+    // The checksum and line ending after the "*" are not part of the sentence: one that ends
+    // early must leave its missing fields empty, not read them from the checksum digits.
+    DecodeSentence(port, block, reinterpret_cast<const char*>(frame), star, injected, multiGnss);
     return true;
 }
 
@@ -153,19 +141,20 @@ bool ParseFrame(ParserHost& port, const uint8_t* frame, uint32_t length, bool in
         port.RequestReopen();
         block.fixState = Byte(FixState::NoData);
     }
-    if (IsTalkerPrefix(frame, length, port.MultiGnss())) {
+    const bool multiGnss = port.MultiGnss();
+    if (IsTalkerPrefix(frame, length, multiGnss)) {
         port.sirfMode = 0;
     }
 
-    if ((port.OptionFlags() & optionNmeaFilter) != 0 &&
-        port.checksumErrors > tolerableChecksumErrors) {
+    const uint32_t options = port.OptionFlags();
+    if ((options & optionNmeaFilter) != 0 && port.checksumErrors > tolerableChecksumErrors) {
         RecoverPort(port, block);
         return true;
     }
     if (port.sirfMode != 0) {
         return DecodeSirfFrame(port, block, frame, length, injected);
     }
-    return DecodeNmeaFrame(port, block, frame, length, injected);
+    return DecodeNmeaFrame(port, block, frame, length, injected, options, multiGnss);
 }
 
 } // namespace tavro
