@@ -1,34 +1,34 @@
 #include "hub/decode/NmeaFields.h"
 
-#include "hub/decode/ByteScan.h"
-
 namespace tavro {
 
-void NmeaFields::Split(const char* text, size_t length) {
+void NmeaFields::Split(const char* text, size_t length, const uint64_t* commas, size_t covered) {
+    text_ = text;
+    starts_[0] = 0;
     count_ = 0;
-    const auto* bytes = reinterpret_cast<const uint8_t*>(text);
-    size_t begin = 0;
-    size_t at = 0;
-    // A field ends at each separator: eight bytes at a time, then the rest one by one.
-    const auto separator = [&](size_t end) {
-        fields_[count_++] = {text + begin, end - begin};
-        begin = end + 1;
-        return count_ == capacity;
+    // Field count_ ends at `separator`; false once the fields are full.
+    const auto separator = [&](size_t at) {
+        starts_[++count_] = at + 1;
+        return count_ < capacity;
     };
-    for (; at + 8 <= length; at += 8) {
-        const uint64_t word = LoadWord(bytes + at);
-        for (uint64_t marks = BytesEqual(word, ','); marks != 0; marks &= marks - 1) {
-            if (separator(at + FirstMarked(marks))) {
+    const size_t marked = length < covered ? length : covered;
+    for (size_t word = 0; word * 64 < marked; ++word) {
+        uint64_t marks = commas[word];
+        if (marked - word * 64 < 64) {
+            marks &= (uint64_t{1} << (marked - word * 64)) - 1;
+        }
+        for (; marks != 0; marks &= marks - 1) {
+            if (!separator(word * 64 + static_cast<size_t>(__builtin_ctzll(marks)))) {
                 return;
             }
         }
     }
-    for (; at < length; ++at) {
-        if (text[at] == ',' && separator(at)) {
+    for (size_t at = marked; at < length; ++at) {
+        if (text[at] == ',' && !separator(at)) {
             return;
         }
     }
-    fields_[count_++] = {text + begin, length - begin};
+    starts_[++count_] = length + 1;
 }
 
 } // namespace tavro

@@ -14,28 +14,28 @@ public:
 
     // Splits `text` (a sentence up to its checksum "*", which holds no "*") into at most 32
     // fields. Each field ends at the next "," or at the end of the text; field 0 is the
-    // address field.
+    // address field. `commas` marks the commas of the first `covered` bytes (bit i % 64 of
+    // word i / 64 for byte i, as SentenceScan finds them); the text beyond is searched here.
     // The text itself is not changed, and a 32nd field ends at its own separator, leaving any
     // further text unread.
-    void Split(const char* text, size_t length);
+    void Split(const char* text, size_t length, const uint64_t* commas, size_t covered);
 
     // Field `index`; a field the sentence does not have reads as empty text.
     std::string_view operator[](int index) const {
         return index >= 0 && index < count_
-                   ? std::string_view(fields_[index].text, fields_[index].size)
+                   ? std::string_view(text_ + starts_[index],
+                                      starts_[index + 1] - 1 - starts_[index])
                    : std::string_view();
     }
 
     int Count() const { return count_; }
 
 private:
-    // Plain data, left unset until Split fills it: a frame is split for every sentence, and
-    // clearing 32 slots first would cost more than the split.
-    struct Field {
-        const char* text;
-        size_t size;
-    };
-    Field fields_[capacity];
+    // Field i is text_[starts_[i]] up to the byte before starts_[i + 1] - 1, its separator.
+    // Left unset until Split fills it: a frame is split for every sentence, and clearing the
+    // slots first would cost more than the split.
+    const char* text_ = nullptr;
+    size_t starts_[capacity + 1];
     int count_ = 0;
 };
 

@@ -235,12 +235,12 @@ float DegreesFromDegreesMinutes(std::string_view text) {
     return static_cast<float>(degrees + (value - 100.0 * degrees) * minutesToDegrees);
 }
 
-void DecodeSentence(ParserHost& port, GpsSharedStatus& block, const char* text, size_t length,
-                    bool injected, bool multiGnss) {
-    size_t addressLength = 0;
-    while (addressLength < length && text[addressLength] != ',') {
-        ++addressLength;
-    }
+void DecodeSentence(ParserHost& port, GpsSharedStatus& block, const char* text,
+                    const SentenceScan& scan, bool injected, bool multiGnss) {
+    // Up to the first comma; without one in the first 64 bytes, at least 64 bytes long, which
+    // is all the tests below need to know.
+    const size_t addressLength =
+        scan.commas[0] != 0 ? static_cast<size_t>(__builtin_ctzll(scan.commas[0])) : scan.stop;
     if (addressLength < 6 ||
         !IsTalkerPrefix(reinterpret_cast<const uint8_t*>(text), addressLength, multiGnss)) {
         return;
@@ -254,7 +254,7 @@ void DecodeSentence(ParserHost& port, GpsSharedStatus& block, const char* text, 
         return; // most sentences a receiver sends: not worth splitting into fields
     }
     NmeaFields fields;
-    fields.Split(text, length);
+    fields.Split(text, scan.stop, scan.commas, SentenceScan::coveredBytes);
     const std::string_view address = fields[0];
     switch (code) {
     case Code('G', 'G', 'A'):

@@ -4,17 +4,19 @@
 #include "common/GpsSharedStatus.h"
 #include "hub/decode/NmeaFields.h"
 #include "hub/decode/ParserHost.h"
+#include "hub/decode/SentenceScan.h"
 
 namespace tavro {
 
-// Decodes a verified sentence, `text` up to (not including) its checksum "*", when its address
+// Decodes a verified sentence, `text` up to (not including) its checksum "*" at scan.stop (see
+// SentenceScan for what else the scan found), when its address
 // field starts with a known talker prefix (Talker.h; `multiGnss` is the "Multi GNSS" setting):
 // GGA, GSA, GSV, RMC, DBT and the MTK replies $PMTK500, $PMTK514 and $PMTK707; with
 // "Multi GNSS" on also GNS, and GGA, GNS, RMC, GSA and GSV the multi-constellation way
 // (GnssSentences.h). Other sentence codes are ignored. `injected`: the frame came from another
 // program (InjectFrame), which means it to count whatever talker the receiver prefers.
-void DecodeSentence(ParserHost& port, GpsSharedStatus& block, const char* text, size_t length,
-                    bool injected, bool multiGnss);
+void DecodeSentence(ParserHost& port, GpsSharedStatus& block, const char* text,
+                    const SentenceScan& scan, bool injected, bool multiGnss);
 
 // GGA latitude or longitude text (ddmm.mmmm or dddmm.mmmm) in degrees, unsigned.
 float DegreesFromDegreesMinutes(std::string_view text);

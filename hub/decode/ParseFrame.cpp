@@ -1,7 +1,7 @@
 #include "hub/decode/ParseFrame.h"
 
-#include "hub/decode/ByteScan.h"
 #include "hub/decode/NmeaSentences.h"
+#include "hub/decode/SentenceScan.h"
 #include "hub/decode/SirfDecoder.h"
 #include "hub/decode/Talker.h"
 
@@ -20,21 +20,11 @@ constexpr uint8_t Byte(StreamState state) {
     return static_cast<uint8_t>(state);
 }
 
-// Whether positions 0 to length - 2 hold the SiRF start pair 0xA0 0xA2.
+// Whether positions 0 to length - 2 hold the SiRF start pair 0xA0 0xA2; only asked of frames
+// with a high bit somewhere, which 7-bit text never has.
 bool HoldsSirfStart(const uint8_t* frame, uint32_t length) {
-    if (length < 2) {
-        return false;
-    }
-    const uint8_t* p = frame;
-    const uint8_t* const last = frame + length - 1; // a pair must start before the last byte
-    // NMEA text is 7-bit: words without a high bit hold no 0xA0 and are passed at once.
-    constexpr uint64_t highBits = 0x8080808080808080ull;
-    while (p + 8 <= last && (LoadWord(p) & highBits) == 0) {
-        p += 8;
-    }
-    // The few bytes left of a text frame, or a binary one from its first high bit.
-    for (; p < last; ++p) {
-        if (p[0] == 0xA0 && p[1] == 0xA2) {
+    for (uint32_t i = 0; i + 1 < length; ++i) {
+        if (frame[i] == 0xA0 && frame[i + 1] == 0xA2) {
             return true;
         }
     }
@@ -61,35 +51,19 @@ int ChecksumDigit(uint8_t c) {
     return value >= 17 ? value - 7 : value;
 }
 
-// XOR of the bytes from index 1 up to the first "*", against the two characters after it;
-// `star` gets the position of that "*". The sentence's text ends at its first zero byte or at
-// `length`: a sentence without "*", or with fewer than two characters after it, fails.
-bool ChecksumMatches(const uint8_t* text, uint32_t length, uint32_t& star) {
+// The XOR of the bytes from index 1 up to the first "*" against the two characters after it.
+// The sentence's text ends at its first zero byte or at `length`: a sentence without "*", or
+// with fewer than two characters after it, fails.
+bool ChecksumMatches(const uint8_t* text, uint32_t length, const SentenceScan& scan) {
     if (length == 0 || text[0] == 0) {
         return false; // no text at all
     }
-    // Eight bytes at a time up to the word holding the "*" or a zero byte.
-    uint64_t sum = 0;
-    uint32_t i = 1;
-    for (; i + 8 <= length; i += 8) {
-        const uint64_t word = LoadWord(text + i);
-        if ((BytesEqual(word, '*') | ZeroBytes(word)) != 0) {
-            break;
-        }
-        sum ^= word;
-    }
-    sum ^= sum >> 32;
-    sum ^= sum >> 16;
-    sum ^= sum >> 8;
-    uint8_t check = static_cast<uint8_t>(sum);
-    for (; i < length && text[i] != '*' && text[i] != 0; ++i) {
-        check ^= text[i];
-    }
-    if (i >= length || text[i] != '*' || i + 2 >= length || text[i + 1] == 0 || text[i + 2] == 0) {
+    const uint32_t star = scan.stop;
+    if (star >= length || text[star] != '*' || star + 2 >= length || text[star + 1] == 0 ||
+        text[star + 2] == 0) {
         return false;
     }
-    star = i;
-    return check == ChecksumDigit(text[i + 1]) * 16 + ChecksumDigit(text[i + 2]);
+    return scan.sum == ChecksumDigit(text[star + 1]) * 16 + ChecksumDigit(text[star + 2]);
 }
 
 void RecoverPort(ParserHost& port, GpsSharedStatus& block) {
@@ -107,9 +81,9 @@ void RecoverPort(ParserHost& port, GpsSharedStatus& block) {
 }
 
 bool DecodeNmeaFrame(ParserHost& port, GpsSharedStatus& block, const uint8_t* frame,
-                     uint32_t length, bool injected, uint32_t options, bool multiGnss) {
-    uint32_t star = 0;
-    if (!ChecksumMatches(frame, length, star)) {
+                     uint32_t length, const SentenceScan& scan, bool injected, uint32_t options,
+                     bool multiGnss) {
+    if (!ChecksumMatches(frame, length, scan)) {
         CountChecksumError(port);
         block.fixState = Byte(FixState::Invalid);
         return false;
@@ -122,7 +96,7 @@ bool DecodeNmeaFrame(ParserHost& port, GpsSharedStatus& block, const uint8_t* fr
     }
     // The checksum and line ending after the "*" are not part of the sentence: one that ends
     // early must leave its missing fields empty, not read them from the checksum digits.
-    DecodeSentence(port, block, reinterpret_cast<const char*>(frame), star, injected, multiGnss);
+    DecodeSentence(port, block, reinterpret_cast<const char*>(frame), scan, injected, multiGnss);
     return true;
 }
 
@@ -134,7 +108,9 @@ bool ParseFrame(ParserHost& port, const uint8_t* frame, uint32_t length, bool in
     }
     GpsSharedStatus& block = port.Status();
 
-    const bool sirfStart = HoldsSirfStart(frame, length);
+    SentenceScan scan;
+    ScanSentence(frame, length, scan);
+    const bool sirfStart = scan.highBytes && HoldsSirfStart(frame, length);
     if (sirfStart) {
         port.sirfMode = 1;
     } else if (port.RequestedBaud() != 0 && !HoldsQuestionMark(frame, length)) {
@@ -154,7 +130,7 @@ bool ParseFrame(ParserHost& port, const uint8_t* frame, uint32_t length, bool in
     if (port.sirfMode != 0) {
         return DecodeSirfFrame(port, block, frame, length, injected);
     }
-    return DecodeNmeaFrame(port, block, frame, length, injected, options, multiGnss);
+    return DecodeNmeaFrame(port, block, frame, length, scan, injected, options, multiGnss);
 }
 
 } // namespace tavro
