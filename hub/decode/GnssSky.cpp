@@ -164,6 +164,7 @@ void PublishSky(GpsSharedStatus& block, GnssState& state) {
     };
     Pick top[12];
     int picked = 0;
+    uint64_t seen[GnssState::usedBitsLimit / 64] = {};
     int inView = 0;
     for (const SkyView& view : state.views) {
         if (!Live(state, view)) {
@@ -176,8 +177,14 @@ void PublishSky(GpsSharedStatus& block, GnssState& state) {
             if (picked == 12 && rank <= top[11].rank) {
                 continue;
             }
-            // The same satellite from two talkers (GN and its own) is one candidate.
+            // The same satellite from two talkers (GN and its own) is one candidate. Only an id
+            // met before in this table can be in `top`; ids beyond the bitmap are looked for.
+            const int id = static_cast<uint16_t>(satellite.prn);
             int at = 0;
+            if (id < GnssState::usedBitsLimit && (seen[id / 64] >> (id % 64) & 1) == 0) {
+                seen[id / 64] |= uint64_t{1} << (id % 64);
+                at = picked;
+            }
             while (at < picked && top[at].entry.prn != satellite.prn) {
                 ++at;
             }
