@@ -45,6 +45,8 @@ struct WordLanes {
         return static_cast<uint32_t>(((highBitsOfLanes >> 7) * 0x0102040810204080ull) >> 56);
     }
     static uint32_t Equal(Block block, uint8_t value) { return Pack(BytesEqual(block, value)); }
+    static uint32_t Stops(Block block) { return Pack(BytesEqual(block, '*') | ZeroBytes(block)); }
+    static Block Or(Block a, Block b) { return a | b; }
     static uint32_t High(Block block) { return Pack(block & 0x8080808080808080ull); }
 
     // `block` with lanes outside [lo, hi) cleared (lo <= hi <= width).
@@ -75,6 +77,12 @@ struct Sse2Lanes {
         return static_cast<uint32_t>(
             _mm_movemask_epi8(_mm_cmpeq_epi8(block, _mm_set1_epi8(static_cast<char>(value)))));
     }
+    static uint32_t Stops(Block block) {
+        const __m128i star = _mm_cmpeq_epi8(block, _mm_set1_epi8('*'));
+        const __m128i zero = _mm_cmpeq_epi8(block, _mm_setzero_si128());
+        return static_cast<uint32_t>(_mm_movemask_epi8(_mm_or_si128(star, zero)));
+    }
+    static Block Or(Block a, Block b) { return _mm_or_si128(a, b); }
     static uint32_t High(Block block) { return static_cast<uint32_t>(_mm_movemask_epi8(block)); }
     static Block Lanes(Block block, uint32_t lo, uint32_t hi) {
         // Sixteen clear bytes, sixteen set, sixteen clear: a window slid over it selects lanes.
@@ -111,13 +119,12 @@ void Scan(const uint8_t* frame, uint32_t length, SentenceScan& out) {
     memset(out.commas, 0, sizeof out.commas);
     out.stop = length;
     Block sum = L::Zero();
-    uint32_t high = 0;
+    Block high = L::Zero(); // every byte of the frame ORed together
     bool stopped = false;
     // Lane j of `block` is byte base + j; lanes from `lo` on are bytes not seen before. The
     // marks of a stop at byte 0 are cleared: it is "$" or "!" in any sentence.
     const auto take = [&](Block block, uint32_t base, uint32_t lo, uint32_t marks) {
-        const uint32_t stops =
-            (L::Equal(block, '*') | L::Equal(block, 0)) & marks & (base == 0 ? ~1u : ~0u);
+        const uint32_t stops = L::Stops(block) & marks & (base == 0 ? ~1u : ~0u);
         uint32_t commas = L::Equal(block, ',') & marks;
         if (stops == 0) {
             sum = L::Xor(sum, lo == 0 ? block : L::Lanes(block, lo, width));
@@ -141,7 +148,7 @@ void Scan(const uint8_t* frame, uint32_t length, SentenceScan& out) {
     uint32_t at = 0;
     for (; at + width <= length; at += width) {
         const Block block = L::Load(frame + at);
-        high |= L::High(block);
+        high = L::Or(high, block);
         if (!stopped) {
             take(block, at, 0, allLanes);
         }
@@ -151,7 +158,7 @@ void Scan(const uint8_t* frame, uint32_t length, SentenceScan& out) {
             const uint32_t base = length - width;
             const Block block = L::Load(frame + base);
             const uint32_t fresh = allLanes & ~((1u << (at - base)) - 1);
-            high |= L::High(block) & fresh;
+            high = L::Or(high, L::Lanes(block, at - base, width));
             if (!stopped) {
                 take(block, base, at - base, fresh);
             }
@@ -160,12 +167,12 @@ void Scan(const uint8_t* frame, uint32_t length, SentenceScan& out) {
             memcpy(copy, frame, length);
             const Block block = L::Load(copy);
             const uint32_t fresh = allLanes >> (width - length);
-            high |= L::High(block) & fresh;
+            high = L::Or(high, block);
             take(block, 0, 0, fresh);
         }
     }
     out.sum = static_cast<uint8_t>(L::Fold(sum) ^ (length != 0 ? frame[0] : 0));
-    out.highBytes = high != 0;
+    out.highBytes = L::High(high) != 0;
 }
 
 } // namespace scan
