@@ -22,7 +22,8 @@ public:
 
     // Field `index`; a field the sentence does not have reads as empty text.
     std::string_view operator[](int index) const {
-        return index >= 0 && index < count_
+        // count_ never exceeds capacity; the compiler is told so as well.
+        return index >= 0 && index < count_ && index < capacity
                    ? std::string_view(text_ + starts_[index],
                                       starts_[index + 1] - 1 - starts_[index])
                    : std::string_view();

@@ -90,6 +90,8 @@ TEST(NumberText, RandomDecimalsMatchTheLibrary) {
 TEST(NumberText, ReadsOnlyItsOwnView) {
     const char text[] = "12345,678";
     EXPECT_EQ(TextToInt(std::string_view(text, 3)), 123);
+    EXPECT_EQ(TextToInt(std::string_view(text + 6, 1)), 6);
+    EXPECT_EQ(TextToInt(std::string_view(text + 6, 2)), 67);
     EXPECT_EQ(TextToDouble(std::string_view(text, 2)), 12.0);
     EXPECT_EQ(TextToDouble(std::string_view("1.5e3", 3)), 1.5) << "the exponent is not in view";
     const std::string longField(600, '1'); // longer than any frame: still defined
