@@ -121,8 +121,9 @@ void Scan(const uint8_t* frame, uint32_t length, SentenceScan& out) {
     Block sum = L::Zero();
     Block high = L::Zero(); // every byte of the frame ORed together
     bool stopped = false;
-    // Lane j of `block` is byte base + j; lanes from `lo` on are bytes not seen before. The
-    // marks of a stop at byte 0 are cleared: it is "$" or "!" in any sentence.
+    // The last block of a frame that is not a whole number of blocks long. Lane j of `block`
+    // is byte base + j; lanes from `lo` on are bytes not seen before. The marks of a stop at
+    // byte 0 are cleared: it is "$" or "!" in any sentence.
     const auto take = [&](Block block, uint32_t base, uint32_t lo, uint32_t marks) {
         const uint32_t stops = L::Stops(block) & marks & (base == 0 ? ~1u : ~0u);
         uint32_t commas = L::Equal(block, ',') & marks;
@@ -145,12 +146,29 @@ void Scan(const uint8_t* frame, uint32_t length, SentenceScan& out) {
         }
     };
     constexpr uint32_t allLanes = (1u << width) - 1;
+    static_assert(64 % width == 0, "a whole block fills part of one comma word");
     uint32_t at = 0;
+    // Whole blocks from the start: lane j is byte at + j, and a block's marks fill its own
+    // bits of a comma word.
     for (; at + width <= length; at += width) {
         const Block block = L::Load(frame + at);
         high = L::Or(high, block);
-        if (!stopped) {
-            take(block, at, 0, allLanes);
+        if (stopped) {
+            continue;
+        }
+        const uint32_t stops = L::Stops(block) & (at == 0 ? ~1u : ~0u);
+        uint32_t commas = L::Equal(block, ',');
+        if (stops == 0) {
+            sum = L::Xor(sum, block);
+        } else {
+            const uint32_t end = static_cast<uint32_t>(__builtin_ctz(stops));
+            commas &= (1u << end) - 1;
+            sum = L::Xor(sum, L::Lanes(block, 0, end));
+            out.stop = at + end;
+            stopped = true;
+        }
+        if (at < SentenceScan::coveredBytes) {
+            out.commas[at / 64] |= uint64_t{commas} << (at % 64);
         }
     }
     if (at < length) {
