@@ -62,7 +62,11 @@ TEST(GnssReports, AHubReadsTheWholeSkyFromThem) {
     const DriveScenario all(Settings(allSystems));
     const FixSnapshot fix = all.At(start + 600000);
     const std::vector<std::string> sentences =
-        GnssEpochSentences(fix, defaultSentenceRates, 0, allSystems);
+        GnssEpochSentences(fix, multiGnssSentenceRates, 0, allSystems);
+    // As a u-blox sends them by default: VTG after the RMC, GLL after the GSVs.
+    ASSERT_GE(sentences.size(), 3u);
+    EXPECT_EQ(sentences[1].substr(0, 7), "$GNVTG,");
+    EXPECT_EQ(sentences.back().substr(0, 7), "$GNGLL,");
     tavro::testing::FakeParserHost hub;
     for (int epoch = 0; epoch < 2; ++epoch) {
         for (const std::string& sentence : sentences) {

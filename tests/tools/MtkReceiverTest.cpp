@@ -88,6 +88,18 @@ TEST_F(MtkReceiverTest, SentenceRatesAreSetQueriedAndReset) {
               (std::vector<int>{0, 1, 0, 1, 1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
 }
 
+TEST(MtkReceiverDefaults, AMultiConstellationReceiverStartsWithAndRestoresItsOwn) {
+    MtkReceiver receiver(4800, 1000, multiGnssSentenceRates);
+    EXPECT_EQ(receiver.Rates(), multiGnssSentenceRates);
+    std::vector<MtkReply> replies;
+    receiver.Feed(FrameSentence("PMTK314,0,1,0,0,0,0"), replies);
+    EXPECT_EQ(receiver.Rates()[slotVtg], 0);
+    receiver.Feed(FrameSentence("PMTK314,-1"), replies);
+    EXPECT_EQ(receiver.Rates(), multiGnssSentenceRates);
+    EXPECT_EQ(receiver.Rates()[slotGll], 1);
+    EXPECT_EQ(receiver.Rates()[slotVtg], 1);
+}
+
 TEST_F(MtkReceiverTest, ImpossibleRatesAreRefusedAndChangeNothing) {
     Send("PMTK314,0,1,0,1,1,2,0,0,0,0,0,0,0,0,0,0,0,0,0");
     const auto before = QueriedRates();

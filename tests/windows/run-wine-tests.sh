@@ -245,7 +245,7 @@ feltro_smoke() {
         # What the dialog sent, as the receiver logged it (without the checksums).
         local expected
         for expected in 'command $PMTK400' 'command $PMTK414' \
-            'command $PMTK314,2,1,0,1,1,1,0,0,0,0,0,0,0,0,0,0,0,0,0' 'command $PMTK251,9600' \
+            'command $PMTK314,2,1,1,1,1,1,0,0,0,0,0,0,0,0,0,0,0,0,0' 'command $PMTK251,9600' \
             'now at 9600 baud'; do
             if grep -qF "$expected" "$commands" 2>/dev/null; then
                 echo "  ok    the receiver logged \"$expected\""

@@ -1,7 +1,7 @@
 // The sentences of one fix of a receiver that tracks several constellations, as a u-blox M8/M9
-// sends them by default (NMEA 4.11): the combined fix with the talker GN, one GNGSA per
-// constellation with its system id, and GSV cycles per constellation ($GPGSV, $GLGSV, $GAGSV,
-// $GBGSV) that end with their signal id.
+// sends them by default (NMEA 4.11): the combined fix with the talker GN (RMC, VTG, GGA, GLL),
+// one GNGSA per constellation with its system id, and GSV cycles per constellation ($GPGSV,
+// $GLGSV, $GAGSV, $GBGSV) that end with their signal id.
 #pragma once
 
 #include "tools/gps-sim/FixSnapshot.h"

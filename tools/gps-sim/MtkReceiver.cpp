@@ -26,8 +26,8 @@ std::string Ack(long command, int flag) {
 
 } // namespace
 
-MtkReceiver::MtkReceiver(uint32_t startBaud, uint32_t fixIntervalMs)
-    : startBaud_(startBaud), fixIntervalMs_(fixIntervalMs) {}
+MtkReceiver::MtkReceiver(uint32_t startBaud, uint32_t fixIntervalMs, const SentenceRates& defaults)
+    : startBaud_(startBaud), fixIntervalMs_(fixIntervalMs), defaults_(defaults), rates_(defaults) {}
 
 bool MtkReceiver::IsSupportedBaud(uint32_t baud) {
     for (const uint32_t supported : supportedBauds) {
@@ -112,7 +112,7 @@ bool MtkReceiver::Handle(std::string_view line, MtkReply& reply) {
         SentenceRates rates = {};
         bool valid = fields.size() >= 2 && fields.size() <= 1 + sentenceSlotCount + 1;
         if (valid && fields.size() == 2 && fields[1] == "-1") {
-            rates = defaultSentenceRates;
+            rates = defaults_;
         } else {
             // A value per slot; a twentieth one (some firmware has it) is accepted and unused.
             for (size_t i = 1; valid && i < fields.size(); ++i) {

@@ -4,7 +4,7 @@
 //   $PMTK000            test           -> $PMTK001,0,3
 //   $PMTK220,ms / 300,ms,...  fix interval 100..10000 ms -> $PMTK001,<cmd>,3 (2 if refused)
 //   $PMTK251,baud       line speed (0 = the start speed) -> $PMTK001,251,3, then the switch
-//   $PMTK314,r0,...,r18 sentence rates 0..5 (fewer values: the rest 0; "-1": defaults)
+//   $PMTK314,r0,...,r18 sentence rates 0..5 (fewer values: the rest 0; "-1": the defaults)
 //                                                    -> $PMTK001,314,3 (2 if refused)
 //   $PMTK400            fix interval query  -> $PMTK500,<ms>,0,0,0,0
 //   $PMTK414            sentence rate query -> $PMTK514,<19 rates>
@@ -31,7 +31,9 @@ struct MtkReply {
 
 class MtkReceiver {
 public:
-    MtkReceiver(uint32_t startBaud, uint32_t fixIntervalMs);
+    // `defaults`: the rates the receiver starts with and "$PMTK314,-1" restores.
+    MtkReceiver(uint32_t startBaud, uint32_t fixIntervalMs,
+                const SentenceRates& defaults = defaultSentenceRates);
 
     // Collects bytes into lines and answers every complete command.
     void Feed(std::string_view bytes, std::vector<MtkReply>& replies);
@@ -49,7 +51,8 @@ private:
 
     uint32_t startBaud_;
     uint32_t fixIntervalMs_;
-    SentenceRates rates_ = defaultSentenceRates;
+    SentenceRates defaults_;
+    SentenceRates rates_;
     std::string line_;
     bool discarding_ = false; // an over-long line is dropped up to its end
 };

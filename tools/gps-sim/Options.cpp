@@ -88,9 +88,9 @@ Options:
   --constellations <list>
                        what the receiver tracks, any of gps, glonass, galileo, beidou joined
                        by commas (default gps). With more than GPS it talks as a u-blox M8/M9
-                       does by default (NMEA 4.11): $GNRMC, $GNGGA, one $GNGSA per
-                       constellation with its system id, and $GPGSV, $GLGSV, $GAGSV, $GBGSV
-                       cycles with their signal ids
+                       does by default (NMEA 4.11): $GNRMC, $GNVTG, $GNGGA, one $GNGSA per
+                       constellation with its system id, $GPGSV, $GLGSV, $GAGSV, $GBGSV
+                       cycles with their signal ids, and $GNGLL
   --seed <n>           route, sky and noise of this seed (default 1)
   --no-garbage         send clean data whatever speed the line is set to
   --log <file>         append received commands and events to this file

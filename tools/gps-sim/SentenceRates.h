@@ -31,4 +31,9 @@ using SentenceRates = std::array<uint8_t, sentenceSlotCount>;
 inline constexpr SentenceRates defaultSentenceRates = {0, 1, 0, 1, 1, 1, 0, 0, 0, 0,
                                                        0, 0, 0, 0, 0, 0, 0, 0, 0};
 
+// What a multi-constellation receiver (u-blox M8/M9) sends by default and restores on
+// "$PMTK314,-1": GLL, RMC, VTG, GGA, GSA and GSV each fix.
+inline constexpr SentenceRates multiGnssSentenceRates = {1, 1, 1, 1, 1, 1, 0, 0, 0, 0,
+                                                         0, 0, 0, 0, 0, 0, 0, 0, 0};
+
 } // namespace tavro::gpssim

@@ -21,8 +21,9 @@ size_t LineBytes(uint32_t baud, uint32_t milliseconds) {
 
 Simulator::Simulator(const SimulatorSettings& settings, uint64_t nowMs, const Recording* recording)
     : settings_(settings), recording_(recording), scenario_(settings.drive),
-      receiver_(settings.baud, settings.fixIntervalMs), pacer_(settings.baud, nowMs),
-      noise_(settings.seed ^ 0x6E6F697365ull), queue_(queueCapacity) {
+      receiver_(settings.baud, settings.fixIntervalMs,
+                settings.drive.systems == gpsOnly ? defaultSentenceRates : multiGnssSentenceRates),
+      pacer_(settings.baud, nowMs), noise_(settings.seed ^ 0x6E6F697365ull), queue_(queueCapacity) {
     if (recording_ != nullptr) {
         cursor_ = std::make_unique<ReplayCursor>(*recording_);
     }
