@@ -29,9 +29,4 @@ inline uint64_t BytesEqual(uint64_t word, uint8_t value) {
     return ZeroBytes(word ^ (everyByte * value));
 }
 
-// Index (0-7) of the first byte marked in a mask made by the tests above.
-inline unsigned FirstMarked(uint64_t mask) {
-    return static_cast<unsigned>(__builtin_ctzll(mask)) / 8;
-}
-
 } // namespace tavro

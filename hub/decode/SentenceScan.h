@@ -124,7 +124,7 @@ void Scan(const uint8_t* frame, uint32_t length, SentenceScan& out) {
     // The last block of a frame that is not a whole number of blocks long. Lane j of `block`
     // is byte base + j; lanes from `lo` on are bytes not seen before. The marks of a stop at
     // byte 0 are cleared: it is "$" or "!" in any sentence.
-    const auto take = [&](Block block, uint32_t base, uint32_t lo, uint32_t marks) {
+    const auto takeLast = [&](Block block, uint32_t base, uint32_t lo, uint32_t marks) {
         const uint32_t stops = L::Stops(block) & marks & (base == 0 ? ~1u : ~0u);
         uint32_t commas = L::Equal(block, ',') & marks;
         if (stops == 0) {
@@ -178,7 +178,7 @@ void Scan(const uint8_t* frame, uint32_t length, SentenceScan& out) {
             const uint32_t fresh = allLanes & ~((1u << (at - base)) - 1);
             high = L::Or(high, L::Lanes(block, at - base, width));
             if (!stopped) {
-                take(block, base, at - base, fresh);
+                takeLast(block, base, at - base, fresh);
             }
         } else {
             uint8_t copy[width] = {};
@@ -186,7 +186,7 @@ void Scan(const uint8_t* frame, uint32_t length, SentenceScan& out) {
             const Block block = L::Load(copy);
             const uint32_t fresh = allLanes >> (width - length);
             high = L::Or(high, block);
-            take(block, 0, 0, fresh);
+            takeLast(block, 0, 0, fresh);
         }
     }
     out.sum = static_cast<uint8_t>(L::Fold(sum) ^ (length != 0 ? frame[0] : 0));
