@@ -352,14 +352,8 @@ std::string GpsdFix(uint16_t port, std::chrono::milliseconds timeout) {
     const auto end = std::chrono::steady_clock::now() + timeout;
     int fd = -1;
     while (fd < 0 && std::chrono::steady_clock::now() < end) {
-        fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        address.sin_port = htons(port);
-        if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-            close(fd);
-            fd = -1;
+        fd = ConnectLoopback(port);
+        if (fd < 0) {
             std::this_thread::sleep_for(100ms);
         }
     }

@@ -22,19 +22,6 @@ std::string Program(std::initializer_list<const char*> paths) {
     return "";
 }
 
-int Connect(uint16_t port) {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(port);
-    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        close(fd);
-        return -1;
-    }
-    return fd;
-}
-
 size_t OpenDescriptors(pid_t pid) {
     size_t count = 0;
     if (DIR* directory = opendir(("/proc/" + std::to_string(pid) + "/fd").c_str())) {
@@ -148,10 +135,10 @@ TEST_F(PosixNetwork, StormsOfConnectionsAndGarbageLeaveTheOthersServedAndNothing
     ASSERT_TRUE(Receives("steady", "$GPRMC,"));
     const size_t descriptors = OpenDescriptors(hub_->Pid());
     // One that never reads, connections that come and go, clients that send garbage.
-    const int sleeper = Connect(tcpPort_);
+    const int sleeper = ConnectLoopback(tcpPort_);
     ASSERT_GE(sleeper, 0);
     for (int i = 0; i < 300; ++i) {
-        const int fd = Connect(tcpPort_);
+        const int fd = ConnectLoopback(tcpPort_);
         if (fd >= 0 && i % 3 == 0) {
             const char garbage[] = "\x01\xff garbage \x02";
             send(fd, garbage, sizeof garbage, MSG_NOSIGNAL);

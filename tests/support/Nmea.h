@@ -40,6 +40,20 @@ inline socklen_t LoopbackAddress(int family, uint16_t port, sockaddr_storage& ad
     return sizeof v4;
 }
 
+// A blocking TCP socket connected to `port` on loopback; -1 when the connection fails.
+inline int ConnectLoopback(uint16_t port, int family = AF_INET) {
+    const int fd = socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_storage address{};
+    const socklen_t length = LoopbackAddress(family, port, address);
+    if (fd < 0 || connect(fd, reinterpret_cast<sockaddr*>(&address), length) != 0) {
+        if (fd >= 0) {
+            close(fd);
+        }
+        return -1;
+    }
+    return fd;
+}
+
 // A loopback port of `type` (SOCK_STREAM, SOCK_DGRAM) that was free a moment ago; 0 if none.
 inline uint16_t FreePort(int type, int family = AF_INET) {
     const int fd = socket(family, type | SOCK_CLOEXEC, 0);
