@@ -43,4 +43,18 @@ bool FileTimeToSystemTime(uint64_t fileTime, SystemTime& out) {
     return true;
 }
 
+void NextDay(uint16_t& year, uint16_t& month, uint16_t& day) {
+    static constexpr uint8_t monthDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    const int last = month >= 1 && month <= 12 ? monthDays[month - 1] + (month == 2 && leap) : 31;
+    if (++day <= last) {
+        return;
+    }
+    day = 1;
+    if (++month > 12) {
+        month = 1;
+        ++year;
+    }
+}
+
 } // namespace tavro

@@ -16,4 +16,8 @@ inline constexpr uint64_t fileTimeUnixEpochSeconds = 11644473600;
 // for values of 2^63 and above, which the system refuses too.
 bool FileTimeToSystemTime(uint64_t fileTime, SystemTime& out);
 
+// The day after year-month-day in the Gregorian calendar (a day past the month's end, a month
+// past 12, rolls over as well).
+void NextDay(uint16_t& year, uint16_t& month, uint16_t& day);
+
 } // namespace tavro

@@ -15,14 +15,29 @@ namespace tavro {
 // taken only when no better one gave the position for this long.
 inline constexpr uint32_t talkerHoldMs = 3000;
 
+// How long a kind of sentence counts as sent by the receiver after its last one: a receiver
+// that stops sending RMC or GGA was set up so; one or two lost to noise do not make it so.
+inline constexpr uint32_t sentenceGoneMs = 3000;
+
+// Marks a kind of sentence as sent at `now` (host ticks).
+void NoteSentence(SentenceSeen& seen, uint32_t now);
+
 // GGA or GNS: the fix, when its talker wins (see PositionRank) or the frame is `injected`
 // (another program means it to count; it does not change which talker wins); the satellites
-// used are the epoch's GSA count where that is larger (a GGA counts at most 12).
+// used are the epoch's GSA count where that is larger (a GGA counts at most 12). Without RMC
+// also validity and time.
 void DecodeGnssFix(ParserHost& port, GpsSharedStatus& block, const NmeaFields& f,
                    const FixLayout& at, int32_t quality, bool injected);
 
-// RMC, when its talker wins or it is injected; decoded as ever.
+// RMC, when its talker wins or it is injected: validity, time, date, speed and course; the
+// position without GGA or GNS.
 void DecodeGnssRmc(ParserHost& port, GpsSharedStatus& block, const NmeaFields& f, bool injected);
+
+// GLL: validity, time and position for receivers without RMC and GGA/GNS.
+void DecodeGnssGll(ParserHost& port, GpsSharedStatus& block, const NmeaFields& f);
+
+// ZDA: time and date for receivers without RMC.
+void DecodeGnssZda(ParserHost& port, GpsSharedStatus& block, const NmeaFields& f);
 
 // GSA: one list per system (the NMEA 4.10 system id, else the talker, else the ids' range);
 // usedPrns, satsUsed and usedEntries describe the lists of the whole epoch.
@@ -38,9 +53,9 @@ void FlushGnssSky(ParserHost& port, GpsSharedStatus& block);
 
 // ---- Talkers and ids (SatelliteIds.h) ------------------------------------------------------
 
-// 3 for GN (the combined fix), 1 for one constellation's talker (GL, GA, GB, BD, GQ, GI), 2
-// for GP and the other prefixes. A position sentence is taken from the highest rank heard
-// within talkerHoldMs.
+// 3 for GN and IN (a combined fix), 1 for one constellation's talker (GL, GA, GB, BD, GQ, QZ,
+// GI, PQ), 2 for GP and the other prefixes. A position sentence is taken from the highest rank
+// heard within talkerHoldMs.
 uint8_t PositionRank(std::string_view address);
 
 SkyTalker SkyTalkerOf(std::string_view address);

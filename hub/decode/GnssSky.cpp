@@ -7,8 +7,11 @@
 // epoch, so a GSA never shows only part of the epoch, and a system the receiver stops
 // reporting is gone after two.
 //
-// A receiver that reports GPS alone (one GSA, GSV from $GP only) is read exactly as GPS-only
-// receivers always were; only the trailing signal id of a GSV is no longer a satellite.
+// Satellites in view are the satellites the GSVs list, each once: receivers list a satellite
+// once per signal, and their count field counts those entries, not satellites.
+//
+// A receiver that reports GPS alone (one GSA, GSV from $GP only) fills the table as GPS-only
+// receivers always did, message by message.
 #include "hub/decode/GnssSentences.h"
 
 #include "common/SatelliteIds.h"
@@ -19,11 +22,18 @@
 namespace tavro {
 namespace {
 
-constexpr int maxTalkerSatellite = 32767;
+// Some receivers send a constellation's GSVs only every few fixes (every fifth, at one fix a
+// second), or fix several times a second: a view stays in the sky this long after its cycle
+// as well.
+constexpr uint32_t skyHoldMs = 10000;
 
 template <typename List>
 bool Live(const GnssState& state, const List& list) {
     return list.valid && list.epoch + 1 >= state.epoch;
+}
+
+bool Live(const GnssState& state, const SkyView& view, uint32_t now) {
+    return Live(state, view) || (view.valid && now - view.tick < skyHoldMs);
 }
 
 uint8_t Saturated(int value) {
@@ -48,6 +58,25 @@ GnssSystem SystemOfTalker(SkyTalker talker) {
         break;
     }
     return GnssSystem::Unknown;
+}
+
+SkyTalker TalkerOfSystem(GnssSystem system) {
+    switch (system) {
+    case GnssSystem::Glonass:
+        return SkyTalker::Gl;
+    case GnssSystem::Galileo:
+        return SkyTalker::Ga;
+    case GnssSystem::BeiDou:
+        return SkyTalker::Gb;
+    case GnssSystem::Qzss:
+        return SkyTalker::Gq;
+    case GnssSystem::NavIc:
+        return SkyTalker::Gi;
+    case GnssSystem::Gps:
+    case GnssSystem::Unknown:
+        break;
+    }
+    return SkyTalker::Gp;
 }
 
 GnssSystem SystemOfId(int id) {
@@ -157,7 +186,7 @@ uint32_t Rank(const GnssState& state, const SatelliteEntry& satellite) {
 
 // The table from the live views: the twelve best candidates, shown used first and by id, so
 // that an entry keeps its place while its signal changes.
-void PublishSky(GpsSharedStatus& block, GnssState& state) {
+void PublishSky(GpsSharedStatus& block, GnssState& state, uint32_t now) {
     struct Pick {
         uint32_t rank;
         SatelliteEntry entry;
@@ -165,14 +194,19 @@ void PublishSky(GpsSharedStatus& block, GnssState& state) {
     Pick top[12];
     int picked = 0;
     uint64_t seen[GnssState::usedBitsLimit / 64] = {};
+    uint64_t counted[GnssState::usedBitsLimit / 64] = {};
     int inView = 0;
     for (const SkyView& view : state.views) {
-        if (!Live(state, view)) {
+        if (!Live(state, view, now)) {
             continue;
         }
-        inView += view.inView;
         for (int i = 0; i < view.count; ++i) {
             const SatelliteEntry& satellite = view.satellites[i];
+            // Every id is a block id (SatelliteId), below usedBitsLimit.
+            const int known = static_cast<uint16_t>(satellite.prn) % GnssState::usedBitsLimit;
+            const uint64_t bit = uint64_t{1} << (known % 64);
+            inView += (counted[known / 64] & bit) == 0 ? 1 : 0;
+            counted[known / 64] |= bit;
             const uint32_t rank = Rank(state, satellite);
             if (picked == 12 && rank <= top[11].rank) {
                 continue;
@@ -225,42 +259,45 @@ void PublishSky(GpsSharedStatus& block, GnssState& state) {
     block.usedEntries = UsedEntries(block, state);
 }
 
-// A GSV cycle of one talker becomes its view: the first signal of an epoch replaces the view,
-// further signals are merged into it (a satellite once, with its strongest signal).
-void CommitCycle(GnssState& state, SkyView& view, const GsvCycle& cycle) {
-    const uint16_t signal = static_cast<uint16_t>(1u << cycle.signal);
-    if (!view.valid || view.epoch != state.epoch || (view.signals & signal) != 0) {
+// Adds a satellite to a list that holds each satellite once: a satellite already there keeps
+// its strongest signal and gets a position if it had none.
+void MergeSatellite(SatelliteEntry* list, uint8_t& count, const SatelliteEntry& satellite) {
+    int at = 0;
+    while (at < count && list[at].prn != satellite.prn) {
+        ++at;
+    }
+    if (at == count) {
+        if (count < SkyView::capacity) {
+            list[count++] = satellite;
+        }
+        return;
+    }
+    SatelliteEntry& known = list[at];
+    if (satellite.snr > known.snr) {
+        known.snr = satellite.snr;
+    }
+    if (known.elevation == 0 && known.azimuth == 0) {
+        known.elevation = satellite.elevation;
+        known.azimuth = satellite.azimuth;
+    }
+}
+
+// A GSV cycle of one talker becomes its view: the first cycle of an epoch replaces the view,
+// cycles of further signals are merged into it.
+void CommitCycle(GnssState& state, SkyView& view, const GsvCycle& cycle, uint32_t now) {
+    if (!view.valid || view.epoch != state.epoch || (view.signals & cycle.signals) != 0) {
         memcpy(view.satellites, cycle.satellites, sizeof(SatelliteEntry) * cycle.count);
         view.count = cycle.count;
-        view.inView = cycle.inView;
-        view.signals = signal;
+        view.signals = cycle.signals;
     } else {
         for (int i = 0; i < cycle.count; ++i) {
-            const SatelliteEntry& satellite = cycle.satellites[i];
-            int at = 0;
-            while (at < view.count && view.satellites[at].prn != satellite.prn) {
-                ++at;
-            }
-            if (at == view.count) {
-                if (view.count < SkyView::capacity) {
-                    view.satellites[view.count++] = satellite;
-                }
-                continue;
-            }
-            SatelliteEntry& known = view.satellites[at];
-            if (satellite.snr > known.snr) {
-                known.snr = satellite.snr;
-            }
-            if (known.elevation == 0 && known.azimuth == 0) {
-                known.elevation = satellite.elevation;
-                known.azimuth = satellite.azimuth;
-            }
+            MergeSatellite(view.satellites, view.count, cycle.satellites[i]);
         }
-        view.inView = view.inView > cycle.inView ? view.inView : cycle.inView;
-        view.signals = static_cast<uint16_t>(view.signals | signal);
+        view.signals = static_cast<uint16_t>(view.signals | cycle.signals);
     }
     view.valid = true;
     view.epoch = state.epoch;
+    view.tick = now;
 }
 
 uint8_t SignalId(std::string_view field) {
@@ -276,25 +313,44 @@ uint8_t SignalId(std::string_view field) {
 } // namespace
 
 int SatelliteId(GnssSystem system, int32_t number) {
-    if (number <= 0 || number > maxTalkerSatellite) {
-        return 0;
-    }
+    // Numbers outside the ranges below name no satellite a reader could place: dropped.
+    const auto within = [number](int32_t low, int32_t high) {
+        return number >= low && number <= high;
+    };
     switch (system) {
     case GnssSystem::Gps:
     case GnssSystem::Unknown:
-        return number >= 120 && number <= 151 ? number - 87 : number;
+        // GPS 1-32, SBAS 33-64 and 152-158, GLONASS 65-96, QZSS 193-202; SBAS PRNs 120-151
+        // as NMEA numbers them. A list without system id may hold any of these, and the
+        // other systems' block ids.
+        if (within(120, 151)) {
+            return number - 87;
+        }
+        if (within(1, 96) || within(152, 158) || within(193, 202) ||
+            (system == GnssSystem::Unknown &&
+             (within(301, 336) || within(401, 463) || within(501, 520)))) {
+            return number;
+        }
+        return 0;
     case GnssSystem::Glonass:
-        return number <= 32 ? number + 64 : number;
+        return within(1, 32) ? number + 64 : within(65, 96) ? number : 0;
     case GnssSystem::Galileo:
-        return number <= 36 ? number + 300 : number;
+        // Some receivers number Galileo from 101 (a Quectel LC79D: 102, 103) or from 301.
+        return within(1, 36)      ? number + 300
+               : within(101, 136) ? number + 200
+               : within(301, 336) ? number
+                                  : 0;
     case GnssSystem::BeiDou:
-        return number <= 63 ? number + 400 : number >= 201 && number <= 263 ? number + 200 : number;
+        return within(1, 63)      ? number + 400
+               : within(201, 263) ? number + 200
+               : within(401, 463) ? number
+                                  : 0;
     case GnssSystem::Qzss:
-        return number <= 10 ? number + 192 : number;
+        return within(1, 10) ? number + 192 : within(193, 202) ? number : 0;
     case GnssSystem::NavIc:
-        return number <= 20 ? number + 500 : number;
+        return within(1, 20) ? number + 500 : within(501, 520) ? number : 0;
     }
-    return number;
+    return 0;
 }
 
 void DecodeGnssGsa(ParserHost& port, GpsSharedStatus& block, const NmeaFields& f) {
@@ -333,7 +389,8 @@ void DecodeGnssGsa(ParserHost& port, GpsSharedStatus& block, const NmeaFields& f
     list.epoch = state.epoch;
 
     // Mode, fix state and dilutions belong to the combined fix, the same in every GSA.
-    DecodeGsa(block, f, numbers);
+    DecodeGsa(block, port.precise, f, numbers);
+    NoteSentence(state.gsaSeen, port.TickCount());
     int live = 0;
     for (const UsedList& other : state.used) {
         live += Live(state, other) ? 1 : 0;
@@ -352,29 +409,39 @@ void DecodeGnssGsa(ParserHost& port, GpsSharedStatus& block, const NmeaFields& f
 
 void DecodeGnssGsv(ParserHost& port, GpsSharedStatus& block, const NmeaFields& f) {
     GnssState& state = port.gnss;
-    const SkyTalker talker = SkyTalkerOf(f[0]);
-    const GnssSystem system = SystemOfTalker(talker);
+    const uint32_t now = port.TickCount();
+    SkyTalker talker = SkyTalkerOf(f[0]);
+    GnssSystem system = SystemOfTalker(talker);
     state.skySinceFix = true;
 
-    // NMEA 4.10 ends the sentence with a signal id after the groups of four.
+    // NMEA 4.10 ends the sentence with a signal id after the groups of four; some Quectel
+    // receivers add the system id after that, and name the system by it alone ($PQGSV).
     const int count = f.Count();
     int satelliteEnd = count;
     uint8_t signal = 0;
     if (count >= 5 && (count - 4) % 4 == 1) {
         satelliteEnd = count - 1;
         signal = SignalId(f[count - 1]);
+    } else if (count >= 6 && (count - 4) % 4 == 2) {
+        satelliteEnd = count - 2;
+        signal = SignalId(f[count - 2]);
+        const int32_t id = TextToInt(f[count - 1]);
+        if (id >= 1 && id < gnssSystemCount && id != static_cast<int>(GnssSystem::Gps)) {
+            system = static_cast<GnssSystem>(id);
+            talker = TalkerOfSystem(system);
+        }
     }
 
     bool othersLive = false;
     for (int t = 0; t < skyTalkerCount; ++t) {
-        othersLive =
-            othersLive || (t != static_cast<int>(SkyTalker::Gp) && Live(state, state.views[t]));
+        othersLive = othersLive ||
+                     (t != static_cast<int>(SkyTalker::Gp) && Live(state, state.views[t], now));
     }
     GsvGroups groups;
     ReadGsvGroups(f, satelliteEnd, groups);
     const bool gpsAlone = talker == SkyTalker::Gp && !othersLive;
     if (gpsAlone) {
-        DecodeGsv(block, f, groups);
+        WriteGsvEntries(block, f, groups);
         state.skyMerged = false;
         block.usedEntries = UsedEntries(block, state);
     }
@@ -382,44 +449,48 @@ void DecodeGnssGsv(ParserHost& port, GpsSharedStatus& block, const NmeaFields& f
     GsvCycle& cycle = state.cycles[static_cast<int>(talker)];
     const int32_t total = TextToInt(f[1]);
     const int32_t message = TextToInt(f[2]);
-    if (message == 1 && total >= 1 && total <= 9) {
+    const bool counted = total >= 1 && total <= 9 && message >= 1 && message <= total;
+    // A cycle begins with its first message; only the first cycle of a stream that was
+    // joined in its middle is taken from where it was joined.
+    if (counted && (message == 1 || (!cycle.begun && !cycle.active))) {
         cycle.count = 0;
         cycle.total = static_cast<uint8_t>(total);
-        cycle.next = 1;
-        cycle.signal = signal;
-        cycle.inView = Saturated(TextToInt(f[3]));
+        cycle.next = static_cast<uint8_t>(message);
+        cycle.signals = 0;
         cycle.active = true;
+        cycle.begun = true;
     }
-    if (!cycle.active || message != cycle.next || total != cycle.total || signal != cycle.signal) {
+    if (!cycle.active || message != cycle.next || total != cycle.total) {
         cycle.active = false;
         return;
     }
+    cycle.signals = static_cast<uint16_t>(cycle.signals | 1u << signal);
     for (int k = 0; k < 4; ++k) {
         if (!groups.present[k]) {
             continue; // an empty group pads the last message
         }
-        const int id = SatelliteId(system, groups.numbers[k]);
-        if (id == 0 || cycle.count >= SkyView::capacity) {
-            continue;
-        }
         SatelliteEntry entry = groups.entry[k];
-        entry.prn = static_cast<int16_t>(id);
-        cycle.satellites[cycle.count++] = entry;
+        entry.prn = static_cast<int16_t>(SatelliteId(system, groups.numbers[k]));
+        if (entry.prn != 0) {
+            MergeSatellite(cycle.satellites, cycle.count, entry);
+        }
     }
     ++cycle.next;
     if (message != total) {
         return;
     }
     cycle.active = false;
-    CommitCycle(state, state.views[static_cast<int>(talker)], cycle);
+    SkyView& view = state.views[static_cast<int>(talker)];
+    CommitCycle(state, view, cycle, now);
     state.lastSkyTalker = static_cast<uint8_t>(talker);
     if (gpsAlone) {
+        block.satsInView = view.count;
         return;
     }
     // Made once per epoch: at once after the talker that ended the last epoch's GSVs, else
     // with the next sentence that is no GSV (FlushGnssSky).
     if (state.lastSkyTalker == state.finalSkyTalker) {
-        PublishSky(block, state);
+        PublishSky(block, state, now);
         state.skyPending = false;
     } else {
         state.skyPending = true;
@@ -429,7 +500,7 @@ void DecodeGnssGsv(ParserHost& port, GpsSharedStatus& block, const NmeaFields& f
 void FlushGnssSky(ParserHost& port, GpsSharedStatus& block) {
     if (port.gnss.skyPending) {
         port.gnss.skyPending = false;
-        PublishSky(block, port.gnss);
+        PublishSky(block, port.gnss, port.TickCount());
     }
 }
 

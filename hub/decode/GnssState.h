@@ -27,10 +27,10 @@ enum class SkyTalker : uint8_t {
     Gp, // $GP and the other prefixes of GPS-only days
     Gl,
     Ga,
-    Gb, // $GB and $BD
-    Gq,
+    Gb, // $GB, $BD, and $PQ lists without a system id
+    Gq, // $GQ and $QZ
     Gi,
-    Gn,
+    Gn, // and $IN, whose solution is combined as well
 };
 inline constexpr int skyTalkerCount = 7;
 
@@ -49,31 +49,46 @@ struct UsedList {
     uint32_t epoch = 0;
 };
 
-// One constellation's satellites in view, the union of its signals' cycles.
+// One constellation's satellites in view, the union of its signals' cycles, each satellite
+// once.
 struct SkyView {
     static constexpr int capacity = 36; // nine GSV messages of four
     SatelliteEntry satellites[capacity] = {};
     uint8_t count = 0;
-    uint8_t inView = 0;   // the count field of the cycles
     uint16_t signals = 0; // bit per signal id merged in this epoch
     bool valid = false;
     uint32_t epoch = 0;
+    uint32_t tick = 0; // host ticks of its last cycle
 };
 
-// The GSV messages of one cycle so far.
+// The GSV messages of one cycle so far, each satellite once. The messages of a cycle may
+// carry different signal ids (a receiver that lists a second signal's satellites at its end).
 struct GsvCycle {
     SatelliteEntry satellites[SkyView::capacity] = {};
     uint8_t count = 0;
     uint8_t total = 0;
-    uint8_t next = 0; // message number expected next
-    uint8_t signal = 0;
-    uint8_t inView = 0;
+    uint8_t next = 0;     // message number expected next
+    uint16_t signals = 0; // bit per signal id of its messages
     bool active = false;
+    bool begun = false; // a cycle of this talker began since the port was made
+};
+
+// When the receiver last sent a kind of sentence (host ticks); what it sends decides where
+// the fix's validity, time, position and state come from (GnssFix.cpp).
+struct SentenceSeen {
+    bool seen = false;
+    uint32_t tick = 0;
 };
 
 struct GnssState {
     TalkerPreference position; // GGA and GNS
     TalkerPreference rmc;
+
+    SentenceSeen rmcSeen;
+    SentenceSeen fixSeen; // GGA or GNS
+    SentenceSeen gsaSeen;
+    int32_t fixTimeOfDay = -1; // of the last GGA or GNS taken, milliseconds; -1 without
+    SentenceSeen binarySeen;   // the start of a binary message of another protocol
 
     // An epoch is one fix's worth of sentences: it begins with the first position sentence
     // after satellite sentences, or with a GSA for a system the epoch has already listed.

@@ -40,6 +40,11 @@ uint16_t Milliseconds(std::string_view time) {
     return milliseconds;
 }
 
+double Degrees(std::string_view text, bool negative) {
+    const double degrees = PreciseDegrees(text);
+    return negative ? -degrees : degrees;
+}
+
 void DecodeDbt(GpsSharedStatus& block, const NmeaFields& f) {
     block.depthFeet = TextToFloat(f[1]);
     block.depthMetres = TextToFloat(f[3]);
@@ -75,9 +80,12 @@ constexpr uint32_t Code(char a, char b, char c) {
            static_cast<uint32_t>(static_cast<uint8_t>(b)) << 8 | static_cast<uint8_t>(c);
 }
 
-// The sentence codes DecodeSentence has a case for.
-bool IsDecoded(uint32_t code) {
+// The sentence codes DecodeSentence has a case for; GLL and ZDA only with "Multi GNSS".
+bool IsDecoded(uint32_t code, bool multiGnss) {
     switch (code) {
+    case Code('G', 'L', 'L'):
+    case Code('Z', 'D', 'A'):
+        return multiGnss;
     case Code('G', 'G', 'A'):
     case Code('G', 'N', 'S'):
     case Code('G', 'S', 'A'):
@@ -94,20 +102,22 @@ bool IsDecoded(uint32_t code) {
 
 } // namespace
 
-void DecodeFix(GpsSharedStatus& block, const NmeaFields& f, const FixLayout& at, int32_t quality) {
+void DecodeFix(GpsSharedStatus& block, PreciseFix& precise, const NmeaFields& f,
+               const FixLayout& at, int32_t quality) {
     const bool valid = block.fixValid != 0;
     if (valid) {
-        const float latitude = DegreesFromDegreesMinutes(f[at.latitude]);
-        block.latitude = StartsWith(f[at.latitude + 1], 'S') ? -latitude : latitude;
-        const float longitude = DegreesFromDegreesMinutes(f[at.longitude]);
-        block.longitude = StartsWith(f[at.longitude + 1], 'W') ? -longitude : longitude;
+        StorePosition(block, precise, f, at.latitude, at.longitude);
     }
     block.fixQuality = quality;
     block.satsUsed = static_cast<uint8_t>(TextToInt(f[at.satellites]));
     if (valid) {
         block.altitude = TextToFloat(f[at.altitude]);
+        precise.altitude = TextToDouble(f[at.altitude]);
+        precise.hasAltitude = true;
     }
     block.geoidSeparation = TextToFloat(f[at.geoidSeparation]);
+    precise.geoidSeparation = TextToDouble(f[at.geoidSeparation]);
+    precise.hasGeoidSeparation = true;
     block.dgpsAge = TextToFloat(f[at.dgpsAge]);
     block.dgpsStation = TextToInt(f[at.dgpsStation]);
 
@@ -128,7 +138,8 @@ void ReadGsaNumbers(const NmeaFields& f, GsaNumbers& list) {
     }
 }
 
-void DecodeGsa(GpsSharedStatus& block, const NmeaFields& f, const GsaNumbers& list) {
+void DecodeGsa(GpsSharedStatus& block, PreciseFix& precise, const NmeaFields& f,
+               const GsaNumbers& list) {
     const std::string_view mode = f[1];
     block.selectionMode = StartsWith(mode, 'A') ? 1 : StartsWith(mode, 'M') ? 2 : 0;
     // Stored without a range test; readers have no text for values outside FixState.
@@ -136,9 +147,13 @@ void DecodeGsa(GpsSharedStatus& block, const NmeaFields& f, const GsaNumbers& li
     for (int i = 0; i < 12; ++i) {
         block.usedPrns[i] = static_cast<uint8_t>(list.numbers[i]);
     }
-    block.pdop = TextToFloat(f[15]);
-    block.hdop = TextToFloat(f[16]);
-    block.vdop = TextToFloat(f[17]);
+    precise.pdop = TextToDouble(f[15]);
+    precise.hdop = TextToDouble(f[16]);
+    precise.vdop = TextToDouble(f[17]);
+    precise.hasDops = true;
+    block.pdop = static_cast<float>(precise.pdop);
+    block.hdop = static_cast<float>(precise.hdop);
+    block.vdop = static_cast<float>(precise.vdop);
 }
 
 void ReadGsvGroups(const NmeaFields& f, int satelliteFieldsEnd, GsvGroups& groups) {
@@ -155,6 +170,10 @@ void ReadGsvGroups(const NmeaFields& f, int satelliteFieldsEnd, GsvGroups& group
 
 void DecodeGsv(GpsSharedStatus& block, const NmeaFields& f, const GsvGroups& groups) {
     block.satsInView = static_cast<uint8_t>(TextToInt(f[3]));
+    WriteGsvEntries(block, f, groups);
+}
+
+void WriteGsvEntries(GpsSharedStatus& block, const NmeaFields& f, const GsvGroups& groups) {
     // Messages 1 to 3 fill the twelve entries; other message numbers have no place.
     const int32_t message = TextToInt(f[2]);
     if (message < 1 || message > 3) {
@@ -174,24 +193,65 @@ void DecodeRmc(ParserHost& port, GpsSharedStatus& block, const NmeaFields& f) {
     }
     block.fixValid = statusVoid ? 0 : 1;
 
-    const std::string_view time = f[1];
-    if (time.size() >= 6) {
-        block.utcTime.wHour = Pair(time, 0);
-        block.utcTime.wMinute = Pair(time, 2);
-        block.utcTime.wSecond = Pair(time, 4);
-        block.utcTime.wMilliseconds = Milliseconds(time);
-    }
-    const std::string_view date = f[9];
-    if (date.size() >= 6) {
-        block.utcTime.wDay = Pair(date, 0);
-        block.utcTime.wMonth = Pair(date, 2);
-        block.utcTime.wYear = static_cast<uint16_t>(Pair(date, 4) + 2000);
-    }
+    PreciseFix& precise = port.precise;
+    StoreTimeOfDay(block, precise, f[1], port.TickCount());
+    StoreRmcDate(block, precise, f[9]);
     if (block.fixValid != 0) {
-        block.speedKnots = TextToFloat(f[7]);
-        block.course = TextToFloat(f[8]);
+        precise.speedKnots = TextToDouble(f[7]);
+        precise.course = TextToDouble(f[8]);
+        precise.hasSpeed = precise.hasCourse = true;
+        block.speedKnots = static_cast<float>(precise.speedKnots);
+        block.course = static_cast<float>(precise.course);
         ClockSync(port, block);
     }
+}
+
+bool StoreTimeOfDay(GpsSharedStatus& block, PreciseFix& precise, std::string_view time,
+                    uint32_t tick) {
+    if (time.size() < 6) {
+        return false;
+    }
+    block.utcTime.wHour = Pair(time, 0);
+    block.utcTime.wMinute = Pair(time, 2);
+    block.utcTime.wSecond = Pair(time, 4);
+    block.utcTime.wMilliseconds = Milliseconds(time);
+    precise.hour = static_cast<uint8_t>(block.utcTime.wHour);
+    precise.minute = static_cast<uint8_t>(block.utcTime.wMinute);
+    precise.second = TextToDouble(time.substr(4));
+    precise.timeTick = tick;
+    precise.hasTime = true;
+    return true;
+}
+
+void StoreDate(GpsSharedStatus& block, PreciseFix& precise, uint16_t day, uint16_t month,
+               uint16_t year) {
+    block.utcTime.wDay = day;
+    block.utcTime.wMonth = month;
+    block.utcTime.wYear = year;
+    precise.day = static_cast<uint8_t>(day);
+    precise.month = static_cast<uint8_t>(month);
+    precise.year = year;
+    precise.hasDate = true;
+}
+
+void StoreRmcDate(GpsSharedStatus& block, PreciseFix& precise, std::string_view date) {
+    if (date.size() >= 6) {
+        StoreDate(block, precise, Pair(date, 0), Pair(date, 2),
+                  static_cast<uint16_t>(Pair(date, 4) + 2000));
+    }
+}
+
+void StorePosition(GpsSharedStatus& block, PreciseFix& precise, const NmeaFields& f,
+                   int latitudeField, int longitudeField) {
+    const bool south = StartsWith(f[latitudeField + 1], 'S');
+    const bool west = StartsWith(f[longitudeField + 1], 'W');
+    const float latitude = DegreesFromDegreesMinutes(f[latitudeField]);
+    block.latitude = south ? -latitude : latitude;
+    const float longitude = DegreesFromDegreesMinutes(f[longitudeField]);
+    block.longitude = west ? -longitude : longitude;
+    precise.latitude = Degrees(f[latitudeField], south);
+    precise.longitude = Degrees(f[longitudeField], west);
+    precise.hasPosition = true;
 }
 
 int32_t GnsQuality(std::string_view mode) {
@@ -219,6 +279,15 @@ int32_t GnsQuality(std::string_view mode) {
         }
     }
     return 0;
+}
+
+double PreciseDegrees(std::string_view text) {
+    const double value = TextToDouble(text);
+    if (!isfinite(value)) {
+        return value;
+    }
+    const double degrees = trunc(value / 100.0);
+    return degrees + (value - 100.0 * degrees) / 60.0;
 }
 
 float DegreesFromDegreesMinutes(std::string_view text) {
@@ -250,7 +319,7 @@ void DecodeSentence(ParserHost& port, GpsSharedStatus& block, const char* text,
     if (multiGnss && code != Code('G', 'S', 'V')) {
         FlushGnssSky(port, block);
     }
-    if (!IsDecoded(code)) {
+    if (!IsDecoded(code, multiGnss)) {
         return; // most sentences a receiver sends: not worth splitting into fields
     }
     NmeaFields fields;
@@ -261,14 +330,20 @@ void DecodeSentence(ParserHost& port, GpsSharedStatus& block, const char* text,
         if (multiGnss) {
             DecodeGnssFix(port, block, fields, ggaLayout, TextToInt(fields[6]), injected);
         } else {
-            DecodeFix(block, fields, ggaLayout, TextToInt(fields[6]));
+            DecodeFix(block, port.precise, fields, ggaLayout, TextToInt(fields[6]));
         }
         break;
     case Code('G', 'N', 'S'):
-        // Only from a satellite talker: "$PMGNST" is a proprietary sentence, not a GNS.
-        if (multiGnss && address.size() == 6 && (address[1] == 'G' || address[1] == 'B')) {
+        // Not from a proprietary address: "$PMGNST" is no GNS.
+        if (multiGnss && address.size() == 6 && address[1] != 'P') {
             DecodeGnssFix(port, block, fields, gnsLayout, GnsQuality(fields[6]), injected);
         }
+        break;
+    case Code('G', 'L', 'L'):
+        DecodeGnssGll(port, block, fields);
+        break;
+    case Code('Z', 'D', 'A'):
+        DecodeGnssZda(port, block, fields);
         break;
     case Code('G', 'S', 'A'):
         if (multiGnss) {
@@ -276,7 +351,7 @@ void DecodeSentence(ParserHost& port, GpsSharedStatus& block, const char* text,
         } else {
             GsaNumbers list;
             ReadGsaNumbers(fields, list);
-            DecodeGsa(block, fields, list);
+            DecodeGsa(block, port.precise, fields, list);
         }
         break;
     case Code('G', 'S', 'V'):

@@ -4,6 +4,7 @@
 #include "common/GpsSharedStatus.h"
 #include "hub/decode/NmeaFields.h"
 #include "hub/decode/ParserHost.h"
+#include "hub/decode/PreciseFix.h"
 #include "hub/decode/SentenceScan.h"
 
 namespace tavro {
@@ -12,14 +13,37 @@ namespace tavro {
 // SentenceScan for what else the scan found), when its address
 // field starts with a known talker prefix (Talker.h; `multiGnss` is the "Multi GNSS" setting):
 // GGA, GSA, GSV, RMC, DBT and the MTK replies $PMTK500, $PMTK514 and $PMTK707; with
-// "Multi GNSS" on also GNS, and GGA, GNS, RMC, GSA and GSV the multi-constellation way
+// "Multi GNSS" on also GNS, GLL and ZDA, and all of them the way of today's receivers
 // (GnssSentences.h). Other sentence codes are ignored. `injected`: the frame came from another
 // program (InjectFrame), which means it to count whatever talker the receiver prefers.
 void DecodeSentence(ParserHost& port, GpsSharedStatus& block, const char* text,
                     const SentenceScan& scan, bool injected, bool multiGnss);
 
-// GGA latitude or longitude text (ddmm.mmmm or dddmm.mmmm) in degrees, unsigned.
+// GGA latitude or longitude text (ddmm.mmmm or dddmm.mmmm) in degrees, unsigned, as the block
+// stores it (the sixtieth in single precision).
 float DegreesFromDegreesMinutes(std::string_view text);
+
+// The same in full precision.
+double PreciseDegrees(std::string_view text);
+
+// ---- Pieces of both ways of reading --------------------------------------------------------
+
+// The time of day "hhmmss[.sss]" into utcTime (hour, minute, second, milliseconds) and the
+// precise fix, stamped with `tick`; false, and nothing written, below 6 characters.
+bool StoreTimeOfDay(GpsSharedStatus& block, PreciseFix& precise, std::string_view time,
+                    uint32_t tick);
+
+// The date into utcTime (wDayOfWeek untouched) and the precise fix.
+void StoreDate(GpsSharedStatus& block, PreciseFix& precise, uint16_t day, uint16_t month,
+               uint16_t year);
+
+// RMC's date "ddmmyy", the year 2000 + yy; nothing below 6 characters.
+void StoreRmcDate(GpsSharedStatus& block, PreciseFix& precise, std::string_view date);
+
+// Latitude and longitude from their fields, each followed by its hemisphere ("S" and "W"
+// negative), into the block and the precise fix.
+void StorePosition(GpsSharedStatus& block, PreciseFix& precise, const NmeaFields& f,
+                   int latitudeField, int longitudeField);
 
 // ---- The sentences one at a time, as GPS-only receivers are read ---------------------------
 
@@ -38,7 +62,8 @@ inline constexpr FixLayout gnsLayout = {2, 4, 7, 9, 10, 11, 12};
 
 // Position (while fixValid), quality, satellites used, altitude, geoid separation and the
 // DGPS fields; then the fix state as GGA sets it.
-void DecodeFix(GpsSharedStatus& block, const NmeaFields& f, const FixLayout& at, int32_t quality);
+void DecodeFix(GpsSharedStatus& block, PreciseFix& precise, const NmeaFields& f,
+               const FixLayout& at, int32_t quality);
 
 // The GGA quality of a GNS mode field: one letter per system, the first with a fix counts
 // (A 1, D 2, P 3, R 4, F 5, E 6, M 7, S 8); all "N" or none gives 0.
@@ -51,7 +76,8 @@ struct GsaNumbers {
 void ReadGsaNumbers(const NmeaFields& f, GsaNumbers& list);
 
 // Mode, fix state, the twelve used PRNs (low bytes, in place) and the dilutions.
-void DecodeGsa(GpsSharedStatus& block, const NmeaFields& f, const GsaNumbers& list);
+void DecodeGsa(GpsSharedStatus& block, PreciseFix& precise, const NmeaFields& f,
+               const GsaNumbers& list);
 
 // The four satellites of a GSV message (fields 4 to 19) as its fields give them; fields from
 // `satelliteFieldsEnd` on read as empty (a trailing signal id is no satellite).
@@ -64,6 +90,9 @@ void ReadGsvGroups(const NmeaFields& f, int satelliteFieldsEnd, GsvGroups& group
 
 // satsInView (field 3) and, for messages 1 to 3 (field 2), the message's four entries.
 void DecodeGsv(GpsSharedStatus& block, const NmeaFields& f, const GsvGroups& groups);
+
+// The entries alone.
+void WriteGsvEntries(GpsSharedStatus& block, const NmeaFields& f, const GsvGroups& groups);
 
 void DecodeRmc(ParserHost& port, GpsSharedStatus& block, const NmeaFields& f);
 

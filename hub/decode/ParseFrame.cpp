@@ -66,6 +66,148 @@ bool ChecksumMatches(const uint8_t* text, uint32_t length, const SentenceScan& s
     return scan.sum == ChecksumDigit(text[star + 1]) * 16 + ChecksumDigit(text[star + 2]);
 }
 
+// ---- Lines of today's receivers ("Multi GNSS" on) --------------------------------------------
+//
+// What arrives between two line feeds is a sentence only when it has one: receivers and the
+// links between them send empty lines, comments and text, cut a sentence off when they stop,
+// and some write "$$" before every sentence. Such text says nothing about the receiver's data
+// and must not show it as corrupt. A sentence whose checksum is wrong does, and so does a line
+// that is no text at all: the noise of a receiver heard at another speed, which the recovery
+// re-open is there for.
+
+bool IsHexDigit(uint8_t c) {
+    return (c >= '0' && c <= '9') || ((c | 0x20) >= 'a' && (c | 0x20) <= 'f');
+}
+
+int HexDigit(uint8_t c) {
+    return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10;
+}
+
+// Where the line's sentence begins: at its first "$" or "!" (anything before it is line noise),
+// the last "$" of a run read as the one. `length` when the line holds none.
+uint32_t SentenceStart(const uint8_t* frame, uint32_t length) {
+    uint32_t at = 0;
+    while (at < length && frame[at] != '$' && frame[at] != '!') {
+        if (frame[at] == 0) {
+            return length; // the text ends here
+        }
+        ++at;
+    }
+    while (at + 1 < length && frame[at] == '$' && frame[at + 1] == '$') {
+        ++at;
+    }
+    return at;
+}
+
+// The end of a line: CR, LF, a zero byte or the frame's end.
+bool EndsLine(const uint8_t* text, uint32_t length, uint32_t at) {
+    return at >= length || text[at] == '\r' || text[at] == '\n' || text[at] == 0;
+}
+
+// Whether the line is text: printable characters and tabs up to its line end.
+bool IsTextLine(const uint8_t* frame, uint32_t length) {
+    while (length > 0 && (frame[length - 1] == '\n' || frame[length - 1] == '\r')) {
+        --length;
+    }
+    for (uint32_t i = 0; i < length; ++i) {
+        if ((frame[i] < 0x20 || frame[i] > 0x7E) && frame[i] != '\t') {
+            return false;
+        }
+    }
+    return true;
+}
+
+enum class LineCheck : uint8_t { NoSentence, Verified, Corrupt };
+
+// A sentence is verified when the two characters after its first "*" are its checksum in
+// hexadecimal, either case (NMEA writes upper case; receivers that do not are common enough).
+// Without a "*" and two characters after it the line carries nothing to verify: a sentence
+// cut off, or text.
+LineCheck CheckLine(const uint8_t* text, uint32_t length, const SentenceScan& scan) {
+    const uint32_t star = scan.stop;
+    if (length < 2 || star >= length || text[star] != '*' || EndsLine(text, length, star + 1) ||
+        EndsLine(text, length, star + 2)) {
+        return LineCheck::NoSentence;
+    }
+    const uint8_t high = text[star + 1];
+    const uint8_t low = text[star + 2];
+    return IsHexDigit(high) && IsHexDigit(low) && scan.sum == HexDigit(high) * 16 + HexDigit(low)
+               ? LineCheck::Verified
+               : LineCheck::Corrupt;
+}
+
+void CountCorruptFrame(ParserHost& port, GpsSharedStatus& block) {
+    CountChecksumError(port);
+    block.fixState = Byte(FixState::Invalid);
+}
+
+// Receivers that mix a binary protocol into their sentences: u-blox (UBX, 0xB5 0x62) and
+// CASIC (0xBA 0xCE, some Quectel receivers). Their messages hold line feeds, so one message
+// reaches the parser as several lines; those that follow its start within this long are
+// taken as its rest.
+constexpr uint32_t binaryMessageMs = 1000;
+
+bool HoldsBinaryStart(const uint8_t* frame, uint32_t length) {
+    for (uint32_t i = 0; i + 1 < length; ++i) {
+        if ((frame[i] == 0xB5 && frame[i + 1] == 0x62) ||
+            (frame[i] == 0xBA && frame[i + 1] == 0xCE)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// A line without a sentence to verify: text and another protocol's binary messages are left
+// alone; anything else is corrupt data.
+bool NoSentence(ParserHost& port, GpsSharedStatus& block, const uint8_t* frame, uint32_t length) {
+    if (IsTextLine(frame, length)) {
+        return false;
+    }
+    SentenceSeen& binary = port.gnss.binarySeen;
+    const uint32_t now = port.TickCount();
+    if (HoldsBinaryStart(frame, length)) {
+        binary.seen = true;
+        binary.tick = now;
+    } else if (!binary.seen || now - binary.tick >= binaryMessageMs) {
+        CountCorruptFrame(port, block);
+    }
+    return false;
+}
+
+bool DecodeReceiverLine(ParserHost& port, GpsSharedStatus& block, const uint8_t* frame,
+                        uint32_t length, const SentenceScan& frameScan, bool injected,
+                        uint32_t options) {
+    const uint32_t start = SentenceStart(frame, length);
+    if (start == length) {
+        return NoSentence(port, block, frame, length);
+    }
+    // Noise before the sentence is no part of it; the scan is made again from its start
+    // (rare: most lines begin with their sentence).
+    SentenceScan ownScan;
+    if (start != 0) {
+        ScanSentence(frame + start, length - start, ownScan);
+    }
+    const SentenceScan& scan = start != 0 ? ownScan : frameScan;
+    const uint8_t* text = frame + start;
+    const uint32_t textLength = length - start;
+    switch (CheckLine(text, textLength, scan)) {
+    case LineCheck::NoSentence:
+        return NoSentence(port, block, frame, length);
+    case LineCheck::Corrupt:
+        CountCorruptFrame(port, block);
+        return false;
+    case LineCheck::Verified:
+        break;
+    }
+    port.checksumErrors = 0;
+    // The virtual ports get the sentence, without the noise before it.
+    if (((options & optionNmeaFilter) != 0 || injected) && port.relayHeld == 0) {
+        port.Relay(text, textLength);
+    }
+    DecodeSentence(port, block, reinterpret_cast<const char*>(text), scan, injected, true);
+    return true;
+}
+
 void RecoverPort(ParserHost& port, GpsSharedStatus& block) {
     block.streamState = Byte(StreamState::PortClosed);
     block.fixState = Byte(FixState::NoData);
@@ -80,9 +222,10 @@ void RecoverPort(ParserHost& port, GpsSharedStatus& block) {
     }
 }
 
+// With "Multi GNSS" off, every frame is a sentence and is verified as GPS-only receivers'
+// frames always were.
 bool DecodeNmeaFrame(ParserHost& port, GpsSharedStatus& block, const uint8_t* frame,
-                     uint32_t length, const SentenceScan& scan, bool injected, uint32_t options,
-                     bool multiGnss) {
+                     uint32_t length, const SentenceScan& scan, bool injected, uint32_t options) {
     if (!ChecksumMatches(frame, length, scan)) {
         CountChecksumError(port);
         block.fixState = Byte(FixState::Invalid);
@@ -96,7 +239,7 @@ bool DecodeNmeaFrame(ParserHost& port, GpsSharedStatus& block, const uint8_t* fr
     }
     // The checksum and line ending after the "*" are not part of the sentence: one that ends
     // early must leave its missing fields empty, not read them from the checksum digits.
-    DecodeSentence(port, block, reinterpret_cast<const char*>(frame), scan, injected, multiGnss);
+    DecodeSentence(port, block, reinterpret_cast<const char*>(frame), scan, injected, false);
     return true;
 }
 
@@ -130,7 +273,10 @@ bool ParseFrame(ParserHost& port, const uint8_t* frame, uint32_t length, bool in
     if (port.sirfMode != 0) {
         return DecodeSirfFrame(port, block, frame, length, injected);
     }
-    return DecodeNmeaFrame(port, block, frame, length, scan, injected, options, multiGnss);
+    if (multiGnss) {
+        return DecodeReceiverLine(port, block, frame, length, scan, injected, options);
+    }
+    return DecodeNmeaFrame(port, block, frame, length, scan, injected, options);
 }
 
 } // namespace tavro

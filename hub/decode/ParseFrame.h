@@ -15,8 +15,10 @@ namespace tavro {
 // buffer may be read-only and keeps its bytes. The text of a sentence ends at its first zero
 // byte or at `length`, whichever comes first; nothing beyond `length` is read.
 //
-// False when the frame failed its verification (an NMEA checksum, a SiRF checksum or declared
-// length): it was counted as a checksum error and neither decoded nor relayed.
+// False when the frame was neither decoded nor relayed: it failed its verification (an NMEA
+// checksum, a SiRF checksum or declared length), which is counted as a checksum error, or,
+// with "Multi GNSS" on, it held no sentence to verify (an empty line, text, a sentence cut off
+// before its checksum), which is not.
 bool ParseFrame(ParserHost& port, const uint8_t* frame, uint32_t length, bool injected);
 
 } // namespace tavro

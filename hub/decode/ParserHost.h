@@ -5,6 +5,7 @@
 
 #include "common/GpsSharedStatus.h"
 #include "hub/decode/GnssState.h"
+#include "hub/decode/PreciseFix.h"
 #include "platform/SystemClock.h"
 
 #include <stdint.h>
@@ -24,6 +25,7 @@ public:
     uint8_t checksumErrors = 0; // consecutive failed frames; the port's Open sets it to 0
     uint8_t portNumber = 0;     // COM number of the open port; 0 when none was opened
     GnssState gnss;             // what multi-constellation decoding keeps between sentences
+    PreciseFix precise;         // the fix at full precision, beside the block
 
     // The status block. Never absent: without a shared mapping the hub supplies a private
     // block, so decoding always has somewhere to write.
@@ -35,8 +37,9 @@ public:
     // The "Multi GNSS" setting: true reads the talkers of multi-constellation receivers too.
     virtual bool MultiGnss() const = 0;
 
-    // Milliseconds since some fixed moment (wraps like GetTickCount): how long ago a better
-    // talker last gave the position.
+    // Milliseconds since some fixed moment (wraps like GetTickCount), as the host has it for
+    // the frame being decoded: the decoder's only time base (which talker and which sentences
+    // the receiver sent lately, how old the time is). The decoder reads no clock itself.
     virtual uint32_t TickCount() = 0;
 
     // The line speed asked for with ChangeBaud and not applied yet, 0 when none.

@@ -15,7 +15,9 @@ constexpr double hundredthsOfDegrees = 0.01f;
 constexpr double tenMillionths = 1e-7f;
 constexpr double hdopUnit = 0.2f;
 constexpr double azimuthUnit = 1.4925373134328357; // the receiver's 0.67-degree steps
-constexpr float minimumSpeedKnots = 2.9f;          // slower is reported as standing still
+// The precise values (PreciseFix) are scaled exactly.
+constexpr double exactCentimetresPerSecondToKnots = 36.0 / 1852.0;
+constexpr float minimumSpeedKnots = 2.9f; // slower is reported as standing still
 
 uint32_t Big16(const uint8_t* p) {
     return static_cast<uint32_t>(p[0]) << 8 | p[1];
@@ -55,7 +57,8 @@ void DecodeNavigation(GpsSharedStatus& block, const uint8_t* p, uint32_t size) {
 constexpr uint32_t trackerChannels = 8;
 constexpr uint32_t trackerChannelSize = 15;
 
-void DecodeTracker(GpsSharedStatus& block, const uint8_t* p, uint32_t size) {
+void DecodeTracker(GpsSharedStatus& block, PreciseFix& precise, uint32_t now, const uint8_t* p,
+                   uint32_t size) {
     if (size <= 7) {
         return;
     }
@@ -67,6 +70,14 @@ void DecodeTracker(GpsSharedStatus& block, const uint8_t* p, uint32_t size) {
     SystemTime utc;
     if (FileTimeToSystemTime(fileTime, utc)) {
         block.utcTime = utc;
+        precise.year = utc.wYear;
+        precise.month = static_cast<uint8_t>(utc.wMonth);
+        precise.day = static_cast<uint8_t>(utc.wDay);
+        precise.hour = static_cast<uint8_t>(utc.wHour);
+        precise.minute = static_cast<uint8_t>(utc.wMinute);
+        precise.second = utc.wSecond + utc.wMilliseconds / 1000.0; // hundredths: exact
+        precise.timeTick = now;
+        precise.hasTime = precise.hasDate = true;
     }
 
     const uint32_t channels = p[7];
@@ -101,26 +112,35 @@ FixState FixFromNavigationType(uint8_t type) {
     }
 }
 
-void DecodeGeodetic(GpsSharedStatus& block, const uint8_t* p, uint32_t size) {
+void DecodeGeodetic(GpsSharedStatus& block, PreciseFix& precise, const uint8_t* p, uint32_t size) {
     if (size <= geodeticHdop) {
         return;
     }
     block.fixValid = p[1] == 0 && p[2] == 0 ? 1 : 0;
     block.fixState = static_cast<uint8_t>(FixFromNavigationType(p[4]));
     block.altitude = Scaled(SignedBig32(p + 31), centimetres);
+    precise.altitude = SignedBig32(p + 31) / 100.0;
+    precise.hasAltitude = true;
     float speed = Scaled(Big16(p + 40), centimetresPerSecondToKnots);
     if (speed < minimumSpeedKnots) {
         speed = 0.0f;
     }
     block.speedKnots = speed;
+    precise.speedKnots = speed > 0.0f ? Big16(p + 40) * exactCentimetresPerSecondToKnots : 0.0;
+    precise.hasSpeed = true;
     if (speed > 0.0f) {
         block.course = Scaled(Big16(p + 42), hundredthsOfDegrees);
+        precise.course = Big16(p + 42) / 100.0;
+        precise.hasCourse = true;
     }
     // Standing still keeps the last position, so it does not wander with the noise; a block
     // that never had one takes the first.
     if (speed > 0.0f || block.latitude == 0.0f) {
         block.latitude = Scaled(SignedBig32(p + 23), tenMillionths);
         block.longitude = Scaled(SignedBig32(p + 27), tenMillionths);
+        precise.latitude = SignedBig32(p + 23) / 1e7;
+        precise.longitude = SignedBig32(p + 27) / 1e7;
+        precise.hasPosition = true;
     }
     block.satsUsed = p[geodeticSatellites];
     block.hdop = Scaled(p[geodeticHdop], hdopUnit);
@@ -163,10 +183,10 @@ bool DecodeSirfFrame(ParserHost& port, GpsSharedStatus& block, const uint8_t* fr
         DecodeNavigation(block, payload, size);
         break;
     case 4:
-        DecodeTracker(block, payload, size);
+        DecodeTracker(block, port.precise, port.TickCount(), payload, size);
         break;
     case 41:
-        DecodeGeodetic(block, payload, size);
+        DecodeGeodetic(block, port.precise, payload, size);
         break;
     default:
         break;

@@ -9,7 +9,9 @@ namespace tavro {
 
 // True when the first three of the `available` bytes are "$GP", "$PG", "$PM", "$PS", "$SD",
 // "$HC", "$VW", "$II" or "!AI"; with `multiGnss` also "$GN" (combined solution), "$GL"
-// (GLONASS), "$GA" (Galileo), "$GB" and "$BD" (BeiDou), "$GQ" (QZSS) and "$GI" (NavIC).
+// (GLONASS), "$GA" (Galileo), "$GB" and "$BD" (BeiDou), "$GQ" and "$QZ" (QZSS), "$GI"
+// (NavIC), "$PQ" (some Quectel receivers' BeiDou and QZSS lists), "$IN" (integrated
+// navigation) and "$EC" (chart systems that pass a position on).
 inline bool IsTalkerPrefix(const uint8_t* bytes, size_t available, bool multiGnss) {
     if (available < 3) {
         return false;
@@ -27,7 +29,7 @@ inline bool IsTalkerPrefix(const uint8_t* bytes, size_t available, bool multiGns
         return b == 'P' || (multiGnss &&
                             (b == 'N' || b == 'L' || b == 'A' || b == 'B' || b == 'Q' || b == 'I'));
     case 'P':
-        return b == 'G' || b == 'M' || b == 'S';
+        return b == 'G' || b == 'M' || b == 'S' || (multiGnss && b == 'Q');
     case 'S':
         return b == 'D';
     case 'H':
@@ -35,9 +37,13 @@ inline bool IsTalkerPrefix(const uint8_t* bytes, size_t available, bool multiGns
     case 'V':
         return b == 'W';
     case 'I':
-        return b == 'I';
+        return b == 'I' || (multiGnss && b == 'N');
     case 'B':
         return multiGnss && b == 'D';
+    case 'Q':
+        return multiGnss && b == 'Z';
+    case 'E':
+        return multiGnss && b == 'C';
     default:
         return false;
     }

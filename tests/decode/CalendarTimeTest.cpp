@@ -5,6 +5,7 @@
 
 #include <random>
 #include <time.h>
+#include <vector>
 
 namespace tavro {
 namespace {
@@ -49,6 +50,25 @@ TEST(CalendarTime, LeapDaysAndTheSystemsLimit) {
     ASSERT_TRUE(FileTimeToSystemTime((uint64_t{1} << 63) - 1, t));
     EXPECT_EQ(t.wYear, 30828);
     EXPECT_FALSE(FileTimeToSystemTime(uint64_t{1} << 63, t));
+}
+
+TEST(CalendarTime, NextDayRollsOverMonthsYearsAndLeapDays) {
+    struct Case {
+        uint16_t from[3];
+        uint16_t to[3];
+    } cases[] = {
+        {{2024, 2, 28}, {2024, 2, 29}}, {{2023, 2, 28}, {2023, 3, 1}},
+        {{2100, 2, 28}, {2100, 3, 1}},  {{2000, 2, 29}, {2000, 3, 1}},
+        {{2029, 12, 31}, {2030, 1, 1}}, {{2025, 4, 30}, {2025, 5, 1}},
+        {{2025, 1, 15}, {2025, 1, 16}},
+    };
+    for (const Case& c : cases) {
+        uint16_t year = c.from[0], month = c.from[1], day = c.from[2];
+        NextDay(year, month, day);
+        EXPECT_EQ((std::vector<int>{year, month, day}),
+                  (std::vector<int>{c.to[0], c.to[1], c.to[2]}))
+            << c.from[0] << "-" << c.from[1] << "-" << c.from[2];
+    }
 }
 
 } // namespace

@@ -84,6 +84,9 @@ TEST_F(ClockSyncTest, RefusedConditions) {
     };
     for (const Case& c : cases) {
         FakeParserHost fresh;
+        // The fix state as set above: read as GPS-only receivers are, where an RMC does not
+        // set it (today's receivers' RMC says fix or no fix where nothing else does).
+        fresh.multiGnss = false;
         fresh.optionFlags = c.options;
         fresh.block.streamState = c.streamState;
         fresh.block.fixState = c.fixState;

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 namespace tavro::testing {
@@ -190,7 +191,7 @@ TEST_F(GnssSentenceTest, GsvCyclesPerTalkerMakeOneTable) {
     EXPECT_EQ(TablePrns(), (std::vector<int>{5, 7, 303, 9, 11, 13, 65, 66, 193, 308, 312, 419}));
 }
 
-TEST_F(GnssSentenceTest, GpsAloneIsReadAsEverButTheSignalIdIsNoSatellite) {
+TEST_F(GnssSentenceTest, GpsAloneFillsTheTableAsEverAndCountsWhatItLists) {
     FakeParserHost before;
     before.multiGnss = false;
     for (const char* body : {"GPGSA,A,3,04,05,,09,12,,,24,,,,,2.5,1.3,2.1",
@@ -199,13 +200,154 @@ TEST_F(GnssSentenceTest, GpsAloneIsReadAsEverButTheSignalIdIsNoSatellite) {
                              "GPGSV,2,2,07,24,44,104,47,25,45,105,,26,46,106,48"}) {
         Feed(body);
         Parse(before, Sentence(body));
-        EXPECT_EQ(memcmp(&block, &before.block, sizeof block), 0) << body;
+        EXPECT_EQ(memcmp(block.satellites, before.block.satellites, sizeof block.satellites), 0)
+            << body;
     }
+    EXPECT_EQ(block.satsInView, 7);
+    EXPECT_EQ(block.usedEntries, 0);
+    // Next epoch: the count field says 10, the cycle lists 12 (SBAS PRNs 136 and 124 at its
+    // end).
+    Feed(Gga("GP", "4807.038", 5));
+    Feed("GPGSV,3,1,10,09,78,288,38,17,38,071,,05,34,230,45,26,33,163,39");
+    Feed("GPGSV,3,2,10,29,26,162,,18,24,255,42,22,24,298,44,28,10,056,");
+    Feed("GPGSV,3,3,10,14,09,319,,11,03,016,,136,27,157,,124,28,162,");
+    EXPECT_EQ(block.satsInView, 12);
+    // A signal id after the groups is no satellite.
+    Feed(Gga("GP", "4807.038", 5));
+    Feed("GPGSV,3,1,11,01,10,010,11,02,10,010,12,03,10,010,13,04,10,010,14,1");
+    Feed("GPGSV,3,2,11,06,10,010,11,07,10,010,12,08,10,010,13,10,10,010,14,1");
     block.satellites[11] = {99, 9, 9, 9};
     Feed("GPGSV,3,3,11,30,10,010,11,31,10,010,12,32,10,010,13,1");
-    EXPECT_EQ(block.satellites[11].prn, 0) << "the signal id 1";
+    EXPECT_EQ(block.satellites[11].prn, 0);
     EXPECT_EQ(block.satsInView, 11);
-    EXPECT_EQ(block.usedEntries, 0);
+}
+
+TEST_F(GnssSentenceTest, ALostFixKeepsTheLastPosition) {
+    FeedAt(0, "GNRMC,120000.00,A,4807.038,N,01131.000,E,1.0,2.0,230394,,,A");
+    FeedAt(0, Gga("GN", "4807.038", 9));
+    const PreciseFix fix = port.precise;
+    // The fix is lost: GGA first, its position fields empty, while the last RMC said "A".
+    FeedAt(1000, "GNGGA,120001.00,,,,,0,00,99.99,,,,,,");
+    FeedAt(1000, "GNRMC,120001.00,V,,,,,,,230394,,,N");
+    EXPECT_FLOAT_EQ(block.latitude, DegreesFromDegreesMinutes("4807.038"));
+    EXPECT_FLOAT_EQ(block.altitude, 545.4f);
+    EXPECT_EQ(port.precise.latitude, fix.latitude);
+    EXPECT_EQ(port.precise.longitude, fix.longitude);
+    EXPECT_EQ(block.fixValid, 0);
+    EXPECT_EQ(block.fixState, static_cast<uint8_t>(FixState::Invalid)) << "GGA quality 0";
+    // A GGA without a fix gives no position even while the RMC still says "A".
+    FeedAt(2000, "GNRMC,120002.00,A,4807.038,N,01131.000,E,1.0,2.0,230394,,,A");
+    FeedAt(2000, "GNGGA,120002.00,4900.000,N,01131.000,E,0,00,99.99,,,,,,");
+    EXPECT_EQ(port.precise.latitude, fix.latitude);
+}
+
+TEST_F(GnssSentenceTest, WithoutRmcValidityAndTimeComeFromGgaAndZda) {
+    FeedAt(0, "GPGGA,235959.50,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,");
+    EXPECT_EQ(block.fixValid, 1) << "never an RMC: GGA's quality says it";
+    EXPECT_FLOAT_EQ(block.latitude, DegreesFromDegreesMinutes("4807.038"));
+    EXPECT_EQ((std::vector<int>{block.utcTime.wHour, block.utcTime.wMinute, block.utcTime.wSecond,
+                                block.utcTime.wMilliseconds}),
+              (std::vector<int>{23, 59, 59, 500}));
+    EXPECT_FALSE(port.precise.hasDate);
+    FeedAt(0, "GPZDA,235959.50,31,12,2029,00,00");
+    EXPECT_EQ((std::vector<int>{block.utcTime.wYear, block.utcTime.wMonth, block.utcTime.wDay}),
+              (std::vector<int>{2029, 12, 31}));
+    // Past midnight the GGA's time moves the date on before its ZDA comes.
+    FeedAt(1000, "GPGGA,000000.50,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,");
+    EXPECT_EQ((std::vector<int>{block.utcTime.wYear, block.utcTime.wMonth, block.utcTime.wDay}),
+              (std::vector<int>{2030, 1, 1}));
+    FeedAt(2000, "GPGGA,000001.50,,,,,0,00,99.99,,,,,,");
+    EXPECT_EQ(block.fixValid, 0);
+    // Once RMCs come, theirs are validity and time; GGA's only after none for 3 s.
+    FeedAt(3000, "GPRMC,000002.50,A,4807.038,N,01131.000,E,1.0,2.0,010130,,,A");
+    FeedAt(5999, "GPGGA,000003.50,,,,,0,00,99.99,,,,,,");
+    EXPECT_EQ(block.fixValid, 1);
+    EXPECT_EQ(block.utcTime.wSecond, 2);
+    FeedAt(6000, "GPGGA,000004.50,,,,,0,00,99.99,,,,,,");
+    EXPECT_EQ(block.fixValid, 0);
+    EXPECT_EQ(block.utcTime.wSecond, 4);
+}
+
+TEST_F(GnssSentenceTest, WithoutGgaThePositionComesFromRmcOrGll) {
+    // A receiver of RMC alone: position and fix from it.
+    FeedAt(0, "GPRMC,120000.00,A,4807.038,N,01131.000,W,1.0,2.0,230394,,,A");
+    EXPECT_FLOAT_EQ(block.longitude, -DegreesFromDegreesMinutes("01131.000"));
+    EXPECT_EQ(block.fixState, static_cast<uint8_t>(FixState::Fix2D));
+    FeedAt(1000, "GPRMC,120001.00,V,,,,,,,230394,,,N");
+    EXPECT_EQ(block.fixState, static_cast<uint8_t>(FixState::NoFix));
+    // GNS with GLL: validity and time from GNS, the position from both.
+    FeedAt(2000, "GNGNS,120002.00,4808.000,N,01131.000,E,AA,10,0.9,545.4,46.9,,,V");
+    EXPECT_EQ(block.fixValid, 0) << "the RMC of 2 s ago still says";
+    FeedAt(4000, "GNGNS,120004.00,4809.000,N,01131.000,E,AA,10,0.9,545.4,46.9,,,V");
+    EXPECT_EQ(block.fixValid, 1);
+    EXPECT_FLOAT_EQ(block.latitude, DegreesFromDegreesMinutes("4809.000"));
+    FeedAt(4000, "GNGLL,4810.000,N,01131.000,E,120004.00,A,A");
+    EXPECT_FLOAT_EQ(block.latitude, DegreesFromDegreesMinutes("4809.000")) << "same epoch";
+    FeedAt(5000, "GNGLL,4811.000,N,01131.000,E,120005.00,A,A");
+    EXPECT_FLOAT_EQ(block.latitude, DegreesFromDegreesMinutes("4811.000")) << "a later one";
+    FeedAt(5000, "GNGNS,120005.00,,,,,NN,00,,,,,,V");
+    FeedAt(5000, "GNGLL,4812.000,N,01131.000,E,120005.00,V,N");
+    EXPECT_EQ(block.fixValid, 0);
+    EXPECT_FLOAT_EQ(block.latitude, DegreesFromDegreesMinutes("4811.000"));
+    // GLL alone: validity, time and position.
+    FeedAt(9000, "ECGLL,4813.000,N,01131.000,E,120009.00,A,A");
+    EXPECT_EQ(block.fixValid, 1);
+    EXPECT_EQ(block.utcTime.wSecond, 9);
+    EXPECT_FLOAT_EQ(block.latitude, DegreesFromDegreesMinutes("4813.000"));
+}
+
+TEST_F(GnssSentenceTest, TheFixKeepsTheReceiversDigits) {
+    FeedAt(7, "GNRMC,123519.257,A,4807.03800123,N,01131.00000456,W,0.012,84.41,230313,,,R");
+    FeedAt(7, "GNGGA,123519.257,4807.03800123,N,01131.00000456,W,4,12,0.5,545.4321,M,46.9,"
+              "M,1.0,0001");
+    const PreciseFix& fix = port.precise;
+    EXPECT_NEAR(fix.latitude, 48 + 7.03800123 / 60, 1e-12);
+    EXPECT_NEAR(fix.longitude, -(11 + 31.00000456 / 60), 1e-12);
+    EXPECT_NE(static_cast<double>(block.latitude), fix.latitude) << "the block's float";
+    EXPECT_DOUBLE_EQ(fix.altitude, 545.4321);
+    EXPECT_DOUBLE_EQ(fix.speedKnots, 0.012);
+    EXPECT_DOUBLE_EQ(fix.course, 84.41);
+    EXPECT_DOUBLE_EQ(fix.second, 19.257);
+    EXPECT_EQ(fix.timeTick, 7u);
+    EXPECT_TRUE(fix.hasPosition && fix.hasAltitude && fix.hasSpeed && fix.hasCourse &&
+                fix.hasTime && fix.hasDate);
+    EXPECT_FALSE(fix.hasDops);
+    Feed("GNGSA,A,3,29,20,18,16,51,13,44,26,,,,,1.21,0.54,1.08,1");
+    EXPECT_DOUBLE_EQ(fix.hdop, 0.54);
+}
+
+TEST_F(GnssSentenceTest, ACycleWhoseSignalChangesOnTheWayStillCounts) {
+    // A Quectel LC79D lists a second signal's satellites in the last message of a cycle, and
+    // numbers Galileo from 101.
+    for (const char* body :
+         {"GPGSV,3,1,10,02,25,260,39,04,15,092,27,05,,,14,06,12,215,45",
+          "GPGSV,3,2,10,07,80,137,44,09,53,089,27,30,55,211,49",
+          "GPGSV,3,3,10,06,,,40,09,,,27,30,,,39,8",
+          "GLGSV,2,1,06,74,20,191,42,70,38,115,43,73,64,151,49,88,15,341,22",
+          "GLGSV,2,2,06,71,,,27,72,32,310,16", "QZGSV,1,1,01,02,05,042,29", "BDGSV,1,1,01,219,,,47",
+          "GAGSV,2,1,04,102,28,167,40,103,69,097,33", "GAGSV,2,2,04,102,,,40,103,,,29,1"}) {
+        Feed(body);
+    }
+    Feed(gll);
+    EXPECT_EQ(block.satsInView, 7 + 6 + 1 + 1 + 2) << "each satellite once";
+    std::vector<int> prns = TablePrns();
+    for (const int id : {30, 73, 194, 419, 302, 303}) {
+        EXPECT_NE(std::find(prns.begin(), prns.end(), id), prns.end()) << id;
+    }
+    EXPECT_EQ(block.satellites[std::find(prns.begin(), prns.end(), 6) - prns.begin()].snr, 45)
+        << "its stronger signal";
+    // Quectel's $PQGSV names its system after the signal id: BeiDou (4) or QZSS (5).
+    FakeParserHost quectel;
+    for (const char* body : {"GPGSV,1,1,01,02,25,260,39,1", "PQGSV,1,1,02,04,,,32,12,46,282,30,0,4",
+                             "PQGSV,1,1,01,03,10,100,20,0,5", gll.c_str()}) {
+        Parse(quectel, Sentence(body));
+    }
+    EXPECT_EQ(quectel.block.satsInView, 4);
+    std::vector<int> ids;
+    for (const SatelliteEntry& entry : quectel.block.satellites) {
+        ids.push_back(entry.prn);
+    }
+    EXPECT_EQ(ids, (std::vector<int>{2, 195, 404, 412, 0, 0, 0, 0, 0, 0, 0, 0}));
 }
 
 TEST(GnssSatelliteIds, EachConstellationHasItsOwnRange) {
@@ -223,6 +365,10 @@ TEST(GnssSatelliteIds, EachConstellationHasItsOwnRange) {
         {GnssSystem::Glonass, 70, 70, Constellation::Glonass},
         {GnssSystem::Glonass, 6, 70, Constellation::Glonass},
         {GnssSystem::Galileo, 36, 336, Constellation::Galileo},
+        {GnssSystem::Galileo, 102, 302, Constellation::Galileo}, // numbered from 101
+        {GnssSystem::Galileo, 301, 301, Constellation::Galileo},
+        {GnssSystem::Galileo, 65, 0, Constellation::Unknown},
+        {GnssSystem::Gps, 110, 0, Constellation::Unknown}, // no satellite of any system
         {GnssSystem::BeiDou, 63, 463, Constellation::BeiDou},
         {GnssSystem::BeiDou, 213, 413, Constellation::BeiDou},
         {GnssSystem::Qzss, 2, 194, Constellation::Qzss},

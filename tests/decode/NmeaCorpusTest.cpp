@@ -206,8 +206,8 @@ void CompareReport(Comparison& c, const std::vector<std::string>& f, const GpsSh
     }
 }
 
-// With "Multi GNSS" off, as GPS-only receivers were always read; a GPS-only recording gives
-// the same block after every frame with the setting on.
+// With "Multi GNSS" off, as GPS-only receivers were always read; the GPS-only recordings also
+// with the setting on, where the reference agrees with the block just as well.
 TEST(NmeaCorpus, DecodedValuesMatchTheReference) {
     TAVRO_NEEDS_CORPUS();
     std::map<std::string, int> checked;
@@ -226,6 +226,7 @@ TEST(NmeaCorpus, DecodedValuesMatchTheReference) {
         FakeParserHost multi; // and with "Multi GNSS" on
         const bool gpsOnly = !MultiConstellation(name);
         Comparison c(name);
+        Comparison m(std::string(name) + " (Multi GNSS on)");
         size_t next = 0;      // first reference line not matched yet
         unsigned gsvSeen = 0; // bit m - 1: GSV message m of the current group seen
         std::string ggaTime;  // of the last GGA with a fix; "-" first when it was not taken
@@ -234,8 +235,6 @@ TEST(NmeaCorpus, DecodedValuesMatchTheReference) {
             Parse(port, frame.bytes);
             if (gpsOnly) {
                 Parse(multi, frame.bytes);
-                c.Check("GPS-only block the same with Multi GNSS on",
-                        memcmp(&multi.block, &port.block, sizeof port.block) == 0, frame.bytes);
             }
             const size_t relayedBefore = filtered.relayed.size();
             const int recoveriesBefore = filtered.recoveries;
@@ -303,6 +302,10 @@ TEST(NmeaCorpus, DecodedValuesMatchTheReference) {
                 if (decoded) {
                     CompareReport(c, fields, port.block, reference[next], context,
                                   (gsvSeen & wanted) == wanted, ggaTime);
+                    if (gpsOnly) {
+                        CompareReport(m, fields, multi.block, reference[next], context,
+                                      (gsvSeen & wanted) == wanted, ggaTime);
+                    }
                 } else {
                     c.Excuse("talker not decoded by the hub");
                 }
@@ -317,6 +320,9 @@ TEST(NmeaCorpus, DecodedValuesMatchTheReference) {
         }
         for (const auto& [why, count] : c.Excused()) {
             excused[why] += count;
+        }
+        for (const auto& [what, count] : m.Checked()) {
+            checked["Multi GNSS on: " + what] += count;
         }
     }
     for (const auto& [what, count] : checked) {
@@ -339,7 +345,11 @@ TEST(NmeaCorpus, DecodedValuesMatchTheReference) {
         {"GSV satellites in view", 500},
         {"GSV satellite", 5000},
         {"relayed exactly when verified (NMEA Filter)", 9000},
-        {"GPS-only block the same with Multi GNSS on", 9000},
+        {"Multi GNSS on: cycle latitude", 200},
+        {"Multi GNSS on: GSA fix mode", 300},
+        {"Multi GNSS on: RMC time", 200},
+        {"Multi GNSS on: GSV satellites in view", 500},
+        {"Multi GNSS on: GSV satellite", 5000},
     };
     for (const auto& [what, count] : minimum) {
         EXPECT_GE(checked[what], count) << what;

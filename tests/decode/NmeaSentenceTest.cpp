@@ -1,4 +1,5 @@
-// What each NMEA sentence puts into the status block.
+// What each NMEA sentence puts into the status block, read as GPS-only receivers always were
+// ("Multi GNSS" 0); GnssSentenceTest has the rules of today's receivers.
 #include "hub/decode/NmeaSentences.h"
 #include "tests/decode/FakeParserHost.h"
 #include "tests/decode/TestFrames.h"
@@ -13,6 +14,7 @@ namespace {
 
 class NmeaSentenceTest : public ::testing::Test {
 protected:
+    NmeaSentenceTest() { port.multiGnss = false; }
     void Feed(const std::string& body) { Parse(port, Sentence(body)); }
     GpsSharedStatus& block = port.block;
     FakeParserHost port;

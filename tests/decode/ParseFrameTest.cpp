@@ -12,6 +12,7 @@ namespace {
 constexpr uint8_t fixInvalid = static_cast<uint8_t>(FixState::Invalid);
 const std::string gga = Sentence("GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,");
 
+// With "Multi GNSS" off every frame is verified as GPS-only receivers' frames always were.
 TEST(ParseFrameChecksum, AcceptsUpperCaseDigitsAndRejectsEverythingElse) {
     const std::string good = Sentence("GPGSA,A,3,04,05,,09,12,,,24,,,,,2.5,1.3,2.1"); // *39
     ASSERT_NE(good.find("*39"), std::string::npos);
@@ -36,6 +37,7 @@ TEST(ParseFrameChecksum, AcceptsUpperCaseDigitsAndRejectsEverythingElse) {
     };
     for (const Case& c : cases) {
         FakeParserHost port;
+        port.multiGnss = false;
         port.optionFlags = optionNmeaFilter;
         Parse(port, c.frame);
         EXPECT_EQ(port.relayed.size(), c.accepted ? 1u : 0u) << c.frame;
@@ -46,9 +48,57 @@ TEST(ParseFrameChecksum, AcceptsUpperCaseDigitsAndRejectsEverythingElse) {
     }
 }
 
+// With "Multi GNSS" on (today's receivers) a line is a frame only when it holds a sentence:
+// text without one is neither decoded nor counted; noise and wrong checksums are.
+TEST(ParseFrameLines, TextIsNoSentenceWhileNoiseAndWrongChecksumsCount) {
+    const std::string xte = "$GPXTE,A,A,0.67,L,N*6F\r\n";
+    struct Case {
+        uint32_t tick;
+        std::string frame;
+        std::string relayed; // with "NMEA Filter" on; "" for nothing
+        bool counted;
+    } cases[] = {
+        {0, "\r\n", "", false},
+        {0, "\n", "", false},
+        {0, "# a comment\r\n", "", false},
+        {0, "PGRMZ,93,f,3\r\n", "", false},
+        {0, "$GPRMC,123519,A,4807.0\r\n", "", false}, // cut off before its checksum
+        {0, "$GPBOD,,T,,M,,*\r\n", "", false},
+        {0, "$GPXTE,A,A,0.67,L,N*6\r\n", "", false},
+        {0, "$$GPXTE,A,A,0.67,L,N*6F\r\n", xte, false},
+        {0, "$GPXTE,A,A,0.67,L,N*6f\r\n", "$GPXTE,A,A,0.67,L,N*6f\r\n", false},
+        {0, "1.5 m$GPXTE,A,A,0.67,L,N*6F\r\n", xte, false}, // text before the sentence
+        {0, "$GPXTE,A,A,0.67,L,N*6E\r\n", "", true},
+        {0, "$GPXTE,A,A,0.67,L,N*6G\r\n", "", true},
+        {0, "$GPXTE,A,A,0.67\x01,L,N*6F\r\n", "", true},
+        {0, "\x8f\x03\xfe\x7f\r\n", "", true},          // a receiver heard at another speed
+        {0, "\xb5\x62\x01\x07\x5c\x00\x0a", "", false}, // a u-blox binary message
+        {999, "\x11\x22\xfe\x0a", "", false},           // and its rest
+        {2000, "\x11\x22\xfe\x0a", "", true},           // noise again
+    };
+    FakeParserHost port;
+    port.optionFlags = optionNmeaFilter;
+    for (const Case& c : cases) {
+        port.tick = c.tick;
+        port.relayed.clear();
+        port.checksumErrors = 0;
+        port.block.fixState = 3;
+        Parse(port, c.frame);
+        EXPECT_EQ(port.relayed.empty() ? "" : port.relayed[0], c.relayed) << c.frame;
+        EXPECT_EQ(port.checksumErrors, c.counted ? 1 : 0) << c.frame;
+        EXPECT_EQ(port.block.fixState, c.counted ? fixInvalid : 3) << c.frame;
+    }
+    // Only bad frames count towards the recovery re-open.
+    for (int i = 0; i < 10; ++i) {
+        Parse(port, "\r\n");
+    }
+    EXPECT_EQ(port.recoveries, 0);
+}
+
 TEST(ParseFrameChecksum, ColonToQuestionMarkReadAsTenToFifteen) {
     // The digit rule is arithmetic: ':' gives 10 like 'A'. XOR of "GPXTE,A,A,0.67,L,N" is 0x6F.
     FakeParserHost port;
+    port.multiGnss = false;
     port.optionFlags = optionNmeaFilter;
     Parse(port, "$GPXTE,A,A,0.67,L,N*6?\r\n");
     EXPECT_EQ(port.relayed.size(), 1u);
@@ -132,10 +182,11 @@ TEST(ParseFrameTalkers, NinePrefixesDecodeOthersAreOnlyRelayed) {
     Parse(ais, Sentence("AIGGA,,,,,,1,07,,,,,,,", '!'));
     EXPECT_EQ(ais.block.satsUsed, 7);
 
-    // "Multi GNSS" adds the multi-constellation talkers; off, they are only relayed.
-    const std::pair<const char*, bool> others[] = {{"GN", true}, {"GL", true},  {"GA", true},
-                                                   {"GB", true}, {"BD", true},  {"GQ", true},
-                                                   {"GI", true}, {"gp", false}, {"EC", false}};
+    // "Multi GNSS" adds the talkers of today's receivers; off, they are only relayed.
+    const std::pair<const char*, bool> others[] = {
+        {"GN", true}, {"GL", true},  {"GA", true},  {"GB", true}, {"BD", true},
+        {"GQ", true}, {"QZ", true},  {"GI", true},  {"PQ", true}, {"IN", true},
+        {"EC", true}, {"IM", false}, {"WI", false}, {"gp", false}};
     for (const bool multiGnss : {false, true}) {
         for (const auto& [talker, multiTalker] : others) {
             FakeParserHost port;
@@ -161,11 +212,16 @@ TEST(ParseFrameFields, MoreThan32FieldsAndMissingFieldsAreSafe) {
     for (int i = 0; i < 19; ++i) {
         EXPECT_EQ(port.block.nmeaRates[i], i + 1);
     }
-    // A GSV cut short after its header: all four entries of message 2 read as empty.
-    port.block.satellites[4] = {5, 6, 7, 8};
-    Parse(port, Sentence("GPGSV,3,2,11"));
-    EXPECT_EQ(port.block.satellites[4].prn, 0);
-    EXPECT_EQ(port.block.satsInView, 11);
+    // A GSV cut short after its header: all four entries of message 2 read as empty. Read
+    // the way of today's receivers, it lists no satellite, so none is counted in view.
+    for (const bool multiGnss : {false, true}) {
+        port.multiGnss = multiGnss;
+        port.block.satellites[4] = {5, 6, 7, 8};
+        port.block.satsInView = 0;
+        Parse(port, Sentence("GPGSV,3,2,11"));
+        EXPECT_EQ(port.block.satellites[4].prn, 0);
+        EXPECT_EQ(port.block.satsInView, multiGnss ? 0 : 11);
+    }
 }
 
 TEST(ParseFrameFields, FrameBytesAreNeverChanged) {
