@@ -604,6 +604,12 @@ GpsSharedStatus& HubEngine::Status() {
     return context_.statusBlock.Block();
 }
 
+const PreciseFix& HubEngine::Precise() const {
+    static constexpr PreciseFix unknown{};
+    const GpsPort* port = context_.inputPort.get();
+    return port != nullptr ? port->precise : unknown;
+}
+
 // ---- Process entry ----------------------------------------------------------------------------
 
 int HubMain(const char* commandLine, HubEngine& engine, platform::RunningHub& runningHub,

@@ -8,6 +8,7 @@
 #pragma once
 
 #include "common/GpsSharedStatus.h"
+#include "hub/decode/PreciseFix.h"
 #include "hub/engine/ComNumbering.h"
 #include "hub/engine/GpsSearch.h"
 #include "hub/engine/HubContext.h"
@@ -180,6 +181,11 @@ public:
     // The status block the hub writes: the shared one between InitDialog and Destroy, or the
     // private stand-in when the mapping could not be made (never missing).
     GpsSharedStatus& Status();
+
+    // The fix at full precision, kept beside the block by the decoders (PreciseFix.h): for
+    // readers in the hub that want the receiver's digits. All unknown while there is no input
+    // port.
+    const PreciseFix& Precise() const;
 
     // The USB devices to stop and start around standby, as loaded with the settings.
     RestartDeviceTable& RestartDevices() { return restartDevices_; }

@@ -20,6 +20,13 @@ void Put(std::string& text, const char* name, uint64_t value) {
     Put(text, name, std::to_string(value));
 }
 
+// The shortest text that reads back as the same double.
+void PutReal(std::string& text, const char* name, double value) {
+    char digits[32];
+    const auto result = std::to_chars(digits, digits + sizeof digits, value);
+    Put(text, name, std::string_view(digits, static_cast<size_t>(result.ptr - digits)));
+}
+
 template <typename T>
 bool Number(std::string_view value, T& number) {
     T parsed{};
@@ -103,6 +110,62 @@ void ApplyNetworkFact(std::string_view name, std::string_view value, NetworkRepo
     }
 }
 
+// The values of the fix as lines, by name. A value that is not known has no line.
+struct FixFact {
+    const char* name;
+    double PreciseFix::*value;
+    bool PreciseFix::*known;
+};
+constexpr FixFact fixFacts[] = {
+    {"fix.latitude", &PreciseFix::latitude, &PreciseFix::hasPosition},
+    {"fix.longitude", &PreciseFix::longitude, &PreciseFix::hasPosition},
+    {"fix.altitude", &PreciseFix::altitude, &PreciseFix::hasAltitude},
+    {"fix.geoidSeparation", &PreciseFix::geoidSeparation, &PreciseFix::hasGeoidSeparation},
+    {"fix.speedKnots", &PreciseFix::speedKnots, &PreciseFix::hasSpeed},
+    {"fix.course", &PreciseFix::course, &PreciseFix::hasCourse},
+    {"fix.pdop", &PreciseFix::pdop, &PreciseFix::hasDops},
+    {"fix.hdop", &PreciseFix::hdop, &PreciseFix::hasDops},
+    {"fix.vdop", &PreciseFix::vdop, &PreciseFix::hasDops},
+    {"fix.second", &PreciseFix::second, &PreciseFix::hasTime},
+};
+
+void EncodeFix(std::string& text, const PreciseFix& fix) {
+    for (const FixFact& fact : fixFacts) {
+        if (fix.*fact.known) {
+            PutReal(text, fact.name, fix.*fact.value);
+        }
+    }
+    if (fix.hasTime) {
+        Put(text, "fix.hour", fix.hour);
+        Put(text, "fix.minute", fix.minute);
+    }
+    if (fix.hasDate) {
+        Put(text, "fix.year", fix.year);
+        Put(text, "fix.month", fix.month);
+        Put(text, "fix.day", fix.day);
+    }
+}
+
+void ApplyFixFact(std::string_view name, std::string_view value, PreciseFix& fix) {
+    for (const FixFact& fact : fixFacts) {
+        if (name == fact.name) {
+            fix.*fact.known = Number(value, fix.*fact.value);
+            return;
+        }
+    }
+    if (name == "fix.hour") {
+        Number(value, fix.hour);
+    } else if (name == "fix.minute") {
+        Number(value, fix.minute);
+    } else if (name == "fix.year") {
+        fix.hasDate = Number(value, fix.year);
+    } else if (name == "fix.month") {
+        Number(value, fix.month);
+    } else if (name == "fix.day") {
+        Number(value, fix.day);
+    }
+}
+
 } // namespace
 
 std::string EncodeHubReport(const HubReport& report) {
@@ -160,6 +223,7 @@ std::string EncodeHubReport(const HubReport& report) {
     Put(text, "udp.error", network.udpError);
     Put(text, "udp.sent", network.datagramsSent);
     Put(text, "udp.dropped", network.datagramsDropped);
+    EncodeFix(text, report.fix);
     return text;
 }
 
@@ -215,6 +279,8 @@ bool DecodeHubReport(std::string_view text, HubReport& report) {
             Number(value, report.portsConflict);
         } else if (name == "clock.settable") {
             Flag(value, report.clockSettable);
+        } else if (name.substr(0, 4) == "fix.") {
+            ApplyFixFact(name, value, report.fix);
         } else if (name.substr(0, 4) == "tcp." || name.substr(0, 4) == "udp.") {
             ApplyNetworkFact(name, value, report.network);
         } else if (name.size() > 6 && name.substr(0, 4) == "port" && name[5] == '.' &&

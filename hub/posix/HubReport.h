@@ -8,6 +8,7 @@
 #pragma once
 
 #include "common/DriverExchangeBlock.h"
+#include "hub/decode/PreciseFix.h"
 
 #include <stdint.h>
 #include <string>
@@ -79,6 +80,9 @@ struct HubReport {
     bool clockSettable = true; // the hub may set the system clock (Auto Time Sync)
 
     NetworkReport network;
+
+    // The fix at full precision ("fix.*": the values the receiver has given).
+    PreciseFix fix;
 };
 
 std::string EncodeHubReport(const HubReport& report);

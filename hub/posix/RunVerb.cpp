@@ -265,6 +265,7 @@ public:
         }
         report.clockSettable = platform::posix::MaySetSystemClock();
         DescribeNetwork(engine.Network(), hub.settings, report.network);
+        report.fix = engine.Precise();
     }
 
 private:

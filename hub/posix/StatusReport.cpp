@@ -141,6 +141,17 @@ public:
         const auto result = std::to_chars(text, text + sizeof text, value);
         json_.append(text, result.ptr);
     }
+    // The shortest text that reads back as the same double; null when it is not known.
+    void Real(const char* name, bool known, double value) {
+        Name(name);
+        if (!known || !std::isfinite(value)) {
+            json_ += "null";
+            return;
+        }
+        char text[32];
+        const auto result = std::to_chars(text, text + sizeof text, value);
+        json_.append(text, result.ptr);
+    }
     template <typename T, size_t N>
     void Integers(const char* name, const T (&values)[N]) {
         Name(name);
@@ -271,6 +282,34 @@ bool SatelliteUsed(const GpsSharedStatus& block, size_t index) {
         }
     }
     return false;
+}
+
+// The fix at full precision from the hub's report: the receiver's own digits where the block
+// holds 32-bit floats and whole milliseconds.
+void PreciseJson(JsonObject& object, const PreciseFix& fix) {
+    JsonObject precise(object.Name("precise").Raw());
+    precise.Real("latitude", fix.hasPosition, fix.latitude);
+    precise.Real("longitude", fix.hasPosition, fix.longitude);
+    precise.Real("altitude", fix.hasAltitude, fix.altitude);
+    precise.Real("geoidSeparation", fix.hasGeoidSeparation, fix.geoidSeparation);
+    precise.Real("speedKnots", fix.hasSpeed, fix.speedKnots);
+    precise.Real("course", fix.hasCourse, fix.course);
+    precise.Real("pdop", fix.hasDops, fix.pdop);
+    precise.Real("hdop", fix.hasDops, fix.hdop);
+    precise.Real("vdop", fix.hasDops, fix.vdop);
+    if (fix.hasTime && fix.hasDate && fix.second >= 0 && fix.second < 61) {
+        // "2024-05-01T12:34:56.789Z" with the fraction the receiver sent.
+        char seconds[32];
+        const auto end =
+            std::to_chars(seconds, seconds + sizeof seconds, fix.second, std::chars_format::fixed);
+        const std::string_view digits(seconds, static_cast<size_t>(end.ptr - seconds));
+        precise.Text("utcTime", Format("%04u-%02u-%02uT%02u:%02u:%s%.*sZ", fix.year, fix.month,
+                                       fix.day, fix.hour, fix.minute, fix.second < 10 ? "0" : "",
+                                       static_cast<int>(digits.size()), digits.data()));
+    } else {
+        precise.Null("utcTime");
+    }
+    precise.End();
 }
 
 void BlockJson(JsonObject& object, const GpsSharedStatus& block) {
@@ -596,6 +635,11 @@ std::string StatusJson(const StatusFacts& facts) {
     warnings += ']';
     if (facts.running) {
         BlockJson(object, facts.block);
+        if (facts.hasReport) {
+            PreciseJson(object, facts.report.fix);
+        } else {
+            object.Null("precise");
+        }
     }
     object.End();
     return json;

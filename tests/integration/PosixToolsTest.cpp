@@ -413,6 +413,35 @@ TEST(StatusReportTest, JsonNumbersTimeAndRatesReadAsTheReceiverMeantThem) {
                                  std::regex(R"(\{"hubRunning":false,.*"warnings":\[\]\})")));
 }
 
+TEST(StatusReportTest, JsonShowsTheFixWithTheReceiversDigits) {
+    StatusFacts facts = Running(true);
+    PreciseFix& fix = facts.report.fix;
+    fix.latitude = 48.1173000166666667; // an RTK receiver's 4807.038001 N
+    fix.longitude = -11.516666675;
+    fix.hasPosition = true;
+    fix.altitude = 545.4;
+    fix.hasAltitude = true;
+    fix.year = 2013;
+    fix.month = 3;
+    fix.day = 23;
+    fix.hour = 12;
+    fix.minute = 5;
+    fix.second = 9.25;
+    fix.hasTime = fix.hasDate = true;
+    HubReport decoded;
+    ASSERT_TRUE(DecodeHubReport(EncodeHubReport(facts.report), decoded));
+    facts.report = decoded;
+    const std::string json = StatusJson(facts);
+    EXPECT_NE(json.find("\"precise\":{\"latitude\":48.11730001666667,\"longitude\":-11.516666675,"
+                        "\"altitude\":545.4,\"geoidSeparation\":null,\"speedKnots\":null,"
+                        "\"course\":null,\"pdop\":null,\"hdop\":null,\"vdop\":null,"
+                        "\"utcTime\":\"2013-03-23T12:05:09.25Z\"}"),
+              std::string::npos)
+        << json;
+    facts.hasReport = false;
+    EXPECT_NE(StatusJson(facts).find("\"precise\":null"), std::string::npos);
+}
+
 TEST(ConsoleLogTest, LinesCarryTheTimeUnlessJournaldStampsThem) {
     char line[128];
     const time_t noon = 1700000000;
