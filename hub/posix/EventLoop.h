@@ -9,9 +9,9 @@
 #include "hub/engine/HubEngine.h"
 #include "hub/engine/MessageWindow.h"
 #include "hub/posix/HubReport.h"
+#include "hub/posix/command/CommandSocket.h"
 #include "platform/ErrorCodes.h"
 #include "platform/posix/ComDirectory.h"
-#include "platform/posix/CommandSocket.h"
 
 #include <poll.h>
 #include <stdint.h>

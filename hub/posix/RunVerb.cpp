@@ -14,6 +14,8 @@
 #include "hub/engine/HubContext.h"
 #include "hub/engine/HubEngine.h"
 #include "hub/engine/MainWindow.h"
+#include "hub/posix/instance/SingleInstance.h"
+#include "hub/posix/ports/PtyPortSet.h"
 #include "hub/settings/RestartDevice.h"
 #include "hub/settings/Settings.h"
 #include "hub/settings/SettingsStore.h"
@@ -35,8 +37,6 @@
 #include "platform/posix/ConsoleLog.h"
 #include "platform/posix/FileRegistry.h"
 #include "platform/posix/PosixErrors.h"
-#include "platform/posix/PtyPortSet.h"
-#include "platform/posix/SingleInstance.h"
 #include "platform/posix/SystemClockRights.h"
 
 #include <cerrno>

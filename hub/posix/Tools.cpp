@@ -9,15 +9,15 @@
 
 #include "common/GpsSharedStatus.h"
 #include "common/HubCommand.h"
+#include "hub/posix/command/CommandSocket.h"
+#include "hub/posix/instance/InstanceLock.h"
+#include "hub/posix/ports/PtyPortSet.h"
 #include "platform/ErrorCodes.h"
 #include "platform/Registry.h"
 #include "platform/SharedMemory.h"
 #include "platform/posix/ComDirectory.h"
-#include "platform/posix/CommandSocket.h"
 #include "platform/posix/FileRegistry.h"
-#include "platform/posix/InstanceLock.h"
 #include "platform/posix/PosixErrors.h"
-#include "platform/posix/PtyPortSet.h"
 #include "platform/posix/SystemClockRights.h"
 
 #include <cctype>

@@ -33,9 +33,9 @@
 #include "platform/SerialPort.h"
 
 #include "platform/ErrorCodes.h"
+#include "platform/linux/LineSpeed.h"
 #include "platform/posix/ComDirectory.h"
 #include "platform/posix/DcbTermios.h"
-#include "platform/posix/LineSpeed.h"
 #include "platform/posix/PosixErrors.h"
 
 #include <atomic>

@@ -1,4 +1,4 @@
-#include "platform/posix/FolderWatch.h"
+#include "platform/linux/FolderWatch.h"
 
 #include <cstdio>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "platform/posix/CommandSocket.h"
+#include "hub/posix/command/CommandSocket.h"
 
 #include "platform/ErrorCodes.h"
 #include "platform/posix/MonotonicClock.h"
