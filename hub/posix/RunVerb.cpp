@@ -33,11 +33,11 @@
 #include "platform/Threads.h"
 #include "platform/Timing.h"
 #include "platform/Tray.h"
+#include "platform/linux/SystemClockRights.h"
 #include "platform/posix/ComDirectory.h"
 #include "platform/posix/ConsoleLog.h"
 #include "platform/posix/FileRegistry.h"
 #include "platform/posix/PosixErrors.h"
-#include "platform/posix/SystemClockRights.h"
 
 #include <cerrno>
 #include <climits>

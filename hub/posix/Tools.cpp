@@ -15,11 +15,11 @@
 #include "platform/ErrorCodes.h"
 #include "platform/Registry.h"
 #include "platform/SharedMemory.h"
+#include "platform/linux/SystemClockRights.h"
 #include "platform/linux/TerminalDevices.h"
 #include "platform/posix/ComDirectory.h"
 #include "platform/posix/FileRegistry.h"
 #include "platform/posix/PosixErrors.h"
-#include "platform/posix/SystemClockRights.h"
 
 #include <cctype>
 #include <cerrno>
