@@ -59,6 +59,10 @@ void FolderWatch::WatchFolders(const char* const* folders, size_t count) {
     }
 }
 
+bool FolderWatch::CanWatch(const char* folder) {
+    return folder[0] != '\0' && std::strncmp(folder, "/proc/", 6) != 0;
+}
+
 bool FolderWatch::TakeChanges() {
     if (fd_ < 0) {
         return false;
