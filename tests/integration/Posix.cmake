@@ -23,6 +23,7 @@ tavro_add_gtest(tavro_posix_e2e_tests
         ${CMAKE_CURRENT_LIST_DIR}/PosixHubServiceTest.cpp
         ${CMAKE_CURRENT_LIST_DIR}/PosixRelayTest.cpp
         ${CMAKE_CURRENT_LIST_DIR}/PosixNetworkTest.cpp
+        ${CMAKE_CURRENT_LIST_DIR}/PosixServiceManagerTest.cpp
     LIBS PkgConfig::LIBSYSTEMD)
 target_compile_definitions(tavro_posix_e2e_tests PRIVATE
     TAVRO_PATH="$<TARGET_FILE:tavro>"

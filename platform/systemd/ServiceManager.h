@@ -1,7 +1,9 @@
-// The service manager (systemd) as the hub sees it: readiness, reload and stop notices, the
-// watchdog's keep-alive, and the file-descriptor store that keeps the virtual ports'
-// terminals (with their clients) across a restart of the hub. Without a manager
-// (NOTIFY_SOCKET unset) every notice is a no-op and nothing is handed over.
+// The service manager (systemd) as the POSIX edition sees it: readiness, reload and stop
+// notices, the watchdog's keep-alive, the file-descriptor store that keeps the virtual ports'
+// terminals (with their clients) across a restart of the hub, and journald's reading of
+// standard error. With SleepSignal.h (logind) this is all the edition asks of systemd.
+//
+// Without a manager (NOTIFY_SOCKET unset) every notice is a no-op and nothing is handed over.
 #pragma once
 
 #include <stddef.h>
@@ -39,6 +41,10 @@ public:
     // Forget takes every descriptor of that name out. False when the manager did not take it.
     static bool Store(int fd, const char* name);
     static void Forget(const char* name);
+
+    // Whether standard error is the stream journald reads (JOURNAL_STREAM names its device
+    // and inode, as systemd sets it for a service), so that lines carry priorities.
+    static bool StandardErrorIsJournal();
 };
 
 } // namespace tavro::platform::posix
