@@ -50,24 +50,6 @@ struct Takes {
     bool fixState; // fix or no fix, where nothing better says 2D or 3D
 };
 
-// The time of day of a time field in milliseconds, -1 for one that holds none.
-int32_t TimeOfDay(std::string_view time) {
-    if (time.size() < 6) {
-        return -1;
-    }
-    for (size_t i = 0; i < 6; ++i) {
-        if (time[i] < '0' || time[i] > '9') {
-            return -1;
-        }
-    }
-    const auto pair = [&](size_t at) { return (time[at] - '0') * 10 + (time[at + 1] - '0'); };
-    const double second = TextToDouble(time.substr(4));
-    if (!(second >= 0 && second < 61)) {
-        return -1;
-    }
-    return (pair(0) * 60 + pair(2)) * 60000 + static_cast<int32_t>(second * 1000.0 + 0.5);
-}
-
 // Whether a sentence of `timeOfDay` reports a later epoch than the last GGA or GNS (across
 // midnight too).
 bool LaterThanFix(const GnssState& state, int32_t timeOfDay) {
@@ -253,7 +235,7 @@ void DecodeGnssFix(ParserHost& port, GpsSharedStatus& block, const NmeaFields& f
         return;
     }
     const Takes takes = WhatItTakes(FixSentence::GgaOrGns, state, now);
-    state.fixTimeOfDay = TimeOfDay(f[1]);
+    state.fixTimeOfDay = TimeOfDayMilliseconds(f[1]);
     if (takes.validity) {
         SetValidity(port, block, quality > 0);
     }
@@ -296,7 +278,7 @@ void DecodeGnssRmc(ParserHost& port, GpsSharedStatus& block, const NmeaFields& f
     if (!injected && !TalkerWins(state.rmc, PositionRank(f[0]), now)) {
         return;
     }
-    const Takes takes = WhatItTakes(FixSentence::Rmc, state, now, TimeOfDay(f[1]));
+    const Takes takes = WhatItTakes(FixSentence::Rmc, state, now, TimeOfDayMilliseconds(f[1]));
     // Counts on through 2^31 sentences by wrapping, never by overflowing.
     block.rmcCount = static_cast<int32_t>(static_cast<uint32_t>(block.rmcCount) + 1);
     const bool valid = !StartsWith(f[2], 'V');
@@ -319,10 +301,17 @@ void DecodeGnssRmc(ParserHost& port, GpsSharedStatus& block, const NmeaFields& f
     }
 }
 
+bool GnssSentenceCounts(ParserHost& port, bool gll) {
+    // Its fields are not even split where the rules below could take nothing from it.
+    const GnssState& state = port.gnss;
+    const uint32_t now = port.TickCount();
+    return !Recent(state.rmcSeen, now) || (gll && !Recent(state.fixSeen, now));
+}
+
 void DecodeGnssGll(ParserHost& port, GpsSharedStatus& block, const NmeaFields& f) {
     // 1-4 position, 5 time, 6 status, 7 mode (NMEA 2.3: "N" for data that is not valid).
     const uint32_t now = port.TickCount();
-    const Takes takes = WhatItTakes(FixSentence::Gll, port.gnss, now, TimeOfDay(f[5]));
+    const Takes takes = WhatItTakes(FixSentence::Gll, port.gnss, now, TimeOfDayMilliseconds(f[5]));
     const bool valid = StartsWith(f[6], 'A') && !StartsWith(f[7], 'N');
     if (takes.validity) {
         SetValidity(port, block, valid);

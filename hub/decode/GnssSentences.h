@@ -33,6 +33,9 @@ void DecodeGnssFix(ParserHost& port, GpsSharedStatus& block, const NmeaFields& f
 // position without GGA or GNS.
 void DecodeGnssRmc(ParserHost& port, GpsSharedStatus& block, const NmeaFields& f, bool injected);
 
+// Whether a GLL (`gll`) or ZDA may set anything now, given what else the receiver sends.
+bool GnssSentenceCounts(ParserHost& port, bool gll);
+
 // GLL: validity, time and position for receivers without RMC and GGA/GNS.
 void DecodeGnssGll(ParserHost& port, GpsSharedStatus& block, const NmeaFields& f);
 

@@ -121,8 +121,7 @@ GnssSystem GsaSystem(const NmeaFields& f, SkyTalker talker, const GsaNumbers& li
 }
 
 bool IsUsed(const GnssState& state, int id) {
-    return id > 0 && id < GnssState::usedBitsLimit &&
-           (state.usedBits[id / 64] >> (id % 64) & 1) != 0;
+    return state.usedIds.Has(id);
 }
 
 uint16_t UsedEntries(const GpsSharedStatus& block, const GnssState& state) {
@@ -138,10 +137,10 @@ uint16_t UsedEntries(const GpsSharedStatus& block, const GnssState& state) {
     return mask;
 }
 
-// The used lists of the live systems into usedBits, usedTotal and (ids that fit 8 bits, GPS
+// The used lists of the live systems into usedIds, usedTotal and (ids that fit 8 bits, GPS
 // and SBAS first, then GLONASS, QZSS and the rest) usedPrns.
 void PublishUsed(GpsSharedStatus& block, GnssState& state, bool writeList) {
-    memset(state.usedBits, 0, sizeof state.usedBits);
+    state.usedIds = {};
     static constexpr GnssSystem order[gnssSystemCount] = {
         GnssSystem::Gps,    GnssSystem::Glonass, GnssSystem::Qzss,    GnssSystem::Galileo,
         GnssSystem::BeiDou, GnssSystem::NavIc,   GnssSystem::Unknown,
@@ -155,14 +154,7 @@ void PublishUsed(GpsSharedStatus& block, GnssState& state, bool writeList) {
         }
         for (int i = 0; i < list.count; ++i) {
             const int id = list.ids[i];
-            if (id < GnssState::usedBitsLimit) {
-                uint64_t& word = state.usedBits[id / 64];
-                const uint64_t bit = uint64_t{1} << (id % 64);
-                total += (word & bit) == 0 ? 1 : 0;
-                word |= bit;
-            } else {
-                ++total;
-            }
+            total += state.usedIds.Add(id) ? 1 : 0;
             if (writeList && id <= 255 && listed < 12) {
                 block.usedPrns[listed++] = static_cast<uint8_t>(id);
             }
@@ -193,8 +185,7 @@ void PublishSky(GpsSharedStatus& block, GnssState& state, uint32_t now) {
     };
     Pick top[12];
     int picked = 0;
-    uint64_t seen[GnssState::usedBitsLimit / 64] = {};
-    uint64_t counted[GnssState::usedBitsLimit / 64] = {};
+    SatelliteSet counted;
     int inView = 0;
     for (const SkyView& view : state.views) {
         if (!Live(state, view, now)) {
@@ -202,23 +193,15 @@ void PublishSky(GpsSharedStatus& block, GnssState& state, uint32_t now) {
         }
         for (int i = 0; i < view.count; ++i) {
             const SatelliteEntry& satellite = view.satellites[i];
-            // Every id is a block id (SatelliteId), below usedBitsLimit.
-            const int known = static_cast<uint16_t>(satellite.prn) % GnssState::usedBitsLimit;
-            const uint64_t bit = uint64_t{1} << (known % 64);
-            inView += (counted[known / 64] & bit) == 0 ? 1 : 0;
-            counted[known / 64] |= bit;
+            // The same satellite from two talkers (GN and its own) counts once and is one
+            // candidate: only an id met before can be in `top`.
+            const bool first = counted.Add(satellite.prn);
+            inView += first ? 1 : 0;
             const uint32_t rank = Rank(state, satellite);
             if (picked == 12 && rank <= top[11].rank) {
                 continue;
             }
-            // The same satellite from two talkers (GN and its own) is one candidate. Only an id
-            // met before in this table can be in `top`; ids beyond the bitmap are looked for.
-            const int id = static_cast<uint16_t>(satellite.prn);
-            int at = 0;
-            if (id < GnssState::usedBitsLimit && (seen[id / 64] >> (id % 64) & 1) == 0) {
-                seen[id / 64] |= uint64_t{1} << (id % 64);
-                at = picked;
-            }
+            int at = first ? picked : 0;
             while (at < picked && top[at].entry.prn != satellite.prn) {
                 ++at;
             }
@@ -464,15 +447,23 @@ void DecodeGnssGsv(ParserHost& port, GpsSharedStatus& block, const NmeaFields& f
         cycle.active = false;
         return;
     }
-    cycle.signals = static_cast<uint16_t>(cycle.signals | 1u << signal);
+    // A satellite comes once per signal: only a cycle of several signals can list it twice.
+    const uint16_t signalBit = static_cast<uint16_t>(1u << signal);
+    const bool severalSignals = (cycle.signals | signalBit) != signalBit;
+    cycle.signals = static_cast<uint16_t>(cycle.signals | signalBit);
     for (int k = 0; k < 4; ++k) {
         if (!groups.present[k]) {
             continue; // an empty group pads the last message
         }
         SatelliteEntry entry = groups.entry[k];
         entry.prn = static_cast<int16_t>(SatelliteId(system, groups.numbers[k]));
-        if (entry.prn != 0) {
+        if (entry.prn == 0) {
+            continue;
+        }
+        if (severalSignals) {
             MergeSatellite(cycle.satellites, cycle.count, entry);
+        } else if (cycle.count < SkyView::capacity) {
+            cycle.satellites[cycle.count++] = entry;
         }
     }
     ++cycle.next;

@@ -34,6 +34,27 @@ enum class SkyTalker : uint8_t {
 };
 inline constexpr int skyTalkerCount = 7;
 
+// Block satellite ids (SatelliteId gives none from satelliteIdLimit on), one bit each.
+struct SatelliteSet {
+    static constexpr int limit = 1024;
+    uint64_t words[limit / 64] = {};
+
+    bool Has(int id) const {
+        return id > 0 && id < limit && (words[id / 64] >> (id % 64) & 1) != 0;
+    }
+    // Adds `id`; false when it was in the set already or is no id.
+    bool Add(int id) {
+        if (id <= 0 || id >= limit) {
+            return false;
+        }
+        uint64_t& word = words[id / 64];
+        const uint64_t bit = uint64_t{1} << (id % 64);
+        const bool added = (word & bit) == 0;
+        word |= bit;
+        return added;
+    }
+};
+
 // The last talker a position (or RMC) was taken from, by rank, and when.
 struct TalkerPreference {
     uint8_t rank = 0; // 0: none yet
@@ -100,9 +121,7 @@ struct GnssState {
     bool lastGsaFull = false;
 
     UsedList used[gnssSystemCount];
-    // Used ids below usedBitsLimit as bits, rebuilt whenever the lists are published.
-    static constexpr int usedBitsLimit = 1024;
-    uint64_t usedBits[usedBitsLimit / 64] = {};
+    SatelliteSet usedIds;    // rebuilt whenever the lists are published
     bool usedMerged = false; // the block holds the lists of several systems
     uint8_t usedTotal = 0;   // their satellites, counted once each
     uint8_t lastFixSats = 0; // satellites of the last GGA or GNS taken

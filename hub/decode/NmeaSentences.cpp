@@ -40,9 +40,40 @@ uint16_t Milliseconds(std::string_view time) {
     return milliseconds;
 }
 
-double Degrees(std::string_view text, bool negative) {
-    const double degrees = PreciseDegrees(text);
-    return negative ? -degrees : degrees;
+// The seconds of "hhmmss[.s...]" with all the digits of their fraction (up to nine).
+double SecondsWithFraction(std::string_view time) {
+    double seconds = Pair(time, 4);
+    if (time.size() > 7 && time[6] == '.') {
+        uint32_t fraction = 0;
+        double scale = 1;
+        for (size_t i = 7; i < time.size() && i < 16 && IsDigit(time[i]); ++i) {
+            fraction = fraction * 10 + static_cast<uint32_t>(time[i] - '0');
+            scale *= 10;
+        }
+        seconds += fraction / scale;
+    }
+    return seconds;
+}
+
+// Degrees and minutes (ddmm.mmmm or dddmm.mmmm), read once, as the block stores them (the
+// sixtieth in single precision, a float) and in full precision; negative when `negative`.
+void ReadDegrees(std::string_view text, bool negative, float& stored, double& precise) {
+    constexpr double minutesToDegrees = 0.016666668f; // 1/60 in single precision
+    const double value = TextToDouble(text);
+    double degrees;
+    if (value > -2147483648.0 && value < 2147483648.0) {
+        degrees = static_cast<double>(static_cast<int32_t>(value) / 100);
+    } else if (isfinite(value)) {
+        degrees = trunc(value / 100.0); // beyond 32-bit integers, the same truncation
+    } else {
+        stored = static_cast<float>(negative ? -value : value); // "inf" and "nan" stay so
+        precise = negative ? -value : value;
+        return;
+    }
+    const float single = static_cast<float>(degrees + (value - 100.0 * degrees) * minutesToDegrees);
+    const double exact = degrees + (value - 100.0 * degrees) / 60.0;
+    stored = negative ? -single : single;
+    precise = negative ? -exact : exact;
 }
 
 void DecodeDbt(GpsSharedStatus& block, const NmeaFields& f) {
@@ -111,13 +142,13 @@ void DecodeFix(GpsSharedStatus& block, PreciseFix& precise, const NmeaFields& f,
     block.fixQuality = quality;
     block.satsUsed = static_cast<uint8_t>(TextToInt(f[at.satellites]));
     if (valid) {
-        block.altitude = TextToFloat(f[at.altitude]);
         precise.altitude = TextToDouble(f[at.altitude]);
         precise.hasAltitude = true;
+        block.altitude = static_cast<float>(precise.altitude); // as TextToFloat reads it
     }
-    block.geoidSeparation = TextToFloat(f[at.geoidSeparation]);
     precise.geoidSeparation = TextToDouble(f[at.geoidSeparation]);
     precise.hasGeoidSeparation = true;
+    block.geoidSeparation = static_cast<float>(precise.geoidSeparation);
     block.dgpsAge = TextToFloat(f[at.dgpsAge]);
     block.dgpsStation = TextToInt(f[at.dgpsStation]);
 
@@ -217,7 +248,7 @@ bool StoreTimeOfDay(GpsSharedStatus& block, PreciseFix& precise, std::string_vie
     block.utcTime.wMilliseconds = Milliseconds(time);
     precise.hour = static_cast<uint8_t>(block.utcTime.wHour);
     precise.minute = static_cast<uint8_t>(block.utcTime.wMinute);
-    precise.second = TextToDouble(time.substr(4));
+    precise.second = SecondsWithFraction(time);
     precise.timeTick = tick;
     precise.hasTime = true;
     return true;
@@ -243,14 +274,10 @@ void StoreRmcDate(GpsSharedStatus& block, PreciseFix& precise, std::string_view 
 
 void StorePosition(GpsSharedStatus& block, PreciseFix& precise, const NmeaFields& f,
                    int latitudeField, int longitudeField) {
-    const bool south = StartsWith(f[latitudeField + 1], 'S');
-    const bool west = StartsWith(f[longitudeField + 1], 'W');
-    const float latitude = DegreesFromDegreesMinutes(f[latitudeField]);
-    block.latitude = south ? -latitude : latitude;
-    const float longitude = DegreesFromDegreesMinutes(f[longitudeField]);
-    block.longitude = west ? -longitude : longitude;
-    precise.latitude = Degrees(f[latitudeField], south);
-    precise.longitude = Degrees(f[longitudeField], west);
+    ReadDegrees(f[latitudeField], StartsWith(f[latitudeField + 1], 'S'), block.latitude,
+                precise.latitude);
+    ReadDegrees(f[longitudeField], StartsWith(f[longitudeField + 1], 'W'), block.longitude,
+                precise.longitude);
     precise.hasPosition = true;
 }
 
@@ -281,27 +308,26 @@ int32_t GnsQuality(std::string_view mode) {
     return 0;
 }
 
-double PreciseDegrees(std::string_view text) {
-    const double value = TextToDouble(text);
-    if (!isfinite(value)) {
-        return value;
-    }
-    const double degrees = trunc(value / 100.0);
-    return degrees + (value - 100.0 * degrees) / 60.0;
+float DegreesFromDegreesMinutes(std::string_view text) {
+    float stored;
+    double precise;
+    ReadDegrees(text, false, stored, precise);
+    return stored;
 }
 
-float DegreesFromDegreesMinutes(std::string_view text) {
-    constexpr double minutesToDegrees = 0.016666668f; // 1/60 in single precision
-    const double value = TextToDouble(text);
-    double degrees;
-    if (value > -2147483648.0 && value < 2147483648.0) {
-        degrees = static_cast<double>(static_cast<int32_t>(value) / 100);
-    } else if (isfinite(value)) {
-        degrees = trunc(value / 100.0); // beyond 32-bit integers, the same truncation
-    } else {
-        return static_cast<float>(value); // "inf" and "nan" stay what they say
+int32_t TimeOfDayMilliseconds(std::string_view time) {
+    if (time.size() < 6) {
+        return -1;
     }
-    return static_cast<float>(degrees + (value - 100.0 * degrees) * minutesToDegrees);
+    int32_t digits[6];
+    for (size_t i = 0; i < 6; ++i) {
+        if (!IsDigit(time[i])) {
+            return -1;
+        }
+        digits[i] = time[i] - '0';
+    }
+    const auto pair = [&](int at) { return digits[at] * 10 + digits[at + 1]; };
+    return ((pair(0) * 60 + pair(2)) * 60 + pair(4)) * 1000 + Milliseconds(time);
 }
 
 void DecodeSentence(ParserHost& port, GpsSharedStatus& block, const char* text,
@@ -321,6 +347,10 @@ void DecodeSentence(ParserHost& port, GpsSharedStatus& block, const char* text,
     }
     if (!IsDecoded(code, multiGnss)) {
         return; // most sentences a receiver sends: not worth splitting into fields
+    }
+    if ((code == Code('G', 'L', 'L') || code == Code('Z', 'D', 'A')) &&
+        !GnssSentenceCounts(port, text[3] == 'G' && text[4] == 'L')) {
+        return; // a receiver that sends RMC and GGA or GNS has no use for them
     }
     NmeaFields fields;
     fields.Split(text, scan.stop, scan.commas, SentenceScan::coveredBytes);

@@ -23,8 +23,8 @@ void DecodeSentence(ParserHost& port, GpsSharedStatus& block, const char* text,
 // stores it (the sixtieth in single precision).
 float DegreesFromDegreesMinutes(std::string_view text);
 
-// The same in full precision.
-double PreciseDegrees(std::string_view text);
+// The time of day of "hhmmss[.sss]" in milliseconds; -1 for a field that holds none.
+int32_t TimeOfDayMilliseconds(std::string_view time);
 
 // ---- Pieces of both ways of reading --------------------------------------------------------
 
