@@ -63,9 +63,11 @@ uint8_t PositionRank(std::string_view address);
 
 SkyTalker SkyTalkerOf(std::string_view address);
 
-// The block's id of satellite number `number` as a sentence of `system` gives it; Unknown
-// (a GN list without system id) takes numbers as they are, in the block's own ranges. 0 for
-// what is no satellite number.
+// The block's id of satellite number `number` as a sentence of `system` gives it: the system's
+// NMEA numbers, and the other numberings receivers use for it (Galileo 101-136 and 301-336,
+// BeiDou 201-263 and 401-463 ...), are mapped into its range; Unknown (a GN list without
+// system id) takes numbers as they are, in the block's own ranges. 0, and the satellite is
+// left out, for any other number: it names no satellite a reader could place.
 int SatelliteId(GnssSystem system, int32_t number);
 
 } // namespace tavro
