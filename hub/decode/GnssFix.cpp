@@ -22,10 +22,6 @@
 namespace tavro {
 namespace {
 
-constexpr uint8_t Byte(FixState state) {
-    return static_cast<uint8_t>(state);
-}
-
 bool StartsWith(std::string_view text, char c) {
     return !text.empty() && text[0] == c;
 }
@@ -98,23 +94,6 @@ bool TalkerWins(TalkerPreference& preference, uint8_t rank, uint32_t now) {
     return true;
 }
 
-void SetValidity(ParserHost& port, GpsSharedStatus& block, bool valid) {
-    if (block.fixValid != 0 && !valid) {
-        port.timeSynced = 0; // the clock is set again at the next valid fix
-    }
-    block.fixValid = valid ? 1 : 0;
-}
-
-// Fix or no fix from a sentence that knows nothing of 2D or 3D: a fix the block already
-// shows as 2D or 3D stays so.
-void SetFixOrNone(GpsSharedStatus& block, bool fix) {
-    if (!fix) {
-        block.fixState = Byte(FixState::NoFix);
-    } else if (block.fixState != Byte(FixState::Fix2D) && block.fixState != Byte(FixState::Fix3D)) {
-        block.fixState = Byte(FixState::Fix2D);
-    }
-}
-
 // The time of day of a sentence without date, on the block's last date (ZDA's or RMC's); a
 // time that falls back across midnight moves that date to the next day.
 void StoreTimeWithoutDate(ParserHost& port, GpsSharedStatus& block, std::string_view time,
@@ -134,27 +113,6 @@ void StoreTimeWithoutDate(ParserHost& port, GpsSharedStatus& block, std::string_
         NextDay(year, month, day);
         StoreDate(block, port.precise, day, month, year);
     }
-}
-
-// Position from the fields at `latitudeField` to `latitudeField + 3`, unless any is empty.
-void StoreGivenPosition(GpsSharedStatus& block, PreciseFix& precise, const NmeaFields& f,
-                        int latitudeField) {
-    for (int i = 0; i < 4; ++i) {
-        if (f[latitudeField + i].empty()) {
-            return;
-        }
-    }
-    StorePosition(block, precise, f, latitudeField, latitudeField + 2);
-}
-
-// A value field into the block's float and the precise double, unless it is empty.
-void StoreGiven(std::string_view field, float& value, double& precise, bool& has) {
-    if (field.empty()) {
-        return;
-    }
-    precise = TextToDouble(field);
-    value = static_cast<float>(precise);
-    has = true;
 }
 
 // A position sentence after satellite sentences begins the next epoch.
@@ -242,27 +200,7 @@ void DecodeGnssFix(ParserHost& port, GpsSharedStatus& block, const NmeaFields& f
     if (takes.time) {
         StoreTimeWithoutDate(port, block, f[1], now);
     }
-    PreciseFix& precise = port.precise;
-    // Quality 0 says the position fields hold no fix, whatever the last RMC said.
-    if (block.fixValid != 0 && quality > 0) {
-        StoreGivenPosition(block, precise, f, at.latitude);
-        StoreGiven(f[at.altitude], block.altitude, precise.altitude, precise.hasAltitude);
-    }
-    block.fixQuality = quality;
-    block.satsUsed = static_cast<uint8_t>(TextToInt(f[at.satellites]));
-    StoreGiven(f[at.geoidSeparation], block.geoidSeparation, precise.geoidSeparation,
-               precise.hasGeoidSeparation);
-    block.dgpsAge = TextToFloat(f[at.dgpsAge]);
-    block.dgpsStation = TextToInt(f[at.dgpsStation]);
-    // As on GPS-only days: quality 0 spoils a 2D/3D state, any quality counts as 3D until the
-    // next GSA says otherwise.
-    if (quality == 0 &&
-        (block.fixState == Byte(FixState::Fix2D) || block.fixState == Byte(FixState::Fix3D))) {
-        block.fixState = Byte(FixState::Invalid);
-    }
-    if (quality > 0) {
-        block.fixState = Byte(FixState::Fix3D);
-    }
+    DecodeFix(block, port.precise, f, at, quality, Reading::Today);
     state.lastFixSats = block.satsUsed;
     // A GGA counts at most 12 satellites; the epoch's GSAs list them all.
     if (state.usedMerged && state.usedTotal > block.satsUsed) {
@@ -279,26 +217,7 @@ void DecodeGnssRmc(ParserHost& port, GpsSharedStatus& block, const NmeaFields& f
         return;
     }
     const Takes takes = WhatItTakes(FixSentence::Rmc, state, now, TimeOfDayMilliseconds(f[1]));
-    // Counts on through 2^31 sentences by wrapping, never by overflowing.
-    block.rmcCount = static_cast<int32_t>(static_cast<uint32_t>(block.rmcCount) + 1);
-    const bool valid = !StartsWith(f[2], 'V');
-    SetValidity(port, block, valid);
-    PreciseFix& precise = port.precise;
-    StoreTimeOfDay(block, precise, f[1], now);
-    StoreRmcDate(block, precise, f[9]);
-    if (valid) {
-        StoreGiven(f[7], block.speedKnots, precise.speedKnots, precise.hasSpeed);
-        StoreGiven(f[8], block.course, precise.course, precise.hasCourse);
-        if (takes.position) {
-            StoreGivenPosition(block, precise, f, 3);
-        }
-    }
-    if (takes.fixState) {
-        SetFixOrNone(block, valid);
-    }
-    if (valid) {
-        ClockSync(port, block);
-    }
+    DecodeRmc(port, block, f, Reading::Today, takes.position, takes.fixState);
 }
 
 bool GnssSentenceCounts(ParserHost& port, bool gll) {
@@ -320,7 +239,7 @@ void DecodeGnssGll(ParserHost& port, GpsSharedStatus& block, const NmeaFields& f
         StoreTimeWithoutDate(port, block, f[5], now);
     }
     if (takes.position && valid && block.fixValid != 0) {
-        StoreGivenPosition(block, port.precise, f, 1);
+        StorePosition(block, port.precise, f, 1, 3, Reading::Today);
     }
     if (takes.fixState) {
         SetFixOrNone(block, valid);

@@ -134,21 +134,21 @@ bool IsDecoded(uint32_t code, bool multiGnss) {
 } // namespace
 
 void DecodeFix(GpsSharedStatus& block, PreciseFix& precise, const NmeaFields& f,
-               const FixLayout& at, int32_t quality) {
-    const bool valid = block.fixValid != 0;
+               const FixLayout& at, int32_t quality, Reading reading) {
+    const bool today = reading == Reading::Today;
+    // Today's receivers: quality 0 says the position fields hold no fix, whatever the last RMC
+    // said.
+    const bool valid = block.fixValid != 0 && (!today || quality > 0);
     if (valid) {
-        StorePosition(block, precise, f, at.latitude, at.longitude);
+        StorePosition(block, precise, f, at.latitude, at.longitude, reading);
     }
     block.fixQuality = quality;
     block.satsUsed = static_cast<uint8_t>(TextToInt(f[at.satellites]));
     if (valid) {
-        precise.altitude = TextToDouble(f[at.altitude]);
-        precise.hasAltitude = true;
-        block.altitude = static_cast<float>(precise.altitude); // as TextToFloat reads it
+        StoreValue(f[at.altitude], reading, block.altitude, precise.altitude, precise.hasAltitude);
     }
-    precise.geoidSeparation = TextToDouble(f[at.geoidSeparation]);
-    precise.hasGeoidSeparation = true;
-    block.geoidSeparation = static_cast<float>(precise.geoidSeparation);
+    StoreValue(f[at.geoidSeparation], reading, block.geoidSeparation, precise.geoidSeparation,
+               precise.hasGeoidSeparation);
     block.dgpsAge = TextToFloat(f[at.dgpsAge]);
     block.dgpsStation = TextToInt(f[at.dgpsStation]);
 
@@ -215,26 +215,54 @@ void WriteGsvEntries(GpsSharedStatus& block, const NmeaFields& f, const GsvGroup
     }
 }
 
-void DecodeRmc(ParserHost& port, GpsSharedStatus& block, const NmeaFields& f) {
+void DecodeRmc(ParserHost& port, GpsSharedStatus& block, const NmeaFields& f, Reading reading,
+               bool position, bool fixOrNone) {
     // Counts on through 2^31 sentences by wrapping, never by overflowing.
     block.rmcCount = static_cast<int32_t>(static_cast<uint32_t>(block.rmcCount) + 1);
-    const bool statusVoid = StartsWith(f[2], 'V');
-    if (block.fixValid != 0 && statusVoid) {
-        port.timeSynced = 0; // the clock is set again at the next valid fix
-    }
-    block.fixValid = statusVoid ? 0 : 1;
+    const bool valid = !StartsWith(f[2], 'V');
+    SetValidity(port, block, valid);
 
     PreciseFix& precise = port.precise;
     StoreTimeOfDay(block, precise, f[1], port.TickCount());
     StoreRmcDate(block, precise, f[9]);
-    if (block.fixValid != 0) {
-        precise.speedKnots = TextToDouble(f[7]);
-        precise.course = TextToDouble(f[8]);
-        precise.hasSpeed = precise.hasCourse = true;
-        block.speedKnots = static_cast<float>(precise.speedKnots);
-        block.course = static_cast<float>(precise.course);
+    if (valid) {
+        StoreValue(f[7], reading, block.speedKnots, precise.speedKnots, precise.hasSpeed);
+        StoreValue(f[8], reading, block.course, precise.course, precise.hasCourse);
+        if (position) {
+            StorePosition(block, precise, f, 3, 5, reading);
+        }
+    }
+    if (fixOrNone) {
+        SetFixOrNone(block, valid);
+    }
+    if (valid) {
         ClockSync(port, block);
     }
+}
+
+void SetValidity(ParserHost& port, GpsSharedStatus& block, bool valid) {
+    if (block.fixValid != 0 && !valid) {
+        port.timeSynced = 0; // the clock is set again at the next valid fix
+    }
+    block.fixValid = valid ? 1 : 0;
+}
+
+void SetFixOrNone(GpsSharedStatus& block, bool fix) {
+    if (!fix) {
+        block.fixState = Byte(FixState::NoFix);
+    } else if (block.fixState != Byte(FixState::Fix2D) && block.fixState != Byte(FixState::Fix3D)) {
+        block.fixState = Byte(FixState::Fix2D);
+    }
+}
+
+void StoreValue(std::string_view field, Reading reading, float& stored, double& precise,
+                bool& given) {
+    if (reading == Reading::Today && field.empty()) {
+        return;
+    }
+    precise = TextToDouble(field);
+    stored = static_cast<float>(precise); // as TextToFloat reads it
+    given = true;
 }
 
 bool StoreTimeOfDay(GpsSharedStatus& block, PreciseFix& precise, std::string_view time,
@@ -273,7 +301,11 @@ void StoreRmcDate(GpsSharedStatus& block, PreciseFix& precise, std::string_view 
 }
 
 void StorePosition(GpsSharedStatus& block, PreciseFix& precise, const NmeaFields& f,
-                   int latitudeField, int longitudeField) {
+                   int latitudeField, int longitudeField, Reading reading) {
+    if (reading == Reading::Today && (f[latitudeField].empty() || f[latitudeField + 1].empty() ||
+                                      f[longitudeField].empty() || f[longitudeField + 1].empty())) {
+        return;
+    }
     ReadDegrees(f[latitudeField], StartsWith(f[latitudeField + 1], 'S'), block.latitude,
                 precise.latitude);
     ReadDegrees(f[longitudeField], StartsWith(f[longitudeField + 1], 'W'), block.longitude,
@@ -360,7 +392,8 @@ void DecodeSentence(ParserHost& port, GpsSharedStatus& block, const char* text,
         if (multiGnss) {
             DecodeGnssFix(port, block, fields, ggaLayout, TextToInt(fields[6]), injected);
         } else {
-            DecodeFix(block, port.precise, fields, ggaLayout, TextToInt(fields[6]));
+            DecodeFix(block, port.precise, fields, ggaLayout, TextToInt(fields[6]),
+                      Reading::GpsOnly);
         }
         break;
     case Code('G', 'N', 'S'):
@@ -397,7 +430,7 @@ void DecodeSentence(ParserHost& port, GpsSharedStatus& block, const char* text,
         if (multiGnss) {
             DecodeGnssRmc(port, block, fields, injected);
         } else {
-            DecodeRmc(port, block, fields);
+            DecodeRmc(port, block, fields, Reading::GpsOnly, false, false);
         }
         break;
     case Code('D', 'B', 'T'):

@@ -28,6 +28,23 @@ int32_t TimeOfDayMilliseconds(std::string_view time);
 
 // ---- Pieces of both ways of reading --------------------------------------------------------
 
+// How values are taken from their fields: as GPS-only receivers' always were, an empty field
+// as 0; or the way of today's receivers ("Multi GNSS" on), where an empty field leaves the
+// value alone (a receiver that loses its fix empties its fields) and a GGA or GNS without a
+// fix gives no position.
+enum class Reading : uint8_t { GpsOnly, Today };
+
+// fixValid, and the clock set again at the next valid fix once it is lost.
+void SetValidity(ParserHost& port, GpsSharedStatus& block, bool valid);
+
+// Fix or no fix from a sentence that knows nothing of 2D or 3D (RMC, GLL): a fix the block
+// already shows as 2D or 3D stays so.
+void SetFixOrNone(GpsSharedStatus& block, bool fix);
+
+// A value field into the block's float and the precise fix (`given` set).
+void StoreValue(std::string_view field, Reading reading, float& stored, double& precise,
+                bool& given);
+
 // The time of day "hhmmss[.sss]" into utcTime (hour, minute, second, milliseconds) and the
 // precise fix, stamped with `tick`; false, and nothing written, below 6 characters.
 bool StoreTimeOfDay(GpsSharedStatus& block, PreciseFix& precise, std::string_view time,
@@ -43,7 +60,7 @@ void StoreRmcDate(GpsSharedStatus& block, PreciseFix& precise, std::string_view 
 // Latitude and longitude from their fields, each followed by its hemisphere ("S" and "W"
 // negative), into the block and the precise fix.
 void StorePosition(GpsSharedStatus& block, PreciseFix& precise, const NmeaFields& f,
-                   int latitudeField, int longitudeField);
+                   int latitudeField, int longitudeField, Reading reading);
 
 // ---- The sentences one at a time, as GPS-only receivers are read ---------------------------
 
@@ -63,7 +80,7 @@ inline constexpr FixLayout gnsLayout = {2, 4, 7, 9, 10, 11, 12};
 // Position (while fixValid), quality, satellites used, altitude, geoid separation and the
 // DGPS fields; then the fix state as GGA sets it.
 void DecodeFix(GpsSharedStatus& block, PreciseFix& precise, const NmeaFields& f,
-               const FixLayout& at, int32_t quality);
+               const FixLayout& at, int32_t quality, Reading reading);
 
 // The GGA quality of a GNS mode field: one letter per system, the first with a fix counts
 // (A 1, D 2, P 3, R 4, F 5, E 6, M 7, S 8); all "N" or none gives 0.
@@ -94,6 +111,9 @@ void DecodeGsv(GpsSharedStatus& block, const NmeaFields& f, const GsvGroups& gro
 // The entries alone.
 void WriteGsvEntries(GpsSharedStatus& block, const NmeaFields& f, const GsvGroups& groups);
 
-void DecodeRmc(ParserHost& port, GpsSharedStatus& block, const NmeaFields& f);
+// Count, validity, time, date, and while valid speed and course; `position` and the fix or
+// none (`fixOrNone`) where nothing better gives them; then the clock check.
+void DecodeRmc(ParserHost& port, GpsSharedStatus& block, const NmeaFields& f, Reading reading,
+               bool position, bool fixOrNone);
 
 } // namespace tavro
