@@ -40,41 +40,22 @@ uint8_t Saturated(int value) {
     return static_cast<uint8_t>(value < 0 ? 0 : value > 255 ? 255 : value);
 }
 
+// The system of each talker's satellites, in SkyTalker's order; GN's may be any.
+constexpr GnssSystem talkerSystems[skyTalkerCount] = {
+    GnssSystem::Gps,  GnssSystem::Glonass, GnssSystem::Galileo, GnssSystem::BeiDou,
+    GnssSystem::Qzss, GnssSystem::NavIc,   GnssSystem::Unknown,
+};
+
 GnssSystem SystemOfTalker(SkyTalker talker) {
-    switch (talker) {
-    case SkyTalker::Gp:
-        return GnssSystem::Gps;
-    case SkyTalker::Gl:
-        return GnssSystem::Glonass;
-    case SkyTalker::Ga:
-        return GnssSystem::Galileo;
-    case SkyTalker::Gb:
-        return GnssSystem::BeiDou;
-    case SkyTalker::Gq:
-        return GnssSystem::Qzss;
-    case SkyTalker::Gi:
-        return GnssSystem::NavIc;
-    case SkyTalker::Gn:
-        break;
-    }
-    return GnssSystem::Unknown;
+    return talkerSystems[static_cast<int>(talker)];
 }
 
+// The talker whose view holds `system`'s satellites (GPS's for Unknown).
 SkyTalker TalkerOfSystem(GnssSystem system) {
-    switch (system) {
-    case GnssSystem::Glonass:
-        return SkyTalker::Gl;
-    case GnssSystem::Galileo:
-        return SkyTalker::Ga;
-    case GnssSystem::BeiDou:
-        return SkyTalker::Gb;
-    case GnssSystem::Qzss:
-        return SkyTalker::Gq;
-    case GnssSystem::NavIc:
-        return SkyTalker::Gi;
-    case GnssSystem::Gps:
-    case GnssSystem::Unknown:
-        break;
+    for (int t = 0; t < skyTalkerCount; ++t) {
+        if (talkerSystems[t] == system && system != GnssSystem::Unknown) {
+            return static_cast<SkyTalker>(t);
+        }
     }
     return SkyTalker::Gp;
 }

@@ -4,6 +4,7 @@
 #include "tests/decode/FakeParserHost.h"
 #include "tests/decode/TestFrames.h"
 
+#include <dirent.h>
 #include <stdio.h>
 #include <stdlib.h>
 
@@ -152,6 +153,21 @@ HubEnding PlayGpsdLog(std::string_view log, bool multiGnss) {
     ending.block = port.block;
     ending.precise = port.precise;
     return ending;
+}
+
+std::vector<std::string> GpsdLogNames(const std::string& folder) {
+    std::vector<std::string> names;
+    if (DIR* dir = opendir(folder.c_str())) {
+        while (const dirent* entry = readdir(dir)) {
+            const std::string name = entry->d_name;
+            if (name.size() > 4 && name.compare(name.size() - 4, 4, ".log") == 0) {
+                names.push_back(name.substr(0, name.size() - 4));
+            }
+        }
+        closedir(dir);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 std::string EndingRow(const std::string& log, bool multiGnss, const HubEnding& ending) {

@@ -11,8 +11,12 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 namespace tavro::testing {
+
+// The names of the logs ("<name>.log") in `folder`, sorted; none when it cannot be read.
+std::vector<std::string> GpsdLogNames(const std::string& folder);
 
 // gpsd's last reports of one log.
 struct GpsdEnding {

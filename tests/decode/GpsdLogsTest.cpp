@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <dirent.h>
 #include <math.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -22,21 +21,6 @@ namespace {
 // Positions agree within this many degrees (about 10 cm): one fix, which a receiver writes
 // with five decimals of minutes in one sentence and four in another (8.3e-7 degrees).
 constexpr double positionTolerance = 1e-6;
-
-std::vector<std::string> LogNames(const std::string& folder) {
-    std::vector<std::string> names;
-    if (DIR* dir = opendir(folder.c_str())) {
-        while (const dirent* entry = readdir(dir)) {
-            const std::string name = entry->d_name;
-            if (name.size() > 4 && name.compare(name.size() - 4, 4, ".log") == 0) {
-                names.push_back(name.substr(0, name.size() - 4));
-            }
-        }
-        closedir(dir);
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
 
 // Ours as of gpsd's last position report. gpsd reports an epoch when it has ended, so where a
 // log ends inside an epoch its last report is of the epoch before: ours is then taken at the
@@ -137,7 +121,7 @@ const std::string inTree = std::string(TAVRO_TEST_DATA_DIR) + "/gpsd";
 // Each log kept in the tree, with "Multi GNSS" on and off, ends as expected.tsv records it.
 // TAVRO_WRITE_EXPECTED=1 writes the file anew from what the decoder makes of them.
 TEST(GpsdLogs, TheLogsInTheTreeEndAsRecorded) {
-    const std::vector<std::string> names = LogNames(inTree);
+    const std::vector<std::string> names = GpsdLogNames(inTree);
     ASSERT_GE(names.size(), 10u) << inTree;
     std::string rows;
     for (const std::string& name : names) {
@@ -174,7 +158,7 @@ TEST(GpsdLogs, EndingsAgreeWithGpsd) {
     if (folder == nullptr || *folder == '\0') {
         GTEST_SKIP() << "set TAVRO_GPSD_LOGS to gpsd's test/daemon folder to play its logs";
     }
-    const std::vector<std::string> names = LogNames(folder);
+    const std::vector<std::string> names = GpsdLogNames(folder);
     ASSERT_FALSE(names.empty()) << "no .log files in " << folder;
     std::map<std::string, std::map<std::string, int>> summary;
     std::map<std::string, int> used; // explanations that were needed

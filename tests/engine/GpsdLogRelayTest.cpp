@@ -4,10 +4,8 @@
 #include "tests/decode/GpsdLogs.h"
 #include "tests/engine/HubFixture.h"
 
-#include <dirent.h>
 #include <stdlib.h>
 
-#include <algorithm>
 #include <fstream>
 #include <sstream>
 
@@ -16,16 +14,9 @@ namespace {
 
 std::vector<std::string> Logs(const std::string& folder) {
     std::vector<std::string> paths;
-    if (DIR* dir = opendir(folder.c_str())) {
-        while (const dirent* entry = readdir(dir)) {
-            const std::string name = entry->d_name;
-            if (name.size() > 4 && name.compare(name.size() - 4, 4, ".log") == 0) {
-                paths.push_back(folder + "/" + name);
-            }
-        }
-        closedir(dir);
+    for (const std::string& name : GpsdLogNames(folder)) {
+        paths.push_back(folder + "/" + name + ".log");
     }
-    std::sort(paths.begin(), paths.end());
     return paths;
 }
 

@@ -415,19 +415,19 @@ TEST(StatusReportTest, JsonNumbersTimeAndRatesReadAsTheReceiverMeantThem) {
 
 TEST(StatusReportTest, JsonShowsTheFixWithTheReceiversDigits) {
     StatusFacts facts = Running(true);
-    PreciseFix& fix = facts.report.fix;
-    fix.latitude = 48.1173000166666667; // an RTK receiver's 4807.038001 N
-    fix.longitude = -11.516666675;
-    fix.hasPosition = true;
-    fix.altitude = 545.4;
-    fix.hasAltitude = true;
-    fix.year = 2013;
-    fix.month = 3;
-    fix.day = 23;
-    fix.hour = 12;
-    fix.minute = 5;
-    fix.second = 9.25;
-    fix.hasTime = fix.hasDate = true;
+    facts.report.fix = {.latitude = 48.1173000166666667, // an RTK receiver's 4807.038001 N
+                        .longitude = -11.516666675,
+                        .altitude = 545.4,
+                        .year = 2013,
+                        .month = 3,
+                        .day = 23,
+                        .hour = 12,
+                        .minute = 5,
+                        .second = 9.25,
+                        .hasPosition = true,
+                        .hasAltitude = true,
+                        .hasTime = true,
+                        .hasDate = true};
     HubReport decoded;
     ASSERT_TRUE(DecodeHubReport(EncodeHubReport(facts.report), decoded));
     facts.report = decoded;
