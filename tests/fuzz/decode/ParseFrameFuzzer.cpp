@@ -20,13 +20,20 @@ void ParseCopy(FakeParserHost& host, const uint8_t* frame, uint32_t length, bool
     copy.push_back(0);
     const size_t relayedBefore = host.relayed.size();
     tavro::ParseFrame(host, copy.data(), length, injected);
-    // Only this frame, unchanged, may be relayed, and the frame must stay as it was.
-    if (host.relayed.size() > relayedBefore + 1 ||
-        (host.relayed.size() == relayedBefore + 1 &&
-         (host.relayed.back().size() != length ||
-          memcmp(host.relayed.back().data(), frame, length) != 0)) ||
-        memcmp(copy.data(), frame, length) != 0 || copy[length] != 0) {
+    // Only this frame, unchanged, may be relayed (with "Multi GNSS" on, its sentence: the
+    // frame from a "$" or "!" on), and the frame must stay as it was.
+    if (host.relayed.size() > relayedBefore + 1 || memcmp(copy.data(), frame, length) != 0 ||
+        copy[length] != 0) {
         abort();
+    }
+    if (host.relayed.size() == relayedBefore + 1) {
+        const std::string& relayed = host.relayed.back();
+        const size_t skipped = length - relayed.size();
+        if (relayed.size() > length ||
+            (skipped != 0 && (!host.multiGnss || (relayed[0] != '$' && relayed[0] != '!'))) ||
+            memcmp(relayed.data(), frame + skipped, relayed.size()) != 0) {
+            abort();
+        }
     }
 }
 
