@@ -18,8 +18,6 @@ constexpr uint32_t idleReopenTicks = 150;         // no frame for 7.5 s: close a
 constexpr uint32_t searchSettleTicks = 40;        // a finished search is cleared after 2 s quiet
 constexpr uint32_t idleTicksWithMainWindow = 110; // first open 2 s after start, not 2.5 s
 constexpr uint32_t dataTicksLimit = 0xFFFF;
-// lastStatus after a re-open: no fix status has it, so the tray is refreshed at the next tick.
-constexpr uint32_t refreshStatus = 5;
 // The receiver's pause between closing at one speed and opening at the next.
 constexpr uint32_t speedChangePause = 200;
 // Ticks from the last device change to the search it starts (0.5 s).

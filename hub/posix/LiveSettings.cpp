@@ -10,13 +10,6 @@
 #include <cstring>
 
 namespace tavro::posixhub {
-namespace {
-
-// The tray is refreshed at the next tick (no fix status has this value).
-constexpr uint32_t refreshStatus = 5;
-
-} // namespace
-
 uint32_t LiveSettings::Apply(Outcome& outcome) {
     outcome = Outcome{};
     HubContext& hub = engine_.Context();
