@@ -104,10 +104,7 @@ int HubEngine::InitDialog() {
     HubContext& hub = context_;
 
     // 1. Settings: the built-in defaults, then what the user's key holds.
-    char logPath[logPathSize];
-    EditionLogPathDefault(logPath);
-    hub.settings = DefaultSettings(logPath);
-    LoadSettings(services_.registry, hub.settings, hub.exchange.block, restartDevices_);
+    LoadEditionSettings(services_.registry, hub.settings, hub.exchange.block, restartDevices_);
 
     // 2. The COM numbers taken on this system, afresh; the ports the GPS search would try.
     hub.comDbBitmap.Clear();

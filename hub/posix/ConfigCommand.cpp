@@ -317,12 +317,9 @@ bool Assign(const Name& name, const char* value, bool force, Settings& settings,
 }
 
 void Load(platform::Registry& registry, Settings& settings, DriverExchangeBlock& exchange) {
-    char logPath[logPathSize];
-    EditionLogPathDefault(logPath);
-    settings = DefaultSettings(logPath);
     exchange = DriverExchangeBlock{};
     RestartDeviceTable devices{};
-    LoadSettings(registry, settings, exchange, devices);
+    LoadEditionSettings(registry, settings, exchange, devices);
 }
 
 const char usage[] = "usage: tavro config list | get NAME | set NAME VALUE [--force]\n";

@@ -13,12 +13,10 @@ namespace tavro::posixhub {
 uint32_t LiveSettings::Apply(Outcome& outcome) {
     outcome = Outcome{};
     HubContext& hub = engine_.Context();
-    char logPath[logPathSize];
-    EditionLogPathDefault(logPath);
-    Settings fresh = DefaultSettings(logPath);
+    Settings fresh;
     DriverExchangeBlock numbers{};
     RestartDeviceTable devices{};
-    LoadSettings(registry_, fresh, numbers, devices);
+    LoadEditionSettings(registry_, fresh, numbers, devices);
     fresh.firstRun = hub.settings.firstRun;
 
     const Settings previous = hub.settings;

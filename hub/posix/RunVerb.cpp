@@ -496,10 +496,10 @@ int RunVerb(int argc, char**) {
     // The virtual ports take their numbers when they are created, as the driver reads its
     // own at its start; until "Enable Ports" has a POSIX form, "Port0" set means enabled.
     // Problems with the settings file are reported (naming it) by the store itself.
-    Settings initial = DefaultSettings("");
+    Settings initial;
     DriverExchangeBlock numbers{};
     RestartDeviceTable devices{};
-    LoadSettings(registry, initial, numbers, devices);
+    LoadEditionSettings(registry, initial, numbers, devices);
     const bool settingsUnreadable = registry.ProblemCount() != 0;
     PtyPortSet& ports = platform::posix::SystemPtyPortSet();
     ports.Configure(numbers.comNumber);

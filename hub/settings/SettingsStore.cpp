@@ -139,6 +139,14 @@ void LoadSettings(Registry& registry, Settings& settings, DriverExchangeBlock& e
     LoadRestartDevices(registry, key.Get(), devices);
 }
 
+void LoadEditionSettings(Registry& registry, Settings& settings, DriverExchangeBlock& exchange,
+                         RestartDeviceTable& devices) {
+    char logPath[logPathSize];
+    EditionLogPathDefault(logPath);
+    settings = DefaultSettings(logPath);
+    LoadSettings(registry, settings, exchange, devices);
+}
+
 void SaveSettings(Registry& registry, const Settings& settings, const DriverExchangeBlock& exchange,
                   const char* modulePath, bool controlDeviceOpen) {
     ScopedRegistryKey key(registry);
