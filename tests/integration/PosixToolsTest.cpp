@@ -424,6 +424,58 @@ TEST(StatusReportTest, WarningsNameWhatDoesNothingOrIsMissing) {
     }
 }
 
+// Every fact the hub reports comes back from the socket's text as it went in.
+TEST(StatusReportTest, EveryFactOfTheReportSurvivesTheSocket) {
+    HubReport report;
+    report.version = "3.0.304";
+    report.pid = 4242;
+    report.directory = "/run/user/1000/tavro";
+    report.inputPort = 1;
+    report.baud = 38400;
+    report.inputOpen = true;
+    report.lastOpenError = 121;
+    report.inputDevice = "/dev/ttyUSB0";
+    report.inputPresent = true;
+    report.inputAccessible = false;
+    report.inputGroup = "dialout";
+    report.searching = true;
+    report.checksumErrors = 3;
+    report.optionFlags = 0x15;
+    report.logging = true;
+    report.logFile = "/home/ana/GPSLog/Gps2024-02-29.nmea";
+    report.portsResult = 183;
+    report.portsConflict = 7;
+    report.ports[0] = {5, "/dev/pts/3", 1, true, 10240, 512};
+    report.ports[7] = {12, "/dev/pts/9", 0, false, 0, 0};
+    report.clockSettable = false;
+    NetworkReport& network = report.network;
+    network = {10110,
+               "0.0.0.0",
+               true,
+               true,
+               98,
+               true,
+               4,
+               32,
+               "192.168.1.255:10110",
+               true,
+               111,
+               9000,
+               2,
+               {{"192.0.2.7:50412", 4096, 0}, {"[::1]:50413", 12, 3}}};
+
+    HubReport decoded;
+    ASSERT_TRUE(DecodeHubReport(EncodeHubReport(report), decoded));
+    EXPECT_EQ(EncodeHubReport(decoded), EncodeHubReport(report));
+    EXPECT_EQ(decoded.pid, 4242);
+    EXPECT_FALSE(decoded.inputAccessible);
+    EXPECT_TRUE(decoded.ports[0].hasCounters);
+    EXPECT_FALSE(decoded.ports[7].hasCounters);
+    ASSERT_EQ(decoded.network.clients.size(), 2u);
+    EXPECT_EQ(decoded.network.clients[1].address, "[::1]:50413");
+    EXPECT_EQ(decoded.network.datagramsDropped, 2u);
+}
+
 TEST(StatusReportTest, VirtualPortsShowTheirTerminalProgramsAndCounts) {
     StatusFacts facts = Running(true);
     facts.report.ports[0] = {5, "/dev/pts/3", 1, true, 10240, 512};
