@@ -38,6 +38,7 @@
 #include "platform/posix/ConsoleLog.h"
 #include "platform/posix/FileRegistry.h"
 #include "platform/posix/PosixErrors.h"
+#include "platform/systemd/ServiceManager.h"
 
 #include <cerrno>
 #include <climits>
@@ -119,6 +120,12 @@ public:
         engine_ = &engine;
         log_.Write(LogPriority::Notice, "hub %s running, COM directory %s", TAVRO_VERSION,
                    directory_.Path());
+        if (!platform::posix::ServiceManager::Built()) {
+            log_.Write(LogPriority::Info,
+                       "readiness and watchdog notices, the descriptor store, the sleep signal "
+                       "and journal priorities: %s (built without systemd)",
+                       platform::posix::notAvailableHere);
+        }
         StatusFacts facts;
         facts.running = true;
         facts.hasReport = true;
@@ -490,10 +497,10 @@ int RunVerb(int argc, char**) {
     // The virtual ports take their numbers when they are created, as the driver reads its
     // own at its start; until "Enable Ports" has a POSIX form, "Port0" set means enabled.
     // Problems with the settings file are reported (naming it) by the store itself.
-    Settings initial = DefaultSettings("");
+    Settings initial;
     DriverExchangeBlock numbers{};
     RestartDeviceTable devices{};
-    LoadSettings(registry, initial, numbers, devices);
+    LoadEditionSettings(registry, initial, numbers, devices);
     const bool settingsUnreadable = registry.ProblemCount() != 0;
     PtyPortSet& ports = platform::posix::SystemPtyPortSet();
     ports.Configure(numbers.comNumber);

@@ -11,6 +11,10 @@
 
 namespace tavro::platform::posix {
 
+bool ServiceManager::Built() {
+    return true;
+}
+
 bool ServiceManager::Present() {
     const char* socket = std::getenv("NOTIFY_SOCKET");
     return socket != nullptr && socket[0] != '\0';

@@ -4,6 +4,8 @@
 // standard error. With SleepSignal.h (logind) this is all the edition asks of systemd.
 //
 // Without a manager (NOTIFY_SOCKET unset) every notice is a no-op and nothing is handed over.
+// A build without systemd (TAVRO_SYSTEMD=OFF, NoServiceManager.cpp) behaves so always: Built()
+// is false and the front end says that these features are not available here.
 #pragma once
 
 #include <stddef.h>
@@ -17,8 +19,14 @@ struct HandedDescriptor {
     char name[32] = {};
 };
 
+// How the features of a build without systemd report themselves.
+inline constexpr char notAvailableHere[] = "not available here";
+
 class ServiceManager {
 public:
+    // Whether this build talks to systemd (TAVRO_SYSTEMD).
+    static bool Built();
+
     // Whether a manager waits for notices.
     static bool Present();
 

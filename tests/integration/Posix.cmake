@@ -11,6 +11,8 @@ tavro_add_gtest(tavro_posix_tests
         ${CMAKE_CURRENT_LIST_DIR}/PosixToolsTest.cpp
         ${CMAKE_CURRENT_LIST_DIR}/PosixStatusBlockTest.cpp
     LIBS tavro_posix_tools tavro_decode tavro_platform_system tavro_platform_testing)
+target_compile_definitions(tavro_posix_tests PRIVATE
+    TAVRO_MAN_PAGE="${PROJECT_SOURCE_DIR}/packaging/man/tavro.1")
 
 # End to end: gps-sim -> tavro run -> client processes, the verbs, and gpsd where installed.
 if(NOT TARGET tavro OR NOT TARGET gps-sim OR NOT TARGET feltro)
@@ -23,8 +25,14 @@ tavro_add_gtest(tavro_posix_e2e_tests
         ${CMAKE_CURRENT_LIST_DIR}/PosixHubServiceTest.cpp
         ${CMAKE_CURRENT_LIST_DIR}/PosixRelayTest.cpp
         ${CMAKE_CURRENT_LIST_DIR}/PosixNetworkTest.cpp
-        ${CMAKE_CURRENT_LIST_DIR}/PosixServiceManagerTest.cpp
-    LIBS PkgConfig::LIBSYSTEMD)
+        ${CMAKE_CURRENT_LIST_DIR}/PosixServiceManagerTest.cpp)
+# The service manager's tests stand in for logind over sd-bus; without systemd they skip. Only
+# their file is told which build this is, so the others compile the same in both.
+if(TAVRO_SYSTEMD)
+    target_link_libraries(tavro_posix_e2e_tests PRIVATE PkgConfig::LIBSYSTEMD)
+endif()
+set_property(SOURCE ${CMAKE_CURRENT_LIST_DIR}/PosixServiceManagerTest.cpp APPEND PROPERTY
+    COMPILE_DEFINITIONS TAVRO_SYSTEMD=$<BOOL:${TAVRO_SYSTEMD}>)
 target_compile_definitions(tavro_posix_e2e_tests PRIVATE
     TAVRO_PATH="$<TARGET_FILE:tavro>"
     GPS_SIM_PATH="$<TARGET_FILE:gps-sim>"

@@ -1,5 +1,7 @@
 // The POSIX hub under a service manager: readiness and the descriptor store (systemd's notify
 // socket, kept by a stand-in), logind's sleep signal on a private bus, journald's priorities.
+// A build without systemd (TAVRO_SYSTEMD=OFF) has none of them: these tests skip there, and
+// the last one checks that such a hub says so.
 #include "tests/integration/PosixHubFixture.h"
 
 #include <cstring>
@@ -8,7 +10,9 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#if TAVRO_SYSTEMD
 #include <systemd/sd-bus.h>
+#endif
 
 namespace tavro::testing {
 namespace {
@@ -89,6 +93,7 @@ private:
     int fd_ = -1;
 };
 
+#if TAVRO_SYSTEMD
 // logind on a private bus, as far as the hub sees it: it owns logind's name and sends
 // PrepareForSleep.
 class LoginManagerStandIn {
@@ -128,10 +133,17 @@ public:
 private:
     sd_bus* bus_ = nullptr;
 };
+#endif
 
 using PosixServiceManager = PosixHubEndToEnd;
 
+constexpr char withoutSystemd[] = "built without systemd (TAVRO_SYSTEMD=OFF): the service "
+                                  "manager's features are not available in this build";
+
 TEST_F(PosixServiceManager, ARestartThroughTheDescriptorStoreKeepsTheClientsTerminal) {
+    if (!TAVRO_SYSTEMD) {
+        GTEST_SKIP() << withoutSystemd;
+    }
     FakeServiceManager manager(root_ + "/notify");
     environment_.push_back({"NOTIFY_SOCKET", manager.Path()});
     Set("Port0", "5");
@@ -161,6 +173,9 @@ TEST_F(PosixServiceManager, ARestartThroughTheDescriptorStoreKeepsTheClientsTerm
 // logind's PrepareForSleep, sent by a stand-in on a private bus: true closes the input port
 // and keeps it closed, false opens it again.
 TEST_F(PosixServiceManager, SleepAndWakeFromTheBusCloseAndReopenTheInputPort) {
+#if !TAVRO_SYSTEMD
+    GTEST_SKIP() << withoutSystemd;
+#else
     const char* daemon = "/usr/bin/dbus-daemon";
     if (access(daemon, X_OK) != 0) {
         GTEST_SKIP() << "dbus-daemon is not installed (Debian package dbus-daemon)";
@@ -186,9 +201,13 @@ TEST_F(PosixServiceManager, SleepAndWakeFromTheBusCloseAndReopenTheInputPort) {
     EXPECT_EQ(Status().rfind("Port Closed", 0), 0u) << "closed while asleep";
     ASSERT_TRUE(logind.PrepareForSleep(false));
     EXPECT_TRUE(StreamArrives()) << Status();
+#endif
 }
 
 TEST_F(PosixServiceManager, UnderJournaldTheLinesCarryPriorities) {
+    if (!TAVRO_SYSTEMD) {
+        GTEST_SKIP() << withoutSystemd;
+    }
     // Under journald (JOURNAL_STREAM names standard error) the lines carry priorities instead
     // of the time.
     const std::string journal = root_ + "/journal.log";
@@ -204,6 +223,38 @@ TEST_F(PosixServiceManager, UnderJournaldTheLinesCarryPriorities) {
     const std::string lines = FileText(journal);
     EXPECT_EQ(lines.rfind("<5>hub 3.", 0), 0u) << lines;
     EXPECT_NE(lines.find("\n<3>no virtual ports"), std::string::npos) << lines;
+}
+
+TEST_F(PosixServiceManager, WithoutSystemdTheHubSaysItsServiceFeaturesAreNotAvailable) {
+    if (TAVRO_SYSTEMD) {
+        GTEST_SKIP() << "built with systemd: the tests above run its features";
+    }
+    // Started as a service would be: a notify socket and journald on standard error.
+    FakeServiceManager manager(root_ + "/notify");
+    environment_.push_back({"NOTIFY_SOCKET", manager.Path()});
+    const std::string journal = root_ + "/journal.log";
+    std::fclose(std::fopen(journal.c_str(), "w"));
+    struct stat file {};
+    ASSERT_EQ(stat(journal.c_str(), &file), 0);
+    environment_.emplace_back("JOURNAL_STREAM",
+                              std::to_string(file.st_dev) + ":" + std::to_string(file.st_ino));
+    Set("Port0", "5");
+    hub_ = std::make_unique<ChildProcess>(std::vector<std::string>{TAVRO_PATH, "run"}, environment_,
+                                          journal);
+    EXPECT_TRUE(Within(10s, [&] {
+        return FileText(journal).find("not available") != std::string::npos;
+    })) << FileText(journal);
+    EXPECT_FALSE(manager.WaitFor("READY=1", 1s)) << manager.received;
+    EXPECT_EQ(hub_->Stop(SIGTERM), 0);
+    const std::string lines = FileText(journal);
+    EXPECT_NE(lines.find("journal priorities: not available here (built without systemd)"),
+              std::string::npos)
+        << lines;
+    EXPECT_EQ(lines.find("<5>"), std::string::npos) << "no priorities, the time instead: " << lines;
+
+    std::string help;
+    ASSERT_EQ(Tavro({"run", "--help"}, help), 0);
+    EXPECT_NE(help.find("no systemd support"), std::string::npos) << help;
 }
 
 } // namespace
