@@ -80,15 +80,28 @@ const char* const sirfRecordings[] = {"bu303-climbing", "bu303-moving", "bu303-n
                                       "bu303-stillfix", "bu303b-nofix", "sirf2",
                                       "sirfstarv",      "ublox-sirf1"};
 
-std::vector<std::string> Frames(bool nmea, bool sirf, bool multiGnssOnly = false) {
+// The recordings' frames in turn, and when each arrives: at 38400 baud, each recording a minute
+// after the one before (another receiver, another session).
+struct Replay {
     std::vector<std::string> frames;
+    std::vector<uint32_t> arrival; // milliseconds from the first frame
+};
+
+Replay Frames(bool nmea, bool sirf, bool multiGnssOnly = false) {
+    Replay replay;
+    uint64_t bytes = 0;
+    uint32_t sessionStart = 0;
     auto add = [&](const char* folder, const char* name) {
         const std::string log =
             testing::ReadFile(testing::CorpusDir() + "/gpsd/" + folder + "/" + name + ".log");
         for (testing::CutFrame& frame :
              testing::CutLikePoll(std::string_view(log).substr(testing::HeaderLength(log)), 192)) {
-            frames.push_back(std::move(frame.bytes));
+            bytes += frame.bytes.size();
+            replay.arrival.push_back(sessionStart + static_cast<uint32_t>(bytes * 1000 / 3840));
+            replay.frames.push_back(std::move(frame.bytes));
         }
+        bytes = 0;
+        sessionStart = (replay.arrival.empty() ? 0 : replay.arrival.back()) + 60000;
     };
     if (multiGnssOnly) {
         for (const char* name : multiGnssRecordings) {
@@ -104,11 +117,12 @@ std::vector<std::string> Frames(bool nmea, bool sirf, bool multiGnssOnly = false
             add("sirf", name);
         }
     }
-    return frames;
+    return replay;
 }
 
-void ParseFrames(benchmark::State& state, const std::vector<std::string>& frames, uint32_t options,
+void ParseFrames(benchmark::State& state, const Replay& replay, uint32_t options,
                  bool multiGnss = true) {
+    const std::vector<std::string>& frames = replay.frames;
     if (frames.empty()) {
         state.SkipWithError("corpus recordings not found");
         return;
@@ -117,11 +131,10 @@ void ParseFrames(benchmark::State& state, const std::vector<std::string>& frames
     host.options |= options;
     host.multiGnss = multiGnss;
     uint64_t bytes = 0;
-    std::vector<uint32_t> arrival; // milliseconds from the first frame, at 38400 baud
     for (const std::string& frame : frames) {
         bytes += frame.size();
-        arrival.push_back(static_cast<uint32_t>(bytes * 1000 / 3840));
     }
+    const std::vector<uint32_t>& arrival = replay.arrival;
     uint32_t lap = 0;
     const uint64_t allocationsBefore = allocations.load();
     for (auto _ : state) {
@@ -132,7 +145,7 @@ void ParseFrames(benchmark::State& state, const std::vector<std::string>& frames
             ParseFrame(host, reinterpret_cast<const uint8_t*>(frame.data()),
                        static_cast<uint32_t>(frame.size()), false);
         }
-        lap += arrival.back();
+        lap += arrival.back() + 60000;
         benchmark::DoNotOptimize(host.block);
     }
     const double allocated = static_cast<double>(allocations.load() - allocationsBefore);
@@ -145,28 +158,28 @@ void ParseFrames(benchmark::State& state, const std::vector<std::string>& frames
 }
 
 void BM_ParseFrame_Mix(benchmark::State& state) {
-    static const std::vector<std::string> frames = Frames(true, true);
+    static const Replay frames = Frames(true, true);
     ParseFrames(state, frames, 0);
 }
 void BM_ParseFrame_MixWithNmeaFilter(benchmark::State& state) {
-    static const std::vector<std::string> frames = Frames(true, true);
+    static const Replay frames = Frames(true, true);
     ParseFrames(state, frames, optionNmeaFilter);
 }
 void BM_ParseFrame_Nmea(benchmark::State& state) {
-    static const std::vector<std::string> frames = Frames(true, false);
+    static const Replay frames = Frames(true, false);
     ParseFrames(state, frames, 0);
 }
 // "Multi GNSS" off: the nine talkers of GPS-only receivers, for comparison.
 void BM_ParseFrame_NmeaNineTalkers(benchmark::State& state) {
-    static const std::vector<std::string> frames = Frames(true, false);
+    static const Replay frames = Frames(true, false);
     ParseFrames(state, frames, 0, false);
 }
 void BM_ParseFrame_MultiGnssReceivers(benchmark::State& state) {
-    static const std::vector<std::string> frames = Frames(true, false, true);
+    static const Replay frames = Frames(true, false, true);
     ParseFrames(state, frames, 0);
 }
 void BM_ParseFrame_Sirf(benchmark::State& state) {
-    static const std::vector<std::string> frames = Frames(false, true);
+    static const Replay frames = Frames(false, true);
     ParseFrames(state, frames, 0);
 }
 
