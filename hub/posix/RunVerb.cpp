@@ -6,6 +6,7 @@
 #include "hub/posix/ServiceNotices.h"
 #include "hub/posix/StatusReport.h"
 #include "hub/posix/SystemEvents.h"
+#include "hub/posix/VerbSupport.h"
 #include "hub/posix/Verbs.h"
 
 #include "common/DriverExchangeBlock.h"
@@ -66,12 +67,6 @@ constexpr uint32_t portRetryTicks = 50;
 // A change of the fix must hold this many ticks (1 s) before it is logged: a line with noise
 // flips it to "Invalid" and back with every bad sentence.
 constexpr uint32_t fixSettleTicks = 20;
-
-std::string Words(uint32_t code) {
-    char text[96];
-    platform::posix::ErrorText(code, text);
-    return text;
-}
 
 void DescribeNetwork(const NetworkOutput& output, const Settings& settings,
                      NetworkReport& network) {
@@ -184,7 +179,7 @@ public:
             case ComDirectoryRepair::Outcome::Lost:
                 log_.Write(LogPriority::Error,
                            "%s was removed and cannot be made again (%s): stopping",
-                           directory_.Path(), Words(repair_->Failure()).c_str());
+                           directory_.Path(), ErrorWords(repair_->Failure()).c_str());
                 failed_ = true;
                 loop_->RequestStop();
                 return;
@@ -213,7 +208,7 @@ public:
             log_.Write(LogPriority::Error, "another hub serves %s", directory_.Path());
         } else {
             log_.Write(LogPriority::Error, "cannot make the command socket in %s: %s",
-                       directory_.Path(), Words(result).c_str());
+                       directory_.Path(), ErrorWords(result).c_str());
         }
     }
 
@@ -290,7 +285,7 @@ private:
                                : "");
             } else if (output.ListenError() != error::success) {
                 log_.Write(LogPriority::Error, "no NMEA over TCP on %s: %s",
-                           output.ListeningAddress(), Words(output.ListenError()).c_str());
+                           output.ListeningAddress(), ErrorWords(output.ListenError()).c_str());
             } else if (loggedServer_ != 0) {
                 log_.Write(LogPriority::Info, "NMEA over TCP stopped");
             }
@@ -307,7 +302,7 @@ private:
             } else if (output.DatagramError() != error::success) {
                 log_.Write(LogPriority::Error, "no NMEA over UDP to %s: %s",
                            engine_->Context().settings.udpTarget,
-                           Words(output.DatagramError()).c_str());
+                           ErrorWords(output.DatagramError()).c_str());
             }
             loggedSending_ = sending;
             loggedSenderError_ = output.DatagramError();
@@ -548,7 +543,7 @@ int RunVerb(int argc, char**) {
     }
     if (instance.Failure() != error::success) {
         log.Write(LogPriority::Error, "cannot take the hub's lock in %s: %s", directory.Path(),
-                  Words(instance.Failure()).c_str());
+                  ErrorWords(instance.Failure()).c_str());
         return exitFailed;
     }
     if (supervisor.Failed()) {
