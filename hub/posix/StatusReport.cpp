@@ -1,6 +1,7 @@
 #include "hub/posix/StatusReport.h"
 
 #include "common/SatelliteIds.h"
+#include "hub/posix/VerbSupport.h"
 #include "hub/settings/Settings.h"
 #include "hub/ui/StatusText.h"
 #include "platform/ErrorCodes.h"
@@ -12,6 +13,8 @@
 
 namespace tavro {
 namespace {
+
+using posixhub::ErrorWords;
 
 std::string Format(const char* format, auto... values) {
     char text[512];
@@ -75,12 +78,6 @@ std::string PortsProblem(const HubReport& report) {
         return Format("no virtual ports: %s", reason);
     }
     }
-}
-
-std::string ErrorWords(uint32_t code) {
-    char text[96];
-    platform::posix::ErrorText(code, text);
-    return text;
 }
 
 void AppendJsonString(std::string& json, std::string_view value) {
