@@ -21,8 +21,9 @@ inline constexpr char windowsLogPathDefault[] = "C:\\GPSLog\\Gps";
 inline constexpr uint32_t portDefault = 1;
 inline constexpr uint32_t baudDefault = 4800;
 inline constexpr uint32_t vSyncDelayDefault = 2;
-// "Multi GNSS": 1 reads today's multi-constellation receivers (talkers GN, GL, GA, GB, BD, GQ,
-// GI besides GP); 0 recognises and decodes only the nine talker prefixes of GPS-only days.
+// "Multi GNSS": 1 reads today's receivers the way their owners would (talkers GN, GL, GA, GB,
+// BD, GQ, QZ, GI, PQ, IN, EC besides GP, and the rules of hub/decode/GnssFix.cpp); 0
+// recognises and decodes only the nine talker prefixes of GPS-only days, as they always were.
 inline constexpr uint32_t multiGnssDefault = 1;
 inline constexpr uint32_t immediateRelayDefault = 1;
 inline constexpr uint32_t tcpClientsDefault = 32;
@@ -177,7 +178,8 @@ inline constexpr SettingsEntry SettingsTable[] = {
      "on or off: the receiver's port opens slowly (the GPS search sets it)"},
     {"Multi GNSS", offsetof(Settings, multiGnss), platform::regDword, 4, multiGnssDefault, nullptr,
      SettingForm::Switch, 0, 0, true,
-     "on or off: today's multi-constellation talkers (GN, GL, GA, GB, BD, GQ, GI) are read"},
+     "on or off: today's receivers are read (talkers GN, GL, GA, GB, BD, GQ, QZ, GI, PQ, IN, "
+     "EC too)"},
     {"Immediate Relay", offsetof(Settings, immediateRelay), platform::regDword, 4,
      immediateRelayDefault, nullptr, SettingForm::Switch, 0, 0, false,
      "on or off: the receiver's bytes are relayed as they arrive (off: every 50 ms tick)"},
