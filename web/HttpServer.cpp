@@ -200,31 +200,37 @@ void HttpServer::AcceptWaiting(int64_t nowMs) {
         slot->phase = Phase::reading;
         slot->since = nowMs;
         slot->lastOutput = nowMs;
+        // A request sent with the connection is answered before newer connections could
+        // push it out.
+        Read(*slot, nowMs);
     }
 }
 
 HttpServer::Connection* HttpServer::FreeSlot(int64_t nowMs) {
-    Connection* oldest = nullptr;
+    // Room is made, in this order, from a sender that has been slow to send its request, a
+    // connection already answered, any sender still sending: a crowd of connections that send
+    // nothing then cycles through the table instead of keeping others out.
+    auto rank = [nowMs](const Connection& connection) {
+        if (connection.phase == Phase::reading) {
+            return nowMs - connection.since > evictionGraceMs ? 1 : 3;
+        }
+        return connection.phase == Phase::lingering ? 2 : 4;
+    };
+    Connection* chosen = nullptr;
     for (Connection& connection : connections_) {
         if (connection.phase == Phase::idle) {
             return &connection;
         }
-        // Finished connections waiting for their peer's end, then senders that are slow to
-        // send their request, may make room.
-        const bool finished = connection.phase == Phase::lingering;
-        const bool slow =
-            connection.phase == Phase::reading && nowMs - connection.since > evictionGraceMs;
-        if ((finished || slow) &&
-            (oldest == nullptr || (finished && oldest->phase != Phase::lingering) ||
-             (finished == (oldest->phase == Phase::lingering) &&
-              connection.since < oldest->since))) {
-            oldest = &connection;
+        const int level = rank(connection);
+        if (level < 4 && (chosen == nullptr || level < rank(*chosen) ||
+                          (level == rank(*chosen) && connection.since < chosen->since))) {
+            chosen = &connection;
         }
     }
-    if (oldest != nullptr) {
-        Close(*oldest);
+    if (chosen != nullptr) {
+        Close(*chosen);
     }
-    return oldest;
+    return chosen;
 }
 
 void HttpServer::Read(Connection& connection, int64_t nowMs) {

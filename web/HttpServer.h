@@ -3,8 +3,8 @@
 // after it, except a live feed (Server-Sent Events), which stays open and receives what
 // Broadcast sends. What abuse can cost is bounded here:
 // - a request head must be complete within headTimeoutMs, and is at most headLimit bytes;
-// - at most connectionLimit connections: a new one takes the place of the oldest that has not
-//   sent a whole request yet, or is answered 503 and closed;
+// - at most connectionLimit connections: a new one takes the place of one that has not sent a
+//   whole request yet or is already answered, or, when all are busy answering, gets 503;
 // - a live feed that does not read keeps at most streamBacklog bytes; one that has taken
 //   nothing for stallTimeoutMs is closed;
 // - a refused request is answered, then the rest of what its sender sends is read and
