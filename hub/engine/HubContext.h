@@ -17,7 +17,7 @@
 #include "common/GpsSharedStatus.h"
 #include "hub/decode/StatusBlock.h"
 #include "hub/engine/ComNumbering.h"
-#include "hub/ui/Settings.h"
+#include "hub/settings/Settings.h"
 #include "platform/ControlDevice.h"
 #include "platform/SerialPort.h"
 #include "platform/SharedMemory.h"

@@ -4,7 +4,7 @@
 #include "hub/decode/ParseFrame.h"
 #include "hub/engine/GpsPort.h"
 #include "hub/engine/TrayStatus.h"
-#include "hub/ui/SettingsStore.h"
+#include "hub/settings/SettingsStore.h"
 #include "platform/ErrorCodes.h"
 
 #include <string.h>

@@ -18,7 +18,7 @@
 //   its clients) and opens it anew; a failed open is tried again every retryMs.
 #pragma once
 
-#include "hub/ui/Settings.h"
+#include "hub/settings/Settings.h"
 #include "platform/EventWait.h"
 #include "platform/Network.h"
 

@@ -17,7 +17,7 @@
 
 #include "hub/engine/HubContext.h"
 #include "hub/engine/RestartDevices.h"
-#include "hub/ui/RestartDevice.h"
+#include "hub/settings/RestartDevice.h"
 #include "platform/DisplayPower.h"
 #include "platform/SerialPortMap.h"
 #include "platform/UsbDevices.h"

@@ -8,7 +8,7 @@
 // every state change, and so does every device when there is no set (`usbDevices` null).
 #pragma once
 
-#include "hub/ui/RestartDevice.h"
+#include "hub/settings/RestartDevice.h"
 #include "platform/UsbDevices.h"
 
 namespace tavro {

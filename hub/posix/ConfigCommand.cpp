@@ -4,9 +4,9 @@
 #include "common/SpeedTable.h"
 #include "hub/engine/NetworkOutput.h"
 #include "hub/posix/ForceOption.h"
-#include "hub/ui/RestartDevice.h"
-#include "hub/ui/Settings.h"
-#include "hub/ui/SettingsStore.h"
+#include "hub/settings/RestartDevice.h"
+#include "hub/settings/Settings.h"
+#include "hub/settings/SettingsStore.h"
 
 #include <arpa/inet.h>
 #include <cctype>

@@ -2,9 +2,9 @@
 
 #include "common/DriverExchangeBlock.h"
 #include "hub/engine/GpsPort.h"
-#include "hub/ui/RestartDevice.h"
-#include "hub/ui/Settings.h"
-#include "hub/ui/SettingsStore.h"
+#include "hub/settings/RestartDevice.h"
+#include "hub/settings/Settings.h"
+#include "hub/settings/SettingsStore.h"
 #include "platform/ErrorCodes.h"
 
 #include <cstring>

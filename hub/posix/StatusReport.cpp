@@ -1,7 +1,7 @@
 #include "hub/posix/StatusReport.h"
 
 #include "common/SatelliteIds.h"
-#include "hub/ui/Settings.h"
+#include "hub/settings/Settings.h"
 #include "hub/ui/StatusText.h"
 #include "platform/ErrorCodes.h"
 #include "platform/posix/PosixErrors.h"

@@ -4,9 +4,9 @@
 // DeviceRows keeps what each row stands for while the window is open.
 #pragma once
 
+#include "hub/settings/RestartDevice.h"
+#include "hub/settings/SettingsStore.h"
 #include "hub/ui/MainWindowView.h"
-#include "hub/ui/RestartDevice.h"
-#include "hub/ui/SettingsStore.h"
 #include "platform/UsbDevices.h"
 
 #include <span>

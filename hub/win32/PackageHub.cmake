@@ -3,7 +3,7 @@
 #
 # The installer takes the program file as two pieces, the first 55,296 bytes and at most the
 # next 102,400, and takes the driver from the first "MZ" 0x90 0x00 in the second piece to the
-# end of what it read (hub/ui/DriverPackage.h). So the package must hold no such four bytes
+# end of what it read (hub/install/DriverPackage.h). So the package must hold no such four bytes
 # from offset 55,296 up to where the driver begins, and the driver must end within 157,696
 # bytes of the file's start. A hub image shorter than 55,296 bytes is padded with blanks up to there, so
 # that the driver begins in the second piece. The driver goes in without its symbol table

@@ -8,7 +8,7 @@
 #include "common/HubCommand.h"
 #include "hub/engine/GpsPort.h"
 #include "hub/engine/HubEngine.h"
-#include "hub/ui/SettingsStore.h"
+#include "hub/settings/SettingsStore.h"
 #include "platform/ErrorCodes.h"
 #include "platform/testing/FakeSerialPorts.h"
 #include "platform/testing/FakeTiming.h"

@@ -5,8 +5,8 @@
 #include "hub/posix/HubReport.h"
 #include "hub/posix/StatusReport.h"
 
-#include "hub/ui/Settings.h"
-#include "hub/ui/SettingsStore.h"
+#include "hub/settings/Settings.h"
+#include "hub/settings/SettingsStore.h"
 #include "platform/ErrorCodes.h"
 #include "platform/posix/ConsoleLog.h"
 #include "platform/posix/PosixErrors.h"

@@ -4,7 +4,7 @@
 #include "InstallerFixture.h"
 
 #include "hub/engine/HubEngine.h"
-#include "hub/ui/SettingsStore.h"
+#include "hub/settings/SettingsStore.h"
 #include "tests/engine/HubEngineFixture.h"
 
 namespace tavro::testing {

@@ -5,8 +5,8 @@
 #pragma once
 
 #include "common/DriverExchangeBlock.h"
-#include "hub/ui/DriverInstaller.h"
-#include "hub/ui/DriverPackage.h"
+#include "hub/install/DriverInstaller.h"
+#include "hub/install/DriverPackage.h"
 #include "platform/ErrorCodes.h"
 #include "platform/testing/FakeServiceControl.h"
 #include "platform/testing/MemoryFileSystem.h"

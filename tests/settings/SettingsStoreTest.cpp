@@ -1,5 +1,5 @@
 // The settings store against the in-memory registry and the file store.
-#include "hub/ui/SettingsStore.h"
+#include "hub/settings/SettingsStore.h"
 
 #include "TestRegistries.h"
 

@@ -3,7 +3,7 @@
 // port and speed lists, the options, the log path and the device list.
 #include "MainWindowFixture.h"
 
-#include "hub/ui/RestartDevice.h"
+#include "hub/settings/RestartDevice.h"
 
 namespace tavro::testing {
 namespace {

@@ -6,8 +6,8 @@
 // stopped, Tavro.exe's static start-up starts it.
 //
 // TavroInstallerTest.exe <path of the packaged Tavro.exe>
-#include "hub/ui/DriverInstaller.h"
-#include "hub/ui/DriverPackage.h"
+#include "hub/install/DriverInstaller.h"
+#include "hub/install/DriverPackage.h"
 #include "platform/ControlDevice.h"
 #include "platform/ErrorCodes.h"
 #include "platform/FileSystem.h"

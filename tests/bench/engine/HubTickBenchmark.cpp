@@ -2,7 +2,7 @@
 // user count, the tray check and the input step, idle and with a receiver that sends a fix
 // every tick to an application on a virtual port.
 #include "hub/engine/HubEngine.h"
-#include "hub/ui/SettingsStore.h"
+#include "hub/settings/SettingsStore.h"
 #include "platform/ErrorCodes.h"
 #include "platform/testing/FakeSerialPorts.h"
 #include "platform/testing/FakeTiming.h"

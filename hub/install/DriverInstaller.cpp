@@ -1,6 +1,6 @@
-#include "hub/ui/DriverInstaller.h"
+#include "hub/install/DriverInstaller.h"
 
-#include "hub/ui/DriverPackage.h"
+#include "hub/install/DriverPackage.h"
 #include "platform/ErrorCodes.h"
 #include "platform/TextBuilder.h"
 

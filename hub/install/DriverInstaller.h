@@ -11,7 +11,7 @@
 #pragma once
 
 #include "common/DriverExchangeBlock.h"
-#include "hub/ui/Settings.h"
+#include "hub/settings/Settings.h"
 #include "platform/ControlDevice.h"
 #include "platform/FileSystem.h"
 #include "platform/Notifier.h"

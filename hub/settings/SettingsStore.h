@@ -4,8 +4,8 @@
 #pragma once
 
 #include "common/DriverExchangeBlock.h"
-#include "hub/ui/RestartDevice.h"
-#include "hub/ui/Settings.h"
+#include "hub/settings/RestartDevice.h"
+#include "hub/settings/Settings.h"
 #include "platform/Registry.h"
 
 #include <span>

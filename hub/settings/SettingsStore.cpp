@@ -1,7 +1,7 @@
 // Every value is read into a buffer of its own and taken only when its type and size are
 // right, so a damaged or foreign value can never leave half a number or an unterminated path
 // behind; the registry may fill a too-small buffer with anything.
-#include "hub/ui/SettingsStore.h"
+#include "hub/settings/SettingsStore.h"
 
 #include "platform/ErrorCodes.h"
 #include "platform/TextBuilder.h"

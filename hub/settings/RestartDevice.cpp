@@ -1,4 +1,4 @@
-#include "hub/ui/RestartDevice.h"
+#include "hub/settings/RestartDevice.h"
 
 #include <string.h>
 

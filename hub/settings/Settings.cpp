@@ -1,4 +1,4 @@
-#include "hub/ui/Settings.h"
+#include "hub/settings/Settings.h"
 
 #include <stdlib.h>
 #include <string.h>

@@ -1,4 +1,4 @@
-#include "hub/ui/DriverPackage.h"
+#include "hub/install/DriverPackage.h"
 
 namespace tavro {
 
