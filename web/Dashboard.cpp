@@ -213,11 +213,9 @@ HttpResponse Dashboard::SettingsAnswer(const HttpRequest& request) {
     std::string message;
     const bool done = source_.ChangeSetting(change["name"].get<std::string>(),
                                             change["value"].get<std::string>(), message);
+    // A refused value is an answer, not a failed request: the page shows why.
     nlohmann::json answer = {{"ok", done}, {"message", message}};
-    HttpResponse response =
-        Json(answer.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
-    response.status = done ? 200 : 422;
-    return response;
+    return Json(answer.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
 }
 
 } // namespace tavro::web

@@ -31,8 +31,7 @@ TEST(HttpRequest, WaitsForTheWholeHeadAndBody) {
     HttpRequest request;
     EXPECT_EQ(ParseHttpRequest("GET / HTTP/1.1\r\nHost: a\r\n", request).state,
               ParseState::needMore);
-    EXPECT_EQ(ParseHttpRequest("POST / HTTP/1.1\r\nHost: a\r\nContent-Length: 5\r\n\r\nab",
-                               request)
+    EXPECT_EQ(ParseHttpRequest("POST / HTTP/1.1\r\nHost: a\r\nContent-Length: 5\r\n\r\nab", request)
                   .state,
               ParseState::needMore);
     // Bare line feeds end lines too; HTTP/1.0 needs no Host.

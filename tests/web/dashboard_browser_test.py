@@ -7,6 +7,7 @@ and no console error. Saves a screenshot (its path is printed).
 dashboard_browser_test.py TAVRO GPS_SIM TAVRO_WEB SCREENSHOT
 Exit 77 (skipped) without Chromium or python3-websocket."""
 
+import socket
 import sys
 import time
 
@@ -30,6 +31,22 @@ PAGE_FIX = """(() => { const p = document.getElementById('position');
     return p && t && f ? [p.dataset.latitude, p.dataset.longitude, t.dataset.utc, f.textContent,
         p.textContent] : null; })()"""
 PAGE_HUB = "document.body.dataset.hub"
+
+
+def free_port():
+    with socket.socket() as probe:
+        probe.bind(("127.0.0.1", 0))
+        return probe.getsockname()[1]
+
+
+def wait_until(predicate, timeout):
+    start = time.time()
+    while time.time() - start < timeout:
+        value = predicate()
+        if value:
+            return value, time.time() - start
+        time.sleep(0.1)
+    return None, timeout
 
 
 def satellites_of(status):
@@ -60,7 +77,7 @@ def agree(stage, browser, read_page, read_status, timeout=10):
         page = read_page()
         after = read_status(stage.status())
         if page == before or page == after or time.time() > deadline:
-            return page, after
+            return page, before if page == before else after
         time.sleep(0.1)
 
 
@@ -77,7 +94,7 @@ def main():
         stage.start_hub()
         stage.open_reader(5)
         stage.wait_stream()
-        url = stage.start_web()
+        url = stage.start_web("--allow-changes")
         print(f"dashboard: {url}")
         browser = cdp.Browser(url)
         _, took = browser.wait_for(f"{PAGE_HUB} === 'running' && "
@@ -134,6 +151,39 @@ def main():
         checks.check(took <= SHOWN_WITHIN_S, f"hub started again: shown after {took:.2f} s")
         checks.check(browser.evaluate("window.tavroLoadMark === performance.timeOrigin"),
                      "no reload of the page")
+
+        # Settings, with this start's token: a change as tavro config set makes it, and its
+        # refusal in the same words.
+        browser.call("Page.navigate", url=f"{url}#token={stage.token()}")
+        browser.wait_for("document.getElementById('settings-card') && "
+                         "!document.getElementById('settings-card').hidden && "
+                         "document.getElementById('setting-TCP-Port')", 10)
+
+        def set_on_page(name, value):
+            field = f"setting-{name.replace(' ', '-')}"
+            browser.evaluate(f"document.getElementById('settings-result').textContent = '';"
+                             f"document.getElementById('{field}').value = '{value}';"
+                             f"document.getElementById('{field}').nextSibling.click()")
+            answer, _ = browser.wait_for("(() => { const r = document.getElementById("
+                                         "'settings-result'); return r.dataset.ok !== undefined "
+                                         "&& !r.textContent.startsWith('setting ') && "
+                                         "[r.dataset.ok, r.textContent]; })()", 10)
+            browser.evaluate("delete document.getElementById('settings-result').dataset.ok")
+            return answer
+
+        tcp_port = str(free_port())
+        answer = set_on_page("TCP Port", tcp_port)
+        stored = stage.run_tavro("config", "get", "TCP Port").stdout.strip()
+        checks.check(answer and answer[0] == "true" and stored == tcp_port,
+                     f"TCP Port set from the page: {answer}, stored {stored}")
+        listening, _ = wait_until(lambda: stage.status().get("tcp", {}).get("listening"), 10)
+        checks.check(listening, "the running hub took it: NMEA over TCP is served")
+        answer = set_on_page("TCP Address", "no-such-address")
+        expected = stage.run_tavro("config", "set", "TCP Address", "no-such-address").stderr
+        checks.check(answer and answer[0] == "false" and
+                     answer[1].strip() in expected.replace("tavro config: ", ""),
+                     f"a refused value, in tavro config set's words: {answer}")
+
         time.sleep(0.5)
         browser.evaluate("1")  # collects the events still queued
         checks.check(not browser.errors,

@@ -103,6 +103,11 @@ class Stage:
             time.sleep(0.05)
         raise AssertionError("tavro-web did not start: " + self.text("web"))
 
+    def token(self):
+        """The token tavro-web printed at start (with --allow-changes), else ""."""
+        found = re.search(r"#token=([0-9a-f]+)", self.text("web"))
+        return found.group(1) if found else ""
+
     def text(self, name):
         try:
             with open(os.path.join(self.root, name + ".log")) as log:

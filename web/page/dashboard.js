@@ -306,6 +306,66 @@ function drawDetails(status) {
   fillFacts($('details'), rows);
 }
 
+// ---- Settings (only when the dashboard was started with --allow-changes) -------------------
+
+// The token of this start comes with the address the dashboard printed (#token=...); it is
+// kept for this tab only and taken out of the address bar.
+function takeToken() {
+  const found = /(?:^#|&)token=([0-9a-f]+)/.exec(window.location.hash);
+  if (found) {
+    sessionStorage.setItem('tavroToken', found[1]);
+    history.replaceState(null, '', window.location.pathname);
+  }
+  return sessionStorage.getItem('tavroToken') || '';
+}
+
+async function change(name, value, result) {
+  result.textContent = `setting ${name}…`;
+  try {
+    const answer = await fetch('/api/settings', {
+      method: 'POST',
+      headers: { 'Content-Type': 'application/json', 'X-Tavro-Token': takeToken() },
+      body: JSON.stringify({ name, value }),
+    });
+    const type = answer.headers.get('Content-Type') || '';
+    const reply = type.startsWith('application/json') ? await answer.json()
+      : { ok: false, message: await answer.text() };
+    result.textContent = (reply.message || '').trim() || (reply.ok ? 'done' : `refused (${answer.status})`);
+    result.dataset.ok = answer.ok && reply.ok;
+  } catch (error) {
+    result.textContent = 'the dashboard did not answer';
+    result.dataset.ok = false;
+  }
+  loadSettings();
+}
+
+// One row per setting the dashboard offers: its name, its value, a button.
+async function loadSettings() {
+  let table;
+  try {
+    table = await (await fetch('/api/settings')).json();
+  } catch (error) {
+    return;
+  }
+  const card = $('settings-card');
+  card.hidden = !table.changesAllowed;
+  if (!table.changesAllowed) return;
+  const form = $('settings');
+  const result = $('settings-result');
+  if (!takeToken()) {
+    result.textContent = 'open the dashboard with the address it printed (with #token=...) to change settings';
+  }
+  form.replaceChildren();
+  for (const setting of table.settings || []) {
+    const row = text('div', '', { className: 'setting' }, form);
+    const id = `setting-${setting.name.replace(/[^A-Za-z0-9]/g, '-')}`;
+    text('label', setting.name, { htmlFor: id }, row);
+    const input = text('input', '', { id, value: setting.value, name: setting.name }, row);
+    const button = text('button', 'Set', { type: 'button' }, row);
+    button.addEventListener('click', () => change(setting.name, input.value, result));
+  }
+}
+
 // ---- The feed ----------------------------------------------------------------------------
 
 let skyMarks = null;
@@ -380,7 +440,8 @@ function start() {
   drawLegend($('legend'));
   connect();
   setInterval(watch, 2000);
-  if (window.TavroSettings) window.TavroSettings.start();
+  takeToken();
+  loadSettings();
 }
 
 document.addEventListener('DOMContentLoaded', start);
