@@ -5,9 +5,9 @@
 // taken the directory in between, this one cannot keep it and stops.
 #pragma once
 
-#include "platform/posix/CommandSocket.h"
-#include "platform/posix/InstanceLock.h"
-#include "platform/posix/PtyPortSet.h"
+#include "hub/posix/command/CommandSocket.h"
+#include "hub/posix/instance/InstanceLock.h"
+#include "hub/posix/ports/PtyPortSet.h"
 
 #include <stdint.h>
 

@@ -11,8 +11,6 @@
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/signalfd.h>
-#include <sys/timerfd.h>
 #include <unistd.h>
 
 namespace tavro::posixhub {
@@ -23,8 +21,8 @@ sigset_t StopSignals(HangUp hangUp) {
     sigemptyset(&signals);
     sigaddset(&signals, SIGINT);
     sigaddset(&signals, SIGTERM);
-    // A signal read from a signalfd is taken whatever its disposition: an ignored SIGHUP must
-    // stay out of the set to stay ignored.
+    // A signal read from the loop's descriptor is taken whatever its disposition: an ignored
+    // SIGHUP must stay out of the set to stay ignored.
     if (hangUp != HangUp::Ignored) {
         sigaddset(&signals, SIGHUP);
     }
@@ -57,20 +55,10 @@ bool BlockStopSignals(HangUp hangUp) {
 
 EventLoop::EventLoop(const platform::posix::ComDirectory& directory, LoopObserver& observer,
                      HangUp hangUp)
-    : directory_(directory), observer_(observer), hangUp_(hangUp) {
-    timerFd_ = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
-    const sigset_t signals = StopSignals(hangUp);
-    signalFd_ = signalfd(-1, &signals, SFD_NONBLOCK | SFD_CLOEXEC);
-}
+    : directory_(directory), observer_(observer), signals_(StopSignals(hangUp)), hangUp_(hangUp) {}
 
 EventLoop::~EventLoop() {
     server_.Close();
-    if (timerFd_ >= 0) {
-        close(timerFd_);
-    }
-    if (signalFd_ >= 0) {
-        close(signalFd_);
-    }
 }
 
 void EventLoop::Publish() {
@@ -81,15 +69,11 @@ void EventLoop::Publish() {
 }
 
 void EventLoop::StartTimer(uint32_t periodMs) {
-    const long seconds = static_cast<long>(periodMs / 1000);
-    const long nanoseconds = static_cast<long>(periodMs % 1000) * 1000000L;
-    itimerspec period{{seconds, nanoseconds}, {seconds, nanoseconds}};
-    timerfd_settime(timerFd_, 0, &period, nullptr);
+    timer_.Start(periodMs);
 }
 
 void EventLoop::StopTimer() {
-    itimerspec stopped{};
-    timerfd_settime(timerFd_, 0, &stopped, nullptr);
+    timer_.Stop();
 }
 
 void EventLoop::Run(HubEngine& engine) {
@@ -108,8 +92,8 @@ void EventLoop::Run(HubEngine& engine) {
     platform::WaitEntry waits[engineCapacity];
     Watched watched[watchCapacity];
     while (!stopRequested_) {
-        entries[0] = {signalFd_, POLLIN, 0};
-        entries[1] = {timerFd_, POLLIN, 0};
+        entries[0] = {signals_.Fd(), POLLIN, 0};
+        entries[1] = {timer_.Fd(), POLLIN, 0};
         size_t count = fixedEntries;
         const uint32_t waitCount = engine.CollectWaits(waits, engineCapacity);
         for (uint32_t i = 0; i < waitCount; ++i) {
@@ -135,10 +119,7 @@ void EventLoop::Run(HubEngine& engine) {
             break;
         }
         if (entries[0].revents & POLLIN) {
-            signalfd_siginfo info{};
-            const int signal = read(signalFd_, &info, sizeof info) == sizeof info
-                                   ? static_cast<int>(info.ssi_signo)
-                                   : SIGTERM;
+            const int signal = signals_.Take(SIGTERM);
             if (signal == SIGHUP && hangUp_ == HangUp::Reload) {
                 observer_.ReloadSettings();
             } else {
@@ -167,8 +148,7 @@ void EventLoop::Run(HubEngine& engine) {
         // After the engine's own objects, which the tick may close and open again.
         if (entries[1].revents & POLLIN) {
             // Ticks missed while the thread was busy are lost, not made up.
-            uint64_t expirations = 0;
-            if (read(timerFd_, &expirations, sizeof expirations) == sizeof expirations) {
+            if (timer_.TakeExpiry()) {
                 engine.Tick();
                 observer_.Ticked(engine);
             }

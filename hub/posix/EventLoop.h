@@ -1,7 +1,7 @@
-// The POSIX hub's message window: one thread, one poll() loop over a timerfd for the 50 ms
-// tick, a signalfd for SIGINT, SIGTERM and SIGHUP (which end the hub through the same destroy
-// path as closing it on Windows), and the command socket "TavroMsgWnd", whose requests are
-// handled between ticks on the same thread, as WM_COPYDATA is. The engine's own objects (the
+// The POSIX hub's message window: one thread, one poll() loop over a timer descriptor for the
+// 50 ms tick, a signal descriptor for SIGINT, SIGTERM and SIGHUP (which end the hub through the
+// same destroy path as closing it on Windows), and the command socket "TavroMsgWnd", whose requests
+// are handled between ticks on the same thread, as WM_COPYDATA is. The engine's own objects (the
 // receiver's descriptor with "Immediate Relay") are asked for after every wake; other parts of
 // the front end add descriptors of their own with Watch.
 #pragma once
@@ -9,9 +9,11 @@
 #include "hub/engine/HubEngine.h"
 #include "hub/engine/MessageWindow.h"
 #include "hub/posix/HubReport.h"
+#include "hub/posix/command/CommandSocket.h"
 #include "platform/ErrorCodes.h"
+#include "platform/linux/PeriodicTimer.h"
+#include "platform/linux/SignalDescriptor.h"
 #include "platform/posix/ComDirectory.h"
-#include "platform/posix/CommandSocket.h"
 
 #include <poll.h>
 #include <stdint.h>
@@ -28,7 +30,7 @@ enum class HangUp { Ignored, Stop, Reload };
 HangUp HangUpMeaning();
 
 // Blocks the stop signals (SIGINT, SIGTERM, and SIGHUP unless `hangUp` is Ignored) in the
-// calling thread (before any other thread exists), so that they reach the loop's signalfd
+// calling thread (before any other thread exists), so that they reach the loop's descriptor
 // instead of ending the process. SIGPIPE is ignored.
 bool BlockStopSignals(HangUp hangUp);
 
@@ -112,8 +114,8 @@ private:
     LoopObserver& observer_;
     platform::posix::CommandServer server_;
     HubEngine* engine_ = nullptr;
-    int timerFd_ = -1;
-    int signalFd_ = -1;
+    platform::posix::PeriodicTimer timer_;
+    platform::posix::SignalDescriptor signals_;
     HangUp hangUp_;
     uint32_t publishResult_ = 0;
     bool stopRequested_ = false;

@@ -11,6 +11,7 @@
 #include "hub/engine/GpsSearch.h"
 #include "hub/engine/HubContext.h"
 #include "hub/engine/SearchProgress.h"
+#include "hub/posix/command/CommandSocket.h"
 #include "hub/settings/RestartDevice.h"
 #include "hub/settings/Settings.h"
 #include "hub/settings/SettingsStore.h"
@@ -24,7 +25,6 @@
 #include "platform/Threads.h"
 #include "platform/Timing.h"
 #include "platform/posix/ComDirectory.h"
-#include "platform/posix/CommandSocket.h"
 
 #include <cstdio>
 #include <cstring>

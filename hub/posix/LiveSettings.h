@@ -10,8 +10,8 @@
 #pragma once
 
 #include "hub/engine/HubEngine.h"
+#include "hub/posix/ports/PtyPortSet.h"
 #include "platform/Registry.h"
-#include "platform/posix/PtyPortSet.h"
 
 #include <stdint.h>
 

@@ -14,6 +14,8 @@
 #include "hub/engine/HubContext.h"
 #include "hub/engine/HubEngine.h"
 #include "hub/engine/MainWindow.h"
+#include "hub/posix/instance/SingleInstance.h"
+#include "hub/posix/ports/PtyPortSet.h"
 #include "hub/settings/RestartDevice.h"
 #include "hub/settings/Settings.h"
 #include "hub/settings/SettingsStore.h"
@@ -31,13 +33,11 @@
 #include "platform/Threads.h"
 #include "platform/Timing.h"
 #include "platform/Tray.h"
+#include "platform/linux/SystemClockRights.h"
 #include "platform/posix/ComDirectory.h"
 #include "platform/posix/ConsoleLog.h"
 #include "platform/posix/FileRegistry.h"
 #include "platform/posix/PosixErrors.h"
-#include "platform/posix/PtyPortSet.h"
-#include "platform/posix/SingleInstance.h"
-#include "platform/posix/SystemClockRights.h"
 
 #include <cerrno>
 #include <climits>

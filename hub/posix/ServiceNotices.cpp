@@ -1,7 +1,7 @@
 #include "hub/posix/ServiceNotices.h"
 
 #include "hub/engine/HubEngine.h"
-#include "platform/posix/ServiceManager.h"
+#include "platform/systemd/ServiceManager.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -6,7 +6,7 @@
 #pragma once
 
 #include "common/DriverExchangeBlock.h"
-#include "platform/posix/PtyPortSet.h"
+#include "hub/posix/ports/PtyPortSet.h"
 
 #include <stdint.h>
 

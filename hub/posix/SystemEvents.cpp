@@ -44,9 +44,9 @@ void ReceiverWatch::Refresh() {
     }
     struct stat info {};
     const char* hotPlug = stat(serialById, &info) == 0 ? serialById : "/dev";
-    // A link into /proc (a program's own terminal) cannot be watched there: it goes with the
-    // program, and the link stays; the re-open finds out.
-    const bool watchable = folder[0] != '\0' && std::strncmp(folder, "/proc/", 6) != 0;
+    // A link to a program's own terminal cannot be watched: it goes with the program, and the
+    // link stays; the re-open finds out.
+    const bool watchable = platform::posix::FolderWatch::CanWatch(folder);
     const char* folders[] = {directory_.Path(), watchable ? folder : nullptr, hotPlug};
     watch_.WatchFolders(folders, std::size(folders));
 }

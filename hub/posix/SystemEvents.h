@@ -16,9 +16,9 @@
 
 #include "hub/engine/HubEngine.h"
 #include "hub/posix/EventLoop.h"
+#include "platform/linux/FolderWatch.h"
 #include "platform/posix/ComDirectory.h"
-#include "platform/posix/FolderWatch.h"
-#include "platform/posix/SleepSignal.h"
+#include "platform/systemd/SleepSignal.h"
 
 #include <stdint.h>
 

@@ -11,16 +11,17 @@
 
 #include "common/GpsSharedStatus.h"
 #include "common/HubCommand.h"
+#include "hub/posix/command/CommandSocket.h"
+#include "hub/posix/instance/InstanceLock.h"
+#include "hub/posix/ports/PtyPortSet.h"
 #include "platform/ErrorCodes.h"
 #include "platform/Registry.h"
 #include "platform/SharedMemory.h"
+#include "platform/linux/SystemClockRights.h"
+#include "platform/linux/TerminalDevices.h"
 #include "platform/posix/ComDirectory.h"
-#include "platform/posix/CommandSocket.h"
 #include "platform/posix/FileRegistry.h"
-#include "platform/posix/InstanceLock.h"
 #include "platform/posix/PosixErrors.h"
-#include "platform/posix/PtyPortSet.h"
-#include "platform/posix/SystemClockRights.h"
 
 #include <cctype>
 #include <cerrno>
@@ -29,11 +30,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <time.h>
 #include <unistd.h>
 #include <vector>
@@ -114,34 +112,13 @@ std::string Words(uint32_t code) {
     return text;
 }
 
-// Whether the character device `rdev` belongs to a terminal driver, from the kernel's list of
-// them (/proc/tty/drivers: name, node, major or major range, minor range, type). Without the
-// list the device is opened and asked.
+// Whether the character device `rdev` belongs to a terminal driver, by the kernel's list of
+// them. Without the list the device is opened and asked.
 bool IsTerminalDevice(const char* path, dev_t rdev) {
-    std::ifstream drivers("/proc/tty/drivers");
-    if (drivers.is_open()) {
-        const unsigned major = major(rdev);
-        const unsigned minor = minor(rdev);
-        std::string line;
-        while (std::getline(drivers, line)) {
-            std::istringstream fields(line);
-            std::string name, node, majors, minors;
-            if (!(fields >> name >> node >> majors >> minors)) {
-                continue;
-            }
-            unsigned low = 0, high = 0, first = 0, last = 0;
-            const int majorCount = std::sscanf(majors.c_str(), "%u-%u", &low, &high);
-            const int minorCount = std::sscanf(minors.c_str(), "%u-%u", &first, &last);
-            if (majorCount < 1 || minorCount < 1) {
-                continue;
-            }
-            high = majorCount == 2 ? high : low;
-            last = minorCount == 2 ? last : first;
-            if (major >= low && major <= high && minor >= first && minor <= last) {
-                return true;
-            }
-        }
-        return false;
+    bool known = false;
+    const bool listed = platform::posix::InTerminalDriverList(rdev, known);
+    if (known) {
+        return listed;
     }
     const int fd = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {

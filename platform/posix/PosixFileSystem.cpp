@@ -1,8 +1,9 @@
-// Files on POSIX: mkdir, open, read, write, close, unlink, localtime_r and /proc/self/exe,
+// Files on POSIX: mkdir, open, read, write, close, unlink, localtime_r and the program's path,
 // with the results put in the Win32 terms of FileSystem.
 #include "platform/FileSystem.h"
 
 #include "platform/ErrorCodes.h"
+#include "platform/linux/ProcPaths.h"
 #include "platform/posix/PosixErrors.h"
 
 #include <errno.h>
@@ -177,7 +178,7 @@ public:
             return error::insufficientBuffer;
         }
         buffer[0] = '\0';
-        const ssize_t got = ::readlink("/proc/self/exe", buffer, size);
+        const ssize_t got = posix::ReadProgramPath(buffer, size);
         if (got < 0) {
             return FileError(errno);
         }

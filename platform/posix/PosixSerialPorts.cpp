@@ -33,22 +33,21 @@
 #include "platform/SerialPort.h"
 
 #include "platform/ErrorCodes.h"
+#include "platform/linux/LineSpeed.h"
+#include "platform/linux/TerminalDevices.h"
 #include "platform/posix/ComDirectory.h"
 #include "platform/posix/DcbTermios.h"
-#include "platform/posix/LineSpeed.h"
 #include "platform/posix/PosixErrors.h"
 
 #include <atomic>
 #include <cerrno>
 #include <climits>
 #include <fcntl.h>
-#include <linux/serial.h>
 #include <new>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
@@ -104,8 +103,8 @@ public:
         state_.fRtsControl = dcb::rtsControlEnable;
         state_.XonLim = 2048;
         state_.XoffLim = 512;
-        serial_icounter_struct counts{};
-        if (ioctl(fd, TIOCGICOUNT, &counts) == 0) {
+        posix::LineErrorCounts counts;
+        if (posix::ReadLineErrorCounts(fd, counts)) {
             lastCounts_ = counts;
         }
     }
@@ -214,9 +213,9 @@ public:
         status.cbOutQue = outQueued > 0 ? static_cast<uint32_t>(outQueued) : 0;
         // Real UARTs count line errors; the difference since the last call is what Windows
         // reports and clears here. Pseudo-terminals have no counters and report none.
-        serial_icounter_struct counts{};
-        if (ioctl(fd, TIOCGICOUNT, &counts) == 0) {
-            if (counts.buf_overrun != lastCounts_.buf_overrun) {
+        posix::LineErrorCounts counts;
+        if (posix::ReadLineErrorCounts(fd, counts)) {
+            if (counts.bufferOverrun != lastCounts_.bufferOverrun) {
                 errors |= commError::rxOver;
             }
             if (counts.overrun != lastCounts_.overrun) {
@@ -228,7 +227,7 @@ public:
             if (counts.frame != lastCounts_.frame) {
                 errors |= commError::frame;
             }
-            if (counts.brk != lastCounts_.brk) {
+            if (counts.breaks != lastCounts_.breaks) {
                 errors |= commError::breakCondition;
             }
             lastCounts_ = counts;
@@ -464,18 +463,8 @@ private:
     const bool exclusive_;
     Dcb state_{};
     CommTimeouts timeouts_{};
-    serial_icounter_struct lastCounts_{};
+    posix::LineErrorCounts lastCounts_{};
 };
-
-// Major numbers of pseudo-terminal slaves (/dev/pts/N).
-constexpr unsigned ptySlaveMajorFirst = 136;
-constexpr unsigned ptySlaveMajorCount = 8;
-
-bool IsPseudoTerminal(const struct stat& target) {
-    const unsigned number = major(target.st_rdev);
-    return S_ISCHR(target.st_mode) && number >= ptySlaveMajorFirst &&
-           number < ptySlaveMajorFirst + ptySlaveMajorCount;
-}
 
 bool NotLater(const timespec& a, const timespec& b) {
     return a.tv_sec < b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec <= b.tv_nsec);
@@ -485,7 +474,8 @@ bool NotLater(const timespec& a, const timespec& b) {
 // pseudo-terminal made after the link (see the file's comment).
 bool LinkLeadsToItsOwnDevice(const char* path, const struct stat& target) {
     struct stat link {};
-    if (!IsPseudoTerminal(target) || lstat(path, &link) != 0 || !S_ISLNK(link.st_mode)) {
+    if (!posix::IsPseudoTerminalSlave(target) || lstat(path, &link) != 0 ||
+        !S_ISLNK(link.st_mode)) {
         return true;
     }
     return NotLater(target.st_ctim, link.st_mtim);

@@ -2,13 +2,9 @@
 #include "platform/SystemClock.h"
 
 #include "platform/ErrorCodes.h"
-#include "platform/posix/SystemClockRights.h"
 
 #include <errno.h>
-#include <linux/capability.h>
-#include <sys/syscall.h>
 #include <time.h>
-#include <unistd.h>
 
 namespace tavro::platform {
 namespace {
@@ -61,19 +57,6 @@ public:
 };
 
 } // namespace
-
-namespace posix {
-
-bool MaySetSystemClock() {
-    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
-    __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3] = {};
-    if (syscall(SYS_capget, &header, data) != 0) {
-        return geteuid() == 0;
-    }
-    return (data[CAP_TO_INDEX(CAP_SYS_TIME)].effective & CAP_TO_MASK(CAP_SYS_TIME)) != 0;
-}
-
-} // namespace posix
 
 SystemClock& RealSystemClock() {
     static PosixSystemClock clock;

@@ -1,8 +1,8 @@
 #include "setup/posix/FeltroVerbs.h"
 
+#include "hub/posix/command/CommandSocket.h"
 #include "platform/ErrorCodes.h"
 #include "platform/posix/ComDirectory.h"
-#include "platform/posix/CommandSocket.h"
 #include "platform/posix/MonotonicClock.h"
 #include "platform/posix/PosixErrors.h"
 #include "setup/SetupTool.h"

@@ -1,7 +1,7 @@
 #include "setup/posix/SocketHubLink.h"
 
+#include "hub/posix/command/CommandSocket.h"
 #include "platform/ErrorCodes.h"
-#include "platform/posix/CommandSocket.h"
 
 namespace tavro::feltro {
 

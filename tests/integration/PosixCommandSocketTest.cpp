@@ -1,10 +1,10 @@
 // The command socket between programs and the hub: requests and answers as the senders see
 // them, what a malformed request gets, and one hub per COM directory.
-#include "platform/posix/CommandSocket.h"
+#include "hub/posix/command/CommandSocket.h"
 
 #include "common/HubCommand.h"
+#include "hub/posix/command/SocketRunningHub.h"
 #include "platform/ErrorCodes.h"
-#include "platform/posix/SocketRunningHub.h"
 #include "tests/platform/TestPty.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 // The pseudo-terminal port set against real terminals and client processes: the exchange
 // contract as the driver keeps it (who receives, open counts, collected client bytes, read-only)
 // and what terminals add (echo, a client that stops reading, links left by a crashed hub).
-#include "platform/posix/PtyPortSet.h"
+#include "hub/posix/ports/PtyPortSet.h"
 
 #include "common/DriverExchangeBlock.h"
 #include "platform/ErrorCodes.h"

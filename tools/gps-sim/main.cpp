@@ -2,10 +2,10 @@
 // The loop wakes every few milliseconds: it takes in what the client wrote, and puts on the
 // line what the simulated receiver has sent by now.
 #include "platform/ErrorCodes.h"
+#include "platform/linux/ProcessBoundPath.h"
 #include "platform/posix/ComDirectory.h"
 #include "platform/posix/ConsoleLog.h"
 #include "platform/posix/PosixErrors.h"
-#include "platform/posix/ProcessBoundPath.h"
 #include "tools/gps-sim/NmeaSentence.h"
 #include "tools/gps-sim/Options.h"
 #include "tools/gps-sim/PtyLine.h"

@@ -1,4 +1,4 @@
-#include "platform/posix/LineSpeed.h"
+#include "platform/linux/LineSpeed.h"
 
 #include <asm/termbits.h>
 #include <cerrno>

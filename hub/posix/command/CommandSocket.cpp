@@ -1,6 +1,7 @@
-#include "platform/posix/CommandSocket.h"
+#include "hub/posix/command/CommandSocket.h"
 
 #include "platform/ErrorCodes.h"
+#include "platform/linux/ProcPaths.h"
 #include "platform/posix/MonotonicClock.h"
 #include "platform/posix/PosixErrors.h"
 
@@ -33,24 +34,19 @@ uint32_t GetLittleEndian(const uint8_t* bytes) {
 }
 
 // The socket's address. A COM directory whose path is too long for sun_path (108 bytes) is
-// reached through /proc/self/fd and a descriptor of the directory, kept open in `directoryFd`
+// reached through a descriptor of the directory (see ProcPaths.h), kept open in `directoryFd`
 // until the caller has bound or connected.
 bool SocketAddress(const ComDirectory& directory, sockaddr_un& address, int& directoryFd) {
     address = sockaddr_un{};
     address.sun_family = AF_UNIX;
     directoryFd = -1;
-    int written = std::snprintf(address.sun_path, sizeof address.sun_path, "%s/%s",
-                                directory.Path(), hubWindowTitle);
+    const int written = std::snprintf(address.sun_path, sizeof address.sun_path, "%s/%s",
+                                      directory.Path(), hubWindowTitle);
     if (written > 0 && static_cast<size_t>(written) < sizeof address.sun_path) {
         return true;
     }
-    directoryFd = open(directory.Path(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-    if (directoryFd < 0) {
-        return false;
-    }
-    written = std::snprintf(address.sun_path, sizeof address.sun_path, "/proc/self/fd/%d/%s",
-                            directoryFd, hubWindowTitle);
-    return written > 0 && static_cast<size_t>(written) < sizeof address.sun_path;
+    return platform::posix::PathThroughFolderDescriptor(
+        directory.Path(), hubWindowTitle, directoryFd, address.sun_path, sizeof address.sun_path);
 }
 
 bool SocketFilePresentAt(const char* path, uint64_t inode) {

@@ -1,4 +1,4 @@
-#include "platform/posix/FolderWatch.h"
+#include "platform/linux/FolderWatch.h"
 
 #include <cstdio>
 #include <cstring>
@@ -57,6 +57,10 @@ void FolderWatch::WatchFolders(const char* const* folders, size_t count) {
             }
         }
     }
+}
+
+bool FolderWatch::CanWatch(const char* folder) {
+    return folder[0] != '\0' && std::strncmp(folder, "/proc/", 6) != 0;
 }
 
 bool FolderWatch::TakeChanges() {

@@ -5,9 +5,9 @@
 // lock is free again, and then this process becomes the hub).
 #pragma once
 
+#include "hub/posix/instance/InstanceLock.h"
 #include "platform/RunningHub.h"
 #include "platform/posix/ComDirectory.h"
-#include "platform/posix/InstanceLock.h"
 
 #include <stdint.h>
 

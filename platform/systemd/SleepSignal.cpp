@@ -1,4 +1,4 @@
-#include "platform/posix/SleepSignal.h"
+#include "platform/systemd/SleepSignal.h"
 
 #include <fcntl.h>
 #include <poll.h>

@@ -1,7 +1,7 @@
-#include "platform/posix/SingleInstance.h"
+#include "hub/posix/instance/SingleInstance.h"
 
+#include "hub/posix/command/CommandSocket.h"
 #include "platform/ErrorCodes.h"
-#include "platform/posix/CommandSocket.h"
 #include "platform/posix/MonotonicClock.h"
 
 #include <time.h>

@@ -1,4 +1,4 @@
-#include "platform/posix/ProcessBoundPath.h"
+#include "platform/linux/ProcessBoundPath.h"
 
 #include <cstdio>
 #include <fcntl.h>

@@ -1,4 +1,4 @@
-#include "platform/posix/ServiceManager.h"
+#include "platform/systemd/ServiceManager.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -1,4 +1,4 @@
-#include "platform/posix/InstanceLock.h"
+#include "hub/posix/instance/InstanceLock.h"
 
 #include "platform/ErrorCodes.h"
 #include "platform/posix/PosixErrors.h"

@@ -1,7 +1,7 @@
-#include "platform/posix/SocketRunningHub.h"
+#include "hub/posix/command/SocketRunningHub.h"
 
+#include "hub/posix/command/CommandSocket.h"
 #include "platform/ErrorCodes.h"
-#include "platform/posix/CommandSocket.h"
 
 namespace tavro::platform::posix {
 

@@ -23,6 +23,10 @@ public:
     // exist are skipped) instead of the ones before. Folders watched already stay watched.
     void WatchFolders(const char* const* folders, size_t count);
 
+    // Whether changes in `folder` can be seen: not in /proc, where a link to a program's own
+    // terminal goes with the program and no event tells of it.
+    static bool CanWatch(const char* folder);
+
     // Drains what is pending. True when a name was made, removed, renamed or changed in a
     // watched folder, or events were lost (the caller looks again in any case then).
     bool TakeChanges();

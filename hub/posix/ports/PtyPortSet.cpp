@@ -1,8 +1,8 @@
-#include "platform/posix/PtyPortSet.h"
+#include "hub/posix/ports/PtyPortSet.h"
 
 #include "platform/ErrorCodes.h"
+#include "platform/linux/ProcessBoundPath.h"
 #include "platform/posix/PosixErrors.h"
-#include "platform/posix/ProcessBoundPath.h"
 
 #include <cerrno>
 #include <cstdio>
