@@ -2,11 +2,11 @@
 
 #include "hub/posix/ConfigCommand.h"
 #include "hub/posix/LiveSettings.h"
+#include "hub/posix/command/CommandSocket.h"
 #include "platform/ErrorCodes.h"
+#include "platform/linux/SystemClockRights.h"
 #include "platform/posix/ComDirectory.h"
-#include "platform/posix/CommandSocket.h"
 #include "platform/posix/FileRegistry.h"
-#include "platform/posix/SystemClockRights.h"
 
 #include <cstring>
 

@@ -1,10 +1,10 @@
 #include "hub/posix/StatusGather.h"
 
 #include "common/GpsSharedStatus.h"
+#include "hub/posix/command/CommandSocket.h"
+#include "hub/posix/instance/InstanceLock.h"
 #include "platform/ErrorCodes.h"
 #include "platform/SharedMemory.h"
-#include "platform/posix/CommandSocket.h"
-#include "platform/posix/InstanceLock.h"
 
 #include <cstring>
 
