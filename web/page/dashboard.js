@@ -235,6 +235,7 @@ function drawInput(status) {
     rows.push(['State', input.open ? 'open' : `closed${input.closedReason ? `: ${input.closedReason}` : ''}`]);
     if (input.fix) rows.push(['What to do', input.fix]);
     if (input.searching) rows.push(['Search', 'a GPS search runs']);
+    if ('checksumErrors' in input) rows.push(['Checksum errors', count(input.checksumErrors)]);
   } else if (status.comPort) {
     rows.push(['Port', `COM${status.comPort} at ${status.baudRate} baud`, { id: 'input-port' }]);
   }
