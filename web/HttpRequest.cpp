@@ -50,14 +50,12 @@ bool SameName(std::string_view name, std::string_view lower) {
     return true;
 }
 
+// A header value without the blanks around it.
 std::string_view Trim(std::string_view text) {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) {
-        text.remove_prefix(1);
-    }
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) {
-        text.remove_suffix(1);
-    }
-    return text;
+    const size_t first = text.find_first_not_of(" \t");
+    return first == std::string_view::npos
+               ? std::string_view()
+               : text.substr(first, text.find_last_not_of(" \t") - first + 1);
 }
 
 // The next line of `head` without its CR LF (or LF); `head` moves past it.

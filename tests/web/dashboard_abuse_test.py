@@ -14,7 +14,7 @@ import time
 import urllib.parse
 
 sys.path.insert(0, os.path.dirname(__file__))
-from stage import Stage  # noqa: E402
+from stage import Checks, Stage  # noqa: E402
 
 
 def descriptors(pid):
@@ -54,19 +54,6 @@ def get(port, path="/api/status", host=None):
 def status_of(answer):
     line = answer.split(b"\r\n", 1)[0].decode(errors="replace")
     return int(line.split()[1]) if line.startswith("HTTP/1.1 ") else 0
-
-
-class Checks:
-    def __init__(self):
-        self.passed = 0
-        self.failed = []
-
-    def check(self, condition, what):
-        print(("ok: " if condition else "FAILED: ") + what)
-        if condition:
-            self.passed += 1
-        else:
-            self.failed.append(what)
 
 
 def main():
@@ -164,13 +151,8 @@ def main():
         checks.check(hub.poll() is None and stage.run_tavro("status").returncode == 0,
                      "the hub still runs, its input port open")
     finally:
-        failed = bool(checks.failed)
-        if failed:
-            for name in ("hub", "web"):
-                print(f"--- {name} log\n{stage.text(name)}")
-        stage.close()
-    print(f"{checks.passed} passed, {len(checks.failed)} failed")
-    return 1 if checks.failed else 0
+        code = checks.report(stage, ("hub", "web"))
+    return code
 
 
 if __name__ == "__main__":

@@ -18,7 +18,7 @@ try:
 except ImportError as missing:
     print(f"SKIP: {missing} (Debian: python3-websocket)")
     sys.exit(77)
-from stage import Stage
+from stage import Checks, Stage
 
 SHOWN_WITHIN_S = 2.0
 
@@ -52,20 +52,6 @@ def wait_until(predicate, timeout):
 def satellites_of(status):
     return sorted((s["prn"], s["constellation"], s["used"]) for s in status.get("satellites", [])
                   if s["prn"] > 0)
-
-
-class Checks:
-    def __init__(self):
-        self.passed = 0
-        self.failed = []
-
-    def check(self, condition, what):
-        if condition:
-            self.passed += 1
-            print(f"ok: {what}")
-        else:
-            self.failed.append(what)
-            print(f"FAILED: {what}")
 
 
 def agree(stage, browser, read_page, read_status, timeout=10):
@@ -191,13 +177,8 @@ def main():
     finally:
         if browser is not None:
             browser.close()
-        failed = bool(checks.failed)
-        if failed:
-            for name in ("hub", "sim", "web"):
-                print(f"--- {name} log\n{stage.text(name)}")
-        stage.close()
-    print(f"{checks.passed} passed, {len(checks.failed)} failed")
-    return 1 if checks.failed else 0
+        code = checks.report(stage, ("hub", "sim", "web"))
+    return code
 
 
 if __name__ == "__main__":

@@ -12,6 +12,30 @@ import tempfile
 import time
 
 
+class Checks:
+    """Named checks that go on after a failure; report() prints the closing count."""
+
+    def __init__(self):
+        self.passed = 0
+        self.failed = []
+
+    def check(self, condition, what):
+        print(("ok: " if condition else "FAILED: ") + what)
+        if condition:
+            self.passed += 1
+        else:
+            self.failed.append(what)
+
+    def report(self, stage, logs):
+        """Prints the logs of `stage` after a failure, closes it, and returns the exit code."""
+        if self.failed:
+            for name in logs:
+                print(f"--- {name} log\n{stage.text(name)}")
+        stage.close()
+        print(f"{self.passed} passed, {len(self.failed)} failed")
+        return 1 if self.failed else 0
+
+
 class Stage:
     def __init__(self, tavro, gps_sim, web, name="tavro-web-test"):
         self.tavro = tavro
