@@ -81,7 +81,9 @@ int main(int argc, char** argv) {
     platform::WaitEntry waits[64];
     while (!platform::StopRequested()) {
         const uint32_t count = server.CollectWaits(waits, 64);
-        platform::WaitForAny(waits, count, static_cast<uint32_t>(web::feedPeriodMs / 2));
+        // With nobody connected only a connection (or a stop) can bring work: a long wait.
+        const uint32_t wait = server.ConnectionCount() > 0 ? web::feedPeriodMs / 2 : 1000;
+        platform::WaitForAny(waits, count, wait);
         const int64_t now = NowMs();
         server.Service(now);
         handler.Tick(server, now);
