@@ -11,7 +11,9 @@ TEST_PACKAGES=(googletest libgtest-dev libgmock-dev libbenchmark-dev python3 dbu
 BROWSER_PACKAGES=(chromium python3-websocket)
 FUZZ_PACKAGES=(clang libclang-rt-14-dev)
 CROSS_PACKAGES=(g++-mingw-w64-i686 g++-mingw-w64-x86-64)
-TOOL_PACKAGES=(clang-format)
+# ccache: CI's build without systemd takes the native build's objects instead of compiling
+# them again.
+TOOL_PACKAGES=(clang-format ccache)
 # gpsd reads a virtual port in the end-to-end tests (skipped with a message where it is missing).
 GPSD_PACKAGES=(gpsd gpsd-clients)
 # The Debian package: dependencies of its programs (dpkg-shlibdeps), its man pages checked.

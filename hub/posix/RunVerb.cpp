@@ -38,6 +38,7 @@
 #include "platform/posix/ConsoleLog.h"
 #include "platform/posix/FileRegistry.h"
 #include "platform/posix/PosixErrors.h"
+#include "platform/systemd/ServiceManager.h"
 
 #include <cerrno>
 #include <climits>
@@ -119,6 +120,12 @@ public:
         engine_ = &engine;
         log_.Write(LogPriority::Notice, "hub %s running, COM directory %s", TAVRO_VERSION,
                    directory_.Path());
+        if (!platform::posix::ServiceManager::Built()) {
+            log_.Write(LogPriority::Info,
+                       "readiness and watchdog notices, the descriptor store, the sleep signal "
+                       "and journal priorities: %s (built without systemd)",
+                       platform::posix::notAvailableHere);
+        }
         StatusFacts facts;
         facts.running = true;
         facts.hasReport = true;

@@ -1,5 +1,6 @@
 // tavro: the POSIX edition of the hub, and the tools that go with it.
 #include "hub/posix/Verbs.h"
+#include "platform/systemd/ServiceManager.h"
 
 #include <cstdio>
 #include <cstring>
@@ -171,6 +172,11 @@ int main(int argc, char** argv) {
         }
         if (help) {
             std::fputs(verb.help, stdout);
+            if (verb.run == RunVerb && !tavro::platform::posix::ServiceManager::Built()) {
+                std::printf("\nThis build has no systemd support: what the hub does under systemd "
+                            "is %s.\n",
+                            tavro::platform::posix::notAvailableHere);
+            }
             return exitOk;
         }
         return verb.run(argc - 2, argv + 2);

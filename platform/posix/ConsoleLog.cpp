@@ -1,29 +1,16 @@
 #include "platform/posix/ConsoleLog.h"
 
+#include "platform/systemd/ServiceManager.h"
+
 #include <cstdarg>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace tavro::platform::posix {
 
-bool StandardErrorIsJournal() {
-    // "<device>:<inode>" of the stream journald reads; a program whose standard error was
-    // redirected since (to a file, a pipe) must not write journal prefixes there.
-    const char* stream = std::getenv("JOURNAL_STREAM");
-    unsigned long long device = 0;
-    unsigned long long inode = 0;
-    if (stream == nullptr || std::sscanf(stream, "%llu:%llu", &device, &inode) != 2) {
-        return false;
-    }
-    struct stat status {};
-    return fstat(STDERR_FILENO, &status) == 0 &&
-           static_cast<unsigned long long>(status.st_dev) == device &&
-           static_cast<unsigned long long>(status.st_ino) == inode;
-}
+ConsoleLog::ConsoleLog(const char* program)
+    : ConsoleLog(program, stderr, ServiceManager::StandardErrorIsJournal()) {}
 
 size_t ConsoleLog::FormatLine(char* line, size_t capacity, const char* program, bool journal,
                               LogPriority priority, const char* text, time_t now) {

@@ -14,16 +14,14 @@ namespace tavro::platform::posix {
 
 enum class LogPriority : uint8_t { Error = 3, Warning = 4, Notice = 5, Info = 6 };
 
-// Whether standard error is the stream JOURNAL_STREAM names.
-bool StandardErrorIsJournal();
-
 class ConsoleLog {
 public:
-    // Lines go to `stream` (standard error); `journal` as StandardErrorIsJournal() tells.
+    // Lines go to `stream` (standard error); `journal`: they carry priorities for journald.
     ConsoleLog(const char* program, FILE* stream, bool journal)
         : program_(program), stream_(stream), journal_(journal) {}
-    explicit ConsoleLog(const char* program)
-        : ConsoleLog(program, stderr, StandardErrorIsJournal()) {}
+    // To standard error, with priorities when journald reads it (and the build has systemd:
+    // see ServiceManager::StandardErrorIsJournal).
+    explicit ConsoleLog(const char* program);
 
     void Write(LogPriority priority, const char* format, ...) __attribute__((format(printf, 3, 4)));
     bool ToJournal() const { return journal_; }

@@ -4,11 +4,16 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <systemd/sd-daemon.h>
 #include <time.h>
 #include <unistd.h>
 
 namespace tavro::platform::posix {
+
+bool ServiceManager::Built() {
+    return true;
+}
 
 bool ServiceManager::Present() {
     const char* socket = std::getenv("NOTIFY_SOCKET");
@@ -93,6 +98,21 @@ void ServiceManager::Forget(const char* name) {
     if (Present()) {
         sd_notifyf(0, "FDSTOREREMOVE=1\nFDNAME=%s", name);
     }
+}
+
+bool ServiceManager::StandardErrorIsJournal() {
+    // "<device>:<inode>" of the stream journald reads; a program whose standard error was
+    // redirected since (to a file, a pipe) must not write journal prefixes there.
+    const char* stream = std::getenv("JOURNAL_STREAM");
+    unsigned long long device = 0;
+    unsigned long long inode = 0;
+    if (stream == nullptr || std::sscanf(stream, "%llu:%llu", &device, &inode) != 2) {
+        return false;
+    }
+    struct stat status {};
+    return fstat(STDERR_FILENO, &status) == 0 &&
+           static_cast<unsigned long long>(status.st_dev) == device &&
+           static_cast<unsigned long long>(status.st_ino) == inode;
 }
 
 } // namespace tavro::platform::posix

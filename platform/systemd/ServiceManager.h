@@ -1,7 +1,11 @@
-// The service manager (systemd) as the hub sees it: readiness, reload and stop notices, the
-// watchdog's keep-alive, and the file-descriptor store that keeps the virtual ports'
-// terminals (with their clients) across a restart of the hub. Without a manager
-// (NOTIFY_SOCKET unset) every notice is a no-op and nothing is handed over.
+// The service manager (systemd) as the POSIX edition sees it: readiness, reload and stop
+// notices, the watchdog's keep-alive, the file-descriptor store that keeps the virtual ports'
+// terminals (with their clients) across a restart of the hub, and journald's reading of
+// standard error. With SleepSignal.h (logind) this is all the edition asks of systemd.
+//
+// Without a manager (NOTIFY_SOCKET unset) every notice is a no-op and nothing is handed over.
+// A build without systemd (TAVRO_SYSTEMD=OFF, NoServiceManager.cpp) behaves so always: Built()
+// is false and the front end says that these features are not available here.
 #pragma once
 
 #include <stddef.h>
@@ -15,8 +19,14 @@ struct HandedDescriptor {
     char name[32] = {};
 };
 
+// How the features of a build without systemd report themselves.
+inline constexpr char notAvailableHere[] = "not available here";
+
 class ServiceManager {
 public:
+    // Whether this build talks to systemd (TAVRO_SYSTEMD).
+    static bool Built();
+
     // Whether a manager waits for notices.
     static bool Present();
 
@@ -39,6 +49,10 @@ public:
     // Forget takes every descriptor of that name out. False when the manager did not take it.
     static bool Store(int fd, const char* name);
     static void Forget(const char* name);
+
+    // Whether standard error is the stream journald reads (JOURNAL_STREAM names its device
+    // and inode, as systemd sets it for a service), so that lines carry priorities.
+    static bool StandardErrorIsJournal();
 };
 
 } // namespace tavro::platform::posix

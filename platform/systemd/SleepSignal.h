@@ -2,7 +2,7 @@
 // in DBUS_SYSTEM_BUS_ADDRESS when set), with a "delay" inhibitor lock taken so that the hub can
 // close its input port before the machine sleeps; it lets go of it once it is ready. Without a
 // bus or logind nothing arrives; without the lock the signal still arrives, only the system
-// does not wait.
+// does not wait. A build without systemd has no bus: Connect fails (ENOTSUP).
 #pragma once
 
 #include <stdint.h>

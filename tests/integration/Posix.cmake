@@ -23,7 +23,14 @@ tavro_add_gtest(tavro_posix_e2e_tests
         ${CMAKE_CURRENT_LIST_DIR}/PosixHubServiceTest.cpp
         ${CMAKE_CURRENT_LIST_DIR}/PosixRelayTest.cpp
         ${CMAKE_CURRENT_LIST_DIR}/PosixNetworkTest.cpp
-    LIBS PkgConfig::LIBSYSTEMD)
+        ${CMAKE_CURRENT_LIST_DIR}/PosixServiceManagerTest.cpp)
+# The service manager's tests stand in for logind over sd-bus; without systemd they skip. Only
+# their file is told which build this is, so the others compile the same in both.
+if(TAVRO_SYSTEMD)
+    target_link_libraries(tavro_posix_e2e_tests PRIVATE PkgConfig::LIBSYSTEMD)
+endif()
+set_property(SOURCE ${CMAKE_CURRENT_LIST_DIR}/PosixServiceManagerTest.cpp APPEND PROPERTY
+    COMPILE_DEFINITIONS TAVRO_SYSTEMD=$<BOOL:${TAVRO_SYSTEMD}>)
 target_compile_definitions(tavro_posix_e2e_tests PRIVATE
     TAVRO_PATH="$<TARGET_FILE:tavro>"
     GPS_SIM_PATH="$<TARGET_FILE:gps-sim>"

@@ -319,22 +319,6 @@ TEST_F(PosixHubEndToEnd, ProgramsFollowTheCommandLineConventions) {
     EXPECT_EQ(watch.Stop(SIGINT), 4) << "the last state's code: hub not running";
     EXPECT_GE(Count(FileText(root_ + "/watch"), "{\"hubRunning\":false,"), 2u)
         << FileText(root_ + "/watch");
-
-    // Under journald (JOURNAL_STREAM names standard error) the lines carry priorities instead
-    // of the time.
-    const std::string journal = root_ + "/journal.log";
-    std::fclose(std::fopen(journal.c_str(), "w"));
-    struct stat file {};
-    ASSERT_EQ(stat(journal.c_str(), &file), 0);
-    Environment withJournal = environment_;
-    withJournal.emplace_back("JOURNAL_STREAM",
-                             std::to_string(file.st_dev) + ":" + std::to_string(file.st_ino));
-    ChildProcess hub({tavro, "run"}, withJournal, journal);
-    EXPECT_TRUE(Within(10s, [&] { return Count(FileText(journal), "\n") >= 2; }));
-    EXPECT_EQ(hub.Stop(), 0);
-    const std::string lines = FileText(journal);
-    EXPECT_EQ(lines.rfind("<5>hub 3.", 0), 0u) << lines;
-    EXPECT_NE(lines.find("\n<3>no virtual ports"), std::string::npos) << lines;
 }
 
 // gpsd, the Debian package, as a client of a virtual port.
