@@ -12,9 +12,6 @@
 namespace tavro {
 namespace {
 
-// lastStatus after the input port was closed: no fix status has it, so the tray is refreshed.
-constexpr uint32_t refreshStatus = 5;
-
 constexpr uint8_t givenUp = 0;
 
 constexpr uint8_t TryingSpeed(uint32_t speedIndex) {

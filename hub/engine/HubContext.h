@@ -56,6 +56,10 @@ struct ExchangeRecord {
     bool DeviceOpen() const { return device.IsOpen(); }
 };
 
+// lastStatus after the input port was closed or re-opened: no fix status has this value, so
+// the tray is refreshed at the next tick.
+inline constexpr uint32_t refreshStatus = 5;
+
 // Values of the 50 ms timer loop (names and initial values as the loop uses them).
 struct TimerLoopValues {
     uint32_t startHidden = 0;   // 4 when the command line is "HIDE"
@@ -66,7 +70,7 @@ struct TimerLoopValues {
     uint32_t dataTicks = 0;     // ticks with a frame since last cleared; stops at 0xFFFF
     uint32_t sentenceCount = 0; // ticks with a frame since start (activity indicator)
     uint8_t frameCounted = 0;   // a frame read on arrival since the last tick was counted
-    uint32_t lastStatus = 0;    // fix status last shown in the tray; 5 forces a refresh
+    uint32_t lastStatus = 0;    // fix status last shown in the tray; refreshStatus forces one
     uint32_t lastFixClass = 0;  // 1 after a 2D or 3D fix was shown
     uint32_t trayIconId = 101;  // icon resource now in the tray
     uint32_t videoCountdown = 0;

@@ -18,8 +18,6 @@ constexpr uint32_t idleReopenTicks = 150;         // no frame for 7.5 s: close a
 constexpr uint32_t searchSettleTicks = 40;        // a finished search is cleared after 2 s quiet
 constexpr uint32_t idleTicksWithMainWindow = 110; // first open 2 s after start, not 2.5 s
 constexpr uint32_t dataTicksLimit = 0xFFFF;
-// lastStatus after a re-open: no fix status has it, so the tray is refreshed at the next tick.
-constexpr uint32_t refreshStatus = 5;
 // The receiver's pause between closing at one speed and opening at the next.
 constexpr uint32_t speedChangePause = 200;
 // Ticks from the last device change to the search it starts (0.5 s).
@@ -106,10 +104,7 @@ int HubEngine::InitDialog() {
     HubContext& hub = context_;
 
     // 1. Settings: the built-in defaults, then what the user's key holds.
-    char logPath[logPathSize];
-    EditionLogPathDefault(logPath);
-    hub.settings = DefaultSettings(logPath);
-    LoadSettings(services_.registry, hub.settings, hub.exchange.block, restartDevices_);
+    LoadEditionSettings(services_.registry, hub.settings, hub.exchange.block, restartDevices_);
 
     // 2. The COM numbers taken on this system, afresh; the ports the GPS search would try.
     hub.comDbBitmap.Clear();

@@ -42,7 +42,7 @@ struct NetworkClientInfo {
 
 class NetworkOutput {
 public:
-    static constexpr uint32_t clientSlots = 128;
+    static constexpr uint32_t clientSlots = tcpClientsMax;
     static constexpr uint32_t clientBufferSize = 16384;
     static constexpr uint32_t sentenceMax = 82; // "$" to the checksum, CR LF included
     static constexpr uint32_t stallMs = 60000;

@@ -6,8 +6,6 @@
 namespace tavro {
 namespace {
 
-// lastStatus after closing the port: no fix status has it, so the tray is refreshed.
-constexpr uint32_t refreshStatus = 5;
 // idleTicks after coming back: the timer loop's idle re-open (at 150) follows 30 ticks later.
 constexpr uint32_t resumeIdleTicks = 120;
 

@@ -2,7 +2,6 @@
 
 #include "common/DriverExchangeBlock.h"
 #include "common/SpeedTable.h"
-#include "hub/engine/NetworkOutput.h"
 #include "hub/posix/ForceOption.h"
 #include "hub/settings/RestartDevice.h"
 #include "hub/settings/Settings.h"
@@ -19,9 +18,6 @@
 namespace tavro {
 namespace {
 
-// COM numbers the hub can use: its bitmap of taken numbers has 256 bits.
-constexpr uint32_t comNumberMax = 255;
-
 enum class Kind { Entry, VirtualPort, Option };
 
 struct Name {
@@ -33,6 +29,8 @@ struct Name {
 
 constexpr const char* virtualPortNames[virtualPortCount] = {"Port0", "Port1", "Port2", "Port3",
                                                             "Port4", "Port5", "Port6", "Port7"};
+constexpr char virtualPortHelp[] =
+    "the COM numbers of virtual ports 1 to 8 (Port0 is port 1), from 0 (not used) to 255";
 
 // Lower case without blanks, hyphens, underscores and brackets: "Read Only (2-8)" and
 // "read-only-2-8" both become "readonly28".
@@ -53,7 +51,7 @@ bool FindName(const char* given, Name& name) {
     if (wanted.empty()) {
         return false;
     }
-    for (size_t i = 0; i < SettingsTable.size(); ++i) {
+    for (size_t i = 0; i < std::size(SettingsTable); ++i) {
         if (Folded(SettingsTable[i].name) == wanted) {
             name = {Kind::Entry, i, 0, SettingsTable[i].name};
             return true;
@@ -123,35 +121,42 @@ bool ParseSwitch(const char* text, bool& on) {
     return false;
 }
 
-// "TCP Address" is a numeric address of this machine's (or every interface's); "UDP Target" is
-// empty or "host:port".
-bool NetworkTextFits(const char* name, const char* value, std::string& errors) {
-    if (std::strcmp(name, "TCP Address") == 0) {
-        unsigned char address[sizeof(in6_addr)];
-        std::string host = value;
-        if (host.size() > 2 && host.front() == '[' && host.back() == ']') {
-            host = host.substr(1, host.size() - 2);
-        }
-        if (inet_pton(AF_INET, host.c_str(), address) != 1 &&
-            inet_pton(AF_INET6, host.c_str(), address) != 1) {
-            errors += "\"TCP Address\" is a numeric address: 127.0.0.1 (this machine only), "
-                      "0.0.0.0 (every IPv4 interface), :: (every IPv6 interface), or one "
-                      "interface's address\n";
-            return false;
+// A numeric address of this machine's (or every interface's), IPv6 also in brackets.
+bool IsNumericAddress(const char* value) {
+    unsigned char address[sizeof(in6_addr)];
+    std::string host = value;
+    if (host.size() > 2 && host.front() == '[' && host.back() == ']') {
+        host = host.substr(1, host.size() - 2);
+    }
+    return inet_pton(AF_INET, host.c_str(), address) == 1 ||
+           inet_pton(AF_INET6, host.c_str(), address) == 1;
+}
+
+// Empty, or "host:port" with a port from 1 to 65535.
+bool IsHostPortOrEmpty(const char* value) {
+    if (value[0] == '\0') {
+        return true;
+    }
+    const char* colon = std::strrchr(value, ':');
+    char* end = nullptr;
+    const unsigned long port = colon != nullptr ? std::strtoul(colon + 1, &end, 10) : 0;
+    return colon != nullptr && colon != value && colon[1] != '\0' && *end == '\0' && port != 0 &&
+           port <= 65535;
+}
+
+bool IsListedSpeed(uint32_t number) {
+    for (const uint32_t speed : speedTable) {
+        if (speed == number) {
+            return true;
         }
     }
-    if (std::strcmp(name, "UDP Target") == 0 && value[0] != '\0') {
-        const char* colon = std::strrchr(value, ':');
-        char* end = nullptr;
-        const unsigned long port = colon != nullptr ? std::strtoul(colon + 1, &end, 10) : 0;
-        if (colon == nullptr || colon == value || colon[1] == '\0' || *end != '\0' || port == 0 ||
-            port > 65535) {
-            errors += "\"UDP Target\" is host:port (for example 192.168.1.255:10110), or empty "
-                      "for none\n";
-            return false;
-        }
-    }
-    return true;
+    return false;
+}
+
+// The refusal of a value the setting does not take, in the table's words.
+bool Refuse(const char* name, const char* help, std::string& errors) {
+    errors += std::string("\"") + name + "\" is " + help + "\n";
+    return false;
 }
 
 std::string ValueText(const Name& name, const Settings& settings,
@@ -213,8 +218,8 @@ bool ComNumberFree(const Name& name, uint32_t number, const Settings& settings,
 bool Assign(const Name& name, const char* value, bool force, Settings& settings,
             DriverExchangeBlock& exchange, const ConfigSurroundings* surroundings,
             std::string& errors) {
+    bool on = false;
     if (name.kind == Kind::Option) {
-        bool on = false;
         if (!ParseSwitch(value, on)) {
             errors += std::string("\"") + name.text + "\" takes on or off, not \"" + value + "\"\n";
             return false;
@@ -222,8 +227,24 @@ bool Assign(const Name& name, const char* value, bool force, Settings& settings,
         settings.optionFlags = WithOption(settings.optionFlags, name.option, on);
         return true;
     }
-    if (name.kind == Kind::Entry && SettingsTable[name.index].type == platform::regSz) {
-        const SettingsEntry& entry = SettingsTable[name.index];
+    uint32_t number = 0;
+    if (name.kind == Kind::VirtualPort) {
+        if (!ParseNumber(value, number)) {
+            errors += std::string("\"") + name.text + "\" takes a number, not \"" + value + "\"\n";
+            return false;
+        }
+        if (number > comNumberMax) {
+            return Refuse(name.text, virtualPortHelp, errors);
+        }
+        if (number != 0 && !force &&
+            !ComNumberFree(name, number, settings, exchange, surroundings, errors)) {
+            return false;
+        }
+        exchange.comNumber[name.index] = number;
+        return true;
+    }
+    const SettingsEntry& entry = SettingsTable[name.index];
+    if (entry.type == platform::regSz) {
         if (std::strlen(value) >= entry.size) {
             errors += std::string("\"") + name.text + "\" holds at most " +
                       std::to_string(entry.size - 1) + " characters\n";
@@ -231,90 +252,74 @@ bool Assign(const Name& name, const char* value, bool force, Settings& settings,
         }
         // The hub listens on numeric addresses only; the one name everybody types is stored as
         // the address it stands for.
-        if (std::strcmp(name.text, "TCP Address") == 0 && strcasecmp(value, "localhost") == 0) {
+        if (entry.form == SettingForm::Address && strcasecmp(value, "localhost") == 0) {
             value = "127.0.0.1";
         }
-        if (!NetworkTextFits(name.text, value, errors)) {
-            return false;
+        if ((entry.form == SettingForm::Address && !IsNumericAddress(value)) ||
+            (entry.form == SettingForm::HostPort && !IsHostPortOrEmpty(value))) {
+            return Refuse(name.text, entry.help, errors);
         }
         std::snprintf(reinterpret_cast<char*>(&settings) + entry.offset, entry.size, "%s", value);
         return true;
     }
-    uint32_t number = 0;
-    bool on = false;
-    const bool isSwitchEntry =
-        name.kind == Kind::Entry &&
-        (std::strcmp(name.text, "Logging") == 0 || std::strcmp(name.text, "Bluetooth") == 0 ||
-         std::strcmp(name.text, "Immediate Relay") == 0 ||
-         std::strcmp(name.text, "TCP Write") == 0);
-    if (isSwitchEntry && ParseSwitch(value, on)) {
+    if (entry.form == SettingForm::Switch && ParseSwitch(value, on)) {
         number = on ? 1 : 0;
     } else if (!ParseNumber(value, number)) {
-        errors += std::string("\"") + name.text + "\" takes a number, not \"" + value + "\"\n";
+        errors += std::string("\"") + name.text + "\" takes " +
+                  (entry.form == SettingForm::Switch ? "on or off" : "a number") + ", not \"" +
+                  value + "\"\n";
         return false;
     }
-    if (std::strcmp(name.text, "TCP Port") == 0 && number > 65535) {
-        errors += "\"TCP Port\" is a port from 1 to 65535, or 0 for no server (10110 is the "
-                  "usual one for NMEA)\n";
-        return false;
-    }
-    if (std::strcmp(name.text, "TCP Clients") == 0 &&
-        (number == 0 || number > NetworkOutput::clientSlots)) {
-        errors += "\"TCP Clients\" is how many network clients are served at once, from 1 to " +
-                  std::to_string(NetworkOutput::clientSlots) + "\n";
-        return false;
-    }
-    const bool isComNumber = name.kind == Kind::VirtualPort || std::strcmp(name.text, "Port") == 0;
-    if (isComNumber && number > comNumberMax) {
-        errors += std::string("\"") + name.text + "\" is a COM number from 0 (none) to " +
-                  std::to_string(comNumberMax) + "\n";
-        return false;
-    }
-    if (isComNumber && number != 0 && !force &&
-        !ComNumberFree(name, number, settings, exchange, surroundings, errors)) {
-        return false;
-    }
-    if (name.kind == Kind::VirtualPort) {
-        exchange.comNumber[name.index] = number;
-        return true;
-    }
-    const bool installerRecord =
-        std::strcmp(name.text, "Version") == 0 || std::strcmp(name.text, "Sum") == 0;
-    if (installerRecord && !force) {
-        errors += std::string("\"") + name.text +
-                  "\" is the driver installer's record, not a setting (--force changes it)\n";
-        return false;
-    }
-    if (std::strcmp(name.text, "Sync") == 0 && (number & ~optionBits) != 0 && !force) {
-        char bits[16];
-        std::snprintf(bits, sizeof bits, "0x%X", static_cast<unsigned>(number & ~optionBits));
-        errors += std::string("\"Sync\" bits ") + bits +
-                  " are no option (options are bits 0x1F; --force stores them anyway)\n";
-        return false;
-    }
-    if (std::strcmp(name.text, "Baud") == 0) {
-        bool listed = false;
-        std::string speeds;
-        for (const uint32_t speed : speedTable) {
-            listed = listed || speed == number;
-            speeds += (speeds.empty() ? "" : ", ") + std::to_string(speed);
+    switch (entry.form) {
+    case SettingForm::Number:
+        if (number < entry.minimum || number > entry.maximum) {
+            return Refuse(name.text, entry.help, errors);
         }
-        if (!listed) {
-            errors += "\"Baud\" is one of " + speeds + "\n";
+        break;
+    case SettingForm::ComNumber:
+        if (number < entry.minimum || number > entry.maximum) {
+            return Refuse(name.text, entry.help, errors);
+        }
+        if (number != 0 && !force &&
+            !ComNumberFree(name, number, settings, exchange, surroundings, errors)) {
             return false;
         }
+        break;
+    case SettingForm::LineSpeed:
+        if (!IsListedSpeed(number)) {
+            return Refuse(name.text, entry.help, errors);
+        }
+        break;
+    case SettingForm::Record:
+        if (!force) {
+            errors += std::string("\"") + name.text +
+                      "\" is the driver installer's record, not a setting (--force changes it)\n";
+            return false;
+        }
+        break;
+    case SettingForm::OptionBits:
+        if ((number & ~optionBits) != 0 && !force) {
+            char bits[16];
+            std::snprintf(bits, sizeof bits, "0x%X", static_cast<unsigned>(number & ~optionBits));
+            errors += std::string("\"") + name.text + "\" bits " + bits +
+                      " are no option (options are bits 0x1F; --force stores them anyway)\n";
+            return false;
+        }
+        break;
+    case SettingForm::Switch:
+    case SettingForm::Text:
+    case SettingForm::Address:
+    case SettingForm::HostPort:
+        break;
     }
     NumberField(settings, name.index) = number;
     return true;
 }
 
 void Load(platform::Registry& registry, Settings& settings, DriverExchangeBlock& exchange) {
-    char logPath[logPathSize];
-    EditionLogPathDefault(logPath);
-    settings = DefaultSettings(logPath);
     exchange = DriverExchangeBlock{};
     RestartDeviceTable devices{};
-    LoadSettings(registry, settings, exchange, devices);
+    LoadEditionSettings(registry, settings, exchange, devices);
 }
 
 const char usage[] = "usage: tavro config list | get NAME | set NAME VALUE [--force]\n";
@@ -368,7 +373,7 @@ int RunConfigCommand(platform::Registry& registry, const ConfigSurroundings* sur
             output += ValueText(name, settings, exchange);
             output += '\n';
         };
-        for (size_t i = 0; i < SettingsTable.size(); ++i) {
+        for (size_t i = 0; i < std::size(SettingsTable); ++i) {
             line({Kind::Entry, i, 0, SettingsTable[i].name});
         }
         for (size_t i = 0; i < virtualPortCount; ++i) {
@@ -410,6 +415,91 @@ int RunConfigCommand(platform::Registry& registry, const ConfigSurroundings* sur
     output += std::string(name.text) + " = " + stored + "\n";
     Notes(name, settings, surroundings, errors);
     return configOk;
+}
+
+namespace {
+
+constexpr size_t helpWidth = 90;
+constexpr size_t helpColumn = 19;
+
+// `text` cut at blanks into lines of at most helpWidth characters, the first continuing a line
+// that holds `used` characters already, the others indented by `indent`.
+std::string Wrapped(const std::string& text, size_t used, size_t indent) {
+    std::string lines;
+    size_t length = used;
+    bool lineHasWords = false;
+    size_t at = 0;
+    while (at < text.size()) {
+        size_t end = text.find(' ', at);
+        end = end == std::string::npos ? text.size() : end;
+        const size_t wordLength = end - at;
+        if (lineHasWords && length + 1 + wordLength > helpWidth) {
+            lines += "\n" + std::string(indent, ' ');
+            length = indent;
+            lineHasWords = false;
+        }
+        if (lineHasWords) {
+            lines += ' ';
+            ++length;
+        }
+        lines.append(text, at, wordLength);
+        length += wordLength;
+        lineHasWords = true;
+        at = end + 1;
+    }
+    return lines + "\n";
+}
+
+// "  NAME    the line", the line in a column of its own (below the name when that is long).
+std::string HelpEntry(const char* name, const char* text) {
+    std::string entry = "  " + std::string(name);
+    if (entry.size() < helpColumn) {
+        entry.append(helpColumn - entry.size(), ' ');
+    } else {
+        entry += "\n" + std::string(helpColumn, ' ');
+    }
+    return entry + Wrapped(text, helpColumn, helpColumn);
+}
+
+} // namespace
+
+std::string ConfigHelp() {
+    std::string help = "usage: tavro config list\n"
+                       "       tavro config get NAME\n"
+                       "       tavro config set NAME VALUE [--force]\n"
+                       "\n"
+                       "Settings:\n";
+    std::string records;
+    std::string atNextOpen;
+    for (const SettingsEntry& entry : SettingsTable) {
+        help += HelpEntry(entry.name, entry.help);
+        if (entry.form == SettingForm::Record) {
+            records += (records.empty() ? "" : " and ") + std::string(entry.name);
+        } else if (!entry.live) {
+            atNextOpen += (atNextOpen.empty() ? "" : ", ") + std::string(entry.name);
+        }
+    }
+    help += HelpEntry("Port0..Port7", virtualPortHelp);
+    help += "\nOptions, the bits of Sync, each on or off (also written nmea-filter, read-only,\n"
+            "auto-time-sync and so on):\n";
+    for (const OptionName& option : optionNames) {
+        help += HelpEntry(option.text, option.help);
+    }
+    help += "\n" +
+            Wrapped("A COM number used twice, or one that another device holds in the COM "
+                    "directory, is refused. --force stores it anyway, and stores " +
+                        records +
+                        " (the driver installer's records) and Sync bits that are no "
+                        "option. A running hub takes a change at once (" +
+                        atNextOpen +
+                        ": when it next opens the input port); otherwise the hub reads it when "
+                        "it starts.",
+                    0, 0) +
+            "\n" +
+            Wrapped("Exit codes: 0 done; 2 usage, unknown name or refused value; 5 the settings "
+                    "file cannot be read or written (the reason is printed).",
+                    0, 0);
+    return help;
 }
 
 } // namespace tavro

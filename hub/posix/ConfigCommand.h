@@ -1,10 +1,9 @@
 // `tavro config`: reads and writes the hub's settings by name through the settings store, so
-// that the POSIX edition has what the main window offers on Windows. Names are those of the
-// settings key ("Port", "Baud", "Logging", "Sync", "LogPath", "Version", "Sum", "VSyncDelay",
-// "Bluetooth"), the virtual port numbers "Port0".."Port7", and the option bits of "Sync" by
-// their check box texts ("NMEA Filter", "Battery Saver", "Read Only (2-8)", "Auto Time Sync",
-// "Video Reset"). Case, blanks, hyphens, underscores and brackets do not matter, so
-// "nmea-filter" and "read-only-2-8" name options too.
+// that the POSIX edition has what the main window offers on Windows. Names are those of
+// SettingsTable, the virtual port numbers "Port0".."Port7", and the option bits of "Sync" by
+// their check box texts ("NMEA Filter", "Read Only (2-8)", ...). Case, blanks, hyphens,
+// underscores and brackets do not matter, so "nmea-filter" and "read-only-2-8" name options
+// too. What each takes, its refusals and `tavro config --help` come from the table.
 #pragma once
 
 #include "platform/Registry.h"
@@ -38,5 +37,8 @@ public:
 // records "Version" and "Sum" and "Sync" bits that are no option. --force stores them anyway.
 int RunConfigCommand(platform::Registry& registry, const ConfigSurroundings* surroundings, int argc,
                      const char* const* argv, std::string& output, std::string& errors);
+
+// `tavro config --help`: usage, every setting with its line, the options, and exit codes.
+std::string ConfigHelp();
 
 } // namespace tavro

@@ -59,19 +59,17 @@ bool AnyPortPresent(const SearchValues& values) {
 // The found receiver becomes the input port; every other setting is written back as stored.
 bool StoreResult(uint32_t port, uint32_t baud, bool slowOpen) {
     platform::Registry& registry = platform::SystemRegistry();
-    char logPath[logPathSize];
-    EditionLogPathDefault(logPath);
-    Settings settings = DefaultSettings(logPath);
+    Settings settings;
     DriverExchangeBlock numbers{};
     RestartDeviceTable devices{};
-    LoadSettings(registry, settings, numbers, devices);
+    LoadEditionSettings(registry, settings, numbers, devices);
     settings.port = port;
     settings.baud = baud;
     settings.bluetooth = slowOpen ? 1 : 0;
     // No program path: the autostart entry is left as it is.
     SaveSettings(registry, settings, numbers, nullptr, false);
-    Settings check = DefaultSettings(logPath);
-    LoadSettings(registry, check, numbers, devices);
+    Settings check;
+    LoadEditionSettings(registry, check, numbers, devices);
     return check.port == port && check.baud == baud && check.bluetooth == settings.bluetooth;
 }
 

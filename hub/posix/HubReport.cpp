@@ -1,12 +1,80 @@
 #include "hub/posix/HubReport.h"
 
 #include <charconv>
-#include <cstdio>
+#include <variant>
 
 namespace tavro {
 namespace {
 
-void Put(std::string& text, const char* name, std::string_view value) {
+// One fact of a record: its name on the socket and the member it travels in. Each record's
+// facts are listed once; encoding and decoding both go through the list.
+template <typename Record>
+struct Field {
+    const char* name;
+    std::variant<std::string Record::*, uint32_t Record::*, uint64_t Record::*, long Record::*,
+                 bool Record::*>
+        member;
+};
+
+constexpr Field<HubReport> reportFields[] = {
+    {"version", &HubReport::version},
+    {"pid", &HubReport::pid},
+    {"directory", &HubReport::directory},
+    {"input.port", &HubReport::inputPort},
+    {"input.baud", &HubReport::baud},
+    {"input.open", &HubReport::inputOpen},
+    {"input.error", &HubReport::lastOpenError},
+    {"input.device", &HubReport::inputDevice},
+    {"input.present", &HubReport::inputPresent},
+    {"input.accessible", &HubReport::inputAccessible},
+    {"input.group", &HubReport::inputGroup},
+    {"input.searching", &HubReport::searching},
+    {"input.checksumErrors", &HubReport::checksumErrors},
+    {"options", &HubReport::optionFlags},
+    {"logging", &HubReport::logging},
+    {"logFile", &HubReport::logFile},
+    {"ports.result", &HubReport::portsResult},
+    {"ports.conflict", &HubReport::portsConflict},
+    {"clock.settable", &HubReport::clockSettable},
+};
+
+// "port<n>.<name>", n from 1, for the virtual ports that have a COM number; the counters only
+// where the port set keeps them.
+constexpr Field<VirtualPortReport> portFields[] = {
+    {"com", &VirtualPortReport::comNumber},
+    {"terminal", &VirtualPortReport::terminal},
+    {"programs", &VirtualPortReport::programs},
+};
+constexpr Field<VirtualPortReport> portCounterFields[] = {
+    {"relayed", &VirtualPortReport::bytesRelayed},
+    {"dropped", &VirtualPortReport::bytesDropped},
+};
+
+constexpr Field<NetworkReport> networkFields[] = {
+    {"tcp.port", &NetworkReport::tcpPort},
+    {"tcp.address", &NetworkReport::tcpAddress},
+    {"tcp.listening", &NetworkReport::listening},
+    {"tcp.open", &NetworkReport::openToNetwork},
+    {"tcp.error", &NetworkReport::listenError},
+    {"tcp.write", &NetworkReport::tcpWrite},
+    {"tcp.refused", &NetworkReport::refused},
+    {"tcp.clientLimit", &NetworkReport::clientLimit},
+    {"udp.target", &NetworkReport::udpTarget},
+    {"udp.sending", &NetworkReport::udpSending},
+    {"udp.error", &NetworkReport::udpError},
+    {"udp.sent", &NetworkReport::datagramsSent},
+    {"udp.dropped", &NetworkReport::datagramsDropped},
+};
+
+// "tcp.client<n>.<name>", n from 1, in order.
+constexpr char clientPrefix[] = "tcp.client";
+constexpr Field<NetworkClientReport> clientFields[] = {
+    {"address", &NetworkClientReport::address},
+    {"sent", &NetworkClientReport::bytesSent},
+    {"dropped", &NetworkClientReport::bytesDropped},
+};
+
+void Put(std::string& text, const std::string& name, std::string_view value) {
     text += name;
     text += '=';
     // A value is one line: a line feed in a path would start a fact of its own.
@@ -16,8 +84,32 @@ void Put(std::string& text, const char* name, std::string_view value) {
     text += '\n';
 }
 
-void Put(std::string& text, const char* name, uint64_t value) {
-    Put(text, name, std::to_string(value));
+void Put(std::string& text, const std::string& name, const std::string& value) {
+    Put(text, name, std::string_view(value));
+}
+
+template <typename T>
+void Put(std::string& text, const std::string& name, T number) {
+    Put(text, name, std::to_string(static_cast<uint64_t>(number)));
+}
+
+template <typename Record, size_t count>
+void PutFields(std::string& text, const std::string& prefix, const Record& record,
+               const Field<Record> (&fields)[count]) {
+    for (const Field<Record>& field : fields) {
+        std::visit([&](auto member) { Put(text, prefix + field.name, record.*member); },
+                   field.member);
+    }
+}
+
+void Read(std::string_view value, std::string& text) {
+    text = value;
+}
+
+void Read(std::string_view value, bool& flag) {
+    if (value == "1" || value == "0") {
+        flag = value == "1";
+    }
 }
 
 template <typename T>
@@ -31,135 +123,67 @@ bool Number(std::string_view value, T& number) {
     return true;
 }
 
-bool Flag(std::string_view value, bool& flag) {
-    if (value == "1" || value == "0") {
-        flag = value == "1";
-        return true;
+template <typename T>
+void Read(std::string_view value, T& number) {
+    Number(value, number);
+}
+
+// Takes `value` into the member named `name`; false when the list has no such name.
+template <typename Record, size_t count>
+bool ReadField(std::string_view name, std::string_view value, Record& record,
+               const Field<Record> (&fields)[count]) {
+    for (const Field<Record>& field : fields) {
+        if (name == field.name) {
+            std::visit([&](auto member) { Read(value, record.*member); }, field.member);
+            return true;
+        }
     }
     return false;
 }
 
-void ApplyPortFact(std::string_view name, std::string_view value, VirtualPortReport& port) {
-    if (name == "com") {
-        Number(value, port.comNumber);
-    } else if (name == "terminal") {
-        port.terminal = value;
-    } else if (name == "programs") {
-        Number(value, port.programs);
-    } else if (name == "relayed") {
-        port.hasCounters = Number(value, port.bytesRelayed) || port.hasCounters;
-    } else if (name == "dropped") {
-        port.hasCounters = Number(value, port.bytesDropped) || port.hasCounters;
+void ReadPortFact(std::string_view name, std::string_view value, VirtualPortReport& port) {
+    uint64_t counter = 0;
+    if (!ReadField(name, value, port, portFields) && Number(value, counter) &&
+        ReadField(name, value, port, portCounterFields)) {
+        port.hasCounters = true;
     }
 }
 
-void ApplyNetworkFact(std::string_view name, std::string_view value, NetworkReport& network) {
-    if (name == "tcp.port") {
-        Number(value, network.tcpPort);
-    } else if (name == "tcp.address") {
-        network.tcpAddress = value;
-    } else if (name == "tcp.listening") {
-        Flag(value, network.listening);
-    } else if (name == "tcp.open") {
-        Flag(value, network.openToNetwork);
-    } else if (name == "tcp.error") {
-        Number(value, network.listenError);
-    } else if (name == "tcp.write") {
-        Flag(value, network.tcpWrite);
-    } else if (name == "tcp.refused") {
-        Number(value, network.refused);
-    } else if (name == "tcp.clientLimit") {
-        Number(value, network.clientLimit);
-    } else if (name == "udp.target") {
-        network.udpTarget = value;
-    } else if (name == "udp.sending") {
-        Flag(value, network.udpSending);
-    } else if (name == "udp.error") {
-        Number(value, network.udpError);
-    } else if (name == "udp.sent") {
-        Number(value, network.datagramsSent);
-    } else if (name == "udp.dropped") {
-        Number(value, network.datagramsDropped);
-    } else if (name.substr(0, 10) == "tcp.client") {
-        // "tcp.client<n>.address|sent|dropped", n from 1, in order.
-        const size_t dot = name.find('.', 10);
-        size_t index = 0;
-        if (dot == std::string_view::npos || !Number(name.substr(10, dot - 10), index) ||
-            index == 0 || index > 1024) {
-            return;
-        }
-        if (network.clients.size() < index) {
-            network.clients.resize(index);
-        }
-        NetworkClientReport& client = network.clients[index - 1];
-        const std::string_view field = name.substr(dot + 1);
-        if (field == "address") {
-            client.address = value;
-        } else if (field == "sent") {
-            Number(value, client.bytesSent);
-        } else if (field == "dropped") {
-            Number(value, client.bytesDropped);
-        }
+void ReadClientFact(std::string_view name, std::string_view value, NetworkReport& network) {
+    const size_t dot = name.find('.', sizeof clientPrefix - 1);
+    size_t index = 0;
+    if (dot == std::string_view::npos ||
+        !Number(name.substr(sizeof clientPrefix - 1, dot - (sizeof clientPrefix - 1)), index) ||
+        index == 0 || index > 1024) {
+        return;
     }
+    if (network.clients.size() < index) {
+        network.clients.resize(index);
+    }
+    ReadField(name.substr(dot + 1), value, network.clients[index - 1], clientFields);
 }
 
 } // namespace
 
 std::string EncodeHubReport(const HubReport& report) {
     std::string text;
-    Put(text, "version", report.version);
-    Put(text, "pid", static_cast<uint64_t>(report.pid));
-    Put(text, "directory", report.directory);
-    Put(text, "input.port", report.inputPort);
-    Put(text, "input.baud", report.baud);
-    Put(text, "input.open", report.inputOpen);
-    Put(text, "input.error", report.lastOpenError);
-    Put(text, "input.device", report.inputDevice);
-    Put(text, "input.present", report.inputPresent);
-    Put(text, "input.accessible", report.inputAccessible);
-    Put(text, "input.group", report.inputGroup);
-    Put(text, "input.searching", report.searching);
-    Put(text, "input.checksumErrors", report.checksumErrors);
-    Put(text, "options", report.optionFlags);
-    Put(text, "logging", report.logging);
-    Put(text, "logFile", report.logFile);
-    Put(text, "ports.result", report.portsResult);
-    Put(text, "ports.conflict", report.portsConflict);
+    PutFields(text, "", report, reportFields);
     for (uint32_t i = 0; i < virtualPortCount; ++i) {
         const VirtualPortReport& port = report.ports[i];
         if (port.comNumber == 0) {
             continue;
         }
         const std::string prefix = "port" + std::to_string(i + 1) + ".";
-        Put(text, (prefix + "com").c_str(), port.comNumber);
-        Put(text, (prefix + "terminal").c_str(), port.terminal);
-        Put(text, (prefix + "programs").c_str(), port.programs);
+        PutFields(text, prefix, port, portFields);
         if (port.hasCounters) {
-            Put(text, (prefix + "relayed").c_str(), port.bytesRelayed);
-            Put(text, (prefix + "dropped").c_str(), port.bytesDropped);
+            PutFields(text, prefix, port, portCounterFields);
         }
     }
-    Put(text, "clock.settable", report.clockSettable);
-    const NetworkReport& network = report.network;
-    Put(text, "tcp.port", network.tcpPort);
-    Put(text, "tcp.address", network.tcpAddress);
-    Put(text, "tcp.listening", network.listening);
-    Put(text, "tcp.open", network.openToNetwork);
-    Put(text, "tcp.error", network.listenError);
-    Put(text, "tcp.write", network.tcpWrite);
-    Put(text, "tcp.refused", network.refused);
-    Put(text, "tcp.clientLimit", network.clientLimit);
-    for (size_t i = 0; i < network.clients.size(); ++i) {
-        const std::string prefix = "tcp.client" + std::to_string(i + 1) + ".";
-        Put(text, (prefix + "address").c_str(), network.clients[i].address);
-        Put(text, (prefix + "sent").c_str(), network.clients[i].bytesSent);
-        Put(text, (prefix + "dropped").c_str(), network.clients[i].bytesDropped);
+    PutFields(text, "", report.network, networkFields);
+    for (size_t i = 0; i < report.network.clients.size(); ++i) {
+        PutFields(text, clientPrefix + std::to_string(i + 1) + ".", report.network.clients[i],
+                  clientFields);
     }
-    Put(text, "udp.target", network.udpTarget);
-    Put(text, "udp.sending", network.udpSending);
-    Put(text, "udp.error", network.udpError);
-    Put(text, "udp.sent", network.datagramsSent);
-    Put(text, "udp.dropped", network.datagramsDropped);
     return text;
 }
 
@@ -176,50 +200,18 @@ bool DecodeHubReport(std::string_view text, HubReport& report) {
         }
         const std::string_view name = line.substr(0, equals);
         const std::string_view value = line.substr(equals + 1);
-        if (name == "version") {
-            report.version = value;
-            found = true;
-        } else if (name == "pid") {
-            Number(value, report.pid);
-        } else if (name == "directory") {
-            report.directory = value;
-        } else if (name == "input.port") {
-            Number(value, report.inputPort);
-        } else if (name == "input.baud") {
-            Number(value, report.baud);
-        } else if (name == "input.open") {
-            Flag(value, report.inputOpen);
-        } else if (name == "input.error") {
-            Number(value, report.lastOpenError);
-        } else if (name == "input.device") {
-            report.inputDevice = value;
-        } else if (name == "input.present") {
-            Flag(value, report.inputPresent);
-        } else if (name == "input.accessible") {
-            Flag(value, report.inputAccessible);
-        } else if (name == "input.group") {
-            report.inputGroup = value;
-        } else if (name == "input.searching") {
-            Flag(value, report.searching);
-        } else if (name == "input.checksumErrors") {
-            Number(value, report.checksumErrors);
-        } else if (name == "options") {
-            Number(value, report.optionFlags);
-        } else if (name == "logging") {
-            Flag(value, report.logging);
-        } else if (name == "logFile") {
-            report.logFile = value;
-        } else if (name == "ports.result") {
-            Number(value, report.portsResult);
-        } else if (name == "ports.conflict") {
-            Number(value, report.portsConflict);
-        } else if (name == "clock.settable") {
-            Flag(value, report.clockSettable);
-        } else if (name.substr(0, 4) == "tcp." || name.substr(0, 4) == "udp.") {
-            ApplyNetworkFact(name, value, report.network);
+        if (ReadField(name, value, report, reportFields)) {
+            found = found || name == "version";
+            continue;
+        }
+        if (ReadField(name, value, report.network, networkFields)) {
+            continue;
+        }
+        if (name.substr(0, sizeof clientPrefix - 1) == clientPrefix) {
+            ReadClientFact(name, value, report.network);
         } else if (name.size() > 6 && name.substr(0, 4) == "port" && name[5] == '.' &&
                    name[4] >= '1' && name[4] < static_cast<char>('1' + virtualPortCount)) {
-            ApplyPortFact(name.substr(6), value, report.ports[name[4] - '1']);
+            ReadPortFact(name.substr(6), value, report.ports[name[4] - '1']);
         }
     }
     return found;

@@ -10,22 +10,13 @@
 #include <cstring>
 
 namespace tavro::posixhub {
-namespace {
-
-// The tray is refreshed at the next tick (no fix status has this value).
-constexpr uint32_t refreshStatus = 5;
-
-} // namespace
-
 uint32_t LiveSettings::Apply(Outcome& outcome) {
     outcome = Outcome{};
     HubContext& hub = engine_.Context();
-    char logPath[logPathSize];
-    EditionLogPathDefault(logPath);
-    Settings fresh = DefaultSettings(logPath);
+    Settings fresh;
     DriverExchangeBlock numbers{};
     RestartDeviceTable devices{};
-    LoadSettings(registry_, fresh, numbers, devices);
+    LoadEditionSettings(registry_, fresh, numbers, devices);
     fresh.firstRun = hub.settings.firstRun;
 
     const Settings previous = hub.settings;

@@ -1,5 +1,6 @@
 #include "hub/posix/StatusReport.h"
 
+#include "hub/posix/VerbSupport.h"
 #include "hub/settings/Settings.h"
 #include "hub/ui/StatusJson.h"
 #include "hub/ui/StatusText.h"
@@ -10,6 +11,8 @@
 
 namespace tavro {
 namespace {
+
+using posixhub::ErrorWords;
 
 std::string Format(const char* format, auto... values) {
     char text[512];
@@ -73,12 +76,6 @@ std::string PortsProblem(const HubReport& report) {
         return Format("no virtual ports: %s", reason);
     }
     }
-}
-
-std::string ErrorWords(uint32_t code) {
-    char text[96];
-    platform::posix::ErrorText(code, text);
-    return text;
 }
 
 using Json = nlohmann::ordered_json;

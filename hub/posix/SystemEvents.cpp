@@ -14,8 +14,6 @@ namespace {
 // WM_POWERBROADCAST's values for the power path.
 constexpr uintptr_t powerSuspend = 4;       // PBT_APMSUSPEND
 constexpr uintptr_t powerResumeSuspend = 7; // PBT_APMRESUMESUSPEND
-// The tray is refreshed at the next tick (no fix status has this value).
-constexpr uint32_t refreshStatus = 5;
 
 constexpr char serialById[] = "/dev/serial/by-id";
 

@@ -20,7 +20,4 @@ int SendVerb(int argc, char** argv);
 int FindVerb(int argc, char** argv);
 int CleanVerb(int argc, char** argv);
 
-// "COM5", "com5" or "5": the number, false for anything else (and for 0).
-bool ParseComName(const char* text, unsigned& comNumber);
-
 } // namespace tavro::posixhub

@@ -1,4 +1,5 @@
 // tavro: the POSIX edition of the hub, and the tools that go with it.
+#include "hub/posix/ConfigCommand.h"
 #include "hub/posix/Verbs.h"
 #include "platform/systemd/ServiceManager.h"
 
@@ -13,7 +14,7 @@ struct Verb {
     const char* name;
     int (*run)(int, char**);
     const char* summary; // one line of the overview
-    const char* help;    // `tavro VERB --help`
+    const char* help;    // `tavro VERB --help`; null: made from the settings table
 };
 
 constexpr Verb verbs[] = {
@@ -50,26 +51,8 @@ constexpr Verb verbs[] = {
      "\n"
      "Exit codes: 0 hub running, input port open; 3 hub running, input port closed; 4 hub\n"
      "not running; 2 usage.\n"},
-    {"config", ConfigVerb, "read and change the settings",
-     "usage: tavro config list\n"
-     "       tavro config get NAME\n"
-     "       tavro config set NAME VALUE [--force]\n"
-     "\n"
-     "Settings: Port (the input port's COM number, 0 none), Baud (4800, 9600, 19200, 38400,\n"
-     "57600, 115200, 187500), Logging (on/off), LogPath, VSyncDelay, Bluetooth, \"Multi GNSS\"\n"
-     "(1: today's multi-constellation talkers), Port0..Port7 (the COM numbers of virtual\n"
-     "ports 1-8, 0 not used), Sync (the option bits), and the options \"NMEA Filter\",\n"
-     "\"Battery Saver\", \"Read Only (2-8)\", \"Auto Time Sync\", \"Video Reset\" (on/off; also\n"
-     "written nmea-filter, battery-saver, read-only, auto-time-sync, video-reset). Version and\n"
-     "Sum are the driver installer's records.\n"
-     "\n"
-     "A COM number used twice, or one that another device holds in the COM directory, is\n"
-     "refused. --force stores it anyway, and stores the installer's records and Sync bits\n"
-     "that are no option. A running hub takes a change at once; otherwise the hub reads it\n"
-     "when it starts.\n"
-     "\n"
-     "Exit codes: 0 done; 2 usage, unknown name or refused value; 5 the settings file cannot\n"
-     "be read or written (the reason is printed).\n"},
+    // Its help lists the settings from their table (ConfigHelp).
+    {"config", ConfigVerb, "read and change the settings", nullptr},
     {"link", LinkVerb, "make COM<n> name a serial device",
      "usage: tavro link COM<n> DEVICE [--force]\n"
      "\n"
@@ -171,7 +154,7 @@ int main(int argc, char** argv) {
             help = IsHelp(argv[i]);
         }
         if (help) {
-            std::fputs(verb.help, stdout);
+            std::fputs(verb.help != nullptr ? verb.help : tavro::ConfigHelp().c_str(), stdout);
             if (verb.run == RunVerb && !tavro::platform::posix::ServiceManager::Built()) {
                 std::printf("\nThis build has no systemd support: what the hub does under systemd "
                             "is %s.\n",

@@ -7,6 +7,17 @@ namespace tavro {
 
 Settings DefaultSettings(const char* logPathDefault) {
     Settings settings;
+    auto* base = reinterpret_cast<unsigned char*>(&settings);
+    for (const StoredSetting& entry : storedSettings) {
+        if (entry.type == platform::regDword) {
+            memcpy(base + entry.offset, &entry.numberDefault, sizeof entry.numberDefault);
+            continue;
+        }
+        const char* text = entry.textDefault != nullptr ? entry.textDefault : "";
+        const size_t length = strnlen(text, entry.size - 1);
+        memcpy(base + entry.offset, text, length);
+        base[entry.offset + length] = '\0';
+    }
     if (logPathDefault != nullptr) {
         const size_t length = strnlen(logPathDefault, logPathSize - 1);
         memcpy(settings.logPath, logPathDefault, length);

@@ -25,12 +25,12 @@ constexpr size_t modulePathMax = 32767;
 using ValueName = char[16];
 
 constexpr bool TableSizesFit() {
-    for (const SettingsEntry& entry : SettingsTable) {
+    for (const StoredSetting& entry : storedSettings) {
         if ((entry.type == platform::regSz) != (entry.size != 4) || entry.size > textSettingMax) {
             return false;
         }
     }
-    return SettingsTable[4].type == platform::regSz && SettingsTable[4].size == logPathSize;
+    return storedSettings[4].type == platform::regSz && storedSettings[4].size == logPathSize;
 }
 static_assert(TableSizesFit(), "numbers are 4 bytes, texts (\"LogPath\" among them) longer");
 
@@ -113,8 +113,8 @@ void LoadSettings(Registry& registry, Settings& settings, DriverExchangeBlock& e
         return;
     }
     auto* base = reinterpret_cast<uint8_t*>(&settings);
-    for (size_t i = 0; i < SettingsTable.size(); ++i) {
-        const SettingsEntry& entry = SettingsTable[i];
+    for (size_t i = 0; i < storedSettings.size(); ++i) {
+        const StoredSetting& entry = storedSettings[i];
         if (entry.type == platform::regSz) {
             LoadText(registry, key.Get(), entry.name, reinterpret_cast<char*>(base + entry.offset),
                      entry.size);
@@ -139,6 +139,14 @@ void LoadSettings(Registry& registry, Settings& settings, DriverExchangeBlock& e
     LoadRestartDevices(registry, key.Get(), devices);
 }
 
+void LoadEditionSettings(Registry& registry, Settings& settings, DriverExchangeBlock& exchange,
+                         RestartDeviceTable& devices) {
+    char logPath[logPathSize];
+    EditionLogPathDefault(logPath);
+    settings = DefaultSettings(logPath);
+    LoadSettings(registry, settings, exchange, devices);
+}
+
 void SaveSettings(Registry& registry, const Settings& settings, const DriverExchangeBlock& exchange,
                   const char* modulePath, bool controlDeviceOpen) {
     ScopedRegistryKey key(registry);
@@ -147,7 +155,7 @@ void SaveSettings(Registry& registry, const Settings& settings, const DriverExch
         return;
     }
     const auto* base = reinterpret_cast<const uint8_t*>(&settings);
-    for (const SettingsEntry& entry : SettingsTable) {
+    for (const StoredSetting& entry : storedSettings) {
         if (entry.type == platform::regSz) {
             // Without the terminator: the stored length is the character count.
             const char* text = reinterpret_cast<const char*>(base + entry.offset);

@@ -30,6 +30,11 @@ struct DeviceListRow {
 void LoadSettings(platform::Registry& registry, Settings& settings, DriverExchangeBlock& exchange,
                   RestartDeviceTable& devices);
 
+// The edition's defaults (EditionLogPathDefault as "LogPath"), then LoadSettings over them:
+// what every program that reads the settings starts with.
+void LoadEditionSettings(platform::Registry& registry, Settings& settings,
+                         DriverExchangeBlock& exchange, RestartDeviceTable& devices);
+
 // Writes the nine values and "Port0".."Port7", then the autostart entry: with the control
 // device open (ports enabled) the value "Tavro" under the Run key becomes `modulePath`,
 // otherwise it is deleted. A null or empty `modulePath` leaves an existing entry alone.

@@ -11,9 +11,6 @@
 namespace tavro {
 namespace {
 
-// lastStatus after the input port was closed: no fix status has it, so the tray is refreshed.
-constexpr uint32_t refreshStatus = 5;
-
 // Without a status to show, "No Data Stream" appears once the input has been quiet this long
 // (timer-loop ticks of 50 ms).
 constexpr uint32_t quietTicks = 40;

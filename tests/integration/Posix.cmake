@@ -11,6 +11,8 @@ tavro_add_gtest(tavro_posix_tests
         ${CMAKE_CURRENT_LIST_DIR}/PosixToolsTest.cpp
         ${CMAKE_CURRENT_LIST_DIR}/PosixStatusBlockTest.cpp
     LIBS tavro_posix_tools tavro_decode tavro_platform_system tavro_platform_testing)
+target_compile_definitions(tavro_posix_tests PRIVATE
+    TAVRO_MAN_PAGE="${PROJECT_SOURCE_DIR}/packaging/man/tavro.1")
 
 # End to end: gps-sim -> tavro run -> client processes, the verbs, and gpsd where installed.
 if(NOT TARGET tavro OR NOT TARGET gps-sim OR NOT TARGET feltro)

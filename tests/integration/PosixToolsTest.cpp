@@ -16,6 +16,8 @@
 
 #include <cmath>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <regex>
 #include <string>
@@ -157,6 +159,79 @@ TEST_F(ConfigCommandTest, BadNamesAndValuesAreRefusedAndNothingIsStored) {
     uint32_t nameSize = sizeof name;
     EXPECT_EQ(registry_.EnumValue(key.Get(), 0, name, &nameSize, nullptr, nullptr, nullptr),
               error::noMoreItems);
+}
+
+// A value beyond a setting's range is refused in the words of its row.
+TEST_F(ConfigCommandTest, ValuesOutOfRangeAreRefusedWithTheTablesLine) {
+    for (const SettingsEntry& entry : SettingsTable) {
+        if ((entry.form != SettingForm::Number && entry.form != SettingForm::ComNumber) ||
+            entry.maximum == UINT32_MAX) {
+            continue;
+        }
+        const std::string beyond = std::to_string(uint64_t{entry.maximum} + 1);
+        EXPECT_EQ(Run({"set", entry.name, beyond.c_str()}), configUsage) << entry.name;
+        EXPECT_EQ(errors_, "\"" + std::string(entry.name) + "\" is " + entry.help + "\n");
+    }
+}
+
+std::string Collapsed(const std::string& text) {
+    return std::regex_replace(text, std::regex("\\s+"), " ");
+}
+
+// The man page's way of writing a setting's name in bold, and a line of text.
+std::string ManBold(const std::string& name) {
+    return name.find(' ') != std::string::npos ? ".B \"" + name + "\"" : ".B " + name;
+}
+std::string ManText(const std::string& text) {
+    return std::regex_replace(text, std::regex("-"), "\\-");
+}
+
+// `tavro config --help` and the man page's SETTINGS name every setting with its line, the
+// virtual ports and the options, and nothing the table does not have.
+TEST(ConfigHelpTest, TheHelpAndTheManPageListEverySettingWithItsLine) {
+    const std::string help = Collapsed(ConfigHelp());
+    std::ifstream file(TAVRO_MAN_PAGE);
+    ASSERT_TRUE(file.is_open()) << TAVRO_MAN_PAGE;
+    const std::string page((std::istreambuf_iterator<char>(file)),
+                           std::istreambuf_iterator<char>());
+    const size_t start = page.find(".SH SETTINGS\n");
+    ASSERT_NE(start, std::string::npos);
+    const std::string section = page.substr(start, page.find("\n.SH ", start + 1) + 1 - start);
+    size_t entries = 0;
+    for (const SettingsEntry& entry : SettingsTable) {
+        SCOPED_TRACE(entry.name);
+        EXPECT_NE(help.find(std::string(" ") + entry.name + " " + entry.help + " "),
+                  std::string::npos)
+            << help;
+        std::string expected = ".TP\n" + ManBold(entry.name) + "\n" + ManText(entry.help) + "\n";
+        if (entry.form == SettingForm::Record) {
+            expected += "(changed only with \\-\\-force)\n";
+        } else if (!entry.live) {
+            expected += "(a running hub takes it when it next opens the input port)\n";
+            EXPECT_NE(help.find(std::string(entry.name) + ": when it next opens the input port"),
+                      std::string::npos);
+        }
+        EXPECT_NE(section.find(expected), std::string::npos) << expected;
+        ++entries;
+    }
+    EXPECT_NE(help.find(" Port0..Port7 the COM numbers of virtual ports 1 to 8"),
+              std::string::npos);
+    EXPECT_NE(section.find(".BR Port0 \" to \" Port7\n"), std::string::npos);
+    ++entries;
+    for (const OptionName& option : optionNames) {
+        SCOPED_TRACE(option.text);
+        EXPECT_NE(help.find(std::string(" ") + option.text + " " + option.help + " "),
+                  std::string::npos);
+        EXPECT_NE(section.find(".TP\n" + ManBold(option.text) + "\n" + ManText(option.help) + "\n"),
+                  std::string::npos);
+        ++entries;
+    }
+    size_t listed = 0;
+    for (size_t at = section.find(".TP\n"); at != std::string::npos;
+         at = section.find(".TP\n", at + 1)) {
+        ++listed;
+    }
+    EXPECT_EQ(listed, entries) << "the man page lists a setting the table does not have";
 }
 
 TEST_F(ConfigCommandTest, ARegistryThatCannotBeWrittenIsReported) {
@@ -347,6 +422,58 @@ TEST(StatusReportTest, WarningsNameWhatDoesNothingOrIsMissing) {
         EXPECT_NE(warnings[0].find(c.warning), std::string::npos) << warnings[0];
         EXPECT_NE(StatusText(facts).find("Warning:        " + warnings[0]), std::string::npos);
     }
+}
+
+// Every fact the hub reports comes back from the socket's text as it went in.
+TEST(StatusReportTest, EveryFactOfTheReportSurvivesTheSocket) {
+    HubReport report;
+    report.version = "3.0.304";
+    report.pid = 4242;
+    report.directory = "/run/user/1000/tavro";
+    report.inputPort = 1;
+    report.baud = 38400;
+    report.inputOpen = true;
+    report.lastOpenError = 121;
+    report.inputDevice = "/dev/ttyUSB0";
+    report.inputPresent = true;
+    report.inputAccessible = false;
+    report.inputGroup = "dialout";
+    report.searching = true;
+    report.checksumErrors = 3;
+    report.optionFlags = 0x15;
+    report.logging = true;
+    report.logFile = "/home/ana/GPSLog/Gps2024-02-29.nmea";
+    report.portsResult = 183;
+    report.portsConflict = 7;
+    report.ports[0] = {5, "/dev/pts/3", 1, true, 10240, 512};
+    report.ports[7] = {12, "/dev/pts/9", 0, false, 0, 0};
+    report.clockSettable = false;
+    NetworkReport& network = report.network;
+    network = {10110,
+               "0.0.0.0",
+               true,
+               true,
+               98,
+               true,
+               4,
+               32,
+               "192.168.1.255:10110",
+               true,
+               111,
+               9000,
+               2,
+               {{"192.0.2.7:50412", 4096, 0}, {"[::1]:50413", 12, 3}}};
+
+    HubReport decoded;
+    ASSERT_TRUE(DecodeHubReport(EncodeHubReport(report), decoded));
+    EXPECT_EQ(EncodeHubReport(decoded), EncodeHubReport(report));
+    EXPECT_EQ(decoded.pid, 4242);
+    EXPECT_FALSE(decoded.inputAccessible);
+    EXPECT_TRUE(decoded.ports[0].hasCounters);
+    EXPECT_FALSE(decoded.ports[7].hasCounters);
+    ASSERT_EQ(decoded.network.clients.size(), 2u);
+    EXPECT_EQ(decoded.network.clients[1].address, "[::1]:50413");
+    EXPECT_EQ(decoded.network.datagramsDropped, 2u);
 }
 
 TEST(StatusReportTest, VirtualPortsShowTheirTerminalProgramsAndCounts) {

@@ -17,7 +17,7 @@
 #include "platform/testing/RecordingTray.h"
 #include "tests/engine/HubEngineFixture.h"
 #include "tests/engine/SearchScripts.h"
-#include "tests/settings/InstallerFixture.h"
+#include "tests/install/InstallerFixture.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 // what it accepts the installer extracts whole, and every layout the installer would misread
 // stops the build with its reason and leaves no package behind.
 #include "InstallerFixture.h"
-#include "TestRegistries.h"
+#include "tests/settings/TestRegistries.h"
 
 #include <stdio.h>
 #include <sys/wait.h>

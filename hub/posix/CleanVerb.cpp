@@ -1,0 +1,41 @@
+// `tavro clean`: removes what a hub that did not stop cleanly left in the COM directory.
+#include "hub/posix/VerbSupport.h"
+#include "hub/posix/Verbs.h"
+
+#include "hub/posix/command/CommandSocket.h"
+#include "hub/posix/ports/PtyPortSet.h"
+#include "platform/ErrorCodes.h"
+#include "platform/posix/ComDirectory.h"
+
+#include <cstdio>
+
+namespace tavro::posixhub {
+
+using platform::posix::ComDirectory;
+
+int CleanVerb(int argc, char**) {
+    if (argc != 0) {
+        std::fputs("usage: tavro clean\n", stderr);
+        return exitUsage;
+    }
+    const ComDirectory directory = DirectoryOrComplain();
+    if (!directory.IsValid()) {
+        return exitFailed;
+    }
+    // Only what a hub that did not stop cleanly left: never a running hub's links, nor links
+    // made by others (a receiver's, even one whose device is unplugged).
+    const uint32_t result = platform::posix::PtyPortSet::RemoveLinksLeftBehind(directory);
+    if (result == error::alreadyExists) {
+        std::printf("tavro clean: a hub runs in %s; nothing to clean\n", directory.Path());
+        return exitOk;
+    }
+    if (result != error::success) {
+        std::fprintf(stderr, "tavro clean: cannot read the hub's record in %s (error %u)\n",
+                     directory.Path(), static_cast<unsigned>(result));
+        return exitFailed;
+    }
+    platform::posix::RemoveStaleSocket(directory);
+    return exitOk;
+}
+
+} // namespace tavro::posixhub

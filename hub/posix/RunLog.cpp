@@ -1,0 +1,257 @@
+#include "hub/posix/RunLog.h"
+
+#include "common/GpsSharedStatus.h"
+#include "hub/engine/GpsPort.h"
+#include "hub/engine/HubContext.h"
+#include "hub/engine/NetworkOutput.h"
+#include "hub/posix/RunReport.h"
+#include "hub/posix/RunUpkeep.h"
+#include "hub/posix/StatusReport.h"
+#include "hub/posix/VerbSupport.h"
+#include "hub/settings/Settings.h"
+#include "hub/ui/StatusText.h"
+#include "platform/ErrorCodes.h"
+#include "platform/systemd/ServiceManager.h"
+
+#include <csignal>
+
+namespace tavro::posixhub {
+namespace {
+
+using platform::posix::LogPriority;
+
+// A change of the fix must hold this many ticks (1 s) before it is logged: a line with noise
+// flips it to "Invalid" and back with every bad sentence.
+constexpr uint32_t fixSettleTicks = 20;
+
+} // namespace
+
+void RunLog::Started(HubEngine& engine) {
+    log_.Write(LogPriority::Notice, "hub %s running, COM directory %s", TAVRO_VERSION,
+               directory_.Path());
+    if (!platform::posix::ServiceManager::Built()) {
+        log_.Write(LogPriority::Info,
+                   "readiness and watchdog notices, the descriptor store, the sleep signal "
+                   "and journal priorities: %s (built without systemd)",
+                   platform::posix::notAvailableHere);
+    }
+    StatusFacts facts;
+    facts.running = true;
+    facts.hasReport = true;
+    Describe(engine, facts.report);
+    const HubReport& report = facts.report;
+    if (report.inputPort != 0) {
+        log_.Write(LogPriority::Info, "input port COM%u at %u baud", report.inputPort, report.baud);
+    } else {
+        log_.Write(LogPriority::Warning, "no input port (tavro config set Port <n>)");
+    }
+    ReportPorts(report);
+    reportedPortResult_ = report.portsResult;
+    for (const std::string& warning : StatusWarnings(facts)) {
+        if (warning.rfind("no virtual ports", 0) != 0) { // said by ReportPorts
+            log_.Write(LogPriority::Warning, "%s", warning.c_str());
+        }
+    }
+}
+
+void RunLog::SettingsReadAgain(HubEngine& engine, bool portsTouched) {
+    HubReport report;
+    Describe(engine, report);
+    log_.Write(LogPriority::Notice, "settings read again");
+    if (portsTouched) {
+        ReportPorts(report);
+        reportedPortResult_ = report.portsResult;
+    }
+}
+
+void RunLog::PortsRetried(HubEngine& engine, uint32_t result) {
+    if (result == reportedPortResult_) {
+        return;
+    }
+    HubReport report;
+    Describe(engine, report);
+    ReportPorts(report);
+    reportedPortResult_ = result;
+}
+
+void RunLog::Ticked(HubEngine& engine) {
+    ReportEcho();
+    FollowInputPort(engine);
+    FollowNetwork(engine);
+}
+
+void RunLog::DirectoryRepaired() {
+    log_.Write(LogPriority::Warning, "%s was removed; its links and command socket are back",
+               directory_.Path());
+}
+
+void RunLog::DirectoryLost(uint32_t failure) {
+    log_.Write(LogPriority::Error, "%s was removed and cannot be made again (%s): stopping",
+               directory_.Path(), ErrorWords(failure).c_str());
+}
+
+void RunLog::Stopping(int signal) {
+    log_.Write(LogPriority::Notice, "%s, stopping",
+               signal == SIGINT   ? "interrupted"
+               : signal == SIGHUP ? "hung up"
+                                  : "terminated");
+}
+
+void RunLog::PublishFailed(uint32_t result) {
+    if (result == error::alreadyExists) {
+        log_.Write(LogPriority::Error, "another hub serves %s", directory_.Path());
+    } else {
+        log_.Write(LogPriority::Error, "cannot make the command socket in %s: %s",
+                   directory_.Path(), ErrorWords(result).c_str());
+    }
+}
+
+// The virtual ports made, or why there are none, in the words `tavro status` uses.
+void RunLog::ReportPorts(const HubReport& report) {
+    if (ports_.IsOpen()) {
+        for (uint32_t i = 0; i < virtualPortCount; ++i) {
+            if (ports_.DevicePath(i)[0] != '\0') {
+                log_.Write(LogPriority::Info, "virtual port %u: %s/COM%u -> %s", i + 1,
+                           directory_.Path(), ports_.ComNumber(i), ports_.DevicePath(i));
+            }
+        }
+        return;
+    }
+    if (report.portsResult == error::fileNotFound && settingsUnreadable_) {
+        log_.Write(LogPriority::Error,
+                   "no virtual ports: the settings could not be read (see above)");
+        return;
+    }
+    StatusFacts facts;
+    facts.running = true;
+    facts.hasReport = true;
+    facts.report = report;
+    for (const std::string& warning : StatusWarnings(facts)) {
+        if (warning.rfind("no virtual ports", 0) == 0) {
+            const bool retried = PortsRetryable(report.portsResult);
+            log_.Write(LogPriority::Error, "%s%s", warning.c_str(),
+                       retried ? "; trying again every few seconds" : "");
+        }
+    }
+}
+
+// COM ports whose programs turned echo on, once per change.
+void RunLog::ReportEcho() {
+    for (uint32_t i = 0; i < virtualPortCount; ++i) {
+        const bool echoing = ports_.Echoing(i);
+        if (echoing && !echoReported_[i]) {
+            log_.Write(LogPriority::Warning,
+                       "COM%u echoes what it receives (its program turned echo on): its "
+                       "bytes are not sent to the receiver while it does",
+                       ports_.ComNumber(i));
+        }
+        echoReported_[i] = echoing;
+    }
+}
+
+// Every change of the input port's state, and of the stream and fix once it has settled.
+void RunLog::FollowInputPort(HubEngine& engine) {
+    const HubContext& hub = engine.Context();
+    const GpsPort* port = hub.inputPort.get();
+    if (port == nullptr) {
+        return;
+    }
+    const bool open = port->IsOpen();
+    const uint32_t error = open ? 0 : port->lastOpenError;
+    if (!logged_ || open != wasOpen_ || error != lastError_) {
+        // Closed without a failure before the first attempt says nothing new, unless
+        // Battery Saver keeps it so.
+        const bool news = open || error != 0 || wasOpen_ ||
+                          (hub.settings.optionFlags & OptionFlags::batterySaver) != 0;
+        if (news) {
+            LogInputPort(engine);
+        }
+        logged_ = true;
+        wasOpen_ = open;
+        lastError_ = error;
+        shownStream_ = {};
+        pendingTicks_ = 0;
+    }
+    if (!open) {
+        return;
+    }
+    const GpsSharedStatus& block = engine.Status();
+    const std::pair<uint8_t, uint8_t> now{block.streamState, block.fixState};
+    if (now == shownStream_) {
+        pendingTicks_ = 0;
+        return;
+    }
+    if (now != pendingStream_) {
+        pendingStream_ = now;
+        pendingTicks_ = 0;
+    }
+    if (++pendingTicks_ >= fixSettleTicks && block.streamState >= 2) {
+        log_.Write(LogPriority::Info, "%s, %s", StreamText(block.streamState),
+                   FixText(block.fixState));
+        shownStream_ = now;
+        pendingTicks_ = 0;
+    }
+}
+
+void RunLog::LogInputPort(HubEngine& engine) {
+    HubReport report;
+    Describe(engine, report);
+    if (report.inputPort == 0) {
+        return; // said at the start
+    }
+    if (report.inputOpen) {
+        log_.Write(LogPriority::Info, "input port COM%u open at %u baud%s%s%s", report.inputPort,
+                   report.baud, report.inputDevice.empty() ? "" : " (", report.inputDevice.c_str(),
+                   report.inputDevice.empty() ? "" : ")");
+        return;
+    }
+    char reason[statusTextSize];
+    FormatClosedReason(report.lastOpenError, reason);
+    log_.Write(report.lastOpenError != 0 ? LogPriority::Warning : LogPriority::Info,
+               "input port COM%u: %s: %s", report.inputPort, reason, InputPortFix(report).c_str());
+}
+
+// The network output's server and sender as they open, fail and close, once per change; a
+// server other computers may reach is said with a warning.
+void RunLog::FollowNetwork(HubEngine& engine) {
+    const NetworkOutput& output = engine.Network();
+    const uint32_t server = output.Listening() ? output.ListeningPort() : 0;
+    if (server != loggedServer_ || output.ListenError() != loggedServerError_ ||
+        loggedAddress_ != output.ListeningAddress()) {
+        if (server != 0) {
+            log_.Write(output.OpenToNetwork() ? LogPriority::Warning : LogPriority::Info,
+                       "NMEA over TCP on %s port %u%s", output.ListeningAddress(), server,
+                       output.OpenToNetwork()
+                           ? ": open to other computers (\"TCP Address\" 127.0.0.1 keeps "
+                             "it to this one)"
+                           : "");
+        } else if (output.ListenError() != error::success) {
+            log_.Write(LogPriority::Error, "no NMEA over TCP on %s: %s", output.ListeningAddress(),
+                       ErrorWords(output.ListenError()).c_str());
+        } else if (loggedServer_ != 0) {
+            log_.Write(LogPriority::Info, "NMEA over TCP stopped");
+        }
+        loggedServer_ = server;
+        loggedServerError_ = output.ListenError();
+        loggedAddress_ = output.ListeningAddress();
+    }
+    const bool sending = output.SendsDatagrams();
+    if (sending != loggedSending_ || (!sending && output.DatagramError() != loggedSenderError_)) {
+        if (sending) {
+            log_.Write(LogPriority::Info, "NMEA over UDP to %s",
+                       engine.Context().settings.udpTarget);
+        } else if (output.DatagramError() != error::success) {
+            log_.Write(LogPriority::Error, "no NMEA over UDP to %s: %s",
+                       engine.Context().settings.udpTarget,
+                       ErrorWords(output.DatagramError()).c_str());
+        }
+        loggedSending_ = sending;
+        loggedSenderError_ = output.DatagramError();
+    }
+}
+
+void RunLog::Describe(HubEngine& engine, HubReport& report) {
+    DescribeRunningHub(engine, directory_, ports_, report);
+}
+
+} // namespace tavro::posixhub

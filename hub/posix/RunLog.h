@@ -1,0 +1,68 @@
+// The run log of `tavro run`, on standard error (or the journal): the start, the virtual ports
+// made or why there are none, every change of the input port's state and of the stream and fix
+// once it has settled, the network output as it opens and fails, echoing ports, problems, the
+// stop. It uses the words of `tavro status`.
+#pragma once
+
+#include "hub/engine/HubEngine.h"
+#include "hub/posix/HubReport.h"
+#include "hub/posix/ports/PtyPortSet.h"
+#include "platform/posix/ComDirectory.h"
+#include "platform/posix/ConsoleLog.h"
+
+#include <stdint.h>
+#include <string>
+#include <utility>
+
+namespace tavro::posixhub {
+
+class RunLog {
+public:
+    // `settingsUnreadable`: the settings file could not be read at start (the store said why).
+    RunLog(platform::posix::ConsoleLog& log, const platform::posix::ComDirectory& directory,
+           platform::posix::PtyPortSet& ports, bool settingsUnreadable)
+        : log_(log), directory_(directory), ports_(ports), settingsUnreadable_(settingsUnreadable) {
+    }
+
+    // The hub runs: what it runs with, its ports, what is wrong.
+    void Started(HubEngine& engine);
+    // The settings were read again; `portsTouched`: the virtual ports changed or failed.
+    void SettingsReadAgain(HubEngine& engine, bool portsTouched);
+    // The virtual ports were tried again with `result`: said when it differs from the last.
+    void PortsRetried(HubEngine& engine, uint32_t result);
+    // After every tick: echoing ports, the input port, the network output.
+    void Ticked(HubEngine& engine);
+
+    void DirectoryRepaired();
+    void DirectoryLost(uint32_t failure);
+    void Stopping(int signal);
+    void PublishFailed(uint32_t result);
+
+private:
+    void ReportPorts(const HubReport& report);
+    void ReportEcho();
+    void FollowInputPort(HubEngine& engine);
+    void LogInputPort(HubEngine& engine);
+    void FollowNetwork(HubEngine& engine);
+    void Describe(HubEngine& engine, HubReport& report);
+
+    platform::posix::ConsoleLog& log_;
+    platform::posix::ComDirectory directory_;
+    platform::posix::PtyPortSet& ports_;
+    const bool settingsUnreadable_;
+    uint32_t reportedPortResult_ = 0;
+    bool echoReported_[virtualPortCount] = {};
+    uint32_t loggedServer_ = 0; // the TCP port last said to be served, 0 when none
+    uint32_t loggedServerError_ = 0;
+    std::string loggedAddress_;
+    bool loggedSending_ = false;
+    uint32_t loggedSenderError_ = 0;
+    bool logged_ = false;
+    bool wasOpen_ = false;
+    uint32_t lastError_ = 0;
+    std::pair<uint8_t, uint8_t> shownStream_{};
+    std::pair<uint8_t, uint8_t> pendingStream_{};
+    uint32_t pendingTicks_ = 0;
+};
+
+} // namespace tavro::posixhub

@@ -1,0 +1,99 @@
+#include "hub/posix/RunReport.h"
+
+#include "hub/engine/GpsPort.h"
+#include "hub/engine/HubContext.h"
+#include "hub/engine/NetworkOutput.h"
+#include "platform/ErrorCodes.h"
+#include "platform/linux/SystemClockRights.h"
+
+#include <climits>
+#include <cstdlib>
+#include <grp.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace tavro::posixhub {
+namespace {
+
+void DescribeNetwork(const NetworkOutput& output, const Settings& settings,
+                     NetworkReport& network) {
+    network.tcpPort = settings.tcpPort;
+    network.tcpAddress = output.ListeningAddress();
+    network.listening = output.Listening();
+    network.openToNetwork = output.OpenToNetwork();
+    network.listenError = output.ListenError();
+    network.tcpWrite = settings.tcpWrite != 0;
+    network.refused = output.Refused();
+    network.clientLimit = output.ClientLimit();
+    network.udpTarget = settings.udpTarget;
+    network.udpSending = output.SendsDatagrams();
+    network.udpError = output.DatagramError();
+    network.datagramsSent = output.DatagramsSent();
+    network.datagramsDropped = output.DatagramsDropped();
+    for (uint32_t slot = 0; slot < NetworkOutput::clientSlots; ++slot) {
+        NetworkClientInfo info;
+        if (output.Client(slot, info)) {
+            network.clients.push_back({info.peer, info.bytesSent, info.bytesDropped});
+        }
+    }
+}
+
+} // namespace
+
+void DescribeRunningHub(HubEngine& engine, const platform::posix::ComDirectory& directory,
+                        platform::posix::PtyPortSet& ports, HubReport& report) {
+    const HubContext& hub = engine.Context();
+    const GpsPort* port = hub.inputPort.get();
+    report.version = TAVRO_VERSION;
+    report.pid = static_cast<long>(getpid());
+    report.directory = directory.Path();
+    report.inputPort = hub.settings.port;
+    report.baud = hub.settings.baud;
+    if (port != nullptr) {
+        report.inputOpen = port->IsOpen();
+        report.lastOpenError = port->lastOpenError;
+        report.checksumErrors = port->checksumErrors;
+        // The speed it runs at (a speed change by command moves it before "Baud").
+        if (report.inputOpen || report.baud == 0) {
+            report.baud = port->baudRate;
+        }
+        report.logFile = port->LogOpen() ? port->logFileName : "";
+    }
+    report.searching = hub.search.scanning.load() != 0;
+    char device[platform::posix::comPathCapacity];
+    bool present = false;
+    if (report.inputPort != 0 &&
+        directory.Resolve(report.inputPort, device, present) == error::success) {
+        // The device itself, not a link to it (gps-sim's leads through /proc).
+        char real[PATH_MAX];
+        report.inputDevice = present && realpath(device, real) != nullptr ? real : device;
+        report.inputPresent = present;
+        report.inputAccessible = !present || access(device, R_OK | W_OK) == 0;
+        struct stat status {};
+        if (present && stat(device, &status) == 0) {
+            const group* owner = getgrgid(status.st_gid);
+            report.inputGroup = owner != nullptr ? owner->gr_name : "";
+        }
+    }
+    report.optionFlags = hub.settings.optionFlags;
+    report.logging = hub.settings.logging != 0;
+    report.portsResult = ports.IsOpen() ? 0 : ports.LastOpenResult();
+    report.portsConflict = ports.ConflictingComNumber();
+    for (uint32_t i = 0; i < virtualPortCount; ++i) {
+        VirtualPortReport& entry = report.ports[i];
+        entry.comNumber = ports.ConfiguredComNumber(i);
+        entry.terminal = ports.DevicePath(i);
+        entry.programs = ports.Users(i);
+        // Counted since the port set was opened, for the ports that exist.
+        if (!entry.terminal.empty()) {
+            const platform::posix::PortCounters counters = ports.Counters(i);
+            entry.hasCounters = true;
+            entry.bytesRelayed = counters.bytesRelayed;
+            entry.bytesDropped = counters.bytesDropped;
+        }
+    }
+    report.clockSettable = platform::posix::MaySetSystemClock();
+    DescribeNetwork(engine.Network(), hub.settings, report.network);
+}
+
+} // namespace tavro::posixhub

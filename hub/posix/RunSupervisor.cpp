@@ -1,0 +1,81 @@
+#include "hub/posix/RunSupervisor.h"
+
+#include "hub/posix/RunReport.h"
+#include "platform/ErrorCodes.h"
+
+#include <cstdio>
+
+namespace tavro::posixhub {
+
+void RunSupervisor::Attach(EventLoop& loop, LiveSettings& live, ServiceNotices& notices,
+                           SystemEventSources& events) {
+    loop_ = &loop;
+    live_ = &live;
+    notices_ = &notices;
+    events_ = &events;
+    upkeep_.emplace(lock_, ports_, loop.Server());
+}
+
+void RunSupervisor::Started(HubEngine& engine) {
+    engine_ = &engine;
+    log_.Started(engine);
+    events_->Start(*loop_);
+    // The service manager hears of the terminals first: a restart gives them back.
+    notices_->Ticked(ports_);
+    char status[platform::posix::comPathCapacity + 32];
+    std::snprintf(status, sizeof status, "running, COM directory %s", directory_.Path());
+    notices_->Ready(status);
+}
+
+uint32_t RunSupervisor::ReloadSettings() {
+    notices_->Reloading();
+    LiveSettings::Outcome outcome;
+    const uint32_t result = live_->Apply(outcome);
+    events_->Refresh();
+    log_.SettingsReadAgain(*engine_, outcome.portsChanged || result != error::success);
+    notices_->Ticked(ports_);
+    notices_->Ready("settings read again");
+    return result;
+}
+
+void RunSupervisor::Ticked(HubEngine& engine) {
+    if (upkeep_) {
+        switch (upkeep_->KeepDirectory()) {
+        case ComDirectoryRepair::Outcome::Intact:
+            break;
+        case ComDirectoryRepair::Outcome::Repaired:
+            log_.DirectoryRepaired();
+            events_->Refresh();
+            break;
+        case ComDirectoryRepair::Outcome::Lost:
+            log_.DirectoryLost(upkeep_->Failure());
+            failed_ = true;
+            loop_->RequestStop();
+            return;
+        }
+        uint32_t result = 0;
+        if (upkeep_->RetryPorts(result)) {
+            log_.PortsRetried(engine, result);
+        }
+    }
+    log_.Ticked(engine);
+    live_->StoreSpeedChange();
+    notices_->Ticked(ports_);
+    events_->Ticked();
+}
+
+void RunSupervisor::Stopping(int signal) {
+    notices_->Stopping();
+    log_.Stopping(signal);
+}
+
+void RunSupervisor::PublishFailed(uint32_t result) {
+    publishFailed_ = true;
+    log_.PublishFailed(result);
+}
+
+void RunSupervisor::Describe(HubEngine& engine, HubReport& report) {
+    DescribeRunningHub(engine, directory_, ports_, report);
+}
+
+} // namespace tavro::posixhub
