@@ -66,3 +66,16 @@ endfunction()
 # The release the programs name with --version.
 add_library(tavro_version INTERFACE)
 target_compile_definitions(tavro_version INTERFACE TAVRO_VERSION="${PROJECT_VERSION}")
+
+# nlohmann-json (Debian: nlohmann-json3-dev), header-only, for the status JSON of `tavro status`
+# and the dashboard. A cross build must not search the host's include folder as a whole, so
+# the library's own folder is linked into one of the build's. Product code has no exceptions:
+# a misuse ends the program rather than throwing.
+find_path(TAVRO_NLOHMANN_INCLUDE nlohmann/json.hpp PATHS /usr/include NO_CMAKE_FIND_ROOT_PATH
+          REQUIRED)
+set(tavroJsonInclude ${CMAKE_BINARY_DIR}/json-include)
+file(MAKE_DIRECTORY ${tavroJsonInclude})
+file(CREATE_LINK ${TAVRO_NLOHMANN_INCLUDE}/nlohmann ${tavroJsonInclude}/nlohmann SYMBOLIC)
+add_library(tavro_json INTERFACE)
+target_include_directories(tavro_json SYSTEM INTERFACE ${tavroJsonInclude})
+target_compile_definitions(tavro_json INTERFACE JSON_NOEXCEPTION)

@@ -27,4 +27,14 @@ struct WaitEntry {
     uint32_t token = 0;
 };
 
+// Blocks until one of `entries` is ready for what it waits for, or `timeoutMs` has passed, or
+// (POSIX) a signal arrived. For loops that then look at everything they own; at most 64
+// entries (what Windows waits on at once; more are not waited for).
+void WaitForAny(const WaitEntry* entries, uint32_t count, uint32_t timeoutMs);
+
+// Ctrl-C and the system's request to end (SIGINT, SIGTERM; the console's close and log-off
+// events on Windows) set a flag instead of ending the program.
+void CatchStopRequests();
+bool StopRequested();
+
 } // namespace tavro::platform

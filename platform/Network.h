@@ -8,8 +8,16 @@
 
 #include <stddef.h>
 #include <stdint.h>
+#include <string.h>
 
 namespace tavro::platform {
+
+// Whether a numeric listening address keeps a server to this computer (127.0.0.0/8, ::1);
+// servers warn about any other.
+inline bool IsLoopbackAddress(const char* address) {
+    return strncmp(address, "127.", 4) == 0 || strcmp(address, "::1") == 0 ||
+           strcmp(address, "[::1]") == 0;
+}
 
 // A socket: a SOCKET or a descriptor; noSocket when there is none.
 using SocketHandle = intptr_t;
@@ -51,6 +59,10 @@ public:
     virtual uint32_t OpenDatagram(const char* target, SocketHandle& sender) = 0;
     // One datagram, whole, or none (error::noSystemResources when a full buffer dropped it).
     virtual uint32_t SendDatagram(SocketHandle sender, const uint8_t* bytes, uint32_t size) = 0;
+
+    // Tells the peer that nothing more will be sent (its reads see the end), while what it
+    // still sends can be received.
+    virtual void FinishSending(SocketHandle socket) = 0;
 
     virtual void Close(SocketHandle socket) = 0;
 

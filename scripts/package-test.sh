@@ -18,7 +18,7 @@ fail() {
 }
 
 cmake --preset native >/dev/null
-cmake --build --preset native --target tavro feltro gps-sim tavro_man_pages
+cmake --build --preset native --target tavro tavro-web feltro gps-sim tavro_man_pages
 (cd build/native && cpack -G DEB >/dev/null)
 version=$(sed -n 's/^project(Tavro VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 deb=$(ls build/native/package/tavro_"$version"_*.deb)
@@ -38,9 +38,11 @@ trap cleanup EXIT
 
 echo "== contents"
 contents=$(dpkg-deb --contents "$deb")
-for path in usr/bin/tavro usr/bin/feltro usr/bin/gps-sim usr/share/man/man1/tavro.1.gz \
+for path in usr/bin/tavro usr/bin/tavro-web usr/bin/feltro usr/bin/gps-sim \
+    usr/share/man/man1/tavro.1.gz usr/share/man/man1/tavro-web.1.gz \
     usr/share/man/man1/feltro.1.gz usr/share/man/man1/gps-sim.1.gz \
-    usr/lib/systemd/user/tavro.service usr/share/doc/tavro/examples/60-tavro-gps.rules; do
+    usr/lib/systemd/user/tavro.service usr/lib/systemd/user/tavro-web.service \
+    usr/share/doc/tavro/examples/60-tavro-gps.rules; do
     grep -q " \./$path\$" <<<"$contents" || fail "$path is not in the package"
 done
 
@@ -48,6 +50,8 @@ echo "== cmake --install into another prefix"
 cmake --install build/native --prefix "$work/prefix" >/dev/null
 grep -q "^ExecStart=$work/prefix/bin/tavro run\$" "$work/prefix/lib/systemd/user/tavro.service" ||
     fail "the installed unit does not name the installed program"
+grep -q "^ExecStart=$work/prefix/bin/tavro-web\$" "$work/prefix/lib/systemd/user/tavro-web.service" ||
+    fail "the installed dashboard unit does not name the installed program"
 [ -x "$work/prefix/bin/tavro" ] && [ -f "$work/prefix/share/man/man1/tavro.1.gz" ] ||
     fail "cmake --install left out the program or its man page"
 
@@ -72,7 +76,7 @@ dpkg --root="$root" --force-depends --force-script-chrootless --force-not-root -
     fail "dpkg -i failed"
 }
 bin="$root/usr/bin"
-for program in tavro feltro gps-sim; do
+for program in tavro tavro-web feltro gps-sim; do
     out=$("$bin/$program" --version)
     [ "$out" = "$program $version" ] || fail "$program --version says '$out'"
 done
@@ -93,7 +97,10 @@ for line in Type=notify WatchdogSec= FileDescriptorStoreMax= ExecReload=; do
 done
 if command -v systemd-analyze >/dev/null; then
     sed "s|/usr/bin/|$bin/|" "$unit" >"$work/tavro.service"
-    systemd-analyze verify --man=no "$work/tavro.service" || fail "systemd-analyze verify"
+    sed "s|/usr/bin/|$bin/|" "$root/usr/lib/systemd/user/tavro-web.service" \
+        >"$work/tavro-web.service"
+    systemd-analyze verify --man=no "$work/tavro.service" "$work/tavro-web.service" ||
+        fail "systemd-analyze verify"
 fi
 
 echo "== the unit's command line, by hand, with a stand-in service manager"

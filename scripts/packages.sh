@@ -1,11 +1,14 @@
 # Debian packages the build and the tests need, and a helper that installs the missing ones.
 # Sourced by scripts/test.sh, scripts/demo.sh and .ci/run.
 
-BUILD_PACKAGES=(cmake ninja-build g++ make pkg-config libsystemd-dev)
+# nlohmann-json3-dev: the status JSON of tavro status and the dashboard (header-only).
+BUILD_PACKAGES=(cmake ninja-build g++ make pkg-config libsystemd-dev nlohmann-json3-dev)
 # dbus-daemon: a private bus stands in for the system bus in the hub's suspend tests.
 # socat and nc read the hub's network output in the end-to-end tests.
 TEST_PACKAGES=(googletest libgtest-dev libgmock-dev libbenchmark-dev python3 dbus-daemon socat
     netcat-openbsd)
+# The dashboard's page in a real browser, driven through its DevTools protocol.
+BROWSER_PACKAGES=(chromium python3-websocket)
 FUZZ_PACKAGES=(clang libclang-rt-14-dev)
 CROSS_PACKAGES=(g++-mingw-w64-i686 g++-mingw-w64-x86-64)
 # ccache: CI's build without systemd takes the native build's objects instead of compiling

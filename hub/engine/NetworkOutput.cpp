@@ -15,11 +15,6 @@ namespace {
 constexpr uint32_t acceptsPerWake = 64;
 constexpr uint32_t receivePerWake = 4096;
 
-bool Loopback(const char* address) {
-    return strncmp(address, "127.", 4) == 0 || strcmp(address, "::1") == 0 ||
-           strcmp(address, "[::1]") == 0;
-}
-
 } // namespace
 
 NetworkOutput::NetworkOutput(platform::Network* network, NetworkSink& sink)
@@ -122,7 +117,7 @@ void NetworkOutput::CloseSender() {
 }
 
 bool NetworkOutput::OpenToNetwork() const {
-    return Listening() && !Loopback(address_);
+    return Listening() && !platform::IsLoopbackAddress(address_);
 }
 
 uint32_t NetworkOutput::ClientCount() const {

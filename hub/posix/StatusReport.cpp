@@ -1,14 +1,13 @@
 #include "hub/posix/StatusReport.h"
 
-#include "common/SatelliteIds.h"
 #include "hub/posix/VerbSupport.h"
 #include "hub/settings/Settings.h"
+#include "hub/ui/StatusJson.h"
 #include "hub/ui/StatusText.h"
 #include "platform/ErrorCodes.h"
 #include "platform/posix/PosixErrors.h"
 
 #include <charconv>
-#include <cmath>
 #include <cstdio>
 
 namespace tavro {
@@ -80,304 +79,101 @@ std::string PortsProblem(const HubReport& report) {
     }
 }
 
-void AppendJsonString(std::string& json, std::string_view value) {
-    json += '"';
-    for (const char c : value) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte == '"' || byte == '\\') {
-            json += '\\';
-            json += c;
-        } else if (byte < 0x20 || byte == 0x7F) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
-            json += escaped;
-        } else {
-            json += c; // paths are bytes; UTF-8 passes as it is
-        }
-    }
-    json += '"';
+using Json = nlohmann::ordered_json;
+
+Json TextOrNull(const std::string& text) {
+    return text.empty() ? Json(nullptr) : Json(text);
 }
 
-// A JSON object written member by member.
-class JsonObject {
-public:
-    explicit JsonObject(std::string& json) : json_(json) { json_ += '{'; }
-    void End() { json_ += '}'; }
-
-    JsonObject& Name(const char* name) {
-        json_ += first_ ? "" : ",";
-        first_ = false;
-        AppendJsonString(json_, name);
-        json_ += ':';
-        return *this;
-    }
-    void Text(const char* name, std::string_view value) {
-        Name(name);
-        AppendJsonString(json_, value);
-    }
-    void Integer(const char* name, long long value) {
-        Name(name);
-        json_ += std::to_string(value);
-    }
-    void Flag(const char* name, bool value) {
-        Name(name);
-        json_ += value ? "true" : "false";
-    }
-    void Null(const char* name) {
-        Name(name);
-        json_ += "null";
-    }
-    // The shortest text that reads back as the same float; null when it is not a number.
-    void Real(const char* name, float value) {
-        Name(name);
-        if (!std::isfinite(value)) {
-            json_ += "null";
-            return;
-        }
-        char text[32];
-        const auto result = std::to_chars(text, text + sizeof text, value);
-        json_.append(text, result.ptr);
-    }
-    // The shortest text that reads back as the same double; null when it is not known.
-    void Real(const char* name, bool known, double value) {
-        Name(name);
-        if (!known || !std::isfinite(value)) {
-            json_ += "null";
-            return;
-        }
-        char text[32];
-        const auto result = std::to_chars(text, text + sizeof text, value);
-        json_.append(text, result.ptr);
-    }
-    template <typename T, size_t N>
-    void Integers(const char* name, const T (&values)[N]) {
-        Name(name);
-        json_ += '[';
-        for (size_t i = 0; i < N; ++i) {
-            json_ += (i == 0 ? "" : ",") + std::to_string(values[i]);
-        }
-        json_ += ']';
-    }
-    std::string& Raw() { return json_; }
-
-private:
-    std::string& json_;
-    bool first_ = true;
-};
-
-// "2024-05-01T12:34:56.789Z", or "" while the block holds no calendar date.
-std::string IsoTime(const SystemTime& time) {
-    if (time.wYear < 1980 || time.wMonth < 1 || time.wMonth > 12 || time.wDay < 1 ||
-        time.wDay > 31 || time.wHour > 23 || time.wMinute > 59 || time.wSecond > 60 ||
-        time.wMilliseconds > 999) {
-        return "";
-    }
-    return Format("%04u-%02u-%02uT%02u:%02u:%02u.%03uZ", time.wYear, time.wMonth, time.wDay,
-                  time.wHour, time.wMinute, time.wSecond, time.wMilliseconds);
-}
-
-void InputJson(JsonObject& object, const StatusFacts& facts) {
-    const HubReport& report = facts.report;
-    std::string& json = object.Name("input").Raw();
-    JsonObject input(json);
-    input.Integer("port", report.inputPort);
-    input.Integer("baud", report.baud);
-    input.Flag("open", report.inputOpen);
-    if (report.inputDevice.empty()) {
-        input.Null("device");
-    } else {
-        input.Text("device", report.inputDevice);
-    }
-    input.Flag("searching", report.searching);
+Json InputJson(const HubReport& report) {
+    Json input;
+    input["port"] = report.inputPort;
+    input["baud"] = report.baud;
+    input["open"] = report.inputOpen;
+    input["device"] = TextOrNull(report.inputDevice);
+    input["searching"] = report.searching;
+    input["checksumErrors"] = report.checksumErrors;
     if (report.inputOpen) {
-        input.Null("closedReason");
-        input.Null("fix");
+        input["closedReason"] = nullptr;
+        input["fix"] = nullptr;
     } else {
         char reason[statusTextSize];
         FormatClosedReason(report.lastOpenError, reason);
-        input.Text("closedReason", reason);
-        input.Text("fix", InputPortFix(report));
+        input["closedReason"] = reason;
+        input["fix"] = InputPortFix(report);
     }
-    input.End();
+    return input;
 }
 
-void VirtualPortsJson(JsonObject& object, const StatusFacts& facts) {
-    std::string& json = object.Name("virtualPorts").Raw();
-    json += '[';
-    bool first = true;
+Json VirtualPortsJson(const HubReport& report) {
+    Json ports = Json::array();
     for (uint32_t i = 0; i < virtualPortCount; ++i) {
-        const VirtualPortReport& port = facts.report.ports[i];
+        const VirtualPortReport& port = report.ports[i];
         if (port.comNumber == 0) {
             continue;
         }
-        json += first ? "" : ",";
-        first = false;
-        JsonObject entry(json);
-        entry.Integer("number", i + 1);
-        entry.Integer("com", port.comNumber);
-        entry.Text("link", facts.report.directory + "/" + ComName(port.comNumber));
-        if (port.terminal.empty()) {
-            entry.Null("terminal");
-        } else {
-            entry.Text("terminal", port.terminal);
-        }
-        entry.Integer("programs", port.programs);
-        if (port.hasCounters) {
-            entry.Integer("bytesRelayed", static_cast<long long>(port.bytesRelayed));
-            entry.Integer("bytesDropped", static_cast<long long>(port.bytesDropped));
-        } else {
-            entry.Null("bytesRelayed");
-            entry.Null("bytesDropped");
-        }
-        entry.End();
+        Json entry;
+        entry["number"] = i + 1;
+        entry["com"] = port.comNumber;
+        entry["link"] = report.directory + "/" + ComName(port.comNumber);
+        entry["terminal"] = TextOrNull(port.terminal);
+        entry["programs"] = port.programs;
+        entry["bytesRelayed"] = port.hasCounters ? Json(port.bytesRelayed) : Json(nullptr);
+        entry["bytesDropped"] = port.hasCounters ? Json(port.bytesDropped) : Json(nullptr);
+        ports.push_back(std::move(entry));
     }
-    json += ']';
-}
-
-void NetworkJson(JsonObject& object, const NetworkReport& network) {
-    JsonObject tcp(object.Name("tcp").Raw());
-    tcp.Integer("port", network.tcpPort);
-    tcp.Text("address", network.tcpAddress);
-    tcp.Flag("listening", network.listening);
-    tcp.Flag("openToNetwork", network.openToNetwork);
-    tcp.Flag("write", network.tcpWrite);
-    tcp.Integer("refused", static_cast<long long>(network.refused));
-    tcp.Integer("clientLimit", network.clientLimit);
-    std::string& clients = tcp.Name("clients").Raw();
-    clients += '[';
-    for (size_t i = 0; i < network.clients.size(); ++i) {
-        clients += i == 0 ? "" : ",";
-        JsonObject client(clients);
-        client.Text("address", network.clients[i].address);
-        client.Integer("bytesSent", static_cast<long long>(network.clients[i].bytesSent));
-        client.Integer("bytesDropped", static_cast<long long>(network.clients[i].bytesDropped));
-        client.End();
-    }
-    clients += ']';
-    tcp.End();
-    JsonObject udp(object.Name("udp").Raw());
-    udp.Text("target", network.udpTarget);
-    udp.Flag("sending", network.udpSending);
-    udp.Integer("datagramsSent", static_cast<long long>(network.datagramsSent));
-    udp.Integer("datagramsDropped", static_cast<long long>(network.datagramsDropped));
-    udp.End();
-}
-
-// Whether satellites entry `index` is in the fix: marked in usedEntries when the receiver
-// reports several constellations, else its id is among usedPrns.
-bool SatelliteUsed(const GpsSharedStatus& block, size_t index) {
-    const int id = block.satellites[index].prn;
-    if (id <= 0) {
-        return false;
-    }
-    if (block.usedEntries != 0) {
-        return EntryUsed(block.usedEntries, static_cast<int>(index));
-    }
-    for (const uint8_t used : block.usedPrns) {
-        if (used != 0 && used == id) {
-            return true;
-        }
-    }
-    return false;
+    return ports;
 }
 
 // The fix at full precision from the hub's report: the receiver's own digits where the block
 // holds 32-bit floats and whole milliseconds.
-void PreciseJson(JsonObject& object, const PreciseFix& fix) {
-    JsonObject precise(object.Name("precise").Raw());
-    precise.Real("latitude", fix.hasPosition, fix.latitude);
-    precise.Real("longitude", fix.hasPosition, fix.longitude);
-    precise.Real("altitude", fix.hasAltitude, fix.altitude);
-    precise.Real("geoidSeparation", fix.hasGeoidSeparation, fix.geoidSeparation);
-    precise.Real("speedKnots", fix.hasSpeed, fix.speedKnots);
-    precise.Real("course", fix.hasCourse, fix.course);
-    precise.Real("pdop", fix.hasDops, fix.pdop);
-    precise.Real("hdop", fix.hasDops, fix.hdop);
-    precise.Real("vdop", fix.hasDops, fix.vdop);
+Json PreciseJson(const PreciseFix& fix) {
+    auto known = [](bool has, double value) { return has ? Json(value) : Json(nullptr); };
+    Json precise;
+    precise["latitude"] = known(fix.hasPosition, fix.latitude);
+    precise["longitude"] = known(fix.hasPosition, fix.longitude);
+    precise["altitude"] = known(fix.hasAltitude, fix.altitude);
+    precise["geoidSeparation"] = known(fix.hasGeoidSeparation, fix.geoidSeparation);
+    precise["speedKnots"] = known(fix.hasSpeed, fix.speedKnots);
+    precise["course"] = known(fix.hasCourse, fix.course);
+    precise["pdop"] = known(fix.hasDops, fix.pdop);
+    precise["hdop"] = known(fix.hasDops, fix.hdop);
+    precise["vdop"] = known(fix.hasDops, fix.vdop);
+    precise["utcTime"] = nullptr;
     if (fix.hasTime && fix.hasDate && fix.second >= 0 && fix.second < 61) {
         // "2024-05-01T12:34:56.789Z" with the fraction the receiver sent.
         char seconds[32];
         const auto end =
             std::to_chars(seconds, seconds + sizeof seconds, fix.second, std::chars_format::fixed);
         const std::string_view digits(seconds, static_cast<size_t>(end.ptr - seconds));
-        precise.Text("utcTime", Format("%04u-%02u-%02uT%02u:%02u:%s%.*sZ", fix.year, fix.month,
-                                       fix.day, fix.hour, fix.minute, fix.second < 10 ? "0" : "",
-                                       static_cast<int>(digits.size()), digits.data()));
-    } else {
-        precise.Null("utcTime");
+        precise["utcTime"] = Format("%04u-%02u-%02uT%02u:%02u:%s%.*sZ", fix.year, fix.month,
+                                    fix.day, fix.hour, fix.minute, fix.second < 10 ? "0" : "",
+                                    static_cast<int>(digits.size()), digits.data());
     }
-    precise.End();
+    return precise;
 }
 
-void BlockJson(JsonObject& object, const GpsSharedStatus& block) {
-    const bool receiving = block.streamState >= static_cast<uint8_t>(StreamState::PortOpen);
-    object.Integer("streamState", block.streamState);
-    object.Text("streamText", StreamText(block.streamState));
-    object.Integer("fixState", block.fixState);
-    object.Text("fixText", receiving ? FixText(block.fixState) : "");
-    object.Integer("fixValid", block.fixValid);
-    object.Integer("comPort", block.comPort);
-    object.Integer("relayHeld", block.relayHeld);
-    object.Integer("refCount", block.refCount);
-    object.Integer("replyFlags", block.replyFlags);
-    object.Integer("rmcCount", block.rmcCount);
-    object.Integer("baudRate", block.baudRate);
-    const std::string time = IsoTime(block.utcTime);
-    if (time.empty()) {
-        object.Null("utcTime");
-    } else {
-        object.Text("utcTime", time);
+void AddNetworkJson(const NetworkReport& network, Json& object) {
+    Json tcp;
+    tcp["port"] = network.tcpPort;
+    tcp["address"] = network.tcpAddress;
+    tcp["listening"] = network.listening;
+    tcp["openToNetwork"] = network.openToNetwork;
+    tcp["write"] = network.tcpWrite;
+    tcp["refused"] = network.refused;
+    tcp["clientLimit"] = network.clientLimit;
+    Json clients = Json::array();
+    for (const NetworkClientReport& client : network.clients) {
+        clients.push_back({{"address", client.address},
+                           {"bytesSent", client.bytesSent},
+                           {"bytesDropped", client.bytesDropped}});
     }
-    object.Real("latitude", block.latitude);
-    object.Real("longitude", block.longitude);
-    object.Integer("fixQuality", block.fixQuality);
-    object.Real("altitude", block.altitude);
-    object.Real("geoidSeparation", block.geoidSeparation);
-    object.Real("dgpsAge", block.dgpsAge);
-    object.Integer("dgpsStation", block.dgpsStation);
-    object.Real("pdop", block.pdop);
-    object.Real("hdop", block.hdop);
-    object.Real("vdop", block.vdop);
-    object.Integer("satsUsed", block.satsUsed);
-    object.Integer("selectionMode", block.selectionMode);
-    object.Integer("satsInView", block.satsInView);
-    object.Integers("usedPrns", block.usedPrns);
-    std::string& json = object.Name("satellites").Raw();
-    json += '[';
-    for (size_t i = 0; i < std::size(block.satellites); ++i) {
-        const SatelliteEntry& satellite = block.satellites[i];
-        json += i == 0 ? "" : ",";
-        JsonObject entry(json);
-        entry.Integer("prn", satellite.prn);
-        entry.Integer("elevation", satellite.elevation);
-        entry.Integer("azimuth", satellite.azimuth);
-        entry.Integer("snr", satellite.snr);
-        entry.Text("constellation", ConstellationName(ConstellationOf(satellite.prn)));
-        entry.Flag("used", SatelliteUsed(block, i));
-        entry.End();
-    }
-    json += ']';
-    object.Real("speedKnots", block.speedKnots);
-    object.Real("course", block.course);
-    object.Real("depthFeet", block.depthFeet);
-    object.Real("depthMetres", block.depthMetres);
-    // The receiver's MTK answers: null until it has given them (the bytes hold the block's
-    // signature and zeros before).
-    if ((block.replyFlags & replyFixInterval) != 0) {
-        object.Integer("fixInterval", block.fixInterval);
-    } else {
-        object.Null("fixInterval");
-    }
-    if ((block.replyFlags & replyNmeaRates) != 0) {
-        object.Integers("nmeaRates", block.nmeaRates);
-    } else {
-        object.Null("nmeaRates");
-    }
-    if ((block.replyFlags & replyEpoStatus) != 0) {
-        object.Integers("epoStatus", block.epoStatus);
-    } else {
-        object.Null("epoStatus");
-    }
+    tcp["clients"] = std::move(clients);
+    object["tcp"] = std::move(tcp);
+    object["udp"] = {{"target", network.udpTarget},
+                     {"sending", network.udpSending},
+                     {"datagramsSent", network.datagramsSent},
+                     {"datagramsDropped", network.datagramsDropped}};
 }
 
 } // namespace
@@ -595,51 +391,36 @@ std::string StatusText(const StatusFacts& facts) {
 }
 
 std::string StatusJson(const StatusFacts& facts) {
-    std::string json;
-    JsonObject object(json);
-    object.Flag("hubRunning", facts.running);
-    object.Text("statusLine", StatusLine(facts));
+    Json object;
+    object["hubRunning"] = facts.running;
+    object["statusLine"] = StatusLine(facts);
     if (facts.running && facts.hasReport) {
-        object.Text("version", facts.report.version);
-        object.Integer("pid", facts.report.pid);
-        object.Text("directory", facts.report.directory);
-        InputJson(object, facts);
-        VirtualPortsJson(object, facts);
-        std::string& options = object.Name("options").Raw();
-        options += '[';
-        bool first = true;
+        const HubReport& report = facts.report;
+        object["version"] = report.version;
+        object["pid"] = report.pid;
+        object["directory"] = report.directory;
+        object["input"] = InputJson(report);
+        object["virtualPorts"] = VirtualPortsJson(report);
+        Json options = Json::array();
         for (const OptionName& option : optionNames) {
-            if ((facts.report.optionFlags & option.bit) != 0) {
-                options += first ? "" : ",";
-                first = false;
-                AppendJsonString(options, option.text);
+            if ((report.optionFlags & option.bit) != 0) {
+                options.push_back(option.text);
             }
         }
-        options += ']';
-        object.Flag("logging", facts.report.logging);
-        NetworkJson(object, facts.report.network);
+        object["options"] = std::move(options);
+        object["logging"] = report.logging;
+        object["logFile"] = TextOrNull(report.logFile);
+        AddNetworkJson(report.network, object);
     } else {
-        object.Text("directory", facts.directory);
+        object["directory"] = facts.directory;
     }
-    std::string& warnings = object.Name("warnings").Raw();
-    warnings += '[';
-    bool first = true;
-    for (const std::string& warning : StatusWarnings(facts)) {
-        warnings += first ? "" : ",";
-        first = false;
-        AppendJsonString(warnings, warning);
-    }
-    warnings += ']';
+    object["warnings"] = StatusWarnings(facts);
     if (facts.running) {
-        BlockJson(object, facts.block);
-        if (facts.hasReport) {
-            PreciseJson(object, facts.report.fix);
-        } else {
-            object.Null("precise");
-        }
+        AddBlockJson(facts.block, object);
+        object["precise"] = facts.hasReport ? PreciseJson(facts.report.fix) : Json(nullptr);
     }
-    object.End();
-    return json;
+    // Paths are bytes: what is no UTF-8 is shown as U+FFFD rather than ending the program.
+    return object.dump(-1, ' ', false, Json::error_handler_t::replace);
 }
 
 } // namespace tavro

@@ -1,15 +1,12 @@
 // `tavro status`: the status block and the running hub's report, as text or JSON, once or
 // every second.
-#include "hub/posix/HubReport.h"
+#include "hub/posix/StatusGather.h"
 #include "hub/posix/StatusReport.h"
 #include "hub/posix/VerbSupport.h"
 #include "hub/posix/Verbs.h"
 
-#include "common/GpsSharedStatus.h"
 #include "hub/posix/command/CommandSocket.h"
-#include "hub/posix/instance/InstanceLock.h"
 #include "platform/ErrorCodes.h"
-#include "platform/SharedMemory.h"
 #include "platform/posix/ComDirectory.h"
 
 #include <csignal>
@@ -30,40 +27,6 @@ volatile std::sig_atomic_t watchStopped = 0;
 
 void StopWatching(int) {
     watchStopped = 1;
-}
-
-// What `tavro status` finds now.
-StatusFacts GatherStatus(const ComDirectory& directory) {
-    StatusFacts facts;
-    facts.directory = directory.Path();
-    // Mapped without counting itself among the block's readers: looking must not count as
-    // using the receiver (Battery Saver would open the port for it).
-    platform::SharedMemory& memory = platform::SystemSharedMemory();
-    platform::SharedView view;
-    if (memory.Open(statusBlockName, view) == error::success) {
-        if (view.size >= sizeof facts.block) {
-            std::memcpy(&facts.block, view.data, sizeof facts.block);
-        }
-        memory.Close(view);
-    }
-    // A hub that was killed leaves its block behind as it was; only a hub that answers, listens
-    // on its command socket or holds its lock is running (the lock stays when a cleaner removes
-    // the COM directory with the socket in it).
-    static uint8_t reply[platform::posix::queryReplyMax];
-    uint32_t answer = 0;
-    uint32_t length = 0;
-    const uint32_t result =
-        platform::posix::QueryHub(directory, platform::posix::statusQueryCode, nullptr, 0, answer,
-                                  reply, sizeof reply, length);
-    const bool blockLive = facts.block.streamState != static_cast<uint8_t>(StreamState::Detached);
-    facts.running =
-        result == error::success || platform::posix::HubListens(directory) ||
-        (blockLive && platform::posix::InstanceLock::HubHoldsBlockName(statusBlockName));
-    facts.hasReport =
-        result == error::success && answer == error::success &&
-        DecodeHubReport(std::string_view(reinterpret_cast<const char*>(reply), length),
-                        facts.report);
-    return facts;
 }
 
 void SleepMs(unsigned milliseconds) {
@@ -93,7 +56,7 @@ int StatusVerb(int argc, char** argv) {
         return exitFailed;
     }
     auto show = [&]() {
-        const StatusFacts facts = GatherStatus(directory);
+        const StatusFacts facts = GatherStatus(directory, platform::posix::commandTimeoutMs);
         std::string text = json ? StatusJson(facts) + "\n" : StatusText(facts);
         return std::pair{StatusExitCode(facts), text};
     };

@@ -266,6 +266,12 @@ public:
                                                        : SocketError(errno);
     }
 
+    void FinishSending(SocketHandle socket) override {
+        if (socket != noSocket) {
+            shutdown(static_cast<int>(socket), SHUT_WR);
+        }
+    }
+
     void Close(SocketHandle socket) override {
         if (socket != noSocket) {
             close(static_cast<int>(socket));

@@ -239,6 +239,12 @@ public:
         return WSAGetLastError() == WSAEWOULDBLOCK ? error::noSystemResources : LastSocketError();
     }
 
+    void FinishSending(SocketHandle socket) override {
+        if (socket != noSocket) {
+            shutdown(Native(socket), SD_SEND);
+        }
+    }
+
     void Close(SocketHandle socket) override {
         if (socket == noSocket) {
             return;

@@ -15,4 +15,16 @@ bool Win32RunningHub::SendToRunningHub(uint32_t message, uintptr_t wParam, intpt
     return true;
 }
 
+Win32RunningHub::Presence Win32RunningHub::Probe(uint32_t timeoutMs) {
+    HWND window = FindWindowA(nullptr, hubWindowTitle);
+    if (window == nullptr) {
+        return Presence::absent;
+    }
+    DWORD_PTR ignored = 0;
+    return SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG | SMTO_BLOCK, timeoutMs,
+                               &ignored) != 0
+               ? Presence::responding
+               : Presence::notResponding;
+}
+
 } // namespace tavro::platform

@@ -9,6 +9,11 @@ class Win32RunningHub final : public RunningHub {
 public:
     // FindWindowA with no class name and the title "TavroMsgWnd", then SendMessageA.
     bool SendToRunningHub(uint32_t message, uintptr_t wParam, intptr_t lParam) override;
+
+    enum class Presence { absent, responding, notResponding };
+    // Whether the hub's window exists and its thread takes a message (WM_NULL, which asks
+    // nothing of it) within `timeoutMs`.
+    static Presence Probe(uint32_t timeoutMs);
 };
 
 } // namespace tavro::platform

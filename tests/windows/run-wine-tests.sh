@@ -351,6 +351,35 @@ if [ -z "$only" ] || [ "$only" = clients ]; then
     fi
 fi
 
+# The dashboard: TavroWeb.exe beside the running Tavro.exe serves the page, which the Linux
+# Chromium loads (Wine uses the host's sockets). Skipped without Chromium.
+dashboard_smoke() {
+    local display="$1"
+    local web="$build/web/TavroWeb.exe"
+    if [ ! -f "$web" ]; then
+        echo "  FAIL  $web is missing"
+        return 1
+    fi
+    local webPort
+    webPort="$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')"
+    cp "$web" "$tests/"
+    DISPLAY="$display" wine "C:\\tavro-tests\\TavroWeb.exe" --port "$webPort" \
+        >"$work/dashboard.log" 2>&1 </dev/null &
+    local webPid=$!
+    /usr/bin/python3 "$here/../web/wine_dashboard_check.py" "http://127.0.0.1:$webPort/" \
+        "$(dirname "$build")/wine-dashboard-screenshot.png" >"$work/dashboard-check.log" 2>&1
+    local result=$?
+    sed 's/^/        /' "$work/dashboard-check.log"
+    kill "$webPid" 2>/dev/null
+    wait "$webPid" 2>/dev/null
+    case $result in
+    0) echo "  ok    TavroWeb.exe serves the page of the running Tavro.exe to Chromium" ;;
+    77) echo "  SKIP  the dashboard under Wine: no Chromium"; result=0 ;;
+    *) echo "  FAIL  TavroWeb.exe (log: $work/dashboard.log)"; sed 's/^/        /' "$work/dashboard.log" ;;
+    esac
+    return $result
+}
+
 # The network output: Tavro.exe (no driver, under Xvfb) reads gps-sim on COM8 and
 # serves NMEA over TCP on a free port, which Linux programs read (Wine uses the host's
 # sockets): nc gets the sentences, and gpsd given only tcp://127.0.0.1:<port> reports the
@@ -412,6 +441,9 @@ network_smoke() {
     done
     if [ $result -eq 0 ]; then
         echo "  ok    a Linux nc reads the sentences Tavro.exe serves on TCP port $port"
+        if ! dashboard_smoke "$display"; then
+            result=1
+        fi
     else
         echo "  FAIL  nothing from Tavro.exe on TCP port $port"
         echo "        COM$receiverCom -> $(readlink "$WINEPREFIX/dosdevices/com$receiverCom")," \

@@ -1,0 +1,448 @@
+// The Tavro dashboard: draws each state the live feed (/events) sends. Plain DOM and SVG, no
+// library, nothing fetched from elsewhere.
+'use strict';
+
+const CONSTELLATIONS = [
+  ['GPS', '--gps'], ['GLONASS', '--glonass'], ['Galileo', '--galileo'], ['BeiDou', '--beidou'],
+  ['QZSS', '--qzss'], ['SBAS', '--sbas'], ['NavIC', '--navic'],
+];
+const TRACK_LENGTH = 600; // positions kept for the track
+const FEED_SILENCE_MS = 12000; // the dashboard sends at least every 5 s
+const SVG = 'http://www.w3.org/2000/svg';
+
+const $ = (id) => document.getElementById(id);
+
+// The class that gives a mark its constellation's colour (the page's styles allow no inline
+// style).
+function colourClass(constellation) {
+  const found = CONSTELLATIONS.find(([name]) => name === constellation);
+  return `c-${found ? found[1].slice(2) : 'unknown'}`;
+}
+
+function svg(tag, attributes, parent) {
+  const element = document.createElementNS(SVG, tag);
+  for (const [name, value] of Object.entries(attributes || {})) {
+    element.setAttribute(name, value);
+  }
+  if (parent) parent.appendChild(element);
+  return element;
+}
+
+function text(tag, content, attributes, parent) {
+  const element = tag.startsWith('svg:') ? svg(tag.slice(4), attributes, parent)
+    : Object.assign(document.createElement(tag), attributes || {});
+  element.textContent = content;
+  if (parent && !tag.startsWith('svg:')) parent.appendChild(element);
+  return element;
+}
+
+const isNumber = (value) => typeof value === 'number' && Number.isFinite(value);
+const fixed = (value, digits, unit) => (isNumber(value) ? `${value.toFixed(digits)}${unit || ''}` : '–');
+const count = (value) => (isNumber(value) ? value.toLocaleString('en') : '–');
+
+// Rows of a two-column table: [label, value, attributes of the value cell].
+function fillFacts(table, rows) {
+  const body = document.createElement('tbody');
+  for (const [label, value, attributes] of rows) {
+    const row = body.insertRow();
+    text('th', label, { scope: 'row' }, row);
+    const cell = text('td', value, {}, row);
+    for (const [name, attribute] of Object.entries(attributes || {})) {
+      cell.setAttribute(name, attribute);
+    }
+  }
+  table.replaceChild(body, table.tBodies[0]);
+}
+
+function fillGrid(table, rows) {
+  const body = document.createElement('tbody');
+  for (const { cells, attributes } of rows) {
+    const row = body.insertRow();
+    for (const [name, value] of Object.entries(attributes || {})) {
+      row.setAttribute(name, value);
+    }
+    for (const cell of cells) text('td', cell, {}, row);
+  }
+  table.replaceChild(body, table.tBodies[0]);
+}
+
+// ---- Sky plot ----------------------------------------------------------------------------
+
+function drawSkyGrid(sky) {
+  for (const elevation of [0, 30, 60]) {
+    svg('circle', { class: 'sky-grid', r: (90 - elevation) / 90 * 100 }, sky);
+    if (elevation > 0) {
+      text('svg:text', `${elevation}°`, { class: 'sky-label', x: 2, y: -(90 - elevation) / 90 * 100 - 2 }, sky);
+    }
+  }
+  svg('line', { class: 'sky-grid', x1: -100, y1: 0, x2: 100, y2: 0 }, sky);
+  svg('line', { class: 'sky-grid', x1: 0, y1: -100, x2: 0, y2: 100 }, sky);
+  for (const [label, x, y] of [['N', 0, -108], ['E', 108, 0], ['S', 0, 108], ['W', -108, 0]]) {
+    text('svg:text', label, { class: 'sky-label', x, y, 'text-anchor': 'middle', 'dominant-baseline': 'central' }, sky);
+  }
+  return svg('g', { id: 'sky-marks' }, sky);
+}
+
+function satellitesOf(status) {
+  return (status.satellites || []).filter((satellite) => satellite.prn > 0);
+}
+
+function drawSky(marks, satellites) {
+  marks.replaceChildren();
+  for (const satellite of satellites) {
+    const radius = (90 - Math.min(90, Math.max(0, satellite.elevation))) / 90 * 100;
+    const angle = satellite.azimuth * Math.PI / 180;
+    const mark = svg('g', {
+      class: `sat ${colourClass(satellite.constellation)}${satellite.used ? ' used' : ''}`,
+      'data-id': satellite.prn,
+      'data-constellation': satellite.constellation,
+      'data-used': satellite.used,
+      transform: `translate(${(radius * Math.sin(angle)).toFixed(1)} ${(-radius * Math.cos(angle)).toFixed(1)})`,
+    }, marks);
+    svg('circle', { r: 8 }, mark);
+    text('svg:text', String(satellite.prn), {}, mark);
+    text('svg:title', `${satellite.constellation || 'unknown'} ${satellite.prn}: elevation ${satellite.elevation}°, azimuth ${satellite.azimuth}°, ${satellite.snr} dB-Hz${satellite.used ? ', in the fix' : ''}`, {}, mark);
+  }
+}
+
+function drawLegend(legend) {
+  for (const [name, variable] of CONSTELLATIONS) {
+    text('li', name, { className: `c-${variable.slice(2)}` }, legend);
+  }
+  text('li', 'filled: in the fix', { className: 'note' }, legend);
+}
+
+// ---- Signal bars -------------------------------------------------------------------------
+
+function drawBars(bars, satellites) {
+  bars.replaceChildren();
+  const order = (name) => {
+    const index = CONSTELLATIONS.findIndex(([known]) => known === name);
+    return index < 0 ? CONSTELLATIONS.length : index;
+  };
+  const sorted = [...satellites].sort((a, b) => order(a.constellation) - order(b.constellation) || a.prn - b.prn);
+  const top = 20;
+  const bottom = 130;
+  const scale = Math.max(50, ...sorted.map((satellite) => satellite.snr));
+  let x = 4;
+  let group = null;
+  for (const satellite of sorted) {
+    if (satellite.constellation !== group) {
+      if (group !== null) x += 14;
+      group = satellite.constellation;
+      text('svg:text', group || 'other', { class: 'group-label', x, y: 10 }, bars);
+    }
+    const height = Math.max(0, satellite.snr) / scale * (bottom - top);
+    const bar = svg('g', { class: `bar ${colourClass(satellite.constellation)}${satellite.used ? ' used' : ''}`, 'data-id': satellite.prn, 'data-constellation': satellite.constellation, 'data-snr': satellite.snr }, bars);
+    svg('rect', { class: 'level', x, y: bottom - height, width: 20, height: Math.max(height, 1) }, bar);
+    text('svg:text', String(satellite.snr), { x: x + 10, y: bottom - height - 3 }, bar);
+    text('svg:text', String(satellite.prn), { x: x + 10, y: bottom + 12 }, bar);
+    x += 24;
+  }
+  bars.setAttribute('viewBox', `0 0 ${Math.max(600, x + 4)} 150`);
+}
+
+// ---- Track -------------------------------------------------------------------------------
+
+const track = [];
+
+function remember(status) {
+  const fixed3 = status.fixState === 2 || status.fixState === 3;
+  if (!fixed3 || !isNumber(status.latitude) || !isNumber(status.longitude) ||
+      (status.latitude === 0 && status.longitude === 0)) {
+    return;
+  }
+  const last = track[track.length - 1];
+  if (last && last[0] === status.latitude && last[1] === status.longitude) return;
+  track.push([status.latitude, status.longitude]);
+  if (track.length > TRACK_LENGTH) track.shift();
+}
+
+function niceLength(metres) {
+  const power = 10 ** Math.floor(Math.log10(metres));
+  return [5, 2, 1].map((step) => step * power).find((length) => length <= metres) || power;
+}
+
+function drawTrack(area) {
+  area.replaceChildren();
+  $('track-note').textContent = track.length ? `last ${track.length} positions` : 'no fix yet';
+  if (track.length === 0) return;
+  // A plain local projection: metres east and north of the first position.
+  const [lat0, lon0] = track[0];
+  const east = (lon) => (lon - lon0) * 111320 * Math.cos(lat0 * Math.PI / 180);
+  const north = (lat) => (lat - lat0) * 110540;
+  const points = track.map(([lat, lon]) => [east(lon), north(lat)]);
+  const xs = points.map((p) => p[0]);
+  const ys = points.map((p) => p[1]);
+  const minX = Math.min(...xs);
+  const minY = Math.min(...ys);
+  const span = Math.max(20, Math.max(...xs) - minX, Math.max(...ys) - minY);
+  const size = 200;
+  const scale = size / span;
+  const offsetX = 20 + (size - (Math.max(...xs) - minX) * scale) / 2;
+  const offsetY = 20 + (size - (Math.max(...ys) - minY) * scale) / 2;
+  const project = ([x, y]) => [offsetX + (x - minX) * scale, 240 - offsetY - (y - minY) * scale];
+  const path = points.map(project).map(([x, y]) => `${x.toFixed(1)},${y.toFixed(1)}`).join(' ');
+  svg('polyline', { class: 'track-line', points: path }, area);
+  const [nowX, nowY] = project(points[points.length - 1]);
+  svg('circle', { class: 'track-now', cx: nowX, cy: nowY, r: 4 }, area);
+  const length = niceLength(span / 2);
+  svg('line', { class: 'scale-bar', x1: 10, y1: 232, x2: 10 + length * scale, y2: 232 }, area);
+  text('svg:text', length >= 1000 ? `${length / 1000} km` : `${length} m`, { class: 'axis-label', x: 14 + length * scale, y: 235 }, area);
+  text('svg:text', 'N ↑', { class: 'axis-label', x: 220, y: 12 }, area);
+}
+
+// ---- Tables ------------------------------------------------------------------------------
+
+function hemisphere(value, positive, negative) {
+  return isNumber(value) ? `${Math.abs(value).toFixed(6)}° ${value < 0 ? negative : positive}` : '–';
+}
+
+function localTime(iso) {
+  if (!iso) return '–';
+  const time = new Date(iso);
+  return Number.isNaN(time.getTime()) ? '–' : time.toLocaleString();
+}
+
+function drawFix(status) {
+  const position = isNumber(status.latitude) && isNumber(status.longitude)
+    ? `${hemisphere(status.latitude, 'N', 'S')}, ${hemisphere(status.longitude, 'E', 'W')}` : '–';
+  const speed = isNumber(status.speedKnots)
+    ? `${status.speedKnots.toFixed(1)} kn (${(status.speedKnots * 1.852).toFixed(1)} km/h)` : '–';
+  fillFacts($('fix'), [
+    ['Fix', status.fixText || '–', { id: 'fix-text', 'data-fix-state': status.fixState }],
+    ['Position', position, { id: 'position', 'data-latitude': status.latitude, 'data-longitude': status.longitude }],
+    ['Altitude', fixed(status.altitude, 1, ' m'), { id: 'altitude' }],
+    ['Speed', speed],
+    ['Course', fixed(status.course, 1, '°')],
+    ['Time (UTC)', status.utcTime ? status.utcTime.replace('T', ' ').replace('Z', '') : '–', { id: 'utc-time', 'data-utc': status.utcTime || '' }],
+    ['Local time', localTime(status.utcTime)],
+    ['Satellites', `${count(status.satsUsed)} used, ${count(status.satsInView)} in view`, { id: 'satellite-count' }],
+    ['DOP', `P ${fixed(status.pdop, 1)}  H ${fixed(status.hdop, 1)}  V ${fixed(status.vdop, 1)}`],
+    ['Quality', `${count(status.fixQuality)}${status.selectionMode === 1 ? ', automatic' : status.selectionMode === 2 ? ', manual' : ''}`],
+    ['RMC sentences', count(status.rmcCount)],
+    ['Stream', status.streamText || '–'],
+  ]);
+}
+
+function drawInput(status) {
+  const input = status.input || {};
+  const rows = [];
+  if (status.input) {
+    const port = input.port ? `COM${input.port} at ${input.baud} baud` : 'none';
+    rows.push(['Port', port, { id: 'input-port' }]);
+    if (input.device) rows.push(['Device', input.device]);
+    rows.push(['State', input.open ? 'open' : `closed${input.closedReason ? `: ${input.closedReason}` : ''}`]);
+    if (input.fix) rows.push(['What to do', input.fix]);
+    if (input.searching) rows.push(['Search', 'a GPS search runs']);
+    if ('checksumErrors' in input) rows.push(['Checksum errors', count(input.checksumErrors)]);
+  } else if (status.comPort) {
+    rows.push(['Port', `COM${status.comPort} at ${status.baudRate} baud`, { id: 'input-port' }]);
+  }
+  if ('logging' in status) {
+    rows.push(['Log', status.logging ? (status.logFile || 'on') : 'off']);
+  }
+  if (Array.isArray(status.options)) rows.push(['Options', status.options.join(', ') || 'none']);
+  if (status.directory) rows.push(['COM directory', status.directory]);
+  if (status.version) rows.push(['Hub', `${status.version}${status.pid ? `, process ${status.pid}` : ''}`]);
+  fillFacts($('input'), rows);
+  const warnings = $('warnings');
+  warnings.replaceChildren();
+  for (const warning of status.warnings || []) text('li', warning, {}, warnings);
+}
+
+function drawPorts(status) {
+  const readOnly = (status.options || []).includes('Read Only (2-8)');
+  const ports = status.virtualPorts || [];
+  fillGrid($('ports'), ports.map((port) => ({
+    attributes: { 'data-com': port.com, 'data-programs': port.programs },
+    cells: [
+      String(port.number), `COM${port.com}`, port.terminal || 'not made',
+      port.programs ? 'in use' : 'none', count(port.bytesRelayed), count(port.bytesDropped),
+      readOnly && port.number > 1 ? 'read-only' : 'to the receiver',
+    ],
+  })));
+  if (ports.length === 0) {
+    fillGrid($('ports'), [{ cells: [status.virtualPorts ? 'none configured' : 'this hub does not report its ports'] }]);
+  }
+}
+
+function drawNetwork(status) {
+  const tcp = status.tcp;
+  const udp = status.udp;
+  const rows = [];
+  if (tcp) {
+    rows.push(['NMEA over TCP', tcp.port
+      ? `${tcp.address} port ${tcp.port}, ${tcp.listening ? `${(tcp.clients || []).length} of at most ${tcp.clientLimit} clients` : 'not served'}${tcp.write ? ', clients may write' : ''}`
+      : 'off']);
+    if (tcp.refused) rows.push(['Refused', count(tcp.refused)]);
+  }
+  if (udp) {
+    rows.push(['NMEA over UDP', udp.target ? `to ${udp.target}, ${count(udp.datagramsSent)} sent, ${count(udp.datagramsDropped)} dropped` : 'off']);
+  }
+  if (!tcp && !udp) rows.push(['Network', 'this hub does not report its network output']);
+  fillFacts($('network'), rows);
+  fillGrid($('clients'), ((tcp && tcp.clients) || []).map((client) => ({
+    cells: [client.address, count(client.bytesSent), count(client.bytesDropped)],
+  })));
+}
+
+// Every scalar the hub reports, also those this page does not know yet.
+function drawDetails(status) {
+  const rows = [];
+  const walk = (prefix, value) => {
+    if (value === null || typeof value !== 'object') {
+      rows.push([prefix, value === null ? 'null' : String(value)]);
+    } else if (Array.isArray(value)) {
+      if (value.every((item) => item === null || typeof item !== 'object')) {
+        rows.push([prefix, value.join(', ')]);
+      } else {
+        value.forEach((item, index) => walk(`${prefix}[${index}]`, item));
+      }
+    } else {
+      for (const [name, item] of Object.entries(value)) walk(prefix ? `${prefix}.${name}` : name, item);
+    }
+  };
+  walk('', status);
+  fillFacts($('details'), rows);
+}
+
+// ---- Settings (only when the dashboard was started with --allow-changes) -------------------
+
+// The token of this start comes with the address the dashboard printed (#token=...); it is
+// kept for this tab only and taken out of the address bar.
+function takeToken() {
+  const found = /(?:^#|&)token=([0-9a-f]+)/.exec(window.location.hash);
+  if (found) {
+    sessionStorage.setItem('tavroToken', found[1]);
+    history.replaceState(null, '', window.location.pathname);
+  }
+  return sessionStorage.getItem('tavroToken') || '';
+}
+
+async function change(name, value, result) {
+  result.textContent = `setting ${name}…`;
+  try {
+    const answer = await fetch('/api/settings', {
+      method: 'POST',
+      headers: { 'Content-Type': 'application/json', 'X-Tavro-Token': takeToken() },
+      body: JSON.stringify({ name, value }),
+    });
+    const type = answer.headers.get('Content-Type') || '';
+    const reply = type.startsWith('application/json') ? await answer.json()
+      : { ok: false, message: await answer.text() };
+    result.textContent = (reply.message || '').trim() || (reply.ok ? 'done' : `refused (${answer.status})`);
+    result.dataset.ok = answer.ok && reply.ok;
+  } catch (error) {
+    result.textContent = 'the dashboard did not answer';
+    result.dataset.ok = false;
+  }
+  loadSettings();
+}
+
+// One row per setting the dashboard offers: its name, its value, a button.
+async function loadSettings() {
+  let table;
+  try {
+    table = await (await fetch('/api/settings')).json();
+  } catch (error) {
+    return;
+  }
+  const card = $('settings-card');
+  card.hidden = !table.changesAllowed;
+  if (!table.changesAllowed) return;
+  const form = $('settings');
+  const result = $('settings-result');
+  if (!takeToken()) {
+    result.textContent = 'open the dashboard with the address it printed (with #token=...) to change settings';
+  }
+  form.replaceChildren();
+  for (const setting of table.settings || []) {
+    const row = text('div', '', { className: 'setting' }, form);
+    const id = `setting-${setting.name.replace(/[^A-Za-z0-9]/g, '-')}`;
+    text('label', setting.name, { htmlFor: id }, row);
+    const input = text('input', '', { id, value: setting.value, name: setting.name }, row);
+    const button = text('button', 'Set', { type: 'button' }, row);
+    button.addEventListener('click', () => change(setting.name, input.value, result));
+  }
+}
+
+// ---- The feed ----------------------------------------------------------------------------
+
+let skyMarks = null;
+let source = null;
+let lastMessage = 0;
+
+function showHubState(hub) {
+  const banner = $('hub-state');
+  const words = { notRunning: 'Hub not running', notResponding: 'Hub not responding' }[hub];
+  banner.hidden = !words;
+  banner.textContent = words || '';
+  banner.className = hub === 'notResponding' ? 'hub-state warn' : 'hub-state';
+  banner.dataset.hub = hub;
+}
+
+function render(snapshot) {
+  const status = snapshot.status || {};
+  document.body.classList.remove('stale');
+  document.body.dataset.hub = snapshot.hub;
+  showHubState(snapshot.hub);
+  $('status-line').textContent = status.statusLine || '';
+  const satellites = satellitesOf(status);
+  drawSky(skyMarks, satellites);
+  drawBars($('bars'), satellites);
+  remember(status);
+  drawTrack($('track'));
+  drawFix(status);
+  drawInput(status);
+  drawPorts(status);
+  drawNetwork(status);
+  drawDetails(status);
+  $('feed-state').textContent = `live · ${snapshot.edition || ''} edition · updated ${new Date().toLocaleTimeString()}`;
+}
+
+function lost(words) {
+  document.body.classList.add('stale');
+  const banner = $('hub-state');
+  banner.hidden = false;
+  banner.className = 'hub-state';
+  banner.textContent = words;
+  banner.dataset.hub = 'unreachable';
+  $('feed-state').textContent = 'trying again…';
+}
+
+function connect() {
+  if (source) source.close();
+  source = new EventSource('/events');
+  source.onmessage = (event) => {
+    lastMessage = Date.now();
+    let snapshot;
+    try {
+      snapshot = JSON.parse(event.data);
+    } catch (error) {
+      return; // a damaged state: the next one follows within a second
+    }
+    render(snapshot);
+  };
+  source.onerror = () => lost('Dashboard not reachable');
+}
+
+function watch() {
+  // The browser reconnects by itself after a dropped connection, but gives up for good on an
+  // answer that is not a feed; a feed that fell silent is started again as well.
+  if (!source || source.readyState === EventSource.CLOSED || Date.now() - lastMessage > FEED_SILENCE_MS) {
+    lastMessage = Date.now();
+    connect();
+  }
+}
+
+function start() {
+  skyMarks = drawSkyGrid($('sky'));
+  drawLegend($('legend'));
+  connect();
+  setInterval(watch, 2000);
+  takeToken();
+  loadSettings();
+}
+
+document.addEventListener('DOMContentLoaded', start);
