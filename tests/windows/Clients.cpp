@@ -296,7 +296,7 @@ int PyserialClient(TestReport& report, const char* com, DWORD seconds, const cha
     const ULONGLONG begin = GetTickCount64();
     const ULONGLONG end = begin + seconds * 1000ull;
     DWORD failed = 0;
-    DWORD timedOut = 0;        // reads that ended empty after their 1 s
+    DWORD timedOut = 0;         // reads that ended empty after their 1 s
     ULONGLONG lastData = begin; // when a read last brought bytes
     for (unsigned line = 0; GetTickCount64() < end && failed == 0; ++line) {
         std::string data;
