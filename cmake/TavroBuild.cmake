@@ -45,13 +45,13 @@ function(tavro_version_resource script)
         ${PROJECT_SOURCE_DIR}/platform/win32/VersionInfo.rc ${ARGN})
 endfunction()
 
-# The Windows user-mode programs are optimised as a whole at link time, which drops unused code
-# and inlines across files (the hub carries the driver in its own file within a fixed window).
-# This replaces -ffunction-sections: on PE every function section is aligned to 16 bytes,
-# which cost the hub more than the linker's section collection saved. Every user-mode object
-# takes part: the mingw-w64 linker's plugin mishandles an inline variable defined both in an
-# optimised and in an ordinary object (i686 reports it as defined twice). The kernel images
-# turn it off (sys/kernel).
+# The Windows programs and the x64 kernel driver (see sys/kernel) are optimised as a whole at
+# link time, which drops unused code and inlines across files (the hub carries the driver in
+# its own file within a fixed window). This replaces -ffunction-sections: on PE every function
+# section is aligned to 16 bytes, which cost more than the linker's section collection saved.
+# Every user-mode object takes part: the mingw-w64 linker's plugin mishandles an inline
+# variable defined both in an optimised and in an ordinary object (i686 reports it as defined
+# twice).
 if(WIN32 AND CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
     set(CMAKE_INTERPROCEDURAL_OPTIMIZATION ON)
 endif()
