@@ -15,7 +15,9 @@ inline constexpr uint32_t outputQueueSize = 1024;
 
 // A read returns at once with what is buffered, so the timer loop never waits on the
 // receiver; a write gives up after 10 s plus 1 ms per byte.
-inline constexpr platform::CommTimeouts inputPortTimeouts{platform::maxTimeout, 0, 0, 1, 10000};
+// Not inline (a copy per file): the shared section of an inline variable whose address is
+// taken draws a false warning from the mingw-w64 linker under link-time optimisation.
+constexpr platform::CommTimeouts inputPortTimeouts{platform::maxTimeout, 0, 0, 1, 10000};
 
 // Bits of the DCB flags word that the hub decides: fBinary 1, fParity 1, fOutxCtsFlow 0,
 // fOutxDsrFlow 0, fDtrControl enable, fOutX 0, fInX 0, fRtsControl enable, by clearing

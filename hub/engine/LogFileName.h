@@ -25,7 +25,9 @@
 namespace tavro {
 
 // The extension of log files whose "LogPath" has none.
-inline constexpr char defaultLogExtension[] = ".gps";
+// Not inline (a copy per file): the shared section of an inline variable whose address is
+// taken draws a false warning from the mingw-w64 linker under link-time optimisation.
+constexpr char defaultLogExtension[] = ".gps";
 
 // Files begun in one minute share the dated name; the first takes it as it is, the next ones
 // "-2", "-3", … before the extension, up to this many in all.
