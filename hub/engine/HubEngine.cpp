@@ -264,7 +264,7 @@ void HubEngine::IdleReopen() {
     }
     loop.idleTicks = 0;
     loop.dataTicks = 0;
-    hub.inputPort->Close();
+    hub.inputPort->Close(DropCause::Reopen);
     hub.inputPort->Open();
     loop.idleTicks = 0;
     loop.lastStatus = refreshStatus;
@@ -303,8 +303,7 @@ void HubEngine::ReadInput() {
 }
 
 // On arrival the counts keep their tick meaning: sentenceCount and dataTicks count ticks
-// with a frame, so only the first frame between two ticks counts, and only it is checked for
-// the zero byte of a receiver heard at another speed.
+// with a frame, so only the first frame between two ticks counts.
 void HubEngine::ReadArrivedInput() {
     uint32_t lastLength = 0;
     if (context_.inputPort->ReadArrived(lastLength) == 0) {
@@ -325,11 +324,20 @@ void HubEngine::CountFrame(bool counted) {
         }
     }
     // A first frame that begins with a zero byte is what a receiver at another speed tends to
-    // send; the parser asks for a re-open when a requested speed is due.
-    if ((!counted && loop.dataTicks == 1 && hub.lineBuffer[0] == 0) || hub.reopenPending != 0) {
+    // send, but binary receivers send zero bytes all the time, and a re-open empties the
+    // input queue. So it re-opens only while a speed change is due: a speed was requested,
+    // or this open changed the speed and no stream start has been heard since (the search's
+    // rule for a receiver heard at the right speed). The parser asks for the re-open of a
+    // requested speed itself.
+    const bool zeroLed = hub.inputPort->TakeZeroLedStart();
+    if ((zeroLed && SpeedChangeDue()) || hub.reopenPending != 0) {
         SpeedChangeReopen();
     }
     loop.idleTicks = 0;
+}
+
+bool HubEngine::SpeedChangeDue() const {
+    return context_.requestedBaud != 0 || context_.inputPort->SpeedChangedAtOpen();
 }
 
 uint32_t HubEngine::CollectWaits(platform::WaitEntry* entries, uint32_t capacity) {
@@ -396,7 +404,7 @@ void HubEngine::SpeedChangeReopen() {
             services_.mainWindow.PostBaudChanged();
         }
     }
-    hub.inputPort->Close();
+    hub.inputPort->Close(DropCause::SpeedChange);
     hub.loop.idleTicks = 0;
     hub.system.timing.Sleep(speedChangePause);
     hub.inputPort->Open();
