@@ -396,6 +396,9 @@ void GpsPort::PumpWrites() {
         const uint32_t written = writer_->Pump(*handle_);
         hub_.drops.Add(DropCause::Unwritten, before - written - writer_->PendingBytes());
     }
+    if (handle_ != nullptr) {
+        hub_.drops.Add(DropCause::Unwritten, handle_->TakeUnwritten());
+    }
 }
 
 platform::WaitObject GpsPort::ArrivalWait() {
