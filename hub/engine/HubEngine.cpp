@@ -153,13 +153,31 @@ int HubEngine::InitDialog() {
 
     // 11.
     services_.messageWindow.AllowCommandsFromLowerIntegrity();
+    hub.statusBlock.Publish();
     return 1;
 }
 
 // ---- The timer tick ---------------------------------------------------------------------------
 
+namespace {
+
+// Other programs see the hub's record once a handler has run, whole (see StatusBlock.h).
+class PublishAtEnd {
+public:
+    explicit PublishAtEnd(StatusBlock& block) : block_(block) {}
+    ~PublishAtEnd() { block_.Publish(); }
+    PublishAtEnd(const PublishAtEnd&) = delete;
+    PublishAtEnd& operator=(const PublishAtEnd&) = delete;
+
+private:
+    StatusBlock& block_;
+};
+
+} // namespace
+
 void HubEngine::Tick() {
     HubContext& hub = context_;
+    const PublishAtEnd publish(hub.statusBlock);
     if (hub.inputPort == nullptr) {
         return; // before InitDialog or after Destroy
     }
@@ -220,7 +238,7 @@ void HubEngine::Tick() {
 uint32_t HubEngine::CountUsers() {
     ExchangeRecord& exchange = context_.exchange;
     // The hub itself and every reader of the block, then every application on a virtual port.
-    uint32_t users = Status().refCount;
+    uint32_t users = context_.statusBlock.Readers();
     if (exchange.DeviceOpen()) {
         for (uint32_t count : exchange.block.openCount) {
             if (count != 0) {
@@ -374,6 +392,7 @@ uint32_t HubEngine::CollectReceiverWaits(platform::WaitEntry* entries, uint32_t 
 
 void HubEngine::WaitReady(uint32_t token, uint8_t events) {
     HubContext& hub = context_;
+    const PublishAtEnd publish(hub.statusBlock);
     GpsPort* port = hub.inputPort.get();
     if (token >= firstNetworkToken) {
         network_.Ready(token - firstNetworkToken, events, hub.system.timing.GetTickCount());
@@ -442,6 +461,7 @@ void HubEngine::DeviceChangeCountdown() {
 // ---- Commands ---------------------------------------------------------------------------------
 
 void HubEngine::CopyData(uint32_t code, const void* data, uint32_t size) {
+    const PublishAtEnd publish(context_.statusBlock);
     GpsPort* port = context_.inputPort.get();
     switch (static_cast<HubCommand>(code)) {
     case HubCommand::ReleaseRelay:
