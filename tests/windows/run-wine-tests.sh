@@ -314,7 +314,7 @@ serial_writes() {
 
 if [ -z "$only" ] || [ "$only" = serial-writes ]; then
     if ! serial_writes; then
-        failed=1
+        fail_part "writes to a slow receiver"
     fi
 fi
 
