@@ -53,8 +53,9 @@ uint32_t StatusBlock::AttachHub(const char* name) {
     } else {
         InitialiseFresh(*block_);
     }
-    // A block left by an earlier hub keeps its content: the record starts from it.
-    ReadStatusBlock(*block_, record_, 1000);
+    // A block left by an earlier hub keeps its content: the record starts from it (no hub
+    // writes it now).
+    memcpy(&record_, block_, sizeof record_);
     record_.replyFlags = 0; // bits raised from now on
     record_.streamState = static_cast<uint8_t>(StreamState::PortClosed);
     hubAttached_ = true;
@@ -78,10 +79,6 @@ void StatusBlock::Publish() {
     if (hubAttached_) {
         PublishStatus(record_, *block_);
     }
-}
-
-uint8_t StatusBlock::Readers() const {
-    return std::atomic_ref<uint8_t>(block_->refCount).load(std::memory_order_relaxed);
 }
 
 bool StatusBlock::Snapshot(GpsSharedStatus& copy) const {

@@ -4,6 +4,7 @@
 #include "common/GpsSharedStatus.h"
 #include "platform/SharedMemory.h"
 
+#include <atomic>
 #include <stdint.h>
 
 namespace tavro {
@@ -50,7 +51,9 @@ public:
     // The hub: the shared block follows its record now (see PublishStatus).
     void Publish();
     // The readers counted in the shared block (refCount), as it is now.
-    uint8_t Readers() const;
+    uint8_t Readers() const {
+        return std::atomic_ref<uint8_t>(block_->refCount).load(std::memory_order_relaxed);
+    }
     // A consistent copy of the shared block (see ReadStatusBlock); false when none could be
     // taken, `copy` then holding the last try.
     bool Snapshot(GpsSharedStatus& copy) const;

@@ -117,12 +117,6 @@ void GpsPort::NoteOpenedSpeed() {
     streamNamed_ = false;
 }
 
-bool GpsPort::TakeZeroLedStart() {
-    const bool zeroLed = zeroLedStart_;
-    zeroLedStart_ = false;
-    return zeroLed;
-}
-
 void GpsPort::CountDropsAtClose(DropCause cause) {
     if (kind_ != GpsPortKind::Main) {
         return; // a scan port's bytes were never the hub's stream
@@ -379,26 +373,24 @@ uint32_t GpsPort::WriteNow(const uint8_t* bytes, uint32_t length) {
         return 0;
     }
     uint32_t written = 0;
-    if (handle_->Write(bytes, length, written) != error::success) {
+    if (handle_->Write(bytes, length, written) != error::success || written > length) {
         written = 0;
-    }
-    if (written > length) {
-        written = length;
     }
     hub_.drops.Add(DropCause::Unwritten, length - written);
     return written;
 }
 
 void GpsPort::PumpWrites() {
-    if (handle_ != nullptr && writer_ != nullptr && writer_->Pending()) {
+    if (handle_ == nullptr) {
+        return;
+    }
+    if (writer_ != nullptr && writer_->Pending()) {
         // A failed write empties the queue: what was neither written nor left is lost.
         const uint32_t before = writer_->PendingBytes();
         const uint32_t written = writer_->Pump(*handle_);
         hub_.drops.Add(DropCause::Unwritten, before - written - writer_->PendingBytes());
     }
-    if (handle_ != nullptr) {
-        hub_.drops.Add(DropCause::Unwritten, handle_->TakeUnwritten());
-    }
+    hub_.drops.Add(DropCause::Unwritten, handle_->TakeUnwritten());
 }
 
 platform::WaitObject GpsPort::ArrivalWait() {

@@ -83,7 +83,11 @@ public:
 
     // The first frame since the port was opened began with a zero byte and held no stream
     // start: what a receiver heard at another speed sends. Reported once per open.
-    bool TakeZeroLedStart();
+    bool TakeZeroLedStart() {
+        const bool zeroLed = zeroLedStart_;
+        zeroLedStart_ = false;
+        return zeroLed;
+    }
     // The line speed of this open differs from that of the open before it.
     bool SpeedChangedAtOpen() const { return openedBaud_ != previousBaud_ && previousBaud_ != 0; }
 

@@ -105,8 +105,8 @@ private:
     std::atomic<uint64_t> found_{0};
 };
 
-// Why the hub dropped bytes. Each cause is counted (bytes and times) so that `tavro status`
-// can say what was lost, and the run log names the first drop of each cause.
+// Why the hub dropped bytes. Each cause is counted so that `tavro status` can say what was
+// lost, and the run log names the first drop of each cause.
 enum class DropCause : uint8_t {
     SpeedChange, // received bytes still queued when the port was re-opened for a speed change
     Reopen,      // received bytes queued at the re-open of a silent port or the parser's recovery
@@ -117,14 +117,9 @@ inline constexpr uint32_t dropCauseCount = 4;
 
 struct DropCounts {
     uint64_t bytes[dropCauseCount] = {};
-    uint32_t times[dropCauseCount] = {}; // drops of at least one byte
 
-    void Add(DropCause cause, uint64_t count) {
-        if (count != 0) {
-            bytes[static_cast<uint32_t>(cause)] += count;
-            ++times[static_cast<uint32_t>(cause)];
-        }
-    }
+    // Out of line: called from several places of the Windows hub, whose size is bounded.
+    void Add(DropCause cause, uint64_t count);
     uint64_t Bytes(DropCause cause) const { return bytes[static_cast<uint32_t>(cause)]; }
 };
 

@@ -348,15 +348,12 @@ void HubEngine::CountFrame(bool counted) {
     // or this open changed the speed and no stream start has been heard since (the search's
     // rule for a receiver heard at the right speed). The parser asks for the re-open of a
     // requested speed itself.
-    const bool zeroLed = hub.inputPort->TakeZeroLedStart();
-    if ((zeroLed && SpeedChangeDue()) || hub.reopenPending != 0) {
+    GpsPort& port = *hub.inputPort;
+    const bool speedChangeDue = hub.requestedBaud != 0 || port.SpeedChangedAtOpen();
+    if ((port.TakeZeroLedStart() && speedChangeDue) || hub.reopenPending != 0) {
         SpeedChangeReopen();
     }
     loop.idleTicks = 0;
-}
-
-bool HubEngine::SpeedChangeDue() const {
-    return context_.requestedBaud != 0 || context_.inputPort->SpeedChangedAtOpen();
 }
 
 uint32_t HubEngine::CollectWaits(platform::WaitEntry* entries, uint32_t capacity) {

@@ -219,7 +219,6 @@ private:
     void ReadArrivedInput();
     uint32_t CollectReceiverWaits(platform::WaitEntry* entries, uint32_t capacity);
     void CountFrame(bool counted);
-    bool SpeedChangeDue() const;
     void SpeedChangeReopen();
     void DeviceChangeCountdown();
 

@@ -38,14 +38,13 @@ void Win32MessageLoop::RunMessages(HWND window) {
         const DWORD woken =
             MsgWaitForMultipleObjectsEx(count, handles, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
         if (woken == WAIT_FAILED) {
-            // A handle went stale between collecting and waiting: said once, then a tick of
-            // messages alone, so that the loop cannot spin; the next round collects afresh.
+            // A handle went stale between collecting and waiting: said once, then a tick's
+            // pause, so that the loop cannot spin; the next round collects afresh.
             if (!waitFailedSaid) {
                 waitFailedSaid = true;
                 OutputDebugStringA("Tavro: waiting for the receiver failed; retrying\n");
             }
-            MsgWaitForMultipleObjectsEx(0, nullptr, hubTickPeriodMs, QS_ALLINPUT,
-                                        MWMO_INPUTAVAILABLE);
+            Sleep(hubTickPeriodMs);
         } else if (woken < WAIT_OBJECT_0 + count && engine_ != nullptr) {
             // Every handle that is signalled now, not only the first: a busy receiver must not
             // keep a waiting write (or a network client) from its turn.
