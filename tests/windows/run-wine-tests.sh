@@ -266,11 +266,12 @@ feltro_smoke() {
 }
 
 # The input port's writes to a receiver that reads slowly (slow-receiver.py on a
-# pseudo-terminal that Wine sees as COM9): TavroSerialWrites.exe writes through the engine's
-# input port on arrival while its ticks settle the quiet arrival read; every byte must arrive.
+# pseudo-terminal that Wine sees as COM20, a number no other part uses; the link goes again
+# afterwards): TavroSerialWrites.exe writes through the engine's input port on arrival while
+# its ticks settle the quiet arrival read; every byte must arrive.
 serial_writes() {
     local program="$build/tests/windows/TavroSerialWrites.exe"
-    local receiverCom=9
+    local receiverCom=20
     if [ ! -f "$program" ]; then
         echo "FAIL: $program is missing (build tavro_wine_artifacts)" >&2
         return 1
@@ -299,6 +300,7 @@ serial_writes() {
     cat "$log"
     echo "TavroSerialWrites: exit code $result after $(($(date +%s) - testStart)) s"
     wait "$receiverPid" 2>/dev/null
+    rm -f "$WINEPREFIX/dosdevices/com$receiverCom"
     local sent="$tests/serial-writes-sent.bin"
     local got="$work/slow-receiver.bin"
     if cmp -s "$sent" "$got"; then
