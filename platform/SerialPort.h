@@ -184,6 +184,10 @@ public:
     // descriptor on POSIX, the event of the write in flight on Windows; noWaitObject when
     // there is nothing to wait for.
     virtual WaitObject WriteWait() { return noWaitObject; }
+
+    // Bytes WriteNoWait accepted that the line then did not take (a write that failed or
+    // ended short in flight), counted since the last call. 0 where writes finish in the call.
+    virtual uint32_t TakeUnwritten() { return 0; }
 };
 
 enum class SerialSharing : uint8_t {

@@ -8,7 +8,7 @@ namespace tavro::setup {
 uint32_t SetupTool::Attach() {
     const uint32_t result = status_.AttachReader();
     attached_ = true;
-    const int index = LineSpeedIndex(status_.Block().baudRate);
+    const int index = LineSpeedIndex(Block().baudRate);
     // A hub speed the list does not offer selects nothing; "Set Baud Rate" then waits for a
     // choice rather than sending 0, which an MTK receiver takes as "back to your default".
     selectedSpeed_ = index >= 0 ? lineSpeeds[index] : 0;
@@ -18,14 +18,14 @@ uint32_t SetupTool::Attach() {
 
 uint32_t SetupTool::Start() {
     const uint32_t result = Attach();
-    status_.Block().replyFlags = 0;
+    status_.Block().replyFlags = 0; // the readers' own bits (StatusSequence.h)
     SendReceiverCommand(hub_, ReceiverCommandKind::QueryFixRate, 0, sentenceRates_);
     SendReceiverCommand(hub_, ReceiverCommandKind::QuerySentenceRates, 0, sentenceRates_);
     return result;
 }
 
 void SetupTool::Tick() {
-    const GpsSharedStatus& block = status_.Block();
+    const GpsSharedStatus& block = Block();
     char text[statusTextCapacity];
     FixStatusText(block, text);
     view_.ShowFixStatus(text);

@@ -51,7 +51,11 @@ public:
     // Detaches from the block (refCount - 1 when it was the hub's mapping). Safe twice.
     void Finish();
 
-    const GpsSharedStatus& Block() const { return status_.Block(); }
+    // A consistent copy of the block as it is now (the readers' rule of StatusSequence.h).
+    const GpsSharedStatus& Block() const {
+        status_.Snapshot(copy_);
+        return copy_;
+    }
     uint32_t SelectedSpeed() const { return selectedSpeed_; }
     size_t RateIndex() const { return rateIndex_; }
     const SentenceRates& Rates() const { return sentenceRates_; }
@@ -63,6 +67,7 @@ private:
     void SelectRates(const SentenceRates& rates);
 
     StatusBlock& status_;
+    mutable GpsSharedStatus copy_{};
     HubLink& hub_;
     SetupView& view_;
     uint32_t selectedSpeed_ = 0;

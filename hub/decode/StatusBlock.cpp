@@ -1,5 +1,6 @@
 #include "hub/decode/StatusBlock.h"
 
+#include "common/StatusSequence.h"
 #include "platform/ErrorCodes.h"
 
 #include <string.h>
@@ -52,8 +53,13 @@ uint32_t StatusBlock::AttachHub(const char* name) {
     } else {
         InitialiseFresh(*block_);
     }
-    block_->streamState = static_cast<uint8_t>(StreamState::PortClosed);
+    // A block left by an earlier hub keeps its content: the record starts from it (no hub
+    // writes it now).
+    memcpy(&record_, block_, sizeof record_);
+    record_.replyFlags = 0; // bits raised from now on
+    record_.streamState = static_cast<uint8_t>(StreamState::PortClosed);
     hubAttached_ = true;
+    Publish();
     return result;
 }
 
@@ -61,11 +67,22 @@ void StatusBlock::DetachHub() {
     if (!hubAttached_) {
         return;
     }
-    block_->speedKnots = 0.0f;
-    block_->streamState = static_cast<uint8_t>(StreamState::Detached);
+    record_.speedKnots = 0.0f;
+    record_.streamState = static_cast<uint8_t>(StreamState::Detached);
+    Publish();
     CountOut(*block_);
     hubAttached_ = false;
     Release();
+}
+
+void StatusBlock::Publish() {
+    if (hubAttached_) {
+        PublishStatus(record_, *block_);
+    }
+}
+
+bool StatusBlock::Snapshot(GpsSharedStatus& copy) const {
+    return ReadStatusBlock(*block_, copy);
 }
 
 uint32_t StatusBlock::AttachReader(const char* name) {

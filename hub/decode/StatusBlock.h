@@ -4,6 +4,7 @@
 #include "common/GpsSharedStatus.h"
 #include "platform/SharedMemory.h"
 
+#include <atomic>
 #include <stdint.h>
 
 namespace tavro {
@@ -12,6 +13,10 @@ namespace tavro {
 // cannot be made (hub) or does not exist (reader), a private zero-filled block stands in, so
 // decoders and the timer loop can write without testing a pointer and the hub keeps serving
 // its virtual ports; only other programs then do not see the status.
+//
+// The hub writes its own record (Block()) and copies it into the shared block with Publish,
+// under the rule of StatusSequence.h, so that readers never see half of an update however
+// long the hub takes between its writes. Readers take consistent copies with Snapshot.
 class StatusBlock {
 public:
     explicit StatusBlock(platform::SharedMemory& memory) : memory_(memory) {}
@@ -37,9 +42,21 @@ public:
     // refCount - 1 unless already 0, then unmap; the private zero block stays in use.
     void DetachReader();
 
-    GpsSharedStatus& Block() { return *block_; }
-    const GpsSharedStatus& Block() const { return *block_; }
+    // The hub's own record while it is attached; otherwise the shared block (or the private
+    // stand-in) itself.
+    GpsSharedStatus& Block() { return hubAttached_ ? record_ : *block_; }
+    const GpsSharedStatus& Block() const { return hubAttached_ ? record_ : *block_; }
     bool IsShared() const { return view_.data != nullptr; }
+
+    // The hub: the shared block follows its record now (see PublishStatus).
+    void Publish();
+    // The readers counted in the shared block (refCount), as it is now.
+    uint8_t Readers() const {
+        return std::atomic_ref<uint8_t>(block_->refCount).load(std::memory_order_relaxed);
+    }
+    // A consistent copy of the shared block (see ReadStatusBlock); false when none could be
+    // taken, `copy` then holding the last try.
+    bool Snapshot(GpsSharedStatus& copy) const;
 
 private:
     void UsePrivateBlock();
@@ -49,6 +66,7 @@ private:
     platform::SharedView view_{};
     GpsSharedStatus privateBlock_{};
     GpsSharedStatus* block_ = &privateBlock_;
+    GpsSharedStatus record_{}; // the hub's own, published into *block_
     bool hubAttached_ = false;
     bool readerAttached_ = false;
 };

@@ -83,6 +83,7 @@ void GpsPort::Open() {
         // The speed the port runs at: with "Baud" 0 that is the last baudRate, not 0.
         status->baudRate = baudRate;
     }
+    NoteOpenedSpeed();
     PrepareInputPort(*handle_);
     if (!ConfigureLine(baudRate, 8, platform::dcb::noParity, platform::dcb::oneStopBit)) {
         MarkClosed();
@@ -108,8 +109,33 @@ void GpsPort::MarkClosed() {
     status->comPort = 0;
 }
 
-void GpsPort::Close() {
+void GpsPort::NoteOpenedSpeed() {
+    previousBaud_ = openedBaud_;
+    openedBaud_ = baudRate;
+    firstFrameSeen_ = false;
+    zeroLedStart_ = false;
+    streamNamed_ = false;
+}
+
+void GpsPort::CountDropsAtClose(DropCause cause) {
+    if (kind_ != GpsPortKind::Main) {
+        return; // a scan port's bytes were never the hub's stream
+    }
+    if (handle_ != nullptr) {
+        uint32_t lineErrors = 0;
+        platform::ComStat queued;
+        if (handle_->ClearCommError(lineErrors, queued) == error::success) {
+            hub_.drops.Add(cause, queued.cbInQue);
+        }
+    }
+    if (writer_ != nullptr) {
+        hub_.drops.Add(DropCause::Unwritten, writer_->PendingBytes());
+    }
+}
+
+void GpsPort::Close(DropCause cause) {
     MarkClosed();
+    CountDropsAtClose(cause);
     if (handle_ != nullptr) {
         handle_->Close();
         handle_.reset();
@@ -129,12 +155,14 @@ void GpsPort::AdoptHandle(std::unique_ptr<platform::SerialPort> port) {
 void GpsPort::RecogniseStream(const uint8_t* read, uint32_t count, uint32_t index) {
     switch (RecogniseStreamStart(read, count, index, MultiGnss())) {
     case StreamStart::Nmea:
+        streamNamed_ = true;
         framing.terminator = nmeaTerminator;
         if (status != nullptr) {
             status->streamState = Byte(StreamState::NmeaStream);
         }
         break;
     case StreamStart::Sirf:
+        streamNamed_ = true;
         framing.terminator = sirfTerminator;
         if (status != nullptr) {
             status->streamState = Byte(StreamState::SirfStream);
@@ -191,6 +219,10 @@ uint32_t GpsPort::HandleRead(const uint8_t* read, uint32_t got, uint32_t& lastLe
             // Unfiltered, each frame is one datagram too (before the parser writes into it).
             if (raw && hub_.network != nullptr) {
                 hub_.network->SendFrame(framing.Frame(), length);
+            }
+            if (!firstFrameSeen_) {
+                firstFrameSeen_ = true;
+                zeroLedStart_ = framing.Frame()[0] == 0 && !streamNamed_;
             }
             ParseFrame(*this, framing.Frame(), length, false);
             lastLength = length;
@@ -341,16 +373,24 @@ uint32_t GpsPort::WriteNow(const uint8_t* bytes, uint32_t length) {
         return 0;
     }
     uint32_t written = 0;
-    if (handle_->Write(bytes, length, written) != error::success) {
-        return 0;
+    if (handle_->Write(bytes, length, written) != error::success || written > length) {
+        written = 0;
     }
+    hub_.drops.Add(DropCause::Unwritten, length - written);
     return written;
 }
 
 void GpsPort::PumpWrites() {
-    if (handle_ != nullptr && writer_ != nullptr && writer_->Pending()) {
-        writer_->Pump(*handle_);
+    if (handle_ == nullptr) {
+        return;
     }
+    if (writer_ != nullptr && writer_->Pending()) {
+        // A failed write empties the queue: what was neither written nor left is lost.
+        const uint32_t before = writer_->PendingBytes();
+        const uint32_t written = writer_->Pump(*handle_);
+        hub_.drops.Add(DropCause::Unwritten, before - written - writer_->PendingBytes());
+    }
+    hub_.drops.Add(DropCause::Unwritten, handle_->TakeUnwritten());
 }
 
 platform::WaitObject GpsPort::ArrivalWait() {
@@ -431,6 +471,7 @@ void GpsPort::WriteFromNetwork(const uint8_t* sentence, uint32_t length) {
 }
 
 bool GpsPort::RecoveryReopen(uint32_t& lineSpeed) {
+    CountDropsAtClose(DropCause::Reopen);
     if (handle_ != nullptr) {
         handle_->Close();
         handle_.reset();
@@ -449,6 +490,7 @@ bool GpsPort::RecoveryReopen(uint32_t& lineSpeed) {
     if (portNumber == 0 || OpenAndConfigure(portNumber) != OpenResult::Opened) {
         return false;
     }
+    NoteOpenedSpeed();
     PrepareInputPort(*handle_);
     if (!ConfigureLine(baudRate, 8, platform::dcb::noParity, platform::dcb::oneStopBit)) {
         handle_.reset();

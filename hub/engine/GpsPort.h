@@ -77,7 +77,19 @@ public:
     // Returns the port to the closed state: block PortClosed with fixState, fixValid and
     // comPort 0; handle closed; then CloseLog. Safe when already closed. baudRate, the
     // framing state (terminator, the frame being assembled) and the parser state survive.
-    void Close();
+    // The received bytes still queued (closing empties the system's queue) are counted as
+    // dropped for `cause`, the bytes queued for the receiver as DropCause::Unwritten.
+    void Close(DropCause cause = DropCause::Closed);
+
+    // The first frame since the port was opened began with a zero byte and held no stream
+    // start: what a receiver heard at another speed sends. Reported once per open.
+    bool TakeZeroLedStart() {
+        const bool zeroLed = zeroLedStart_;
+        zeroLedStart_ = false;
+        return zeroLed;
+    }
+    // The line speed of this open differs from that of the open before it.
+    bool SpeedChangedAtOpen() const { return openedBaud_ != previousBaud_ && previousBaud_ != 0; }
 
     // One tick's read (main thread, while "Port" is not 0 and no search runs): reads what is
     // queued (at most 510 bytes), relays it unchanged unless "NMEA Filter" is on or the relay
@@ -216,6 +228,10 @@ private:
     void NoteArrival(uint32_t got);
     uint32_t WriteNow(const uint8_t* bytes, uint32_t length);
     void MarkClosed();
+    // Counts what closing the handle now drops: queued received bytes for `cause`, queued
+    // bytes for the receiver as unwritten.
+    void CountDropsAtClose(DropCause cause);
+    void NoteOpenedSpeed();
 
     HubContext& hub_;
     GpsPortKind kind_;
@@ -232,6 +248,12 @@ private:
     // carriedLength_ of them are real.
     uint8_t carried_[2] = {};
     uint32_t carriedLength_ = 0;
+    // The speeds of this open and of the one before (0: none yet).
+    uint32_t openedBaud_ = 0;
+    uint32_t previousBaud_ = 0;
+    bool firstFrameSeen_ = false; // a frame was handed over since the open
+    bool zeroLedStart_ = false;   // that frame looked like a receiver at another speed
+    bool streamNamed_ = false;    // a stream start was recognised since the open
 };
 
 } // namespace tavro

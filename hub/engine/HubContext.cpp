@@ -4,6 +4,10 @@
 
 namespace tavro {
 
+void DropCounts::Add(DropCause cause, uint64_t count) {
+    bytes[static_cast<uint32_t>(cause)] += count;
+}
+
 HubContext::HubContext(const HubSystem& hubSystem)
     : system(hubSystem), exchange(hubSystem.controlDevice), statusBlock(hubSystem.sharedMemory) {}
 

@@ -105,6 +105,24 @@ private:
     std::atomic<uint64_t> found_{0};
 };
 
+// Why the hub dropped bytes. Each cause is counted so that `tavro status` can say what was
+// lost, and the run log names the first drop of each cause.
+enum class DropCause : uint8_t {
+    SpeedChange, // received bytes still queued when the port was re-opened for a speed change
+    Reopen,      // received bytes queued at the re-open of a silent port or the parser's recovery
+    Closed,      // received bytes queued when the port was closed (Battery Saver, search, standby)
+    Unwritten,   // bytes for the receiver that it did not take (a failed write, the port closed)
+};
+inline constexpr uint32_t dropCauseCount = 4;
+
+struct DropCounts {
+    uint64_t bytes[dropCauseCount] = {};
+
+    // Out of line: called from several places of the Windows hub, whose size is bounded.
+    void Add(DropCause cause, uint64_t count);
+    uint64_t Bytes(DropCause cause) const { return bytes[static_cast<uint32_t>(cause)]; }
+};
+
 class HubContext {
 public:
     // Size of lineBuffer: a frame of at most 510 bytes, its zero byte, one spare.
@@ -136,6 +154,9 @@ public:
 
     TimerLoopValues loop;
     SearchValues search;
+
+    // Bytes the hub had to drop, by cause, since it started.
+    DropCounts drops;
 
     // The COM numbers taken on this system (the serial port map, and the virtual ports while
     // they are enabled); rebuilt at the message window's start and at every GPS search.

@@ -154,13 +154,31 @@ int HubEngine::InitDialog() {
 
     // 11.
     services_.messageWindow.AllowCommandsFromLowerIntegrity();
+    hub.statusBlock.Publish();
     return 1;
 }
 
 // ---- The timer tick ---------------------------------------------------------------------------
 
+namespace {
+
+// Other programs see the hub's record once a handler has run, whole (see StatusBlock.h).
+class PublishAtEnd {
+public:
+    explicit PublishAtEnd(StatusBlock& block) : block_(block) {}
+    ~PublishAtEnd() { block_.Publish(); }
+    PublishAtEnd(const PublishAtEnd&) = delete;
+    PublishAtEnd& operator=(const PublishAtEnd&) = delete;
+
+private:
+    StatusBlock& block_;
+};
+
+} // namespace
+
 void HubEngine::Tick() {
     HubContext& hub = context_;
+    const PublishAtEnd publish(hub.statusBlock);
     if (hub.inputPort == nullptr) {
         return; // before InitDialog or after Destroy
     }
@@ -221,7 +239,7 @@ void HubEngine::Tick() {
 uint32_t HubEngine::CountUsers() {
     ExchangeRecord& exchange = context_.exchange;
     // The hub itself and every reader of the block, then every application on a virtual port.
-    uint32_t users = Status().refCount;
+    uint32_t users = context_.statusBlock.Readers();
     if (exchange.DeviceOpen()) {
         for (uint32_t count : exchange.block.openCount) {
             if (count != 0) {
@@ -265,7 +283,7 @@ void HubEngine::IdleReopen() {
     }
     loop.idleTicks = 0;
     loop.dataTicks = 0;
-    hub.inputPort->Close();
+    hub.inputPort->Close(DropCause::Reopen);
     hub.inputPort->Open();
     loop.idleTicks = 0;
     loop.lastStatus = refreshStatus;
@@ -304,8 +322,7 @@ void HubEngine::ReadInput() {
 }
 
 // On arrival the counts keep their tick meaning: sentenceCount and dataTicks count ticks
-// with a frame, so only the first frame between two ticks counts, and only it is checked for
-// the zero byte of a receiver heard at another speed.
+// with a frame, so only the first frame between two ticks counts.
 void HubEngine::ReadArrivedInput() {
     uint32_t lastLength = 0;
     if (context_.inputPort->ReadArrived(lastLength) == 0) {
@@ -326,8 +343,14 @@ void HubEngine::CountFrame(bool counted) {
         }
     }
     // A first frame that begins with a zero byte is what a receiver at another speed tends to
-    // send; the parser asks for a re-open when a requested speed is due.
-    if ((!counted && loop.dataTicks == 1 && hub.lineBuffer[0] == 0) || hub.reopenPending != 0) {
+    // send, but binary receivers send zero bytes all the time, and a re-open empties the
+    // input queue. So it re-opens only while a speed change is due: a speed was requested,
+    // or this open changed the speed and no stream start has been heard since (the search's
+    // rule for a receiver heard at the right speed). The parser asks for the re-open of a
+    // requested speed itself.
+    GpsPort& port = *hub.inputPort;
+    const bool speedChangeDue = hub.requestedBaud != 0 || port.SpeedChangedAtOpen();
+    if ((port.TakeZeroLedStart() && speedChangeDue) || hub.reopenPending != 0) {
         SpeedChangeReopen();
     }
     loop.idleTicks = 0;
@@ -367,6 +390,7 @@ uint32_t HubEngine::CollectReceiverWaits(platform::WaitEntry* entries, uint32_t 
 
 void HubEngine::WaitReady(uint32_t token, uint8_t events) {
     HubContext& hub = context_;
+    const PublishAtEnd publish(hub.statusBlock);
     GpsPort* port = hub.inputPort.get();
     if (token >= firstNetworkToken) {
         network_.Ready(token - firstNetworkToken, events, hub.system.timing.GetTickCount());
@@ -397,7 +421,7 @@ void HubEngine::SpeedChangeReopen() {
             services_.mainWindow.PostBaudChanged();
         }
     }
-    hub.inputPort->Close();
+    hub.inputPort->Close(DropCause::SpeedChange);
     hub.loop.idleTicks = 0;
     hub.system.timing.Sleep(speedChangePause);
     hub.inputPort->Open();
@@ -435,6 +459,7 @@ void HubEngine::DeviceChangeCountdown() {
 // ---- Commands ---------------------------------------------------------------------------------
 
 void HubEngine::CopyData(uint32_t code, const void* data, uint32_t size) {
+    const PublishAtEnd publish(context_.statusBlock);
     GpsPort* port = context_.inputPort.get();
     switch (static_cast<HubCommand>(code)) {
     case HubCommand::ReleaseRelay:

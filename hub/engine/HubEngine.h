@@ -149,6 +149,7 @@ public:
         // Before the start or after the end a resume would start devices never brought up.
         if (windowUp_) {
             power_.PowerBroadcast(wParam);
+            context_.statusBlock.Publish();
         }
     }
 

@@ -70,6 +70,13 @@ struct HubReport {
     std::string inputGroup;      // the device's group, for the fix of a denied open
     bool searching = false;      // a GPS search runs
     uint32_t checksumErrors = 0;
+    // Bytes the hub had to drop since it started, by cause (see DropCause): received bytes
+    // emptied by a re-open for a speed change, by another re-open, by a close; bytes for the
+    // receiver that it did not take.
+    uint64_t droppedSpeedChange = 0;
+    uint64_t droppedReopen = 0;
+    uint64_t droppedClosed = 0;
+    uint64_t droppedUnwritten = 0;
 
     uint32_t optionFlags = 0; // "Sync"
     bool logging = false;

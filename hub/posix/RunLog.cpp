@@ -78,6 +78,28 @@ void RunLog::Ticked(HubEngine& engine) {
     ReportEcho();
     FollowInputPort(engine);
     FollowNetwork(engine);
+    FollowDrops(engine);
+}
+
+// The first drop of each cause is said; later ones only counted, so that a recurring cause
+// cannot flood the log.
+void RunLog::FollowDrops(HubEngine& engine) {
+    static constexpr const char* causes[dropCauseCount] = {
+        "received bytes emptied by a re-open for a speed change",
+        "received bytes emptied by a re-open of the input port",
+        "received bytes emptied by closing the input port",
+        "bytes for the receiver that it did not take",
+    };
+    const DropCounts& drops = engine.Context().drops;
+    for (uint32_t i = 0; i < dropCauseCount; ++i) {
+        if (!dropsLogged_[i] && drops.bytes[i] != 0) {
+            dropsLogged_[i] = true;
+            log_.Write(LogPriority::Warning,
+                       "dropped %llu %s (further drops are counted in "
+                       "tavro status)",
+                       static_cast<unsigned long long>(drops.bytes[i]), causes[i]);
+        }
+    }
 }
 
 void RunLog::DirectoryRepaired() {

@@ -44,6 +44,7 @@ private:
     void FollowInputPort(HubEngine& engine);
     void LogInputPort(HubEngine& engine);
     void FollowNetwork(HubEngine& engine);
+    void FollowDrops(HubEngine& engine);
     void Describe(HubEngine& engine, HubReport& report);
 
     platform::posix::ConsoleLog& log_;
@@ -63,6 +64,7 @@ private:
     std::pair<uint8_t, uint8_t> shownStream_{};
     std::pair<uint8_t, uint8_t> pendingStream_{};
     uint32_t pendingTicks_ = 0;
+    bool dropsLogged_[dropCauseCount] = {};
 };
 
 } // namespace tavro::posixhub

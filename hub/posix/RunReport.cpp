@@ -60,6 +60,10 @@ void DescribeRunningHub(HubEngine& engine, const platform::posix::ComDirectory& 
         report.logFile = port->LogOpen() ? port->logFileName : "";
     }
     report.searching = hub.search.scanning.load() != 0;
+    report.droppedSpeedChange = hub.drops.Bytes(DropCause::SpeedChange);
+    report.droppedReopen = hub.drops.Bytes(DropCause::Reopen);
+    report.droppedClosed = hub.drops.Bytes(DropCause::Closed);
+    report.droppedUnwritten = hub.drops.Bytes(DropCause::Unwritten);
     char device[platform::posix::comPathCapacity];
     bool present = false;
     if (report.inputPort != 0 &&

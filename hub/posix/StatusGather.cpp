@@ -1,12 +1,13 @@
 #include "hub/posix/StatusGather.h"
 
 #include "common/GpsSharedStatus.h"
+#include "common/StatusSequence.h"
 #include "hub/posix/command/CommandSocket.h"
 #include "hub/posix/instance/InstanceLock.h"
 #include "platform/ErrorCodes.h"
 #include "platform/SharedMemory.h"
 
-#include <cstring>
+#include <unistd.h>
 
 namespace tavro {
 
@@ -19,7 +20,12 @@ StatusFacts GatherStatus(const platform::posix::ComDirectory& directory, int tim
     platform::SharedView view;
     if (memory.Open(statusBlockName, view) == error::success) {
         if (view.size >= sizeof facts.block) {
-            std::memcpy(&facts.block, view.data, sizeof facts.block);
+            // A hub kept off the processor in the middle of a write is waited for a while; one
+            // that died there leaves the last copy, which may be torn.
+            const auto& shared = *static_cast<const GpsSharedStatus*>(view.data);
+            for (int tries = 0; !ReadStatusBlock(shared, facts.block) && tries < 100; ++tries) {
+                usleep(1000);
+            }
         }
         memory.Close(view);
     }

@@ -81,6 +81,24 @@ std::string PortsProblem(const HubReport& report) {
 
 using Json = nlohmann::ordered_json;
 
+// The bytes the hub dropped, by cause; "" while there are none.
+std::string DroppedText(const HubReport& report) {
+    const std::pair<uint64_t, const char*> causes[] = {
+        {report.droppedSpeedChange, "received, emptied by a re-open for a speed change"},
+        {report.droppedReopen, "received, emptied by a re-open"},
+        {report.droppedClosed, "received, emptied by closing the port"},
+        {report.droppedUnwritten, "for the receiver, not taken by it"},
+    };
+    std::string text;
+    for (const auto& [bytes, cause] : causes) {
+        if (bytes != 0) {
+            text += (text.empty() ? "" : "; ") +
+                    Format("%llu bytes %s", static_cast<unsigned long long>(bytes), cause);
+        }
+    }
+    return text;
+}
+
 Json TextOrNull(const std::string& text) {
     return text.empty() ? Json(nullptr) : Json(text);
 }
@@ -93,6 +111,10 @@ Json InputJson(const HubReport& report) {
     input["device"] = TextOrNull(report.inputDevice);
     input["searching"] = report.searching;
     input["checksumErrors"] = report.checksumErrors;
+    input["bytesDropped"] = {{"speedChange", report.droppedSpeedChange},
+                             {"reopen", report.droppedReopen},
+                             {"closed", report.droppedClosed},
+                             {"unwritten", report.droppedUnwritten}};
     if (report.inputOpen) {
         input["closedReason"] = nullptr;
         input["fix"] = nullptr;
@@ -330,6 +352,10 @@ std::string StatusText(const StatusFacts& facts) {
         const std::string fix = InputPortFix(report);
         if (!fix.empty()) {
             line("Fix:", fix);
+        }
+        const std::string dropped = DroppedText(report);
+        if (!dropped.empty()) {
+            line("Dropped:", dropped);
         }
         bool anyPort = false;
         for (uint32_t i = 0; i < virtualPortCount; ++i) {

@@ -29,6 +29,7 @@ void Win32MessageLoop::RunMessages(HWND window) {
     constexpr uint32_t waitCapacity = MAXIMUM_WAIT_OBJECTS - 1;
     platform::WaitEntry waits[waitCapacity];
     HANDLE handles[waitCapacity];
+    bool waitFailedSaid = false;
     for (;;) {
         const uint32_t count = engine_ != nullptr ? engine_->CollectWaits(waits, waitCapacity) : 0;
         for (uint32_t i = 0; i < count; ++i) {
@@ -36,9 +37,23 @@ void Win32MessageLoop::RunMessages(HWND window) {
         }
         const DWORD woken =
             MsgWaitForMultipleObjectsEx(count, handles, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
-        if (woken >= WAIT_OBJECT_0 && woken < WAIT_OBJECT_0 + count && engine_ != nullptr) {
-            const platform::WaitEntry& ready = waits[woken - WAIT_OBJECT_0];
-            engine_->WaitReady(ready.token, ready.events);
+        if (woken == WAIT_FAILED) {
+            // A handle went stale between collecting and waiting: said once, then a tick's
+            // pause, so that the loop cannot spin; the next round collects afresh.
+            if (!waitFailedSaid) {
+                waitFailedSaid = true;
+                OutputDebugStringA("Tavro: waiting for the receiver failed; retrying\n");
+            }
+            Sleep(hubTickPeriodMs);
+        } else if (woken < WAIT_OBJECT_0 + count && engine_ != nullptr) {
+            // Every handle that is signalled now, not only the first: a busy receiver must not
+            // keep a waiting write (or a network client) from its turn.
+            for (uint32_t i = woken - WAIT_OBJECT_0; i < count; ++i) {
+                if (i == woken - WAIT_OBJECT_0 ||
+                    WaitForSingleObject(handles[i], 0) == WAIT_OBJECT_0) {
+                    engine_->WaitReady(waits[i].token, waits[i].events);
+                }
+            }
         }
         MSG message;
         while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {

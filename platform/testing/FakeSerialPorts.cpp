@@ -19,6 +19,11 @@ void FakeSerialDevice::ClearInput() {
     input_.clear();
 }
 
+void FakeSerialDevice::EmptyInputOnClose(bool empty) {
+    std::lock_guard lock(mutex_);
+    emptyInputOnClose_ = empty;
+}
+
 std::string FakeSerialDevice::Output() const {
     std::lock_guard lock(mutex_);
     return output_;
@@ -49,6 +54,11 @@ uint32_t FakeSerialDevice::InQueueSize() const {
 uint32_t FakeSerialDevice::OutQueueSize() const {
     std::lock_guard lock(mutex_);
     return outQueue_;
+}
+
+size_t FakeSerialDevice::Unread() const {
+    std::lock_guard lock(mutex_);
+    return input_.size();
 }
 
 uint32_t FakeSerialDevice::OpenHandles() const {
@@ -234,6 +244,9 @@ public:
         }
         std::lock_guard lock(device_->mutex_);
         device_->openHandles_ -= 1;
+        if (device_->openHandles_ == 0 && device_->emptyInputOnClose_) {
+            device_->input_.clear();
+        }
         if (exclusive_) {
             device_->exclusive_ = false;
         }

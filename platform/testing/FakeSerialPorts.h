@@ -58,13 +58,17 @@ public:
     void QueueInput(std::string_view bytes);
     // Discards what has not been read yet.
     void ClearInput();
+    // Closing the last handle discards what has not been read, as a real port's queue is
+    // emptied (off by default: most tests queue bytes across a re-open).
+    void EmptyInputOnClose(bool empty);
     // Bytes written to the device so far, and the same with clearing.
     std::string Output() const;
     std::string TakeOutput();
 
     Dcb State() const;
     CommTimeouts Timeouts() const;
-    uint32_t InQueueSize() const;
+    uint32_t InQueueSize() const; // as given to SetupComm
+    size_t Unread() const;        // bytes queued and not read yet
     uint32_t OutQueueSize() const;
     uint32_t OpenHandles() const;
     // One line per call made on the device's ports, e.g. "SetupComm 1024 1024".
@@ -107,6 +111,7 @@ private:
     std::map<SerialOperation, uint32_t> failures_;
     uint32_t writeLimit_ = UINT32_MAX;
     uint32_t lineErrors_ = 0;
+    bool emptyInputOnClose_ = false;
     std::vector<std::string> calls_;
     std::function<void(FakeSerialDevice&, const Dcb&)> onSetCommState_;
     std::function<void(FakeSerialDevice&, std::string_view)> onWrite_;

@@ -270,22 +270,23 @@ public:
         if (handle == nullptr) {
             return error::invalidHandle;
         }
-        DWORD count = 0;
-        if (writePending_ && !GetOverlappedResult(handle, &requests_[write], &count, FALSE) &&
-            GetLastError() == ERROR_IO_INCOMPLETE) {
+        if (!FinishWrite(handle)) {
             return error::success; // the line is busy
         }
-        writePending_ = false;
         const uint32_t taken = size < writeChunk ? size : writeChunk;
         if (taken == 0) {
             return error::success;
         }
         memcpy(writeBuffer_, data, taken);
-        if (!WriteFile(handle, writeBuffer_, taken, nullptr, Start(write))) {
+        DWORD count = 0;
+        if (!WriteFile(handle, writeBuffer_, taken, &count, Start(write))) {
             if (GetLastError() != ERROR_IO_PENDING) {
                 return LastError();
             }
             writePending_ = true;
+            writeLength_ = taken;
+        } else if (count < taken) {
+            unwritten_ += taken - count; // finished at once, short (the write time-out)
         }
         accepted = taken;
         return error::success;
@@ -293,6 +294,16 @@ public:
 
     WaitObject WriteWait() override {
         return writePending_ ? reinterpret_cast<WaitObject>(events_[write]) : noWaitObject;
+    }
+
+    uint32_t TakeUnwritten() override {
+        const HANDLE handle = handle_.load();
+        if (handle != nullptr) {
+            FinishWrite(handle);
+        }
+        const uint32_t unwritten = unwritten_;
+        unwritten_ = 0;
+        return unwritten;
     }
 
     void Close() override {
@@ -334,6 +345,24 @@ private:
                                                                                    : LastError();
     }
 
+    // Collects the write in flight once it has finished, counting what it did not write (it
+    // failed, or the write time-out ended it short). False while it is still in flight.
+    bool FinishWrite(HANDLE handle) {
+        if (!writePending_) {
+            return true;
+        }
+        DWORD count = 0;
+        if (!GetOverlappedResult(handle, &requests_[write], &count, FALSE)) {
+            if (GetLastError() == ERROR_IO_INCOMPLETE) {
+                return false;
+            }
+            count = 0; // failed: nothing of it is known to have gone out
+        }
+        writePending_ = false;
+        unwritten_ += count < writeLength_ ? writeLength_ - count : 0;
+        return true;
+    }
+
     // Takes the byte of a finished one-byte wait; with `cancel`, ends an unfinished one (a
     // byte it got in the meantime is kept).
     void SettleArrival(bool cancel) {
@@ -347,7 +376,8 @@ private:
             if (!cancel) {
                 return;
             }
-            CancelIo(handle);
+            // Only the arrival read: CancelIo would end this thread's write in flight too.
+            CancelIoEx(handle, &requests_[arrival]);
             count = 0;
             GetOverlappedResult(handle, &requests_[arrival], &count, TRUE);
         }
@@ -362,6 +392,8 @@ private:
     bool arrivalPending_ = false;
     bool writePending_ = false;
     bool heldByte_ = false;
+    uint32_t writeLength_ = 0; // bytes of the write in flight
+    uint32_t unwritten_ = 0;   // accepted bytes the line did not take, not yet reported
     uint8_t arrivalByte_ = 0;
     uint8_t writeBuffer_[writeChunk] = {};
 };

@@ -1,5 +1,5 @@
 // The 50 ms tick: user count and driver version, Battery Saver, the idle re-open, the tray and
-// the fix sounds, the input with its zero-led and requested-speed re-opens.
+// the fix sounds, the input with its zero-led and requested-speed re-opens and what they drop.
 #include "tests/engine/HubEngineFixture.h"
 
 namespace tavro::testing {
@@ -194,19 +194,34 @@ TEST_F(HubTickTest, ClosedPortShowsNotConnectedWithoutASound) {
     EXPECT_EQ(Hub().loop.lastFixClass, 0u);
 }
 
-TEST_F(HubTickTest, ZeroLedFirstFrameAfterAReopenReopensOnceOnly) {
+// A zero-led first frame is a receiver heard at another speed only when the speed just
+// changed and no stream start was heard; otherwise it is a binary receiver's data, and a
+// re-open would empty the queue.
+TEST_F(HubTickTest, ZeroLedFirstFrameReopensOnceOnlyAfterASpeedChange) {
+    const std::string zeroLed("\0junk\n", 6);
     StartAndOpen();
-    ASSERT_EQ(Hub().loop.dataTicks, 0u);
-    Receive(std::string("\0junk\n", 6));
-    EXPECT_EQ(ReceiverOpens(), 2u);
+    Receive(zeroLed);
+    EXPECT_EQ(ReceiverOpens(), 1u) << "first open: no speed changed";
+    Receive(validRmc);
+
+    Hub().settings.baud = 9600;
+    Tick(150); // the silent port's re-open, at the new speed
+    ASSERT_EQ(ReceiverOpens(), 2u);
+    Receive(std::string(1, '\0') + validRmc);
+    EXPECT_EQ(ReceiverOpens(), 2u) << "a stream start says the speed is right";
+
+    Tick(150);
+    Hub().settings.baud = 4800;
+    Tick(1);
+    Receive(std::string(1, '\0'));
+    Tick(150);
+    ASSERT_EQ(ReceiverOpens(), 4u);
+    Receive(zeroLed);
+    EXPECT_EQ(ReceiverOpens(), 5u);
     EXPECT_EQ(timing_.Sleeps(), std::vector<uint32_t>{200});
     EXPECT_EQ(Hub().loop.lastStatus, 5u);
-    EXPECT_EQ(Hub().loop.dataTicks, 1u);
-
-    Receive(std::string("\0junk\n", 6));
-    EXPECT_EQ(ReceiverOpens(), 2u);
-    EXPECT_EQ(Hub().loop.dataTicks, 2u);
-    EXPECT_EQ(Hub().loop.sentenceCount, 2u);
+    Receive(zeroLed);
+    EXPECT_EQ(ReceiverOpens(), 5u) << "the re-open kept the speed";
 }
 
 TEST_F(HubTickTest, FirstFrameWithDataDoesNotReopen) {
@@ -215,6 +230,27 @@ TEST_F(HubTickTest, FirstFrameWithDataDoesNotReopen) {
     Receive(std::string("\0junk\n", 6)); // not the first frame any more
     EXPECT_EQ(ReceiverOpens(), 1u);
     EXPECT_TRUE(timing_.Sleeps().empty());
+}
+
+TEST_F(HubTickTest, ReopensCountTheBytesTheyEmpty) {
+    receiver_.EmptyInputOnClose(true);
+    StartAndOpen();
+    const uint32_t speed = 9600;
+    Command(HubCommand::ChangeBaud, &speed, sizeof speed);
+    Receive(validRmc + std::string(600, 'x')); // one read of 510, 158 bytes left queued
+    EXPECT_EQ(ReceiverOpens(), 2u);
+    EXPECT_EQ(Hub().drops.Bytes(DropCause::SpeedChange), 600u + validRmc.size() - 510);
+
+    // The silent port's re-open, with bytes that came just before it.
+    Hub().loop.idleTicks = 149;
+    receiver_.QueueInput("abc");
+    Tick();
+    EXPECT_EQ(ReceiverOpens(), 3u);
+    EXPECT_EQ(Hub().drops.Bytes(DropCause::Reopen), 3u);
+    // A write the receiver took only in part.
+    receiver_.LimitWrites(4);
+    Command(HubCommand::WriteToReceiver, std::string_view("abcdef"));
+    EXPECT_EQ(Hub().drops.Bytes(DropCause::Unwritten), 2u);
 }
 
 TEST_F(HubTickTest, DataTicksStopAt65535) {

@@ -151,7 +151,8 @@ TEST_F(SimulatedReceiver, FramesReachTheParserTheStatusBlockAndTheVirtualPorts) 
     EXPECT_GT(Block().satsInView, 0);
     EXPECT_EQ(port_->checksumErrors, 0);
 
-    // Another program sees the same block through the mapping.
+    // Another program sees the same block through the mapping, once the hub published it.
+    hub_.statusBlock.Publish();
     StatusBlock reader(platform::SystemSharedMemory());
     ASSERT_EQ(reader.AttachReader(), error::success);
     EXPECT_EQ(reader.Block().rmcCount, Block().rmcCount);

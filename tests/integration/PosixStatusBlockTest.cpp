@@ -85,6 +85,7 @@ TEST_F(PosixStatusBlockTest, AnotherProcessShrinkingTheBlockDoesNotEndTheHub) {
     // The hub goes on writing; the block has its size again and readers see the writes.
     hub.Block().rmcCount = 12;
     hub.Block().streamState = static_cast<uint8_t>(StreamState::NmeaStream);
+    hub.Publish();
     struct stat info {};
     ASSERT_EQ(fstat(fd, &info), 0);
     EXPECT_EQ(info.st_size, static_cast<off_t>(sizeof(GpsSharedStatus)));

@@ -440,6 +440,8 @@ TEST(StatusReportTest, EveryFactOfTheReportSurvivesTheSocket) {
     report.inputGroup = "dialout";
     report.searching = true;
     report.checksumErrors = 3;
+    report.droppedSpeedChange = 2304;
+    report.droppedUnwritten = 7;
     report.optionFlags = 0x15;
     report.logging = true;
     report.logFile = "/home/ana/GPSLog/Gps2024-02-29.nmea";
@@ -474,6 +476,23 @@ TEST(StatusReportTest, EveryFactOfTheReportSurvivesTheSocket) {
     ASSERT_EQ(decoded.network.clients.size(), 2u);
     EXPECT_EQ(decoded.network.clients[1].address, "[::1]:50413");
     EXPECT_EQ(decoded.network.datagramsDropped, 2u);
+    EXPECT_EQ(decoded.droppedSpeedChange, 2304u);
+}
+
+TEST(StatusReportTest, DropsAreShownByCauseOnlyWhenThereAreAny) {
+    StatusFacts facts = Running(true);
+    EXPECT_EQ(StatusText(facts).find("Dropped:"), std::string::npos);
+    facts.report.droppedSpeedChange = 2304;
+    facts.report.droppedUnwritten = 7;
+    EXPECT_NE(StatusText(facts).find("Dropped:        2304 bytes received, emptied by a re-open "
+                                     "for a speed change; 7 bytes for the receiver, not taken "
+                                     "by it\n"),
+              std::string::npos)
+        << StatusText(facts);
+    EXPECT_NE(StatusJson(facts).find("\"bytesDropped\":{\"speedChange\":2304,\"reopen\":0,"
+                                     "\"closed\":0,\"unwritten\":7}"),
+              std::string::npos)
+        << StatusJson(facts);
 }
 
 TEST(StatusReportTest, VirtualPortsShowTheirTerminalProgramsAndCounts) {

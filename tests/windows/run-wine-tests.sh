@@ -7,7 +7,8 @@
 # run-wine-tests.sh [--install] <mingw-x64 build directory> <work directory>
 #   --install  install the Wine packages first (CI); otherwise a missing Wine skips (77).
 # TAVRO_CLIENT_SECONDS: how long the library clients read (default 5).
-# TAVRO_WINE_ONLY=clients: only the library clients (scripts/wine-clients.sh).
+# TAVRO_WINE_ONLY=clients: only the library clients (scripts/wine-clients.sh);
+# TAVRO_WINE_ONLY=serial-writes: only the writes to a slow receiver.
 set -uo pipefail
 
 here="$(cd "$(dirname "$0")" && pwd)"
@@ -263,6 +264,61 @@ feltro_smoke() {
     fi
     return $result
 }
+
+# The input port's writes to a receiver that reads slowly (slow-receiver.py on a
+# pseudo-terminal that Wine sees as COM20, a number no other part uses; the link goes again
+# afterwards): TavroSerialWrites.exe writes through the engine's input port on arrival while
+# its ticks settle the quiet arrival read; every byte must arrive.
+serial_writes() {
+    local program="$build/tests/windows/TavroSerialWrites.exe"
+    local receiverCom=20
+    if [ ! -f "$program" ]; then
+        echo "FAIL: $program is missing (build tavro_wine_artifacts)" >&2
+        return 1
+    fi
+    cp "$program" "$tests/"
+    rm -f "$work/slow-receiver.path" "$work/slow-receiver.bin"
+    python3 "$here/slow-receiver.py" "$work/slow-receiver.path" "$work/slow-receiver.bin" \
+        >"$work/slow-receiver.log" 2>&1 </dev/null &
+    local receiverPid=$!
+    local waited=0
+    while [ ! -s "$work/slow-receiver.path" ] && [ $waited -lt 50 ]; do
+        sleep 0.1
+        waited=$((waited + 1))
+    done
+    if [ ! -s "$work/slow-receiver.path" ]; then
+        echo "FAIL: the slow receiver did not come up (see $work/slow-receiver.log)"
+        kill "$receiverPid" 2>/dev/null
+        return 1
+    fi
+    ln -sfn "$(cat "$work/slow-receiver.path")" "$WINEPREFIX/dosdevices/com$receiverCom"
+    local log="$work/TavroSerialWrites.log"
+    local testStart=$(date +%s)
+    timeout 120 wine "C:\\tavro-tests\\TavroSerialWrites.exe" "$receiverCom" \
+        "C:\\tavro-tests\\serial-writes-sent.bin" >"$log" 2>&1 </dev/null
+    local result=$?
+    cat "$log"
+    echo "TavroSerialWrites: exit code $result after $(($(date +%s) - testStart)) s"
+    wait "$receiverPid" 2>/dev/null
+    rm -f "$WINEPREFIX/dosdevices/com$receiverCom"
+    local sent="$tests/serial-writes-sent.bin"
+    local got="$work/slow-receiver.bin"
+    if cmp -s "$sent" "$got"; then
+        echo "  ok    the slow receiver read all $(stat -c %s "$sent") bytes in order"
+    else
+        echo "  FAIL  the slow receiver read $(stat -c %s "$got" 2>/dev/null || echo 0) of" \
+            "$(stat -c %s "$sent" 2>/dev/null || echo 0) bytes as sent" \
+            "($(cmp "$sent" "$got" 2>&1 | head -1))"
+        result=1
+    fi
+    return $result
+}
+
+if [ -z "$only" ] || [ "$only" = serial-writes ]; then
+    if ! serial_writes; then
+        fail_part "writes to a slow receiver"
+    fi
+fi
 
 if [ -z "$only" ]; then
     if ! hub_smoke; then

@@ -3,13 +3,14 @@
 #include "web/StatusSource.h"
 
 #include "common/GpsSharedStatus.h"
+#include "common/StatusSequence.h"
 #include "hub/ui/StatusJson.h"
 #include "hub/ui/StatusText.h"
 #include "platform/ErrorCodes.h"
 #include "platform/SharedMemory.h"
 #include "platform/win32/Win32RunningHub.h"
 
-#include <cstring>
+#include <windows.h>
 
 namespace tavro::web {
 namespace {
@@ -28,7 +29,12 @@ public:
         platform::SharedView view;
         if (memory.Open(statusBlockName, view) == error::success) {
             if (view.size >= sizeof block) {
-                std::memcpy(&block, view.data, sizeof block);
+                // A hub kept off the processor in the middle of a write is waited for a
+                // while; one that died there leaves the last copy, which may be torn.
+                const auto& shared = *static_cast<const GpsSharedStatus*>(view.data);
+                for (int tries = 0; !ReadStatusBlock(shared, block) && tries < 100; ++tries) {
+                    Sleep(1);
+                }
             }
             memory.Close(view);
         }

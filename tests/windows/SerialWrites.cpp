@@ -1,0 +1,138 @@
+// Commands written to a receiver that reads slowly reach it whole. The hub's input port runs on
+// arrival (overlapped one-byte read armed on a quiet line) while its writes pend because the
+// receiver does not read; every 50 ms tick reads what has arrived, which ends the quiet
+// arrival read. Ending it must not end the write in flight: CancelIo(handle) did, and the
+// bytes of that write were passed over as written.
+//
+// The receiver side (run-wine-tests.sh) is a pseudo-terminal that reads nothing for a few
+// seconds, then slowly, and stores what it read; this program writes first enough filler to
+// fill the terminal's buffer, then 4 KiB of commands, and writes everything it sent to a file
+// for the script to compare.
+//
+// TavroSerialWrites.exe <receiver COM> <file for the bytes sent>
+#include "hub/engine/GpsPort.h"
+#include "hub/engine/HubContext.h"
+#include "platform/ControlDevice.h"
+#include "platform/SharedMemory.h"
+#include "platform/SystemClock.h"
+#include "platform/Timing.h"
+#include "tests/windows/support/TestReport.h"
+
+#include <windows.h>
+
+#include <stdio.h>
+#include <stdlib.h>
+
+#include <string>
+
+using namespace tavro;
+using namespace tavro::wintest;
+
+namespace {
+
+// More than a terminal buffers (about 20 KiB) before its writer has to wait.
+constexpr uint32_t fillerBytes = 32 * 1024;
+constexpr uint32_t commandBytes = 4 * 1024;
+constexpr DWORD tickMs = 50;
+constexpr DWORD runLimitMs = 60000;
+
+// Numbered sentences of about `length` bytes in all.
+std::string Sentences(const char* talker, uint32_t length, uint32_t& number) {
+    std::string text;
+    while (text.size() < length) {
+        char line[96];
+        snprintf(line, sizeof line, "$%s,%06u,0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ*00\r\n", talker,
+                 number++);
+        text += line;
+    }
+    return text;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    TestReport report("TavroSerialWrites");
+    if (argc != 3) {
+        fprintf(stderr, "usage: TavroSerialWrites.exe <receiver COM> <file for the bytes sent>\n");
+        return 2;
+    }
+    uint32_t number = 0;
+    const std::string filler = Sentences("PTVRF", fillerBytes, number);
+    const std::string commands = Sentences("PTVRC", commandBytes, number);
+
+    HubContext hub({platform::SystemSerialPorts(), platform::SystemControlDevice(),
+                    platform::SystemSharedMemory(), platform::RealSystemClock(),
+                    platform::SystemTiming()});
+    hub.settings.port = static_cast<uint32_t>(atoi(argv[1]));
+    hub.settings.baud = 115200;
+    hub.settings.immediateRelay = 1;
+    GpsPort& port = hub.CreateInputPort();
+    port.Open();
+    if (!report.Check(port.RelaysOnArrival(), "COM%u opened on arrival (error %u)",
+                      hub.settings.port, port.lastOpenError)) {
+        return report.Finish();
+    }
+
+    // Queued as the command channel queues them, a queue's worth at a time.
+    const std::string sent = filler + commands;
+    size_t queued = 0;
+    const DWORD start = GetTickCount();
+    DWORD lastTick = start;
+    uint32_t ticks = 0;
+    uint32_t busyTicks = 0; // ticks that found a write in flight
+    while (GetTickCount() - start < runLimitMs) {
+        while (queued < sent.size()) {
+            const size_t length = sent.find('\n', queued) + 1 - queued;
+            if (port.WriteToReceiver(reinterpret_cast<const uint8_t*>(sent.data() + queued),
+                                     static_cast<uint32_t>(length)) == 0) {
+                break; // the queue is full: the rest waits for the line
+            }
+            queued += length;
+        }
+        HANDLE waits[2];
+        DWORD count = 0;
+        for (const platform::WaitObject object : {port.ArrivalWait(), port.WriteWait()}) {
+            if (object != platform::noWaitObject) {
+                waits[count++] = reinterpret_cast<HANDLE>(object);
+            }
+        }
+        if (queued == sent.size() && !port.Writer()->Pending()) {
+            // Everything handed to the line: done once the last write is no longer in flight.
+            const platform::WaitObject last = port.Handle()->WriteWait();
+            if (last == platform::noWaitObject ||
+                WaitForSingleObject(reinterpret_cast<HANDLE>(last), 0) == WAIT_OBJECT_0) {
+                break;
+            }
+        }
+        const DWORD elapsed = GetTickCount() - lastTick;
+        WaitForMultipleObjects(count, waits, FALSE, elapsed < tickMs ? tickMs - elapsed : 0);
+        port.PumpWrites();
+        if (GetTickCount() - lastTick >= tickMs) {
+            // The tick: whatever arrived is read, which settles the quiet arrival read.
+            lastTick = GetTickCount();
+            ++ticks;
+            busyTicks += port.Handle()->WriteWait() != platform::noWaitObject ? 1 : 0;
+            uint32_t lastLength = 0;
+            port.ReadArrived(lastLength);
+        }
+    }
+    report.Note("%u ticks in %lu ms, %u of them with a write in flight", ticks,
+                static_cast<unsigned long>(GetTickCount() - start), busyTicks);
+    report.Check(busyTicks >= 10, "the receiver held writes back (%u ticks)", busyTicks);
+    report.Check(queued == sent.size(), "all %lu bytes were queued (%lu)",
+                 static_cast<unsigned long>(sent.size()), static_cast<unsigned long>(queued));
+    port.PumpWrites(); // collects the last write's result
+    report.Check(!port.Writer()->Pending(), "every write finished");
+    report.Check(hub.drops.Bytes(DropCause::Unwritten) == 0,
+                 "the hub counted no unwritten bytes (%llu)",
+                 static_cast<unsigned long long>(hub.drops.Bytes(DropCause::Unwritten)));
+    port.Close();
+
+    FILE* file = fopen(argv[2], "wb");
+    report.Check(file != nullptr && fwrite(sent.data(), 1, sent.size(), file) == sent.size(),
+                 "the bytes sent are in %s", argv[2]);
+    if (file != nullptr) {
+        fclose(file);
+    }
+    return report.Finish();
+}
