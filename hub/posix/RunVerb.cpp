@@ -62,6 +62,13 @@ int RunVerb(int argc, char**) {
         log.Write(LogPriority::Error, "the COM directory's path is too long (TAVRO_DEVDIR)");
         return exitFailed;
     }
+    // Started before any thread: the kernel tells it when this thread (the process) ends.
+    if (!StartLinkGuardian()) {
+        log.Write(LogPriority::Warning,
+                  "cannot start the guardian of the virtual ports' links (%s): after a crash "
+                  "they stay until tavro clean",
+                  std::strerror(errno));
+    }
     platform::FileRegistry& registry = platform::SystemFileRegistry();
 
     // The virtual ports take their numbers when they are created, as the driver reads its

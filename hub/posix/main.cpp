@@ -140,6 +140,9 @@ int main(int argc, char** argv) {
         PrintOverview(stdout);
         return exitOk;
     }
+    if (std::strcmp(name, guardVerbName) == 0) {
+        return GuardVerb(argc - 2, argv + 2);
+    }
     // `tavro help VERB` is `tavro VERB --help`.
     if (helpVerb) {
         name = argv[2];

@@ -121,10 +121,36 @@ TEST_F(PosixHubService, AReceiverLinkNeverLeadsToSomebodyElsesTerminal) {
     EXPECT_EQ(Status(), "Port Doesn't Exist\n") << "the link is refused, the terminal never opened";
 }
 
+// The hub's children (its guardian), from the kernel's list.
+std::vector<pid_t> Children(pid_t pid) {
+    std::ifstream list("/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) +
+                       "/children");
+    std::vector<pid_t> children;
+    for (pid_t child = 0; list >> child;) {
+        children.push_back(child);
+    }
+    return children;
+}
+
+TEST_F(PosixHubService, AfterKillNineTheGuardianRemovesTheLinksAndSocketAtOnce) {
+    Set("Port0", "5");
+    StartHub({5});
+    ASSERT_EQ(Children(hub_->Pid()).size(), 1U) << "the guardian";
+    EXPECT_EQ(hub_->Stop(SIGKILL), 128 + SIGKILL);
+    EXPECT_TRUE(Within(2s, [&] {
+        return !std::filesystem::exists(std::filesystem::symlink_status(Link(5))) &&
+               !std::filesystem::exists(root_ + "/dev/TavroMsgWnd");
+    })) << "left until tavro clean";
+}
+
 TEST_F(PosixHubService, AfterKillNineAVirtualPortLeadsNowhereEvenWhenItsNumberIsReused) {
     Set("Port0", "5");
     StartHub({5});
     const std::string terminal = std::filesystem::canonical(Link(5)).string();
+    // Without its guardian (killed too), the link is left for `tavro clean`.
+    for (const pid_t guardian : Children(hub_->Pid())) {
+        kill(guardian, SIGKILL);
+    }
     EXPECT_EQ(hub_->Stop(SIGKILL), 128 + SIGKILL);
     // Take terminals until the system hands out the hub's number again (other tests may be
     // quicker to it; the link must lead nowhere either way).
