@@ -119,6 +119,14 @@ int RunVerb(int argc, char**) {
                   instance.RunningHubDirectory());
         return exitOk;
     }
+    if (instance.Failure() == error::semTimeout) {
+        const int pid = instance.HolderPid();
+        log.Write(LogPriority::Error,
+                  "hub not responding, pid %d (%s): it is stopped or hung; resume it (kill -CONT "
+                  "%d) or end it (kill %d), then start again",
+                  pid, instance.RunningHubDirectory(), pid, pid);
+        return exitFailed;
+    }
     if (instance.Failure() == error::alreadyExists) {
         log.Write(LogPriority::Error, "another hub holds %s but does not answer",
                   instance.RunningHubDirectory());

@@ -55,6 +55,25 @@ TEST_F(PosixHubService, OfTwoStartsAtOnceOneRunsWithAllItsPortsAndTheOtherHandsO
     EXPECT_NE(Status().rfind("Hub not running", 0), 0u);
 }
 
+TEST_F(PosixHubService, AStoppedHubIsReportedNotRespondingAndNotHandedOverTo) {
+    Set("Port0", "5");
+    StartHub({5});
+    const std::string pid = std::to_string(hub_->Pid());
+    ASSERT_EQ(kill(hub_->Pid(), SIGSTOP), 0);
+    std::string output;
+    EXPECT_EQ(Tavro({"status"}, output), 6);
+    EXPECT_EQ(output.rfind("hub not responding, pid " + pid + "\n", 0), 0u) << output;
+    EXPECT_EQ(Tavro({"status", "--json"}, output), 6);
+    EXPECT_NE(output.find("\"responding\":false"), std::string::npos) << output;
+    EXPECT_NE(output.find("\"pid\":" + pid), std::string::npos) << output;
+    EXPECT_EQ(Tavro({"run"}, output), 1) << "handed over to a hub that does not answer";
+    EXPECT_NE(output.find("hub not responding, pid " + pid), std::string::npos) << output;
+    EXPECT_NE(output.find("kill -CONT " + pid), std::string::npos) << output;
+    ASSERT_EQ(kill(hub_->Pid(), SIGCONT), 0);
+    EXPECT_TRUE(Within(5s, [&] { return Tavro({"status", "--json"}, output) != 6; }));
+    EXPECT_NE(output.find("\"responding\":true"), std::string::npos) << output;
+}
+
 TEST_F(PosixHubService, ARemovedComDirectoryComesBackWithItsLinksAndSocket) {
     Set("Port0", "5");
     StartHub({5});

@@ -335,14 +335,23 @@ uint32_t RemoveStaleSocket(const ComDirectory& directory) {
     return error::success;
 }
 
-bool HubListens(const ComDirectory& directory) {
+bool HubListens(const ComDirectory& directory, int* pid) {
     sockaddr_un address{};
     int directoryFd = -1;
     bool listens = false;
+    if (pid != nullptr) {
+        *pid = 0;
+    }
     if (directory.IsValid() && SocketAddress(directory, address, directoryFd)) {
         const int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
         listens = fd >= 0 &&
                   connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+        ucred peer{};
+        socklen_t size = sizeof peer;
+        if (listens && pid != nullptr &&
+            getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0) {
+            *pid = peer.pid;
+        }
         if (fd >= 0) {
             close(fd);
         }

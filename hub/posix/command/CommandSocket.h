@@ -124,8 +124,13 @@ private:
 uint32_t RemoveStaleSocket(const ComDirectory& directory);
 
 // Whether a hub listens on the command socket of `directory` (it is connected to and left at
-// once, without a request).
-bool HubListens(const ComDirectory& directory);
+// once, without a request). `pid`, when given, receives the listening process's number (the
+// kernel knows it even while that process is stopped), 0 when none listens.
+bool HubListens(const ComDirectory& directory, int* pid = nullptr);
+
+// How long the tools wait for a hub's answer before they call it not responding: a hub that
+// runs answers within milliseconds, one that is stopped (SIGSTOP, a debugger) or hung never.
+inline constexpr int responseDeadlineMs = 1000;
 
 // Sends one request to the hub of `directory` and waits up to `timeoutMs` for its answer.
 // Returns error::success with the hub's answer in `answer`; error::fileNotFound when no hub
