@@ -74,6 +74,11 @@ public:
     // event is not signalled again for what was seen); nothing on POSIX.
     virtual void Settle(SocketHandle socket) = 0;
 
+    // The receive window the peer last advertised, in bytes (it shrinks by what the peer's
+    // system holds for a program that does not read), and the bytes this system still holds
+    // unsent for it (the window is closed). False where the system does not tell.
+    virtual bool PeerWindow(SocketHandle, uint32_t&, uint32_t&) { return false; }
+
     // How many client sockets the edition's loop can wait on beside its other waits.
     virtual uint32_t ClientLimit() const = 0;
 };

@@ -58,6 +58,8 @@ constexpr Field<NetworkReport> networkFields[] = {
     {"tcp.error", &NetworkReport::listenError},
     {"tcp.write", &NetworkReport::tcpWrite},
     {"tcp.refused", &NetworkReport::refused},
+    {"tcp.stalled", &NetworkReport::stalled},
+    {"tcp.rateLimited", &NetworkReport::rateLimited},
     {"tcp.clientLimit", &NetworkReport::clientLimit},
     {"udp.target", &NetworkReport::udpTarget},
     {"udp.sending", &NetworkReport::udpSending},
@@ -72,6 +74,7 @@ constexpr Field<NetworkClientReport> clientFields[] = {
     {"address", &NetworkClientReport::address},
     {"sent", &NetworkClientReport::bytesSent},
     {"dropped", &NetworkClientReport::bytesDropped},
+    {"limited", &NetworkClientReport::sentencesLimited},
 };
 
 void Put(std::string& text, const std::string& name, std::string_view value) {

@@ -162,12 +162,15 @@ void AddNetworkJson(const NetworkReport& network, Json& object) {
     tcp["openToNetwork"] = network.openToNetwork;
     tcp["write"] = network.tcpWrite;
     tcp["refused"] = network.refused;
+    tcp["stalled"] = network.stalled;
+    tcp["rateLimited"] = network.rateLimited;
     tcp["clientLimit"] = network.clientLimit;
     Json clients = Json::array();
     for (const NetworkClientReport& client : network.clients) {
         clients.push_back({{"address", client.address},
                            {"bytesSent", client.bytesSent},
-                           {"bytesDropped", client.bytesDropped}});
+                           {"bytesDropped", client.bytesDropped},
+                           {"sentencesLimited", client.sentencesLimited}});
     }
     tcp["clients"] = std::move(clients);
     object["tcp"] = std::move(tcp);
@@ -386,12 +389,23 @@ std::string StatusText(const StatusFacts& facts) {
                          : Format(", %zu client%s (at most %u)", network.clients.size(),
                                   network.clients.size() == 1 ? "" : "s", network.clientLimit);
             value += network.tcpWrite ? ", clients may write to the receiver" : "";
+            value += network.stalled != 0 ? Format(", %llu dropped for taking nothing",
+                                                   static_cast<unsigned long long>(network.stalled))
+                                          : "";
+            value += network.rateLimited != 0
+                         ? Format(", %llu sentences over the write rate not written",
+                                  static_cast<unsigned long long>(network.rateLimited))
+                         : "";
             line("NMEA over TCP:", value);
             for (const NetworkClientReport& client : network.clients) {
                 line("  Client:",
                      Format("%s, %llu bytes sent, %llu dropped", client.address.c_str(),
                             static_cast<unsigned long long>(client.bytesSent),
-                            static_cast<unsigned long long>(client.bytesDropped)));
+                            static_cast<unsigned long long>(client.bytesDropped)) +
+                         (client.sentencesLimited != 0
+                              ? Format(", %llu sentences over the write rate",
+                                       static_cast<unsigned long long>(client.sentencesLimited))
+                              : ""));
             }
         }
         if (!network.udpTarget.empty()) {

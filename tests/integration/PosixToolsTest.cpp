@@ -462,7 +462,9 @@ TEST(StatusReportTest, EveryFactOfTheReportSurvivesTheSocket) {
                111,
                9000,
                2,
-               {{"192.0.2.7:50412", 4096, 0}, {"[::1]:50413", 12, 3}}};
+               {{"192.0.2.7:50412", 4096, 0, 5}, {"[::1]:50413", 12, 3}},
+               6,
+               7};
 
     HubReport decoded;
     ASSERT_TRUE(DecodeHubReport(EncodeHubReport(report), decoded));
@@ -474,6 +476,8 @@ TEST(StatusReportTest, EveryFactOfTheReportSurvivesTheSocket) {
     ASSERT_EQ(decoded.network.clients.size(), 2u);
     EXPECT_EQ(decoded.network.clients[1].address, "[::1]:50413");
     EXPECT_EQ(decoded.network.datagramsDropped, 2u);
+    EXPECT_EQ(decoded.network.clients[0].sentencesLimited, 5u);
+    EXPECT_EQ(decoded.network.rateLimited, 7u);
 }
 
 TEST(StatusReportTest, VirtualPortsShowTheirTerminalProgramsAndCounts) {
