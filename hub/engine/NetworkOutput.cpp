@@ -299,7 +299,9 @@ uint32_t NetworkOutput::CollectWaits(platform::WaitEntry* entries, uint32_t capa
     if (listener_ == platform::noSocket || entries == nullptr || capacity == 0) {
         return 0;
     }
-    const platform::WaitObject accept = network_->WaitFor(listener_, platform::waitInput);
+    const bool paused = acceptError_ != 0 && nowMs_ - acceptPausedAtMs_ < acceptPauseMs;
+    const platform::WaitObject accept =
+        paused ? platform::noWaitObject : network_->WaitFor(listener_, platform::waitInput);
     if (accept != platform::noWaitObject) {
         entries[count++] = {accept, platform::waitInput, firstToken};
     }
@@ -347,9 +349,15 @@ void NetworkOutput::AcceptAll(uint32_t nowMs) {
     for (uint32_t i = 0; i < acceptsPerWake; ++i) {
         platform::SocketHandle socket = platform::noSocket;
         char peer[platform::peerTextSize];
-        if (network_->Accept(listener_, socket, peer) != error::success) {
+        const uint32_t accepted = network_->Accept(listener_, socket, peer);
+        if (accepted != error::success) {
+            if (accepted != error::noMoreItems) {
+                acceptError_ = accepted; // out of descriptors: wait, do not spin
+                acceptPausedAtMs_ = nowMs;
+            }
             return;
         }
+        acceptError_ = 0;
         Connection* free = nullptr;
         const bool room = ClientCount() < limit_;
         for (uint32_t slot = 0; room && slot < clientSlots && free == nullptr; ++slot) {

@@ -65,6 +65,9 @@ public:
     static constexpr uint32_t writeRate = 5;
     static constexpr uint32_t writeBurst = 20;
     static constexpr uint32_t retryMs = 5000;
+    // Accepting waits this long after the system refused a connection for want of descriptors
+    // or memory: what waits would be reported again at once, and the loop would spin.
+    static constexpr uint32_t acceptPauseMs = 1000;
     static constexpr uint32_t garbageAllowance = 2048;
     static constexpr uint32_t garbageRefillPerSecond = 128;
     // Entries of CollectWaits at most: the listener and every client.
@@ -112,6 +115,9 @@ public:
     uint32_t ClientLimit() const { return limit_; }
     // Connections closed at once because the limit was reached.
     uint64_t Refused() const { return refused_; }
+    // Why the last connection could not be taken (Win32 code; accepting pauses), 0 once one
+    // is taken again.
+    uint32_t AcceptError() const { return acceptError_; }
     // Clients disconnected for what they sent, and for taking nothing.
     uint64_t GarbageDisconnects() const { return garbage_; }
     uint64_t StallDisconnects() const { return stalled_; }
@@ -175,6 +181,8 @@ private:
     bool retryDue_ = false;
     uint32_t lastAttemptMs_ = 0;
     uint32_t nowMs_ = 0;
+    uint32_t acceptPausedAtMs_ = 0;
+    uint32_t acceptError_ = 0;
 
     uint32_t listenError_ = 0;
     uint32_t datagramError_ = 0;

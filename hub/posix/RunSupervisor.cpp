@@ -59,6 +59,7 @@ void RunSupervisor::Ticked(HubEngine& engine) {
         }
     }
     log_.Ticked(engine);
+    log_.FollowCommandSocket(loop_->Server());
     live_->StoreSpeedChange();
     notices_->Ticked(ports_);
     events_->Ticked();

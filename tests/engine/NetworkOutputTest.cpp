@@ -14,6 +14,7 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <string>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #include <vector>
@@ -400,6 +401,35 @@ TEST_F(NetworkOutputTest, EachFrameIsOneDatagramToTheTargetOverIpv4AndIpv6) {
     output_.Configure(settings_, now_);
     EXPECT_FALSE(output_.SendsDatagrams());
     EXPECT_EQ(output_.DatagramError(), error::hostNotFound);
+}
+
+TEST_F(NetworkOutputTest, OutOfDescriptorsAcceptingPausesInsteadOfSpinning) {
+    Serve();
+    Client client(settings_.tcpPort);
+    ASSERT_TRUE(client.Connected()) << "waits in the listen queue";
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
+    rlimit low = saved;
+    low.rlim_cur = 256;
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
+    std::vector<int> taken;
+    for (int fd = dup(0); fd >= 0; fd = dup(0)) {
+        taken.push_back(fd);
+    }
+    Loop(1);
+    EXPECT_NE(output_.AcceptError(), 0u);
+    platform::WaitEntry entries[NetworkOutput::waitCapacity];
+    EXPECT_EQ(output_.CollectWaits(entries, NetworkOutput::waitCapacity, 0), 0u)
+        << "the listener, still ready, is not waited for meanwhile";
+    for (const int fd : taken) {
+        close(fd);
+    }
+    setrlimit(RLIMIT_NOFILE, &saved);
+    now_ += NetworkOutput::acceptPauseMs;
+    output_.Tick(now_);
+    Loop(2);
+    EXPECT_EQ(output_.AcceptError(), 0u);
+    EXPECT_EQ(output_.ClientCount(), 1u);
 }
 
 TEST_F(NetworkOutputTest, TheServerFollowsItsSettingsAndServesIpv6) {

@@ -94,6 +94,10 @@ public:
 
     size_t ClientCount() const;
 
+    // The errno for which the last connection could not be taken (accepting pauses a moment),
+    // 0 once one is taken again.
+    int AcceptFailure() const { return acceptFailure_; }
+
 private:
     struct Client {
         int fd = -1;
@@ -115,6 +119,8 @@ private:
     char socketPath_[comPathCapacity] = {};
     uint64_t socketInode_ = 0;
     int64_t acceptPausedUntilMs_ = 0;
+    int acceptFailure_ = 0;
+    int reserve_ = -1; // a descriptor given up to answer a sender when none is left
     uint8_t message_[commandMessageMax + 1] = {};
     uint8_t reply_[4 + queryReplyMax] = {};
 };
