@@ -277,6 +277,17 @@ TEST_F(PosixHubService, AReceiverThatGoesAndComesBackIsFollowedAtOnce) {
     EXPECT_TRUE(StreamArrives()) << Status();
 }
 
+TEST_F(PosixHubService, ThePortTheSettingsNameOpensAtStartWithoutTheStartWait) {
+    StartSim();
+    Set("Port0", "5");
+    StartHub({5});
+    // The start's wait was 40 ticks (2 s) from the timer, which starts after the command
+    // socket is published; a restart through the service manager left programs without data
+    // for as long.
+    std::string output;
+    EXPECT_TRUE(Within(1500ms, [&] { return Tavro({"status"}, output) == 0; })) << output;
+}
+
 TEST_F(PosixHubService, SettingsFilesThatCannotBeUsedSayWhy) {
     const std::string folder = root_ + "/config/tavro";
     const std::string file = folder + "/current-user.reg";
