@@ -4,6 +4,7 @@
 #include "hub/posix/ConfigCommand.h"
 #include "hub/posix/HubReport.h"
 #include "hub/posix/StatusReport.h"
+#include "hub/posix/command/CommandSocket.h"
 
 #include "hub/settings/Settings.h"
 #include "hub/settings/SettingsStore.h"
@@ -478,6 +479,26 @@ TEST(StatusReportTest, EveryFactOfTheReportSurvivesTheSocket) {
     EXPECT_EQ(decoded.network.datagramsDropped, 2u);
     EXPECT_EQ(decoded.network.clients[0].sentencesLimited, 5u);
     EXPECT_EQ(decoded.network.rateLimited, 7u);
+}
+
+TEST(StatusReportTest, TheLargestReportFitsTheQueryReply) {
+    HubReport report;
+    const std::string path(platform::posix::comPathCapacity - 1, 'p');
+    report.version = "255.255.65535";
+    report.directory = path;
+    report.inputDevice = std::string(4095, 'd'); // a link's target, PATH_MAX at most
+    report.inputGroup = std::string(32, 'g');
+    report.logFile = std::string(logPathSize + 32, 'l');
+    for (VirtualPortReport& port : report.ports) {
+        port = {255, path, 1, true, UINT64_MAX, UINT64_MAX};
+    }
+    report.network.tcpAddress = std::string(tcpAddressSize - 1, 'a');
+    report.network.udpTarget = std::string(udpTargetSize - 1, 'u');
+    for (uint32_t i = 0; i < tcpClientsMax; ++i) {
+        report.network.clients.push_back({"[ffff:ffff:ffff:ffff:ffff:ffff:255.255.255.255]:65535",
+                                          UINT64_MAX, UINT64_MAX, UINT64_MAX});
+    }
+    EXPECT_LE(EncodeHubReport(report).size(), platform::posix::queryReplyMax);
 }
 
 TEST(StatusReportTest, VirtualPortsShowTheirTerminalProgramsAndCounts) {
