@@ -137,6 +137,11 @@ int RunVerb(int argc, char**) {
                   ErrorWords(instance.Failure()).c_str());
         return exitFailed;
     }
+    if (loop.FailedStep() != nullptr) {
+        log.Write(LogPriority::Error, "the event loop failed (%s: %s): stopping", loop.FailedStep(),
+                  std::strerror(loop.FailedErrno()));
+        return exitFailed;
+    }
     if (supervisor.Failed()) {
         return exitFailed;
     }
