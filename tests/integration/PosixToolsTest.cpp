@@ -498,6 +498,9 @@ TEST(StatusReportTest, TheLargestReportFitsTheQueryReply) {
         report.network.clients.push_back({"[ffff:ffff:ffff:ffff:ffff:ffff:255.255.255.255]:65535",
                                           UINT64_MAX, UINT64_MAX, UINT64_MAX});
     }
+    for (int i = 0; i < maxSkySatellites; ++i) {
+        report.sky.push_back({{-32768, -32768, -32768, -32768}, true});
+    }
     EXPECT_LE(EncodeHubReport(report).size(), platform::posix::queryReplyMax);
 }
 
