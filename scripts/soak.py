@@ -154,8 +154,11 @@ class Soak:
                 self.streams["tcp%d" % i] = stream
             selector.register(s, selectors.EVENT_READ, stream)
             steady.append(s)
-        stalled = socket.create_connection(("127.0.0.1", self.tcp_port))
+        # A small buffer: with Linux's default one a client that never reads takes in megabytes
+        # before anyone can tell (NetworkOutput.h).
+        stalled = socket.socket()
         stalled.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)
+        stalled.connect(("127.0.0.1", self.tcp_port))
         churn = []
         while not self.stop.is_set():
             # The churners: up to 79 at once, each leaving after a moment.

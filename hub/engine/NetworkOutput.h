@@ -9,10 +9,12 @@
 //   nothing sent.
 // - Each client has a buffer of its own (clientBufferSize). A client that does not keep up
 //   loses its oldest whole lines (counted), so it goes on at a sentence's start. A client
-//   stalls while it takes nothing and bytes wait for it: in this buffer, or in its own
-//   system, which takes in well over 100 KB for a program that never reads (minutes of a
-//   slow receiver); the peer's shrinking receive window tells that (PeerWindow, where the
-//   system says). One stalled for stallMs is disconnected. The others never wait.
+//   stalls while it takes nothing and bytes wait for it: in this buffer, unsent in this
+//   system, or unread in its own, as a receive window that shrinks tells (PeerWindow, where
+//   the system says). One stalled for stallMs is disconnected. The others never wait.
+//   Limit: a Linux peer grows its buffer to megabytes for a program that never reads while
+//   it keeps advertising the same window, so such a client looks like a reader until then
+//   (hours of a slow receiver); only its address and "TCP Clients" keep it out.
 // - A client that closes its sending side (a read-only client) goes on receiving.
 // - Clients send nothing, or sentences: with "TCP Write" whole, checksum-valid sentences of at
 //   most 82 characters (CR LF included) go to the receiver, at most writeRate a second from
