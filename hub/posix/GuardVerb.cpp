@@ -14,6 +14,7 @@
 #include "platform/posix/ComDirectory.h"
 
 #include <cstdio>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace tavro::posixhub {
@@ -28,11 +29,15 @@ uint32_t RemoveLeftBehind(const platform::posix::ComDirectory& directory) {
     return result;
 }
 
-bool StartLinkGuardian() {
+int StartLinkGuardian() {
     char parent[24];
     std::snprintf(parent, sizeof parent, "%ld", static_cast<long>(getpid()));
     const char* const arguments[] = {"tavro", guardVerbName, parent, nullptr};
-    return platform::posix::StartWatcher(arguments) > 0;
+    return platform::posix::StartWatcher(arguments);
+}
+
+bool GuardianEnded(int pid) {
+    return pid > 0 && waitpid(pid, nullptr, WNOHANG) == pid;
 }
 
 int GuardVerb(int argc, char** argv) {

@@ -81,6 +81,18 @@ void RunLog::Ticked(HubEngine& engine) {
     FollowNetwork(engine);
 }
 
+void RunLog::GuardianRestarted(int ended, int started) {
+    if (started > 0) {
+        log_.Write(LogPriority::Warning, "the links' guardian (pid %d) ended; pid %d took over",
+                   ended, started);
+    } else {
+        log_.Write(LogPriority::Error,
+                   "the links' guardian (pid %d) ended and no other can be started (%s): after "
+                   "a crash the links stay until tavro clean",
+                   ended, std::strerror(errno));
+    }
+}
+
 void RunLog::FollowCommandSocket(const platform::posix::CommandServer& server) {
     if ((server.AcceptFailure() != 0) == (loggedCommandFailure_ != 0)) {
         return;

@@ -33,6 +33,8 @@ public:
     void PortsRetried(HubEngine& engine, uint32_t result);
     // After every tick: echoing ports, the input port, the network output.
     void Ticked(HubEngine& engine);
+    // The links' guardian `ended` was replaced by `started` (-1: none could be started).
+    void GuardianRestarted(int ended, int started);
     // The command socket's listener, when it cannot take connections and again when it can.
     void FollowCommandSocket(const platform::posix::CommandServer& server);
 

@@ -1,6 +1,7 @@
 #include "hub/posix/RunSupervisor.h"
 
 #include "hub/posix/RunReport.h"
+#include "hub/posix/Verbs.h"
 #include "platform/ErrorCodes.h"
 
 #include <cstdio>
@@ -67,6 +68,12 @@ void RunSupervisor::Ticked(HubEngine& engine) {
         }
     }
     log_.Ticked(engine);
+    // Once a second is soon enough: the guardian only matters when the hub ends.
+    if (++ticks_ % 20 == 0 && GuardianEnded(guardian_)) {
+        const int ended = guardian_;
+        guardian_ = StartLinkGuardian();
+        log_.GuardianRestarted(ended, guardian_);
+    }
     log_.FollowCommandSocket(loop_->Server());
     live_->StoreSpeedChange();
     notices_->Ticked(ports_);

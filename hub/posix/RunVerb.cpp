@@ -63,7 +63,8 @@ int RunVerb(int argc, char**) {
         return exitFailed;
     }
     // Started before any thread: the kernel tells it when this thread (the process) ends.
-    if (!StartLinkGuardian()) {
+    const int guardian = StartLinkGuardian();
+    if (guardian < 0) {
         log.Write(LogPriority::Warning,
                   "cannot start the guardian of the virtual ports' links (%s): after a crash "
                   "they stay until tavro clean",
@@ -111,6 +112,7 @@ int RunVerb(int argc, char**) {
     ServiceNotices notices;
     SystemEventSources events(engine, directory);
     supervisor.Attach(loop, live, notices, events);
+    supervisor.KeepGuardian(guardian);
     // Terminals a restart through the service manager hands back are taken for their numbers.
     notices.TakeHandedTerminals(ports);
     const int code = HubMain("", engine, instance, loop);

@@ -27,8 +27,11 @@ int CleanVerb(int argc, char** argv);
 // The hub's guardian (GuardVerb.cpp): an internal verb, not listed.
 inline constexpr char guardVerbName[] = "guard-links";
 int GuardVerb(int argc, char** argv);
-// Starts the guardian for this process; false when it cannot be started.
-bool StartLinkGuardian();
+// Starts the guardian for this process (call it from the main thread): its pid, or -1 when it
+// cannot be started (errno set).
+int StartLinkGuardian();
+// Whether the guardian `pid` has ended (it is reaped then).
+bool GuardianEnded(int pid);
 // What a hub that did not stop cleanly left in `directory` (links, command socket) is removed;
 // error::alreadyExists while a hub runs there.
 uint32_t RemoveLeftBehind(const platform::posix::ComDirectory& directory);
