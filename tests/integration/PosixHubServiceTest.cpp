@@ -69,6 +69,8 @@ TEST_F(PosixHubService, AStoppedHubIsReportedNotRespondingAndNotHandedOverTo) {
     EXPECT_EQ(Tavro({"run"}, output), 1) << "handed over to a hub that does not answer";
     EXPECT_NE(output.find("hub not responding, pid " + pid), std::string::npos) << output;
     EXPECT_NE(output.find("kill -CONT " + pid), std::string::npos) << output;
+    EXPECT_EQ(Tavro({"send", "hold"}, output), 1);
+    EXPECT_NE(output.find("hub not responding, pid " + pid), std::string::npos) << output;
     ASSERT_EQ(kill(hub_->Pid(), SIGCONT), 0);
     EXPECT_TRUE(Within(5s, [&] { return Tavro({"status", "--json"}, output) != 6; }));
     EXPECT_NE(output.find("\"responding\":true"), std::string::npos) << output;
