@@ -253,7 +253,7 @@ void NetworkOutput::Tick(uint32_t nowMs) {
         uint32_t unsent = 0;
         const bool fresh = client.windowMax == 0 || client.info.bytesSent != client.sentAtCheck;
         client.sentAtCheck = client.info.bytesSent;
-        if ((fresh || client.windowStalled) &&
+        if (platform::peerWindowKnown && (fresh || client.windowStalled) &&
             network_->PeerWindow(client.socket, window, unsent)) {
             client.windowMax = window > client.windowMax ? window : client.windowMax;
             const bool stalled = (unsent != 0 || client.windowMax - window >= unreadAllowance) &&
