@@ -19,6 +19,14 @@ inline bool IsLoopbackAddress(const char* address) {
            strcmp(address, "[::1]") == 0;
 }
 
+// Whether this edition's adapter tells a peer's window (Network::PeerWindow): Linux does; the
+// Windows hub leaves it out, its package window being tight.
+#ifdef _WIN32
+inline constexpr bool peerWindowKnown = false;
+#else
+inline constexpr bool peerWindowKnown = true;
+#endif
+
 // A socket: a SOCKET or a descriptor; noSocket when there is none.
 using SocketHandle = intptr_t;
 inline constexpr SocketHandle noSocket = -1;
@@ -73,6 +81,12 @@ public:
     // The loop reported `socket` ready: Windows takes the socket's network events (so that its
     // event is not signalled again for what was seen); nothing on POSIX.
     virtual void Settle(SocketHandle socket) = 0;
+
+    // The receive window the peer last advertised, in bytes (it shrinks by what the peer's
+    // system holds for a program that does not read), and the bytes this system still holds
+    // unsent for it (the window is closed). False where the system does not tell (see
+    // peerWindowKnown).
+    virtual bool PeerWindow(SocketHandle, uint32_t&, uint32_t&) { return false; }
 
     // How many client sockets the edition's loop can wait on beside its other waits.
     virtual uint32_t ClientLimit() const = 0;

@@ -16,8 +16,9 @@ CROSS_PACKAGES=(g++-mingw-w64-i686 g++-mingw-w64-x86-64)
 TOOL_PACKAGES=(clang-format ccache)
 # gpsd reads a virtual port in the end-to-end tests (skipped with a message where it is missing).
 GPSD_PACKAGES=(gpsd gpsd-clients)
-# The Debian package: dependencies of its programs (dpkg-shlibdeps), its man pages checked.
-PACKAGE_PACKAGES=(dpkg-dev man-db)
+# The Debian package: dependencies of its programs (dpkg-shlibdeps), its man pages checked, its
+# units checked (systemd-analyze verify and security).
+PACKAGE_PACKAGES=(dpkg-dev man-db systemd)
 # Wine runs the x64 driver and Win32 test programs; never wine32 (it breaks every wine command
 # on machines that cannot run 32-bit code).
 # libboost-dev: Boost.Asio's headers for the Win32 client built on its serial_port.

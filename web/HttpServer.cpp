@@ -182,8 +182,10 @@ void HttpServer::AcceptWaiting(int64_t nowMs) {
         }
         if (result != error::success) {
             acceptPausedUntil_ = nowMs + acceptPauseMs; // out of descriptors: try again soon
+            acceptError_ = result;
             return;
         }
+        acceptError_ = 0;
         Connection* slot = FreeSlot(nowMs);
         if (slot == nullptr) {
             ++refused_;

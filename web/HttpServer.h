@@ -75,6 +75,8 @@ public:
 
     // Counters for the log and the tests.
     uint64_t Refused() const { return refused_; }
+    // Why the last connection could not be taken (accepting pauses), 0 once one is taken.
+    uint32_t AcceptError() const { return acceptError_; }
 
 private:
     enum class Phase { idle, reading, writing, streaming, lingering };
@@ -102,6 +104,7 @@ private:
     std::vector<Connection> connections_;
     uint64_t refused_ = 0;
     int64_t acceptPausedUntil_ = 0;
+    uint32_t acceptError_ = 0;
 };
 
 } // namespace tavro::web

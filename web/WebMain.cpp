@@ -79,6 +79,7 @@ int main(int argc, char** argv) {
     std::fprintf(stdout, "%s: dashboard on %s\n", web::programName, url.c_str());
     std::fflush(stdout);
     platform::WaitEntry waits[64];
+    bool acceptFailing = false; // said once, and once when it is over
     while (!platform::StopRequested()) {
         const uint32_t count = server.CollectWaits(waits, 64);
         // With nobody connected only a connection (or a stop) can bring work: a long wait.
@@ -87,6 +88,15 @@ int main(int argc, char** argv) {
         const int64_t now = NowMs();
         server.Service(now);
         handler.Tick(server, now);
+        if ((server.AcceptError() != 0) != acceptFailing) {
+            acceptFailing = !acceptFailing;
+            if (acceptFailing) {
+                std::fprintf(stderr, "%s: cannot take connections (error %u); trying again\n",
+                             web::programName, static_cast<unsigned>(server.AcceptError()));
+            } else {
+                std::fprintf(stderr, "%s: takes connections again\n", web::programName);
+            }
+        }
     }
     std::fprintf(stderr, "%s: stopped\n", web::programName);
     return 0;

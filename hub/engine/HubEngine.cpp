@@ -15,7 +15,6 @@ namespace {
 
 // Timer-loop limits, in ticks of 50 ms.
 constexpr uint32_t idleTicksLimit = 200;          // idleTicks counts up to here and stays
-constexpr uint32_t idleReopenTicks = 150;         // no frame for 7.5 s: close and open again
 constexpr uint32_t searchSettleTicks = 40;        // a finished search is cleared after 2 s quiet
 constexpr uint32_t idleTicksWithMainWindow = 110; // first open 2 s after start, not 2.5 s
 constexpr uint32_t dataTicksLimit = 0xFFFF;

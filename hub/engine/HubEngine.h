@@ -77,6 +77,9 @@ struct HubServices {
 
 // The message window's timer period.
 inline constexpr uint32_t hubTickPeriodMs = 50;
+// Ticks without a frame after which the timer loop closes the input port and opens it again
+// (7.5 s); the port's first open comes when the count reaches it.
+inline constexpr uint32_t idleReopenTicks = 150;
 
 // Mouse messages of the tray icon that toggle the main window (lParam of message 1025).
 inline constexpr intptr_t trayDoubleClick = 0x203;   // WM_LBUTTONDBLCLK

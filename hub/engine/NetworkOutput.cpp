@@ -168,7 +168,7 @@ void NetworkOutput::Relay(const uint8_t* bytes, uint32_t length) {
 // a line, so that the client goes on with a whole sentence.
 void NetworkOutput::Append(Connection& client, const uint8_t* bytes, uint32_t length,
                            uint32_t nowMs) {
-    if (client.count == 0) {
+    if (client.count == 0 && !client.windowStalled) {
         client.waitingSinceMs = nowMs;
     }
     if (length > clientBufferSize) {
@@ -241,12 +241,54 @@ void NetworkOutput::SendFrame(const uint8_t* frame, uint32_t length) {
 void NetworkOutput::Tick(uint32_t nowMs) {
     nowMs_ = nowMs;
     for (Connection& client : clients_) {
-        if (client.socket != platform::noSocket && client.count != 0 &&
-            nowMs - client.waitingSinceMs >= stallMs) {
+        if (client.socket == platform::noSocket) {
+            continue;
+        }
+        // Bytes its system took in but its program has not read shrink the window it
+        // advertises, and once it is closed bytes wait unsent in ours; a program that reads
+        // keeps it open. The window is told afresh with each acknowledgement: a client
+        // starts to stall only on what came after bytes went out to it (a reader's window
+        // that the last sentence narrowed stands while the stream pauses).
+        uint32_t window = 0;
+        uint32_t unsent = 0;
+        const bool fresh = client.windowMax == 0 || client.info.bytesSent != client.sentAtCheck;
+        client.sentAtCheck = client.info.bytesSent;
+        if (platform::peerWindowKnown && (fresh || client.windowStalled) &&
+            network_->PeerWindow(client.socket, window, unsent)) {
+            client.windowMax = window > client.windowMax ? window : client.windowMax;
+            const bool stalled = (unsent != 0 || client.windowMax - window >= unreadAllowance) &&
+                                 (fresh || client.windowStalled);
+            if (stalled && !client.windowStalled && client.count == 0) {
+                client.waitingSinceMs = nowMs;
+            }
+            client.windowStalled = stalled;
+        }
+        if (Stalled(client, stallMs)) {
             ++stalled_;
             Drop(client);
         }
     }
+}
+
+bool NetworkOutput::Stalled(const Connection& client, uint32_t forMs) const {
+    return client.socket != platform::noSocket && (client.count != 0 || client.windowStalled) &&
+           nowMs_ - client.waitingSinceMs >= forMs;
+}
+
+NetworkOutput::Connection* NetworkOutput::Displace() {
+    Connection* longest = nullptr;
+    for (Connection& client : clients_) {
+        if (Stalled(client, stallGraceMs) &&
+            (longest == nullptr ||
+             nowMs_ - client.waitingSinceMs > nowMs_ - longest->waitingSinceMs)) {
+            longest = &client;
+        }
+    }
+    if (longest != nullptr) {
+        ++stalled_;
+        Drop(*longest);
+    }
+    return longest;
 }
 
 // ---- The loop's side ---------------------------------------------------------------------------
@@ -257,7 +299,9 @@ uint32_t NetworkOutput::CollectWaits(platform::WaitEntry* entries, uint32_t capa
     if (listener_ == platform::noSocket || entries == nullptr || capacity == 0) {
         return 0;
     }
-    const platform::WaitObject accept = network_->WaitFor(listener_, platform::waitInput);
+    const bool paused = acceptError_ != 0 && nowMs_ - acceptPausedAtMs_ < acceptPauseMs;
+    const platform::WaitObject accept =
+        paused ? platform::noWaitObject : network_->WaitFor(listener_, platform::waitInput);
     if (accept != platform::noWaitObject) {
         entries[count++] = {accept, platform::waitInput, firstToken};
     }
@@ -266,8 +310,11 @@ uint32_t NetworkOutput::CollectWaits(platform::WaitEntry* entries, uint32_t capa
         if (client.socket == platform::noSocket) {
             continue;
         }
-        const uint8_t events = static_cast<uint8_t>(platform::waitInput |
+        const uint8_t events = static_cast<uint8_t>((client.readClosed ? 0 : platform::waitInput) |
                                                     (client.count != 0 ? platform::waitOutput : 0));
+        if (events == 0) {
+            continue; // a read-only client with nothing waiting: the next relay tells
+        }
         const platform::WaitObject object = network_->WaitFor(client.socket, events);
         if (object != platform::noWaitObject) {
             entries[count++] = {object, events, firstToken + 1 + slot};
@@ -302,9 +349,15 @@ void NetworkOutput::AcceptAll(uint32_t nowMs) {
     for (uint32_t i = 0; i < acceptsPerWake; ++i) {
         platform::SocketHandle socket = platform::noSocket;
         char peer[platform::peerTextSize];
-        if (network_->Accept(listener_, socket, peer) != error::success) {
+        const uint32_t accepted = network_->Accept(listener_, socket, peer);
+        if (accepted != error::success) {
+            if (accepted != error::noMoreItems) {
+                acceptError_ = accepted; // out of descriptors: wait, do not spin
+                acceptPausedAtMs_ = nowMs;
+            }
             return;
         }
+        acceptError_ = 0;
         Connection* free = nullptr;
         const bool room = ClientCount() < limit_;
         for (uint32_t slot = 0; room && slot < clientSlots && free == nullptr; ++slot) {
@@ -312,6 +365,9 @@ void NetworkOutput::AcceptAll(uint32_t nowMs) {
                 free = &clients_[slot];
                 free->ring = pool_.get() + slot * clientBufferSize;
             }
+        }
+        if (free == nullptr && !room) {
+            free = Displace();
         }
         if (free == nullptr) {
             ++refused_;
@@ -324,6 +380,7 @@ void NetworkOutput::AcceptAll(uint32_t nowMs) {
         free->ring = ring;
         free->waitingSinceMs = nowMs;
         free->garbageCheckedMs = nowMs;
+        free->writeCheckedMs = nowMs;
         memcpy(free->info.peer, peer, sizeof peer);
     }
 }
@@ -332,7 +389,13 @@ void NetworkOutput::ReadFrom(Connection& client) {
     uint8_t bytes[1024];
     for (uint32_t total = 0; total < receivePerWake;) {
         uint32_t got = 0;
-        if (network_->Receive(client.socket, bytes, sizeof bytes, got) != error::success) {
+        const uint32_t received = network_->Receive(client.socket, bytes, sizeof bytes, got);
+        if (received == error::handleEof) {
+            // Its sending side is closed; it may still read (a failed send tells when not).
+            client.readClosed = true;
+            return;
+        }
+        if (received != error::success) {
             Drop(client); // gone
             return;
         }
@@ -343,22 +406,32 @@ void NetworkOutput::ReadFrom(Connection& client) {
         for (uint32_t i = 0; i < got; ++i) {
             const uint8_t c = bytes[i];
             uint32_t rejected = 0;
-            if (c == '$' || c == '!') {
+            if (client.crPending && c != '\n') {
+                // A CR inside a sentence: refused whole, not mended.
+                client.crPending = false;
+                if (!client.skipping) {
+                    rejected = client.lineLength + 1;
+                    client.lineLength = 0;
+                    client.skipping = true;
+                }
+            }
+            if (c == '\r') {
+                client.crPending = true;
+            } else if (c == '$' || c == '!') {
                 // A sentence starts here, whatever came before it.
-                rejected = client.lineLength;
+                rejected += client.lineLength;
                 client.line[0] = c;
                 client.lineLength = 1;
                 client.skipping = false;
             } else if (c == '\n') {
+                client.crPending = false;
                 if (!client.skipping && !TakeLine(client)) {
-                    rejected = client.lineLength;
+                    rejected += client.lineLength;
                 }
                 client.lineLength = 0;
                 client.skipping = false;
-            } else if (c == '\r') {
-                continue;
             } else if (client.skipping) {
-                rejected = 1;
+                rejected += 1;
             } else if (c < 0x20 || c > 0x7E || client.lineLength + 2 >= sentenceMax) {
                 // Not text, or longer than any sentence: the rest up to the next sentence goes.
                 rejected = client.lineLength + 1;
@@ -400,6 +473,19 @@ bool NetworkOutput::TakeLine(Connection& client) {
         return false;
     }
     if (write_) {
+        const uint32_t refill = (nowMs_ - client.writeCheckedMs) / (1000 / writeRate);
+        if (refill != 0) {
+            client.writeTokens = refill >= writeBurst - client.writeTokens
+                                     ? writeBurst
+                                     : client.writeTokens + refill;
+            client.writeCheckedMs += refill * (1000 / writeRate);
+        }
+        if (client.writeTokens == 0) {
+            ++client.info.sentencesLimited;
+            ++rateLimited_;
+            return true; // a good sentence, only too many of them
+        }
+        --client.writeTokens;
         uint8_t sentence[sentenceMax];
         memcpy(sentence, client.line, client.lineLength);
         sentence[client.lineLength] = '\r';

@@ -4,13 +4,24 @@
 // its sockets; nothing here blocks.
 //
 // - At most "TCP Clients" clients (32 unless set; at most clientSlots, and what the edition's
-//   loop can wait on); a further connection is taken and closed at once, with nothing sent.
+//   loop can wait on). At the limit a further connection takes the place of a client stalled
+//   for stallGraceMs or more (see below); without one it is taken and closed at once, with
+//   nothing sent.
 // - Each client has a buffer of its own (clientBufferSize). A client that does not keep up
-//   loses its oldest whole lines (counted), so it goes on at a sentence's start; one that has
-//   taken nothing for stallMs while bytes waited is disconnected. The others never wait.
+//   loses its oldest whole lines (counted), so it goes on at a sentence's start. A client
+//   stalls while it takes nothing and bytes wait for it: in this buffer, unsent in this
+//   system, or unread in its own, as a receive window that shrinks tells (PeerWindow, where
+//   the system says). One stalled for stallMs is disconnected. The others never wait.
+//   Limit: a Linux peer grows its buffer to megabytes for a program that never reads while
+//   it keeps advertising the same window, so such a client looks like a reader until then
+//   (hours of a slow receiver); only its address and "TCP Clients" keep it out.
+// - A client that closes its sending side (a read-only client) goes on receiving.
 // - Clients send nothing, or sentences: with "TCP Write" whole, checksum-valid sentences of at
-//   most 82 characters (CR LF included) go to the receiver; without it they are read and
-//   dropped. Anything else is dropped too, up to garbageAllowance bytes, refilled at
+//   most 82 characters (CR LF included) go to the receiver, at most writeRate a second from
+//   each client after a burst of writeBurst (the rest are dropped and counted: one client
+//   must not fill the receiver's line for everyone); without it they are read and dropped. A
+//   sentence with any stray byte (a CR not followed by LF included) is refused whole. Anything
+//   else is dropped too, up to garbageAllowance bytes, refilled at
 //   garbageRefillPerSecond: programs that read any source (gpsd among them) send a few
 //   receiver probes, some of them binary, when they connect, and must stay served. A client
 //   that sends more than that floods, and is disconnected.
@@ -37,7 +48,8 @@ public:
 struct NetworkClientInfo {
     char peer[platform::peerTextSize] = {};
     uint64_t bytesSent = 0;
-    uint64_t bytesDropped = 0; // not sent: the client did not keep up
+    uint64_t bytesDropped = 0;     // not sent: the client did not keep up
+    uint64_t sentencesLimited = 0; // valid sentences over the write rate, not written
 };
 
 class NetworkOutput {
@@ -45,8 +57,19 @@ public:
     static constexpr uint32_t clientSlots = tcpClientsMax;
     static constexpr uint32_t clientBufferSize = 16384;
     static constexpr uint32_t sentenceMax = 82; // "$" to the checksum, CR LF included
-    static constexpr uint32_t stallMs = 60000;
+    static constexpr uint32_t stallMs = 10000;
+    // A client stalled this long may make room for a new one at the limit.
+    static constexpr uint32_t stallGraceMs = 2000;
+    // Bytes a peer's system may hold unread (its window shrunk by as much) before the client
+    // counts as stalled: under 10 s of a 4800-baud receiver.
+    static constexpr uint32_t unreadAllowance = 4096;
+    // "TCP Write": sentences a second per client, after a burst of writeBurst.
+    static constexpr uint32_t writeRate = 5;
+    static constexpr uint32_t writeBurst = 20;
     static constexpr uint32_t retryMs = 5000;
+    // Accepting waits this long after the system refused a connection for want of descriptors
+    // or memory: what waits would be reported again at once, and the loop would spin.
+    static constexpr uint32_t acceptPauseMs = 1000;
     static constexpr uint32_t garbageAllowance = 2048;
     static constexpr uint32_t garbageRefillPerSecond = 128;
     // Entries of CollectWaits at most: the listener and every client.
@@ -94,9 +117,14 @@ public:
     uint32_t ClientLimit() const { return limit_; }
     // Connections closed at once because the limit was reached.
     uint64_t Refused() const { return refused_; }
+    // Why the last connection could not be taken (Win32 code; accepting pauses), 0 once one
+    // is taken again.
+    uint32_t AcceptError() const { return acceptError_; }
     // Clients disconnected for what they sent, and for taking nothing.
     uint64_t GarbageDisconnects() const { return garbage_; }
     uint64_t StallDisconnects() const { return stalled_; }
+    // Valid sentences not written to the receiver: over a client's write rate.
+    uint64_t RateLimited() const { return rateLimited_; }
     // The client in `slot` (0 .. clientSlots - 1); false when the slot is free.
     bool Client(uint32_t slot, NetworkClientInfo& info) const;
 
@@ -108,9 +136,16 @@ private:
         uint32_t head = 0;
         uint32_t count = 0;
         uint32_t waitingSinceMs = 0; // when bytes began to wait without progress
+        uint32_t windowMax = 0;      // the peer's widest receive window seen
+        uint64_t sentAtCheck = 0;    // bytesSent when the window was last looked at
+        bool windowStalled = false;  // its system holds unreadAllowance bytes or more unread
+        bool readClosed = false;     // it closed its sending side; it still receives
         uint8_t line[sentenceMax] = {};
         uint32_t lineLength = 0;
-        bool skipping = false; // after bytes that are no sentence, up to the next one
+        bool skipping = false;  // after bytes that are no sentence, up to the next one
+        bool crPending = false; // a CR, which only LF may follow
+        uint32_t writeTokens = writeBurst;
+        uint32_t writeCheckedMs = 0;
         uint32_t garbageBudget = garbageAllowance;
         uint32_t garbageCheckedMs = 0;
     };
@@ -127,6 +162,9 @@ private:
     // Takes `rejected` bytes off the client's allowance; false once it is used up.
     bool Tolerate(Connection& client, uint32_t rejected);
     void Drop(Connection& client);
+    bool Stalled(const Connection& client, uint32_t forMs) const;
+    // At the limit: the slot of the client stalled longest (for stallGraceMs at least), freed.
+    Connection* Displace();
 
     platform::Network* network_;
     NetworkSink& sink_;
@@ -145,6 +183,8 @@ private:
     bool retryDue_ = false;
     uint32_t lastAttemptMs_ = 0;
     uint32_t nowMs_ = 0;
+    uint32_t acceptPausedAtMs_ = 0;
+    uint32_t acceptError_ = 0;
 
     uint32_t listenError_ = 0;
     uint32_t datagramError_ = 0;
@@ -153,6 +193,7 @@ private:
     uint64_t refused_ = 0;
     uint64_t garbage_ = 0;
     uint64_t stalled_ = 0;
+    uint64_t rateLimited_ = 0;
 };
 
 } // namespace tavro

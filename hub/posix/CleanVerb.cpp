@@ -2,8 +2,6 @@
 #include "hub/posix/VerbSupport.h"
 #include "hub/posix/Verbs.h"
 
-#include "hub/posix/command/CommandSocket.h"
-#include "hub/posix/ports/PtyPortSet.h"
 #include "platform/ErrorCodes.h"
 #include "platform/posix/ComDirectory.h"
 
@@ -22,9 +20,7 @@ int CleanVerb(int argc, char**) {
     if (!directory.IsValid()) {
         return exitFailed;
     }
-    // Only what a hub that did not stop cleanly left: never a running hub's links, nor links
-    // made by others (a receiver's, even one whose device is unplugged).
-    const uint32_t result = platform::posix::PtyPortSet::RemoveLinksLeftBehind(directory);
+    const uint32_t result = RemoveLeftBehind(directory);
     if (result == error::alreadyExists) {
         std::printf("tavro clean: a hub runs in %s; nothing to clean\n", directory.Path());
         return exitOk;
@@ -34,7 +30,6 @@ int CleanVerb(int argc, char**) {
                      directory.Path(), static_cast<unsigned>(result));
         return exitFailed;
     }
-    platform::posix::RemoveStaleSocket(directory);
     return exitOk;
 }
 

@@ -69,7 +69,17 @@ void EventLoop::Publish() {
 }
 
 void EventLoop::StartTimer(uint32_t periodMs) {
-    timer_.Start(periodMs);
+    if (timer_.Fd() >= 0 && !timer_.Start(periodMs)) {
+        Fail("timerfd_settime", errno);
+    }
+}
+
+void EventLoop::Fail(const char* step, int error) {
+    if (failedStep_ == nullptr) {
+        failedStep_ = step;
+        failedErrno_ = error;
+    }
+    stopRequested_ = true;
 }
 
 void EventLoop::StopTimer() {
@@ -78,6 +88,13 @@ void EventLoop::StopTimer() {
 
 void EventLoop::Run(HubEngine& engine) {
     engine_ = &engine;
+    // Without them only SIGKILL could stop the hub, or nothing would tick.
+    if (signals_.Fd() < 0) {
+        Fail("signalfd", signals_.Error());
+    }
+    if (timer_.Fd() < 0) {
+        Fail("timerfd", timer_.Error());
+    }
     engine.InitDialog();
     // Without its command socket the hub would be unreachable, and another hub owns the
     // directory when the socket is taken: stop at once.
@@ -116,6 +133,7 @@ void EventLoop::Run(HubEngine& engine) {
             if (errno == EINTR) {
                 continue;
             }
+            Fail("poll", errno);
             break;
         }
         if (entries[0].revents & POLLIN) {

@@ -86,6 +86,12 @@ public:
 
     platform::posix::CommandServer& Server() { return server_; }
 
+    // What ended the loop other than a stop: the step that failed ("signalfd", "timerfd",
+    // "timerfd_settime", "poll") and its errno; null while nothing failed. The hub cannot
+    // run without its signals, tick and wait, so Run stops at once then.
+    const char* FailedStep() const { return failedStep_; }
+    int FailedErrno() const { return failedErrno_; }
+
     // Descriptors watched for the rest of the front end (at most watchCapacity at a time):
     // `handler` hears of `fd` whenever poll() reports one of `events` (or POLLHUP, POLLERR).
     // Watch fails (false) when the table is full or `fd` is watched already; Rewatch changes
@@ -109,6 +115,7 @@ private:
     uint32_t HandleQuery(uint32_t code, const uint8_t* payload, uint32_t length, uint8_t* reply,
                          uint32_t capacity, uint32_t& replyLength) override;
     bool IsWatched(int fd, const FdHandler* handler) const;
+    void Fail(const char* step, int error);
 
     platform::posix::ComDirectory directory_;
     LoopObserver& observer_;
@@ -119,6 +126,8 @@ private:
     HangUp hangUp_;
     uint32_t publishResult_ = 0;
     bool stopRequested_ = false;
+    const char* failedStep_ = nullptr;
+    int failedErrno_ = 0;
     Watched watched_[watchCapacity];
 };
 

@@ -62,6 +62,8 @@ constexpr Field<NetworkReport> networkFields[] = {
     {"tcp.error", &NetworkReport::listenError},
     {"tcp.write", &NetworkReport::tcpWrite},
     {"tcp.refused", &NetworkReport::refused},
+    {"tcp.stalled", &NetworkReport::stalled},
+    {"tcp.rateLimited", &NetworkReport::rateLimited},
     {"tcp.clientLimit", &NetworkReport::clientLimit},
     {"udp.target", &NetworkReport::udpTarget},
     {"udp.sending", &NetworkReport::udpSending},
@@ -76,6 +78,7 @@ constexpr Field<NetworkClientReport> clientFields[] = {
     {"address", &NetworkClientReport::address},
     {"sent", &NetworkClientReport::bytesSent},
     {"dropped", &NetworkClientReport::bytesDropped},
+    {"limited", &NetworkClientReport::sentencesLimited},
 };
 
 void Put(std::string& text, const std::string& name, std::string_view value) {

@@ -31,7 +31,8 @@ struct VirtualPortReport {
 struct NetworkClientReport {
     std::string address; // "192.0.2.7:50412", "[::1]:50412"
     uint64_t bytesSent = 0;
-    uint64_t bytesDropped = 0; // not sent: the client did not keep up
+    uint64_t bytesDropped = 0;     // not sent: the client did not keep up
+    uint64_t sentencesLimited = 0; // not written to the receiver: over the write rate
 };
 
 // The network output: its TCP server and UDP sender.
@@ -50,6 +51,8 @@ struct NetworkReport {
     uint64_t datagramsSent = 0;
     uint64_t datagramsDropped = 0;
     std::vector<NetworkClientReport> clients;
+    uint64_t stalled = 0;     // clients disconnected for taking nothing
+    uint64_t rateLimited = 0; // sentences not written: over a client's write rate
 };
 
 // More than any receiver lists: nine GSV messages of four for each talker's view.

@@ -14,6 +14,7 @@
 #include "platform/systemd/ServiceManager.h"
 
 #include <csignal>
+#include <cstring>
 
 namespace tavro::posixhub {
 namespace {
@@ -99,6 +100,32 @@ void RunLog::FollowDrops(HubEngine& engine) {
                        "tavro status)",
                        static_cast<unsigned long long>(drops.bytes[i]), causes[i]);
         }
+    }
+}
+
+void RunLog::GuardianRestarted(int ended, int started) {
+    if (started > 0) {
+        log_.Write(LogPriority::Warning, "the links' guardian (pid %d) ended; pid %d took over",
+                   ended, started);
+    } else {
+        log_.Write(LogPriority::Error,
+                   "the links' guardian (pid %d) ended and no other can be started (%s): after "
+                   "a crash the links stay until tavro clean",
+                   ended, std::strerror(errno));
+    }
+}
+
+void RunLog::FollowCommandSocket(const platform::posix::CommandServer& server) {
+    if ((server.AcceptFailure() != 0) == (loggedCommandFailure_ != 0)) {
+        return;
+    }
+    loggedCommandFailure_ = server.AcceptFailure();
+    if (loggedCommandFailure_ != 0) {
+        log_.Write(LogPriority::Warning,
+                   "the command socket cannot take connections (%s); trying again shortly",
+                   std::strerror(loggedCommandFailure_));
+    } else {
+        log_.Write(LogPriority::Info, "the command socket takes connections again");
     }
 }
 
@@ -256,6 +283,16 @@ void RunLog::FollowNetwork(HubEngine& engine) {
         loggedServer_ = server;
         loggedServerError_ = output.ListenError();
         loggedAddress_ = output.ListeningAddress();
+    }
+    if ((output.AcceptError() != 0) != loggedAcceptError_) {
+        loggedAcceptError_ = output.AcceptError() != 0;
+        if (loggedAcceptError_) {
+            log_.Write(LogPriority::Warning,
+                       "NMEA over TCP cannot take connections (%s); trying again every second",
+                       ErrorWords(output.AcceptError()).c_str());
+        } else {
+            log_.Write(LogPriority::Info, "NMEA over TCP takes connections again");
+        }
     }
     const bool sending = output.SendsDatagrams();
     if (sending != loggedSending_ || (!sending && output.DatagramError() != loggedSenderError_)) {

@@ -6,6 +6,7 @@
 
 #include "hub/engine/HubEngine.h"
 #include "hub/posix/HubReport.h"
+#include "hub/posix/command/CommandSocket.h"
 #include "hub/posix/ports/PtyPortSet.h"
 #include "platform/posix/ComDirectory.h"
 #include "platform/posix/ConsoleLog.h"
@@ -32,6 +33,10 @@ public:
     void PortsRetried(HubEngine& engine, uint32_t result);
     // After every tick: echoing ports, the input port, the network output.
     void Ticked(HubEngine& engine);
+    // The links' guardian `ended` was replaced by `started` (-1: none could be started).
+    void GuardianRestarted(int ended, int started);
+    // The command socket's listener, when it cannot take connections and again when it can.
+    void FollowCommandSocket(const platform::posix::CommandServer& server);
 
     void DirectoryRepaired();
     void DirectoryLost(uint32_t failure);
@@ -57,6 +62,8 @@ private:
     uint32_t loggedServerError_ = 0;
     std::string loggedAddress_;
     bool loggedSending_ = false;
+    bool loggedAcceptError_ = false;
+    int loggedCommandFailure_ = 0;
     uint32_t loggedSenderError_ = 0;
     bool logged_ = false;
     bool wasOpen_ = false;

@@ -24,6 +24,8 @@ void DescribeNetwork(const NetworkOutput& output, const Settings& settings,
     network.listenError = output.ListenError();
     network.tcpWrite = settings.tcpWrite != 0;
     network.refused = output.Refused();
+    network.stalled = output.StallDisconnects();
+    network.rateLimited = output.RateLimited();
     network.clientLimit = output.ClientLimit();
     network.udpTarget = settings.udpTarget;
     network.udpSending = output.SendsDatagrams();
@@ -33,7 +35,8 @@ void DescribeNetwork(const NetworkOutput& output, const Settings& settings,
     for (uint32_t slot = 0; slot < NetworkOutput::clientSlots; ++slot) {
         NetworkClientInfo info;
         if (output.Client(slot, info)) {
-            network.clients.push_back({info.peer, info.bytesSent, info.bytesDropped});
+            network.clients.push_back(
+                {info.peer, info.bytesSent, info.bytesDropped, info.sentencesLimited});
         }
     }
 }

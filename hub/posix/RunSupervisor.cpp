@@ -1,6 +1,7 @@
 #include "hub/posix/RunSupervisor.h"
 
 #include "hub/posix/RunReport.h"
+#include "hub/posix/Verbs.h"
 #include "platform/ErrorCodes.h"
 
 #include <cstdio>
@@ -18,6 +19,14 @@ void RunSupervisor::Attach(EventLoop& loop, LiveSettings& live, ServiceNotices& 
 
 void RunSupervisor::Started(HubEngine& engine) {
     engine_ = &engine;
+    // Programs must not go without data across a start or a restart through the service
+    // manager: a port the settings name opens at the first tick, not after the start's wait
+    // of about 2.5 s. The wait stays where it is needed: without a port (a GPS search may
+    // come) and with Battery Saver (the port opens when a program arrives).
+    HubContext& hub = engine.Context();
+    if (hub.settings.port != 0 && (hub.settings.optionFlags & OptionFlags::batterySaver) == 0) {
+        hub.loop.idleTicks = idleReopenTicks;
+    }
     log_.Started(engine);
     events_->Start(*loop_);
     // The service manager hears of the terminals first: a restart gives them back.
@@ -59,6 +68,13 @@ void RunSupervisor::Ticked(HubEngine& engine) {
         }
     }
     log_.Ticked(engine);
+    // Once a second is soon enough: the guardian only matters when the hub ends.
+    if (++ticks_ % 20 == 0 && GuardianEnded(guardian_)) {
+        const int ended = guardian_;
+        guardian_ = StartLinkGuardian();
+        log_.GuardianRestarted(ended, guardian_);
+    }
+    log_.FollowCommandSocket(loop_->Server());
     live_->StoreSpeedChange();
     notices_->Ticked(ports_);
     events_->Ticked();

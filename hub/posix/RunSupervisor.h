@@ -44,6 +44,10 @@ public:
     // The command socket could not be made, or the COM directory was lost.
     bool Failed() const { return publishFailed_ || failed_; }
 
+    // The guardian of the links (GuardVerb.cpp), `pid`: another is started when it ends (a
+    // stray kill must not leave the links unguarded).
+    void KeepGuardian(int pid) { guardian_ = pid; }
+
 private:
     platform::posix::ComDirectory directory_;
     platform::posix::PtyPortSet& ports_;
@@ -57,6 +61,8 @@ private:
     std::optional<RunUpkeep> upkeep_;
     bool publishFailed_ = false;
     bool failed_ = false;
+    int guardian_ = -1;
+    uint32_t ticks_ = 0;
 };
 
 } // namespace tavro::posixhub

@@ -62,6 +62,14 @@ int RunVerb(int argc, char**) {
         log.Write(LogPriority::Error, "the COM directory's path is too long (TAVRO_DEVDIR)");
         return exitFailed;
     }
+    // Started before any thread: the kernel tells it when this thread (the process) ends.
+    const int guardian = StartLinkGuardian();
+    if (guardian < 0) {
+        log.Write(LogPriority::Warning,
+                  "cannot start the guardian of the virtual ports' links (%s): after a crash "
+                  "they stay until tavro clean",
+                  std::strerror(errno));
+    }
     platform::FileRegistry& registry = platform::SystemFileRegistry();
 
     // The virtual ports take their numbers when they are created, as the driver reads its
@@ -104,6 +112,7 @@ int RunVerb(int argc, char**) {
     ServiceNotices notices;
     SystemEventSources events(engine, directory);
     supervisor.Attach(loop, live, notices, events);
+    supervisor.KeepGuardian(guardian);
     // Terminals a restart through the service manager hands back are taken for their numbers.
     notices.TakeHandedTerminals(ports);
     const int code = HubMain("", engine, instance, loop);
@@ -111,6 +120,14 @@ int RunVerb(int argc, char**) {
         log.Write(LogPriority::Notice, "a hub already runs for %s; this one ends",
                   instance.RunningHubDirectory());
         return exitOk;
+    }
+    if (instance.Failure() == error::semTimeout) {
+        const int pid = instance.HolderPid();
+        log.Write(LogPriority::Error,
+                  "hub not responding, pid %d (%s): it is stopped or hung; resume it (kill -CONT "
+                  "%d) or end it (kill %d), then start again",
+                  pid, instance.RunningHubDirectory(), pid, pid);
+        return exitFailed;
     }
     if (instance.Failure() == error::alreadyExists) {
         log.Write(LogPriority::Error, "another hub holds %s but does not answer",
@@ -120,6 +137,11 @@ int RunVerb(int argc, char**) {
     if (instance.Failure() != error::success) {
         log.Write(LogPriority::Error, "cannot take the hub's lock in %s: %s", directory.Path(),
                   ErrorWords(instance.Failure()).c_str());
+        return exitFailed;
+    }
+    if (loop.FailedStep() != nullptr) {
+        log.Write(LogPriority::Error, "the event loop failed (%s: %s): stopping", loop.FailedStep(),
+                  std::strerror(loop.FailedErrno()));
         return exitFailed;
     }
     if (supervisor.Failed()) {

@@ -103,7 +103,11 @@ int SendVerb(int argc, char** argv) {
         return exitFailed;
     }
     if (result == error::semTimeout) {
-        std::fputs("tavro send: the hub did not answer in time\n", stderr);
+        int pid = 0;
+        platform::posix::HubListens(directory, &pid);
+        std::fprintf(stderr,
+                     "tavro send: %s, pid %d: it is stopped or hung (kill -CONT %d resumes it)\n",
+                     hubNotRespondingText, pid, pid);
         return exitFailed;
     }
     if (result != error::success) {

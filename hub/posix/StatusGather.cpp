@@ -39,8 +39,12 @@ StatusFacts GatherStatus(const platform::posix::ComDirectory& directory, int tim
         platform::posix::QueryHub(directory, platform::posix::statusQueryCode, nullptr, 0, answer,
                                   reply, sizeof reply, length, timeoutMs);
     const bool blockLive = facts.block.streamState != static_cast<uint8_t>(StreamState::Detached);
+    // A hub that listens but did not answer is stopped or hung: its block is stale then.
+    const bool listens =
+        result != error::success && platform::posix::HubListens(directory, &facts.pid);
+    facts.responding = result == error::success || !listens;
     facts.running =
-        result == error::success || platform::posix::HubListens(directory) ||
+        result == error::success || listens ||
         (blockLive && platform::posix::InstanceLock::HubHoldsBlockName(statusBlockName));
     facts.hasReport =
         result == error::success && answer == error::success &&

@@ -1,6 +1,7 @@
 #include "hub/posix/StatusReport.h"
 
 #include "hub/posix/VerbSupport.h"
+#include "hub/posix/command/CommandSocket.h"
 #include "hub/settings/Settings.h"
 #include "hub/ui/StatusJson.h"
 #include "hub/ui/StatusText.h"
@@ -183,12 +184,15 @@ void AddNetworkJson(const NetworkReport& network, Json& object) {
     tcp["openToNetwork"] = network.openToNetwork;
     tcp["write"] = network.tcpWrite;
     tcp["refused"] = network.refused;
+    tcp["stalled"] = network.stalled;
+    tcp["rateLimited"] = network.rateLimited;
     tcp["clientLimit"] = network.clientLimit;
     Json clients = Json::array();
     for (const NetworkClientReport& client : network.clients) {
         clients.push_back({{"address", client.address},
                            {"bytesSent", client.bytesSent},
-                           {"bytesDropped", client.bytesDropped}});
+                           {"bytesDropped", client.bytesDropped},
+                           {"sentencesLimited", client.sentencesLimited}});
     }
     tcp["clients"] = std::move(clients);
     object["tcp"] = std::move(tcp);
@@ -204,12 +208,19 @@ int StatusExitCode(const StatusFacts& facts) {
     if (!facts.running) {
         return statusHubNotRunning;
     }
+    if (!facts.responding) {
+        return statusHubNotResponding;
+    }
     return InputOpen(facts) ? statusInputOpen : statusInputClosed;
 }
 
 std::string StatusLine(const StatusFacts& facts) {
     if (!facts.running) {
         return hubNotRunningText;
+    }
+    if (!facts.responding) {
+        return facts.pid > 0 ? Format("%s, pid %d", hubNotRespondingText, facts.pid)
+                             : hubNotRespondingText;
     }
     char text[statusTextSize];
     if (InputOpen(facts)) {
@@ -281,6 +292,12 @@ std::vector<std::string> StatusWarnings(const StatusFacts& facts) {
     if (!facts.running) {
         return warnings;
     }
+    if (!facts.responding) {
+        warnings.push_back("the hub does not answer within " +
+                           std::to_string(platform::posix::responseDeadlineMs) +
+                           " ms: it is stopped or hung, and the rest is what it last wrote");
+        return warnings;
+    }
     if (facts.block.relayHeld != 0) {
         warnings.push_back("the relay is held: programs on the virtual ports receive nothing "
                            "(tavro send release resumes it)");
@@ -332,6 +349,14 @@ std::string StatusText(const StatusFacts& facts) {
     };
     if (!facts.running) {
         line("Fix:", "start the hub: tavro run (COM directory " + facts.directory + ")");
+        return text;
+    }
+    if (!facts.responding) {
+        // What the status block says is what the hub last wrote, not what is.
+        const std::string pid = facts.pid > 0 ? std::to_string(facts.pid) : "<pid>";
+        line("Fix:", "the hub is stopped or hung: resume it (kill -CONT " + pid +
+                         "), or restart it (systemctl --user restart tavro, or kill " + pid +
+                         " and tavro run)");
         return text;
     }
     if (!facts.hasReport) {
@@ -390,12 +415,23 @@ std::string StatusText(const StatusFacts& facts) {
                          : Format(", %zu client%s (at most %u)", network.clients.size(),
                                   network.clients.size() == 1 ? "" : "s", network.clientLimit);
             value += network.tcpWrite ? ", clients may write to the receiver" : "";
+            value += network.stalled != 0 ? Format(", %llu dropped for taking nothing",
+                                                   static_cast<unsigned long long>(network.stalled))
+                                          : "";
+            value += network.rateLimited != 0
+                         ? Format(", %llu sentences over the write rate not written",
+                                  static_cast<unsigned long long>(network.rateLimited))
+                         : "";
             line("NMEA over TCP:", value);
             for (const NetworkClientReport& client : network.clients) {
                 line("  Client:",
                      Format("%s, %llu bytes sent, %llu dropped", client.address.c_str(),
                             static_cast<unsigned long long>(client.bytesSent),
-                            static_cast<unsigned long long>(client.bytesDropped)));
+                            static_cast<unsigned long long>(client.bytesDropped)) +
+                         (client.sentencesLimited != 0
+                              ? Format(", %llu sentences over the write rate",
+                                       static_cast<unsigned long long>(client.sentencesLimited))
+                              : ""));
             }
         }
         if (!network.udpTarget.empty()) {
@@ -419,6 +455,8 @@ std::string StatusText(const StatusFacts& facts) {
 std::string StatusJson(const StatusFacts& facts) {
     Json object;
     object["hubRunning"] = facts.running;
+    // False also when no hub runs; a running hub that does not answer has no report.
+    object["responding"] = facts.running && facts.responding;
     object["statusLine"] = StatusLine(facts);
     if (facts.running && facts.hasReport) {
         const HubReport& report = facts.report;
@@ -439,9 +477,12 @@ std::string StatusJson(const StatusFacts& facts) {
         AddNetworkJson(report.network, object);
     } else {
         object["directory"] = facts.directory;
+        if (facts.pid > 0) {
+            object["pid"] = facts.pid;
+        }
     }
     object["warnings"] = StatusWarnings(facts);
-    if (facts.running) {
+    if (facts.running && facts.responding) {
         AddBlockJson(facts.block, object);
         object["precise"] = facts.hasReport ? PreciseJson(facts.report.fix) : Json(nullptr);
         // The whole sky where the hub knows more than the block's twelve, else null.

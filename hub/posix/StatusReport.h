@@ -14,14 +14,20 @@ namespace tavro {
 
 // Printed by readers that find no hub: no status block, or one its hub has left.
 inline constexpr char hubNotRunningText[] = "Hub not running";
+// And by readers whose hub does not answer (followed by ", pid N" when it is known).
+inline constexpr char hubNotRespondingText[] = "hub not responding";
 
 // Exit codes of `tavro status`.
 inline constexpr int statusInputOpen = 0;
 inline constexpr int statusInputClosed = 3;
 inline constexpr int statusHubNotRunning = 4;
+// The hub listens but does not answer: it is stopped or hung.
+inline constexpr int statusHubNotResponding = 6;
 
 struct StatusFacts {
     bool running = false;    // a hub listens on the COM directory's command socket
+    bool responding = true;  // and answered within responseDeadlineMs (false: stopped or hung)
+    int pid = 0;             // of the hub that listens, when known
     bool hasReport = false;  // and answered the status query with `report`
     GpsSharedStatus block{}; // all zero when there is none
     HubReport report;

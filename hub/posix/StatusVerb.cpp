@@ -56,7 +56,7 @@ int StatusVerb(int argc, char** argv) {
         return exitFailed;
     }
     auto show = [&]() {
-        const StatusFacts facts = GatherStatus(directory, platform::posix::commandTimeoutMs);
+        const StatusFacts facts = GatherStatus(directory, platform::posix::responseDeadlineMs);
         std::string text = json ? StatusJson(facts) + "\n" : StatusText(facts);
         return std::pair{StatusExitCode(facts), text};
     };

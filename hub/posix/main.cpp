@@ -25,7 +25,8 @@ constexpr Verb verbs[] = {
      "virtual ports (\"Port0\"..\"Port7\") and relays the receiver's bytes to them, until SIGINT\n"
      "or SIGTERM. What happens is logged on standard error, each line with the local time\n"
      "(without it when journald reads the stream). One hub per COM directory and status\n"
-     "block: a second start hands over to the running hub and ends with 0.\n"
+     "block: a second start hands over to the running hub and ends with 0 (with 1 when that\n"
+     "hub does not answer: it is stopped or hung).\n"
      "\n"
      "SIGHUP: in a terminal it ends the hub; ignored at start (nohup) it stays ignored; under\n"
      "a service manager, or without a terminal, it makes the hub read its settings again.\n"
@@ -34,7 +35,8 @@ constexpr Verb verbs[] = {
      "restart does not disturb their programs.\n"
      "\n"
      "Exit codes: 0 stopped by a signal, or handed over; 1 could not run (the COM directory\n"
-     "cannot be made or was taken over, the command socket cannot be made); 2 usage.\n"},
+     "cannot be made or was taken over, the command socket cannot be made, the running hub\n"
+     "does not answer); 2 usage.\n"},
     {"status", StatusVerb, "what the hub does, and why the input port is closed",
      "usage: tavro status [--json] [--watch]\n"
      "\n"
@@ -49,8 +51,11 @@ constexpr Verb verbs[] = {
      "  --watch   show it again every second, in place on a terminal, until Ctrl-C (with\n"
      "            --json: one object per line)\n"
      "\n"
+     "A hub that does not answer within a second (stopped or hung) is reported as \"hub not\n"
+     "responding, pid N\" (--json: \"responding\": false).\n"
+     "\n"
      "Exit codes: 0 hub running, input port open; 3 hub running, input port closed; 4 hub\n"
-     "not running; 2 usage.\n"},
+     "not running; 6 hub not responding; 2 usage.\n"},
     // Its help lists the settings from their table (ConfigHelp).
     {"config", ConfigVerb, "read and change the settings", nullptr},
     {"link", LinkVerb, "make COM<n> name a serial device",
@@ -115,7 +120,8 @@ void PrintOverview(FILE* stream) {
         "of the status block's shared memory, default TavroGPS).\n"
         "\n"
         "Exit codes: 0 done; 1 failed; 2 usage; 5 the settings file cannot be read or written\n"
-        "(the reason is printed); status also 3 (input port closed) and 4 (hub not running).\n",
+        "(the reason is printed); status also 3 (input port closed), 4 (hub not running) and 6\n"
+        "(hub not responding).\n",
         stream);
 }
 
@@ -139,6 +145,9 @@ int main(int argc, char** argv) {
     if (IsHelp(name) || (helpVerb && argc == 2)) {
         PrintOverview(stdout);
         return exitOk;
+    }
+    if (std::strcmp(name, guardVerbName) == 0) {
+        return GuardVerb(argc - 2, argv + 2);
     }
     // `tavro help VERB` is `tavro VERB --help`.
     if (helpVerb) {

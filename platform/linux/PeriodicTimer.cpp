@@ -1,11 +1,14 @@
 #include "platform/linux/PeriodicTimer.h"
 
+#include <cerrno>
 #include <sys/timerfd.h>
 #include <unistd.h>
 
 namespace tavro::platform::posix {
 
-PeriodicTimer::PeriodicTimer() : fd_(timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC)) {}
+PeriodicTimer::PeriodicTimer()
+    : fd_(timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC)),
+      error_(fd_ < 0 ? errno : 0) {}
 
 PeriodicTimer::~PeriodicTimer() {
     if (fd_ >= 0) {
@@ -13,11 +16,11 @@ PeriodicTimer::~PeriodicTimer() {
     }
 }
 
-void PeriodicTimer::Start(uint32_t periodMs) {
+bool PeriodicTimer::Start(uint32_t periodMs) {
     const long seconds = static_cast<long>(periodMs / 1000);
     const long nanoseconds = static_cast<long>(periodMs % 1000) * 1000000L;
     itimerspec period{{seconds, nanoseconds}, {seconds, nanoseconds}};
-    timerfd_settime(fd_, 0, &period, nullptr);
+    return timerfd_settime(fd_, 0, &period, nullptr) == 0;
 }
 
 void PeriodicTimer::Stop() {

@@ -13,10 +13,12 @@ public:
     PeriodicTimer(const PeriodicTimer&) = delete;
     PeriodicTimer& operator=(const PeriodicTimer&) = delete;
 
-    // -1 when the timer could not be made.
+    // -1 when the timer could not be made (Error tells why).
     int Fd() const { return fd_; }
+    int Error() const { return error_; }
 
-    void Start(uint32_t periodMs);
+    // False (errno set) when the timer cannot be set.
+    bool Start(uint32_t periodMs);
     void Stop();
 
     // Call when Fd is readable: true when at least one period passed. Periods missed while the
@@ -25,6 +27,7 @@ public:
 
 private:
     int fd_ = -1;
+    int error_ = 0;
 };
 
 } // namespace tavro::platform::posix

@@ -8,8 +8,8 @@
 // A path-only descriptor does not open the device (the terminal's hang-up state and open
 // counts are untouched). Opening the path needs the right to look into this process, which
 // its own user (and root) have. A process that later gets the same number could be reached
-// through a link left behind; the hub removes its recorded links at start and the service's
-// stop step removes links that no longer resolve.
+// through a link left behind; the hub's guardian removes the links as soon as the hub ends,
+// and the next hub's start and the service's stop step remove any still left.
 #pragma once
 
 #include <stddef.h>

@@ -1,12 +1,13 @@
 #include "platform/linux/SignalDescriptor.h"
 
+#include <cerrno>
 #include <sys/signalfd.h>
 #include <unistd.h>
 
 namespace tavro::platform::posix {
 
 SignalDescriptor::SignalDescriptor(const sigset_t& signals)
-    : fd_(signalfd(-1, &signals, SFD_NONBLOCK | SFD_CLOEXEC)) {}
+    : fd_(signalfd(-1, &signals, SFD_NONBLOCK | SFD_CLOEXEC)), error_(fd_ < 0 ? errno : 0) {}
 
 SignalDescriptor::~SignalDescriptor() {
     if (fd_ >= 0) {

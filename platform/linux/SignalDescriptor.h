@@ -14,14 +14,16 @@ public:
     SignalDescriptor(const SignalDescriptor&) = delete;
     SignalDescriptor& operator=(const SignalDescriptor&) = delete;
 
-    // -1 when the descriptor could not be made.
+    // -1 when the descriptor could not be made (Error tells why).
     int Fd() const { return fd_; }
+    int Error() const { return error_; }
 
     // Call when Fd is readable: the signal that arrived, `fallback` when none could be read.
     int Take(int fallback);
 
 private:
     int fd_ = -1;
+    int error_ = 0;
 };
 
 } // namespace tavro::platform::posix

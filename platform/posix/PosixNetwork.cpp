@@ -3,6 +3,7 @@
 #include "platform/Network.h"
 
 #include "platform/ErrorCodes.h"
+#include "platform/linux/TcpWindow.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -19,7 +20,7 @@ namespace tavro::platform {
 namespace {
 
 // Bytes the kernel may hold for one client (Linux doubles it for its bookkeeping).
-constexpr int clientSendBuffer = 64 * 1024;
+constexpr int clientSendBuffer = 8 * 1024;
 
 uint32_t SocketError(int code) {
     switch (code) {
@@ -276,6 +277,10 @@ public:
         if (socket != noSocket) {
             close(static_cast<int>(socket));
         }
+    }
+
+    bool PeerWindow(SocketHandle socket, uint32_t& window, uint32_t& unsent) override {
+        return posix::TcpPeerWindow(static_cast<int>(socket), window, unsent);
     }
 
     WaitObject WaitFor(SocketHandle socket, uint8_t) override { return socket; }

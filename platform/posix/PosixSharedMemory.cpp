@@ -49,11 +49,24 @@ struct GuardedMapping {
     std::atomic<size_t> size{0};
     std::atomic<int> fd{-1};
 };
+static_assert(std::atomic<uintptr_t>::is_always_lock_free &&
+                  std::atomic<size_t>::is_always_lock_free && std::atomic<int>::is_always_lock_free,
+              "the SIGBUS handler reads these: only lock-free atomics are safe there");
 constexpr size_t guardCapacity = 8;
 GuardedMapping guarded[guardCapacity];
 struct sigaction previousBusAction {};
 
+// The interrupted code's errno, given back when the handler returns: a failed call in here
+// must not change what the code it interrupted sees.
+struct ErrnoKept {
+    const int saved = errno;
+    ~ErrnoKept() { errno = saved; }
+};
+
+// Only async-signal-safe calls: lock-free atomics, ftruncate, sigaction, and mmap (not on
+// POSIX's list, but a plain system call on Linux, which this edition runs on).
 void OnBusError(int signal, siginfo_t* info, void* context) {
+    const ErrnoKept kept;
     const auto fault = reinterpret_cast<uintptr_t>(info->si_addr);
     for (GuardedMapping& entry : guarded) {
         const uintptr_t address = entry.address.load();

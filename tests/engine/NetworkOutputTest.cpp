@@ -14,12 +14,21 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <string>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #include <vector>
 
 namespace tavro::testing {
 namespace {
+
+size_t Count(const std::string& text, const std::string& what) {
+    size_t count = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) {
+        ++count;
+    }
+    return count;
+}
 
 class RecordingSink final : public NetworkSink {
 public:
@@ -216,7 +225,7 @@ TEST_F(NetworkOutputTest, AClientThatDoesNotReadLosesOldLinesAloneAndGoesWhenSta
     ASSERT_TRUE(output_.Client(0, slow));
     EXPECT_GT(slow.bytesDropped, 0u);
     EXPECT_LE(slow.bytesSent + slow.bytesDropped, sent.size());
-    // It took nothing for a minute while bytes waited: it goes, the reader stays.
+    // It took nothing for stallMs while bytes waited: it goes, the reader stays.
     now_ += NetworkOutput::stallMs;
     output_.Tick(now_);
     EXPECT_EQ(output_.ClientCount(), 1u);
@@ -251,6 +260,9 @@ TEST_F(NetworkOutputTest, WhatClientsMaySend) {
              Case{true, Sentence("PMTK" + std::string(73, '0')) + good, true, good},
              Case{true, "$PMTK000*00\r\n" + good, true, good},
              Case{true, "hello\r\n" + good, true, good},
+             // A stray byte inside a sentence refuses it whole (a CR is not mended away).
+             Case{true, "$PMTK\r" + Sentence("PMTK220,200").substr(5) + good, true, good},
+             Case{true, good.substr(0, good.size() - 2) + "\r\r\n" + good, true, good},
              // Probes a program that reads any source sends on connecting, binary among them.
              Case{true, probes, true, "$PGRMCE*0E\r\n" + good},
              // A flood of what is no sentence ends the connection.
@@ -270,6 +282,80 @@ TEST_F(NetworkOutputTest, WhatClientsMaySend) {
         settings_.tcpPort = 0;
         output_.Configure(settings_, now_);
     }
+}
+
+TEST_F(NetworkOutputTest, SentencesOverTheWriteRateAreCountedAndNotWritten) {
+    settings_.tcpWrite = 1;
+    Serve();
+    Client client(settings_.tcpPort);
+    Loop(2);
+    const std::string good = Sentence("PMTK000");
+    std::string burst;
+    for (uint32_t i = 0; i < NetworkOutput::writeBurst + 10; ++i) {
+        burst += good;
+    }
+    client.Send(burst);
+    Loop(3);
+    EXPECT_EQ(Count(sink_.written, good), NetworkOutput::writeBurst);
+    EXPECT_EQ(output_.RateLimited(), 10u);
+    // A second later, writeRate more go through.
+    now_ += 1000;
+    client.Send(burst);
+    Loop(3);
+    EXPECT_EQ(Count(sink_.written, good), NetworkOutput::writeBurst + NetworkOutput::writeRate);
+    NetworkClientInfo info;
+    ASSERT_TRUE(output_.Client(0, info));
+    EXPECT_EQ(info.sentencesLimited, 10u + burst.size() / good.size() - NetworkOutput::writeRate);
+    EXPECT_EQ(output_.ClientCount(), 1u) << "limited, not disconnected";
+}
+
+TEST_F(NetworkOutputTest, SilentClientsGoInSecondsAndMakeRoomWhileReadOnlyOnesStay) {
+    // The system takes in more than the hub's buffer for a client that never reads: its
+    // shrinking window tells, before the hub's own buffer fills. (A window shrinks only once
+    // the unread bytes reach what it advertises: here a small one.)
+    settings_.tcpClients = 2;
+    Serve();
+    Client silent(settings_.tcpPort, AF_INET, 4096);
+    Client readOnly(settings_.tcpPort);
+    Loop(2);
+    ASSERT_EQ(shutdown(readOnly.Fd(), SHUT_WR), 0);
+    Loop(2);
+    ASSERT_EQ(output_.ClientCount(), 2u) << "a closed sending side is no goodbye";
+    output_.Tick(now_);
+    // 10 KB, under the hub's own buffer: the silent client's system takes it all.
+    std::string sent;
+    std::string received;
+    for (int i = 0; i < 400; ++i) {
+        const std::string line = Sentence("GPTXT,01,01,02," + std::to_string(i));
+        sent += line;
+        Relay(line);
+        received += readOnly.Read();
+    }
+    Loop(2);
+    EXPECT_EQ(received + readOnly.Read(), sent);
+    output_.Tick(now_);
+    // At the limit a newcomer waits for the grace, then takes the silent client's place.
+    Client early(settings_.tcpPort);
+    Loop(2);
+    EXPECT_EQ(output_.Refused(), 1u);
+    now_ += NetworkOutput::stallGraceMs;
+    output_.Tick(now_);
+    Client newcomer(settings_.tcpPort);
+    Loop(2);
+    EXPECT_EQ(output_.ClientCount(), 2u);
+    EXPECT_EQ(output_.StallDisconnects(), 1u);
+    bool closed = false;
+    silent.Read(&closed);
+    EXPECT_TRUE(closed) << "the silent client made room";
+    const std::string rmc = Sentence("GPRMC,120000,A,4807.038,N,01131.000,E,0.0,0.0,230313,,");
+    Relay(rmc);
+    Loop(2);
+    EXPECT_EQ(newcomer.Read(), rmc);
+    EXPECT_EQ(readOnly.Read(), rmc);
+    // Left alone, a silent client goes after stallMs.
+    now_ += NetworkOutput::stallMs;
+    output_.Tick(now_);
+    EXPECT_EQ(output_.ClientCount(), 2u) << "the readers stay";
 }
 
 TEST_F(NetworkOutputTest, EachFrameIsOneDatagramToTheTargetOverIpv4AndIpv6) {
@@ -315,6 +401,35 @@ TEST_F(NetworkOutputTest, EachFrameIsOneDatagramToTheTargetOverIpv4AndIpv6) {
     output_.Configure(settings_, now_);
     EXPECT_FALSE(output_.SendsDatagrams());
     EXPECT_EQ(output_.DatagramError(), error::hostNotFound);
+}
+
+TEST_F(NetworkOutputTest, OutOfDescriptorsAcceptingPausesInsteadOfSpinning) {
+    Serve();
+    Client client(settings_.tcpPort);
+    ASSERT_TRUE(client.Connected()) << "waits in the listen queue";
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
+    rlimit low = saved;
+    low.rlim_cur = 256;
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
+    std::vector<int> taken;
+    for (int fd = dup(0); fd >= 0; fd = dup(0)) {
+        taken.push_back(fd);
+    }
+    Loop(1);
+    EXPECT_NE(output_.AcceptError(), 0u);
+    platform::WaitEntry entries[NetworkOutput::waitCapacity];
+    EXPECT_EQ(output_.CollectWaits(entries, NetworkOutput::waitCapacity, 0), 0u)
+        << "the listener, still ready, is not waited for meanwhile";
+    for (const int fd : taken) {
+        close(fd);
+    }
+    setrlimit(RLIMIT_NOFILE, &saved);
+    now_ += NetworkOutput::acceptPauseMs;
+    output_.Tick(now_);
+    Loop(2);
+    EXPECT_EQ(output_.AcceptError(), 0u);
+    EXPECT_EQ(output_.ClientCount(), 1u);
 }
 
 TEST_F(NetworkOutputTest, TheServerFollowsItsSettingsAndServesIpv6) {

@@ -12,6 +12,7 @@
 #include <atomic>
 #include <filesystem>
 #include <string>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <thread>
@@ -270,6 +271,38 @@ TEST_F(CommandSocketTest, IdleConnectionsCannotKeepSendersOut) {
         close(fd);
     }
     EXPECT_EQ(ended, idle.size());
+}
+
+TEST_F(CommandSocketTest, OutOfDescriptorsASenderIsStillAnswered) {
+    ASSERT_EQ(server_.Listen(directory_), error::success);
+    const int sender = Connect();
+    ASSERT_GE(sender, 0);
+    const std::string request("\x01\0\0\0", 4);
+    ASSERT_EQ(send(sender, request.data(), request.size(), 0), 4);
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
+    rlimit low = saved;
+    low.rlim_cur = 256;
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
+    std::vector<int> taken;
+    for (int fd = dup(0); fd >= 0; fd = dup(0)) {
+        taken.push_back(fd);
+    }
+    for (int round = 0; round < 3; ++round) {
+        pollfd entries[CommandServer::pollCapacity];
+        const size_t count = server_.AddToPollSet(entries, 0, CommandServer::pollCapacity);
+        poll(entries, count, 100);
+        server_.Service(entries, count, handler_);
+    }
+    for (const int fd : taken) {
+        close(fd);
+    }
+    setrlimit(RLIMIT_NOFILE, &saved);
+    uint8_t reply[4] = {9, 9, 9, 9};
+    EXPECT_EQ(recv(sender, reply, sizeof reply, MSG_DONTWAIT), 4) << "answered meanwhile";
+    EXPECT_EQ(reply[0], 0);
+    ASSERT_EQ(handler_.requests.size(), 1u);
+    close(sender);
 }
 
 } // namespace

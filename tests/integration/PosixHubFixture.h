@@ -21,8 +21,9 @@ namespace tavro::testing {
 
 using namespace std::chrono_literals;
 
-// The receiver's first sentences reach the hub a few seconds after it starts (its first open
-// attempt comes 2.5 s after the timer starts); machines running other tests are slow.
+// The receiver's first sentences reach the hub soon after it starts (with Battery Saver, its
+// first open attempt comes 2.5 s after the timer starts); machines running other tests are
+// slow.
 constexpr auto streamPatience = 20s;
 
 inline size_t Count(const std::string& text, const std::string& what) {

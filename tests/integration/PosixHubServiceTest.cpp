@@ -55,6 +55,27 @@ TEST_F(PosixHubService, OfTwoStartsAtOnceOneRunsWithAllItsPortsAndTheOtherHandsO
     EXPECT_NE(Status().rfind("Hub not running", 0), 0u);
 }
 
+TEST_F(PosixHubService, AStoppedHubIsReportedNotRespondingAndNotHandedOverTo) {
+    Set("Port0", "5");
+    StartHub({5});
+    const std::string pid = std::to_string(hub_->Pid());
+    ASSERT_EQ(kill(hub_->Pid(), SIGSTOP), 0);
+    std::string output;
+    EXPECT_EQ(Tavro({"status"}, output), 6);
+    EXPECT_EQ(output.rfind("hub not responding, pid " + pid + "\n", 0), 0u) << output;
+    EXPECT_EQ(Tavro({"status", "--json"}, output), 6);
+    EXPECT_NE(output.find("\"responding\":false"), std::string::npos) << output;
+    EXPECT_NE(output.find("\"pid\":" + pid), std::string::npos) << output;
+    EXPECT_EQ(Tavro({"run"}, output), 1) << "handed over to a hub that does not answer";
+    EXPECT_NE(output.find("hub not responding, pid " + pid), std::string::npos) << output;
+    EXPECT_NE(output.find("kill -CONT " + pid), std::string::npos) << output;
+    EXPECT_EQ(Tavro({"send", "hold"}, output), 1);
+    EXPECT_NE(output.find("hub not responding, pid " + pid), std::string::npos) << output;
+    ASSERT_EQ(kill(hub_->Pid(), SIGCONT), 0);
+    EXPECT_TRUE(Within(5s, [&] { return Tavro({"status", "--json"}, output) != 6; }));
+    EXPECT_NE(output.find("\"responding\":true"), std::string::npos) << output;
+}
+
 TEST_F(PosixHubService, ARemovedComDirectoryComesBackWithItsLinksAndSocket) {
     Set("Port0", "5");
     StartHub({5});
@@ -121,10 +142,45 @@ TEST_F(PosixHubService, AReceiverLinkNeverLeadsToSomebodyElsesTerminal) {
     EXPECT_EQ(Status(), "Port Doesn't Exist\n") << "the link is refused, the terminal never opened";
 }
 
+// The hub's children (its guardian), from the kernel's list.
+std::vector<pid_t> Children(pid_t pid) {
+    std::ifstream list("/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) +
+                       "/children");
+    std::vector<pid_t> children;
+    for (pid_t child = 0; list >> child;) {
+        children.push_back(child);
+    }
+    return children;
+}
+
+TEST_F(PosixHubService, AfterKillNineTheGuardianRemovesTheLinksAndSocketAtOnce) {
+    Set("Port0", "5");
+    StartHub({5});
+    const std::vector<pid_t> first = Children(hub_->Pid());
+    ASSERT_EQ(first.size(), 1U) << "the guardian";
+    // A guardian killed by mistake is replaced.
+    kill(first[0], SIGKILL);
+    EXPECT_TRUE(Within(5s, [&] {
+        const std::vector<pid_t> now = Children(hub_->Pid());
+        return now.size() == 1 && now[0] != first[0];
+    }));
+    EXPECT_EQ(hub_->Stop(SIGKILL), 128 + SIGKILL);
+    EXPECT_TRUE(Within(2s, [&] {
+        return !std::filesystem::exists(std::filesystem::symlink_status(Link(5))) &&
+               !std::filesystem::exists(root_ + "/dev/TavroMsgWnd");
+    })) << "left until tavro clean";
+}
+
 TEST_F(PosixHubService, AfterKillNineAVirtualPortLeadsNowhereEvenWhenItsNumberIsReused) {
     Set("Port0", "5");
     StartHub({5});
     const std::string terminal = std::filesystem::canonical(Link(5)).string();
+    // Without its guardian (stopped, then killed with the hub), the link is left for `tavro
+    // clean`.
+    const std::vector<pid_t> guardians = Children(hub_->Pid());
+    for (const pid_t guardian : guardians) {
+        kill(guardian, SIGSTOP);
+    }
     EXPECT_EQ(hub_->Stop(SIGKILL), 128 + SIGKILL);
     // Take terminals until the system hands out the hub's number again (other tests may be
     // quicker to it; the link must lead nowhere either way).
@@ -144,6 +200,9 @@ TEST_F(PosixHubService, AfterKillNineAVirtualPortLeadsNowhereEvenWhenItsNumberIs
     EXPECT_EQ(Tavro({"clean"}, output), 0) << output;
     EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(Link(5))));
     EXPECT_FALSE(std::filesystem::exists(root_ + "/dev/TavroMsgWnd"));
+    for (const pid_t guardian : guardians) {
+        kill(guardian, SIGKILL);
+    }
 }
 
 TEST_F(PosixHubService, NohupKeepsTheHubThroughAHangUpAndAServiceReloadsOnIt) {
@@ -230,6 +289,17 @@ TEST_F(PosixHubService, AReceiverThatGoesAndComesBackIsFollowedAtOnce) {
     std::filesystem::create_symlink(std::filesystem::canonical(Link(9)), receiver);
     EXPECT_TRUE(Within(3s, [&] { return Status().rfind("Port Closed", 0) != 0; })) << Status();
     EXPECT_TRUE(StreamArrives()) << Status();
+}
+
+TEST_F(PosixHubService, ThePortTheSettingsNameOpensAtStartWithoutTheStartWait) {
+    StartSim();
+    Set("Port0", "5");
+    StartHub({5});
+    // The start's wait was 40 ticks (2 s) from the timer, which starts after the command
+    // socket is published; a restart through the service manager left programs without data
+    // for as long.
+    std::string output;
+    EXPECT_TRUE(Within(1500ms, [&] { return Tavro({"status"}, output) == 0; })) << output;
 }
 
 TEST_F(PosixHubService, SettingsFilesThatCannotBeUsedSayWhy) {

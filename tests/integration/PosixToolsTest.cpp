@@ -4,6 +4,7 @@
 #include "hub/posix/ConfigCommand.h"
 #include "hub/posix/HubReport.h"
 #include "hub/posix/StatusReport.h"
+#include "hub/posix/command/CommandSocket.h"
 
 #include "hub/settings/Settings.h"
 #include "hub/settings/SettingsStore.h"
@@ -464,7 +465,9 @@ TEST(StatusReportTest, EveryFactOfTheReportSurvivesTheSocket) {
                111,
                9000,
                2,
-               {{"192.0.2.7:50412", 4096, 0}, {"[::1]:50413", 12, 3}}};
+               {{"192.0.2.7:50412", 4096, 0, 5}, {"[::1]:50413", 12, 3}},
+               6,
+               7};
 
     HubReport decoded;
     ASSERT_TRUE(DecodeHubReport(EncodeHubReport(report), decoded));
@@ -477,6 +480,8 @@ TEST(StatusReportTest, EveryFactOfTheReportSurvivesTheSocket) {
     EXPECT_EQ(decoded.network.clients[1].address, "[::1]:50413");
     EXPECT_EQ(decoded.network.datagramsDropped, 2u);
     EXPECT_EQ(decoded.droppedSpeedChange, 2304u);
+    EXPECT_EQ(decoded.network.clients[0].sentencesLimited, 5u);
+    EXPECT_EQ(decoded.network.rateLimited, 7u);
 }
 
 TEST(StatusReportTest, DropsAreShownByCauseOnlyWhenThereAreAny) {
@@ -493,6 +498,31 @@ TEST(StatusReportTest, DropsAreShownByCauseOnlyWhenThereAreAny) {
                                      "\"closed\":0,\"unwritten\":7}"),
               std::string::npos)
         << StatusJson(facts);
+}
+
+TEST(StatusReportTest, TheLargestReportFitsTheQueryReply) {
+    HubReport report;
+    const std::string path(platform::posix::comPathCapacity - 1, 'p');
+    report.version = "255.255.65535";
+    report.directory = path;
+    report.inputDevice = std::string(4095, 'd'); // a link's target, PATH_MAX at most
+    report.inputGroup = std::string(32, 'g');
+    report.logFile = std::string(logPathSize + 32, 'l');
+    for (VirtualPortReport& port : report.ports) {
+        port = {255, path, 1, true, UINT64_MAX, UINT64_MAX};
+    }
+    report.network.tcpAddress = std::string(tcpAddressSize - 1, 'a');
+    report.network.udpTarget = std::string(udpTargetSize - 1, 'u');
+    for (uint32_t i = 0; i < tcpClientsMax; ++i) {
+        report.network.clients.push_back({"[ffff:ffff:ffff:ffff:ffff:ffff:255.255.255.255]:65535",
+                                          UINT64_MAX, UINT64_MAX, UINT64_MAX});
+    }
+    report.droppedSpeedChange = report.droppedReopen = UINT64_MAX;
+    report.droppedClosed = report.droppedUnwritten = UINT64_MAX;
+    for (int i = 0; i < maxSkySatellites; ++i) {
+        report.sky.push_back({{-32768, -32768, -32768, -32768}, true});
+    }
+    EXPECT_LE(EncodeHubReport(report).size(), platform::posix::queryReplyMax);
 }
 
 TEST(StatusReportTest, VirtualPortsShowTheirTerminalProgramsAndCounts) {

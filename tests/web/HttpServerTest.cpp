@@ -9,6 +9,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -159,6 +160,36 @@ TEST_F(HttpServerTest, AFullTableMakesRoomFromSilentSendersOrRefuses) {
     EXPECT_EQ(server_->StreamCount(), 2u);
     EXPECT_EQ(Answer(Connect()).rfind("HTTP/1.1 503 ", 0), 0u);
     EXPECT_GE(server_->Refused(), 1u);
+}
+
+TEST_F(HttpServerTest, OutOfDescriptorsAcceptingPausesAndTellsWhy) {
+    Start(HttpLimits{});
+    const int client = socket(AF_INET, SOCK_STREAM, 0);
+    clients_.push_back(client);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(server_->Port());
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
+    rlimit low = saved;
+    low.rlim_cur = 256;
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
+    std::vector<int> taken;
+    for (int fd = dup(0); fd >= 0; fd = dup(0)) {
+        taken.push_back(fd);
+    }
+    Pump();
+    EXPECT_NE(server_->AcceptError(), 0u) << "for the log, once";
+    for (const int fd : taken) {
+        close(fd);
+    }
+    setrlimit(RLIMIT_NOFILE, &saved);
+    now_ += 1000;
+    Pump();
+    EXPECT_EQ(server_->AcceptError(), 0u);
+    EXPECT_EQ(server_->ConnectionCount(), 1u);
 }
 
 TEST_F(HttpServerTest, AFeedThatIsNotReadStaysBoundedAndIsDroppedWhenStalled) {

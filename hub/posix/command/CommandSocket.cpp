@@ -122,6 +122,9 @@ uint32_t CommandServer::Bind() {
         Close();
         return error::badPathName;
     }
+    if (reserve_ < 0) {
+        reserve_ = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    }
     listener_ = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     // The listen queue holds a burst of senders until slots are free.
     const bool bound =
@@ -147,6 +150,7 @@ void CommandServer::Close() {
     for (size_t slot = 0; slot < clientCapacity; ++slot) {
         DropClient(slot);
     }
+    CloseIfOpen(reserve_);
     if (listener_ >= 0) {
         CloseIfOpen(listener_);
         // Only our own socket file: after the directory was made again by someone else, the
@@ -237,20 +241,31 @@ void CommandServer::Service(const pollfd* entries, size_t count, CommandHandler&
 }
 
 void CommandServer::AcceptWaiting(int64_t now, CommandHandler& handler) {
+    if (reserve_ < 0) {
+        reserve_ = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    }
     for (size_t accepted = 0; accepted < clientCapacity; ++accepted) {
         const size_t slot = SlotForNewClient(now);
         if (slot == clientCapacity) {
             return; // the rest wait in the queue
         }
-        const int fd = accept4(listener_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        int fd = accept4(listener_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (fd < 0 && errno == EMFILE && reserve_ >= 0) {
+            // Out of descriptors: the one held in reserve takes a sender (tavro status among
+            // them), so that the hub still answers; it is taken again once one is free.
+            CloseIfOpen(reserve_);
+            fd = accept4(listener_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        }
         if (fd < 0) {
             if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
                 // Out of descriptors: the waiting sender would be reported again at once; it
                 // waits for the next tick (idle connections are closed meanwhile).
                 acceptPausedUntilMs_ = now + acceptPauseMs;
+                acceptFailure_ = errno;
             }
             return;
         }
+        acceptFailure_ = 0;
         if (clients_[slot].fd >= 0) {
             // The quietest connection makes room, after what it may have sent meanwhile.
             ServeClient(slot, false, handler);
@@ -335,14 +350,23 @@ uint32_t RemoveStaleSocket(const ComDirectory& directory) {
     return error::success;
 }
 
-bool HubListens(const ComDirectory& directory) {
+bool HubListens(const ComDirectory& directory, int* pid) {
     sockaddr_un address{};
     int directoryFd = -1;
     bool listens = false;
+    if (pid != nullptr) {
+        *pid = 0;
+    }
     if (directory.IsValid() && SocketAddress(directory, address, directoryFd)) {
         const int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
         listens = fd >= 0 &&
                   connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+        ucred peer{};
+        socklen_t size = sizeof peer;
+        if (listens && pid != nullptr &&
+            getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0) {
+            *pid = peer.pid;
+        }
         if (fd >= 0) {
             close(fd);
         }

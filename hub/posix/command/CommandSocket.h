@@ -30,8 +30,9 @@ inline constexpr int commandTimeoutMs = 5000;
 
 inline constexpr uint32_t firstQueryCode = 0x10000;
 inline constexpr uint32_t statusQueryCode = 0x10000;
-// Data an answer to a query may carry.
-inline constexpr uint32_t queryReplyMax = 16384;
+// Data an answer to a query may carry: room for the largest status report (128 clients with
+// IPv6 addresses and every counter at its widest take about 28 KiB; PosixToolsTest checks).
+inline constexpr uint32_t queryReplyMax = 65536;
 
 // What the hub does with one request; the result is the answer's number.
 class CommandHandler {
@@ -94,6 +95,10 @@ public:
 
     size_t ClientCount() const;
 
+    // The errno for which the last connection could not be taken (accepting pauses a moment),
+    // 0 once one is taken again.
+    int AcceptFailure() const { return acceptFailure_; }
+
 private:
     struct Client {
         int fd = -1;
@@ -115,6 +120,8 @@ private:
     char socketPath_[comPathCapacity] = {};
     uint64_t socketInode_ = 0;
     int64_t acceptPausedUntilMs_ = 0;
+    int acceptFailure_ = 0;
+    int reserve_ = -1; // a descriptor given up to answer a sender when none is left
     uint8_t message_[commandMessageMax + 1] = {};
     uint8_t reply_[4 + queryReplyMax] = {};
 };
@@ -124,8 +131,13 @@ private:
 uint32_t RemoveStaleSocket(const ComDirectory& directory);
 
 // Whether a hub listens on the command socket of `directory` (it is connected to and left at
-// once, without a request).
-bool HubListens(const ComDirectory& directory);
+// once, without a request). `pid`, when given, receives the listening process's number (the
+// kernel knows it even while that process is stopped), 0 when none listens.
+bool HubListens(const ComDirectory& directory, int* pid = nullptr);
+
+// How long the tools wait for a hub's answer before they call it not responding: a hub that
+// runs answers within milliseconds, one that is stopped (SIGSTOP, a debugger) or hung never.
+inline constexpr int responseDeadlineMs = 1000;
 
 // Sends one request to the hub of `directory` and waits up to `timeoutMs` for its answer.
 // Returns error::success with the hub's answer in `answer`; error::fileNotFound when no hub

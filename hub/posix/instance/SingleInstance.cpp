@@ -10,8 +10,8 @@ namespace tavro::platform::posix {
 namespace {
 
 constexpr int retryPauseMs = 50;
-// Per attempt: a hub that has its socket answers at once unless it is busy.
-constexpr int answerPatienceMs = 1000;
+// Per attempt: a hub that has its socket answers at once.
+constexpr int answerPatienceMs = responseDeadlineMs;
 
 void Pause(int milliseconds) {
     timespec pause{0, static_cast<long>(milliseconds) * 1000000L};
@@ -41,9 +41,15 @@ bool SingleInstance::SendToRunningHub(uint32_t message, uintptr_t, intptr_t lPar
         const ComDirectory holder(lock_.HolderDirectory());
         const uint32_t sent =
             SendHubCommand(holder, message, payload, sizeof payload, answer, answerPatienceMs);
-        // A hub too busy to answer in time has still been reached.
-        if (sent == error::success || sent == error::semTimeout) {
+        if (sent == error::success) {
             handedOver_ = true;
+            return true;
+        }
+        // Its socket took the message but nobody reads it: a hub stopped or hung must not be
+        // taken for one that runs.
+        if (sent == error::semTimeout) {
+            HubListens(holder, &holderPid_);
+            failure_ = error::semTimeout;
             return true;
         }
         if (MonotonicMs() >= deadline) {

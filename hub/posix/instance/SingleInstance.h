@@ -29,8 +29,11 @@ public:
     // The running hub got the message.
     bool HandedOver() const { return handedOver_; }
     // Why the lock could not be taken: error::success when it was, or a hub was found;
-    // error::alreadyExists when a hub holds it but never answered within the patience.
+    // error::alreadyExists when a hub holds it but never answered within the patience;
+    // error::semTimeout when a hub listens but does not answer (stopped or hung: no hand-over,
+    // HolderPid tells which).
     uint32_t Failure() const { return failure_; }
+    int HolderPid() const { return holderPid_; }
     // The COM directory of the hub that was found.
     const char* RunningHubDirectory() const { return lock_.HolderDirectory(); }
 
@@ -42,6 +45,7 @@ private:
     InstanceLock lock_;
     bool handedOver_ = false;
     uint32_t failure_ = 0;
+    int holderPid_ = 0;
 };
 
 } // namespace tavro::platform::posix

@@ -1,0 +1,29 @@
+// The kernel's own tcp_info: the C library's copy lacks the newer fields (tcpi_snd_wnd).
+#include "platform/linux/TcpWindow.h"
+
+#include <cstddef>
+#include <linux/sockios.h>
+#include <linux/tcp.h>
+#include <netinet/in.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+
+namespace tavro::platform::posix {
+
+bool TcpPeerWindow(int fd, uint32_t& window, uint32_t& unsent) {
+    tcp_info info{};
+    socklen_t length = sizeof info;
+    if (getsockopt(fd, IPPROTO_TCP, TCP_INFO, &info, &length) != 0 ||
+        length < offsetof(tcp_info, tcpi_snd_wnd) + sizeof info.tcpi_snd_wnd) {
+        return false;
+    }
+    window = info.tcpi_snd_wnd;
+    int queued = 0;
+    if (ioctl(fd, SIOCOUTQNSD, &queued) != 0) {
+        return false;
+    }
+    unsent = queued > 0 ? static_cast<uint32_t>(queued) : 0;
+    return true;
+}
+
+} // namespace tavro::platform::posix
