@@ -60,6 +60,8 @@ HubEngine::HubEngine(const HubServices& services)
       power_(context_, restartDevices_, services.serialPortMap, services.usbDevices,
              services.displayPower),
       network_(services.network, *this) {
+    context_.sockets = services.network;
+    context_.threads = services.threads;
     if (services.driverSetup != nullptr) {
         installer_.emplace(InstallerServices{services.driverSetup->fileSystem,
                                              services.driverSetup->serviceControl,
@@ -199,7 +201,8 @@ void HubEngine::Tick() {
 
     // 10. Input: on arrival, what the loop has not reported yet (the tick reads on its own
     // where the port cannot be waited for).
-    if (hub.settings.port != 0 && hub.search.scanning.load() == 0) {
+    if (hub.InputConfigured() && hub.search.scanning.load() == 0) {
+        hub.inputPort->TickSource();
         if (hub.inputPort->RelaysOnArrival()) {
             ReadArrivedInput();
         } else {
@@ -237,7 +240,7 @@ uint32_t HubEngine::CountUsers() {
 
 void HubEngine::BatterySaver(uint32_t users) {
     HubContext& hub = context_;
-    if (!OptionSet(hub.settings, OptionFlags::batterySaver) || hub.settings.port == 0) {
+    if (!OptionSet(hub.settings, OptionFlags::batterySaver) || !hub.InputConfigured()) {
         return;
     }
     TimerLoopValues& loop = hub.loop;
@@ -254,7 +257,11 @@ void HubEngine::BatterySaver(uint32_t users) {
 void HubEngine::IdleReopen() {
     HubContext& hub = context_;
     TimerLoopValues& loop = hub.loop;
-    if (hub.settings.port == 0) {
+    if (!hub.InputConfigured()) {
+        return;
+    }
+    // An open network source reconnects by itself, with its back-off, when it falls silent.
+    if (hub.inputPort->Source() != nullptr && loop.openRequested == 0) {
         return;
     }
     const bool idle =
@@ -326,7 +333,9 @@ void HubEngine::CountFrame(bool counted) {
     }
     // A first frame that begins with a zero byte is what a receiver at another speed tends to
     // send; the parser asks for a re-open when a requested speed is due.
-    if ((!counted && loop.dataTicks == 1 && hub.lineBuffer[0] == 0) || hub.reopenPending != 0) {
+    // Neither applies to a network source, which has no line speed.
+    if (hub.SourceIsSerial() &&
+        ((!counted && loop.dataTicks == 1 && hub.lineBuffer[0] == 0) || hub.reopenPending != 0)) {
         SpeedChangeReopen();
     }
     loop.idleTicks = 0;
@@ -349,7 +358,7 @@ uint32_t HubEngine::CollectReceiverWaits(platform::WaitEntry* entries, uint32_t 
     if (!port->RelaysOnArrival()) {
         return 0;
     }
-    if (count < capacity && hub.settings.port != 0 && hub.search.scanning.load() == 0) {
+    if (count < capacity && hub.InputConfigured() && hub.search.scanning.load() == 0) {
         const platform::WaitObject input = port->ArrivalWait();
         if (input != platform::noWaitObject) {
             entries[count++] = {input, platform::waitInput, receiverToken};
@@ -374,7 +383,7 @@ void HubEngine::WaitReady(uint32_t token, uint8_t events) {
     if (token != receiverToken || port == nullptr || !port->RelaysOnArrival()) {
         return;
     }
-    if ((events & platform::waitInput) != 0 && hub.settings.port != 0 &&
+    if ((events & platform::waitInput) != 0 && hub.InputConfigured() &&
         hub.search.scanning.load() == 0) {
         if ((events & platform::waitHangUp) != 0) {
             port->LineHungUp();
@@ -417,6 +426,10 @@ void HubEngine::DeviceChangeCountdown() {
     HubContext& hub = context_;
     TimerLoopValues& loop = hub.loop;
     if (loop.deviceChangeCountdown == 0) {
+        return;
+    }
+    if (!hub.SourceIsSerial()) {
+        loop.deviceChangeCountdown = 0; // the search is for serial receivers only
         return;
     }
     --loop.deviceChangeCountdown;
@@ -495,6 +508,9 @@ void HubEngine::ChangeBaud(const void* data, uint32_t size) {
     }
     uint8_t bytes[4];
     memcpy(bytes, data, sizeof bytes);
+    if (!context_.SourceIsSerial()) {
+        return; // a network source has no line speed
+    }
     context_.requestedBaud = uint32_t{bytes[0]} | uint32_t{bytes[1]} << 8 |
                              uint32_t{bytes[2]} << 16 | uint32_t{bytes[3]} << 24;
 }

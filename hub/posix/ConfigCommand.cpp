@@ -262,8 +262,8 @@ bool Assign(const Name& name, const char* value, bool force, Settings& settings,
         SourceAddress source;
         const char* reason = "";
         if (entry.form == SettingForm::Source && !ParseSource(value, source, reason)) {
-            errors += std::string("\"") + name.text + "\" \"" + value + "\" " + reason + "; it is " +
-                      entry.help + "\n";
+            errors += std::string("\"") + name.text + "\" \"" + value + "\" " + reason +
+                      "; it is " + entry.help + "\n";
             return false;
         }
         std::snprintf(reinterpret_cast<char*>(&settings) + entry.offset, entry.size, "%s", value);

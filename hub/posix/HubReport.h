@@ -65,6 +65,16 @@ struct HubReport {
     bool inputAccessible = true; // this user may open it for reading and writing
     std::string inputGroup;      // the device's group, for the fix of a denied open
     bool searching = false;      // a GPS search runs
+    // A network "Source" in place of the serial port ("" = none): its URL, its state
+    // ("resolving", "connecting", "connected", "listening", "reconnecting", "closed"), the
+    // next try's distance (reconnecting), the last failure (Win32 code, 0 = none), the bytes
+    // received and the connections made again after a drop.
+    std::string source;
+    std::string sourceState;
+    uint32_t sourceNextTryMs = 0;
+    uint32_t sourceError = 0;
+    uint64_t sourceBytes = 0;
+    uint32_t sourceReconnects = 0;
     uint32_t checksumErrors = 0;
 
     uint32_t optionFlags = 0; // "Sync"

@@ -205,8 +205,8 @@ inline constexpr SettingsEntry SettingsTable[] = {
     {"TCP Clients", offsetof(Settings, tcpClients), platform::regDword, 4, tcpClientsDefault,
      nullptr, SettingForm::Number, 1, tcpClientsMax, true,
      "how many network clients are served at once, from 1 to 128"},
-    {"Source", offsetof(Settings, source), platform::regSz, sourceSize, 0, "",
-     SettingForm::Source, 0, 0, true,
+    {"Source", offsetof(Settings, source), platform::regSz, sourceSize, 0, "", SettingForm::Source,
+     0, 0, true,
      "where the receiver's stream comes from: empty for the serial port of Port and Baud, "
      "tcp://host:port, udp://[address]:port or gpsd://host[:port][/device]"},
 };
