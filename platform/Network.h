@@ -60,10 +60,9 @@ public:
     // the peer closed its side.
     virtual uint32_t Receive(SocketHandle socket, uint8_t* bytes, uint32_t size, uint32_t& got) = 0;
 
-    // A UDP socket sending to `target`, "host:port" (a name, numeric IPv4, or "[IPv6]:port";
-    // a broadcast address is allowed). Resolving a name may take a moment: this is called when
-    // the setting changes, never per datagram.
-    virtual uint32_t OpenDatagram(const char* target, SocketHandle& sender) = 0;
+    // A UDP socket sending to `target` (resolved with Resolve, off the loop thread; a broadcast
+    // address is allowed).
+    virtual uint32_t OpenDatagram(const SocketAddress& target, SocketHandle& sender) = 0;
     // One datagram, whole, or none (error::noSystemResources when a full buffer dropped it).
     virtual uint32_t SendDatagram(SocketHandle sender, const uint8_t* bytes, uint32_t size) = 0;
 
@@ -90,10 +89,8 @@ public:
     // Resolves `host` (a name or a numeric address; "" = every interface, IPv4) and `port`
     // for a stream (TCP) or datagrams. Blocks as long as name resolution takes: call it from
     // a thread of its own (NameResolver), never from the loop.
-    virtual uint32_t Resolve(const char* /*host*/, uint16_t /*port*/, bool /*datagram*/,
-                             SocketAddress& /*address*/) {
-        return error::notSupported;
-    }
+    virtual uint32_t Resolve(const char* host, uint16_t port, bool datagram,
+                             SocketAddress& address) = 0;
 
     // Starts a TCP connection to `remote` without waiting (TCP keep-alive on, no delay for
     // small writes): error::success with the socket connecting; ConnectResult tells when it is

@@ -59,7 +59,7 @@ HubEngine::HubEngine(const HubServices& services)
       search_(context_, services.serialPortMap, services.threads),
       power_(context_, restartDevices_, services.serialPortMap, services.usbDevices,
              services.displayPower),
-      network_(services.network, *this) {
+      network_(services.network, *this, services.threads) {
     context_.sockets = services.network;
     context_.threads = services.threads;
     if (services.driverSetup != nullptr) {

@@ -131,7 +131,6 @@ void NetworkSource::Connected() {
     }
     lineStart_ = true;
     inJson_ = false;
-    sendBlocked_ = false;
     if (address_.kind != SourceKind::Gpsd) {
         return;
     }
@@ -200,6 +199,9 @@ uint32_t NetworkSource::ClearCommError(uint32_t& errors, platform::ComStat& stat
 uint32_t NetworkSource::Read(void* buffer, uint32_t size, uint32_t& got) {
     got = 0;
     auto* bytes = static_cast<uint8_t*>(buffer);
+    if (socket_ != platform::noSocket) {
+        network_.Settle(socket_); // Windows: the event is signalled again for what stays unread
+    }
     if (record_.state == SourceState::Listening) {
         if (datagramOffset_ == datagramLength_) {
             uint32_t length = 0;
@@ -260,7 +262,6 @@ uint32_t NetworkSource::Write(const void* data, uint32_t size, uint32_t& written
     if (address_.kind != SourceKind::Tcp) {
         return error::notSupported;
     }
-    sendBlocked_ = false;
     if (record_.state != SourceState::Connected) {
         written = size; // dropped, as bytes for a receiver whose line is down
         return error::success;
@@ -272,7 +273,6 @@ uint32_t NetworkSource::Write(const void* data, uint32_t size, uint32_t& written
         written = size;
         return error::success;
     }
-    sendBlocked_ = written < size;
     return error::success;
 }
 
@@ -283,11 +283,11 @@ platform::WaitObject NetworkSource::ArmArrival() {
     return network_.WaitFor(socket_, platform::waitInput);
 }
 
+// Bytes a full socket did not take wait for the next tick's pump (50 ms): a TCP send buffer
+// holds many seconds of what programs write to a receiver, and one event per socket (Windows)
+// cannot tell room to send from bytes to read.
 platform::WaitObject NetworkSource::WriteWait() {
-    if (record_.state != SourceState::Connected || !sendBlocked_) {
-        return platform::noWaitObject;
-    }
-    return network_.WaitFor(socket_, platform::waitOutput);
+    return platform::noWaitObject;
 }
 
 } // namespace tavro

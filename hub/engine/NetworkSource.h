@@ -85,8 +85,9 @@ public:
     // What has arrived (gpsd's own JSON lines left out); nothing while not connected. A
     // connection that ended is closed and tried again later: the read still succeeds.
     uint32_t Read(void* buffer, uint32_t size, uint32_t& got) override;
-    // TCP: what the socket takes; nothing while not connected (the bytes are dropped, as for
-    // a closed port). udp:// and gpsd://: error::notSupported.
+    // TCP: what the socket takes now (the rest waits in the port's queue for the next tick);
+    // while not connected the bytes are dropped, as for a closed port. udp:// and gpsd://:
+    // error::notSupported.
     uint32_t Write(const void* data, uint32_t size, uint32_t& written) override;
     void Close() override;
     platform::WaitObject ArmArrival() override;
@@ -110,7 +111,6 @@ private:
     SourceRecord& record_;
     LookupHolder lookup_;
     platform::SocketHandle socket_ = platform::noSocket;
-    bool sendBlocked_ = false;
     // gpsd://: inside a line that began with '{' (gpsd's JSON), which is left out.
     bool lineStart_ = true;
     bool inJson_ = false;

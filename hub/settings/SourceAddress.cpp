@@ -83,6 +83,12 @@ bool ParseHostPort(const char* begin, const char* end, bool hostOptional, uint16
 
 } // namespace
 
+bool ParseHostPort(const char* text, SourceAddress& address, const char*& reason) {
+    address = SourceAddress{};
+    reason = "";
+    return text != nullptr && ParseHostPort(text, text + strlen(text), false, 0, address, reason);
+}
+
 bool ParseSource(const char* text, SourceAddress& address, const char*& reason) {
     address = SourceAddress{};
     reason = "";

@@ -31,6 +31,9 @@ struct SourceAddress {
 // "Source: ") when the text names no source the hub can take.
 bool ParseSource(const char* text, SourceAddress& address, const char*& reason);
 
+// "host:port" ("[v6]:port"), as "UDP Target" holds it, into `address`'s host and port.
+bool ParseHostPort(const char* text, SourceAddress& address, const char*& reason);
+
 // Whether the source takes bytes for the receiver (the serial port, tcp://): udp:// and
 // gpsd:// are read-only.
 inline bool SourceWritable(SourceKind kind) {

@@ -212,42 +212,19 @@ public:
         }
     }
 
-    uint32_t OpenDatagram(const char* target, SocketHandle& sender) override {
+    uint32_t OpenDatagram(const SocketAddress& target, SocketHandle& sender) override {
         sender = noSocket;
-        // "host:port", the host maybe "[v6]".
-        const char* colon = target != nullptr ? std::strrchr(target, ':') : nullptr;
-        if (colon == nullptr || colon == target || colon[1] == '\0') {
+        const auto* remote = reinterpret_cast<const sockaddr*>(target.bytes);
+        if (target.length == 0) {
             return error::invalidParameter;
         }
-        char host[256];
-        const size_t hostLength = static_cast<size_t>(colon - target);
-        char* end = nullptr;
-        const unsigned long port = std::strtoul(colon + 1, &end, 10);
-        if (hostLength >= sizeof host || *end != '\0' || port == 0 || port > 65535) {
-            return error::invalidParameter;
-        }
-        std::memcpy(host, target, hostLength);
-        host[hostLength] = '\0';
-        sockaddr_storage remote{};
-        socklen_t length = 0;
-        if (!NumericAddress(host, static_cast<uint16_t>(port), remote, length)) {
-            addrinfo hints{};
-            hints.ai_socktype = SOCK_DGRAM;
-            addrinfo* found = nullptr;
-            if (getaddrinfo(host, colon + 1, &hints, &found) != 0 || found == nullptr) {
-                return error::hostNotFound;
-            }
-            std::memcpy(&remote, found->ai_addr, found->ai_addrlen);
-            length = found->ai_addrlen;
-            freeaddrinfo(found);
-        }
-        const int fd = socket(remote.ss_family, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        const int fd = socket(remote->sa_family, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
         if (fd < 0) {
             return SocketError(errno);
         }
         const int on = 1;
         setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
-        if (connect(fd, reinterpret_cast<const sockaddr*>(&remote), length) != 0) {
+        if (connect(fd, remote, target.length) != 0) {
             const uint32_t result = SocketError(errno);
             close(fd);
             return result;

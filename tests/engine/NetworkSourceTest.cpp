@@ -2,6 +2,7 @@
 // moves: the back-off, silence, drops that leave nothing behind, gpsd's WATCH and its JSON
 // left out, datagrams whole, and writes where the source takes none.
 #include "hub/engine/NetworkSource.h"
+#include "hub/engine/NetworkOutput.h"
 
 #include "platform/ErrorCodes.h"
 #include "platform/testing/FakeThreads.h"
@@ -10,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <cstdio>
 #include <dirent.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -252,6 +254,33 @@ TEST_F(NetworkSourceTest, AHostThatIsNotFoundIsTriedAgainLater) {
     EXPECT_EQ(record_.state, SourceState::Waiting);
     EXPECT_EQ(record_.lastError, error::hostNotFound);
     EXPECT_STREQ(SourceStateName(record_.state), "reconnecting");
+}
+
+class NoSink final : public NetworkSink {
+    void WriteFromNetwork(const uint8_t*, uint32_t) override {}
+};
+
+// "UDP Target" by name: the loop only starts the lookup; the sender opens once it is done.
+TEST(NameLookup, TheUdpTargetIsResolvedOnAThreadAndOpensWhenTheAnswerIsIn) {
+    platform::testing::FakeThreads threads(platform::testing::FakeThreads::Start::Deferred);
+    NoSink sink;
+    NetworkOutput output(platform::SystemNetwork(), sink, &threads);
+    Settings settings;
+    std::snprintf(settings.udpTarget, sizeof settings.udpTarget, "localhost:10110");
+    output.Configure(settings, 0);
+    EXPECT_FALSE(output.SendsDatagrams());
+    EXPECT_EQ(threads.Pending(), 1u);
+    threads.RunDeferred();
+    output.Configure(settings, 50);
+    EXPECT_TRUE(output.SendsDatagrams());
+    EXPECT_EQ(output.DatagramError(), error::success);
+    // A lookup still running when the target changes is dropped, and its thread ends safely.
+    std::snprintf(settings.udpTarget, sizeof settings.udpTarget, "no-such-host.invalid:1");
+    output.Configure(settings, 100);
+    settings.udpTarget[0] = '\0';
+    output.Configure(settings, 150);
+    EXPECT_EQ(threads.RunDeferred(), 1u);
+    EXPECT_FALSE(output.SendsDatagrams());
 }
 
 } // namespace
