@@ -1,8 +1,8 @@
 #include "hub/engine/NetworkSource.h"
 
 #include "platform/ErrorCodes.h"
+#include "platform/TextBuilder.h"
 
-#include <stdio.h>
 #include <string.h>
 
 namespace tavro {
@@ -137,11 +137,13 @@ void NetworkSource::Connected() {
     // The raw stream of one device (or of all), nothing of gpsd's own reports but its
     // greeting and answers, which Read leaves out.
     char watch[64 + sourceDeviceSize];
-    const int length =
-        address_.device[0] != '\0'
-            ? snprintf(watch, sizeof watch,
-                       "?WATCH={\"enable\":true,\"raw\":1,\"device\":\"%s\"}\n", address_.device)
-            : snprintf(watch, sizeof watch, "?WATCH={\"enable\":true,\"raw\":1}\n");
+    platform::TextBuilder text(watch, sizeof watch);
+    text.Append("?WATCH={\"enable\":true,\"raw\":1");
+    if (address_.device[0] != '\0') {
+        text.Append(",\"device\":\"").Append(address_.device).Append("\"");
+    }
+    text.Append("}\n");
+    const auto length = static_cast<int>(strlen(watch));
     uint32_t sent = 0;
     const uint32_t result = network_.Send(socket_, reinterpret_cast<const uint8_t*>(watch),
                                           static_cast<uint32_t>(length), sent);

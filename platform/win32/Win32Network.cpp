@@ -1,14 +1,16 @@
-// The network output's sockets on Windows: Winsock 2, every socket non-blocking and tied to an
-// event of its own with WSAEventSelect (read, write, accept, close), which the hub's message
-// loop waits on; Settle takes the socket's network events, which resets that event. No thread.
+// The sockets of the network output and of a network source on Windows: Winsock 2, every
+// socket non-blocking and tied to an event of its own with WSAEventSelect (read, write,
+// accept, close), which the hub's message loop waits on; Settle takes the socket's network
+// events, which resets that event. No thread (name lookups run on the resolver's).
 #include "platform/Network.h"
 
 #include "platform/ErrorCodes.h"
 #include "platform/TextBuilder.h"
 
-#include <mstcpip.h>
 #include <winsock2.h>
 #include <ws2tcpip.h>
+// After winsock2.h, whose types it uses.
+#include <mstcpip.h>
 
 #include <string.h>
 
@@ -257,7 +259,7 @@ public:
         FD_ZERO(&failed);
         FD_SET(Native(socket), &written);
         FD_SET(Native(socket), &failed);
-        const timeval now{0, 0};
+        timeval now{0, 0};
         if (select(0, nullptr, &written, &failed, &now) == 0) {
             return error::ioPending;
         }
