@@ -111,6 +111,8 @@ void DescribeRunningHub(HubEngine& engine, const platform::posix::ComDirectory& 
     report.clockSettable = platform::posix::MaySetSystemClock();
     DescribeNetwork(engine.Network(), hub.settings, report.network);
     report.fix = engine.Precise();
+    SkySatellite sky[maxSkySatellites];
+    report.sky.assign(sky, sky + engine.Sky(sky, maxSkySatellites));
 }
 
 } // namespace tavro::posixhub
