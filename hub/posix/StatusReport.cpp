@@ -103,7 +103,6 @@ Json SourceJson(const HubReport& report) {
 
 Json InputJson(const HubReport& report) {
     Json input;
-    input["source"] = SourceJson(report);
     input["port"] = report.inputPort;
     input["baud"] = report.baud;
     input["open"] = report.inputOpen;
@@ -119,6 +118,7 @@ Json InputJson(const HubReport& report) {
         input["closedReason"] = reason;
         input["fix"] = InputPortFix(report);
     }
+    input["source"] = SourceJson(report);
     return input;
 }
 
