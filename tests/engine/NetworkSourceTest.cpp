@@ -33,6 +33,20 @@ size_t OpenDescriptors() {
     return count;
 }
 
+// The resident set in KiB.
+long ResidentKib() {
+    FILE* file = std::fopen("/proc/self/status", "r");
+    char line[256];
+    long kib = 0;
+    while (file != nullptr && std::fgets(line, sizeof line, file) != nullptr) {
+        std::sscanf(line, "VmRSS: %ld", &kib);
+    }
+    if (file != nullptr) {
+        std::fclose(file);
+    }
+    return kib;
+}
+
 bool Readable(int fd, int timeoutMs = 2000) {
     pollfd entry{fd, POLLIN, 0};
     return poll(&entry, 1, timeoutMs) == 1;
@@ -180,10 +194,11 @@ TEST_F(NetworkSourceTest, AStableMinuteResetsTheBackOffAndSilenceEndsAConnection
     EXPECT_EQ(record_.bytes, 13u * 14u);
 }
 
-TEST_F(NetworkSourceTest, AHundredDropsLeaveNoDescriptorBehind) {
+TEST_F(NetworkSourceTest, AHundredDropsLeaveNoDescriptorOrMemoryBehind) {
     Peer peer(SOCK_STREAM);
     Make("tcp://127.0.0.1:" + std::to_string(peer.Port()));
     const size_t before = OpenDescriptors();
+    const long residentBefore = ResidentKib();
     for (int drop = 0; drop < 100; ++drop) {
         ASSERT_TRUE(peer.Accept()) << drop;
         ASSERT_TRUE(ConnectedSoon()) << drop;
@@ -200,6 +215,7 @@ TEST_F(NetworkSourceTest, AHundredDropsLeaveNoDescriptorBehind) {
     EXPECT_EQ(record_.reconnects, 100u);
     source_->Close();
     EXPECT_LE(OpenDescriptors(), before);
+    EXPECT_LE(ResidentKib() - residentBefore, 256) << "KiB more after 100 drops";
 }
 
 TEST_F(NetworkSourceTest, GpsdIsAskedForTheRawStreamAndItsJsonIsLeftOut) {
