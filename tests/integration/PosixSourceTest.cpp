@@ -116,6 +116,7 @@ TEST_F(PosixSource, ATcpSourceThatDropsIsReconnectedAndTheProgramNeverReopens) {
     EXPECT_NE(SourceJson().find("\"state\":\"reconnecting\""), std::string::npos) << SourceJson();
     EXPECT_NE(SourceJson().find("\"lastError\":\"connection refused\""), std::string::npos)
         << SourceJson();
+    EXPECT_EQ(Status().rfind("NMEA Stream", 0), std::string::npos) << "no stream, no fix";
     const size_t before = Count(Received("app"), "$GPRMC,");
     server = std::make_unique<ChildProcess>(
         std::vector<std::string>{socat_,
@@ -245,6 +246,13 @@ TEST_F(PosixSource, AHubReadsAnotherHubsTcpOutput) {
         RunProgram({TAVRO_PATH, "status"}, second.environment, status, second.root + "/tool.out");
         return status.rfind("NMEA Stream | 3D Fix", 0) == 0;
     })) << status;
+    // Its "Port" (COM1) names nothing, and changes in its COM directory are no concern of a
+    // network source: the connection stays.
+    std::filesystem::create_symlink("/dev/null", second.root + "/dev/COM9");
+    std::this_thread::sleep_for(2s);
+    RunProgram({TAVRO_PATH, "status"}, second.environment, status, second.root + "/tool.out");
+    EXPECT_NE(status.find(", connected; "), std::string::npos) << status;
+    EXPECT_NE(status.find(" 0 reconnects"), std::string::npos) << status;
     chained.Stop(SIGTERM);
     std::error_code ignored;
     std::filesystem::remove_all(second.root, ignored);
