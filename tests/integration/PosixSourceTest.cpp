@@ -135,7 +135,7 @@ TEST_F(PosixSource, ATcpSourceThatDropsIsReconnectedAndTheProgramNeverReopens) {
 
 // Paced as a fast line would carry it (about 1 Mbit/s): a burst larger than a terminal holds
 // (about 18 KB) would be cut for any program, as for one that does not read in time.
-TEST_F(PosixSource, JunkAndLongLinesFromATcpPeerReachTheProgramByteForByte) {
+TEST_F(PosixSource, JunkAndLongLinesFromATcpPeerReachTheProgramByteForByteAndWritesReachIt) {
     std::string stream = Sentence("GPTXT,01,01,02,before");
     for (int i = 0; i < 4096; ++i) {
         stream += static_cast<char>((i * 7919) & 0xFF);
@@ -149,7 +149,9 @@ TEST_F(PosixSource, JunkAndLongLinesFromATcpPeerReachTheProgramByteForByte) {
     Set("Source", "tcp://127.0.0.1:" + std::to_string(port));
     Set("Port0", "5");
     StartHub({5});
-    StartClient(5, "app");
+    ChildProcess& program = StartClient(5, "app");
+    std::atomic<bool> done{false};
+    std::string written; // what the peer got from the hub
     std::thread peer([&] {
         pollfd entry{listener, POLLIN, 0};
         const int client = poll(&entry, 1, 10000) == 1 ? accept(listener, nullptr, nullptr) : -1;
@@ -158,17 +160,32 @@ TEST_F(PosixSource, JunkAndLongLinesFromATcpPeerReachTheProgramByteForByte) {
                  MSG_NOSIGNAL);
             std::this_thread::sleep_for(10ms);
         }
-        std::this_thread::sleep_for(1s);
+        char buffer[256];
+        for (pollfd wait{client, POLLIN, 0}; client >= 0 && !done && poll(&wait, 1, 100) >= 0;) {
+            const ssize_t got =
+                (wait.revents & POLLIN) != 0 ? recv(client, buffer, sizeof buffer, 0) : 0;
+            if (got > 0) {
+                written.append(buffer, static_cast<size_t>(got));
+            }
+        }
         close(client);
     });
     EXPECT_TRUE(Within(20s, [&] { return Received("app").size() >= stream.size(); }))
         << Received("app").size() << " of " << stream.size();
-    peer.join();
-    close(listener);
     EXPECT_TRUE(Received("app") == stream) << "byte for byte, once";
     std::string status;
     Tavro({"status"}, status);
     EXPECT_NE(status.find(std::to_string(stream.size()) + " bytes"), std::string::npos) << status;
+    // The program's and the command's writes go to the source.
+    program.SendInput(Sentence("PMTK000"));
+    std::string output;
+    EXPECT_EQ(Tavro({"send", "write", "$PMTK605*31"}, output), 0) << output;
+    std::this_thread::sleep_for(1s);
+    done = true;
+    peer.join();
+    close(listener);
+    EXPECT_NE(written.find(Sentence("PMTK000")), std::string::npos) << written;
+    EXPECT_NE(written.find("$PMTK605*31\r\n"), std::string::npos) << written;
 }
 
 TEST_F(PosixSource, ASourceSetLiveGetsDatagramsAtTenHertzWholeAndInOrderAndTakesNoWrites) {
