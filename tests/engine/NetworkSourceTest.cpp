@@ -47,6 +47,15 @@ long ResidentKib() {
     return kib;
 }
 
+// Polls `condition` every millisecond for at most `milliseconds`.
+template <typename Condition>
+bool Within(int milliseconds, Condition condition) {
+    for (int i = 0; i < milliseconds && !condition(); ++i) {
+        usleep(1000);
+    }
+    return condition();
+}
+
 bool Readable(int fd, int timeoutMs = 2000) {
     pollfd entry{fd, POLLIN, 0};
     return poll(&entry, 1, timeoutMs) == 1;
@@ -270,6 +279,24 @@ TEST_F(NetworkSourceTest, AHostThatIsNotFoundIsTriedAgainLater) {
     EXPECT_EQ(record_.state, SourceState::Waiting);
     EXPECT_EQ(record_.lastError, error::hostNotFound);
     EXPECT_STREQ(SourceStateName(record_.state), "reconnecting");
+}
+
+// On the system's threads: lookups that are waited for and lookups dropped while they run
+// both end without touching what their owner let go of (run under the sanitizers).
+TEST(NameLookup, LookupsOnRealThreadsAreTakenOrDroppedSafely) {
+    platform::Threads& threads = platform::SystemThreads();
+    for (int i = 0; i < 20; ++i) {
+        LookupHolder dropped;
+        dropped.Start(*platform::SystemNetwork(), threads, "localhost", 10110, i % 2 == 0);
+    }
+    LookupHolder waited;
+    waited.Start(*platform::SystemNetwork(), threads, "127.0.0.1", 2947, false);
+    uint32_t result = error::ioPending;
+    platform::SocketAddress address;
+    bool taken = false;
+    ASSERT_TRUE(Within(5000, [&] { return taken = taken || waited.Take(result, address); }));
+    EXPECT_EQ(result, error::success);
+    EXPECT_EQ(address.length, sizeof(sockaddr_in));
 }
 
 class NoSink final : public NetworkSink {
