@@ -33,20 +33,6 @@ size_t OpenDescriptors() {
     return count;
 }
 
-// The resident set in KiB.
-long ResidentKib() {
-    FILE* file = std::fopen("/proc/self/status", "r");
-    char line[256];
-    long kib = 0;
-    while (file != nullptr && std::fgets(line, sizeof line, file) != nullptr) {
-        std::sscanf(line, "VmRSS: %ld", &kib);
-    }
-    if (file != nullptr) {
-        std::fclose(file);
-    }
-    return kib;
-}
-
 // Polls `condition` every millisecond for at most `milliseconds`.
 template <typename Condition>
 bool Within(int milliseconds, Condition condition) {
@@ -203,12 +189,18 @@ TEST_F(NetworkSourceTest, AStableMinuteResetsTheBackOffAndSilenceEndsAConnection
     EXPECT_EQ(record_.bytes, 13u * 14u);
 }
 
-TEST_F(NetworkSourceTest, AHundredDropsLeaveNoDescriptorOrMemoryBehind) {
+// (Memory: the sanitizer builds' leak checks; the resident set is no measure in a process
+// whose allocator and sanitizer books grow on their own.)
+TEST_F(NetworkSourceTest, AHundredDropsLeaveNoDescriptorBehind) {
     Peer peer(SOCK_STREAM);
     Make("tcp://127.0.0.1:" + std::to_string(peer.Port()));
-    const size_t before = OpenDescriptors();
-    const long residentBefore = ResidentKib();
-    for (int drop = 0; drop < 100; ++drop) {
+    // Counted after ten drops, when what the first connections set up once is there.
+    constexpr int warmUp = 10;
+    size_t before = 0;
+    for (int drop = 0; drop < warmUp + 100; ++drop) {
+        if (drop == warmUp) {
+            before = OpenDescriptors();
+        }
         ASSERT_TRUE(peer.Accept()) << drop;
         ASSERT_TRUE(ConnectedSoon()) << drop;
         peer.Send("$GPGGA\r\n");
@@ -219,12 +211,10 @@ TEST_F(NetworkSourceTest, AHundredDropsLeaveNoDescriptorOrMemoryBehind) {
         timing_.Sleep(NetworkSource::maxDelayMs);
         source_->Tick();
     }
+    EXPECT_EQ(record_.reconnects, warmUp + 100u);
+    EXPECT_LE(OpenDescriptors(), before) << "the next connection is being made, as then";
     peer.Accept();
     peer.DropClient();
-    EXPECT_EQ(record_.reconnects, 100u);
-    source_->Close();
-    EXPECT_LE(OpenDescriptors(), before);
-    EXPECT_LE(ResidentKib() - residentBefore, 256) << "KiB more after 100 drops";
 }
 
 TEST_F(NetworkSourceTest, GpsdIsAskedForTheRawStreamAndItsJsonIsLeftOut) {
