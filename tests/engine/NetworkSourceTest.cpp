@@ -263,6 +263,27 @@ TEST_F(NetworkSourceTest, DatagramsArriveWholeAndTheSourceTakesNoWrites) {
     EXPECT_EQ(written, 0u);
 }
 
+TEST_F(NetworkSourceTest, AMulticastGroupIsJoined) {
+    Peer probe(SOCK_DGRAM);
+    const uint16_t port = probe.Port();
+    close(probe.Fd());
+    Make("udp://239.255.42.99:" + std::to_string(port));
+    ASSERT_EQ(record_.state, SourceState::Listening) << record_.lastError;
+    const int sender = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(port);
+    inet_pton(AF_INET, "239.255.42.99", &to.sin_addr);
+    const std::string datagram = "$GPRMC,group*00\r\n";
+    const bool sent = sendto(sender, datagram.data(), datagram.size(), 0,
+                             reinterpret_cast<sockaddr*>(&to), sizeof to) > 0;
+    close(sender);
+    if (!sent) {
+        GTEST_SKIP() << "no route for multicast on this machine";
+    }
+    EXPECT_EQ(ReadAll(), datagram);
+}
+
 TEST_F(NetworkSourceTest, AHostThatIsNotFoundIsTriedAgainLater) {
     Make("tcp://no-such-host.invalid:10110");
     source_->Tick();
