@@ -29,6 +29,7 @@ inline constexpr uint32_t moreData = 234;
 inline constexpr uint32_t noMoreItems = 259;
 inline constexpr uint32_t mrMidNotFound = 317;
 inline constexpr uint32_t operationAborted = 995;
+inline constexpr uint32_t ioPending = 997;
 inline constexpr uint32_t registryCorrupt = 1015;
 inline constexpr uint32_t registryIoFailed = 1016;
 inline constexpr uint32_t keyDeleted = 1018;
@@ -51,6 +52,8 @@ inline constexpr uint32_t addressInUse = 10048;        // WSAEADDRINUSE
 inline constexpr uint32_t addressNotAvailable = 10049; // WSAEADDRNOTAVAIL: not this machine's
 inline constexpr uint32_t networkUnreachable = 10051;  // WSAENETUNREACH
 inline constexpr uint32_t connectionReset = 10054;     // WSAECONNRESET
+inline constexpr uint32_t timedOut = 10060;            // WSAETIMEDOUT
+inline constexpr uint32_t connectionRefused = 10061;   // WSAECONNREFUSED
 inline constexpr uint32_t hostNotFound = 11001;        // WSAHOST_NOT_FOUND
 
 } // namespace tavro::error

@@ -4,6 +4,7 @@
 // descriptor being what the event loop polls.
 #pragma once
 
+#include "platform/ErrorCodes.h"
 #include "platform/EventWait.h"
 
 #include <stddef.h>
@@ -34,6 +35,12 @@ inline constexpr SocketHandle noSocket = -1;
 // "192.0.2.1:10110" or "[2001:db8::1]:10110", and its terminating zero.
 inline constexpr size_t peerTextSize = 64;
 
+// A resolved address and port as the system lays it out (sockaddr_in or sockaddr_in6).
+struct SocketAddress {
+    alignas(8) uint8_t bytes[28] = {};
+    uint32_t length = 0;
+};
+
 class Network {
 public:
     virtual ~Network() = default;
@@ -61,10 +68,9 @@ public:
     // the peer closed its side.
     virtual uint32_t Receive(SocketHandle socket, uint8_t* bytes, uint32_t size, uint32_t& got) = 0;
 
-    // A UDP socket sending to `target`, "host:port" (a name, numeric IPv4, or "[IPv6]:port";
-    // a broadcast address is allowed). Resolving a name may take a moment: this is called when
-    // the setting changes, never per datagram.
-    virtual uint32_t OpenDatagram(const char* target, SocketHandle& sender) = 0;
+    // A UDP socket sending to `target` (resolved with Resolve, off the loop thread; a broadcast
+    // address is allowed).
+    virtual uint32_t OpenDatagram(const SocketAddress& target, SocketHandle& sender) = 0;
     // One datagram, whole, or none (error::noSystemResources when a full buffer dropped it).
     virtual uint32_t SendDatagram(SocketHandle sender, const uint8_t* bytes, uint32_t size) = 0;
 
@@ -90,6 +96,33 @@ public:
 
     // How many client sockets the edition's loop can wait on beside its other waits.
     virtual uint32_t ClientLimit() const = 0;
+
+    // ---- Receivers on the network ("Source") -----------------------------------------------
+    // The defaults suit an edition without them: every call fails with error::notSupported.
+
+    // Resolves `host` (a name or a numeric address; "" = every interface, IPv4) and `port`
+    // for a stream (TCP) or datagrams. Blocks as long as name resolution takes: call it from
+    // a thread of its own (NameResolver), never from the loop.
+    virtual uint32_t Resolve(const char* host, uint16_t port, bool datagram,
+                             SocketAddress& address) = 0;
+
+    // Starts a TCP connection to `remote` without waiting (TCP keep-alive on, no delay for
+    // small writes): error::success with the socket connecting; ConnectResult tells when it is
+    // done. Waiting for it: WaitFor(socket, waitOutput).
+    virtual uint32_t Connect(const SocketAddress& /*remote*/, SocketHandle& socket) {
+        socket = noSocket;
+        return error::notSupported;
+    }
+    // error::success once connected, error::ioPending while connecting, else why it failed.
+    virtual uint32_t ConnectResult(SocketHandle /*socket*/) { return error::notSupported; }
+
+    // A UDP socket that receives datagrams sent to `local`: a unicast or broadcast address of
+    // this machine, the any-address, or a multicast group (joined on the default interface).
+    // Other programs may listen on the same port. Receive reads one datagram at a time.
+    virtual uint32_t OpenReceiver(const SocketAddress& /*local*/, SocketHandle& receiver) {
+        receiver = noSocket;
+        return error::notSupported;
+    }
 };
 
 // The adapter of the edition this program was built for; null where it has none (or, on

@@ -58,6 +58,10 @@ GpsPort::OpenResult GpsPort::OpenAndConfigure(uint32_t comNumber) {
 
 void GpsPort::Open() {
     checksumErrors = 0;
+    if (kind_ == GpsPortKind::Main && !hub_.SourceIsSerial()) {
+        OpenSource();
+        return;
+    }
     const uint32_t comNumber = hub_.settings.port;
     if (handle_ != nullptr || comNumber == 0) {
         return;
@@ -90,6 +94,60 @@ void GpsPort::Open() {
         handle_.reset();
         CloseLog();
     }
+}
+
+void GpsPort::OpenSource() {
+    if (handle_ != nullptr) {
+        return;
+    }
+    if (strcmp(sourceRecord.text, hub_.settings.source) != 0) {
+        sourceRecord = SourceRecord{};
+        memcpy(sourceRecord.text, hub_.settings.source, sizeof sourceRecord.text);
+    }
+    SourceAddress address;
+    const char* reason = nullptr;
+    if (!ParseSource(hub_.settings.source, address, reason)) {
+        lastOpenError = error::invalidParameter;
+        sourceRecord.lastError = lastOpenError;
+        return;
+    }
+    if (hub_.sockets == nullptr || hub_.threads == nullptr) {
+        lastOpenError = error::notSupported;
+        sourceRecord.lastError = lastOpenError;
+        return;
+    }
+    auto source = std::make_unique<NetworkSource>(*hub_.sockets, *hub_.threads, hub_.system.timing,
+                                                  address, sourceRecord);
+    source_ = source.get();
+    handle_ = std::move(source);
+    lastOpenError = error::success;
+    arrival_ = true;
+    hungUp_ = false;
+    sourceUp_ = false;
+    portNumber = 0;
+    if (status != nullptr) {
+        status->streamState = Byte(StreamState::PortOpen);
+        status->comPort = 0;
+        status->baudRate = 0; // no line speed: the source is shown instead
+    }
+    source_->Start();
+}
+
+// A source that dropped is no stream and no fix until it is back: the block says so at once,
+// as for a receiver that fell silent (which the parser notices only later).
+void GpsPort::TickSource() {
+    if (source_ == nullptr) {
+        return;
+    }
+    source_->Tick();
+    const SourceState state = sourceRecord.state;
+    const bool up = state == SourceState::Connected || state == SourceState::Listening;
+    if (sourceUp_ && !up && status != nullptr) {
+        status->streamState = Byte(StreamState::PortOpen);
+        status->fixState = Byte(FixState::NoData);
+        status->fixValid = 0;
+    }
+    sourceUp_ = up;
 }
 
 bool GpsPort::ConfigureLine(uint32_t speed, uint8_t dataBits, uint8_t parity, uint8_t stopBits) {
@@ -140,6 +198,7 @@ void GpsPort::Close(DropCause cause) {
         handle_->Close();
         handle_.reset();
     }
+    source_ = nullptr;
     if (writer_ != nullptr) {
         writer_->Clear(); // for a line that is gone, as client bytes while closed are
     }
@@ -257,7 +316,9 @@ void GpsPort::RecogniseAcrossReads(const uint8_t* read, uint32_t got) {
 // (more than one byte is waiting only when the loop was busy), never before the last read.
 void GpsPort::NoteArrival(uint32_t got) {
     const uint64_t now = hub_.system.timing.Microseconds();
-    const uint64_t lineUs = baudRate != 0 ? uint64_t{got - 1} * 10000000u / baudRate : 0;
+    // A network source's bytes come all at once; a line's took their time on the wire.
+    const uint64_t lineUs =
+        baudRate != 0 && source_ == nullptr ? uint64_t{got - 1} * 10000000u / baudRate : 0;
     uint64_t first = lineUs < now ? now - lineUs : 0;
     if (burstSeen_ && first < lastArrivalUs_) {
         first = lastArrivalUs_;
@@ -471,6 +532,12 @@ void GpsPort::WriteFromNetwork(const uint8_t* sentence, uint32_t length) {
 }
 
 bool GpsPort::RecoveryReopen(uint32_t& lineSpeed) {
+    if (source_ != nullptr) {
+        // Nothing to hunt for on a network source (no line speed, no lost sync): it stays.
+        checksumErrors = 0;
+        lineSpeed = 0;
+        return true;
+    }
     CountDropsAtClose(DropCause::Reopen);
     if (handle_ != nullptr) {
         handle_->Close();

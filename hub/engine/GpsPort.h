@@ -17,6 +17,7 @@
 #include "hub/decode/FrameCutter.h"
 #include "hub/decode/ParserHost.h"
 #include "hub/engine/HubContext.h"
+#include "hub/engine/NetworkSource.h"
 #include "hub/engine/ReceiverWriter.h"
 #include "hub/engine/TrackLog.h"
 #include "platform/SerialPort.h"
@@ -124,7 +125,8 @@ public:
 
     // The loop reported the line hung up (no more bytes will come): after a read that got
     // nothing the port stops offering its arrival wait until it is opened again.
-    void LineHungUp() { hungUp_ = true; }
+    // (A network source reconnects on its own: its wait is never switched off.)
+    void LineHungUp() { hungUp_ = source_ == nullptr; }
 
     // What the event loop waits on: the receiver's bytes (noWaitObject unless the port runs
     // on arrival and the line is up), and room on the line while queued bytes wait.
@@ -133,6 +135,15 @@ public:
 
     // Writes queued bytes as the line takes them.
     void PumpWrites();
+
+    // ---- A network "Source" ---------------------------------------------------------------
+
+    // The open network source, null while closed or for the serial port.
+    NetworkSource* Source() const { return source_; }
+    // Moves the network source's connection on (every tick); nothing for the serial port.
+    void TickSource();
+    // The network source's state and counts, kept across closes (reset when "Source" changes).
+    SourceRecord sourceRecord;
 
     // The queue of bytes for the receiver (null for scan ports).
     ReceiverWriter* Writer() { return writer_.get(); }
@@ -232,11 +243,15 @@ private:
     // bytes for the receiver as unwritten.
     void CountDropsAtClose(DropCause cause);
     void NoteOpenedSpeed();
+    // Open for a "Source" that is not empty: the socket is always waited on (on arrival).
+    void OpenSource();
 
     HubContext& hub_;
     GpsPortKind kind_;
     TrackLog* log_;
     std::unique_ptr<platform::SerialPort> handle_;
+    NetworkSource* source_ = nullptr; // handle_, when it is a network source
+    bool sourceUp_ = false;           // it was connected (listening) at the last tick
     GpsSharedStatus detachedStatus_{};
     std::unique_ptr<ReceiverWriter> writer_; // main ports only
     bool arrival_ = false;                   // this open runs on arrival

@@ -19,9 +19,11 @@
 #include "hub/engine/ComNumbering.h"
 #include "hub/settings/Settings.h"
 #include "platform/ControlDevice.h"
+#include "platform/Network.h"
 #include "platform/SerialPort.h"
 #include "platform/SharedMemory.h"
 #include "platform/SystemClock.h"
+#include "platform/Threads.h"
 #include "platform/Timing.h"
 
 #include <atomic>
@@ -173,6 +175,15 @@ public:
     // The network output (the engine's), which gets what the virtual ports get; null where
     // there is none.
     NetworkOutput* network = nullptr;
+    // The sockets and threads of a network "Source" (and of name lookups); null where the
+    // edition has none: a network source then stays closed (error::notSupported).
+    platform::Network* sockets = nullptr;
+    platform::Threads* threads = nullptr;
+
+    // The input is the serial port of "Port" ("Source" empty), or a network source.
+    bool SourceIsSerial() const { return settings.source[0] == '\0'; }
+    // There is an input to read: a "Port" or a "Source".
+    bool InputConfigured() const { return settings.port != 0 || !SourceIsSerial(); }
 
     // Creates the main input port (replacing one that exists) with `log` as its track log
     // (null: none, log bytes are discarded). Its `status` is statusBlock.Block(), so attach

@@ -59,7 +59,9 @@ HubEngine::HubEngine(const HubServices& services)
       search_(context_, services.serialPortMap, services.threads),
       power_(context_, restartDevices_, services.serialPortMap, services.usbDevices,
              services.displayPower),
-      network_(services.network, *this) {
+      network_(services.network, *this, services.threads) {
+    context_.sockets = services.network;
+    context_.threads = services.threads;
     if (services.driverSetup != nullptr) {
         installer_.emplace(InstallerServices{services.driverSetup->fileSystem,
                                              services.driverSetup->serviceControl,
@@ -217,7 +219,8 @@ void HubEngine::Tick() {
 
     // 10. Input: on arrival, what the loop has not reported yet (the tick reads on its own
     // where the port cannot be waited for).
-    if (hub.settings.port != 0 && hub.search.scanning.load() == 0) {
+    if (hub.InputConfigured() && hub.search.scanning.load() == 0) {
+        hub.inputPort->TickSource();
         if (hub.inputPort->RelaysOnArrival()) {
             ReadArrivedInput();
         } else {
@@ -255,7 +258,7 @@ uint32_t HubEngine::CountUsers() {
 
 void HubEngine::BatterySaver(uint32_t users) {
     HubContext& hub = context_;
-    if (!OptionSet(hub.settings, OptionFlags::batterySaver) || hub.settings.port == 0) {
+    if (!OptionSet(hub.settings, OptionFlags::batterySaver) || !hub.InputConfigured()) {
         return;
     }
     TimerLoopValues& loop = hub.loop;
@@ -272,7 +275,11 @@ void HubEngine::BatterySaver(uint32_t users) {
 void HubEngine::IdleReopen() {
     HubContext& hub = context_;
     TimerLoopValues& loop = hub.loop;
-    if (hub.settings.port == 0) {
+    if (!hub.InputConfigured()) {
+        return;
+    }
+    // An open network source reconnects by itself, with its back-off, when it falls silent.
+    if (hub.inputPort->Source() != nullptr && loop.openRequested == 0) {
         return;
     }
     const bool idle =
@@ -349,7 +356,9 @@ void HubEngine::CountFrame(bool counted) {
     // requested speed itself.
     GpsPort& port = *hub.inputPort;
     const bool speedChangeDue = hub.requestedBaud != 0 || port.SpeedChangedAtOpen();
-    if ((port.TakeZeroLedStart() && speedChangeDue) || hub.reopenPending != 0) {
+    // Neither applies to a network source, which has no line speed.
+    if (hub.SourceIsSerial() &&
+        ((port.TakeZeroLedStart() && speedChangeDue) || hub.reopenPending != 0)) {
         SpeedChangeReopen();
     }
     loop.idleTicks = 0;
@@ -372,7 +381,7 @@ uint32_t HubEngine::CollectReceiverWaits(platform::WaitEntry* entries, uint32_t 
     if (!port->RelaysOnArrival()) {
         return 0;
     }
-    if (count < capacity && hub.settings.port != 0 && hub.search.scanning.load() == 0) {
+    if (count < capacity && hub.InputConfigured() && hub.search.scanning.load() == 0) {
         const platform::WaitObject input = port->ArrivalWait();
         if (input != platform::noWaitObject) {
             entries[count++] = {input, platform::waitInput, receiverToken};
@@ -398,7 +407,7 @@ void HubEngine::WaitReady(uint32_t token, uint8_t events) {
     if (token != receiverToken || port == nullptr || !port->RelaysOnArrival()) {
         return;
     }
-    if ((events & platform::waitInput) != 0 && hub.settings.port != 0 &&
+    if ((events & platform::waitInput) != 0 && hub.InputConfigured() &&
         hub.search.scanning.load() == 0) {
         if ((events & platform::waitHangUp) != 0) {
             port->LineHungUp();
@@ -441,6 +450,10 @@ void HubEngine::DeviceChangeCountdown() {
     HubContext& hub = context_;
     TimerLoopValues& loop = hub.loop;
     if (loop.deviceChangeCountdown == 0) {
+        return;
+    }
+    if (!hub.SourceIsSerial()) {
+        loop.deviceChangeCountdown = 0; // the search is for serial receivers only
         return;
     }
     --loop.deviceChangeCountdown;
@@ -520,6 +533,9 @@ void HubEngine::ChangeBaud(const void* data, uint32_t size) {
     }
     uint8_t bytes[4];
     memcpy(bytes, data, sizeof bytes);
+    if (!context_.SourceIsSerial()) {
+        return; // a network source has no line speed
+    }
     context_.requestedBaud = uint32_t{bytes[0]} | uint32_t{bytes[1]} << 8 |
                              uint32_t{bytes[2]} << 16 | uint32_t{bytes[3]} << 24;
 }

@@ -17,8 +17,9 @@ constexpr uint32_t receivePerWake = 4096;
 
 } // namespace
 
-NetworkOutput::NetworkOutput(platform::Network* network, NetworkSink& sink)
-    : network_(network), sink_(sink) {}
+NetworkOutput::NetworkOutput(platform::Network* network, NetworkSink& sink,
+                             platform::Threads* threads)
+    : network_(network), sink_(sink), threads_(threads) {}
 
 NetworkOutput::~NetworkOutput() {
     Close();
@@ -42,16 +43,19 @@ void NetworkOutput::Configure(const Settings& settings, uint32_t nowMs) {
     }
     if (strncmp(settings.udpTarget, target_, sizeof target_) != 0) {
         CloseSender();
+        targetLookup_.Reset();
         memcpy(target_, settings.udpTarget, sizeof target_);
         target_[sizeof target_ - 1] = '\0';
         datagramError_ = 0;
         retryDue_ = true;
     }
+    TakeTargetLookup();
     if (network_ == nullptr || (!retryDue_ && nowMs - lastAttemptMs_ < retryMs)) {
         return;
     }
     const bool serverDue = port_ != 0 && listener_ == platform::noSocket;
-    const bool senderDue = target_[0] != '\0' && sender_ == platform::noSocket;
+    const bool senderDue =
+        target_[0] != '\0' && sender_ == platform::noSocket && !targetLookup_.Running();
     if (serverDue || senderDue) {
         lastAttemptMs_ = nowMs;
         if (serverDue) {
@@ -102,8 +106,37 @@ void NetworkOutput::CloseServer() {
     pool_.reset();
 }
 
+// A name server that does not answer must not hold the loop: the name is looked up on a
+// thread of its own, and the sender opens when the answer is in (TakeTargetLookup).
 void NetworkOutput::OpenSender() {
-    datagramError_ = network_->OpenDatagram(target_, sender_);
+    SourceAddress target;
+    const char* reason = nullptr;
+    if (!ParseHostPort(target_, target, reason)) {
+        datagramError_ = error::invalidParameter;
+        return;
+    }
+    if (threads_ != nullptr) {
+        targetLookup_.Start(*network_, *threads_, target.host, target.port, true);
+        TakeTargetLookup();
+        return;
+    }
+    platform::SocketAddress address;
+    datagramError_ = network_->Resolve(target.host, target.port, true, address);
+    if (datagramError_ == error::success) {
+        datagramError_ = network_->OpenDatagram(address, sender_);
+    }
+    if (datagramError_ != error::success) {
+        sender_ = platform::noSocket;
+    }
+}
+
+void NetworkOutput::TakeTargetLookup() {
+    platform::SocketAddress address;
+    uint32_t result = error::success;
+    if (!targetLookup_.Take(result, address)) {
+        return;
+    }
+    datagramError_ = result == error::success ? network_->OpenDatagram(address, sender_) : result;
     if (datagramError_ != error::success) {
         sender_ = platform::noSocket;
     }

@@ -29,6 +29,7 @@
 //   its clients) and opens it anew; a failed open is tried again every retryMs.
 #pragma once
 
+#include "hub/engine/NameResolver.h"
 #include "hub/settings/Settings.h"
 #include "platform/EventWait.h"
 #include "platform/Network.h"
@@ -76,7 +77,9 @@ public:
     static constexpr uint32_t waitCapacity = 1 + clientSlots;
 
     // `network` null: there is no network output on this system.
-    NetworkOutput(platform::Network* network, NetworkSink& sink);
+    // "UDP Target" is resolved on a thread of `threads` (null: at once, on the caller's).
+    NetworkOutput(platform::Network* network, NetworkSink& sink,
+                  platform::Threads* threads = nullptr);
     ~NetworkOutput();
     NetworkOutput(const NetworkOutput&) = delete;
     NetworkOutput& operator=(const NetworkOutput&) = delete;
@@ -153,6 +156,7 @@ private:
     bool OpenServer(uint32_t nowMs);
     void CloseServer();
     void OpenSender();
+    void TakeTargetLookup();
     void CloseSender();
     void AcceptAll(uint32_t nowMs);
     void Append(Connection& client, const uint8_t* bytes, uint32_t length, uint32_t nowMs);
@@ -168,6 +172,8 @@ private:
 
     platform::Network* network_;
     NetworkSink& sink_;
+    platform::Threads* threads_;
+    LookupHolder targetLookup_;       // "UDP Target" being resolved
     std::unique_ptr<uint8_t[]> pool_; // the clients' buffers while the server is open
     Connection clients_[clientSlots];
     platform::SocketHandle listener_ = platform::noSocket;

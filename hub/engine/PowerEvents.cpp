@@ -57,7 +57,7 @@ void PowerHandling::PowerBroadcast(uintptr_t wParam) {
 
 void PowerHandling::GoingDown() {
     TimerLoopValues& loop = hub_.loop;
-    if (hub_.settings.port != 0) {
+    if (hub_.InputConfigured()) {
         // The log is closed with the port, so nothing waits in memory while the machine sleeps
         // and the next data after resume begins a new file.
         if (hub_.inputPort != nullptr) {

@@ -259,6 +259,13 @@ bool Assign(const Name& name, const char* value, bool force, Settings& settings,
             (entry.form == SettingForm::HostPort && !IsHostPortOrEmpty(value))) {
             return Refuse(name.text, entry.help, errors);
         }
+        SourceAddress source;
+        const char* reason = "";
+        if (entry.form == SettingForm::Source && !ParseSource(value, source, reason)) {
+            errors += std::string("\"") + name.text + "\" \"" + value + "\" " + reason +
+                      "; it is " + entry.help + "\n";
+            return false;
+        }
         std::snprintf(reinterpret_cast<char*>(&settings) + entry.offset, entry.size, "%s", value);
         return true;
     }
@@ -310,6 +317,7 @@ bool Assign(const Name& name, const char* value, bool force, Settings& settings,
     case SettingForm::Text:
     case SettingForm::Address:
     case SettingForm::HostPort:
+    case SettingForm::Source:
         break;
     }
     NumberField(settings, name.index) = number;

@@ -3,6 +3,7 @@
 #include "common/HubCommand.h"
 #include "hub/decode/FrameCutter.h"
 #include "hub/posix/LiveSettings.h"
+#include "hub/settings/SourceAddress.h"
 #include "platform/ErrorCodes.h"
 
 #include <cerrno>
@@ -265,6 +266,17 @@ uint32_t EventLoop::HandleCommand(uint32_t code, const uint8_t* payload, uint32_
     // the loop) for seconds.
     if (code == static_cast<uint32_t>(HubCommand::WriteToReceiver) && length > writeToReceiverMax) {
         return error::invalidParameter;
+    }
+    // A network source has no line speed, and udp:// and gpsd:// take no bytes: said, not
+    // dropped in silence.
+    SourceAddress source;
+    const char* reason = nullptr;
+    if (ParseSource(engine_->Context().settings.source, source, reason) &&
+        ((code == static_cast<uint32_t>(HubCommand::ChangeBaud) &&
+          source.kind != SourceKind::Serial) ||
+         (code == static_cast<uint32_t>(HubCommand::WriteToReceiver) &&
+          !SourceWritable(source.kind)))) {
+        return error::notSupported;
     }
     engine_->CopyData(code, payload, length);
     if (code == static_cast<uint32_t>(HubCommand::InjectFrame) && !engine_->LastInjectTaken()) {

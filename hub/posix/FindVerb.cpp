@@ -98,6 +98,17 @@ int FindVerb(int argc, char** argv) {
         return exitFailed;
     }
 
+    {
+        Settings stored;
+        DriverExchangeBlock numbers{};
+        RestartDeviceTable devices{};
+        LoadEditionSettings(platform::SystemRegistry(), stored, numbers, devices);
+        if (stored.source[0] != '\0') {
+            std::printf("tavro find: note: Source is %s; the search is for serial receivers, "
+                        "and Port is read only while Source is empty\n",
+                        stored.source);
+        }
+    }
     NoControlDevice noDriver;
     platform::Timing& timing = platform::SystemTiming();
     HubContext hub({platform::SystemSerialPorts(), noDriver, platform::SystemSharedMemory(),

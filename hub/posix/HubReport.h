@@ -72,6 +72,16 @@ struct HubReport {
     bool inputAccessible = true; // this user may open it for reading and writing
     std::string inputGroup;      // the device's group, for the fix of a denied open
     bool searching = false;      // a GPS search runs
+    // A network "Source" in place of the serial port ("" = none): its URL, its state
+    // ("resolving", "connecting", "connected", "listening", "reconnecting", "closed"), the
+    // next try's distance (reconnecting), the last failure (Win32 code, 0 = none), the bytes
+    // received and the connections made again after a drop.
+    std::string source;
+    std::string sourceState;
+    uint32_t sourceNextTryMs = 0;
+    uint32_t sourceError = 0;
+    uint64_t sourceBytes = 0;
+    uint32_t sourceReconnects = 0;
     uint32_t checksumErrors = 0;
     // Bytes the hub had to drop since it started, by cause (see DropCause): received bytes
     // emptied by a re-open for a speed change, by another re-open, by a close; bytes for the

@@ -25,10 +25,11 @@ uint32_t LiveSettings::Apply(Outcome& outcome) {
     GpsPort* input = hub.inputPort.get();
     if (input != nullptr) {
         // As the main window's input list and speed list do.
-        if (fresh.port != previous.port || fresh.baud != previous.baud) {
+        if (fresh.port != previous.port || fresh.baud != previous.baud ||
+            std::strcmp(fresh.source, previous.source) != 0) {
             input->Close();
             hub.loop.lastStatus = refreshStatus;
-            if (fresh.port != 0) {
+            if (hub.InputConfigured()) {
                 input->Open();
             }
             outcome.inputReopened = true;

@@ -41,7 +41,9 @@ void RunLog::Started(HubEngine& engine) {
     facts.hasReport = true;
     Describe(engine, facts.report);
     const HubReport& report = facts.report;
-    if (report.inputPort != 0) {
+    if (!report.source.empty()) {
+        log_.Write(LogPriority::Info, "input source %s", report.source.c_str());
+    } else if (report.inputPort != 0) {
         log_.Write(LogPriority::Info, "input port COM%u at %u baud", report.inputPort, report.baud);
     } else {
         log_.Write(LogPriority::Warning, "no input port (tavro config set Port <n>)");
@@ -224,6 +226,7 @@ void RunLog::FollowInputPort(HubEngine& engine) {
     if (!open) {
         return;
     }
+    FollowSource(*port, hub.system.timing.GetTickCount());
     const GpsSharedStatus& block = engine.Status();
     const std::pair<uint8_t, uint8_t> now{block.streamState, block.fixState};
     if (now == shownStream_) {
@@ -242,9 +245,41 @@ void RunLog::FollowInputPort(HubEngine& engine) {
     }
 }
 
+// A network source's connection as it comes and goes (its transient states unsaid).
+void RunLog::FollowSource(const GpsPort& port, uint32_t now) {
+    const SourceRecord& record = port.sourceRecord;
+    if (port.Source() == nullptr ||
+        (record.state != SourceState::Connected && record.state != SourceState::Listening &&
+         record.state != SourceState::Waiting)) {
+        return;
+    }
+    const auto state = static_cast<uint8_t>(record.state);
+    if (state == loggedSourceState_) {
+        return;
+    }
+    loggedSourceState_ = state;
+    if (record.state == SourceState::Waiting) {
+        const int32_t left = static_cast<int32_t>(record.nextTryTick - now);
+        log_.Write(LogPriority::Warning, "source %s: %s; next try in %.1f s", record.text,
+                   ErrorWords(record.lastError).c_str(), left > 0 ? left / 1000.0 : 0.0);
+        return;
+    }
+    log_.Write(LogPriority::Info, "source %s: %s", record.text, SourceStateName(record.state));
+}
+
 void RunLog::LogInputPort(HubEngine& engine) {
     HubReport report;
     Describe(engine, report);
+    if (!report.source.empty()) {
+        if (!report.inputOpen) {
+            char reason[statusTextSize];
+            FormatClosedReason(report.lastOpenError, reason);
+            log_.Write(LogPriority::Warning, "source %s: %s: %s", report.source.c_str(), reason,
+                       InputPortFix(report).c_str());
+        }
+        loggedSourceState_ = 0;
+        return;
+    }
     if (report.inputPort == 0) {
         return; // said at the start
     }

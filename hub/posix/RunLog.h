@@ -48,6 +48,7 @@ private:
     void ReportEcho();
     void FollowInputPort(HubEngine& engine);
     void LogInputPort(HubEngine& engine);
+    void FollowSource(const GpsPort& port, uint32_t now);
     void FollowNetwork(HubEngine& engine);
     void FollowDrops(HubEngine& engine);
     void Describe(HubEngine& engine, HubReport& report);
@@ -68,6 +69,7 @@ private:
     bool logged_ = false;
     bool wasOpen_ = false;
     uint32_t lastError_ = 0;
+    uint8_t loggedSourceState_ = 0; // SourceState last said (connected, listening, reconnecting)
     std::pair<uint8_t, uint8_t> shownStream_{};
     std::pair<uint8_t, uint8_t> pendingStream_{};
     uint32_t pendingTicks_ = 0;

@@ -15,6 +15,19 @@
 namespace tavro::posixhub {
 namespace {
 
+void DescribeSource(const GpsPort& port, uint32_t now, HubReport& report) {
+    const SourceRecord& record = port.sourceRecord;
+    report.source = record.text;
+    report.sourceState = SourceStateName(record.state);
+    report.sourceError = record.lastError != 0 ? record.lastError : port.lastOpenError;
+    report.sourceBytes = record.bytes;
+    report.sourceReconnects = record.reconnects;
+    if (record.state == SourceState::Waiting) {
+        const int32_t left = static_cast<int32_t>(record.nextTryTick - now);
+        report.sourceNextTryMs = left > 0 ? static_cast<uint32_t>(left) : 0;
+    }
+}
+
 void DescribeNetwork(const NetworkOutput& output, const Settings& settings,
                      NetworkReport& network) {
     network.tcpPort = settings.tcpPort;
@@ -61,6 +74,9 @@ void DescribeRunningHub(HubEngine& engine, const platform::posix::ComDirectory& 
             report.baud = port->baudRate;
         }
         report.logFile = port->LogOpen() ? port->logFileName : "";
+        if (!hub.SourceIsSerial()) {
+            DescribeSource(*port, hub.system.timing.GetTickCount(), report);
+        }
     }
     report.searching = hub.search.scanning.load() != 0;
     report.droppedSpeedChange = hub.drops.Bytes(DropCause::SpeedChange);
@@ -69,7 +85,7 @@ void DescribeRunningHub(HubEngine& engine, const platform::posix::ComDirectory& 
     report.droppedUnwritten = hub.drops.Bytes(DropCause::Unwritten);
     char device[platform::posix::comPathCapacity];
     bool present = false;
-    if (report.inputPort != 0 &&
+    if (report.inputPort != 0 && hub.SourceIsSerial() &&
         directory.Resolve(report.inputPort, device, present) == error::success) {
         // The device itself, not a link to it (gps-sim's leads through /proc).
         char real[PATH_MAX];

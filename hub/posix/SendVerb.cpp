@@ -121,6 +121,17 @@ int SendVerb(int argc, char** argv) {
                    stderr);
         return exitFailed;
     }
+    if (answer == error::notSupported &&
+        code == static_cast<uint32_t>(HubCommand::WriteToReceiver)) {
+        std::fputs("tavro send: this source cannot be written to (Source is udp:// or gpsd://)\n",
+                   stderr);
+        return exitFailed;
+    }
+    if (answer == error::notSupported && code == static_cast<uint32_t>(HubCommand::ChangeBaud)) {
+        std::fputs("tavro send: speed changes apply to serial receivers only (Source is set)\n",
+                   stderr);
+        return exitFailed;
+    }
     if (answer != 0) {
         std::fprintf(stderr, "tavro send: the hub refused the request: %s\n",
                      ErrorWords(answer).c_str());

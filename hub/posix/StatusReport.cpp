@@ -104,6 +104,22 @@ Json TextOrNull(const std::string& text) {
     return text.empty() ? Json(nullptr) : Json(text);
 }
 
+Json SourceJson(const HubReport& report) {
+    if (report.source.empty()) {
+        return nullptr;
+    }
+    Json source;
+    source["url"] = report.source;
+    source["state"] = report.sourceState;
+    source["nextTryMs"] =
+        report.sourceState == "reconnecting" ? Json(report.sourceNextTryMs) : Json(nullptr);
+    source["lastError"] =
+        report.sourceError != 0 ? Json(ErrorWords(report.sourceError)) : Json(nullptr);
+    source["bytes"] = report.sourceBytes;
+    source["reconnects"] = report.sourceReconnects;
+    return source;
+}
+
 Json InputJson(const HubReport& report) {
     Json input;
     input["port"] = report.inputPort;
@@ -125,6 +141,7 @@ Json InputJson(const HubReport& report) {
         input["closedReason"] = reason;
         input["fix"] = InputPortFix(report);
     }
+    input["source"] = SourceJson(report);
     return input;
 }
 
@@ -232,13 +249,35 @@ std::string StatusLine(const StatusFacts& facts) {
     return text;
 }
 
+// "tcp://gpsbox:10110, reconnecting, next try in 4 s (last error: connection refused);
+// 51234 bytes, 2 reconnects".
+std::string SourceText(const HubReport& report) {
+    std::string text = report.source + ", " + report.sourceState;
+    if (report.sourceState == "reconnecting") {
+        text += Format(", next try in %u s", (report.sourceNextTryMs + 999) / 1000);
+    }
+    if (report.sourceError != 0) {
+        text += " (last error: " + ErrorWords(report.sourceError) + ")";
+    }
+    text += Format("; %llu bytes, %u reconnects",
+                   static_cast<unsigned long long>(report.sourceBytes), report.sourceReconnects);
+    return text;
+}
+
 std::string InputPortFix(const HubReport& report) {
     if (report.inputOpen) {
         return "";
     }
     const uint32_t port = report.inputPort;
     const char* device = report.inputDevice.c_str();
-    if (port == 0) {
+    if (!report.source.empty() && report.lastOpenError == error::invalidParameter) {
+        return "Source names no source the hub can take: tavro config set Source tcp://HOST:PORT "
+               "(or udp://[ADDRESS]:PORT, gpsd://HOST[:PORT][/DEVICE], or \"\" for Port)";
+    }
+    if (!report.source.empty() && report.lastOpenError == error::notSupported) {
+        return "this hub reads no network sources: tavro config set Source \"\" reads Port";
+    }
+    if (port == 0 && report.source.empty()) {
         return "no input port is set: tavro config set Port <n> (tavro find --apply searches "
                "for the receiver)";
     }
@@ -373,6 +412,9 @@ std::string StatusText(const StatusFacts& facts) {
             input += " (" + report.inputDevice + ")";
         }
         input += report.inputOpen ? ", open" : ", closed";
+        if (!report.source.empty()) {
+            input = SourceText(report);
+        }
         line("Input port:", input);
         const std::string fix = InputPortFix(report);
         if (!fix.empty()) {

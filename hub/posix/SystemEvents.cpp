@@ -53,7 +53,8 @@ void ReceiverWatch::Changed() {
     HubContext& hub = engine_.Context();
     GpsPort* input = hub.inputPort.get();
     const uint32_t port = hub.settings.port;
-    if (input == nullptr || port == 0 || hub.search.scanning.load() != 0) {
+    // A network source is no device here: the serial port's comings and goings are not its.
+    if (input == nullptr || port == 0 || hub.search.scanning.load() != 0 || !hub.SourceIsSerial()) {
         return;
     }
     char device[platform::posix::comPathCapacity];

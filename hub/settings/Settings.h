@@ -3,6 +3,7 @@
 // option bits of "Sync".
 #pragma once
 
+#include "hub/settings/SourceAddress.h"
 #include "platform/Registry.h"
 
 #include <array>
@@ -102,6 +103,9 @@ struct Settings {
     // "TCP Clients": how many network clients are served at once (1 to 128; the Windows
     // edition serves at most 32); a connection beyond them is closed at once.
     uint32_t tcpClients = tcpClientsDefault;
+    // "Source": "" = the serial port of "Port" and "Baud"; else tcp://, udp:// or gpsd:// (see
+    // SourceAddress.h), in place of that port.
+    char source[sourceSize] = {};
     bool firstRun = false; // "Baud" was missing when the settings were loaded
 };
 
@@ -124,6 +128,7 @@ enum class SettingForm : uint8_t {
     Text,       // at most `size` - 1 characters
     Address,    // a numeric IP address ("localhost" is stored as 127.0.0.1)
     HostPort,   // "host:port", or empty for none
+    Source,     // empty, or a URL that ParseSource takes
 };
 
 // The highest COM number the hub can use: its bitmap of taken numbers has 256 bits.
@@ -200,6 +205,10 @@ inline constexpr SettingsEntry SettingsTable[] = {
     {"TCP Clients", offsetof(Settings, tcpClients), platform::regDword, 4, tcpClientsDefault,
      nullptr, SettingForm::Number, 1, tcpClientsMax, true,
      "how many network clients are served at once, from 1 to 128"},
+    {"Source", offsetof(Settings, source), platform::regSz, sourceSize, 0, "", SettingForm::Source,
+     0, 0, true,
+     "where the receiver's stream comes from: empty for the serial port of Port and Baud, "
+     "tcp://host:port, udp://[address]:port or gpsd://host[:port][/device]"},
 };
 
 // What the settings store needs of each row, taken from SettingsTable when compiling, so that

@@ -67,7 +67,7 @@ void ActivityLamps::Update(const HubContext& hub, LampPainter& painter) {
         DrawLamp(painter, k + 1, colour, step);
     }
 
-    const bool inputOpen = hub.settings.port != 0 && hub.InputPortOpen();
+    const bool inputOpen = hub.InputConfigured() && hub.InputPortOpen();
     uint32_t colour = lampColour::red;
     int32_t step = 0;
     if (inputOpen) {

@@ -107,8 +107,10 @@ void MainWindowController::Command(uint32_t id, uint32_t notification) {
         }
         return;
     case control::findGps:
-        if (clicked) {
+        if (clicked && Hub().SourceIsSerial()) {
             engine_.Search().FindGps(); // ignored while a search runs
+        } else if (clicked) {
+            ShowText("Find GPS: serial receivers only");
         }
         return;
     case control::logging:
@@ -167,13 +169,16 @@ void MainWindowController::EnablePortsCommand() {
 void MainWindowController::InputPortCommand() {
     HubContext& hub = Hub();
     hub.settings.port = lists_.SelectedInputPort();
+    if (hub.settings.port != 0) {
+        hub.settings.source[0] = '\0'; // a serial port picked: the receiver is there now
+    }
     lists_.SyncPortLists(); // "Baud" from the speed list
     if (hub.inputPort == nullptr) {
         return;
     }
     hub.inputPort->Close();
     hub.loop.lastStatus = refreshStatus;
-    if (hub.settings.port != 0) {
+    if (hub.InputConfigured()) {
         hub.inputPort->Open();
     }
 }
@@ -268,8 +273,14 @@ void MainWindowController::ShowStatus() {
         return;
     }
     char text[statusTextSize];
-    if (hub.settings.port != 0 && hub.InputPortOpen()) {
+    if (hub.InputConfigured() && hub.InputPortOpen()) {
         FormatStreamStatus(engine_.Status(), text);
+        // A network source says how its connection is ("| reconnecting").
+        if (hub.inputPort->Source() != nullptr) {
+            platform::TextBuilder(text + strlen(text), sizeof text - strlen(text))
+                .Append(" | ")
+                .Append(SourceStateName(hub.inputPort->sourceRecord.state));
+        }
     } else {
         FormatClosedReason(hub.inputPort->lastOpenError, text);
     }

@@ -44,10 +44,14 @@ void PortLists::FillPortLists() {
         }
     }
 
-    // 2. Every port list begins with the empty entry.
+    // 2. Every port list begins with the empty entry; the input list's shows a network
+    // "Source", which then is the one selected.
     for (uint32_t id = control::inputPort; id <= control::lastVirtualPort; ++id) {
         view_.ClearList(id);
-        view_.AddListEntry(id, "");
+        view_.AddListEntry(id, id == control::inputPort ? settings.source : "");
+    }
+    if (!hub_.SourceIsSerial()) {
+        view_.SelectListEntry(control::inputPort, 0);
     }
     inputNumbers_[0] = 0;
     inputCount_ = 1;
@@ -75,7 +79,7 @@ void PortLists::FillPortLists() {
             }
             if (!ownPort) {
                 view_.AddListEntry(control::inputPort, text);
-                if (n == settings.port) {
+                if (n == settings.port && hub_.SourceIsSerial()) {
                     view_.SelectListEntry(control::inputPort, static_cast<int32_t>(inputCount_));
                 }
                 inputNumbers_[inputCount_++] = static_cast<uint8_t>(n);
@@ -112,7 +116,8 @@ void PortLists::SelectCurrentPort() {
     // the next SyncPortLists take that one back into "Baud", and the next open of the input
     // port would then leave the receiver at a speed it no longer uses.
     view_.SelectListEntry(control::speed, speedIndex);
-    const int32_t portIndex = IndexOf(inputNumbers_, inputCount_, settings.port);
+    const int32_t portIndex =
+        hub_.SourceIsSerial() ? IndexOf(inputNumbers_, inputCount_, settings.port) : 0;
     if (portIndex >= 0) {
         view_.SelectListEntry(control::inputPort, portIndex);
     }

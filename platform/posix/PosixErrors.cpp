@@ -79,6 +79,9 @@ void ErrorText(uint32_t code, char (&text)[96]) {
         {error::networkUnreachable, "network unreachable"},
         {error::connectionReset, "connection reset"},
         {error::hostNotFound, "host not found"},
+        {error::connectionRefused, "connection refused"},
+        {error::timedOut, "no answer (timed out)"},
+        {error::handleEof, "closed by the other end"},
     };
     for (const Words& entry : words) {
         if (entry.code == code) {

@@ -13,6 +13,7 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -34,6 +35,10 @@ uint32_t SocketError(int code) {
     case ENETUNREACH:
     case EHOSTUNREACH:
         return error::networkUnreachable;
+    case ECONNREFUSED:
+        return error::connectionRefused;
+    case ETIMEDOUT:
+        return error::timedOut;
     case ECONNRESET:
     case EPIPE:
     case ENOTCONN:
@@ -208,42 +213,19 @@ public:
         }
     }
 
-    uint32_t OpenDatagram(const char* target, SocketHandle& sender) override {
+    uint32_t OpenDatagram(const SocketAddress& target, SocketHandle& sender) override {
         sender = noSocket;
-        // "host:port", the host maybe "[v6]".
-        const char* colon = target != nullptr ? std::strrchr(target, ':') : nullptr;
-        if (colon == nullptr || colon == target || colon[1] == '\0') {
+        const auto* remote = reinterpret_cast<const sockaddr*>(target.bytes);
+        if (target.length == 0) {
             return error::invalidParameter;
         }
-        char host[256];
-        const size_t hostLength = static_cast<size_t>(colon - target);
-        char* end = nullptr;
-        const unsigned long port = std::strtoul(colon + 1, &end, 10);
-        if (hostLength >= sizeof host || *end != '\0' || port == 0 || port > 65535) {
-            return error::invalidParameter;
-        }
-        std::memcpy(host, target, hostLength);
-        host[hostLength] = '\0';
-        sockaddr_storage remote{};
-        socklen_t length = 0;
-        if (!NumericAddress(host, static_cast<uint16_t>(port), remote, length)) {
-            addrinfo hints{};
-            hints.ai_socktype = SOCK_DGRAM;
-            addrinfo* found = nullptr;
-            if (getaddrinfo(host, colon + 1, &hints, &found) != 0 || found == nullptr) {
-                return error::hostNotFound;
-            }
-            std::memcpy(&remote, found->ai_addr, found->ai_addrlen);
-            length = found->ai_addrlen;
-            freeaddrinfo(found);
-        }
-        const int fd = socket(remote.ss_family, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        const int fd = socket(remote->sa_family, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
         if (fd < 0) {
             return SocketError(errno);
         }
         const int on = 1;
         setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
-        if (connect(fd, reinterpret_cast<const sockaddr*>(&remote), length) != 0) {
+        if (connect(fd, remote, target.length) != 0) {
             const uint32_t result = SocketError(errno);
             close(fd);
             return result;
@@ -281,6 +263,120 @@ public:
 
     bool PeerWindow(SocketHandle socket, uint32_t& window, uint32_t& unsent) override {
         return posix::TcpPeerWindow(static_cast<int>(socket), window, unsent);
+    }
+
+    uint32_t Resolve(const char* host, uint16_t port, bool datagram,
+                     SocketAddress& address) override {
+        address = SocketAddress{};
+        addrinfo hints{};
+        hints.ai_socktype = datagram ? SOCK_DGRAM : SOCK_STREAM;
+        // No host: every IPv4 interface (what NMEA broadcasts reach).
+        const bool any = host == nullptr || host[0] == '\0';
+        hints.ai_family = any ? AF_INET : AF_UNSPEC;
+        hints.ai_flags = any ? AI_PASSIVE | AI_NUMERICSERV : AI_NUMERICSERV;
+        char service[8];
+        std::snprintf(service, sizeof service, "%u", static_cast<unsigned>(port));
+        addrinfo* found = nullptr;
+        const int result = getaddrinfo(any ? nullptr : host, service, &hints, &found);
+        if (result != 0 || found == nullptr) {
+            return result == EAI_MEMORY ? error::notEnoughMemory : error::hostNotFound;
+        }
+        const bool fits = found->ai_addrlen <= sizeof address.bytes;
+        if (fits) {
+            std::memcpy(address.bytes, found->ai_addr, found->ai_addrlen);
+            address.length = static_cast<uint32_t>(found->ai_addrlen);
+        }
+        freeaddrinfo(found);
+        return fits ? error::success : error::hostNotFound;
+    }
+
+    uint32_t Connect(const SocketAddress& remote, SocketHandle& socket) override {
+        socket = noSocket;
+        const auto* target = reinterpret_cast<const sockaddr*>(remote.bytes);
+        if (remote.length == 0) {
+            return error::invalidParameter;
+        }
+        const int fd = ::socket(target->sa_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        if (fd < 0) {
+            return SocketError(errno);
+        }
+        // A peer that vanishes without a reset (power, Wi-Fi) is noticed within about a
+        // minute and a half: idle 30 s, then 4 probes 15 s apart.
+        const int on = 1;
+        const int idle = 30;
+        const int interval = 15;
+        const int probes = 4;
+        setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
+        setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
+        setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
+        setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &probes, sizeof probes);
+        setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+        if (connect(fd, target, remote.length) != 0 && errno != EINPROGRESS) {
+            const uint32_t result = SocketError(errno);
+            close(fd);
+            return result;
+        }
+        socket = fd;
+        return error::success;
+    }
+
+    uint32_t ConnectResult(SocketHandle socket) override {
+        pollfd entry{static_cast<int>(socket), POLLOUT, 0};
+        if (poll(&entry, 1, 0) == 0) {
+            return error::ioPending;
+        }
+        int code = 0;
+        socklen_t length = sizeof code;
+        if (getsockopt(static_cast<int>(socket), SOL_SOCKET, SO_ERROR, &code, &length) != 0) {
+            return SocketError(errno);
+        }
+        return code == 0 ? error::success : SocketError(code);
+    }
+
+    uint32_t OpenReceiver(const SocketAddress& local, SocketHandle& receiver) override {
+        receiver = noSocket;
+        if (local.length == 0) {
+            return error::invalidParameter;
+        }
+        sockaddr_storage bound{};
+        std::memcpy(&bound, local.bytes, local.length);
+        const int fd = socket(bound.ss_family, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        if (fd < 0) {
+            return SocketError(errno);
+        }
+        const int on = 1;
+        // Another listener on the port (a chart plotter, a second hub) keeps its datagrams.
+        setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+        setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
+        bool joined = true;
+        if (bound.ss_family == AF_INET) {
+            auto& v4 = reinterpret_cast<sockaddr_in&>(bound);
+            if (IN_MULTICAST(ntohl(v4.sin_addr.s_addr))) {
+                ip_mreq group{};
+                group.imr_multiaddr = v4.sin_addr;
+                group.imr_interface.s_addr = htonl(INADDR_ANY);
+                joined = setsockopt(fd, IPPROTO_IP, IP_ADD_MEMBERSHIP, &group, sizeof group) == 0;
+            } else if (v4.sin_addr.s_addr != htonl(INADDR_ANY) &&
+                       (ntohl(v4.sin_addr.s_addr) & 0xFF) == 0xFF) {
+                // A subnet's broadcast address is no address of an interface: datagrams to it
+                // reach a socket bound to every interface.
+                v4.sin_addr.s_addr = htonl(INADDR_ANY);
+            }
+        } else if (bound.ss_family == AF_INET6) {
+            auto& v6 = reinterpret_cast<sockaddr_in6&>(bound);
+            if (IN6_IS_ADDR_MULTICAST(&v6.sin6_addr)) {
+                ipv6_mreq group{};
+                group.ipv6mr_multiaddr = v6.sin6_addr;
+                joined = setsockopt(fd, IPPROTO_IPV6, IPV6_JOIN_GROUP, &group, sizeof group) == 0;
+            }
+        }
+        if (!joined || bind(fd, reinterpret_cast<const sockaddr*>(&bound), local.length) != 0) {
+            const uint32_t result = SocketError(errno);
+            close(fd);
+            return result;
+        }
+        receiver = fd;
+        return error::success;
     }
 
     WaitObject WaitFor(SocketHandle socket, uint8_t) override { return socket; }

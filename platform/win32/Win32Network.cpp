@@ -1,6 +1,7 @@
-// The network output's sockets on Windows: Winsock 2, every socket non-blocking and tied to an
-// event of its own with WSAEventSelect (read, write, accept, close), which the hub's message
-// loop waits on; Settle takes the socket's network events, which resets that event. No thread.
+// The sockets of the network output and of a network source on Windows: Winsock 2, every
+// socket non-blocking and tied to an event of its own with WSAEventSelect (read, write,
+// accept, close), which the hub's message loop waits on; Settle takes the socket's network
+// events, which resets that event. No thread (name lookups run on the resolver's).
 #include "platform/Network.h"
 
 #include "platform/ErrorCodes.h"
@@ -8,6 +9,8 @@
 
 #include <winsock2.h>
 #include <ws2tcpip.h>
+// After winsock2.h, whose types it uses.
+#include <mstcpip.h>
 
 #include <string.h>
 
@@ -33,26 +36,15 @@ void MakeNonBlocking(SOCKET socket) {
     ioctlsocket(socket, FIONBIO, &on);
 }
 
-// "host:port" into its parts; the host may be "[v6]". False when it is no such text.
-bool SplitTarget(const char* target, char (&host)[256], char (&port)[8]) {
-    const char* colon = target != nullptr ? strrchr(target, ':') : nullptr;
-    if (colon == nullptr || colon == target || colon[1] == '\0' ||
-        strlen(colon + 1) >= sizeof port) {
-        return false;
+// A new non-blocking socket of `type` for `address`'s family.
+SOCKET NewSocket(const SocketAddress& address, int type) {
+    const auto* target = reinterpret_cast<const sockaddr*>(address.bytes);
+    const SOCKET socket =
+        address.length != 0 ? ::socket(target->sa_family, type, 0) : INVALID_SOCKET;
+    if (socket != INVALID_SOCKET) {
+        MakeNonBlocking(socket);
     }
-    const char* start = target;
-    size_t length = static_cast<size_t>(colon - target);
-    if (target[0] == '[' && colon[-1] == ']') {
-        ++start;
-        length -= 2;
-    }
-    if (length == 0 || length >= sizeof host) {
-        return false;
-    }
-    memcpy(host, start, length);
-    host[length] = '\0';
-    memcpy(port, colon + 1, strlen(colon + 1) + 1);
-    return true;
+    return socket;
 }
 
 class Win32Network final : public Network {
@@ -193,36 +185,124 @@ public:
         return WSAGetLastError() == WSAEWOULDBLOCK ? error::success : LastSocketError();
     }
 
-    uint32_t OpenDatagram(const char* target, SocketHandle& sender) override {
-        sender = noSocket;
-        char host[256];
-        char port[8];
-        if (!SplitTarget(target, host, port)) {
-            return error::invalidParameter;
-        }
+    uint32_t Resolve(const char* host, uint16_t port, bool datagram,
+                     SocketAddress& address) override {
+        address = SocketAddress{};
+        char service[8];
+        TextBuilder(service, sizeof service).AppendUnsigned(port);
         addrinfo hints{};
-        hints.ai_socktype = SOCK_DGRAM;
+        hints.ai_socktype = datagram ? SOCK_DGRAM : SOCK_STREAM;
+        // No host: every IPv4 interface (what NMEA broadcasts reach).
+        const bool any = host == nullptr || host[0] == '\0';
+        hints.ai_family = any ? AF_INET : AF_UNSPEC;
+        hints.ai_flags = any ? AI_PASSIVE : 0;
         addrinfo* found = nullptr;
-        if (getaddrinfo(host, port, &hints, &found) != 0 || found == nullptr) {
+        if (getaddrinfo(any ? nullptr : host, service, &hints, &found) != 0 || found == nullptr) {
             return error::hostNotFound;
         }
-        const SOCKET socket = ::socket(found->ai_family, SOCK_DGRAM, IPPROTO_UDP);
-        uint32_t result = error::success;
-        if (socket == INVALID_SOCKET) {
-            result = LastSocketError();
-        } else {
-            BOOL on = TRUE;
-            setsockopt(socket, SOL_SOCKET, SO_BROADCAST, reinterpret_cast<char*>(&on), sizeof on);
-            if (connect(socket, found->ai_addr, static_cast<int>(found->ai_addrlen)) != 0) {
-                result = LastSocketError();
-                closesocket(socket);
-            } else {
-                MakeNonBlocking(socket);
-                sender = static_cast<SocketHandle>(socket);
-            }
+        const bool fits = found->ai_addrlen <= sizeof address.bytes;
+        if (fits) {
+            memcpy(address.bytes, found->ai_addr, found->ai_addrlen);
+            address.length = static_cast<uint32_t>(found->ai_addrlen);
         }
         freeaddrinfo(found);
-        return result;
+        return fits ? error::success : error::hostNotFound;
+    }
+
+    uint32_t OpenDatagram(const SocketAddress& target, SocketHandle& sender) override {
+        sender = noSocket;
+        const SOCKET socket = NewSocket(target, SOCK_DGRAM);
+        if (socket == INVALID_SOCKET) {
+            return LastSocketError();
+        }
+        BOOL on = TRUE;
+        setsockopt(socket, SOL_SOCKET, SO_BROADCAST, reinterpret_cast<char*>(&on), sizeof on);
+        if (connect(socket, reinterpret_cast<const sockaddr*>(target.bytes),
+                    static_cast<int>(target.length)) != 0) {
+            const uint32_t result = LastSocketError();
+            closesocket(socket);
+            return result;
+        }
+        sender = static_cast<SocketHandle>(socket);
+        return error::success;
+    }
+
+    uint32_t Connect(const SocketAddress& remote, SocketHandle& connection) override {
+        connection = noSocket;
+        const SOCKET socket = NewSocket(remote, SOCK_STREAM);
+        if (socket == INVALID_SOCKET) {
+            return LastSocketError();
+        }
+        // A peer that vanishes without a reset is noticed within about a minute and a half.
+        tcp_keepalive keepAlive{1, 30000, 15000};
+        DWORD returned = 0;
+        WSAIoctl(socket, SIO_KEEPALIVE_VALS, &keepAlive, sizeof keepAlive, nullptr, 0, &returned,
+                 nullptr, nullptr);
+        const BOOL noDelay = TRUE;
+        setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&noDelay),
+                   sizeof noDelay);
+        if (connect(socket, reinterpret_cast<const sockaddr*>(remote.bytes),
+                    static_cast<int>(remote.length)) != 0 &&
+            WSAGetLastError() != WSAEWOULDBLOCK) {
+            const uint32_t result = LastSocketError();
+            closesocket(socket);
+            return result;
+        }
+        connection = static_cast<SocketHandle>(socket);
+        return error::success;
+    }
+
+    uint32_t ConnectResult(SocketHandle socket) override {
+        fd_set written;
+        fd_set failed;
+        FD_ZERO(&written);
+        FD_ZERO(&failed);
+        FD_SET(Native(socket), &written);
+        FD_SET(Native(socket), &failed);
+        timeval now{0, 0};
+        if (select(0, nullptr, &written, &failed, &now) == 0) {
+            return error::ioPending;
+        }
+        int code = 0;
+        int length = sizeof code;
+        getsockopt(Native(socket), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&code), &length);
+        return code == 0 && FD_ISSET(Native(socket), &written) ? error::success
+               : code != 0                                     ? static_cast<uint32_t>(code)
+                                                               : error::connectionRefused;
+    }
+
+    uint32_t OpenReceiver(const SocketAddress& local, SocketHandle& receiver) override {
+        receiver = noSocket;
+        const SOCKET socket = NewSocket(local, SOCK_DGRAM);
+        if (socket == INVALID_SOCKET) {
+            return LastSocketError();
+        }
+        BOOL on = TRUE;
+        setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<char*>(&on), sizeof on);
+        setsockopt(socket, SOL_SOCKET, SO_BROADCAST, reinterpret_cast<char*>(&on), sizeof on);
+        sockaddr_in bound{};
+        memcpy(&bound, local.bytes, local.length < sizeof bound ? local.length : sizeof bound);
+        const uint32_t host = ntohl(bound.sin_addr.s_addr);
+        ip_mreq group{};
+        group.imr_multiaddr = bound.sin_addr;
+        const bool v4 = bound.sin_family == AF_INET;
+        // A group is joined; a subnet's broadcast address is reached by binding every interface.
+        if (v4 && (IN_MULTICAST(host) || (host & 0xFF) == 0xFF)) {
+            bound.sin_addr.s_addr = INADDR_ANY;
+        }
+        if (bind(socket,
+                 v4 ? reinterpret_cast<const sockaddr*>(&bound)
+                    : reinterpret_cast<const sockaddr*>(local.bytes),
+                 static_cast<int>(local.length)) != 0 ||
+            (v4 && IN_MULTICAST(host) &&
+             setsockopt(socket, IPPROTO_IP, IP_ADD_MEMBERSHIP, reinterpret_cast<char*>(&group),
+                        sizeof group) != 0)) {
+            const uint32_t result = LastSocketError();
+            closesocket(socket);
+            return result;
+        }
+        receiver = static_cast<SocketHandle>(socket);
+        return error::success;
     }
 
     uint32_t SendDatagram(SocketHandle sender, const uint8_t* bytes, uint32_t size) override {

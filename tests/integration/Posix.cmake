@@ -25,6 +25,7 @@ tavro_add_gtest(tavro_posix_e2e_tests
         ${CMAKE_CURRENT_LIST_DIR}/PosixHubServiceTest.cpp
         ${CMAKE_CURRENT_LIST_DIR}/PosixRelayTest.cpp
         ${CMAKE_CURRENT_LIST_DIR}/PosixNetworkTest.cpp
+        ${CMAKE_CURRENT_LIST_DIR}/PosixSourceTest.cpp
         ${CMAKE_CURRENT_LIST_DIR}/PosixServiceManagerTest.cpp)
 # The service manager's tests stand in for logind over sd-bus; without systemd they skip. Only
 # their file is told which build this is, so the others compile the same in both.

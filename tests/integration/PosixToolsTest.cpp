@@ -139,6 +139,7 @@ TEST_F(ConfigCommandTest, BadNamesAndValuesAreRefusedAndNothingIsStored) {
         {{"set", "TCP Port", "70000"}, "from 1 to 65535"},
         {{"set", "TCP Clients", "0"}, "from 1 to 128"},
         {{"set", "UDP Target", "gpsbox"}, "host:port"},
+        {{"set", "Source", "gpsbox:10110"}, "begins with none of tcp://"},
         {{"get", ""}, "unknown setting"},
         {{"get"}, "usage"},
         {{"set", "Port"}, "usage"},

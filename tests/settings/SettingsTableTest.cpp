@@ -19,7 +19,7 @@ namespace {
 
 bool IsText(SettingForm form) {
     return form == SettingForm::Text || form == SettingForm::Address ||
-           form == SettingForm::HostPort;
+           form == SettingForm::HostPort || form == SettingForm::Source;
 }
 
 TEST(SettingsTable, EveryRowSaysWhatItTakesAndItsDefaultFits) {

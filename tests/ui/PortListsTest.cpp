@@ -72,6 +72,33 @@ TEST_F(PortListsTest, WithThePortsEnabledTheHubsOwnNumbersAreVirtualNotInputs) {
     EXPECT_EQ(mainWindow_.Selected(control::firstVirtualPort + 1), "(none)");
 }
 
+// A network "Source" heads the input list, selected; the search is not for it; picking a
+// serial port makes that the receiver again.
+TEST_F(PortListsTest, ANetworkSourceHeadsTheInputListAndAPickedPortReplacesIt) {
+    StoreUsualSettings();
+    {
+        platform::ScopedRegistryKey key(memoryRegistry_);
+        ASSERT_EQ(memoryRegistry_.CreateKey(platform::RegistryKey::currentUser, settingsKeyPath,
+                                            key.Receive()),
+                  error::success);
+        const char source[] = "tcp://192.0.2.1:10110";
+        ASSERT_EQ(
+            memoryRegistry_.SetValue(key.Get(), "Source", platform::regSz, source, sizeof source),
+            error::success);
+    }
+    portMap_.Set({1, 3});
+    Start();
+    EXPECT_EQ(mainWindow_.Entries(control::inputPort),
+              (Strings{"tcp://192.0.2.1:10110", "COM1", "COM3"}));
+    EXPECT_EQ(mainWindow_.Selected(control::inputPort), "tcp://192.0.2.1:10110");
+    mainWindow_.Click(control::findGps);
+    EXPECT_FALSE(engine_.Search().ThreadsRunning());
+    EXPECT_EQ(mainWindow_.Text(control::statusLine), "Find GPS: serial receivers only");
+    mainWindow_.Choose(control::inputPort, "COM3");
+    EXPECT_STREQ(Hub().settings.source, "");
+    EXPECT_EQ(Hub().settings.port, 3u);
+}
+
 TEST_F(PortListsTest, AStoredNumberThatARealPortNowUsesIsReset) {
     StoreUsualSettings();
     StoreSetting("Port0", 2);

@@ -548,6 +548,99 @@ if ! network_smoke; then
     fail_part "network output and dashboard"
 fi
 
+# A receiver on the network: Tavro.exe with "Source" tcp:// reads gps-sim's stream that socat
+# serves from Linux, relays it (a Linux nc on its TCP output reads the sentences), and when
+# socat goes away and comes back, connects again by itself.
+source_smoke() {
+    local sim="${TAVRO_GPS_SIM:-}"
+    if [ -z "$sim" ] || [ ! -x "$sim" ] || ! command -v nc >/dev/null 2>&1 ||
+        ! command -v socat >/dev/null 2>&1 || ! command -v Xvfb >/dev/null 2>&1; then
+        echo "SKIP network source test: no gps-sim (TAVRO_GPS_SIM), nc, socat or Xvfb"
+        return 0
+    fi
+    local free='import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
+    local sourcePort outPort
+    sourcePort="$(python3 -c "$free")"
+    outPort="$(python3 -c "$free")"
+    Xvfb -displayfd 3 -screen 0 640x480x24 -nolisten tcp 3>"$work/source-display" \
+        >"$work/source-xvfb.log" 2>&1 </dev/null &
+    local xvfbPid=$!
+    local comDir="$work/source-comdir"
+    mkdir -p "$comDir"
+    TAVRO_DEVDIR="$comDir" "$sim" --com 8 --no-garbage --quiet >"$work/source-gps-sim.log" 2>&1 \
+        </dev/null &
+    local simPid=$!
+    local waited=0
+    while { [ ! -L "$comDir/COM8" ] || [ ! -s "$work/source-display" ]; } && [ $waited -lt 100 ]; do
+        sleep 0.1
+        waited=$((waited + 1))
+    done
+    serve() {
+        socat "TCP-LISTEN:$sourcePort,reuseaddr,bind=127.0.0.1" \
+            "OPEN:$(readlink -f "$comDir/COM8"),raw,echo=0" >>"$work/source-socat.log" 2>&1 \
+            </dev/null &
+        socatPid=$!
+    }
+    # nc reads the hub's TCP output until its time-out: true once a whole RMC came.
+    relays() {
+        for _ in $(seq 1 30); do
+            timeout 2 nc -d 127.0.0.1 "$outPort" </dev/null >"$work/source-nc.out" 2>/dev/null
+            grep -q '^\$GPRMC,' "$work/source-nc.out" && return 0
+            sleep 0.5
+        done
+        return 1
+    }
+    local socatPid
+    serve
+    local display=":$(cat "$work/source-display")"
+    wineserver -k >>"$work/wineserver-kill.log" 2>&1 </dev/null
+    wineserver -w >>"$work/wineserver-kill.log" 2>&1 </dev/null
+    local key='HKCU\Software\Brindle\Tavro3'
+    {
+        DISPLAY="$display" wine reg delete "$key" /f
+        DISPLAY="$display" wine reg add "$key" /v Port /t REG_DWORD /d 0 /f
+        DISPLAY="$display" wine reg add "$key" /v Baud /t REG_DWORD /d 4800 /f
+        DISPLAY="$display" wine reg add "$key" /v Source /t REG_SZ \
+            /d "tcp://127.0.0.1:$sourcePort" /f
+        DISPLAY="$display" wine reg add "$key" /v "TCP Port" /t REG_DWORD /d "$outPort" /f
+    } >"$work/source-reg.log" 2>&1 </dev/null
+    wineserver -p >>"$work/wineserver.log" 2>&1 </dev/null
+    cp "$build/hub/win32/Tavro.exe" "$tests/"
+    DISPLAY="$display" wine "C:\\tavro-tests\\Tavro.exe" HIDE >"$work/source-hub.log" 2>&1 \
+        </dev/null &
+    local hubPid=$!
+    local result=0
+    if relays; then
+        echo "  ok    Tavro.exe relays tcp://127.0.0.1:$sourcePort (socat serving gps-sim)"
+    else
+        echo "  FAIL  nothing relayed from tcp://127.0.0.1:$sourcePort"
+        result=1
+    fi
+    kill "$socatPid" 2>/dev/null
+    wait "$socatPid" 2>/dev/null
+    sleep 3
+    serve
+    if [ $result -eq 0 ] && relays; then
+        echo "  ok    after the source dropped for 3 s, Tavro.exe connected again"
+    elif [ $result -eq 0 ]; then
+        echo "  FAIL  Tavro.exe did not connect again after the source dropped"
+        result=1
+    fi
+    kill "$hubPid" "$simPid" "$socatPid" 2>/dev/null
+    wineserver -k >>"$work/wineserver-kill.log" 2>&1 </dev/null
+    kill "$xvfbPid" 2>/dev/null
+    wait "$hubPid" "$simPid" "$socatPid" "$xvfbPid" 2>/dev/null
+    wineserver -w >>"$work/wineserver-kill.log" 2>&1 </dev/null
+    wine reg delete "$key" /v Source /f >>"$work/source-reg.log" 2>&1 </dev/null
+    wine reg delete "$key" /v "TCP Port" /f >>"$work/source-reg.log" 2>&1 </dev/null
+    wineserver -p >>"$work/wineserver.log" 2>&1 </dev/null
+    return $result
+}
+
+if ! source_smoke; then
+    fail_part "network source"
+fi
+
 # The hub's driver installer: TavroInstallerTest.exe reads the packaged Tavro.exe as the
 # installer's program file, enables and disables the ports, then lets Tavro.exe itself start
 # the service it left installed. It removes the service and the driver file the other tests

@@ -231,8 +231,11 @@ function drawInput(status) {
   const input = status.input || {};
   const rows = [];
   if (status.input) {
-    const port = input.port ? `COM${input.port} at ${input.baud} baud` : 'none';
+    const source = input.source;
+    const port = source ? `${source.url}, ${source.state}${source.lastError ? ` (last error: ${source.lastError})` : ''}`
+      : input.port ? `COM${input.port} at ${input.baud} baud` : 'none';
     rows.push(['Port', port, { id: 'input-port' }]);
+    if (source) rows.push(['Received', `${count(source.bytes)} bytes, ${count(source.reconnects)} reconnects`]);
     if (input.device) rows.push(['Device', input.device]);
     rows.push(['State', input.open ? 'open' : `closed${input.closedReason ? `: ${input.closedReason}` : ''}`]);
     if (input.fix) rows.push(['What to do', input.fix]);
