@@ -3,6 +3,7 @@
 #include "hub/decode/ParseFrame.h"
 #include "hub/engine/InputLine.h"
 #include "hub/engine/NetworkOutput.h"
+#include "hub/engine/TimeExport.h"
 #include "platform/ErrorCodes.h"
 
 #include <string.h>
@@ -462,16 +463,33 @@ platform::SystemClock& GpsPort::Clock() {
     return hub_.system.systemClock;
 }
 
-bool GpsPort::BurstAge(uint32_t& milliseconds) {
+bool GpsPort::BurstStart(uint64_t& microseconds) {
     if (!RelaysOnArrival() || !burstSeen_) {
         return false; // the tick reads late by up to a tick: the fixed allowance stays
     }
-    const uint64_t age = hub_.system.timing.Microseconds() - burstStartUs_;
-    if (age > uint64_t{burstAgeMaxMs} * 1000) {
+    if (hub_.system.timing.Microseconds() - burstStartUs_ > uint64_t{burstAgeMaxMs} * 1000) {
         return false; // no pause for a second: the burst's start is not known
     }
-    milliseconds = static_cast<uint32_t>((age + 500) / 1000);
+    microseconds = burstStartUs_;
     return true;
+}
+
+bool GpsPort::BurstAge(uint32_t& milliseconds) {
+    uint64_t start = 0;
+    if (!BurstStart(start)) {
+        return false;
+    }
+    milliseconds = static_cast<uint32_t>((hub_.system.timing.Microseconds() - start + 500) / 1000);
+    return true;
+}
+
+void GpsPort::FixTimed() {
+    if (hub_.timeExport == nullptr || kind_ != GpsPortKind::Main) {
+        return;
+    }
+    uint64_t start = 0;
+    const bool measured = BurstStart(start);
+    hub_.timeExport->FixTimed(hub_.settings.ntpUnit, precise, measured, start);
 }
 
 } // namespace tavro

@@ -202,6 +202,8 @@ public:
     bool RecoveryReopen(uint32_t& lineSpeed) override;
     platform::SystemClock& Clock() override;
     bool BurstAge(uint32_t& milliseconds) override;
+    // Hands the fix's time to the time export with the start of its burst.
+    void FixTimed() override;
 
 private:
     // Opens COM<comNumber>, prepares and configures it at baudRate. On an open failure
@@ -216,6 +218,9 @@ private:
     void NoteArrival(uint32_t got);
     uint32_t WriteNow(const uint8_t* bytes, uint32_t length);
     void MarkClosed();
+    // When the first byte of the current sentence's burst arrived (Timing::Microseconds),
+    // where the port measured it (see BurstAge).
+    bool BurstStart(uint64_t& microseconds);
 
     HubContext& hub_;
     GpsPortKind kind_;

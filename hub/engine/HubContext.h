@@ -32,6 +32,7 @@ namespace tavro {
 
 class GpsPort;
 class NetworkOutput;
+class TimeExport;
 class TrackLog;
 
 // The operating system as the hub uses it. The objects outlive the HubContext.
@@ -152,6 +153,9 @@ public:
     // The network output (the engine's), which gets what the virtual ports get; null where
     // there is none.
     NetworkOutput* network = nullptr;
+
+    // The time export (the engine's); null where there is none.
+    TimeExport* timeExport = nullptr;
 
     // Creates the main input port (replacing one that exists) with `log` as its track log
     // (null: none, log bytes are discarded). Its `status` is statusBlock.Block(), so attach

@@ -59,7 +59,7 @@ HubEngine::HubEngine(const HubServices& services)
       search_(context_, services.serialPortMap, services.threads),
       power_(context_, restartDevices_, services.serialPortMap, services.usbDevices,
              services.displayPower),
-      network_(services.network, *this) {
+      network_(services.network, *this), timeExport_(services.timeService, services.system.timing) {
     if (services.driverSetup != nullptr) {
         installer_.emplace(InstallerServices{services.driverSetup->fileSystem,
                                              services.driverSetup->serviceControl,
@@ -127,6 +127,7 @@ int HubEngine::InitDialog() {
     // The network output beside the virtual ports, as the settings ask.
     hub.network = &network_;
     network_.Configure(hub.settings, hub.system.timing.GetTickCount());
+    hub.timeExport = &timeExport_;
 
     // 6. Without the driver the user has to enable the ports: show the main window, unless
     // "HIDE" asked for the tray only.
@@ -215,6 +216,7 @@ void HubEngine::Tick() {
     const uint32_t now = hub.system.timing.GetTickCount();
     network_.Configure(hub.settings, now);
     network_.Tick(now);
+    timeExport_.Follow(hub.settings.ntpUnit);
 }
 
 uint32_t HubEngine::CountUsers() {
@@ -529,6 +531,8 @@ void HubEngine::Destroy() {
     hub.exchange.device.Close();
     network_.Close();
     hub.network = nullptr;
+    hub.timeExport = nullptr;
+    timeExport_.Follow(ntpUnitNone);
     if (hub.inputPort != nullptr) {
         // Close (the block shows PortClosed, the log is closed) and free the port, then let go
         // of the block it wrote into.

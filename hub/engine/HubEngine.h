@@ -16,6 +16,7 @@
 #include "hub/engine/MessageWindow.h"
 #include "hub/engine/NetworkOutput.h"
 #include "hub/engine/PowerEvents.h"
+#include "hub/engine/TimeExport.h"
 #include "hub/engine/TrackLog.h"
 #include "hub/install/DriverInstaller.h"
 #include "hub/settings/RestartDevice.h"
@@ -72,6 +73,9 @@ struct HubServices {
     // The network output's sockets (&platform::SystemNetwork() where there is one). Null: the
     // hub serves no network.
     platform::Network* network = nullptr;
+    // The time services' shared-memory clocks ("NTP Unit"; &platform::SystemTimeService()).
+    // Null: no time export.
+    platform::TimeService* timeService = nullptr;
 };
 
 // The message window's timer period.
@@ -203,6 +207,10 @@ public:
     // The network output ("TCP Port", "UDP Target"), for the status report and the windows.
     const NetworkOutput& Network() const { return network_; }
 
+    // The time export ("NTP Unit"), for the status report.
+    const TimeExport& Time() const { return timeExport_; }
+    TimeExport& Time() { return timeExport_; }
+
 private:
     uint32_t CountUsers();
     void BatterySaver(uint32_t users);
@@ -234,6 +242,7 @@ private:
     PowerHandling power_;
     bool windowUp_ = false; // between InitDialog and Destroy
     NetworkOutput network_;
+    TimeExport timeExport_;
     // InjectFrame hands the parser a writable, zero-terminated copy of the payload.
     uint8_t injectBuffer_[512] = {};
     bool lastInjectTaken_ = false;

@@ -98,7 +98,8 @@ int RunVerb(int argc, char**) {
                                nullptr,
                                nullptr,
                                nullptr,
-                               platform::SystemNetwork()};
+                               platform::SystemNetwork(),
+                               &platform::SystemTimeService()};
     HubEngine engine(services);
     LiveSettings live(engine, ports, registry);
     ServiceNotices notices;

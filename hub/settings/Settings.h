@@ -27,6 +27,9 @@ inline constexpr uint32_t vSyncDelayDefault = 2;
 inline constexpr uint32_t multiGnssDefault = 1;
 inline constexpr uint32_t immediateRelayDefault = 1;
 inline constexpr uint32_t tcpClientsDefault = 32;
+// "NTP Unit" when no time service is fed.
+inline constexpr uint32_t ntpUnitNone = 0xFFFFFFFF;
+inline constexpr uint32_t ntpUnitMax = 3;
 
 // The network output: "TCP Address" and "UDP Target" hold at most 63 and 127 characters.
 inline constexpr uint32_t tcpAddressSize = 64;
@@ -102,6 +105,9 @@ struct Settings {
     // "TCP Clients": how many network clients are served at once (1 to 128; the Windows
     // edition serves at most 32); a connection beyond them is closed at once.
     uint32_t tcpClients = tcpClientsDefault;
+    // "NTP Unit": the time service's shared-memory unit (0 to 3) that every valid fix is
+    // written to, ntpUnitNone for no time export.
+    uint32_t ntpUnit = ntpUnitNone;
     bool firstRun = false; // "Baud" was missing when the settings were loaded
 };
 
@@ -124,6 +130,7 @@ enum class SettingForm : uint8_t {
     Text,       // at most `size` - 1 characters
     Address,    // a numeric IP address ("localhost" is stored as 127.0.0.1)
     HostPort,   // "host:port", or empty for none
+    Unit,       // a number from `minimum` to `maximum`, or off (stored as 0xFFFFFFFF)
 };
 
 // The highest COM number the hub can use: its bitmap of taken numbers has 256 bits.
@@ -200,6 +207,10 @@ inline constexpr SettingsEntry SettingsTable[] = {
     {"TCP Clients", offsetof(Settings, tcpClients), platform::regDword, 4, tcpClientsDefault,
      nullptr, SettingForm::Number, 1, tcpClientsMax, true,
      "how many network clients are served at once, from 1 to 128"},
+    {"NTP Unit", offsetof(Settings, ntpUnit), platform::regDword, 4, ntpUnitNone, nullptr,
+     SettingForm::Unit, 0, ntpUnitMax, true,
+     "the time service's shared-memory unit that each fix's time is written to, from 0 to 3, "
+     "or off"},
 };
 
 // What the settings store needs of each row, taken from SettingsTable when compiling, so that

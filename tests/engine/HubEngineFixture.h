@@ -16,6 +16,7 @@
 #include "platform/testing/RecordingNotifier.h"
 #include "platform/testing/RecordingSound.h"
 #include "platform/testing/RecordingSystemClock.h"
+#include "platform/testing/RecordingTimeService.h"
 #include "platform/testing/RecordingTray.h"
 #include "sys/usermode/InProcessDriver.h"
 #include "tests/support/Nmea.h"
@@ -169,18 +170,25 @@ protected:
     HubEngineFixture()
         : driver_({firstVirtualCom, firstVirtualCom + 1, 0, 0, 0, 0, 0, 0}),
           control_(driver_.Control()), receiver_(ports_.Add(receiverCom)),
-          engine_(HubServices{{ports_, control_, memory_, clock_, timing_},
-                              registry_,
-                              portMap_,
-                              tray_,
-                              sound_,
-                              notifier_,
-                              window_,
-                              mainWindow_}) {
+          engine_(WithTimeService(HubServices{{ports_, control_, memory_, clock_, timing_},
+                                              registry_,
+                                              portMap_,
+                                              tray_,
+                                              sound_,
+                                              notifier_,
+                                              window_,
+                                              mainWindow_},
+                                  timeService_)) {
         StoreSetting("Port", receiverCom);
         StoreSetting("Baud", 4800);
         // The tick's relay: what these tests were written for. Relay on arrival has its own.
         StoreSetting("Immediate Relay", 0);
+    }
+
+    static HubServices WithTimeService(HubServices services,
+                                       platform::testing::RecordingTimeService& timeService) {
+        services.timeService = &timeService;
+        return services;
     }
 
     void StoreSetting(const char* name, uint32_t value) {
@@ -252,6 +260,7 @@ protected:
     platform::testing::RecordingNotifier notifier_;
     RecordingMessageWindow window_;
     RecordingMainWindow mainWindow_;
+    platform::testing::RecordingTimeService timeService_;
     platform::testing::FakeSerialDevice& receiver_;
     HubEngine engine_;
 };

@@ -164,7 +164,8 @@ TEST_F(ConfigCommandTest, BadNamesAndValuesAreRefusedAndNothingIsStored) {
 // A value beyond a setting's range is refused in the words of its row.
 TEST_F(ConfigCommandTest, ValuesOutOfRangeAreRefusedWithTheTablesLine) {
     for (const SettingsEntry& entry : SettingsTable) {
-        if ((entry.form != SettingForm::Number && entry.form != SettingForm::ComNumber) ||
+        if ((entry.form != SettingForm::Number && entry.form != SettingForm::ComNumber &&
+             entry.form != SettingForm::Unit) ||
             entry.maximum == UINT32_MAX) {
             continue;
         }

@@ -165,6 +165,7 @@ TEST_P(SettingsStore, EverythingSavedLoadsBackInTheStoredLayout) {
                                                "UDP Target:sz",
                                                "TCP Write",
                                                "TCP Clients",
+                                               "NTP Unit",
                                                "Port0",
                                                "Port1",
                                                "Port2",

@@ -1,0 +1,142 @@
+#include "hub/engine/TimeExport.h"
+
+#include "platform/ErrorCodes.h"
+
+#include <math.h>
+
+namespace tavro {
+namespace {
+
+constexpr int64_t nsPerSecond = 1000000000;
+constexpr uint64_t retryUs = 60u * 1000000u;
+// Older dates come from receivers without almanac or from a week-number rollover.
+constexpr uint16_t firstYear = 2012;
+// How far the receiver's step may differ from the hub's own between two samples: a second,
+// plus what two monotonic clocks can drift apart in that time (1 ms per second).
+constexpr int64_t jumpToleranceNs = nsPerSecond;
+
+bool Plausible(const PreciseFix& fix) {
+    return fix.hasDate && fix.hasTime && fix.year >= firstYear && fix.month >= 1 &&
+           fix.month <= 12 && fix.day >= 1 && fix.day <= 31 && fix.hour < 24 && fix.minute < 60 &&
+           fix.second >= 0 && fix.second < 61;
+}
+
+} // namespace
+
+int64_t DaysFromCivil(int64_t year, uint32_t month, uint32_t day) {
+    // Howard Hinnant's days_from_civil: years begin in March, so the leap day ends them.
+    year -= month <= 2 ? 1 : 0;
+    const int64_t era = (year >= 0 ? year : year - 399) / 400;
+    const int64_t yearOfEra = year - era * 400;
+    const int64_t dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+    const int64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+    return era * 146097 + dayOfEra - 719468;
+}
+
+bool TimeExport::Attach(uint32_t unit) {
+    if (segment_ != nullptr && state_.unit == unit) {
+        return true;
+    }
+    segment_.reset();
+    state_.unit = ntpUnitNone;
+    if (service_ == nullptr || unit >= platform::timeUnitCount) {
+        state_.attachError = unit == ntpUnitNone ? error::success : error::invalidParameter;
+        return false;
+    }
+    const uint64_t now = timing_.Microseconds();
+    if (failedUnit_ == unit && now - failedAtUs_ < retryUs) {
+        return false;
+    }
+    uint32_t error = error::success;
+    segment_ = service_->Attach(unit, error);
+    if (segment_ == nullptr) {
+        failedUnit_ = unit;
+        failedAtUs_ = now;
+        state_.attachError = error != error::success ? error : error::genFailure;
+        return false;
+    }
+    failedUnit_ = ntpUnitNone;
+    state_.attachError = error::success;
+    state_.unit = unit;
+    return true;
+}
+
+void TimeExport::Follow(uint32_t unit) {
+    if (segment_ != nullptr && state_.unit != unit) {
+        segment_.reset();
+        state_.unit = ntpUnitNone;
+    }
+    if (unit == ntpUnitNone) {
+        state_.attachError = error::success;
+        failedUnit_ = ntpUnitNone;
+    }
+}
+
+void TimeExport::FixTimed(uint32_t unit, const PreciseFix& fix, bool measured,
+                          uint64_t burstStartUs) {
+    Follow(unit);
+    if (unit == ntpUnitNone || !Plausible(fix)) {
+        return;
+    }
+    if (!measured) {
+        ++state_.unmeasured;
+        return;
+    }
+    const double whole = floor(fix.second);
+    int64_t fraction = llround((fix.second - whole) * 1e9);
+    if (fraction >= nsPerSecond) {
+        fraction = nsPerSecond - 1;
+    }
+    const int64_t seconds =
+        ((DaysFromCivil(fix.year, fix.month, fix.day) * 24 + fix.hour) * 60 + fix.minute) * 60 +
+        static_cast<int64_t>(whole);
+    const int64_t clockNs = seconds * nsPerSecond + fraction;
+    if (hasLast_) {
+        if (clockNs == lastClockNs_) {
+            return; // the same epoch told again (RMC, then ZDA)
+        }
+        const int64_t step = clockNs - lastClockNs_;
+        const int64_t elapsed = static_cast<int64_t>(burstStartUs - lastMonoUs_) * 1000;
+        const int64_t tolerance = jumpToleranceNs + elapsed / 1000;
+        if (step < 0 || step - elapsed > tolerance || elapsed - step > tolerance) {
+            ++state_.refused;
+            if (!jumpWarned_) {
+                jumpWarned_ = true;
+                jumpWarningDue_ = true;
+            }
+            return;
+        }
+    }
+    if (!Attach(unit)) {
+        return;
+    }
+    // The system clock at the burst's first byte: now, less the burst's age on the
+    // monotonic clock (which no clock step moves).
+    const uint64_t monoNow = timing_.Microseconds();
+    const platform::UnixTime wallNow = service_->Now();
+    const int64_t ageNs = static_cast<int64_t>(monoNow - burstStartUs) * 1000;
+    const int64_t receiveNs = wallNow.seconds * nsPerSecond + wallNow.nanoseconds - ageNs;
+
+    platform::TimeSample sample;
+    sample.clock = {seconds, static_cast<uint32_t>(fraction)};
+    sample.receive = {receiveNs / nsPerSecond, static_cast<uint32_t>(receiveNs % nsPerSecond)};
+    sample.leap = 0; // NMEA says nothing of leap seconds to come
+    sample.precision = nmeaPrecision;
+    sample.samples = exportSamples;
+    segment_->Write(sample);
+
+    ++state_.samples;
+    state_.lastOffsetNs = receiveNs - clockNs;
+    hasLast_ = true;
+    jumpWarned_ = false;
+    lastClockNs_ = clockNs;
+    lastMonoUs_ = burstStartUs;
+}
+
+bool TimeExport::TakeJumpWarning() {
+    const bool due = jumpWarningDue_;
+    jumpWarningDue_ = false;
+    return due;
+}
+
+} // namespace tavro
