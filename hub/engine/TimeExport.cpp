@@ -2,8 +2,6 @@
 
 #include "platform/ErrorCodes.h"
 
-#include <math.h>
-
 namespace tavro {
 namespace {
 
@@ -82,15 +80,12 @@ void TimeExport::FixTimed(uint32_t unit, const PreciseFix& fix, bool measured,
         ++state_.unmeasured;
         return;
     }
-    const double whole = floor(fix.second);
-    int64_t fraction = llround((fix.second - whole) * 1e9);
-    if (fraction >= nsPerSecond) {
-        fraction = nsPerSecond - 1;
-    }
-    const int64_t seconds =
-        ((DaysFromCivil(fix.year, fix.month, fix.day) * 24 + fix.hour) * 60 + fix.minute) * 60 +
-        static_cast<int64_t>(whole);
-    const int64_t clockNs = seconds * nsPerSecond + fraction;
+    // Rounded to whole nanoseconds (the second is 0 to below 61, checked above).
+    const int64_t secondNs = static_cast<int64_t>(fix.second * 1e9 + 0.5);
+    const int64_t clockNs =
+        ((DaysFromCivil(fix.year, fix.month, fix.day) * 24 + fix.hour) * 60 + fix.minute) * 60 *
+            nsPerSecond +
+        secondNs;
     if (hasLast_) {
         if (clockNs == lastClockNs_) {
             return; // the same epoch told again (RMC, then ZDA)
@@ -118,7 +113,7 @@ void TimeExport::FixTimed(uint32_t unit, const PreciseFix& fix, bool measured,
     const int64_t receiveNs = wallNow.seconds * nsPerSecond + wallNow.nanoseconds - ageNs;
 
     platform::TimeSample sample;
-    sample.clock = {seconds, static_cast<uint32_t>(fraction)};
+    sample.clock = {clockNs / nsPerSecond, static_cast<uint32_t>(clockNs % nsPerSecond)};
     sample.receive = {receiveNs / nsPerSecond, static_cast<uint32_t>(receiveNs % nsPerSecond)};
     sample.leap = 0; // NMEA says nothing of leap seconds to come
     sample.precision = nmeaPrecision;

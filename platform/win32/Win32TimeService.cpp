@@ -1,12 +1,14 @@
 // The time services' named mappings, "Global\NTP0" to "Global\NTP3", as the Windows build of
-// ntpd opens them for its shared-memory driver. Units 2 and 3 get a null DACL (anyone may
-// open them, as the daemon's documentation says of those units); 0 and 1 the default
-// security. The daemon, a service, usually made the mapping first; then it is only opened.
-// The mapping goes with its last handle, as every mapping does.
+// ntpd opens them for its shared-memory driver. The daemon, a service, usually made the mapping
+// first; then it is only opened. Made here, it gets the default security (this user, SYSTEM and
+// the administrators), which lets the daemon in as SYSTEM: the null DACL its documentation
+// gives units 2 and 3 would let anyone feed the clock, and costs the hub's package room. The
+// mapping goes with its last handle, as every mapping does.
 #include "platform/TimeService.h"
 
 #include "platform/ErrorCodes.h"
 #include "platform/NtpShmLayout.h"
+#include "platform/SharedMemory.h"
 
 #include <windows.h>
 
@@ -15,49 +17,32 @@ namespace {
 
 class Win32TimeSegment final : public TimeSegment {
 public:
-    Win32TimeSegment(HANDLE mapping, NtpShmTime* shm) : mapping_(mapping), shm_(shm) {}
+    explicit Win32TimeSegment(const SharedView& view) : view_(view) {}
     ~Win32TimeSegment() override {
-        shm_->valid = 0;
-        UnmapViewOfFile(shm_);
-        CloseHandle(mapping_);
+        Shm().valid = 0;
+        SystemSharedMemory().Close(view_);
     }
-    void Write(const TimeSample& sample) override { WriteNtpSample(*shm_, sample); }
+    void Write(const TimeSample& sample) override { WriteNtpSample(Shm(), sample); }
 
 private:
-    HANDLE mapping_;
-    NtpShmTime* shm_;
+    NtpShmTime& Shm() { return *static_cast<NtpShmTime*>(view_.data); }
+    SharedView view_;
 };
 
 class Win32TimeService final : public TimeService {
 public:
     std::unique_ptr<TimeSegment> Attach(uint32_t unit, uint32_t& error) override {
-        if (unit >= timeUnitCount) {
-            error = error::invalidParameter;
-            return nullptr;
-        }
         char name[] = "Global\\NTP0";
         name[sizeof name - 2] = static_cast<char>('0' + unit);
-        SECURITY_DESCRIPTOR open{};
-        SECURITY_ATTRIBUTES attributes{sizeof attributes, nullptr, FALSE};
-        if (unit >= 2 && InitializeSecurityDescriptor(&open, SECURITY_DESCRIPTOR_REVISION) &&
-            SetSecurityDescriptorDacl(&open, TRUE, nullptr, FALSE)) {
-            attributes.lpSecurityDescriptor = &open;
-        }
-        HANDLE mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, &attributes, PAGE_READWRITE, 0,
-                                            sizeof(NtpShmTime), name);
-        void* view = mapping != nullptr
-                         ? MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, sizeof(NtpShmTime))
-                         : nullptr;
-        if (view == nullptr) {
-            error = GetLastError();
-            if (mapping != nullptr) {
-                CloseHandle(mapping);
-            }
+        SharedView view;
+        error = unit < timeUnitCount
+                    ? SystemSharedMemory().CreateOrOpen(name, sizeof(NtpShmTime), view)
+                    : error::invalidParameter;
+        if (error != error::success && error != error::alreadyExists) {
             return nullptr;
         }
         error = error::success;
-        return std::unique_ptr<TimeSegment>(
-            new Win32TimeSegment(mapping, static_cast<NtpShmTime*>(view)));
+        return std::unique_ptr<TimeSegment>(new Win32TimeSegment(view));
     }
 
     UnixTime Now() override {
