@@ -78,6 +78,29 @@ void RunLog::Ticked(HubEngine& engine) {
     ReportEcho();
     FollowInputPort(engine);
     FollowNetwork(engine);
+    FollowTime(engine);
+}
+
+void RunLog::FollowTime(HubEngine& engine) {
+    const TimeExportState& time = engine.Time().State();
+    if (time.unit != loggedTimeUnit_) {
+        loggedTimeUnit_ = time.unit;
+        if (time.unit != ntpUnitNone) {
+            log_.Write(LogPriority::Info, "time export to NTP unit %u", time.unit);
+        }
+    }
+    if (time.attachError != loggedTimeError_) {
+        loggedTimeError_ = time.attachError;
+        if (time.attachError != 0) {
+            log_.Write(LogPriority::Warning, "no time export to NTP unit %u: %s",
+                       engine.Context().settings.ntpUnit, ErrorWords(time.attachError).c_str());
+        }
+    }
+    if (engine.Time().TakeJumpWarning()) {
+        log_.Write(LogPriority::Warning,
+                   "the receiver's time jumped (a replay, a week rollover?): its samples are not "
+                   "given to the time service until it agrees with the last one again");
+    }
 }
 
 void RunLog::DirectoryRepaired() {

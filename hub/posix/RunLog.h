@@ -44,6 +44,7 @@ private:
     void FollowInputPort(HubEngine& engine);
     void LogInputPort(HubEngine& engine);
     void FollowNetwork(HubEngine& engine);
+    void FollowTime(HubEngine& engine);
     void Describe(HubEngine& engine, HubReport& report);
 
     platform::posix::ConsoleLog& log_;
@@ -57,6 +58,8 @@ private:
     std::string loggedAddress_;
     bool loggedSending_ = false;
     uint32_t loggedSenderError_ = 0;
+    uint32_t loggedTimeUnit_ = ntpUnitNone;
+    uint32_t loggedTimeError_ = 0;
     bool logged_ = false;
     bool wasOpen_ = false;
     uint32_t lastError_ = 0;

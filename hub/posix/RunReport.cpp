@@ -94,6 +94,14 @@ void DescribeRunningHub(HubEngine& engine, const platform::posix::ComDirectory& 
     }
     report.clockSettable = platform::posix::MaySetSystemClock();
     DescribeNetwork(engine.Network(), hub.settings, report.network);
+    const TimeExportState& time = engine.Time().State();
+    report.time.unit = hub.settings.ntpUnit;
+    report.time.attached = time.unit != ntpUnitNone;
+    report.time.attachError = time.attachError;
+    report.time.samples = time.samples;
+    report.time.lastOffsetNs = static_cast<long>(time.lastOffsetNs);
+    report.time.refused = time.refused;
+    report.time.unmeasured = time.unmeasured;
     report.fix = engine.Precise();
 }
 
