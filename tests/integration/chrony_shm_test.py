@@ -1,0 +1,182 @@
+"""The time export against a real chronyd: gps-sim writes each fix's first byte a known delay
+after the fix's time on the system clock, `tavro run` reads it on arrival and writes the samples
+to a shared-memory unit, and chronyd (in the foreground, -x: it never touches the clock) reads
+that unit as a refclock marked noselect. chronyc must show the refclock reachable, with an
+offset of the known lag within 1 ms and a standard deviation under 0.5 ms.
+
+    chrony_shm_test.py TAVRO GPS_SIM [--samples N] [--rate HZ] [--delay MS]
+
+Exit 77 (skipped) where chronyd or chronyc is missing, or units 2 and 3 are both attached."""
+
+import argparse
+import os
+import shutil
+import signal
+import socket
+import subprocess
+import sys
+import tempfile
+import time
+
+KEY_BASE = 0x4E545030
+BAUD = 115200
+
+
+def skip(reason):
+    print("SKIPPED: " + reason)
+    sys.exit(77)
+
+
+def used_keys():
+    """Keys of segments some process is attached to (gpsd leaves its segments behind)."""
+    try:
+        with open("/proc/sysvipc/shm") as table:
+            next(table)
+            return {int(line.split()[0]) for line in table if int(line.split()[6]) > 0}
+    except OSError:
+        return set()
+
+
+def free_port():
+    with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as probe:
+        probe.bind(("127.0.0.1", 0))
+        return probe.getsockname()[1]
+
+
+class Run:
+    def __init__(self, args):
+        self.args = args
+        self.root = tempfile.mkdtemp(prefix="tavro-chrony-")
+        self.env = dict(os.environ)
+        self.env.update({
+            "TAVRO_DEVDIR": os.path.join(self.root, "dev"),
+            "XDG_CONFIG_HOME": os.path.join(self.root, "config"),
+            "TAVRO_SHM": f"/tavro-chrony-{os.getpid()}",
+            "HOME": self.root,
+        })
+        self.processes = {}
+
+    def start(self, name, command):
+        log = open(os.path.join(self.root, name + ".log"), "w")
+        self.processes[name] = subprocess.Popen(command, env=self.env, stdout=log,
+                                                stderr=subprocess.STDOUT,
+                                                stdin=subprocess.DEVNULL)
+
+    def log(self, name):
+        with open(os.path.join(self.root, name + ".log")) as text:
+            return text.read()
+
+    def tavro(self, *arguments):
+        return subprocess.run([self.args.tavro, *arguments], env=self.env, capture_output=True,
+                              text=True, timeout=30)
+
+    def chronyc(self, port, *arguments):
+        return subprocess.run(["chronyc", "-h", "127.0.0.1", "-p", str(port), "-n", *arguments],
+                              capture_output=True, text=True, timeout=10).stdout
+
+    def close(self):
+        for process in self.processes.values():
+            if process.poll() is None:
+                process.send_signal(signal.SIGTERM)
+        for process in self.processes.values():
+            try:
+                process.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                process.kill()
+        shutil.rmtree(self.root, ignore_errors=True)
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("tavro")
+    parser.add_argument("gps_sim")
+    parser.add_argument("--samples", type=int, default=30, help="chrony's sample points")
+    parser.add_argument("--rate", type=int, default=4, help="fixes per second")
+    parser.add_argument("--delay", type=int, default=20, help="gps-sim's emission delay, ms")
+    args = parser.parse_args()
+    if not shutil.which("chronyd") and not os.path.exists("/usr/sbin/chronyd"):
+        skip("chronyd is not installed (Debian package chrony)")
+    if not shutil.which("chronyc"):
+        skip("chronyc is not installed (Debian package chrony)")
+    chronyd = shutil.which("chronyd") or "/usr/sbin/chronyd"
+    taken = used_keys()
+    units = [unit for unit in (2, 3) if KEY_BASE + unit not in taken]
+    if not units:
+        skip("NTP shared-memory units 2 and 3 are both attached by others on this machine")
+    unit = units[0]
+
+    run = Run(args)
+    failures = []
+    try:
+        sim_log = os.path.join(run.root, "sim-events.log")
+        run.start("sim", [args.gps_sim, "--com", "1", "--baud", str(BAUD), "--rate",
+                          str(args.rate), "--emit-delay", str(args.delay), "--log", sim_log])
+        for name, value in (("Port", "1"), ("Baud", str(BAUD)), ("NTP Unit", str(unit))):
+            result = run.tavro("config", "set", name, value)
+            assert result.returncode == 0, result.stderr
+        run.start("hub", [args.tavro, "run"])
+
+        port = free_port()
+        conf = os.path.join(run.root, "chrony.conf")
+        with open(conf, "w") as text:
+            text.write(f"""refclock SHM {unit} refid TAVR poll 0 dpoll -2 filter 4 noselect
+pidfile {run.root}/chronyd.pid
+driftfile {run.root}/chrony.drift
+port 0
+cmdport {port}
+bindcmdaddress 127.0.0.1
+bindcmdaddress {run.root}/chronyd.sock
+cmdallow 127.0.0.1
+maxsamples {args.samples}
+""")
+        run.start("chronyd", [chronyd, "-x", "-d", "-u", "root", "-f", conf])
+
+        # The lag gps-sim announces: the delay plus one byte time on the line.
+        lag = args.delay / 1000 + 10 / BAUD
+        deadline = time.time() + args.samples / 1 * 1.5 + 60
+        stats = None
+        while time.time() < deadline:
+            time.sleep(2)
+            for line in run.chronyc(port, "-c", "sourcestats").splitlines():
+                fields = line.split(",")
+                if fields[0] == "TAVR" and int(fields[1]) >= args.samples:
+                    stats = fields
+            if stats:
+                break
+        sources = run.chronyc(port, "sources")
+        print(sources)
+        print(run.chronyc(port, "sourcestats"))
+        print(run.chronyc(port, "tracking"))
+        print(run.tavro("status").stdout)
+        if stats is None:
+            failures.append(f"chronyd gathered fewer than {args.samples} samples of unit {unit}")
+        else:
+            offset, deviation = float(stats[6]), float(stats[7])
+            print(f"unit {unit}: {stats[1]} samples over {stats[3]} s, offset {offset * 1e3:+.3f}"
+                  f" ms (expected {lag * 1e3:+.3f} ms), std dev {deviation * 1e3:.3f} ms")
+            if abs(offset - lag) >= 0.001:
+                failures.append(f"offset {offset * 1e3:+.3f} ms, not {lag * 1e3:+.3f} ms ± 1 ms")
+            if deviation >= 0.0005:
+                failures.append(f"std dev {deviation * 1e3:.3f} ms, not below 0.5 ms")
+        reach = [line for line in sources.splitlines() if "TAVR" in line]
+        if not reach or reach[0].split()[4] == "0":
+            failures.append("the refclock is not reachable: " + (reach[0] if reach else "none"))
+    finally:
+        for name in ("chronyd", "hub", "sim"):
+            process = run.processes.get(name)
+            if process and process.poll() is None:
+                process.send_signal(signal.SIGTERM)
+                process.wait(timeout=10)
+        if failures:
+            for name in ("sim", "hub", "chronyd"):
+                print(f"--- {name} log\n{run.log(name)}")
+        else:
+            print(run.log("sim").strip().splitlines()[-2:])
+        run.close()
+    for failure in failures:
+        print("FAILED: " + failure)
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
