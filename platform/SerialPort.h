@@ -8,6 +8,7 @@
 // released at once, and every later call on the object fails with error::invalidHandle.
 #pragma once
 
+#include "platform/CarrierWatch.h"
 #include "platform/EventWait.h"
 
 #include <memory>
@@ -184,6 +185,13 @@ public:
     // descriptor on POSIX, the event of the write in flight on Windows; noWaitObject when
     // there is nothing to wait for.
     virtual WaitObject WriteWait() { return noWaitObject; }
+
+    // A watch on the carrier-detect line for a thread of its own (see CarrierWatch.h); null
+    // with `error` set (50, ERROR_NOT_SUPPORTED, where the port has no such line).
+    virtual std::unique_ptr<CarrierWatch> WatchCarrier(uint32_t& error) {
+        error = 50;
+        return nullptr;
+    }
 };
 
 enum class SerialSharing : uint8_t {

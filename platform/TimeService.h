@@ -9,8 +9,9 @@
 
 namespace tavro::platform {
 
-// Units the time services know: 0 and 1 are private to their owner, 2 and 3 open to all.
-inline constexpr uint32_t timeUnitCount = 4;
+// Units a segment can have: 0 and 1 are private to their owner, the others open to all. "NTP
+// Unit" takes 0 to 3; the pulse-per-second goes to the unit after it.
+inline constexpr uint32_t timeUnitCount = 8;
 
 // A moment in UTC, seconds since 1970-01-01 and nanoseconds within the second.
 struct UnixTime {
@@ -36,14 +37,17 @@ public:
 
 class TimeService {
 public:
-    virtual ~TimeService() = default;
-
     // Attaches the segment of `unit` (below timeUnitCount), creating it when no time service
     // has yet. Null with a system error code when it cannot be had.
     virtual std::unique_ptr<TimeSegment> Attach(uint32_t unit, uint32_t& error) = 0;
 
     // The system clock now.
     virtual UnixTime Now() = 0;
+
+protected:
+    // Never deleted through this interface: the adapters are static objects that need no
+    // destruction at exit.
+    ~TimeService() = default;
 };
 
 // The adapter of the edition this program was built for.

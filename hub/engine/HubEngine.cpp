@@ -60,6 +60,7 @@ HubEngine::HubEngine(const HubServices& services)
       power_(context_, restartDevices_, services.serialPortMap, services.usbDevices,
              services.displayPower),
       network_(services.network, *this), timeExport_(services.timeService, services.system.timing) {
+    timeExport_.TellPulse(services.pulse);
     if (services.driverSetup != nullptr) {
         installer_.emplace(InstallerServices{services.driverSetup->fileSystem,
                                              services.driverSetup->serviceControl,
@@ -217,6 +218,19 @@ void HubEngine::Tick() {
     network_.Configure(hub.settings, now);
     network_.Tick(now);
     timeExport_.Follow(hub.settings.ntpUnit);
+    FollowPulse();
+}
+
+// The pulse follows the open input port and the settings.
+void HubEngine::FollowPulse() {
+    const Settings& settings = context_.settings;
+    platform::SerialPort* line =
+        context_.inputPort != nullptr ? context_.inputPort->Handle() : nullptr;
+    if (services_.pulse != nullptr) {
+        services_.pulse->Follow(line, settings.pps != 0 && settings.ntpUnit <= ntpUnitMax
+                                          ? settings.ntpUnit + 1
+                                          : ntpUnitNone);
+    }
 }
 
 uint32_t HubEngine::CountUsers() {
@@ -533,6 +547,9 @@ void HubEngine::Destroy() {
     hub.network = nullptr;
     hub.timeExport = nullptr;
     timeExport_.Follow(ntpUnitNone);
+    if (services_.pulse != nullptr) {
+        services_.pulse->Follow(nullptr, ntpUnitNone);
+    }
     if (hub.inputPort != nullptr) {
         // Close (the block shows PortClosed, the log is closed) and free the port, then let go
         // of the block it wrote into.

@@ -76,6 +76,9 @@ struct HubServices {
     // The time services' shared-memory clocks ("NTP Unit"; &platform::SystemTimeService()).
     // Null: no time export.
     platform::TimeService* timeService = nullptr;
+    // The receiver's pulse-per-second ("PPS"; the POSIX front end's PulsePerSecond). Null:
+    // none, and "PPS" does nothing.
+    PulseSource* pulse = nullptr;
 };
 
 // The message window's timer period.
@@ -210,6 +213,8 @@ public:
     // The time export ("NTP Unit"), for the status report.
     const TimeExport& Time() const { return timeExport_; }
     TimeExport& Time() { return timeExport_; }
+    // The pulse-per-second ("PPS"), for the status report; null where there is none.
+    PulseSource* Pulse() { return services_.pulse; }
 
 private:
     uint32_t CountUsers();
@@ -222,6 +227,7 @@ private:
     void CountFrame(bool counted);
     void SpeedChangeReopen();
     void DeviceChangeCountdown();
+    void FollowPulse();
 
     bool FinishPortsCommand(PortsCommand result);
     // The program's path for the autostart entry; null when it is not known.

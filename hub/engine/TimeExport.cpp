@@ -19,8 +19,7 @@ bool Plausible(const PreciseFix& fix) {
            fix.second >= 0 && fix.second < 61;
 }
 
-} // namespace
-
+// Days since 1970-01-01 of a proleptic Gregorian date.
 int64_t DaysFromCivil(int64_t year, uint32_t month, uint32_t day) {
     // Howard Hinnant's days_from_civil: years begin in March, so the leap day ends them.
     year -= month <= 2 ? 1 : 0;
@@ -31,14 +30,14 @@ int64_t DaysFromCivil(int64_t year, uint32_t month, uint32_t day) {
     return era * 146097 + dayOfEra - 719468;
 }
 
+} // namespace
+
+// After Follow(unit): a segment held is the unit's.
 bool TimeExport::Attach(uint32_t unit) {
-    if (segment_ != nullptr && state_.unit == unit) {
+    if (segment_ != nullptr) {
         return true;
     }
-    segment_.reset();
-    state_.unit = ntpUnitNone;
-    if (service_ == nullptr || unit >= platform::timeUnitCount) {
-        state_.attachError = unit == ntpUnitNone ? error::success : error::invalidParameter;
+    if (service_ == nullptr) {
         return false;
     }
     const uint64_t now = timing_.Microseconds();
@@ -122,16 +121,13 @@ void TimeExport::FixTimed(uint32_t unit, const PreciseFix& fix, bool measured,
 
     ++state_.samples;
     state_.lastOffsetNs = receiveNs - clockNs;
+    if (pps_ != nullptr) {
+        pps_->FixSeen(clockNs, receiveNs);
+    }
     hasLast_ = true;
     jumpWarned_ = false;
     lastClockNs_ = clockNs;
     lastMonoUs_ = burstStartUs;
-}
-
-bool TimeExport::TakeJumpWarning() {
-    const bool due = jumpWarningDue_;
-    jumpWarningDue_ = false;
-    return due;
 }
 
 } // namespace tavro

@@ -14,6 +14,7 @@
 #pragma once
 
 #include "hub/decode/PreciseFix.h"
+#include "hub/engine/PulseSource.h"
 #include "hub/settings/Settings.h"
 #include "platform/TimeService.h"
 #include "platform/Timing.h"
@@ -54,15 +55,23 @@ public:
 
     const TimeExportState& State() const { return state_; }
 
+    // The pulse-per-second to tell of each accepted fix (null: none).
+    void TellPulse(PulseSource* pps) { pps_ = pps; }
+
     // True once after the receiver's first jump in time since the last accepted sample: the
     // front end logs it.
-    bool TakeJumpWarning();
+    bool TakeJumpWarning() {
+        const bool due = jumpWarningDue_;
+        jumpWarningDue_ = false;
+        return due;
+    }
 
 private:
     bool Attach(uint32_t unit);
 
     platform::TimeService* service_;
     platform::Timing& timing_;
+    PulseSource* pps_ = nullptr;
     std::unique_ptr<platform::TimeSegment> segment_;
     TimeExportState state_;
     // A unit that could not be had is tried again at most once a minute, not at every fix.
@@ -74,8 +83,5 @@ private:
     bool jumpWarningDue_ = false;
     bool jumpWarned_ = false;
 };
-
-// Days since 1970-01-01 of a proleptic Gregorian date.
-int64_t DaysFromCivil(int64_t year, uint32_t month, uint32_t day);
 
 } // namespace tavro

@@ -96,6 +96,9 @@ void RunLog::FollowTime(HubEngine& engine) {
                        engine.Context().settings.ntpUnit, ErrorWords(time.attachError).c_str());
         }
     }
+    if (engine.Pulse() != nullptr && engine.Pulse()->TakeUnavailableNotice()) {
+        log_.Write(LogPriority::Warning, "PPS not available on this port");
+    }
     if (engine.Time().TakeJumpWarning()) {
         log_.Write(LogPriority::Warning,
                    "the receiver's time jumped (a replay, a week rollover?): its samples are not "

@@ -102,6 +102,11 @@ void DescribeRunningHub(HubEngine& engine, const platform::posix::ComDirectory& 
     report.time.lastOffsetNs = static_cast<long>(time.lastOffsetNs);
     report.time.refused = time.refused;
     report.time.unmeasured = time.unmeasured;
+    report.time.pps = hub.settings.pps != 0;
+    if (PulseSource* pulse = engine.Pulse()) {
+        report.time.ppsEdges = pulse->Edges();
+        report.time.ppsUnavailable = pulse->Unavailable();
+    }
     report.fix = engine.Precise();
 }
 

@@ -408,7 +408,7 @@ std::string StatusText(const StatusFacts& facts) {
             if (time.samples != 0) {
                 value += Format(", last offset %+.3f ms", time.lastOffsetNs / 1e6);
             }
-            if (time.pps) {
+            if (time.pps && !time.ppsUnavailable) {
                 value += Format(", %llu PPS edges", static_cast<unsigned long long>(time.ppsEdges));
             }
             line("Time export:", value);

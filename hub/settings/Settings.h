@@ -108,6 +108,9 @@ struct Settings {
     // "NTP Unit": the time service's shared-memory unit (0 to 3) that every valid fix is
     // written to, ntpUnitNone for no time export.
     uint32_t ntpUnit = ntpUnitNone;
+    // "PPS": 1 watches the input port's carrier-detect line for the receiver's pulse and
+    // writes each to unit "NTP Unit" + 1.
+    uint32_t pps = 0;
     bool firstRun = false; // "Baud" was missing when the settings were loaded
 };
 
@@ -211,6 +214,10 @@ inline constexpr SettingsEntry SettingsTable[] = {
      SettingForm::Unit, 0, ntpUnitMax, true,
      "the time service's shared-memory unit that each fix's time is written to, from 0 to 3, "
      "or off"},
+    {"PPS", offsetof(Settings, pps), platform::regDword, 4, 0, nullptr, SettingForm::Switch, 0, 0,
+     true,
+     "on or off: the receiver's pulse-per-second on the carrier-detect line (DCD) goes to the "
+     "time service's unit after NTP Unit"},
 };
 
 // What the settings store needs of each row, taken from SettingsTable when compiling, so that

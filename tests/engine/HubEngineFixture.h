@@ -8,6 +8,7 @@
 #include "common/HubCommand.h"
 #include "hub/engine/GpsPort.h"
 #include "hub/engine/HubEngine.h"
+#include "hub/engine/PulsePerSecond.h"
 #include "hub/settings/SettingsStore.h"
 #include "platform/ErrorCodes.h"
 #include "platform/testing/FakeSerialPorts.h"
@@ -178,16 +179,20 @@ protected:
                                               notifier_,
                                               window_,
                                               mainWindow_},
-                                  timeService_)) {
+                                  timeService_, pulse_)) {
         StoreSetting("Port", receiverCom);
         StoreSetting("Baud", 4800);
         // The tick's relay: what these tests were written for. Relay on arrival has its own.
         StoreSetting("Immediate Relay", 0);
     }
 
+    // The time export's services; the pulse has no threads (a fake line has no carrier-detect
+    // line unless told, so it is never watched here: PulsePerSecondTest watches one).
     static HubServices WithTimeService(HubServices services,
-                                       platform::testing::RecordingTimeService& timeService) {
+                                       platform::testing::RecordingTimeService& timeService,
+                                       PulsePerSecond& pulse) {
         services.timeService = &timeService;
+        services.pulse = &pulse;
         return services;
     }
 
@@ -261,6 +266,7 @@ protected:
     RecordingMessageWindow window_;
     RecordingMainWindow mainWindow_;
     platform::testing::RecordingTimeService timeService_;
+    PulsePerSecond pulse_{nullptr, &timeService_};
     platform::testing::FakeSerialDevice& receiver_;
     HubEngine engine_;
 };

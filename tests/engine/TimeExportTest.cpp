@@ -126,6 +126,18 @@ TEST_F(TimeExportTest, FixesReadByTheTickAreNotWritten) {
     EXPECT_TRUE(timeService_.written.empty());
 }
 
+// The fake line has no carrier-detect line unless told, as a pseudo-terminal has none.
+TEST_F(TimeExportTest, PpsOnALineWithoutCarrierDetectIsSaidUnavailableOnce) {
+    StoreSetting("PPS", 1);
+    StartAndOpen();
+    Tick();
+    EXPECT_TRUE(engine_.Pulse()->Unavailable());
+    EXPECT_TRUE(engine_.Pulse()->TakeUnavailableNotice());
+    Tick(10);
+    EXPECT_FALSE(engine_.Pulse()->TakeUnavailableNotice());
+    EXPECT_EQ(timeService_.attempts, 0u) << "no segment for a pulse that cannot come";
+}
+
 TEST_F(TimeExportTest, TheSegmentIsLetGoWhenTheSettingChangesOrTheHubStops) {
     StartAndOpen();
     Arrive(validRmc);

@@ -166,6 +166,7 @@ TEST_P(SettingsStore, EverythingSavedLoadsBackInTheStoredLayout) {
                                                "TCP Write",
                                                "TCP Clients",
                                                "NTP Unit",
+                                               "PPS",
                                                "Port0",
                                                "Port1",
                                                "Port2",
