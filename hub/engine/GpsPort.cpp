@@ -71,6 +71,7 @@ void GpsPort::Open() {
     }
     arrival_ = kind_ == GpsPortKind::Main && hub_.settings.immediateRelay != 0;
     hungUp_ = false;
+    burstSeen_ = false;
     if (OpenAndConfigure(comNumber) != OpenResult::Opened) {
         return;
     }
@@ -233,6 +234,8 @@ void GpsPort::NoteArrival(uint32_t got) {
     }
     if (!burstSeen_ || first - lastArrivalUs_ >= uint64_t{burstGapMs} * 1000) {
         burstStartUs_ = first;
+        // Only a pause seen since the open shows where a burst began.
+        burstWhole_ = burstSeen_;
         burstSeen_ = true;
     }
 }
@@ -440,6 +443,7 @@ bool GpsPort::RecoveryReopen(uint32_t& lineSpeed) {
         writer_->Clear();
     }
     hungUp_ = false;
+    burstSeen_ = false;
     CloseLog();
     hub_.system.timing.Sleep(recoveryPause);
     if (hub_.requestedBaud != 0) {
@@ -488,7 +492,7 @@ void GpsPort::FixTimed() {
         return;
     }
     uint64_t start = 0;
-    const bool measured = BurstStart(start);
+    const bool measured = BurstStart(start) && burstWhole_;
     hub_.timeExport->FixTimed(hub_.settings.ntpUnit, precise, measured, start);
 }
 

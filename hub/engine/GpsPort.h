@@ -232,7 +232,8 @@ private:
     bool hungUp_ = false;
     uint64_t lastArrivalUs_ = 0;
     uint64_t burstStartUs_ = 0;
-    bool burstSeen_ = false;
+    bool burstSeen_ = false;  // a byte arrived since the open
+    bool burstWhole_ = false; // the burst began after a pause, not before the open
     // The stream's last two bytes before this read (on arrival), right-aligned: the last
     // carriedLength_ of them are real.
     uint8_t carried_[2] = {};

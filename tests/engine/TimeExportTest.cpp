@@ -46,6 +46,8 @@ protected:
 
 TEST_F(TimeExportTest, ValidFixesAreWrittenOnceEachAndJumpsAreRefusedWithOneWarning) {
     StartAndOpen();
+    Arrive(Rmc("123517.250"));
+    EXPECT_EQ(State().unmeasured, 1u) << "the first burst may have begun before the open";
     Arrive(Rmc("123518.250", 'V'));
     EXPECT_EQ(timeService_.attempts, 0u) << "no fix, no segment";
 
@@ -140,6 +142,7 @@ TEST_F(TimeExportTest, PpsOnALineWithoutCarrierDetectIsSaidUnavailableOnce) {
 
 TEST_F(TimeExportTest, TheSegmentIsLetGoWhenTheSettingChangesOrTheHubStops) {
     StartAndOpen();
+    Arrive(Rmc("123518.250"));
     Arrive(validRmc);
     ASSERT_EQ(timeService_.attached, 1u);
     EXPECT_EQ(State().unit, 2u);
