@@ -7,16 +7,18 @@ namespace {
 
 constexpr int64_t nsPerSecond = 1000000000;
 constexpr uint64_t retryUs = 60u * 1000000u;
-// Older dates come from receivers without almanac or from a week-number rollover.
+// Older dates come from receivers without almanac or from a week-number rollover, and so do
+// later ones: RMC's two-digit years 80 to 99 (1980-1999 for a receiver 1024 weeks behind) read
+// as 2080 to 2099.
 constexpr uint16_t firstYear = 2012;
+constexpr uint16_t lastYear = 2079;
 // How far the receiver's step may differ from the hub's own between two samples: a second,
 // plus what two monotonic clocks can drift apart in that time (1 ms per second).
 constexpr int64_t jumpToleranceNs = nsPerSecond;
 
 bool Plausible(const PreciseFix& fix) {
-    return fix.hasDate && fix.hasTime && fix.year >= firstYear && fix.month >= 1 &&
-           fix.month <= 12 && fix.day >= 1 && fix.day <= 31 && fix.hour < 24 && fix.minute < 60 &&
-           fix.second >= 0 && fix.second < 61;
+    return fix.hasDate && fix.hasTime && fix.month >= 1 && fix.month <= 12 && fix.day >= 1 &&
+           fix.day <= 31 && fix.hour < 24 && fix.minute < 60 && fix.second >= 0 && fix.second < 61;
 }
 
 // Days since 1970-01-01 of a proleptic Gregorian date.
@@ -85,21 +87,25 @@ void TimeExport::FixTimed(uint32_t unit, const PreciseFix& fix, bool measured,
         ((DaysFromCivil(fix.year, fix.month, fix.day) * 24 + fix.hour) * 60 + fix.minute) * 60 *
             nsPerSecond +
         secondNs;
-    if (hasLast_) {
+    // A week-number rollover puts the date 19.6 years back: such a date is refused even
+    // without an earlier sample to compare with.
+    bool jumped = fix.year < firstYear || fix.year > lastYear;
+    if (hasLast_ && !jumped) {
         if (clockNs == lastClockNs_) {
             return; // the same epoch told again (RMC, then ZDA)
         }
         const int64_t step = clockNs - lastClockNs_;
         const int64_t elapsed = static_cast<int64_t>(burstStartUs - lastMonoUs_) * 1000;
         const int64_t tolerance = jumpToleranceNs + elapsed / 1000;
-        if (step < 0 || step - elapsed > tolerance || elapsed - step > tolerance) {
-            ++state_.refused;
-            if (!jumpWarned_) {
-                jumpWarned_ = true;
-                jumpWarningDue_ = true;
-            }
-            return;
+        jumped = step < 0 || step - elapsed > tolerance || elapsed - step > tolerance;
+    }
+    if (jumped) {
+        ++state_.refused;
+        if (!jumpWarned_) {
+            jumpWarned_ = true;
+            jumpWarningDue_ = true;
         }
+        return;
     }
     if (!Attach(unit)) {
         return;

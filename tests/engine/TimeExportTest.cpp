@@ -100,6 +100,18 @@ TEST_F(TimeExportTest, ValidFixesAreWrittenOnceEachAndJumpsAreRefusedWithOneWarn
     EXPECT_EQ(timeService_.attempts, 1u) << "attached once";
 }
 
+// A week-number rollover (1024 weeks back: 1993, read from RMC as 2093) is refused before any
+// sample to compare with.
+TEST_F(TimeExportTest, ARolledOverDateIsRefusedFromTheStart) {
+    StartAndOpen();
+    Arrive(Nmea("GPRMC,123517.000,A,4807.038,N,01131.000,E,022.4,084.4,070893,003.1,W"));
+    Arrive(Nmea("GPRMC,123518.000,A,4807.038,N,01131.000,E,022.4,084.4,070893,003.1,W"));
+    EXPECT_EQ(State().refused, 1u);
+    EXPECT_TRUE(engine_.Time().TakeJumpWarning());
+    EXPECT_TRUE(timeService_.written.empty());
+    EXPECT_EQ(timeService_.attempts, 0u);
+}
+
 TEST_F(TimeExportTest, NothingIsMadeWhileOffAndAFailedUnitIsTriedOnceAMinute) {
     StoreSetting("NTP Unit", ntpUnitNone);
     StartAndOpen();
