@@ -54,6 +54,11 @@ void DecodeGnssGsv(ParserHost& port, GpsSharedStatus& block, const NmeaFields& f
 // sentence that is no GSV.
 void FlushGnssSky(ParserHost& port, GpsSharedStatus& block);
 
+// Every satellite of the live views, each once (its strongest signal), in no particular order;
+// at most `capacity`. Returns how many were written; 0 when the views are not in use (SiRF
+// binary, "Multi GNSS" off), where the block's table is the whole sky known.
+int ListGnssSky(const GnssState& state, uint32_t now, SkySatellite* out, int capacity);
+
 // ---- Talkers and ids (SatelliteIds.h) ------------------------------------------------------
 
 // 3 for GN and IN (a combined fix), 1 for one constellation's talker (GL, GA, GB, BD, GQ, QZ,

@@ -223,8 +223,19 @@ void PublishSky(GpsSharedStatus& block, GnssState& state, uint32_t now) {
     block.usedEntries = UsedEntries(block, state);
 }
 
-// Adds a satellite to a list that holds each satellite once: a satellite already there keeps
-// its strongest signal and gets a position if it had none.
+// The same satellite seen again (another signal, another talker): it keeps its strongest
+// signal and gets a position if it had none.
+void MergeInto(SatelliteEntry& known, const SatelliteEntry& satellite) {
+    if (satellite.snr > known.snr) {
+        known.snr = satellite.snr;
+    }
+    if (known.elevation == 0 && known.azimuth == 0) {
+        known.elevation = satellite.elevation;
+        known.azimuth = satellite.azimuth;
+    }
+}
+
+// Adds a satellite to a list that holds each satellite once (MergeInto when it is there).
 void MergeSatellite(SatelliteEntry* list, uint8_t& count, const SatelliteEntry& satellite) {
     int at = 0;
     while (at < count && list[at].prn != satellite.prn) {
@@ -236,14 +247,7 @@ void MergeSatellite(SatelliteEntry* list, uint8_t& count, const SatelliteEntry& 
         }
         return;
     }
-    SatelliteEntry& known = list[at];
-    if (satellite.snr > known.snr) {
-        known.snr = satellite.snr;
-    }
-    if (known.elevation == 0 && known.azimuth == 0) {
-        known.elevation = satellite.elevation;
-        known.azimuth = satellite.azimuth;
-    }
+    MergeInto(list[at], satellite);
 }
 
 // A GSV cycle of one talker becomes its view: the first cycle of an epoch replaces the view,
@@ -467,6 +471,29 @@ void DecodeGnssGsv(ParserHost& port, GpsSharedStatus& block, const NmeaFields& f
     } else {
         state.skyPending = true;
     }
+}
+
+int ListGnssSky(const GnssState& state, uint32_t now, SkySatellite* out, int capacity) {
+    int count = 0;
+    for (const SkyView& view : state.views) {
+        if (!Live(state, view, now)) {
+            continue;
+        }
+        for (int i = 0; i < view.count; ++i) {
+            const SatelliteEntry& satellite = view.satellites[i];
+            int at = 0;
+            while (at < count && out[at].entry.prn != satellite.prn) {
+                ++at;
+            }
+            if (at < count) {
+                // The same satellite from GN and from its own talker.
+                MergeInto(out[at].entry, satellite);
+            } else if (count < capacity) {
+                out[count++] = {satellite, IsUsed(state, satellite.prn)};
+            }
+        }
+    }
+    return count;
 }
 
 void FlushGnssSky(ParserHost& port, GpsSharedStatus& block) {

@@ -94,6 +94,12 @@ struct GsvCycle {
     bool begun = false; // a cycle of this talker began since the port was made
 };
 
+// One satellite of the whole sky, beyond the block's twelve entries (ListGnssSky).
+struct SkySatellite {
+    SatelliteEntry entry;
+    bool used; // in the fix: listed by a live GSA
+};
+
 // When the receiver last sent a kind of sentence (host ticks); what it sends decides where
 // the fix's validity, time, position and state come from (GnssFix.cpp).
 struct SentenceSeen {

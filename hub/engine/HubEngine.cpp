@@ -1,6 +1,7 @@
 #include "hub/engine/HubEngine.h"
 
 #include "common/HubCommand.h"
+#include "hub/decode/GnssSentences.h"
 #include "hub/decode/ParseFrame.h"
 #include "hub/engine/GpsPort.h"
 #include "hub/engine/TrayStatus.h"
@@ -624,6 +625,11 @@ const PreciseFix& HubEngine::Precise() const {
     static constexpr PreciseFix unknown{};
     const GpsPort* port = context_.inputPort.get();
     return port != nullptr ? port->precise : unknown;
+}
+
+int HubEngine::Sky(SkySatellite* out, int capacity) {
+    GpsPort* port = context_.inputPort.get();
+    return port != nullptr ? ListGnssSky(port->gnss, port->TickCount(), out, capacity) : 0;
 }
 
 // ---- Process entry ----------------------------------------------------------------------------

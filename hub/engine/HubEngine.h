@@ -8,6 +8,7 @@
 #pragma once
 
 #include "common/GpsSharedStatus.h"
+#include "hub/decode/GnssState.h"
 #include "hub/decode/PreciseFix.h"
 #include "hub/engine/ComNumbering.h"
 #include "hub/engine/GpsSearch.h"
@@ -193,6 +194,11 @@ public:
     // readers in the hub that want the receiver's digits. All unknown while there is no input
     // port.
     const PreciseFix& Precise() const;
+
+    // Every satellite the receiver reports in view, each once, at most `capacity` of them
+    // (the block holds the best twelve). Returns how many were written: 0 without an input
+    // port or where only the block's table is known (SiRF binary, "Multi GNSS" off).
+    int Sky(SkySatellite* out, int capacity);
 
     // The USB devices to stop and start around standby, as loaded with the settings.
     RestartDeviceTable& RestartDevices() { return restartDevices_; }

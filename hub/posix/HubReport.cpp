@@ -241,6 +241,40 @@ void ReadFixFact(std::string_view name, std::string_view value, PreciseFix& fix)
     }
 }
 
+constexpr std::string_view skyPrefix = "sky.";
+
+void PutSky(std::string& text, const std::vector<SkySatellite>& sky) {
+    for (size_t i = 0; i < sky.size(); ++i) {
+        const SatelliteEntry& s = sky[i].entry;
+        Put(text, std::string(skyPrefix) + std::to_string(i + 1),
+            std::to_string(s.prn) + ',' + std::to_string(s.elevation) + ',' +
+                std::to_string(s.azimuth) + ',' + std::to_string(s.snr) + ',' +
+                (sky[i].used ? '1' : '0'));
+    }
+}
+
+// "sky.N=prn,elevation,azimuth,snr,used"; a malformed line is skipped, as unknown names are.
+void ReadSkyFact(std::string_view value, std::vector<SkySatellite>& sky) {
+    int numbers[5] = {};
+    for (int& number : numbers) {
+        const size_t comma = value.find(',');
+        if (!Number(value.substr(0, comma), number)) {
+            return;
+        }
+        value = comma == std::string_view::npos ? std::string_view() : value.substr(comma + 1);
+    }
+    if (sky.size() >= static_cast<size_t>(maxSkySatellites) || numbers[0] <= 0 ||
+        numbers[0] > INT16_MAX) {
+        return;
+    }
+    const auto field = [](int v) {
+        return static_cast<int16_t>(v < -999 ? -999 : v > 999 ? 999 : v);
+    };
+    sky.push_back({{static_cast<int16_t>(numbers[0]), field(numbers[1]), field(numbers[2]),
+                    field(numbers[3])},
+                   numbers[4] != 0});
+}
+
 } // namespace
 
 std::string EncodeHubReport(const HubReport& report) {
@@ -264,6 +298,7 @@ std::string EncodeHubReport(const HubReport& report) {
     }
     PutFields(text, "", report.time, timeFields);
     PutFix(text, report.fix);
+    PutSky(text, report.sky);
     return text;
 }
 
@@ -288,7 +323,9 @@ bool DecodeHubReport(std::string_view text, HubReport& report) {
             ReadField(name, value, report.time, timeFields)) {
             continue;
         }
-        if (name.substr(0, 4) == "fix.") {
+        if (name.substr(0, skyPrefix.size()) == skyPrefix) {
+            ReadSkyFact(value, report.sky);
+        } else if (name.substr(0, 4) == "fix.") {
             ReadFixFact(name, value, report.fix);
         } else if (name.substr(0, sizeof clientPrefix - 1) == clientPrefix) {
             ReadClientFact(name, value, report.network);

@@ -8,6 +8,7 @@
 #pragma once
 
 #include "common/DriverExchangeBlock.h"
+#include "hub/decode/GnssState.h"
 #include "hub/decode/PreciseFix.h"
 
 #include <stdint.h>
@@ -65,6 +66,9 @@ struct TimeReport {
     bool ppsUnavailable = false; // the line reports no carrier changes
 };
 
+// More than any receiver lists: nine GSV messages of four for each talker's view.
+inline constexpr int maxSkySatellites = 128;
+
 struct HubReport {
     std::string version;
     long pid = 0;
@@ -98,6 +102,10 @@ struct HubReport {
 
     // The fix at full precision ("fix.*": the values the receiver has given).
     PreciseFix fix;
+
+    // Every satellite in view ("sky.N": prn,elevation,azimuth,snr,used), empty where only the
+    // status block's twelve are known.
+    std::vector<SkySatellite> sky;
 };
 
 std::string EncodeHubReport(const HubReport& report);

@@ -108,6 +108,8 @@ void DescribeRunningHub(HubEngine& engine, const platform::posix::ComDirectory& 
         report.time.ppsUnavailable = pulse->Unavailable();
     }
     report.fix = engine.Precise();
+    SkySatellite sky[maxSkySatellites];
+    report.sky.assign(sky, sky + engine.Sky(sky, maxSkySatellites));
 }
 
 } // namespace tavro::posixhub

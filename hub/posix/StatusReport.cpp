@@ -465,6 +465,15 @@ std::string StatusJson(const StatusFacts& facts) {
     if (facts.running) {
         AddBlockJson(facts.block, object);
         object["precise"] = facts.hasReport ? PreciseJson(facts.report.fix) : Json(nullptr);
+        // The whole sky where the hub knows more than the block's twelve, else null.
+        Json sky = nullptr;
+        if (facts.hasReport && !facts.report.sky.empty()) {
+            sky = Json::array();
+            for (const SkySatellite& satellite : facts.report.sky) {
+                sky.push_back(SatelliteJson(satellite.entry, satellite.used));
+            }
+        }
+        object["sky"] = std::move(sky);
     }
     // Paths are bytes: what is no UTF-8 is shown as U+FFFD rather than ending the program.
     return object.dump(-1, ' ', false, Json::error_handler_t::replace);

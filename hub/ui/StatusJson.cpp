@@ -22,6 +22,17 @@ nlohmann::ordered_json Integers(const T (&values)[N]) {
 
 } // namespace
 
+nlohmann::ordered_json SatelliteJson(const SatelliteEntry& satellite, bool used) {
+    return {
+        {"prn", satellite.prn},
+        {"elevation", satellite.elevation},
+        {"azimuth", satellite.azimuth},
+        {"snr", satellite.snr},
+        {"constellation", ConstellationName(ConstellationOf(satellite.prn))},
+        {"used", used},
+    };
+}
+
 nlohmann::ordered_json RealJson(float value) {
     if (!std::isfinite(value)) {
         return nullptr;
@@ -77,15 +88,8 @@ void AddBlockJson(const GpsSharedStatus& block, nlohmann::ordered_json& object) 
     object["usedPrns"] = Integers(block.usedPrns);
     nlohmann::ordered_json satellites = nlohmann::ordered_json::array();
     for (size_t i = 0; i < std::size(block.satellites); ++i) {
-        const SatelliteEntry& satellite = block.satellites[i];
-        satellites.push_back({
-            {"prn", satellite.prn},
-            {"elevation", satellite.elevation},
-            {"azimuth", satellite.azimuth},
-            {"snr", satellite.snr},
-            {"constellation", ConstellationName(ConstellationOf(satellite.prn))},
-            {"used", SatelliteUsed(block, static_cast<int>(i))},
-        });
+        satellites.push_back(
+            SatelliteJson(block.satellites[i], SatelliteUsed(block, static_cast<int>(i))));
     }
     object["satellites"] = std::move(satellites);
     object["speedKnots"] = RealJson(block.speedKnots);

@@ -15,6 +15,9 @@ namespace tavro {
 // The block's members, added to `object`.
 void AddBlockJson(const GpsSharedStatus& block, nlohmann::ordered_json& object);
 
+// One satellite: its id, place, signal, constellation and whether it is in the fix.
+nlohmann::ordered_json SatelliteJson(const SatelliteEntry& satellite, bool used);
+
 // The shortest text that reads back as the same float, as a JSON number; null for NaN and
 // infinities.
 nlohmann::ordered_json RealJson(float value);

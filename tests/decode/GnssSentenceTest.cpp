@@ -189,6 +189,23 @@ TEST_F(GnssSentenceTest, GsvCyclesPerTalkerMakeOneTable) {
     Feed(gll);
     EXPECT_EQ(block.satsInView, 5 + 3 + 2 + 5 + 4);
     EXPECT_EQ(TablePrns(), (std::vector<int>{5, 7, 303, 9, 11, 13, 65, 66, 193, 308, 312, 419}));
+
+    // The whole sky beyond the table: each satellite once, as many as satsInView, used
+    // marked; a capacity smaller than the sky cuts the list, never overruns it.
+    SkySatellite sky[64];
+    const int count = ListGnssSky(port.gnss, port.tick, sky, 64);
+    std::vector<int> prns;
+    for (int i = 0; i < count; ++i) {
+        prns.push_back(sky[i].entry.prn);
+        EXPECT_EQ(sky[i].used, prns.back() == 5 || prns.back() == 7 || prns.back() == 303);
+        if (prns.back() == 13) {
+            EXPECT_EQ(sky[i].entry.snr, 50) << "its stronger signal";
+        }
+    }
+    std::sort(prns.begin(), prns.end());
+    EXPECT_EQ(prns, (std::vector<int>{5, 7, 9, 11, 13, 65, 66, 67, 68, 69, 193, 194, 195, 196, 303,
+                                      308, 312, 419, 422}));
+    EXPECT_EQ(ListGnssSky(port.gnss, port.tick, sky, 3), 3);
 }
 
 TEST_F(GnssSentenceTest, GpsAloneFillsTheTableAsEverAndCountsWhatItLists) {

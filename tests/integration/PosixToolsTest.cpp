@@ -619,6 +619,24 @@ TEST(StatusReportTest, JsonShowsTheFixWithTheReceiversDigits) {
     EXPECT_NE(StatusJson(facts).find("\"precise\":null"), std::string::npos);
 }
 
+TEST(StatusReportTest, JsonListsTheWholeSkyTheHubReports) {
+    StatusFacts facts = Running(true);
+    for (int16_t prn = 1; prn <= 20; ++prn) {
+        facts.report.sky.push_back({{prn, 45, static_cast<int16_t>(prn * 10), 40}, prn < 4});
+    }
+    HubReport decoded;
+    ASSERT_TRUE(DecodeHubReport(EncodeHubReport(facts.report) + "sky.21=x,1,2,3,0\n", decoded));
+    ASSERT_EQ(decoded.sky.size(), 20u) << "a malformed line is skipped";
+    facts.report = decoded;
+    const std::string json = StatusJson(facts);
+    EXPECT_NE(json.find("{\"prn\":20,\"elevation\":45,\"azimuth\":200,\"snr\":40,"
+                        "\"constellation\":\"GPS\",\"used\":false}]"),
+              std::string::npos)
+        << json;
+    facts.report.sky.clear();
+    EXPECT_NE(StatusJson(facts).find("\"sky\":null"), std::string::npos);
+}
+
 TEST(ConsoleLogTest, LinesCarryTheTimeUnlessJournaldStampsThem) {
     char line[128];
     const time_t noon = 1700000000;

@@ -50,8 +50,9 @@ def wait_until(predicate, timeout):
 
 
 def satellites_of(status):
-    return sorted((s["prn"], s["constellation"], s["used"]) for s in status.get("satellites", [])
-                  if s["prn"] > 0)
+    """The whole sky where the hub reports it, else the block's twelve entries."""
+    listed = status.get("sky") if isinstance(status.get("sky"), list) else status.get("satellites", [])
+    return sorted((s["prn"], s["constellation"], s["used"]) for s in listed if s["prn"] > 0)
 
 
 def agree(stage, browser, read_page, read_status, timeout=10):
@@ -88,12 +89,18 @@ def main():
         checks.check(took < 20, "the page shows the running hub and its sky")
         browser.evaluate("window.tavroLoadMark = performance.timeOrigin")
 
+        # A cycle of each constellation first: the receiver lists them one after another.
+        wait_until(lambda: len({e[1] for e in satellites_of(stage.status())}) == 4, 20)
         page, status = agree(stage, browser, lambda: sorted(map(tuple, browser.evaluate(PAGE_SATELLITES))),
                              satellites_of)
         constellations = sorted({entry[1] for entry in status})
-        checks.check(page == status and len(status) > 0,
+        checks.check(page == status and len(constellations) == 4,
                      f"sky plot: {len(page)} marks of {constellations}, as tavro status --json: "
                      f"{len(status)} satellites")
+        whole, _ = wait_until(lambda: (lambda s: isinstance(s.get("sky"), list) and
+                                       len(s["sky"]) == s["satsInView"] and s)(stage.status()), 10)
+        checks.check(bool(whole), "the sky holds every satellite in view: " +
+                     (f"{len(whole['sky'])} of {whole['satsInView']}" if whole else "it does not"))
         page, status = agree(stage, browser,
                              lambda: sorted((b[0], b[1]) for b in browser.evaluate(PAGE_BARS)),
                              lambda s: sorted((e[0], e[1]) for e in satellites_of(s)))

@@ -93,7 +93,8 @@ class Stage:
     def start_receiver(self, *extra):
         self.start("sim", [self.gps_sim, "--com", "1", "--quiet", *extra])
         assert self.wait_path(self.link(1)), "gps-sim made no COM1"
-        for name, value in (("Port", "1"), ("Port0", "5"), ("Port1", "6")):
+        # "Multi GNSS": every constellation gps-sim tracks, not GPS alone.
+        for name, value in (("Port", "1"), ("Port0", "5"), ("Port1", "6"), ("Multi GNSS", "1")):
             result = self.run_tavro("config", "set", name, value)
             assert result.returncode == 0, result.stderr
 

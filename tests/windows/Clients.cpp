@@ -293,8 +293,11 @@ int PyserialClient(TestReport& report, const char* com, DWORD seconds, const cha
     // readline(): read(1) until the line feed, as pyserial's IOBase.readline does; every
     // tenth line read(in_waiting) takes what has come in one go.
     SentenceStream stream;
-    const ULONGLONG end = GetTickCount64() + seconds * 1000ull;
+    const ULONGLONG begin = GetTickCount64();
+    const ULONGLONG end = begin + seconds * 1000ull;
     DWORD failed = 0;
+    DWORD timedOut = 0;        // reads that ended empty after their 1 s
+    ULONGLONG lastData = begin; // when a read last brought bytes
     for (unsigned line = 0; GetTickCount64() < end && failed == 0; ++line) {
         std::string data;
         if (line % 10 == 9) {
@@ -311,12 +314,22 @@ int PyserialClient(TestReport& report, const char* com, DWORD seconds, const cha
                 break;
             }
             stream.Add(data.data(), data.size());
+            timedOut += data.empty() ? 1 : 0;
+            lastData = data.empty() ? lastData : GetTickCount64();
             if (data.empty() || data[0] == '\n') {
                 break; // a time-out (empty) also ends readline
             }
         }
     }
     report.Check(failed == 0, "every read ended by its data or its time-out");
+    // Where the stream falls short: did the bytes stop coming, or did reads miss bytes that
+    // were queued?
+    DWORD errors = 0;
+    COMSTAT queued{};
+    ClearCommError(port, &errors, &queued);
+    report.Note("%lu reads timed out, the last bytes came after %llu ms, %lu bytes queued now "
+                "(errors 0x%lx)",
+                timedOut, lastData - begin, queued.cbInQue, errors);
 
     // write(), then flush(): pyserial polls out_waiting until the driver has no bytes left.
     const std::string command = Command(tag);

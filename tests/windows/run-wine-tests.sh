@@ -90,6 +90,12 @@ declare -A arguments=(
 )
 
 failed=0
+failures=()
+# fail_part NAME: records a failed part; the summary at the end names every one.
+fail_part() {
+    failed=1
+    failures+=("$1")
+}
 only="${TAVRO_WINE_ONLY:-}"
 if [ -n "$only" ]; then
     programs=()
@@ -103,7 +109,7 @@ for program in "${programs[@]}"; do
     cat "$log"
     echo "$program: exit code $result after $(($(date +%s) - programStart)) s"
     if [ $result -ne 0 ]; then
-        failed=1
+        fail_part "$program"
     fi
 done
 
@@ -260,10 +266,10 @@ feltro_smoke() {
 
 if [ -z "$only" ]; then
     if ! hub_smoke; then
-        failed=1
+        fail_part "hub smoke test"
     fi
     if ! feltro_smoke; then
-        failed=1
+        fail_part "Feltro smoke test"
     fi
 fi
 
@@ -347,7 +353,7 @@ clients_suite() {
 
 if [ -z "$only" ] || [ "$only" = clients ]; then
     if ! clients_suite; then
-        failed=1
+        fail_part "library clients"
     fi
 fi
 
@@ -499,7 +505,7 @@ network_smoke() {
 }
 
 if ! network_smoke; then
-    failed=1
+    fail_part "network output and dashboard"
 fi
 
 # The hub's driver installer: TavroInstallerTest.exe reads the packaged Tavro.exe as the
@@ -519,11 +525,14 @@ installer_test() {
 }
 
 if [ -z "$only" ] && ! installer_test; then
-    failed=1
+    fail_part "installer test"
 fi
 
 echo "Wine run finished after $(elapsed) s"
 if [ $failed -ne 0 ]; then
+    echo "Failed parts: ${failures[*]}"
+    # Their failed checks again, here at the end where a cut output still shows them.
+    grep -h -E '^\s*(FAIL|not ok)' "$work"/*.log 2>/dev/null | head -n 40
     echo "FAIL: driver and hub tests under Wine (logs in $work)"
     exit 1
 fi

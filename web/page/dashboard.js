@@ -83,8 +83,10 @@ function drawSkyGrid(sky) {
   return svg('g', { id: 'sky-marks' }, sky);
 }
 
+// The hub's whole sky where it reports one; else the status block's twelve entries.
 function satellitesOf(status) {
-  return (status.satellites || []).filter((satellite) => satellite.prn > 0);
+  const list = Array.isArray(status.sky) ? status.sky : status.satellites || [];
+  return list.filter((satellite) => satellite.prn > 0);
 }
 
 function drawSky(marks, satellites) {
