@@ -21,15 +21,14 @@ bool Plausible(const PreciseFix& fix) {
            fix.day <= 31 && fix.hour < 24 && fix.minute < 60 && fix.second >= 0 && fix.second < 61;
 }
 
-// Days since 1970-01-01 of a proleptic Gregorian date.
-int64_t DaysFromCivil(int64_t year, uint32_t month, uint32_t day) {
-    // Howard Hinnant's days_from_civil: years begin in March, so the leap day ends them.
-    year -= month <= 2 ? 1 : 0;
-    const int64_t era = (year >= 0 ? year : year - 399) / 400;
-    const int64_t yearOfEra = year - era * 400;
-    const int64_t dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-    const int64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
-    return era * 146097 + dayOfEra - 719468;
+// Days since 1970-01-01 of a date from 1970 to 2099, in which every fourth year is a leap year
+// (2000 was one).
+int64_t DaysSince1970(int64_t year, uint32_t month, uint32_t day) {
+    static constexpr uint16_t daysBeforeMonth[12] = {0,   31,  59,  90,  120, 151,
+                                                     181, 212, 243, 273, 304, 334};
+    const bool leapDayPassed = year % 4 == 0 && month > 2;
+    return (year - 1970) * 365 + (year - 1969) / 4 + daysBeforeMonth[month - 1] +
+           (leapDayPassed ? 1 : 0) + day - 1;
 }
 
 } // namespace
@@ -84,7 +83,7 @@ void TimeExport::FixTimed(uint32_t unit, const PreciseFix& fix, bool measured,
     // Rounded to whole nanoseconds (the second is 0 to below 61, checked above).
     const int64_t secondNs = static_cast<int64_t>(fix.second * 1e9 + 0.5);
     const int64_t clockNs =
-        ((DaysFromCivil(fix.year, fix.month, fix.day) * 24 + fix.hour) * 60 + fix.minute) * 60 *
+        ((DaysSince1970(fix.year, fix.month, fix.day) * 24 + fix.hour) * 60 + fix.minute) * 60 *
             nsPerSecond +
         secondNs;
     // A week-number rollover puts the date 19.6 years back: such a date is refused even

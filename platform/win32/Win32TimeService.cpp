@@ -56,10 +56,12 @@ public:
     }
 };
 
+// Made when the program is loaded and never destroyed: no guard, nothing at exit.
+constinit Win32TimeService service;
+
 } // namespace
 
 TimeService& SystemTimeService() {
-    static Win32TimeService service;
     return service;
 }
 
