@@ -4,11 +4,13 @@
 // The export never sets the clock itself.
 //
 // A sample is taken from the sentence that gives a valid fix's date and time, and only when
-// the port measured the arrival of its burst (reads on arrival, "Immediate Relay"): a time
-// read by the 50 ms tick would carry the tick's lateness into the time service. The time must
-// move forward, and by as much as the hub's own monotonic clock moved since the last sample
-// (within a second): a receiver that jumps (a log replayed, a week-number rollover) is refused,
-// with one warning, until its time agrees with the last sample again.
+// the port measured the arrival of its burst (reads on arrival, "Immediate Relay", and not the
+// first burst after an open, which may have begun before it): a time read by the 50 ms tick
+// would carry the tick's lateness into the time service. The time must move forward, and by as
+// much as the hub's own monotonic clock moved since the last sample (within a second): a
+// receiver that jumps (a log replayed, a week-number rollover, whose dates before 2012 or read
+// as 2080 and later are refused from the start) is refused, with one warning, until its time
+// agrees with the last sample again.
 //
 // Belongs to the hub's main thread, like the input port that feeds it.
 #pragma once
