@@ -303,8 +303,9 @@ std::vector<std::string> StatusWarnings(const StatusFacts& facts) {
                                       ErrorWords(time.attachError).c_str()));
         }
         if (time.samples == 0 && time.unmeasured != 0) {
-            warnings.push_back("the time export needs \"Immediate Relay\" on (tavro config set "
-                               "\"Immediate Relay\" on), so that it knows when each fix arrived");
+            warnings.push_back("the time export knows of no fix when it arrived: it needs "
+                               "\"Immediate Relay\" on, and a receiver that pauses between its "
+                               "fixes (a faster line, or fewer sentences)");
         }
         if (time.refused != 0) {
             warnings.push_back(Format("the receiver's time jumped: %llu samples were not given to "

@@ -419,7 +419,7 @@ TEST(StatusReportTest, WarningsNameWhatDoesNothingOrIsMissing) {
              f.report.time.unit = 1;
              f.report.time.unmeasured = 4;
          },
-         "the time export needs \"Immediate Relay\" on"},
+         "the time export knows of no fix when it arrived: it needs \"Immediate Relay\" on"},
         {[](StatusFacts& f) {
              f.report.time.unit = 1;
              f.report.time.samples = 9;
