@@ -1,9 +1,13 @@
-// The time services' named mappings, "Global\NTP0" to "Global\NTP3", as the Windows build of
-// ntpd opens them for its shared-memory driver. The daemon, a service, usually made the mapping
-// first; then it is only opened. Made here, it gets the default security (this user, SYSTEM and
-// the administrators), which lets the daemon in as SYSTEM: the null DACL its documentation
-// gives units 2 and 3 would let anyone feed the clock, and costs the hub's package room. The
-// mapping goes with its last handle, as every mapping does.
+// The time services' named mappings as the Windows build of ntpd opens them for its
+// shared-memory driver: "Local\NTP0" and "Local\NTP1" in the session's own namespace (so only a
+// daemon in the hub's session meets them), "Global\NTP2" and up for every session, where the
+// daemon runs as a service. ntpd's documentation gives no names; these are its driver's, as
+// described where others write to it (a writer's change "Write NTP SHM samples to the ntpd named
+// file mapping on Windows"). The daemon usually made the mapping first; then it is only opened.
+// Made here (a global one needs the create-global privilege), it gets the default security
+// (this user, SYSTEM and the administrators), which lets the daemon in as SYSTEM: the null DACL
+// the daemon gives units 2 and up would let anyone feed the clock. The mapping goes with its
+// last handle, as every mapping does.
 #include "platform/TimeService.h"
 
 #include "platform/ErrorCodes.h"
@@ -11,6 +15,8 @@
 #include "platform/SharedMemory.h"
 
 #include <windows.h>
+
+#include <string.h>
 
 namespace tavro::platform {
 namespace {
@@ -34,9 +40,14 @@ public:
     std::unique_ptr<TimeSegment> Attach(uint32_t unit, uint32_t& error) override {
         char name[] = "Global\\NTP0";
         name[sizeof name - 2] = static_cast<char>('0' + unit);
+        const char* mappingName = name;
+        if (unit < 2) {
+            memcpy(name + 1, "Local", 5); // "Local\NTPn", one shorter, in the same buffer
+            mappingName = name + 1;
+        }
         SharedView view;
         error = unit < timeUnitCount
-                    ? SystemSharedMemory().CreateOrOpen(name, sizeof(NtpShmTime), view)
+                    ? SystemSharedMemory().CreateOrOpen(mappingName, sizeof(NtpShmTime), view)
                     : error::invalidParameter;
         if (error != error::success && error != error::alreadyExists) {
             return nullptr;

@@ -1,8 +1,9 @@
 // The time export of Tavro.exe as the Windows build of ntpd reads it: the mapping
-// "Global\NTP<unit>" holds the shmTime layout (96 bytes with 64-bit seconds), written with
-// mode 1, and every sample read with the count/valid protocol is a valid fix's time with the
-// moment it arrived: whole milliseconds (gps-sim's fractions), moving on one fix at a time, the
-// arrival after the fix by less than two seconds, the count moved by two per sample.
+// "Global\NTP<unit>" ("Local\NTP<unit>" below 2) holds the shmTime layout (96 bytes with 64-bit
+// seconds), written with mode 1, and every sample read with the count/valid protocol is a valid
+// fix's time with the moment it arrived: whole milliseconds (gps-sim's fractions), moving on one
+// fix at a time, the arrival after the fix by less than two seconds, the count moved by two per
+// sample.
 //
 // TavroTimeReader.exe <unit> <samples>
 #include "platform/NtpShmLayout.h"
@@ -25,7 +26,7 @@ int main(int argc, char** argv) {
     const int unit = atoi(argv[1]);
     const int wanted = atoi(argv[2]);
     char name[32];
-    snprintf(name, sizeof name, "Global\\NTP%d", unit);
+    snprintf(name, sizeof name, unit < 2 ? "Local\\NTP%d" : "Global\\NTP%d", unit);
 
     report.Section("the mapping %s", name);
     HANDLE mapping = nullptr;
