@@ -8,6 +8,7 @@
 // released at once, and every later call on the object fails with error::invalidHandle.
 #pragma once
 
+#include "platform/CarrierWatch.h"
 #include "platform/EventWait.h"
 
 #include <memory>
@@ -188,6 +189,12 @@ public:
     // Bytes WriteNoWait accepted that the line then did not take (a write that failed or
     // ended short in flight), counted since the last call. 0 where writes finish in the call.
     virtual uint32_t TakeUnwritten() { return 0; }
+    // A watch on the carrier-detect line for a thread of its own (see CarrierWatch.h); null
+    // with `error` set (50, ERROR_NOT_SUPPORTED, where the port has no such line).
+    virtual std::unique_ptr<CarrierWatch> WatchCarrier(uint32_t& error) {
+        error = 50;
+        return nullptr;
+    }
 };
 
 enum class SerialSharing : uint8_t {

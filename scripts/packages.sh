@@ -16,6 +16,8 @@ CROSS_PACKAGES=(g++-mingw-w64-i686 g++-mingw-w64-x86-64)
 TOOL_PACKAGES=(clang-format ccache)
 # gpsd reads a virtual port in the end-to-end tests (skipped with a message where it is missing).
 GPSD_PACKAGES=(gpsd gpsd-clients)
+# chronyd reads the hub's time export in its test (skipped with a message where it is missing).
+TIME_PACKAGES=(chrony)
 # The Debian package: dependencies of its programs (dpkg-shlibdeps), its man pages checked, its
 # units checked (systemd-analyze verify and security).
 PACKAGE_PACKAGES=(dpkg-dev man-db systemd)

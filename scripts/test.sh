@@ -4,7 +4,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/packages.sh
 ensure_packages "${BUILD_PACKAGES[@]}" "${TEST_PACKAGES[@]}" "${GPSD_PACKAGES[@]}" \
-    "${BROWSER_PACKAGES[@]}"
+    "${TIME_PACKAGES[@]}" "${BROWSER_PACKAGES[@]}"
 
 cmake --preset native
 cmake --build --preset native

@@ -263,6 +263,7 @@ void DecodeGnssZda(ParserHost& port, GpsSharedStatus& block, const NmeaFields& f
     // Date and time together: the one sentence besides RMC the clock may be set from.
     if (block.fixValid != 0) {
         ClockSync(port, block);
+        port.FixTimed();
     }
 }
 

@@ -237,6 +237,7 @@ void DecodeRmc(ParserHost& port, GpsSharedStatus& block, const NmeaFields& f, Re
     }
     if (valid) {
         ClockSync(port, block);
+        port.FixTimed();
     }
 }
 

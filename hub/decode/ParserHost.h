@@ -74,6 +74,10 @@ public:
         return false;
     }
 
+    // A sentence gave the date and time of a valid fix (RMC, ZDA, SiRF's tracker data): the
+    // moment a time export takes its sample. The host reads the time from `precise`.
+    virtual void FixTimed() {}
+
 protected:
     ParserHost() = default;
     ~ParserHost() = default;

@@ -184,6 +184,9 @@ bool DecodeSirfFrame(ParserHost& port, GpsSharedStatus& block, const uint8_t* fr
         break;
     case 4:
         DecodeTracker(block, port.precise, port.TickCount(), payload, size);
+        if (block.fixValid != 0) {
+            port.FixTimed();
+        }
         break;
     case 41:
         DecodeGeodetic(block, port.precise, payload, size);

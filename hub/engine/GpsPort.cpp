@@ -3,6 +3,7 @@
 #include "hub/decode/ParseFrame.h"
 #include "hub/engine/InputLine.h"
 #include "hub/engine/NetworkOutput.h"
+#include "hub/engine/TimeExport.h"
 #include "platform/ErrorCodes.h"
 
 #include <string.h>
@@ -74,6 +75,7 @@ void GpsPort::Open() {
     }
     arrival_ = kind_ == GpsPortKind::Main && hub_.settings.immediateRelay != 0;
     hungUp_ = false;
+    burstSeen_ = false;
     if (OpenAndConfigure(comNumber) != OpenResult::Opened) {
         return;
     }
@@ -325,6 +327,8 @@ void GpsPort::NoteArrival(uint32_t got) {
     }
     if (!burstSeen_ || first - lastArrivalUs_ >= uint64_t{burstGapMs} * 1000) {
         burstStartUs_ = first;
+        // Only a pause seen since the open shows where a burst began.
+        burstWhole_ = burstSeen_;
         burstSeen_ = true;
     }
 }
@@ -547,6 +551,7 @@ bool GpsPort::RecoveryReopen(uint32_t& lineSpeed) {
         writer_->Clear();
     }
     hungUp_ = false;
+    burstSeen_ = false;
     CloseLog();
     hub_.system.timing.Sleep(recoveryPause);
     if (hub_.requestedBaud != 0) {
@@ -571,16 +576,33 @@ platform::SystemClock& GpsPort::Clock() {
     return hub_.system.systemClock;
 }
 
-bool GpsPort::BurstAge(uint32_t& milliseconds) {
+bool GpsPort::BurstStart(uint64_t& microseconds) {
     if (!RelaysOnArrival() || !burstSeen_) {
         return false; // the tick reads late by up to a tick: the fixed allowance stays
     }
-    const uint64_t age = hub_.system.timing.Microseconds() - burstStartUs_;
-    if (age > uint64_t{burstAgeMaxMs} * 1000) {
+    if (hub_.system.timing.Microseconds() - burstStartUs_ > uint64_t{burstAgeMaxMs} * 1000) {
         return false; // no pause for a second: the burst's start is not known
     }
-    milliseconds = static_cast<uint32_t>((age + 500) / 1000);
+    microseconds = burstStartUs_;
     return true;
+}
+
+bool GpsPort::BurstAge(uint32_t& milliseconds) {
+    uint64_t start = 0;
+    if (!BurstStart(start)) {
+        return false;
+    }
+    milliseconds = static_cast<uint32_t>((hub_.system.timing.Microseconds() - start + 500) / 1000);
+    return true;
+}
+
+void GpsPort::FixTimed() {
+    if (hub_.timeExport == nullptr || kind_ != GpsPortKind::Main) {
+        return;
+    }
+    uint64_t start = 0;
+    const bool measured = BurstStart(start) && burstWhole_;
+    hub_.timeExport->FixTimed(hub_.settings.ntpUnit, precise, measured, start);
 }
 
 } // namespace tavro

@@ -225,6 +225,8 @@ public:
     bool RecoveryReopen(uint32_t& lineSpeed) override;
     platform::SystemClock& Clock() override;
     bool BurstAge(uint32_t& milliseconds) override;
+    // Hands the fix's time to the time export with the start of its burst.
+    void FixTimed() override;
 
 private:
     // Opens COM<comNumber>, prepares and configures it at baudRate. On an open failure
@@ -245,6 +247,9 @@ private:
     void NoteOpenedSpeed();
     // Open for a "Source" that is not empty: the socket is always waited on (on arrival).
     void OpenSource();
+    // When the first byte of the current sentence's burst arrived (Timing::Microseconds),
+    // where the port measured it (see BurstAge).
+    bool BurstStart(uint64_t& microseconds);
 
     HubContext& hub_;
     GpsPortKind kind_;
@@ -258,7 +263,8 @@ private:
     bool hungUp_ = false;
     uint64_t lastArrivalUs_ = 0;
     uint64_t burstStartUs_ = 0;
-    bool burstSeen_ = false;
+    bool burstSeen_ = false;  // a byte arrived since the open
+    bool burstWhole_ = false; // the burst began after a pause, not before the open
     // The stream's last two bytes before this read (on arrival), right-aligned: the last
     // carriedLength_ of them are real.
     uint8_t carried_[2] = {};

@@ -34,6 +34,7 @@ namespace tavro {
 
 class GpsPort;
 class NetworkOutput;
+class TimeExport;
 class TrackLog;
 
 // The operating system as the hub uses it. The objects outlive the HubContext.
@@ -184,6 +185,9 @@ public:
     bool SourceIsSerial() const { return settings.source[0] == '\0'; }
     // There is an input to read: a "Port" or a "Source".
     bool InputConfigured() const { return settings.port != 0 || !SourceIsSerial(); }
+
+    // The time export (the engine's); null where there is none.
+    TimeExport* timeExport = nullptr;
 
     // Creates the main input port (replacing one that exists) with `log` as its track log
     // (null: none, log bytes are discarded). Its `status` is statusBlock.Block(), so attach

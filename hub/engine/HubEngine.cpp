@@ -59,9 +59,11 @@ HubEngine::HubEngine(const HubServices& services)
       search_(context_, services.serialPortMap, services.threads),
       power_(context_, restartDevices_, services.serialPortMap, services.usbDevices,
              services.displayPower),
-      network_(services.network, *this, services.threads) {
+      network_(services.network, *this, services.threads),
+      timeExport_(services.timeService, services.system.timing) {
     context_.sockets = services.network;
     context_.threads = services.threads;
+    timeExport_.TellPulse(services.pulse);
     if (services.driverSetup != nullptr) {
         installer_.emplace(InstallerServices{services.driverSetup->fileSystem,
                                              services.driverSetup->serviceControl,
@@ -129,6 +131,7 @@ int HubEngine::InitDialog() {
     // The network output beside the virtual ports, as the settings ask.
     hub.network = &network_;
     network_.Configure(hub.settings, hub.system.timing.GetTickCount());
+    hub.timeExport = &timeExport_;
 
     // 6. Without the driver the user has to enable the ports: show the main window, unless
     // "HIDE" asked for the tray only.
@@ -236,6 +239,20 @@ void HubEngine::Tick() {
     const uint32_t now = hub.system.timing.GetTickCount();
     network_.Configure(hub.settings, now);
     network_.Tick(now);
+    timeExport_.Follow(hub.settings.ntpUnit);
+    FollowPulse();
+}
+
+// The pulse follows the open input port and the settings.
+void HubEngine::FollowPulse() {
+    const Settings& settings = context_.settings;
+    platform::SerialPort* line =
+        context_.inputPort != nullptr ? context_.inputPort->Handle() : nullptr;
+    if (services_.pulse != nullptr) {
+        services_.pulse->Follow(line, settings.pps != 0 && settings.ntpUnit <= ntpUnitMax
+                                          ? settings.ntpUnit + 1
+                                          : ntpUnitNone);
+    }
 }
 
 uint32_t HubEngine::CountUsers() {
@@ -570,6 +587,11 @@ void HubEngine::Destroy() {
     hub.exchange.device.Close();
     network_.Close();
     hub.network = nullptr;
+    hub.timeExport = nullptr;
+    timeExport_.Follow(ntpUnitNone);
+    if (services_.pulse != nullptr) {
+        services_.pulse->Follow(nullptr, ntpUnitNone);
+    }
     if (hub.inputPort != nullptr) {
         // Close (the block shows PortClosed, the log is closed) and free the port, then let go
         // of the block it wrote into.

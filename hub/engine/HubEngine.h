@@ -17,6 +17,7 @@
 #include "hub/engine/MessageWindow.h"
 #include "hub/engine/NetworkOutput.h"
 #include "hub/engine/PowerEvents.h"
+#include "hub/engine/TimeExport.h"
 #include "hub/engine/TrackLog.h"
 #include "hub/install/DriverInstaller.h"
 #include "hub/settings/RestartDevice.h"
@@ -73,6 +74,12 @@ struct HubServices {
     // The network output's sockets (&platform::SystemNetwork() where there is one). Null: the
     // hub serves no network.
     platform::Network* network = nullptr;
+    // The time services' shared-memory clocks ("NTP Unit"; &platform::SystemTimeService()).
+    // Null: no time export.
+    platform::TimeService* timeService = nullptr;
+    // The receiver's pulse-per-second ("PPS"; the POSIX front end's PulsePerSecond). Null:
+    // none, and "PPS" does nothing.
+    PulseSource* pulse = nullptr;
 };
 
 // The message window's timer period.
@@ -213,6 +220,12 @@ public:
     // The network output ("TCP Port", "UDP Target"), for the status report and the windows.
     const NetworkOutput& Network() const { return network_; }
 
+    // The time export ("NTP Unit"), for the status report.
+    const TimeExport& Time() const { return timeExport_; }
+    TimeExport& Time() { return timeExport_; }
+    // The pulse-per-second ("PPS"), for the status report; null where there is none.
+    PulseSource* Pulse() { return services_.pulse; }
+
 private:
     uint32_t CountUsers();
     void BatterySaver(uint32_t users);
@@ -224,6 +237,7 @@ private:
     void CountFrame(bool counted);
     void SpeedChangeReopen();
     void DeviceChangeCountdown();
+    void FollowPulse();
 
     bool FinishPortsCommand(PortsCommand result);
     // The program's path for the autostart entry; null when it is not known.
@@ -244,6 +258,7 @@ private:
     PowerHandling power_;
     bool windowUp_ = false; // between InitDialog and Destroy
     NetworkOutput network_;
+    TimeExport timeExport_;
     // InjectFrame hands the parser a writable, zero-terminated copy of the payload.
     uint8_t injectBuffer_[512] = {};
     bool lastInjectTaken_ = false;

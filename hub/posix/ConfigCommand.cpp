@@ -175,8 +175,11 @@ std::string ValueText(const Name& name, const Settings& settings,
     if (SettingsTable[name.index].type == platform::regSz) {
         return reinterpret_cast<const char*>(&settings) + SettingsTable[name.index].offset;
     }
-    std::snprintf(text, sizeof text, "%u",
-                  static_cast<unsigned>(NumberField(const_cast<Settings&>(settings), name.index)));
+    const uint32_t number = NumberField(const_cast<Settings&>(settings), name.index);
+    if (SettingsTable[name.index].form == SettingForm::Unit && number == ntpUnitNone) {
+        return "off";
+    }
+    std::snprintf(text, sizeof text, "%u", static_cast<unsigned>(number));
     return text;
 }
 
@@ -271,6 +274,8 @@ bool Assign(const Name& name, const char* value, bool force, Settings& settings,
     }
     if (entry.form == SettingForm::Switch && ParseSwitch(value, on)) {
         number = on ? 1 : 0;
+    } else if (entry.form == SettingForm::Unit && Folded(value) == "off") {
+        number = ntpUnitNone;
     } else if (!ParseNumber(value, number)) {
         errors += std::string("\"") + name.text + "\" takes " +
                   (entry.form == SettingForm::Switch ? "on or off" : "a number") + ", not \"" +
@@ -279,7 +284,9 @@ bool Assign(const Name& name, const char* value, bool force, Settings& settings,
     }
     switch (entry.form) {
     case SettingForm::Number:
-        if (number < entry.minimum || number > entry.maximum) {
+    case SettingForm::Unit:
+        if ((number < entry.minimum || number > entry.maximum) &&
+            !(entry.form == SettingForm::Unit && number == ntpUnitNone)) {
             return Refuse(name.text, entry.help, errors);
         }
         break;

@@ -1,6 +1,7 @@
 #include "hub/posix/HubReport.h"
 
 #include <charconv>
+#include <type_traits>
 #include <variant>
 
 namespace tavro {
@@ -78,6 +79,19 @@ constexpr Field<NetworkReport> networkFields[] = {
     {"udp.dropped", &NetworkReport::datagramsDropped},
 };
 
+constexpr Field<TimeReport> timeFields[] = {
+    {"time.unit", &TimeReport::unit},
+    {"time.attached", &TimeReport::attached},
+    {"time.error", &TimeReport::attachError},
+    {"time.samples", &TimeReport::samples},
+    {"time.offsetNs", &TimeReport::lastOffsetNs},
+    {"time.refused", &TimeReport::refused},
+    {"time.unmeasured", &TimeReport::unmeasured},
+    {"time.pps", &TimeReport::pps},
+    {"time.ppsEdges", &TimeReport::ppsEdges},
+    {"time.ppsUnavailable", &TimeReport::ppsUnavailable},
+};
+
 // "tcp.client<n>.<name>", n from 1, in order.
 constexpr char clientPrefix[] = "tcp.client";
 constexpr Field<NetworkClientReport> clientFields[] = {
@@ -103,7 +117,11 @@ void Put(std::string& text, const std::string& name, const std::string& value) {
 
 template <typename T>
 void Put(std::string& text, const std::string& name, T number) {
-    Put(text, name, std::to_string(static_cast<uint64_t>(number)));
+    if constexpr (std::is_signed_v<T>) {
+        Put(text, name, std::to_string(static_cast<int64_t>(number))); // an offset may be < 0
+    } else {
+        Put(text, name, std::to_string(static_cast<uint64_t>(number)));
+    }
 }
 
 template <typename Record, size_t count>
@@ -291,6 +309,7 @@ std::string EncodeHubReport(const HubReport& report) {
         PutFields(text, clientPrefix + std::to_string(i + 1) + ".", report.network.clients[i],
                   clientFields);
     }
+    PutFields(text, "", report.time, timeFields);
     PutFix(text, report.fix);
     PutSky(text, report.sky);
     return text;
@@ -313,7 +332,8 @@ bool DecodeHubReport(std::string_view text, HubReport& report) {
             found = found || name == "version";
             continue;
         }
-        if (ReadField(name, value, report.network, networkFields)) {
+        if (ReadField(name, value, report.network, networkFields) ||
+            ReadField(name, value, report.time, timeFields)) {
             continue;
         }
         if (name.substr(0, skyPrefix.size()) == skyPrefix) {

@@ -55,6 +55,20 @@ struct NetworkReport {
     uint64_t rateLimited = 0; // sentences not written: over a client's write rate
 };
 
+// The time export ("NTP Unit") and the pulse-per-second ("PPS").
+struct TimeReport {
+    uint32_t unit = 0xFFFFFFFF; // "NTP Unit"; 0xFFFFFFFF: off
+    bool attached = false;      // the unit's segment is held
+    uint32_t attachError = 0;   // Win32 code of a failed attach, 0 when none
+    uint64_t samples = 0;
+    long lastOffsetNs = 0; // the last sample's receive minus clock time
+    uint64_t refused = 0;  // samples refused because the receiver jumped in time
+    uint64_t unmeasured = 0;
+    bool pps = false; // "PPS"
+    uint64_t ppsEdges = 0;
+    bool ppsUnavailable = false; // the line reports no carrier changes
+};
+
 // More than any receiver lists: nine GSV messages of four for each talker's view.
 inline constexpr int maxSkySatellites = 128;
 
@@ -104,6 +118,7 @@ struct HubReport {
     bool clockSettable = true; // the hub may set the system clock (Auto Time Sync)
 
     NetworkReport network;
+    TimeReport time;
 
     // The fix at full precision ("fix.*": the values the receiver has given).
     PreciseFix fix;

@@ -82,6 +82,32 @@ void RunLog::Ticked(HubEngine& engine) {
     FollowInputPort(engine);
     FollowNetwork(engine);
     FollowDrops(engine);
+    FollowTime(engine);
+}
+
+void RunLog::FollowTime(HubEngine& engine) {
+    const TimeExportState& time = engine.Time().State();
+    if (time.unit != loggedTimeUnit_) {
+        loggedTimeUnit_ = time.unit;
+        if (time.unit != ntpUnitNone) {
+            log_.Write(LogPriority::Info, "time export to NTP unit %u", time.unit);
+        }
+    }
+    if (time.attachError != loggedTimeError_) {
+        loggedTimeError_ = time.attachError;
+        if (time.attachError != 0) {
+            log_.Write(LogPriority::Warning, "no time export to NTP unit %u: %s",
+                       engine.Context().settings.ntpUnit, ErrorWords(time.attachError).c_str());
+        }
+    }
+    if (engine.Pulse() != nullptr && engine.Pulse()->TakeUnavailableNotice()) {
+        log_.Write(LogPriority::Warning, "PPS not available on this port");
+    }
+    if (engine.Time().TakeJumpWarning()) {
+        log_.Write(LogPriority::Warning,
+                   "the receiver's time jumped (a replay, a week rollover?): its samples are not "
+                   "given to the time service until it agrees with the last one again");
+    }
 }
 
 // The first drop of each cause is said; later ones only counted, so that a recurring cause

@@ -51,6 +51,7 @@ private:
     void FollowSource(const GpsPort& port, uint32_t now);
     void FollowNetwork(HubEngine& engine);
     void FollowDrops(HubEngine& engine);
+    void FollowTime(HubEngine& engine);
     void Describe(HubEngine& engine, HubReport& report);
 
     platform::posix::ConsoleLog& log_;
@@ -66,6 +67,8 @@ private:
     bool loggedAcceptError_ = false;
     int loggedCommandFailure_ = 0;
     uint32_t loggedSenderError_ = 0;
+    uint32_t loggedTimeUnit_ = ntpUnitNone;
+    uint32_t loggedTimeError_ = 0;
     bool logged_ = false;
     bool wasOpen_ = false;
     uint32_t lastError_ = 0;

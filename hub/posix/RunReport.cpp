@@ -117,6 +117,19 @@ void DescribeRunningHub(HubEngine& engine, const platform::posix::ComDirectory& 
     }
     report.clockSettable = platform::posix::MaySetSystemClock();
     DescribeNetwork(engine.Network(), hub.settings, report.network);
+    const TimeExportState& time = engine.Time().State();
+    report.time.unit = hub.settings.ntpUnit;
+    report.time.attached = time.unit != ntpUnitNone;
+    report.time.attachError = time.attachError;
+    report.time.samples = time.samples;
+    report.time.lastOffsetNs = static_cast<long>(time.lastOffsetNs);
+    report.time.refused = time.refused;
+    report.time.unmeasured = time.unmeasured;
+    report.time.pps = hub.settings.pps != 0;
+    if (PulseSource* pulse = engine.Pulse()) {
+        report.time.ppsEdges = pulse->Edges();
+        report.time.ppsUnavailable = pulse->Unavailable();
+    }
     report.fix = engine.Precise();
     SkySatellite sky[maxSkySatellites];
     report.sky.assign(sky, sky + engine.Sky(sky, maxSkySatellites));

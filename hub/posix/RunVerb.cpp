@@ -13,6 +13,7 @@
 #include "hub/engine/FileTrackLog.h"
 #include "hub/engine/HubEngine.h"
 #include "hub/engine/MainWindow.h"
+#include "hub/engine/PulsePerSecond.h"
 #include "hub/posix/instance/SingleInstance.h"
 #include "hub/posix/ports/PtyPortSet.h"
 #include "hub/settings/RestartDevice.h"
@@ -91,6 +92,7 @@ int RunVerb(int argc, char**) {
     RunSupervisor supervisor(directory, ports, instance.Lock(), settingsUnreadable, log);
     EventLoop loop(directory, supervisor, hangUp);
     FileTrackLog trackLog(platform::SystemFileSystem());
+    PulsePerSecond pulse(&platform::SystemThreads(), &platform::SystemTimeService());
     const HubServices services{{platform::SystemSerialPorts(), ports,
                                 platform::SystemSharedMemory(), platform::RealSystemClock(),
                                 platform::SystemTiming()},
@@ -106,7 +108,9 @@ int RunVerb(int argc, char**) {
                                nullptr,
                                nullptr,
                                nullptr,
-                               platform::SystemNetwork()};
+                               platform::SystemNetwork(),
+                               &platform::SystemTimeService(),
+                               &pulse};
     HubEngine engine(services);
     LiveSettings live(engine, ports, registry);
     ServiceNotices notices;

@@ -374,6 +374,30 @@ std::vector<std::string> StatusWarnings(const StatusFacts& facts) {
         warnings.push_back(Format("no NMEA over UDP to %s: %s", network.udpTarget.c_str(),
                                   ErrorWords(network.udpError).c_str()));
     }
+    const TimeReport& time = report.time;
+    if (time.unit != ntpUnitNone) {
+        if (time.attachError != 0) {
+            warnings.push_back(Format("no time export to NTP unit %u: %s", time.unit,
+                                      ErrorWords(time.attachError).c_str()));
+        }
+        if (time.samples == 0 && time.unmeasured != 0) {
+            warnings.push_back("the time export knows of no fix when it arrived: it needs "
+                               "\"Immediate Relay\" on, and a receiver that pauses between its "
+                               "fixes (a faster line, or fewer sentences)");
+        }
+        if (time.refused != 0) {
+            warnings.push_back(Format("the receiver's time jumped: %llu samples were not given to "
+                                      "the time service",
+                                      static_cast<unsigned long long>(time.refused)));
+        }
+        if ((report.optionFlags & OptionFlags::autoTimeSync) != 0) {
+            warnings.push_back("\"Auto Time Sync\" and a time service both set the clock: turn "
+                               "\"Auto Time Sync\" off while \"NTP Unit\" feeds one");
+        }
+    }
+    if (time.pps && time.ppsUnavailable) {
+        warnings.push_back("PPS not available on this port");
+    }
     if ((report.optionFlags & OptionFlags::videoReset) != 0) {
         warnings.push_back("\"Video Reset\" has no effect on this system (tavro config set "
                            "\"Video Reset\" off)");
@@ -482,6 +506,18 @@ std::string StatusText(const StatusFacts& facts) {
                         static_cast<unsigned long long>(network.datagramsSent),
                         static_cast<unsigned long long>(network.datagramsDropped)));
         }
+        const TimeReport& time = report.time;
+        if (time.unit != ntpUnitNone) {
+            std::string value = Format("unit %u, %llu samples", time.unit,
+                                       static_cast<unsigned long long>(time.samples));
+            if (time.samples != 0) {
+                value += Format(", last offset %+.3f ms", time.lastOffsetNs / 1e6);
+            }
+            if (time.pps && !time.ppsUnavailable) {
+                value += Format(", %llu PPS edges", static_cast<unsigned long long>(time.ppsEdges));
+            }
+            line("Time export:", value);
+        }
         line("COM directory:", report.directory);
         line("Options:", OptionList(report.optionFlags));
         line("Logging:", !report.logging          ? std::string("off")
@@ -517,6 +553,18 @@ std::string StatusJson(const StatusFacts& facts) {
         object["logging"] = report.logging;
         object["logFile"] = TextOrNull(report.logFile);
         AddNetworkJson(report.network, object);
+        const TimeReport& time = report.time;
+        Json timeExport;
+        timeExport["unit"] = time.unit != ntpUnitNone ? Json(time.unit) : Json(nullptr);
+        timeExport["attached"] = time.attached;
+        timeExport["samples"] = time.samples;
+        timeExport["lastOffsetMs"] =
+            time.samples != 0 ? Json(time.lastOffsetNs / 1e6) : Json(nullptr);
+        timeExport["refused"] = time.refused;
+        timeExport["pps"] = time.pps;
+        timeExport["ppsEdges"] = time.ppsEdges;
+        timeExport["ppsAvailable"] = !time.ppsUnavailable;
+        object["timeExport"] = std::move(timeExport);
     } else {
         object["directory"] = facts.directory;
         if (facts.pid > 0) {

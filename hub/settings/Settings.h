@@ -28,6 +28,9 @@ inline constexpr uint32_t vSyncDelayDefault = 2;
 inline constexpr uint32_t multiGnssDefault = 1;
 inline constexpr uint32_t immediateRelayDefault = 1;
 inline constexpr uint32_t tcpClientsDefault = 32;
+// "NTP Unit" when no time service is fed.
+inline constexpr uint32_t ntpUnitNone = 0xFFFFFFFF;
+inline constexpr uint32_t ntpUnitMax = 3;
 
 // The network output: "TCP Address" and "UDP Target" hold at most 63 and 127 characters.
 inline constexpr uint32_t tcpAddressSize = 64;
@@ -106,6 +109,12 @@ struct Settings {
     // "Source": "" = the serial port of "Port" and "Baud"; else tcp://, udp:// or gpsd:// (see
     // SourceAddress.h), in place of that port.
     char source[sourceSize] = {};
+    // "NTP Unit": the time service's shared-memory unit (0 to 3) that every valid fix is
+    // written to, ntpUnitNone for no time export.
+    uint32_t ntpUnit = ntpUnitNone;
+    // "PPS": 1 watches the input port's carrier-detect line for the receiver's pulse and
+    // writes each to unit "NTP Unit" + 1.
+    uint32_t pps = 0;
     bool firstRun = false; // "Baud" was missing when the settings were loaded
 };
 
@@ -129,6 +138,7 @@ enum class SettingForm : uint8_t {
     Address,    // a numeric IP address ("localhost" is stored as 127.0.0.1)
     HostPort,   // "host:port", or empty for none
     Source,     // empty, or a URL that ParseSource takes
+    Unit,       // a number from `minimum` to `maximum`, or off (stored as 0xFFFFFFFF)
 };
 
 // The highest COM number the hub can use: its bitmap of taken numbers has 256 bits.
@@ -209,6 +219,14 @@ inline constexpr SettingsEntry SettingsTable[] = {
      0, 0, true,
      "where the receiver's stream comes from: empty for the serial port of Port and Baud, "
      "tcp://host:port, udp://[address]:port or gpsd://host[:port][/device]"},
+    {"NTP Unit", offsetof(Settings, ntpUnit), platform::regDword, 4, ntpUnitNone, nullptr,
+     SettingForm::Unit, 0, ntpUnitMax, true,
+     "the time service's shared-memory unit that each fix's time is written to, from 0 to 3, "
+     "or off"},
+    {"PPS", offsetof(Settings, pps), platform::regDword, 4, 0, nullptr, SettingForm::Switch, 0, 0,
+     true,
+     "on or off: the receiver's pulse-per-second on the carrier-detect line (DCD) goes to the "
+     "time service's unit after NTP Unit"},
 };
 
 // What the settings store needs of each row, taken from SettingsTable when compiling, so that

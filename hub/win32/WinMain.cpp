@@ -52,7 +52,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
                                  &driverSetup,
                                  &platform::SystemUsbDevices(),
                                  &platform::SystemDisplayPower(),
-                                 platform::SystemNetwork()});
+                                 platform::SystemNetwork(),
+                                 &platform::SystemTimeService()});
 
     mainWindow.Attach(engine, platform::SystemSerialPortMap(), platform::SystemNotifier());
 

@@ -33,6 +33,7 @@
 #include "platform/SerialPort.h"
 
 #include "platform/ErrorCodes.h"
+#include "platform/linux/CarrierWait.h"
 #include "platform/linux/LineSpeed.h"
 #include "platform/linux/TerminalDevices.h"
 #include "platform/posix/ComDirectory.h"
@@ -370,6 +371,15 @@ public:
     WaitObject WriteWait() override {
         const int fd = fd_.load();
         return fd < 0 ? noWaitObject : fd;
+    }
+
+    std::unique_ptr<CarrierWatch> WatchCarrier(uint32_t& error) override {
+        const int fd = fd_.load();
+        if (fd < 0) {
+            error = error::invalidHandle;
+            return nullptr;
+        }
+        return linux_tty::WatchCarrierOf(fd, error);
     }
 
     void Close() override {

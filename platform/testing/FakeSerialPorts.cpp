@@ -110,7 +110,40 @@ void FakeSerialDevice::OnOpen(std::function<void()> hook) {
     onOpen_ = std::move(hook);
 }
 
+void FakeSerialDevice::HasCarrierLine(bool present) {
+    std::lock_guard lock(mutex_);
+    carrierLine_ = present;
+}
+
+void FakeSerialDevice::QueueCarrierChange(bool raised, UnixTime at) {
+    std::lock_guard lock(mutex_);
+    carrierChanges_.emplace_back(raised, at);
+}
+
+bool FakeSerialDevice::TakeCarrierChange(bool& raised, UnixTime& at) {
+    std::lock_guard lock(mutex_);
+    if (carrierChanges_.empty()) {
+        return false;
+    }
+    raised = carrierChanges_.front().first;
+    at = carrierChanges_.front().second;
+    carrierChanges_.pop_front();
+    return true;
+}
+
 namespace {
+
+class FakeCarrierWatch final : public CarrierWatch {
+public:
+    explicit FakeCarrierWatch(std::shared_ptr<FakeSerialDevice> device)
+        : device_(std::move(device)) {}
+    uint32_t Wait(bool& raised, UnixTime& at) override;
+    void Cancel() override { cancelled_ = true; }
+
+private:
+    std::shared_ptr<FakeSerialDevice> device_;
+    std::atomic<bool> cancelled_{false};
+};
 
 std::string Describe(const char* name, uint32_t a, uint32_t b) {
     char text[64];
@@ -237,6 +270,12 @@ public:
     // Stand-ins for a descriptor: what a loop would wait on.
     WaitObject ArmArrival() override { return closed_.load() ? noWaitObject : fakeArrivalObject; }
     WaitObject WriteWait() override { return closed_.load() ? noWaitObject : fakeWriteObject; }
+
+    std::unique_ptr<CarrierWatch> WatchCarrier(uint32_t& error) override {
+        std::lock_guard lock(device_->mutex_);
+        error = device_->carrierLine_ ? error::success : error::notSupported;
+        return device_->carrierLine_ ? std::make_unique<FakeCarrierWatch>(device_) : nullptr;
+    }
 
     void Close() override {
         if (closed_.exchange(true)) {
@@ -367,6 +406,11 @@ uint32_t FakeSerialPortMap::List(SerialPortList& list) {
         list.comNumbers[list.count++] = number;
     }
     return error::success;
+}
+
+uint32_t FakeCarrierWatch::Wait(bool& raised, UnixTime& at) {
+    return !cancelled_ && device_->TakeCarrierChange(raised, at) ? error::success
+                                                                 : error::operationAborted;
 }
 
 } // namespace tavro::platform::testing

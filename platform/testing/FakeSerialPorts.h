@@ -11,6 +11,7 @@
 #include "platform/SerialPortMap.h"
 
 #include <atomic>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -93,6 +94,15 @@ public:
     // fake clock here to make an open look slow).
     void OnOpen(std::function<void()> hook);
 
+    // The carrier-detect line: without it (the default, as on a pseudo-terminal) WatchCarrier
+    // fails with error::notSupported. With it, each queued change is what the next Wait of a
+    // watch returns; once none is left, Wait returns error::operationAborted, as after Cancel,
+    // so a thread body run on the test's thread ends there.
+    void HasCarrierLine(bool present);
+    void QueueCarrierChange(bool raised, UnixTime at);
+    // Takes the oldest queued change (what a watch's Wait returns); false when none is left.
+    bool TakeCarrierChange(bool& raised, UnixTime& at);
+
 private:
     friend class FakeSerialPorts;
     friend class FakeSerialPort;
@@ -116,6 +126,8 @@ private:
     std::function<void(FakeSerialDevice&, const Dcb&)> onSetCommState_;
     std::function<void(FakeSerialDevice&, std::string_view)> onWrite_;
     std::function<void()> onOpen_;
+    bool carrierLine_ = false;
+    std::deque<std::pair<bool, UnixTime>> carrierChanges_;
 };
 
 class FakeSerialPorts final : public SerialPorts {

@@ -8,6 +8,7 @@
 #include "common/HubCommand.h"
 #include "hub/engine/GpsPort.h"
 #include "hub/engine/HubEngine.h"
+#include "hub/engine/PulsePerSecond.h"
 #include "hub/settings/SettingsStore.h"
 #include "platform/ErrorCodes.h"
 #include "platform/testing/FakeSerialPorts.h"
@@ -16,6 +17,7 @@
 #include "platform/testing/RecordingNotifier.h"
 #include "platform/testing/RecordingSound.h"
 #include "platform/testing/RecordingSystemClock.h"
+#include "platform/testing/RecordingTimeService.h"
 #include "platform/testing/RecordingTray.h"
 #include "sys/usermode/InProcessDriver.h"
 #include "tests/support/Nmea.h"
@@ -169,18 +171,29 @@ protected:
     HubEngineFixture()
         : driver_({firstVirtualCom, firstVirtualCom + 1, 0, 0, 0, 0, 0, 0}),
           control_(driver_.Control()), receiver_(ports_.Add(receiverCom)),
-          engine_(HubServices{{ports_, control_, memory_, clock_, timing_},
-                              registry_,
-                              portMap_,
-                              tray_,
-                              sound_,
-                              notifier_,
-                              window_,
-                              mainWindow_}) {
+          engine_(WithTimeService(HubServices{{ports_, control_, memory_, clock_, timing_},
+                                              registry_,
+                                              portMap_,
+                                              tray_,
+                                              sound_,
+                                              notifier_,
+                                              window_,
+                                              mainWindow_},
+                                  timeService_, pulse_)) {
         StoreSetting("Port", receiverCom);
         StoreSetting("Baud", 4800);
         // The tick's relay: what these tests were written for. Relay on arrival has its own.
         StoreSetting("Immediate Relay", 0);
+    }
+
+    // The time export's services; the pulse has no threads (a fake line has no carrier-detect
+    // line unless told, so it is never watched here: PulsePerSecondTest watches one).
+    static HubServices WithTimeService(HubServices services,
+                                       platform::testing::RecordingTimeService& timeService,
+                                       PulsePerSecond& pulse) {
+        services.timeService = &timeService;
+        services.pulse = &pulse;
+        return services;
     }
 
     void StoreSetting(const char* name, uint32_t value) {
@@ -252,6 +265,8 @@ protected:
     platform::testing::RecordingNotifier notifier_;
     RecordingMessageWindow window_;
     RecordingMainWindow mainWindow_;
+    platform::testing::RecordingTimeService timeService_;
+    PulsePerSecond pulse_{nullptr, &timeService_};
     platform::testing::FakeSerialDevice& receiver_;
     HubEngine engine_;
 };

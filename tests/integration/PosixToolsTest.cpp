@@ -166,7 +166,8 @@ TEST_F(ConfigCommandTest, BadNamesAndValuesAreRefusedAndNothingIsStored) {
 // A value beyond a setting's range is refused in the words of its row.
 TEST_F(ConfigCommandTest, ValuesOutOfRangeAreRefusedWithTheTablesLine) {
     for (const SettingsEntry& entry : SettingsTable) {
-        if ((entry.form != SettingForm::Number && entry.form != SettingForm::ComNumber) ||
+        if ((entry.form != SettingForm::Number && entry.form != SettingForm::ComNumber &&
+             entry.form != SettingForm::Unit) ||
             entry.maximum == UINT32_MAX) {
             continue;
         }
@@ -411,6 +412,32 @@ TEST(StatusReportTest, WarningsNameWhatDoesNothingOrIsMissing) {
          "COM7 in /run/tavro names a device that is not the hub's"},
         {[](StatusFacts& f) { f.report.portsResult = 2; }, "virtual port 1 has no COM number"},
         {[](StatusFacts& f) { f.block.relayHeld = 1; }, "the relay is held"},
+        {[](StatusFacts& f) {
+             f.report.time.unit = 0;
+             f.report.time.attachError = 5;
+         },
+         "no time export to NTP unit 0: "},
+        {[](StatusFacts& f) {
+             f.report.time.unit = 1;
+             f.report.time.unmeasured = 4;
+         },
+         "the time export knows of no fix when it arrived: it needs \"Immediate Relay\" on"},
+        {[](StatusFacts& f) {
+             f.report.time.unit = 1;
+             f.report.time.samples = 9;
+             f.report.time.refused = 2;
+         },
+         "the receiver's time jumped: 2 samples"},
+        {[](StatusFacts& f) {
+             f.report.time.unit = 2;
+             f.report.optionFlags = OptionFlags::autoTimeSync;
+         },
+         "\"Auto Time Sync\" and a time service both set the clock"},
+        {[](StatusFacts& f) {
+             f.report.time.pps = true;
+             f.report.time.ppsUnavailable = true;
+         },
+         "PPS not available on this port"},
     };
     for (const Case& c : cases) {
         StatusFacts facts = Running(true);
@@ -524,6 +551,29 @@ TEST(StatusReportTest, TheLargestReportFitsTheQueryReply) {
         report.sky.push_back({{-32768, -32768, -32768, -32768}, true});
     }
     EXPECT_LE(EncodeHubReport(report).size(), platform::posix::queryReplyMax);
+}
+
+TEST(StatusReportTest, TheTimeExportShowsItsUnitOffsetSamplesAndEdges) {
+    StatusFacts facts = Running(true);
+    EXPECT_EQ(StatusText(facts).find("Time export:"), std::string::npos) << "off: not shown";
+    EXPECT_NE(StatusJson(facts).find("\"timeExport\":{\"unit\":null,\"attached\":false,"
+                                     "\"samples\":0,\"lastOffsetMs\":null"),
+              std::string::npos);
+    facts.report.time = {2, true, 0, 120, -1250000, 0, 0, true, 118, false};
+    HubReport decoded;
+    ASSERT_TRUE(DecodeHubReport(EncodeHubReport(facts.report), decoded));
+    facts.report = decoded;
+    const std::string text = StatusText(facts);
+    EXPECT_NE(text.find("Time export:    unit 2, 120 samples, last offset -1.250 ms, 118 PPS "
+                        "edges\n"),
+              std::string::npos)
+        << text;
+    const std::string json = StatusJson(facts);
+    EXPECT_NE(json.find("\"timeExport\":{\"unit\":2,\"attached\":true,\"samples\":120,"
+                        "\"lastOffsetMs\":-1.25,\"refused\":0,\"pps\":true,\"ppsEdges\":118,"
+                        "\"ppsAvailable\":true}"),
+              std::string::npos)
+        << json;
 }
 
 TEST(StatusReportTest, VirtualPortsShowTheirTerminalProgramsAndCounts) {

@@ -165,6 +165,8 @@ TEST_P(SettingsStore, EverythingSavedLoadsBackInTheStoredLayout) {
                                                "UDP Target:sz",
                                                "TCP Write",
                                                "TCP Clients",
+                                               "NTP Unit",
+                                               "PPS",
                                                "Port0",
                                                "Port1",
                                                "Port2",

@@ -30,11 +30,18 @@ TEST(SettingsTable, EveryRowSaysWhatItTakesAndItsDefaultFits) {
         EXPECT_GE(help.size(), 20u) << help;
         EXPECT_EQ(help.find('\n'), std::string::npos) << "one line";
         EXPECT_EQ(IsText(entry.form), entry.type == platform::regSz);
-        if (entry.form == SettingForm::Number || entry.form == SettingForm::ComNumber) {
+        if (entry.form == SettingForm::Unit) {
+            EXPECT_EQ(entry.numberDefault, ntpUnitNone) << "off by default";
+            EXPECT_NE(help.find("or off"), std::string::npos) << help;
+        }
+        if (entry.form == SettingForm::Number || entry.form == SettingForm::ComNumber ||
+            entry.form == SettingForm::Unit) {
             // The refusal of a value out of range is this line: it must name the range.
             EXPECT_LE(entry.minimum, entry.maximum);
-            EXPECT_GE(entry.numberDefault, entry.minimum);
-            EXPECT_LE(entry.numberDefault, entry.maximum);
+            if (entry.form != SettingForm::Unit) {
+                EXPECT_GE(entry.numberDefault, entry.minimum);
+                EXPECT_LE(entry.numberDefault, entry.maximum);
+            }
             if (entry.maximum != UINT32_MAX) {
                 EXPECT_NE(help.find(std::to_string(entry.maximum)), std::string::npos) << help;
                 EXPECT_NE(help.find(std::to_string(entry.minimum)), std::string::npos) << help;

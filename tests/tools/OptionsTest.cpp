@@ -57,8 +57,12 @@ TEST(Options, DefaultsAndEveryOption) {
     EXPECT_EQ(options.systems, 0xFu);
     EXPECT_TRUE(options.once);
 
-    ASSERT_TRUE(ParseOptions({"--com", "1", "--interval", "250"}, options, error));
+    EXPECT_EQ(options.emitDelayMs, -1) << "fixes leave within the loop unless asked";
+
+    ASSERT_TRUE(
+        ParseOptions({"--com", "1", "--interval", "250", "--emit-delay", "500"}, options, error));
     EXPECT_EQ(options.fixIntervalMs, 250u);
+    EXPECT_EQ(options.emitDelayMs, 500);
     ASSERT_TRUE(ParseOptions({"--help"}, options, error)) << "no --com needed for help";
     EXPECT_TRUE(options.help);
 }
@@ -75,6 +79,8 @@ TEST(Options, BadCommandLinesAreExplained) {
         {"--com", "1", "--rate", "0"},
         {"--com", "1", "--rate", "11"},
         {"--com", "1", "--interval", "99"},
+        {"--com", "1", "--emit-delay", "501"},
+        {"--com", "1", "--emit-delay", "-1"},
         {"--com", "1", "--start", "48.1"},
         {"--com", "1", "--start", "91,10"},
         {"--com", "1", "--start", "nan,10"},
@@ -96,9 +102,9 @@ TEST(Options, BadCommandLinesAreExplained) {
 
 TEST(Options, HelpNamesEveryOption) {
     const std::string help = HelpText();
-    for (const char* option :
-         {"--com", "--baud", "--replay", "--rate", "--interval", "--start", "--fix", "--seed",
-          "--no-garbage", "--log", "--quiet", "--force", "--help", "TAVRO_DEVDIR", "SIGTERM"}) {
+    for (const char* option : {"--com", "--baud", "--replay", "--rate", "--interval", "--start",
+                               "--fix", "--seed", "--emit-delay", "--no-garbage", "--log",
+                               "--quiet", "--force", "--help", "TAVRO_DEVDIR", "SIGTERM"}) {
         EXPECT_NE(help.find(option), std::string::npos) << option;
     }
 }

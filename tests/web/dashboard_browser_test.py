@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """The dashboard in headless Chromium against `tavro run` and gps-sim's four-constellation
 receiver: every satellite of `tavro status --json` in the sky plot and the bars, the same
-position and fix, the reader on COM5, a hub stop and start shown within 2 s without a reload,
+position and fix, the reader on COM5, the time export's row, a hub stop and start shown within 2 s without a reload,
 and no console error. Saves a screenshot (its path is printed).
 
 dashboard_browser_test.py TAVRO GPS_SIM TAVRO_WEB SCREENSHOT
@@ -78,6 +78,8 @@ def main():
     browser = None
     try:
         stage.start_receiver("--constellations", "gps,glonass,galileo,beidou")
+        # The time export to unit 3 (the segment stays, as time services expect).
+        stage.run_tavro("config", "set", "NTP Unit", "3")
         stage.start_hub()
         stage.open_reader(5)
         stage.wait_stream()
@@ -126,6 +128,13 @@ def main():
                                      "'#ports tr[data-com=\"5\"]'); return r && "
                                      "r.dataset.programs === '1' && r.textContent; })()", 10)
         checks.check(bool(reader) and "in use" in reader, f"COM5's reader in the port table: {reader}")
+
+        # Four constellations at 4800 baud fill the line without a pause, so no fix's arrival
+        # is known and no sample is written (the chrony test counts them): the row says so.
+        export, _ = browser.wait_for("(() => { const t = document.getElementById('time-export');"
+                                     " return t && t.textContent; })()", 10)
+        checks.check(bool(export) and "NTP unit 3, 0 samples" in export,
+                     f"the time export's row: {export}")
 
         browser.screenshot(screenshot)
         print(f"screenshot: {screenshot}")

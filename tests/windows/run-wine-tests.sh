@@ -445,7 +445,8 @@ dashboard_smoke() {
 # The network output: Tavro.exe (no driver, under Xvfb) reads gps-sim on COM8 and
 # serves NMEA over TCP on a free port, which Linux programs read (Wine uses the host's
 # sockets): nc gets the sentences, and gpsd given only tcp://127.0.0.1:<port> reports the
-# simulated position to gpspipe.
+# simulated position to gpspipe. The same hub exports each fix's time to "NTP Unit" 2, which
+# TavroTimeReader.exe reads from the mapping Global\NTP2 as ntpd would.
 network_smoke() {
     local sim="${TAVRO_GPS_SIM:-}"
     local receiverCom=8
@@ -461,7 +462,9 @@ network_smoke() {
     local xvfbPid=$!
     local comDir="$work/network-comdir"
     mkdir -p "$comDir"
-    TAVRO_DEVDIR="$comDir" "$sim" --com "$receiverCom" --no-garbage --quiet \
+    # Each fix's first byte alone, 50 ms after its second: the time the hub exports is
+    # received 52 ms (50 ms and one byte time at 4800 baud) after the fix's.
+    TAVRO_DEVDIR="$comDir" "$sim" --com "$receiverCom" --no-garbage --quiet --emit-delay 50 \
         >"$work/network-gps-sim.log" 2>&1 </dev/null &
     local simPid=$!
     local waited=0
@@ -482,6 +485,7 @@ network_smoke() {
         DISPLAY="$display" wine reg add "$key" /v Port /t REG_DWORD /d "$receiverCom" /f
         DISPLAY="$display" wine reg add "$key" /v Baud /t REG_DWORD /d 4800 /f
         DISPLAY="$display" wine reg add "$key" /v "TCP Port" /t REG_DWORD /d "$port" /f
+        DISPLAY="$display" wine reg add "$key" /v "NTP Unit" /t REG_DWORD /d 2 /f
     } >"$work/network-reg.log" 2>&1 </dev/null
     wineserver -p >>"$work/wineserver.log" 2>&1 </dev/null
     ln -sfn "$(readlink -f "$comDir/COM$receiverCom")" "$WINEPREFIX/dosdevices/com$receiverCom"
@@ -504,6 +508,17 @@ network_smoke() {
     if [ $result -eq 0 ]; then
         echo "  ok    a Linux nc reads the sentences Tavro.exe serves on TCP port $port"
         if ! dashboard_smoke "$display"; then
+            result=1
+        fi
+        cp "$build/tests/windows/TavroTimeReader.exe" "$tests/"
+        DISPLAY="$display" timeout 60 wine "C:\\tavro-tests\\TavroTimeReader.exe" 2 4 \
+            >"$work/time-reader.log" 2>&1 </dev/null
+        local timeResult=$?
+        sed 's/^/        /' "$work/time-reader.log"
+        if [ $timeResult -eq 0 ]; then
+            echo "  ok    TavroTimeReader.exe reads Tavro.exe's fixes from Global\\NTP2"
+        else
+            echo "  FAIL  TavroTimeReader.exe: exit code $timeResult"
             result=1
         fi
     else
@@ -540,6 +555,7 @@ network_smoke() {
     wait "$hubPid" "$simPid" "$xvfbPid" 2>/dev/null
     wineserver -w >>"$work/wineserver-kill.log" 2>&1 </dev/null
     wine reg delete "$key" /v "TCP Port" /f >>"$work/network-reg.log" 2>&1 </dev/null
+    wine reg delete "$key" /v "NTP Unit" /f >>"$work/network-reg.log" 2>&1 </dev/null
     wineserver -p >>"$work/wineserver.log" 2>&1 </dev/null
     return $result
 }

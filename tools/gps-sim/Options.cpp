@@ -82,6 +82,12 @@ Options:
                        first opens the line, then stay silent
   --rate <hz>          fixes per second, 1-10 (default 1)
   --interval <ms>      time between fixes, 100-10000 ms (the same as --rate, finer)
+  --emit-delay <ms>    a timing reference for time services: each fix's first byte leaves
+                       this many ms (0-500) after the fix's time on the system clock and is
+                       written, alone, when its last bit would be on the line (one byte time
+                       later), to within a few microseconds; the rest follows at the line's
+                       rate. A time service fed by the hub then sees the clock lag by the
+                       delay plus one byte time; gps-sim says both at start
   --start <lat,lon>    start of the drive in degrees, e.g. 52.52,13.405 (south and west
                        negative; default 48.1173,11.5167)
   --fix <3d|2d|none>   fix the receiver reports (default 3d)
@@ -166,6 +172,16 @@ bool ParseOptions(const std::vector<std::string>& arguments, Options& options, s
                 error = "--interval takes 100 to 10000 ms, not '" + text + "'";
                 return false;
             }
+        } else if (name == "--emit-delay") {
+            uint32_t delay = 0;
+            if (!value(text)) {
+                return false;
+            }
+            if (!ParseWhole(text, delay) || delay > 500) {
+                error = "--emit-delay takes 0 to 500 ms, not '" + text + "'";
+                return false;
+            }
+            options.emitDelayMs = static_cast<int32_t>(delay);
         } else if (name == "--start") {
             if (!value(text)) {
                 return false;

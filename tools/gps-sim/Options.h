@@ -15,6 +15,7 @@ struct Options {
     std::string replayPath;
     bool once = false; // --once
     uint32_t fixIntervalMs = 1000;
+    int32_t emitDelayMs = -1; // --emit-delay; -1: fixes leave within the 10 ms loop
     bool garbage = true;
     uint64_t seed = 1;
     double startLatitude = 48.1173;

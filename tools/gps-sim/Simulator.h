@@ -44,6 +44,11 @@ public:
                     size_t capacity);
 
     uint32_t Baud() const { return pacer_.Baud(); }
+    // Nothing waits to be sent: the next byte out begins a fix's burst.
+    bool Idle() const { return queue_.Pending() == 0; }
+    // The line has carried nothing else up to `nowMs`: what follows leaves at the line's rate
+    // from now on, not in one write of the credit an idle line gathered.
+    void SpendCredit(uint64_t nowMs) { pacer_.Consume(pacer_.Allowance(nowMs)); }
     const MtkReceiver& Receiver() const { return receiver_; }
 
     // Things worth a line in the log since the last call (commands, speed changes, drops).

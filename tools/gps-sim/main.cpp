@@ -12,6 +12,7 @@
 #include "tools/gps-sim/Recording.h"
 #include "tools/gps-sim/Simulator.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -40,6 +41,55 @@ int64_t UtcMs() {
     clock_gettime(CLOCK_REALTIME, &now);
     return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
 }
+
+int64_t UtcUs() {
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    return static_cast<int64_t>(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
+}
+
+// Sleeps until the system clock reads `utcUs` (at once when it has passed).
+void SleepUntilUtc(int64_t utcUs) {
+    const timespec until{static_cast<time_t>(utcUs / 1000000),
+                         static_cast<long>(utcUs % 1000000) * 1000};
+    while (clock_nanosleep(CLOCK_REALTIME, TIMER_ABSTIME, &until, nullptr) == EINTR &&
+           !stopRequested) {
+    }
+}
+
+// --emit-delay: each fix's first byte is written `delay` plus one byte time after the fix's
+// time, when its last bit would have reached the far end of a real line.
+class EmissionTimer {
+public:
+    explicit EmissionTimer(int32_t delayMs) : delayUs_(int64_t{delayMs} * 1000) {}
+    bool On() const { return delayUs_ >= 0; }
+
+    // How far the fixes' times lie before their first byte is written.
+    int64_t ShiftUs(uint32_t baud) const { return delayUs_ + 10000000 / baud; }
+    // The next moment a first byte is due after `nowUs`.
+    int64_t NextUs(int64_t nowUs, uint32_t baud, uint32_t intervalMs) const {
+        const int64_t period = int64_t{intervalMs} * 1000;
+        const int64_t shift = ShiftUs(baud);
+        return (nowUs - shift) / period * period + period + shift;
+    }
+    void Written(int64_t lateUs) {
+        ++count_;
+        totalLateUs_ += lateUs;
+        maxLateUs_ = std::max(maxLateUs_, lateUs);
+    }
+    std::string Summary() const {
+        return Format("%llu first bytes written, %lld us late on average, %lld us at most",
+                      static_cast<unsigned long long>(count_),
+                      static_cast<long long>(count_ != 0 ? totalLateUs_ / count_ : 0),
+                      static_cast<long long>(maxLateUs_));
+    }
+
+private:
+    int64_t delayUs_;
+    uint64_t count_ = 0;
+    int64_t totalLateUs_ = 0;
+    int64_t maxLateUs_ = 0;
+};
 
 // Messages to standard error (unless quiet) and to the log file (if any), one line each.
 class Messages {
@@ -161,6 +211,16 @@ int Run(const Options& options) {
                         line.SlavePath().c_str(), static_cast<unsigned>(options.baud),
                         source.c_str()));
 
+    EmissionTimer timer(options.replayPath.empty() ? options.emitDelayMs : -1);
+    if (timer.On()) {
+        messages.Say(Format("each fix's first byte leaves %d ms after its time and is written "
+                            "%lld us later: the clock lags %.3f ms at %u baud",
+                            options.emitDelayMs,
+                            static_cast<long long>(timer.ShiftUs(options.baud) -
+                                                   int64_t{options.emitDelayMs} * 1000),
+                            timer.ShiftUs(options.baud) / 1000.0,
+                            static_cast<unsigned>(options.baud)));
+    }
     bool wasConnected = false;
     bool overflowing = false;
     // A recording played once waits for its listener, so that every byte of it is heard.
@@ -170,7 +230,15 @@ int Run(const Options& options) {
     while (!stopRequested) {
         bool readable = false;
         bool connected = false;
-        line.Wait(10, readable, connected);
+        int64_t dueUs = 0;
+        uint32_t waitMs = 10;
+        if (timer.On()) {
+            const int64_t now = UtcUs();
+            dueUs = timer.NextUs(now, simulator.Baud(), simulator.Receiver().FixIntervalMs());
+            // Wakes a little early; the last stretch is slept to the microsecond below.
+            waitMs = static_cast<uint32_t>(std::clamp<int64_t>((dueUs - now) / 1000 - 2, 0, 10));
+        }
+        line.Wait(waitMs, readable, connected);
         const uint32_t lineBaud = line.LineBaud();
         if (connected != wasConnected) {
             messages.Say(connected ? Format("a client opened COM%u", options.comNumber)
@@ -182,9 +250,25 @@ int Run(const Options& options) {
             simulator.Receive(std::string_view(input, count), lineBaud);
         }
         sending = sending || connected;
-        const size_t produced = sending ? simulator.Transmit(MonotonicMs(), UtcMs(), lineBaud,
-                                                             output.data(), output.size())
-                                        : 0;
+        size_t capacity = output.size();
+        int64_t utcMs = UtcMs();
+        if (timer.On()) {
+            if (simulator.Idle() && dueUs - UtcUs() < 3000) {
+                SleepUntilUtc(dueUs);
+                capacity = 1; // the first byte alone, the rest at the line's rate
+            }
+            // The fix falls due when its first byte is.
+            utcMs = (UtcUs() - timer.ShiftUs(simulator.Baud())) / 1000;
+        }
+        const size_t produced =
+            sending ? simulator.Transmit(MonotonicMs(), utcMs, lineBaud, output.data(), capacity)
+                    : 0;
+        if (capacity == 1 && produced == 1 && connected) {
+            line.Write(output.data(), 1);
+            timer.Written(UtcUs() - dueUs);
+            simulator.SpendCredit(MonotonicMs());
+            continue;
+        }
         // Nobody listening: the bytes go out on a line without a listener.
         if (produced > 0 && connected) {
             const bool full = line.Write(output.data(), produced) < produced;
@@ -198,6 +282,9 @@ int Run(const Options& options) {
         }
     }
 
+    if (timer.On()) {
+        messages.Say(timer.Summary());
+    }
     directory.RemoveIf(options.comNumber, bound.Path());
     messages.Say(Format("stopped, COM%u removed", static_cast<unsigned>(options.comNumber)));
     return 0;

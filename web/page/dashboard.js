@@ -248,6 +248,12 @@ function drawInput(status) {
     rows.push(['Log', status.logging ? (status.logFile || 'on') : 'off']);
   }
   if (Array.isArray(status.options)) rows.push(['Options', status.options.join(', ') || 'none']);
+  const time = status.timeExport;
+  if (time && isNumber(time.unit)) {
+    const offset = isNumber(time.lastOffsetMs) ? `, last offset ${time.lastOffsetMs.toFixed(3)} ms` : '';
+    const pps = time.pps && time.ppsAvailable ? `, ${count(time.ppsEdges)} PPS edges` : '';
+    rows.push(['Time export', `NTP unit ${time.unit}, ${count(time.samples)} samples${offset}${pps}`, { id: 'time-export' }]);
+  }
   if (status.directory) rows.push(['COM directory', status.directory]);
   if (status.version) rows.push(['Hub', `${status.version}${status.pid ? `, process ${status.pid}` : ''}`]);
   fillFacts($('input'), rows);
