@@ -165,6 +165,7 @@ TEST_P(SettingsStore, EverythingSavedLoadsBackInTheStoredLayout) {
                                                "UDP Target:sz",
                                                "TCP Write",
                                                "TCP Clients",
+                                               "Source:sz",
                                                "NTP Unit",
                                                "PPS",
                                                "Port0",
