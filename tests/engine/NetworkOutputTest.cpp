@@ -4,6 +4,7 @@
 #include "hub/engine/NetworkOutput.h"
 
 #include "platform/ErrorCodes.h"
+#include "tests/support/DescriptorsTaken.h"
 #include "tests/support/Nmea.h"
 
 #include <gtest/gtest.h>
@@ -407,24 +408,14 @@ TEST_F(NetworkOutputTest, OutOfDescriptorsAcceptingPausesInsteadOfSpinning) {
     Serve();
     Client client(settings_.tcpPort);
     ASSERT_TRUE(client.Connected()) << "waits in the listen queue";
-    rlimit saved{};
-    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
-    rlimit low = saved;
-    low.rlim_cur = 256;
-    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
-    std::vector<int> taken;
-    for (int fd = dup(0); fd >= 0; fd = dup(0)) {
-        taken.push_back(fd);
-    }
+    DescriptorsTaken descriptors;
+    ASSERT_TRUE(descriptors.Taken());
     Loop(1);
     EXPECT_NE(output_.AcceptError(), 0u);
     platform::WaitEntry entries[NetworkOutput::waitCapacity];
     EXPECT_EQ(output_.CollectWaits(entries, NetworkOutput::waitCapacity, 0), 0u)
         << "the listener, still ready, is not waited for meanwhile";
-    for (const int fd : taken) {
-        close(fd);
-    }
-    setrlimit(RLIMIT_NOFILE, &saved);
+    descriptors.Release();
     now_ += NetworkOutput::acceptPauseMs;
     output_.Tick(now_);
     Loop(2);

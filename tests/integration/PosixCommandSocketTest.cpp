@@ -6,6 +6,7 @@
 #include "hub/posix/command/SocketRunningHub.h"
 #include "platform/ErrorCodes.h"
 #include "tests/platform/TestPty.h"
+#include "tests/support/DescriptorsTaken.h"
 
 #include <gtest/gtest.h>
 
@@ -23,6 +24,7 @@ namespace tavro::platform::posix {
 namespace {
 
 using namespace std::chrono_literals;
+using tavro::testing::DescriptorsTaken;
 using tavro::testing::TestComDirectory;
 
 struct Request {
@@ -279,25 +281,15 @@ TEST_F(CommandSocketTest, OutOfDescriptorsASenderIsStillAnswered) {
     ASSERT_GE(sender, 0);
     const std::string request("\x01\0\0\0", 4);
     ASSERT_EQ(send(sender, request.data(), request.size(), 0), 4);
-    rlimit saved{};
-    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
-    rlimit low = saved;
-    low.rlim_cur = 256;
-    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
-    std::vector<int> taken;
-    for (int fd = dup(0); fd >= 0; fd = dup(0)) {
-        taken.push_back(fd);
-    }
+    DescriptorsTaken descriptors;
+    ASSERT_TRUE(descriptors.Taken());
     for (int round = 0; round < 3; ++round) {
         pollfd entries[CommandServer::pollCapacity];
         const size_t count = server_.AddToPollSet(entries, 0, CommandServer::pollCapacity);
         poll(entries, count, 100);
         server_.Service(entries, count, handler_);
     }
-    for (const int fd : taken) {
-        close(fd);
-    }
-    setrlimit(RLIMIT_NOFILE, &saved);
+    descriptors.Release();
     uint8_t reply[4] = {9, 9, 9, 9};
     EXPECT_EQ(recv(sender, reply, sizeof reply, MSG_DONTWAIT), 4) << "answered meanwhile";
     EXPECT_EQ(reply[0], 0);

@@ -2,6 +2,7 @@
 // showing gps-sim's position), nc and socat as readers, a UDP listener, a client that writes
 // to the receiver with "TCP Write", and crowds of misbehaving clients. Ports are ephemeral.
 #include "tests/integration/PosixHubFixture.h"
+#include "tests/integration/PosixProcess.h"
 
 #include <arpa/inet.h>
 #include <dirent.h>
@@ -12,26 +13,6 @@
 
 namespace tavro::testing {
 namespace {
-
-std::string Program(std::initializer_list<const char*> paths) {
-    for (const char* path : paths) {
-        if (access(path, X_OK) == 0) {
-            return path;
-        }
-    }
-    return "";
-}
-
-size_t OpenDescriptors(pid_t pid) {
-    size_t count = 0;
-    if (DIR* directory = opendir(("/proc/" + std::to_string(pid) + "/fd").c_str())) {
-        while (readdir(directory) != nullptr) {
-            ++count;
-        }
-        closedir(directory);
-    }
-    return count;
-}
 
 class PosixNetwork : public PosixHubEndToEnd {
 protected:

@@ -5,8 +5,10 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
+#include <initializer_list>
 #include <sstream>
 #include <string>
 #include <sys/wait.h>
@@ -18,6 +20,28 @@
 namespace tavro::testing {
 
 using Environment = std::vector<std::pair<std::string, std::string>>;
+
+// The first of `paths` that is an executable program, "" when none is.
+inline std::string Program(std::initializer_list<const char*> paths) {
+    for (const char* path : paths) {
+        if (access(path, X_OK) == 0) {
+            return path;
+        }
+    }
+    return "";
+}
+
+// How many descriptors process `pid` holds open (with the one that reads the list).
+inline size_t OpenDescriptors(pid_t pid) {
+    size_t count = 0;
+    if (DIR* directory = opendir(("/proc/" + std::to_string(pid) + "/fd").c_str())) {
+        while (readdir(directory) != nullptr) {
+            ++count;
+        }
+        closedir(directory);
+    }
+    return count;
+}
 
 // Waits up to `timeout` for `condition`, looking every 50 ms.
 template <typename Condition>

@@ -3,6 +3,7 @@
 // line, UDP datagrams at 10 Hz, gpsd reading gps-sim, another hub's TCP output, and peers that
 // reset every second. Ports are ephemeral.
 #include "tests/integration/PosixHubFixture.h"
+#include "tests/integration/PosixProcess.h"
 
 #include <arpa/inet.h>
 #include <atomic>
@@ -16,26 +17,6 @@
 
 namespace tavro::testing {
 namespace {
-
-std::string Program(std::initializer_list<const char*> paths) {
-    for (const char* path : paths) {
-        if (access(path, X_OK) == 0) {
-            return path;
-        }
-    }
-    return "";
-}
-
-size_t OpenDescriptors(pid_t pid) {
-    size_t count = 0;
-    if (DIR* directory = opendir(("/proc/" + std::to_string(pid) + "/fd").c_str())) {
-        while (readdir(directory) != nullptr) {
-            ++count;
-        }
-        closedir(directory);
-    }
-    return count;
-}
 
 // User and system time of `pid`, in clock ticks.
 long CpuTicks(pid_t pid) {

@@ -3,6 +3,7 @@
 #include "web/HttpServer.h"
 
 #include "platform/ErrorCodes.h"
+#include "tests/support/DescriptorsTaken.h"
 
 #include <gtest/gtest.h>
 
@@ -18,6 +19,8 @@
 
 namespace tavro::web {
 namespace {
+
+using tavro::testing::DescriptorsTaken;
 
 class EchoHandler final : public RequestHandler {
 public:
@@ -171,21 +174,11 @@ TEST_F(HttpServerTest, OutOfDescriptorsAcceptingPausesAndTellsWhy) {
     address.sin_port = htons(server_->Port());
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     ASSERT_EQ(connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    rlimit saved{};
-    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
-    rlimit low = saved;
-    low.rlim_cur = 256;
-    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
-    std::vector<int> taken;
-    for (int fd = dup(0); fd >= 0; fd = dup(0)) {
-        taken.push_back(fd);
-    }
+    DescriptorsTaken descriptors;
+    ASSERT_TRUE(descriptors.Taken());
     Pump();
     EXPECT_NE(server_->AcceptError(), 0u) << "for the log, once";
-    for (const int fd : taken) {
-        close(fd);
-    }
-    setrlimit(RLIMIT_NOFILE, &saved);
+    descriptors.Release();
     now_ += 1000;
     Pump();
     EXPECT_EQ(server_->AcceptError(), 0u);
