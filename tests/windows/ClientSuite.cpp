@@ -5,8 +5,10 @@
 // checks its own stream and calls (TavroClients.exe, TavroBoostClient.exe); the script checks
 // that their commands reached the receiver. Then the shell ends and a new one starts, and the
 // hub's tray icon must come back.
+// Given a network source in place of the receiver's port, the hub reads the receiver from
+// there, and only the pyserial program runs, on COM7, its command going back to the source.
 //
-// TavroClientSuite.exe <Tavro.sys image path> <Tavro.exe> <receiver COM> <seconds>
+// TavroClientSuite.exe <Tavro.sys image path> <Tavro.exe> <receiver COM | tcp://...> <seconds>
 #include "common/HubCommand.h"
 #include "tests/windows/support/AppProcess.h"
 #include "tests/windows/support/DriverService.h"
@@ -162,21 +164,25 @@ bool HubStreams(DWORD com) {
 int main(int argc, char** argv) {
     TestReport report("TavroClientSuite");
     if (argc != 5) {
-        printf("usage: TavroClientSuite <Tavro.sys image path> <Tavro.exe> <receiver COM> "
-               "<seconds>\n");
+        printf("usage: TavroClientSuite <Tavro.sys image path> <Tavro.exe> "
+               "<receiver COM | tcp://host:port> <seconds>\n");
         return 2;
     }
     const char* image = argv[1];
     const char* hubPath = argv[2];
-    const DWORD receiverCom = static_cast<DWORD>(atoi(argv[3]));
+    const char* source = strstr(argv[3], "://") != nullptr ? argv[3] : "";
+    const DWORD receiverCom = *source != 0 ? 0 : static_cast<DWORD>(atoi(argv[3]));
     const DWORD seconds = static_cast<DWORD>(atoi(argv[4]));
 
-    report.Section("set-up: the hub on COM%lu, virtual ports COM7 to COM11", receiverCom);
-    report.Check(WriteHubSettings(receiverCom), "hub settings written");
     char receiverName[16];
     snprintf(receiverName, sizeof receiverName, "COM%lu", receiverCom);
-    report.Check(WriteSerialComm(receiverMapValue, receiverName),
-                 "the serial port map lists the receiver's port");
+    report.Section("set-up: the hub reading %s, virtual ports COM7 to COM11",
+                   *source != 0 ? source : receiverName);
+    report.Check(WriteHubSettings(receiverCom, source), "hub settings written");
+    if (*source == 0) {
+        report.Check(WriteSerialComm(receiverMapValue, receiverName),
+                     "the serial port map lists the receiver's port");
+    }
     const PortValue ports[] = {
         {"Port0", 7}, {"Port1", 8}, {"Port2", 9}, {"Port3", 10}, {"Port4", 11}};
     report.Check(WritePortValues(ports, 5), "driver parameters written");
@@ -201,17 +207,22 @@ int main(int argc, char** argv) {
         const char* program;
         std::string arguments;
     };
-    std::vector<Client> clients = {
-        {"TavroClients.exe", "dotnet COM7 " + time + " dotnet"},
-        {"TavroClients.exe", "pyserial COM8 " + time + " pyserial"},
-        {"TavroClients.exe", "qt COM9 " + time + " qt"},
-        {"TavroClients.exe", "flush-close COM11 " + std::to_string(flushCloseCount) + " flush"},
-    };
-    if (GetFileAttributesA((ProgramDirectory() + "TavroBoostClient.exe").c_str()) !=
-        INVALID_FILE_ATTRIBUTES) {
-        clients.push_back({"TavroBoostClient.exe", "COM10 " + time + " boost"});
+    std::vector<Client> clients;
+    if (*source != 0) {
+        clients = {{"TavroClients.exe", "pyserial COM7 " + time + " source"}};
     } else {
-        report.Note("TavroBoostClient.exe was not built (no Boost headers): skipped");
+        clients = {
+            {"TavroClients.exe", "dotnet COM7 " + time + " dotnet"},
+            {"TavroClients.exe", "pyserial COM8 " + time + " pyserial"},
+            {"TavroClients.exe", "qt COM9 " + time + " qt"},
+            {"TavroClients.exe", "flush-close COM11 " + std::to_string(flushCloseCount) + " flush"},
+        };
+        if (GetFileAttributesA((ProgramDirectory() + "TavroBoostClient.exe").c_str()) !=
+            INVALID_FILE_ATTRIBUTES) {
+            clients.push_back({"TavroBoostClient.exe", "COM10 " + time + " boost"});
+        } else {
+            report.Note("TavroBoostClient.exe was not built (no Boost headers): skipped");
+        }
     }
     std::vector<std::unique_ptr<AppProcess>> running;
     for (const Client& client : clients) {
@@ -225,7 +236,9 @@ int main(int argc, char** argv) {
                      clients[i].arguments.c_str(), code);
     }
 
-    ShellRestart(report);
+    if (*source == 0) {
+        ShellRestart(report);
+    }
 
     TerminateProcess(hub.hProcess, 1);
     WaitForSingleObject(hub.hProcess, 5000);
@@ -234,5 +247,6 @@ int main(int argc, char** argv) {
     service.Stop();
     service.Remove();
     DeleteSerialComm(receiverMapValue);
+    WriteHubSettings(receiverCom); // a source left set would hide the port of later programs
     return report.Finish();
 }

@@ -332,7 +332,9 @@ fi
 # Serial libraries' call patterns against Tavro.exe + Tavro.sys, the receiver gps-sim on COM12
 # of a fresh Wine session under Xvfb (its shell is restarted, so it must be this display's):
 # TavroClientSuite.exe runs the clients at once and restarts the shell; here the receiver's log
-# must show every client's command.
+# must show every client's command. Before them, the same receiver on the network: socat serves
+# its pseudo-terminal over TCP, Tavro.exe's "Source" is tcp://, and the pyserial client on COM7
+# reads its stream and writes a command, which must come back through socat to the receiver.
 clients_suite() {
     local hub="$build/hub/win32/Tavro.exe"
     local sim="${TAVRO_GPS_SIM:-}"
@@ -375,6 +377,9 @@ clients_suite() {
     done
     local result=1
     if [ -s "$work/clients-display" ] && [ -L "$comDir/COM$receiverCom" ]; then
+        # The source first: the other run ends this session's shell.
+        clients_source "$(readlink -f "$comDir/COM$receiverCom")" "$seconds"
+        local sourceResult=$?
         ln -sfn "$(readlink -f "$comDir/COM$receiverCom")" "$WINEPREFIX/dosdevices/com$receiverCom"
         local log="$work/TavroClientSuite.log"
         local suiteStart=$(date +%s)
@@ -384,12 +389,13 @@ clients_suite() {
         result=$?
         cat "$log"
         echo "TavroClientSuite: exit code $result after $(($(date +%s) - suiteStart)) s"
+        [ $sourceResult -eq 0 ] || result=1
     else
         echo "FAIL: Xvfb or gps-sim did not come up (logs in $work)"
     fi
     kill "$simPid" "$xvfbPid" 2>/dev/null
     wait "$simPid" "$xvfbPid" 2>/dev/null
-    local tags=(dotnet pyserial qt)
+    local tags=(dotnet pyserial qt source)
     [ -f "$boost" ] && tags+=(boost)
     local i
     for i in $(seq 0 19); do
@@ -404,6 +410,32 @@ clients_suite() {
     done
     echo "  the receiver got $((${#tags[@]} - missing)) of ${#tags[@]} client commands"
     [ $missing -eq 0 ] || result=1
+    return $result
+}
+
+# clients_source PTS SECONDS: TavroClientSuite.exe with the receiver on PTS served by socat
+# (the display and gps-sim of clients_suite).
+clients_source() {
+    if ! command -v socat >/dev/null 2>&1; then
+        echo "  FAIL  socat is not installed (the receiver on the network)"
+        return 1
+    fi
+    local port
+    port="$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')"
+    socat "TCP-LISTEN:$port,reuseaddr,bind=127.0.0.1" "OPEN:$1,raw,echo=0" \
+        >"$work/clients-socat.log" 2>&1 </dev/null &
+    local socatPid=$!
+    local log="$work/TavroClientSuite-source.log"
+    local suiteStart=$(date +%s)
+    DISPLAY=":$(cat "$work/clients-display")" timeout $(($2 + 120)) \
+        wine "C:\\tavro-tests\\TavroClientSuite.exe" "$image" "C:\\tavro-tests\\Tavro.exe" \
+        "tcp://127.0.0.1:$port" "$2" >"$log" 2>&1 </dev/null
+    local result=$?
+    cat "$log"
+    echo "TavroClientSuite (tcp:// source): exit code $result after" \
+        "$(($(date +%s) - suiteStart)) s"
+    kill "$socatPid" 2>/dev/null
+    wait "$socatPid" 2>/dev/null
     return $result
 }
 

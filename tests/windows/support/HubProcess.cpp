@@ -17,7 +17,7 @@ bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs) {
     return true;
 }
 
-bool WriteHubSettings(DWORD receiverCom) {
+bool WriteHubSettings(DWORD receiverCom, const char* source) {
     HKEY key = nullptr;
     if (RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Brindle\\Tavro3", 0, nullptr, 0,
                         KEY_ALL_ACCESS, nullptr, &key, nullptr) != ERROR_SUCCESS) {
@@ -31,6 +31,8 @@ bool WriteHubSettings(DWORD receiverCom) {
              RegSetValueExA(key, names[i], 0, REG_DWORD, reinterpret_cast<const BYTE*>(&values[i]),
                             sizeof values[i]) == ERROR_SUCCESS;
     }
+    ok = ok && RegSetValueExA(key, "Source", 0, REG_SZ, reinterpret_cast<const BYTE*>(source),
+                              static_cast<DWORD>(strlen(source) + 1)) == ERROR_SUCCESS;
     RegCloseKey(key);
     return ok;
 }
