@@ -220,8 +220,9 @@ void HubEngine::Tick() {
     // 9. Tray and sounds.
     ShowTrayStatus();
 
-    // 10. Input: on arrival, what the loop has not reported yet (the tick reads on its own
-    // where the port cannot be waited for).
+    // 10. Input: a re-open whose pause is over; on arrival, what the loop has not reported
+    // yet (the tick reads on its own where the port cannot be waited for).
+    ReopenWhenDue();
     if (hub.InputConfigured() && hub.search.scanning.load() == 0) {
         hub.inputPort->TickSource();
         if (hub.inputPort->RelaysOnArrival()) {
@@ -448,9 +449,17 @@ void HubEngine::SpeedChangeReopen() {
     }
     hub.inputPort->Close(DropCause::SpeedChange);
     hub.loop.idleTicks = 0;
-    hub.system.timing.Sleep(speedChangePause);
-    hub.inputPort->Open();
-    hub.loop.lastStatus = refreshStatus;
+    // The receiver's pause passes on the timer loop, not in a sleep that would stall every
+    // port and client.
+    hub.inputPort->ReopenAfter(GpsPort::Reopen::Settings, speedChangePause);
+}
+
+void HubEngine::ReopenWhenDue() {
+    HubContext& hub = context_;
+    if (hub.inputPort->ReopenWhenDue() == GpsPort::Reopen::Settings) {
+        hub.loop.idleTicks = 0;
+        hub.loop.lastStatus = refreshStatus;
+    }
 }
 
 // ---- Device changes (GPS search) ---------------------------------------------------------------

@@ -236,6 +236,7 @@ private:
     uint32_t CollectReceiverWaits(platform::WaitEntry* entries, uint32_t capacity);
     void CountFrame(bool counted);
     void SpeedChangeReopen();
+    void ReopenWhenDue();
     void DeviceChangeCountdown();
     void FollowPulse();
 
