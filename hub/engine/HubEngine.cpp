@@ -233,7 +233,8 @@ void HubEngine::Tick() {
     }
     loop.frameCounted = 0;
 
-    // 11. The device-change countdown, which may start a GPS search.
+    // 11. The device-change countdown, which may start a GPS search once the port settled.
+    SearchWhenDue();
     DeviceChangeCountdown();
 
     // The network output follows the settings (they may change while the hub runs).
@@ -488,7 +489,24 @@ void HubEngine::DeviceChangeCountdown() {
     }
     hub.inputPort->Close();
     loop.lastStatus = refreshStatus;
-    hub.system.timing.Sleep(deviceChangePause);
+    // The closed port settles on the timer loop (SearchWhenDue), not in a sleep.
+    loop.deviceSearchDue = hub.system.timing.GetTickCount() + deviceChangePause;
+    loop.deviceSearchWaiting = 1;
+}
+
+void HubEngine::SearchWhenDue() {
+    HubContext& hub = context_;
+    TimerLoopValues& loop = hub.loop;
+    // Signed difference: the tick count wraps after 49 days.
+    if (loop.deviceSearchWaiting == 0 ||
+        static_cast<int32_t>(hub.system.timing.GetTickCount() - loop.deviceSearchDue) < 0) {
+        return;
+    }
+    loop.deviceSearchWaiting = 0;
+    // A port opened meanwhile has its receiver; a search started meanwhile covers the change.
+    if (hub.InputPortOpen() || search_.ThreadsRunning()) {
+        return;
+    }
     // Its result is not applied: "Port" and "Baud" stay as they are; an open main window
     // shows the progress.
     search_.StartSearch();

@@ -238,6 +238,7 @@ private:
     void SpeedChangeReopen();
     void ReopenWhenDue();
     void DeviceChangeCountdown();
+    void SearchWhenDue();
     void FollowPulse();
 
     bool FinishPortsCommand(PortsCommand result);
