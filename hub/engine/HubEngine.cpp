@@ -466,9 +466,10 @@ void HubEngine::ReopenWhenDue() {
 // ---- Device changes (GPS search) ---------------------------------------------------------------
 
 void HubEngine::DeviceChanged() {
-    // An open input port has its receiver; a receiver plugged in while it is closed is looked
-    // for once the changes have settled.
-    if (!context_.InputPortOpen()) {
+    // An open input port has its receiver, and so has one closed only until its re-open; a
+    // receiver plugged in while it is closed is looked for once the changes have settled.
+    const GpsPort* port = context_.inputPort.get();
+    if (!context_.InputPortOpen() && (port == nullptr || !port->ReopenWaiting())) {
         context_.loop.deviceChangeCountdown = deviceChangeTicks;
     }
 }

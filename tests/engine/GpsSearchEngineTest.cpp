@@ -144,6 +144,12 @@ TEST_F(SearchInTheHub, ADeviceChangeWhileTheInputPortIsOpenStartsNothing) {
     Tick(20);
     EXPECT_EQ(threads_.StartCalls(), 0u);
     EXPECT_TRUE(Hub().InputPortOpen());
+
+    // Nor while it is closed only for a re-open's pause (a speed change, a recovery).
+    Hub().inputPort->Close();
+    Hub().inputPort->ReopenAfter(GpsPort::Reopen::Settings, 200);
+    engine_.DeviceChanged();
+    EXPECT_EQ(Hub().loop.deviceChangeCountdown, 0u);
 }
 
 TEST_F(SearchInTheHub, ACountdownEndingWhileASearchRunsStartsNoSecondOne) {
