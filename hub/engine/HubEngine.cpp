@@ -233,7 +233,9 @@ void HubEngine::Tick() {
     }
     loop.frameCounted = 0;
 
-    // 11. The device-change countdown, which may start a GPS search once the port settled.
+    // 11. The GPS searches whose closed port has settled ("Find GPS", a device change), and
+    // the device-change countdown.
+    search_.FindWhenDue();
     SearchWhenDue();
     DeviceChangeCountdown();
 

@@ -154,7 +154,9 @@ TEST_F(SearchInTheHub, ADeviceChangeWhileTheInputPortIsOpenStartsNothing) {
 
 TEST_F(SearchInTheHub, ACountdownEndingWhileASearchRunsStartsNoSecondOne) {
     Start();
-    ASSERT_TRUE(Search().FindGps()); // the main window's button; threads still to run
+    ASSERT_TRUE(Search().FindGps()); // the main window's button
+    timing_.Advance(100);
+    Tick(); // the search starts; its threads are still to run
     const uint32_t started = threads_.StartCalls();
     engine_.DeviceChanged();
     Tick(10);
@@ -170,6 +172,8 @@ TEST_F(SearchInTheHub, TheLoopNeitherReadsNorLetsGoOfTheSearchUntilItSettled) {
     ASSERT_TRUE(Hub().InputPortOpen());
     ASSERT_TRUE(Search().FindGps());
     EXPECT_FALSE(Hub().InputPortOpen());
+    timing_.Advance(100);
+    Tick();
     EXPECT_EQ(threads_.EventsAlive(), 2u);
     Tick(3);
     EXPECT_EQ(threads_.EventsAlive(), 2u) << "threads still use the found event";
@@ -219,6 +223,8 @@ TEST_F(SearchInTheHubOnSystemThreads, TheHubEndingDuringASearchEndsItsThreadsFir
     DeliverAlways(*ports_.Find(foundCom), Garbage(20));
     Start();
     ASSERT_TRUE(Search().FindGps());
+    timing_.Advance(100);
+    Tick();
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     while (Hub().search.portScanState[foundCom].load() < 2 &&
            std::chrono::steady_clock::now() < end) {

@@ -203,8 +203,10 @@ TEST_F(PowerEvents, ComingBackReadsTheSerialPortMapAgain) {
 TEST_F(PowerEvents, ASearchRunningAtResumeKeepsItsPortStates) {
     portMap_.Set({receiverCom, 5});
     StartAndSettle();
-    ASSERT_TRUE(engine_.Search().FindGps()); // its threads are still to run
-    Hub().search.portScanState[5].store(4);  // trying the third speed
+    ASSERT_TRUE(engine_.Search().FindGps());
+    timing_.Advance(100);
+    Tick();                                 // the search starts; its threads are still to run
+    Hub().search.portScanState[5].store(4); // trying the third speed
     portMap_.Set({receiverCom, 5, 12});
 
     Power(suspend);
