@@ -54,13 +54,14 @@ public:
 
     // Recovery from a run of corrupt frames. The parser has already cleared the block
     // (streamState PortClosed, fixState, fixValid, comPort) and checksumErrors; the host
-    // closes the port handle, closes the log (flushing it first), waits 100 ms, makes a
+    // closes the port handle, closes the log (flushing it first), lets 100 ms pass, makes a
     // pending requested speed the port's baudRate and clears the request, and, when
     // portNumber is not 0, opens and configures that port at baudRate as Open does, without
-    // consulting the "Port" and "Baud" settings and without touching the block. Returns true
-    // when the port is open again, with `lineSpeed` set to its baudRate; on failure the host
-    // keeps the system error as lastOpenError and the port stays closed. The parser then
-    // writes streamState PortOpen, comPort and baudRate into the block.
+    // consulting the "Port" and "Baud" settings. Returns true when the port is open again at
+    // once, with `lineSpeed` set to its baudRate: the parser then writes streamState
+    // PortOpen, comPort and baudRate into the block. False while the port is closed: the open
+    // failed (lastOpenError holds the system error), or it comes later, without blocking the
+    // caller, and the host then writes those fields itself.
     virtual bool RecoveryReopen(uint32_t& lineSpeed) = 0;
 
     // The clock that Auto Time Sync sets.

@@ -194,6 +194,7 @@ void GpsPort::CountDropsAtClose(DropCause cause) {
 }
 
 void GpsPort::Close(DropCause cause) {
+    reopen_ = Reopen::None;
     MarkClosed();
     CountDropsAtClose(cause);
     if (handle_ != nullptr) {
@@ -553,23 +554,53 @@ bool GpsPort::RecoveryReopen(uint32_t& lineSpeed) {
     hungUp_ = false;
     burstSeen_ = false;
     CloseLog();
-    hub_.system.timing.Sleep(recoveryPause);
+    // The receiver settles while the loop keeps serving; the block shows the port closed
+    // until the timer loop opens it again.
+    ReopenAfter(Reopen::Recovery, recoveryPause);
+    return false;
+}
+
+void GpsPort::ReopenAfter(Reopen kind, uint32_t pauseMs) {
+    reopen_ = kind;
+    reopenDue_ = hub_.system.timing.GetTickCount() + pauseMs;
+}
+
+GpsPort::Reopen GpsPort::ReopenWhenDue() {
+    const Reopen kind = reopen_;
+    // Signed difference: the tick count wraps after 49 days.
+    if (kind == Reopen::None ||
+        static_cast<int32_t>(hub_.system.timing.GetTickCount() - reopenDue_) < 0) {
+        return Reopen::None;
+    }
+    reopen_ = Reopen::None;
+    if (kind == Reopen::Settings) {
+        Open();
+    } else {
+        FinishRecovery();
+    }
+    return kind;
+}
+
+void GpsPort::FinishRecovery() {
     if (hub_.requestedBaud != 0) {
         baudRate = hub_.requestedBaud;
         hub_.requestedBaud = 0;
     }
     checksumErrors = 0;
     if (portNumber == 0 || OpenAndConfigure(portNumber) != OpenResult::Opened) {
-        return false;
+        return;
     }
     NoteOpenedSpeed();
     PrepareInputPort(*handle_);
     if (!ConfigureLine(baudRate, 8, platform::dcb::noParity, platform::dcb::oneStopBit)) {
         handle_.reset();
-        return false;
+        return;
     }
-    lineSpeed = baudRate;
-    return true;
+    if (status != nullptr) {
+        status->streamState = Byte(StreamState::PortOpen);
+        status->comPort = portNumber;
+        status->baudRate = baudRate;
+    }
 }
 
 platform::SystemClock& GpsPort::Clock() {

@@ -82,6 +82,15 @@ public:
     // dropped for `cause`, the bytes queued for the receiver as DropCause::Unwritten.
     void Close(DropCause cause = DropCause::Closed);
 
+    // A re-open after a pause, so that no wait blocks the loop thread: the port is closed
+    // now and the timer loop opens it once `pauseMs` have passed (ReopenWhenDue). Settings
+    // opens as Open does; Recovery as RecoveryReopen describes. Close cancels it.
+    enum class Reopen : uint8_t { None, Settings, Recovery };
+    void ReopenAfter(Reopen kind, uint32_t pauseMs);
+    // The timer loop, every tick: the re-open whose pause is over, or None.
+    Reopen ReopenWhenDue();
+    bool ReopenWaiting() const { return reopen_ != Reopen::None; }
+
     // The first frame since the port was opened began with a zero byte and held no stream
     // start: what a receiver heard at another speed sends. Reported once per open.
     bool TakeZeroLedStart() {
@@ -250,6 +259,8 @@ private:
     // When the first byte of the current sentence's burst arrived (Timing::Microseconds),
     // where the port measured it (see BurstAge).
     bool BurstStart(uint64_t& microseconds);
+    // The recovery's open at portNumber and baudRate, writing the block as an open does.
+    void FinishRecovery();
 
     HubContext& hub_;
     GpsPortKind kind_;
@@ -275,6 +286,8 @@ private:
     bool firstFrameSeen_ = false; // a frame was handed over since the open
     bool zeroLedStart_ = false;   // that frame looked like a receiver at another speed
     bool streamNamed_ = false;    // a stream start was recognised since the open
+    Reopen reopen_ = Reopen::None;
+    uint32_t reopenDue_ = 0; // GetTickCount at which the pending re-open is due
 };
 
 } // namespace tavro

@@ -158,7 +158,20 @@ bool GpsSearch::FindGps() {
         hub_.inputPort->Close();
     }
     hub_.loop.lastStatus = refreshStatus;
-    hub_.system.timing.Sleep(findGpsPause);
+    findDue_ = hub_.system.timing.GetTickCount() + findGpsPause;
+    findWaiting_ = true;
+    return true;
+}
+
+bool GpsSearch::FindWhenDue() {
+    // Signed difference: the tick count wraps after 49 days.
+    if (!findWaiting_ || static_cast<int32_t>(hub_.system.timing.GetTickCount() - findDue_) < 0) {
+        return false;
+    }
+    findWaiting_ = false;
+    if (hub_.inputPort != nullptr) {
+        hub_.inputPort->Close(); // in case it was opened again meanwhile
+    }
     hub_.search.applySearchResult = 1;
     return StartSearch();
 }

@@ -12,6 +12,7 @@
 // How a main window uses it (all on the hub's main thread):
 //
 //     "Find GPS" button:     search.FindGps();            // ignored while threads run
+//     every tick (engine):   search.FindWhenDue();
 //     first run:             hub.search.applySearchResult = 1; search.StartSearch();
 //     every 200 ms:          if (search.ThreadsRunning()) {
 //                                FormatSearchProgress(hub.search, text);   // show text
@@ -77,9 +78,13 @@ public:
     bool StartSearch();
 
     // The main window's "Find GPS": ignored (false) while threads run; otherwise closes the
-    // input port with its log, asks the tray for a refresh (lastStatus 5), waits 100 ms, sets
+    // input port with its log and asks the tray for a refresh (lastStatus 5). 100 ms later,
+    // so that the port settles without a sleep on the loop thread, FindWhenDue sets
     // applySearchResult and starts a search.
     bool FindGps();
+    // The timer loop, every tick: the search FindGps asked for once its pause is over; true
+    // when it started.
+    bool FindWhenDue();
 
     // Closes every port a scanning thread holds, so that each thread's next read fails and it
     // ends as for a silent port; threads still opening their port end as soon as the open
@@ -133,6 +138,8 @@ private:
     HubContext& hub_;
     platform::SerialPortMap& serialPortMap_;
     platform::Threads* threads_;
+    bool findWaiting_ = false; // FindGps closed the port; its search is due at
+    uint32_t findDue_ = 0;     // this GetTickCount
 
     // Made anew by each search; threads wait on it, so it is released only when all ended.
     std::unique_ptr<platform::Event> foundEvent_;

@@ -78,6 +78,8 @@ struct TimerLoopValues {
     uint32_t trayIconId = 101;  // icon resource now in the tray
     uint32_t videoCountdown = 0;
     uint32_t deviceChangeCountdown = 0;
+    uint8_t deviceSearchWaiting = 0; // a device change closed the port; its search is due at
+    uint32_t deviceSearchDue = 0;    // this GetTickCount
     uint32_t devicesActive = 0;
 };
 

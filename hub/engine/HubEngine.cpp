@@ -220,8 +220,9 @@ void HubEngine::Tick() {
     // 9. Tray and sounds.
     ShowTrayStatus();
 
-    // 10. Input: on arrival, what the loop has not reported yet (the tick reads on its own
-    // where the port cannot be waited for).
+    // 10. Input: a re-open whose pause is over; on arrival, what the loop has not reported
+    // yet (the tick reads on its own where the port cannot be waited for).
+    ReopenWhenDue();
     if (hub.InputConfigured() && hub.search.scanning.load() == 0) {
         hub.inputPort->TickSource();
         if (hub.inputPort->RelaysOnArrival()) {
@@ -232,7 +233,10 @@ void HubEngine::Tick() {
     }
     loop.frameCounted = 0;
 
-    // 11. The device-change countdown, which may start a GPS search.
+    // 11. The GPS searches whose closed port has settled ("Find GPS", a device change), and
+    // the device-change countdown.
+    search_.FindWhenDue();
+    SearchWhenDue();
     DeviceChangeCountdown();
 
     // The network output follows the settings (they may change while the hub runs).
@@ -448,17 +452,26 @@ void HubEngine::SpeedChangeReopen() {
     }
     hub.inputPort->Close(DropCause::SpeedChange);
     hub.loop.idleTicks = 0;
-    hub.system.timing.Sleep(speedChangePause);
-    hub.inputPort->Open();
-    hub.loop.lastStatus = refreshStatus;
+    // The receiver's pause passes on the timer loop, not in a sleep that would stall every
+    // port and client.
+    hub.inputPort->ReopenAfter(GpsPort::Reopen::Settings, speedChangePause);
+}
+
+void HubEngine::ReopenWhenDue() {
+    HubContext& hub = context_;
+    if (hub.inputPort->ReopenWhenDue() == GpsPort::Reopen::Settings) {
+        hub.loop.idleTicks = 0;
+        hub.loop.lastStatus = refreshStatus;
+    }
 }
 
 // ---- Device changes (GPS search) ---------------------------------------------------------------
 
 void HubEngine::DeviceChanged() {
-    // An open input port has its receiver; a receiver plugged in while it is closed is looked
-    // for once the changes have settled.
-    if (!context_.InputPortOpen()) {
+    // An open input port has its receiver, and so has one closed only until its re-open; a
+    // receiver plugged in while it is closed is looked for once the changes have settled.
+    const GpsPort* port = context_.inputPort.get();
+    if (!context_.InputPortOpen() && (port == nullptr || !port->ReopenWaiting())) {
         context_.loop.deviceChangeCountdown = deviceChangeTicks;
     }
 }
@@ -479,7 +492,24 @@ void HubEngine::DeviceChangeCountdown() {
     }
     hub.inputPort->Close();
     loop.lastStatus = refreshStatus;
-    hub.system.timing.Sleep(deviceChangePause);
+    // The closed port settles on the timer loop (SearchWhenDue), not in a sleep.
+    loop.deviceSearchDue = hub.system.timing.GetTickCount() + deviceChangePause;
+    loop.deviceSearchWaiting = 1;
+}
+
+void HubEngine::SearchWhenDue() {
+    HubContext& hub = context_;
+    TimerLoopValues& loop = hub.loop;
+    // Signed difference: the tick count wraps after 49 days.
+    if (loop.deviceSearchWaiting == 0 ||
+        static_cast<int32_t>(hub.system.timing.GetTickCount() - loop.deviceSearchDue) < 0) {
+        return;
+    }
+    loop.deviceSearchWaiting = 0;
+    // A port opened meanwhile has its receiver; a search started meanwhile covers the change.
+    if (hub.InputPortOpen() || search_.ThreadsRunning()) {
+        return;
+    }
     // Its result is not applied: "Port" and "Baud" stay as they are; an open main window
     // shows the progress.
     search_.StartSearch();

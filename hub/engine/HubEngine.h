@@ -236,7 +236,9 @@ private:
     uint32_t CollectReceiverWaits(platform::WaitEntry* entries, uint32_t capacity);
     void CountFrame(bool counted);
     void SpeedChangeReopen();
+    void ReopenWhenDue();
     void DeviceChangeCountdown();
+    void SearchWhenDue();
     void FollowPulse();
 
     bool FinishPortsCommand(PortsCommand result);

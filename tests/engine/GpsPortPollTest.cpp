@@ -168,6 +168,11 @@ protected:
             Feed("$GPGGA,1,2,3*00\r\n");
         }
     }
+    // The timer loop's tick once the recovery's 100 ms pause is over.
+    GpsPort::Reopen EndPause() {
+        timing_.Advance(100);
+        return port_->ReopenWhenDue();
+    }
 };
 
 TEST_F(GpsPortRecovery, SixBadFramesReopenThePortAtItsOwnNumberAndSpeed) {
@@ -181,13 +186,23 @@ TEST_F(GpsPortRecovery, SixBadFramesReopenThePortAtItsOwnNumberAndSpeed) {
     log_.calls.clear();
 
     Feed(rmc);
+    // Closed at once, and the caller is not held up: the timer loop opens it again.
+    EXPECT_FALSE(port_->IsOpen());
+    EXPECT_EQ(device_.OpenHandles(), 0u);
+    EXPECT_EQ(log_.calls.front(), "CloseLog");
+    EXPECT_EQ(Block().streamState, static_cast<uint8_t>(StreamState::PortClosed));
+    EXPECT_TRUE(timing_.Sleeps().empty());
+    timing_.Advance(99);
+    EXPECT_EQ(port_->ReopenWhenDue(), GpsPort::Reopen::None) << "not before 100 ms";
+    EXPECT_EQ(ports_.OpenAttempts(), 1u);
+
+    timing_.Advance(1);
+    EXPECT_EQ(port_->ReopenWhenDue(), GpsPort::Reopen::Recovery);
     EXPECT_EQ(ports_.OpenAttempts(), 2u);
     EXPECT_TRUE(port_->IsOpen());
-    EXPECT_EQ(device_.OpenHandles(), 1u) << "the old handle was closed";
-    EXPECT_EQ(timing_.Sleeps(), std::vector<uint32_t>{100});
+    EXPECT_EQ(device_.OpenHandles(), 1u);
     EXPECT_EQ(port_->checksumErrors, 0);
     EXPECT_EQ(device_.State().BaudRate, 4800u);
-    EXPECT_EQ(log_.calls.front(), "CloseLog");
     EXPECT_EQ(Block().streamState, static_cast<uint8_t>(StreamState::PortOpen));
     EXPECT_EQ(Block().comPort, inputCom);
     EXPECT_EQ(Block().baudRate, 4800u);
@@ -197,8 +212,9 @@ TEST_F(GpsPortRecovery, SixBadFramesReopenThePortAtItsOwnNumberAndSpeed) {
 TEST_F(GpsPortRecovery, ARequestedSpeedIsAppliedByTheRecovery) {
     hub_.settings.optionFlags = OptionFlags::nmeaFilter;
     FeedBadFrames(6);
-    hub_.requestedBaud = 38400;
     Feed(rmc);
+    hub_.requestedBaud = 38400; // asked for during the pause
+    EXPECT_EQ(EndPause(), GpsPort::Reopen::Recovery);
     EXPECT_EQ(hub_.requestedBaud, 0u);
     EXPECT_EQ(port_->baudRate, 38400u);
     EXPECT_EQ(device_.State().BaudRate, 38400u);
@@ -211,6 +227,7 @@ TEST_F(GpsPortRecovery, AFailedReopenLeavesThePortClosedWithItsError) {
     FeedBadFrames(6);
     device_.FailOpen(error::accessDenied);
     Feed(rmc);
+    EXPECT_EQ(EndPause(), GpsPort::Reopen::Recovery);
     EXPECT_FALSE(port_->IsOpen());
     EXPECT_EQ(port_->lastOpenError, error::accessDenied);
     EXPECT_EQ(Block().streamState, static_cast<uint8_t>(StreamState::PortClosed));
@@ -219,11 +236,21 @@ TEST_F(GpsPortRecovery, AFailedReopenLeavesThePortClosedWithItsError) {
     EXPECT_EQ(Feed(rmc), 0u) << "closed until the timer loop opens it again";
 }
 
+// A close meanwhile (standby, a search, the end) is not undone by the recovery.
+TEST_F(GpsPortRecovery, ACloseDuringThePauseCancelsTheReopen) {
+    hub_.settings.optionFlags = OptionFlags::nmeaFilter;
+    FeedBadFrames(7);
+    ASSERT_TRUE(port_->ReopenWaiting());
+    port_->Close();
+    EXPECT_EQ(EndPause(), GpsPort::Reopen::None);
+    EXPECT_EQ(ports_.OpenAttempts(), 1u);
+}
+
 TEST_F(GpsPortRecovery, WithoutTheFilterBadFramesOnlyCount) {
     FeedBadFrames(8);
     Feed(rmc);
     EXPECT_EQ(ports_.OpenAttempts(), 1u);
-    EXPECT_TRUE(timing_.Sleeps().empty());
+    EXPECT_FALSE(port_->ReopenWaiting());
     EXPECT_EQ(Block().rmcCount, 1);
 }
 

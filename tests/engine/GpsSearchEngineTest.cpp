@@ -107,13 +107,21 @@ TEST_F(SearchInTheHub, ADeviceChangeWithTheInputPortClosedSearchesHalfASecondLat
     Tick(5);
     engine_.DeviceChanged(); // a further change starts the countdown again
     Tick(9);
+    EXPECT_EQ(Hub().loop.deviceSearchWaiting, 0);
+    Tick(); // the port is closed; the tray shows it at the next tick
+    EXPECT_EQ(Hub().loop.lastStatus, 5u);
     EXPECT_EQ(threads_.StartCalls(), 0u);
-    EXPECT_TRUE(timing_.Sleeps().empty());
+    // The closed port settles for 100 ms on the timer loop, which keeps ticking meanwhile.
+    const uint32_t exchanges = control_.exchanges;
+    timing_.Advance(99);
     Tick();
-    EXPECT_EQ(timing_.Sleeps(), std::vector<uint32_t>{100});
+    EXPECT_EQ(threads_.StartCalls(), 0u);
+    EXPECT_GT(control_.exchanges, exchanges) << "the driver exchange goes on";
+    timing_.Advance(1);
+    Tick();
+    EXPECT_TRUE(timing_.Sleeps().empty());
     EXPECT_EQ(threads_.StartCalls(), 2u) << "COM3 and COM5";
     EXPECT_EQ(Hub().search.scanning.load(), 1);
-    EXPECT_EQ(Hub().loop.lastStatus, 5u);
     threads_.RunDeferred();
     EXPECT_EQ(Hub().search.FoundPort(), foundCom);
     EXPECT_EQ(Hub().search.FoundBaud(), 9600u);
@@ -136,11 +144,19 @@ TEST_F(SearchInTheHub, ADeviceChangeWhileTheInputPortIsOpenStartsNothing) {
     Tick(20);
     EXPECT_EQ(threads_.StartCalls(), 0u);
     EXPECT_TRUE(Hub().InputPortOpen());
+
+    // Nor while it is closed only for a re-open's pause (a speed change, a recovery).
+    Hub().inputPort->Close();
+    Hub().inputPort->ReopenAfter(GpsPort::Reopen::Settings, 200);
+    engine_.DeviceChanged();
+    EXPECT_EQ(Hub().loop.deviceChangeCountdown, 0u);
 }
 
 TEST_F(SearchInTheHub, ACountdownEndingWhileASearchRunsStartsNoSecondOne) {
     Start();
-    ASSERT_TRUE(Search().FindGps()); // the main window's button; threads still to run
+    ASSERT_TRUE(Search().FindGps()); // the main window's button
+    timing_.Advance(100);
+    Tick(); // the search starts; its threads are still to run
     const uint32_t started = threads_.StartCalls();
     engine_.DeviceChanged();
     Tick(10);
@@ -156,6 +172,8 @@ TEST_F(SearchInTheHub, TheLoopNeitherReadsNorLetsGoOfTheSearchUntilItSettled) {
     ASSERT_TRUE(Hub().InputPortOpen());
     ASSERT_TRUE(Search().FindGps());
     EXPECT_FALSE(Hub().InputPortOpen());
+    timing_.Advance(100);
+    Tick();
     EXPECT_EQ(threads_.EventsAlive(), 2u);
     Tick(3);
     EXPECT_EQ(threads_.EventsAlive(), 2u) << "threads still use the found event";
@@ -187,6 +205,8 @@ TEST_F(SearchInTheHub, TheFoundEventIsReleasedWithoutAMainWindow) {
     Hub().inputPort->Close();
     engine_.DeviceChanged();
     Tick(10);
+    timing_.Advance(100); // the closed port settles
+    Tick();
     threads_.RunDeferred();
     EXPECT_EQ(threads_.EventsAlive(), 2u);
     Tick();
@@ -203,6 +223,8 @@ TEST_F(SearchInTheHubOnSystemThreads, TheHubEndingDuringASearchEndsItsThreadsFir
     DeliverAlways(*ports_.Find(foundCom), Garbage(20));
     Start();
     ASSERT_TRUE(Search().FindGps());
+    timing_.Advance(100);
+    Tick();
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     while (Hub().search.portScanState[foundCom].load() < 2 &&
            std::chrono::steady_clock::now() < end) {

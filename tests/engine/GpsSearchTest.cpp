@@ -531,8 +531,16 @@ TEST_F(GpsSearchTest, FindGpsClosesTheInputPortWaitsAndAppliesWhatItFound) {
     ASSERT_TRUE(hub_.InputPortOpen());
 
     ASSERT_TRUE(search_.FindGps());
-    EXPECT_EQ(timing_.Sleeps(), std::vector<uint32_t>{100});
+    // The port closes at once and settles for 100 ms while the loop goes on.
+    EXPECT_FALSE(hub_.InputPortOpen());
     EXPECT_EQ(hub_.loop.lastStatus, 5u);
+    EXPECT_TRUE(timing_.Sleeps().empty());
+    timing_.Advance(99);
+    EXPECT_FALSE(search_.FindWhenDue());
+    EXPECT_EQ(hub_.search.scanning.load(), 0);
+    timing_.Advance(1);
+    ASSERT_TRUE(search_.FindWhenDue());
+    EXPECT_FALSE(search_.FindWhenDue()) << "once";
     EXPECT_EQ(State(3), 8) << "the closed input port was tried like any other";
     EXPECT_EQ(hub_.settings.port, 3u) << "not applied before the main window asks";
 
@@ -554,6 +562,8 @@ TEST_F(GpsSearchTest, NoGpsFoundReopensTheConfiguredPort) {
     portMap_.Set({3});
     DeliverAlways(device_, Garbage(100));
     ASSERT_TRUE(search_.FindGps());
+    timing_.Advance(100);
+    ASSERT_TRUE(search_.FindWhenDue());
     EXPECT_FALSE(hub_.InputPortOpen());
     SearchOutcome outcome;
     ASSERT_TRUE(search_.ApplySearchResult(outcome));

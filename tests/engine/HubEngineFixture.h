@@ -218,6 +218,12 @@ protected:
         }
     }
 
+    // `milliseconds` pass, then a tick comes: how a pause the loop waits out ends.
+    void TickAfter(uint32_t milliseconds) {
+        timing_.Advance(milliseconds);
+        Tick();
+    }
+
     // Starts hidden with the driver running and ticks until the input port has been opened.
     void StartAndOpen() {
         Start(true);

@@ -217,11 +217,37 @@ TEST_F(HubTickTest, ZeroLedFirstFrameReopensOnceOnlyAfterASpeedChange) {
     Tick(150);
     ASSERT_EQ(ReceiverOpens(), 4u);
     Receive(zeroLed);
+    EXPECT_EQ(ReceiverOpens(), 4u) << "closed now, opened once the receiver's pause is over";
+    TickAfter(200);
     EXPECT_EQ(ReceiverOpens(), 5u);
-    EXPECT_EQ(timing_.Sleeps(), std::vector<uint32_t>{200});
     EXPECT_EQ(Hub().loop.lastStatus, 5u);
     Receive(zeroLed);
     EXPECT_EQ(ReceiverOpens(), 5u) << "the re-open kept the speed";
+}
+
+// The recovery from a run of corrupt frames closes the port at once; the loop keeps relaying
+// through the 100 ms pause and then opens the port again.
+TEST_F(HubTickTest, TheRecoveryPausesOnTheTimerLoop) {
+    StoreSetting("Sync", OptionFlags::nmeaFilter);
+    StartAndOpen();
+    auto application = Application();
+    std::string corrupt;
+    for (int i = 0; i < 7; ++i) {
+        corrupt += "$GPGGA,1,2,3*00\r\n";
+    }
+    Receive(corrupt);
+    EXPECT_FALSE(Hub().InputPortOpen());
+    EXPECT_EQ(Block().streamState, static_cast<uint8_t>(StreamState::PortClosed));
+    Command(HubCommand::InjectFrame, validRmc);
+    TickAfter(99);
+    EXPECT_EQ(application->ReadNow(), validRmc);
+    EXPECT_EQ(ReceiverOpens(), 1u);
+    TickAfter(1);
+    EXPECT_EQ(ReceiverOpens(), 2u);
+    EXPECT_TRUE(Hub().InputPortOpen());
+    EXPECT_EQ(Block().streamState, static_cast<uint8_t>(StreamState::PortOpen));
+    EXPECT_EQ(Block().comPort, receiverCom);
+    EXPECT_TRUE(timing_.Sleeps().empty());
 }
 
 TEST_F(HubTickTest, FirstFrameWithDataDoesNotReopen) {
@@ -229,7 +255,7 @@ TEST_F(HubTickTest, FirstFrameWithDataDoesNotReopen) {
     Receive(validRmc);
     Receive(std::string("\0junk\n", 6)); // not the first frame any more
     EXPECT_EQ(ReceiverOpens(), 1u);
-    EXPECT_TRUE(timing_.Sleeps().empty());
+    EXPECT_FALSE(Port().ReopenWaiting());
 }
 
 TEST_F(HubTickTest, ReopensCountTheBytesTheyEmpty) {
@@ -238,8 +264,9 @@ TEST_F(HubTickTest, ReopensCountTheBytesTheyEmpty) {
     const uint32_t speed = 9600;
     Command(HubCommand::ChangeBaud, &speed, sizeof speed);
     Receive(validRmc + std::string(600, 'x')); // one read of 510, 158 bytes left queued
-    EXPECT_EQ(ReceiverOpens(), 2u);
     EXPECT_EQ(Hub().drops.Bytes(DropCause::SpeedChange), 600u + validRmc.size() - 510);
+    TickAfter(200);
+    EXPECT_EQ(ReceiverOpens(), 2u);
 
     // The silent port's re-open, with bytes that came just before it.
     Hub().loop.idleTicks = 149;

@@ -90,13 +90,15 @@ protected:
         hub_.settings.port = com;
     }
 
-    // Runs the hub's input steps every 50 ms until `done` holds or `limit` passes.
+    // Runs the hub's input steps (a re-open whose pause is over, the exchange, the read) every
+    // 50 ms until `done` holds or `limit` passes.
     bool TickUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
         const auto end = std::chrono::steady_clock::now() + limit;
         while (!done()) {
             if (std::chrono::steady_clock::now() >= end) {
                 return false;
             }
+            port_->ReopenWhenDue();
             port_->DriverExchange();
             port_->Poll();
             std::this_thread::sleep_for(50ms);
@@ -104,7 +106,7 @@ protected:
         return true;
     }
 
-    // What the timer loop does when reopenPending is set.
+    // What the timer loop does when reopenPending is set: close now, open after the pause.
     void ReopenAtTheRequestedSpeed() {
         hub_.reopenPending = 0;
         if (hub_.requestedBaud != 0) {
@@ -112,8 +114,7 @@ protected:
             hub_.requestedBaud = 0;
         }
         port_->Close();
-        hub_.system.timing.Sleep(200);
-        port_->Open();
+        port_->ReopenAfter(GpsPort::Reopen::Settings, 200);
     }
 
     std::string SimLog() const {
@@ -197,7 +198,7 @@ TEST_F(SimulatedReceiver, ASpeedChangeEndsWithBothSidesAtTheNewSpeed) {
     EXPECT_EQ(hub_.requestedBaud, 9600u);
 
     ReopenAtTheRequestedSpeed();
-    ASSERT_TRUE(port_->IsOpen());
+    ASSERT_TRUE(TickUntil([&] { return port_->IsOpen(); }, 2s));
     EXPECT_EQ(hub_.settings.baud, 9600u);
     EXPECT_EQ(Block().baudRate, 9600u);
 

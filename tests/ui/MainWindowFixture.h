@@ -315,6 +315,13 @@ protected:
         ASSERT_EQ(engine_.InitDialog(), 1);
     }
 
+    // "Find GPS", then the engine's tick once the closed input port has settled.
+    void FindGps() {
+        mainWindow_.Click(control::findGps);
+        timing_.Advance(100);
+        engine_.Tick();
+    }
+
     void EngineTicks(uint32_t count) {
         for (uint32_t i = 0; i < count; ++i) {
             engine_.Tick();

@@ -127,7 +127,7 @@ TEST_F(MainWindowTest, EscapeDuringASearchCancelsItAndKeepsTheWindow) {
     ports_.Add(1);
     ports_.Add(3);
     Start();
-    mainWindow_.Click(control::findGps);
+    FindGps();
     ASSERT_TRUE(engine_.Search().ThreadsRunning());
     mainWindow_.Tick();
     EXPECT_EQ(mainWindow_.Text(control::statusLine), "1 ?, 3 ?, ");
@@ -158,7 +158,7 @@ TEST_F(MainWindowTest, AFoundReceiverBecomesTheInputPortAndTheListsShowIt) {
     ports_.Add(3);
     DeliverAtSpeed(ports_.Add(4), 38400, validRmc + validRmc + validRmc, Garbage(120));
     Start();
-    mainWindow_.Click(control::findGps);
+    FindGps();
     threads_.RunDeferred();
     mainWindow_.Tick();
     EXPECT_EQ(mainWindow_.Text(control::statusLine), "GPS on COM4 at 38400");
@@ -438,7 +438,7 @@ TEST_F(MainWindowTest, NoLampIsDrawnWhileASearchRuns) {
     portMap_.Set({3});
     ports_.Add(3);
     Start();
-    mainWindow_.Click(control::findGps);
+    FindGps();
     mainWindow_.Tick();
     EXPECT_TRUE(painter_.painted.empty());
 }
