@@ -81,6 +81,23 @@ void StatusBlock::Publish() {
     }
 }
 
+bool PeekStatusBlock(platform::SharedMemory& memory, platform::Timing& timing,
+                     GpsSharedStatus& copy, const char* name) {
+    platform::SharedView view;
+    if (memory.Open(name, view) != error::success) {
+        return false;
+    }
+    const bool whole = view.size >= sizeof copy;
+    if (whole) {
+        const auto& shared = *static_cast<const GpsSharedStatus*>(view.data);
+        for (int tries = 0; !ReadStatusBlock(shared, copy) && tries < 100; ++tries) {
+            timing.Sleep(1);
+        }
+    }
+    memory.Close(view);
+    return whole;
+}
+
 bool StatusBlock::Snapshot(GpsSharedStatus& copy) const {
     return ReadStatusBlock(*block_, copy);
 }

@@ -3,6 +3,7 @@
 
 #include "common/GpsSharedStatus.h"
 #include "platform/SharedMemory.h"
+#include "platform/Timing.h"
 
 #include <atomic>
 #include <stdint.h>
@@ -70,5 +71,13 @@ private:
     bool hubAttached_ = false;
     bool readerAttached_ = false;
 };
+
+// A look at the block for programs that only show it (tavro status, the dashboard): mapped
+// without counting itself among the readers, since looking is not using the receiver (Battery
+// Saver would keep the port open for it). A hub kept off the processor in the middle of a
+// write is waited for a while; one that died there leaves its last copy, which may be torn.
+// False when there is no block; `copy` is then left as it was.
+bool PeekStatusBlock(platform::SharedMemory& memory, platform::Timing& timing,
+                     GpsSharedStatus& copy, const char* name = statusBlockName);
 
 } // namespace tavro

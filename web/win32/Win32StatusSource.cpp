@@ -3,14 +3,11 @@
 #include "web/StatusSource.h"
 
 #include "common/GpsSharedStatus.h"
-#include "common/StatusSequence.h"
+#include "hub/decode/StatusBlock.h"
 #include "hub/ui/StatusJson.h"
 #include "hub/ui/StatusText.h"
-#include "platform/ErrorCodes.h"
 #include "platform/SharedMemory.h"
 #include "platform/win32/Win32RunningHub.h"
-
-#include <windows.h>
 
 namespace tavro::web {
 namespace {
@@ -23,21 +20,7 @@ public:
         using Presence = platform::Win32RunningHub::Presence;
         const Presence presence = platform::Win32RunningHub::Probe(probeTimeoutMs);
         GpsSharedStatus block{};
-        // Read without counting itself among the block's readers: looking is not using the
-        // receiver (Battery Saver would keep the port open for it).
-        platform::SharedMemory& memory = platform::SystemSharedMemory();
-        platform::SharedView view;
-        if (memory.Open(statusBlockName, view) == error::success) {
-            if (view.size >= sizeof block) {
-                // A hub kept off the processor in the middle of a write is waited for a
-                // while; one that died there leaves the last copy, which may be torn.
-                const auto& shared = *static_cast<const GpsSharedStatus*>(view.data);
-                for (int tries = 0; !ReadStatusBlock(shared, block) && tries < 100; ++tries) {
-                    Sleep(1);
-                }
-            }
-            memory.Close(view);
-        }
+        PeekStatusBlock(platform::SystemSharedMemory(), platform::SystemTiming(), block);
         const bool running = presence != Presence::absent;
         nlohmann::ordered_json status;
         status["hubRunning"] = running;
