@@ -120,9 +120,13 @@ uint32_t HttpServer::CollectWaits(platform::WaitEntry* entries, uint32_t capacit
         if (connection.phase == Phase::idle) {
             continue;
         }
-        uint8_t events = platform::waitInput;
+        // A peer that has finished sending would wake the loop with its end for ever.
+        uint8_t events = connection.peerFinished ? 0 : platform::waitInput;
         if (connection.sent < connection.output.size()) {
             events |= platform::waitOutput;
+        }
+        if (events == 0) {
+            continue;
         }
         entries[count++] = {network_.WaitFor(connection.socket, events), events,
                             static_cast<uint32_t>(i + 1)};
@@ -236,13 +240,23 @@ HttpServer::Connection* HttpServer::FreeSlot(int64_t nowMs) {
 }
 
 void HttpServer::Read(Connection& connection, int64_t nowMs) {
+    if (connection.peerFinished) {
+        return;
+    }
     uint8_t buffer[4096];
     size_t taken = 0;
     while (taken < readQuantum) {
         uint32_t got = 0;
         const uint32_t result = network_.Receive(connection.socket, buffer, sizeof buffer, got);
+        if (result == error::handleEof &&
+            (connection.phase == Phase::reading || connection.phase == Phase::writing)) {
+            // Only its sending side may be closed (`nc -N`, scripts that shut down after the
+            // request): what it asked is still answered (a feed with one state), then closed.
+            connection.peerFinished = true;
+            break;
+        }
         if (result != error::success) {
-            // The peer is gone (or closed its side): nothing more can be answered to it.
+            // The peer is gone: nothing more can be answered to it.
             Close(connection);
             return;
         }
@@ -258,12 +272,22 @@ void HttpServer::Read(Connection& connection, int64_t nowMs) {
         }
         // A live feed or a finished connection has nothing more to read: dropped.
     }
-    if (connection.phase != Phase::reading || connection.input.empty()) {
+    if (connection.phase != Phase::reading) {
+        return;
+    }
+    if (connection.input.empty()) {
+        if (connection.peerFinished) {
+            Close(connection); // it went without asking anything
+        }
         return;
     }
     HttpRequest request;
     const ParseResult result = ParseHttpRequest(connection.input, request);
     if (result.state == ParseState::needMore) {
+        if (connection.peerFinished) {
+            ++refused_; // the rest will never come
+            Answer(connection, Refusal(400, "the request ended before its head did"), nowMs);
+        }
         return;
     }
     if (result.state == ParseState::refused) {
@@ -289,7 +313,8 @@ void HttpServer::Answer(Connection& connection, const HttpResponse& response, in
     connection.output = ResponseText(response);
     connection.sent = 0;
     connection.lastOutput = nowMs;
-    connection.phase = response.stream ? Phase::streaming : Phase::writing;
+    connection.phase =
+        response.stream && !connection.peerFinished ? Phase::streaming : Phase::writing;
     Write(connection, nowMs);
 }
 
@@ -322,6 +347,10 @@ void HttpServer::Write(Connection& connection, int64_t nowMs) {
         // Answered: the peer is told there is no more, and what it still sends is read and
         // dropped until it closes, so that its answer is not lost to a reset.
         network_.FinishSending(connection.socket);
+        if (connection.peerFinished) {
+            Close(connection); // both sides are done
+            return;
+        }
         connection.phase = Phase::lingering;
         connection.since = nowMs;
     }

@@ -88,6 +88,7 @@ private:
         std::string input;
         std::string output;
         size_t sent = 0;
+        bool peerFinished = false; // it closed its sending side: nothing more to read
     };
 
     void AcceptWaiting(int64_t nowMs);

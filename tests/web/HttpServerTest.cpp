@@ -124,6 +124,23 @@ TEST_F(HttpServerTest, AnswersOneRequestAndCloses) {
     EXPECT_EQ(server_->ConnectionCount(), 0u);
 }
 
+// Scripts and `nc -N` send the request and close their sending side at once: the request and
+// its end arrive together. A feed asked for so gets one state.
+TEST_F(HttpServerTest, ASenderThatClosesItsSideAfterTheRequestIsStillAnswered) {
+    Start();
+    for (const char* path : {"/a", "/events"}) {
+        const int fd = Connect();
+        const std::string request = std::string("GET ") + path + " HTTP/1.1\r\nHost: x\r\n\r\n";
+        ASSERT_EQ(send(fd, request.data(), request.size(), 0), ssize_t(request.size()));
+        shutdown(fd, SHUT_WR);
+        const std::string answer = Answer(fd);
+        EXPECT_EQ(answer.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << path;
+        EXPECT_NE(answer.find(path[1] == 'a' ? "path /a" : "data: first"), std::string::npos)
+            << path;
+    }
+    EXPECT_EQ(server_->ConnectionCount(), 0u) << "both let go once answered";
+}
+
 TEST_F(HttpServerTest, AMegabyteHeadIsRefusedAndTheSenderReadsWhy) {
     Start();
     const int fd = Connect();
