@@ -56,15 +56,21 @@ void FileTrackLog::OpenLog(GpsPort& port) {
     for (uint32_t sequence = 1; sequence <= maxLogFilesPerMinute; ++sequence) {
         if (!MakeLogFileName(port.logFileName, sizeof port.logFileName, settings.logPath,
                              pathLength, now, sequence, style)) {
+            port.logError = error::badPathName;
             return;
         }
         uint32_t error = error::success;
         logFile_ = fileSystem_.OpenForWriting(port.logFileName,
                                               platform::FileDisposition::CreateNew, error);
-        if (logFile_ != nullptr || (error != error::fileExists && error != error::alreadyExists)) {
+        if (logFile_ != nullptr) {
+            return;
+        }
+        if (error != error::fileExists && error != error::alreadyExists) {
+            port.logError = error != error::success ? error : error::genFailure;
             return;
         }
     }
+    port.logError = error::fileExists; // every name of the minute is taken
 }
 
 void FileTrackLog::FlushLog(GpsPort& port) {
@@ -73,15 +79,27 @@ void FileTrackLog::FlushLog(GpsPort& port) {
         LogPathLength(settings) != 0) {
         OpenLog(port);
     }
-    if (logFile_ != nullptr && port.logCount > 0) {
+    // An open file goes on receiving until CloseLog, whatever the settings say meanwhile.
+    const bool wanted =
+        logFile_ != nullptr || (settings.logging != 0 && LogPathLength(settings) != 0);
+    if (port.logCount > 0 && wanted) {
         uint32_t count = static_cast<uint32_t>(port.logCount);
         if (count > GpsPort::logBufferSize) {
             count = GpsPort::logBufferSize;
         }
         uint32_t written = 0;
-        logFile_->Write(port.logBuffer, count, written);
+        const uint32_t result = logFile_ != nullptr
+                                    ? logFile_->Write(port.logBuffer, count, written)
+                                    : error::success; // OpenLog has said why there is no file
         if (written > count) {
             written = count;
+        }
+        // Counted, so that a full disk or a folder that cannot be made is told, not hidden.
+        if (written < count) {
+            port.bytesNotLogged += count - written;
+            if (logFile_ != nullptr) {
+                port.logError = result != error::success ? result : error::diskFull;
+            }
         }
         // Saturates rather than wrapping: a count that came back to 0 would delete the file.
         port.bytesLogged =

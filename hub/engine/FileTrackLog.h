@@ -8,8 +8,9 @@
 // off or changing "LogPath" takes effect through CloseLog, which the main window runs at once:
 // until then an open file goes on receiving.
 //
-// Failures are silent: a directory that cannot be made or a file that cannot be opened costs
-// the block at hand, and the next block tries again.
+// A directory that cannot be made, a file that cannot be opened or a full disk costs the
+// block at hand, and the next block tries again; the lost bytes and the last failure are kept
+// in the port (bytesNotLogged, logError) for the front end to tell.
 //
 // One FileTrackLog serves one port, on that port's thread.
 #pragma once

@@ -209,6 +209,10 @@ public:
     // Bytes written to the current log file; its zero-terminated path (see TrackLog.h).
     uint32_t bytesLogged = 0;
     char logFileName[logFileNameSize] = {};
+    // Received bytes the log could not take (no file could be made, a full disk), counted
+    // since the port was made, and the system error of the last such failure.
+    uint64_t bytesNotLogged = 0;
+    uint32_t logError = 0;
 
     // Line speed for the next open: replaced by "Baud" whenever that is not 0, and by a
     // requested speed when the parser's recovery re-opens the port. Before any "Baud" was seen

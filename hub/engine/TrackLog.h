@@ -22,12 +22,13 @@ public:
     virtual bool LogOpen() const = 0;
 
     // Begins a new log file; the caller has already checked "Logging". Does nothing when
-    // "LogPath" is empty or a file is open. Failures are silent: the next block tries again.
+    // "LogPath" is empty or a file is open. A failure sets the port's logError; the next
+    // block tries again.
     virtual void OpenLog(GpsPort& port) = 0;
 
     // Writes the port's logCount bytes of logBuffer, beginning a file first when bytes are
-    // pending, logging is on and none is open; adds what was written to bytesLogged. The
-    // port sets logCount to 0 afterwards in every case.
+    // pending, logging is on and none is open; adds what was written to bytesLogged, and what
+    // was not to bytesNotLogged. The port sets logCount to 0 afterwards in every case.
     virtual void FlushLog(GpsPort& port) = 0;
 
     // FlushLog, then closes the file and deletes it when nothing was written to it.

@@ -44,6 +44,8 @@ constexpr Field<HubReport> reportFields[] = {
     {"options", &HubReport::optionFlags},
     {"logging", &HubReport::logging},
     {"logFile", &HubReport::logFile},
+    {"log.notWritten", &HubReport::logNotWritten},
+    {"log.error", &HubReport::logError},
     {"ports.result", &HubReport::portsResult},
     {"ports.conflict", &HubReport::portsConflict},
     {"clock.settable", &HubReport::clockSettable},

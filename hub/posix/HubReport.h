@@ -107,7 +107,9 @@ struct HubReport {
 
     uint32_t optionFlags = 0; // "Sync"
     bool logging = false;
-    std::string logFile; // the open log file, "" when none
+    std::string logFile;        // the open log file, "" when none
+    uint64_t logNotWritten = 0; // received bytes the log could not take
+    uint32_t logError = 0;      // why, the last time (Win32 code)
 
     // The virtual ports: the port set's last open result (Win32 code) and the COM number
     // that made it fail.

@@ -129,6 +129,16 @@ void RunLog::FollowDrops(HubEngine& engine) {
                        static_cast<unsigned long long>(drops.bytes[i]), causes[i]);
         }
     }
+    // The same for the log file: each new reason once.
+    const GpsPort* port = engine.Context().inputPort.get();
+    if (port != nullptr && port->bytesNotLogged != 0 && port->logError != loggedLogError_) {
+        loggedLogError_ = port->logError;
+        log_.Write(LogPriority::Warning,
+                   "the log file cannot be written (%s): %llu received bytes not logged "
+                   "(further ones are counted in tavro status)",
+                   ErrorWords(port->logError).c_str(),
+                   static_cast<unsigned long long>(port->bytesNotLogged));
+    }
 }
 
 void RunLog::GuardianRestarted(int ended, int started) {

@@ -77,6 +77,7 @@ private:
     std::pair<uint8_t, uint8_t> pendingStream_{};
     uint32_t pendingTicks_ = 0;
     bool dropsLogged_[dropCauseCount] = {};
+    uint32_t loggedLogError_ = 0;
 };
 
 } // namespace tavro::posixhub

@@ -74,6 +74,8 @@ void DescribeRunningHub(HubEngine& engine, const platform::posix::ComDirectory& 
             report.baud = port->baudRate;
         }
         report.logFile = port->LogOpen() ? port->logFileName : "";
+        report.logNotWritten = port->bytesNotLogged;
+        report.logError = port->logError;
         if (!hub.SourceIsSerial()) {
             DescribeSource(*port, hub.system.timing.GetTickCount(), report);
         }

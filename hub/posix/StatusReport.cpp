@@ -520,9 +520,15 @@ std::string StatusText(const StatusFacts& facts) {
         }
         line("COM directory:", report.directory);
         line("Options:", OptionList(report.optionFlags));
-        line("Logging:", !report.logging          ? std::string("off")
-                         : report.logFile.empty() ? std::string("on")
-                                                  : "on, to " + report.logFile);
+        std::string logging = !report.logging          ? std::string("off")
+                              : report.logFile.empty() ? std::string("on")
+                                                       : "on, to " + report.logFile;
+        if (report.logNotWritten != 0) {
+            logging += Format("; %llu bytes not written (%s)",
+                              static_cast<unsigned long long>(report.logNotWritten),
+                              ErrorWords(report.logError).c_str());
+        }
+        line("Logging:", logging);
     }
     for (const std::string& warning : StatusWarnings(facts)) {
         line("Warning:", warning);
@@ -552,6 +558,9 @@ std::string StatusJson(const StatusFacts& facts) {
         object["options"] = std::move(options);
         object["logging"] = report.logging;
         object["logFile"] = TextOrNull(report.logFile);
+        object["logNotWritten"] = report.logNotWritten;
+        object["logError"] =
+            report.logNotWritten != 0 ? Json(ErrorWords(report.logError)) : Json(nullptr);
         AddNetworkJson(report.network, object);
         const TimeReport& time = report.time;
         Json timeExport;

@@ -316,6 +316,25 @@ TEST_F(TrackLogFiles, ShortWritesAreCountedExactly) {
               stream.substr(0, 1000) + stream.substr(1024, 1000) + stream.substr(2048, 3));
 }
 
+// What the log could not take is counted with the reason, so that a full disk or a folder that
+// cannot be made is told rather than hidden; a port that logs nothing counts nothing.
+TEST_F(TrackLogFiles, BytesTheLogCouldNotTakeAreCountedWithTheReason) {
+    files_.LimitWrites(1000, error::diskFull);
+    Receive(Bytes(1024));
+    EXPECT_EQ(port_->bytesNotLogged, 24u);
+    EXPECT_EQ(port_->logError, error::diskFull);
+    files_.LimitWrites(UINT32_MAX, error::success);
+    Reopen();
+    files_.FailOpens(1, error::accessDenied);
+    Receive(Bytes(1024));
+    EXPECT_EQ(port_->bytesNotLogged, 24u + 1024u);
+    EXPECT_EQ(port_->logError, error::accessDenied);
+    hub_.settings.logging = 0;
+    Reopen();
+    Receive(Bytes(1024));
+    EXPECT_EQ(port_->bytesNotLogged, 24u + 1024u);
+}
+
 TEST_F(TrackLogFiles, CreateLogDirectoriesMakesEveryLevelButTheLast) {
     port_->CreateLogDirectories("C:\\a\\bb\\ccc\\Gps");
     EXPECT_EQ(files_.Calls(),

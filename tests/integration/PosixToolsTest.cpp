@@ -474,6 +474,8 @@ TEST(StatusReportTest, EveryFactOfTheReportSurvivesTheSocket) {
     report.optionFlags = 0x15;
     report.logging = true;
     report.logFile = "/home/ana/GPSLog/Gps2024-02-29.nmea";
+    report.logNotWritten = 9216;
+    report.logError = 112;
     report.portsResult = 183;
     report.portsConflict = 7;
     report.ports[0] = {5, "/dev/pts/3", 1, true, 10240, 512};
@@ -513,6 +515,16 @@ TEST(StatusReportTest, EveryFactOfTheReportSurvivesTheSocket) {
 }
 
 TEST(StatusReportTest, DropsAreShownByCauseOnlyWhenThereAreAny) {
+    // The log's too: a full disk is told beside the file.
+    StatusFacts logging = Running(true);
+    logging.report.logging = true;
+    logging.report.logNotWritten = 9216;
+    logging.report.logError = 112;
+    EXPECT_NE(StatusText(logging).find("Logging:        on; 9216 bytes not written (no space "
+                                       "left on device)\n"),
+              std::string::npos)
+        << StatusText(logging);
+
     StatusFacts facts = Running(true);
     EXPECT_EQ(StatusText(facts).find("Dropped:"), std::string::npos);
     facts.report.droppedSpeedChange = 2304;
@@ -546,7 +558,8 @@ TEST(StatusReportTest, TheLargestReportFitsTheQueryReply) {
                                           UINT64_MAX, UINT64_MAX, UINT64_MAX});
     }
     report.droppedSpeedChange = report.droppedReopen = UINT64_MAX;
-    report.droppedClosed = report.droppedUnwritten = UINT64_MAX;
+    report.droppedClosed = report.droppedUnwritten = report.logNotWritten = UINT64_MAX;
+    report.logError = UINT32_MAX;
     for (int i = 0; i < maxSkySatellites; ++i) {
         report.sky.push_back({{-32768, -32768, -32768, -32768}, true});
     }

@@ -246,6 +246,9 @@ function drawInput(status) {
   }
   if ('logging' in status) {
     rows.push(['Log', status.logging ? (status.logFile || 'on') : 'off']);
+    if (status.logNotWritten) {
+      rows.push(['Not logged', `${count(status.logNotWritten)} bytes (${status.logError})`]);
+    }
   }
   if (Array.isArray(status.options)) rows.push(['Options', status.options.join(', ') || 'none']);
   const time = status.timeExport;
