@@ -70,9 +70,10 @@ constexpr Verb verbs[] = {
     {"unlink", UnlinkVerb, "remove COM<n> from the COM directory",
      "usage: tavro unlink COM<n>\n"
      "\n"
-     "Removes the link COM<n> from the COM directory.\n"
+     "Removes the link COM<n> from the COM directory. A virtual port of the running hub is\n"
+     "refused: the hub would make it again (set its Port0..Port7 to 0 instead).\n"
      "\n"
-     "Exit codes: 0 done; 1 no such link; 2 usage.\n"},
+     "Exit codes: 0 done; 1 no such link, or a virtual port of the running hub; 2 usage.\n"},
     {"send", SendVerb, "send a request to the running hub",
      "usage: tavro send COMMAND [ARGUMENT]\n"
      "\n"

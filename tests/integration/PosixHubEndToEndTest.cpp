@@ -213,6 +213,18 @@ TEST_F(PosixHubEndToEnd, AHubKilledOutrightLeavesNothingThatStopsTheNextOne) {
     EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(Link(5))));
 }
 
+// The hub would make its link again at once: removing it must not seem to work.
+TEST_F(PosixHubEndToEnd, UnlinkRefusesAVirtualPortOfTheRunningHub) {
+    Set("Port0", "5");
+    StartHub({5});
+    const ProgramRun run =
+        RunProgramApart({TAVRO_PATH, "unlink", "COM5"}, environment_, root_ + "/unlink.out");
+    EXPECT_EQ(run.code, 1);
+    EXPECT_NE(run.errors.find("COM5 is a virtual port of the running hub"), std::string::npos)
+        << run.errors;
+    EXPECT_TRUE(std::filesystem::is_symlink(Link(5)));
+}
+
 // Every state `tavro status` tells, as a user meets them: virtual port numbers given twice, a
 // receiver that is not there, a client on a port, then the receiver's stream.
 TEST_F(PosixHubEndToEnd, StatusExplainsTheStateOfTheHubAndItsPorts) {
