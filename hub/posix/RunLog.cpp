@@ -168,7 +168,10 @@ void RunLog::FollowCommandSocket(const platform::posix::CommandServer& server) {
 }
 
 void RunLog::DirectoryRepaired() {
-    log_.Write(LogPriority::Warning, "%s was removed; its links and command socket are back",
+    // Only a link may have gone (rm COM5), or the whole folder (a tmp cleaner).
+    log_.Write(LogPriority::Warning,
+               "something the hub keeps in %s was removed (a link, the command socket or the "
+               "folder itself); it is back",
                directory_.Path());
 }
 
