@@ -12,4 +12,14 @@ inline constexpr uint32_t speedTableCount = sizeof(speedTable) / sizeof(speedTab
 
 static_assert(speedTableCount == 7);
 
+// The speeds "Baud" may hold.
+constexpr bool IsTableSpeed(uint32_t speed) {
+    for (const uint32_t listed : speedTable) {
+        if (listed == speed) {
+            return true;
+        }
+    }
+    return false;
+}
+
 } // namespace tavro

@@ -144,15 +144,6 @@ bool IsHostPortOrEmpty(const char* value) {
            port <= 65535;
 }
 
-bool IsListedSpeed(uint32_t number) {
-    for (const uint32_t speed : speedTable) {
-        if (speed == number) {
-            return true;
-        }
-    }
-    return false;
-}
-
 // The refusal of a value the setting does not take, in the table's words.
 bool Refuse(const char* name, const char* help, std::string& errors) {
     errors += std::string("\"") + name + "\" is " + help + "\n";
@@ -300,7 +291,7 @@ bool Assign(const Name& name, const char* value, bool force, Settings& settings,
         }
         break;
     case SettingForm::LineSpeed:
-        if (!IsListedSpeed(number)) {
+        if (!IsTableSpeed(number)) {
             return Refuse(name.text, entry.help, errors);
         }
         break;

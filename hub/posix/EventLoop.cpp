@@ -1,6 +1,7 @@
 #include "hub/posix/EventLoop.h"
 
 #include "common/HubCommand.h"
+#include "common/SpeedTable.h"
 #include "hub/decode/FrameCutter.h"
 #include "hub/posix/LiveSettings.h"
 #include "hub/settings/SourceAddress.h"
@@ -257,6 +258,12 @@ uint32_t EventLoop::HandleCommand(uint32_t code, const uint8_t* payload, uint32_
     // What the engine would ignore gets an answer that says so.
     if (code == static_cast<uint32_t>(HubCommand::ChangeBaud) && length < 4) {
         return error::invalidParameter; // a speed is four bytes; a shorter one is not read
+    }
+    // The speed becomes "Baud": only one that setting takes (1 baud would be stored too).
+    if (code == static_cast<uint32_t>(HubCommand::ChangeBaud) &&
+        !IsTableSpeed(uint32_t{payload[0]} | uint32_t{payload[1]} << 8 |
+                      uint32_t{payload[2]} << 16 | uint32_t{payload[3]} << 24)) {
+        return error::invalidParameter;
     }
     if (code == static_cast<uint32_t>(HubCommand::InjectFrame) &&
         (length == 0 || length > FrameCutter::maxFrameLength)) {

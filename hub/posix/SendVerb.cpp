@@ -3,6 +3,7 @@
 #include "hub/posix/Verbs.h"
 
 #include "common/HubCommand.h"
+#include "common/SpeedTable.h"
 #include "hub/posix/StatusReport.h"
 #include "hub/posix/command/CommandSocket.h"
 #include "platform/ErrorCodes.h"
@@ -75,8 +76,10 @@ int SendVerb(int argc, char** argv) {
         payload = EndedLine(argv[1]);
     } else if (command == "baud" && argc == 2) {
         uint32_t speed = 0;
-        if (!ParseUnsigned(argv[1], speed) || speed == 0) {
-            std::fputs("tavro send: baud takes a line speed such as 9600\n", stderr);
+        if (!ParseUnsigned(argv[1], speed) || !IsTableSpeed(speed)) {
+            std::fputs("tavro send: baud takes a line speed: 4800, 9600, 19200, 38400, 57600, "
+                       "115200 or 187500\n",
+                       stderr);
             return exitUsage;
         }
         code = static_cast<uint32_t>(HubCommand::ChangeBaud);

@@ -83,7 +83,8 @@ constexpr Verb verbs[] = {
      "                     sentence the hub cannot verify is reported and not relayed)\n"
      "  write TEXT         write TEXT to the receiver\n"
      "                     (inject and write add CR LF when TEXT has no line end)\n"
-     "  baud SPEED         ask for a new line speed (applied at the next frame)\n"
+     "  baud SPEED         ask for a new line speed, one that \"Baud\" takes (applied at\n"
+     "                     the next frame, and stored as \"Baud\")\n"
      "  raw CODE [HEX]     any request code with a payload given in hexadecimal\n"
      "\n"
      "Exit codes: 0 done; 1 failed (hub not running, request refused); 2 usage.\n"},

@@ -304,6 +304,7 @@ TEST_F(PosixHubEndToEnd, ProgramsFollowTheCommandLineConventions) {
          "",
          "\"Baud\" is the input port's line speed, one of 4800"},
         {{tavro, "send", "toggle"}, 2, "", "usage: tavro send"},
+        {{tavro, "send", "baud", "1"}, 2, "", "baud takes a line speed: 4800,"},
         {{tavro, "run", "--hide"}, 2, "", "usage: tavro run"},
         {{tavro, "status", "--verbose"}, 2, "", "usage: tavro status"},
         {{feltro, "baud", "1234"}, 2, "", "usage: feltro baud"},

@@ -265,6 +265,14 @@ TEST_F(PosixHubService, SettingsApplyAtOnceAndASpeedChangeByCommandIsStored) {
     before = Count(Received("client"), "$GPRMC,");
     EXPECT_TRUE(Receives("client", "$GPRMC,", before + 2));
     EXPECT_EQ(std::filesystem::canonical(Link(5)).string(), terminal);
+
+    // A speed "Baud" cannot hold (here 1 baud, as any client of the socket may ask) is
+    // refused, not taken and stored.
+    EXPECT_EQ(Tavro({"send", "raw", "4", "01000000"}, output), 1) << output;
+    before = Count(Received("client"), "$GPRMC,");
+    EXPECT_TRUE(Receives("client", "$GPRMC,", before + 2));
+    EXPECT_EQ(Tavro({"config", "get", "Baud"}, output), 0);
+    EXPECT_EQ(output, "4800\n");
 }
 
 // The receiver's link leads through a folder the hub watches (as /dev/serial/by-id): taking
