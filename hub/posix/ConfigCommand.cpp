@@ -3,12 +3,14 @@
 #include "common/DriverExchangeBlock.h"
 #include "common/SpeedTable.h"
 #include "hub/posix/ForceOption.h"
+#include "hub/posix/SelfFeed.h"
 #include "hub/settings/RestartDevice.h"
 #include "hub/settings/Settings.h"
 #include "hub/settings/SettingsStore.h"
 
 #include <arpa/inet.h>
 #include <cctype>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -405,8 +407,22 @@ int RunConfigCommand(platform::Registry& registry, const ConfigSurroundings* sur
         output += ValueText(name, settings, exchange) + "\n";
         return configOk;
     }
+    // Only the settings that route frames can close a loop; others never resolve names here.
+    const bool routing = name.kind == Kind::Entry &&
+                         (SettingsTable[name.index].form == SettingForm::Source ||
+                          SettingsTable[name.index].offset == offsetof(Settings, udpTarget) ||
+                          SettingsTable[name.index].offset == offsetof(Settings, tcpPort) ||
+                          SettingsTable[name.index].offset == offsetof(Settings, tcpAddress));
+    const bool loopedBefore = routing && !force && !SelfFeed(settings).empty();
     if (!Assign(name, words[2], force, settings, exchange, surroundings, errors)) {
         return configUsage;
+    }
+    if (routing && !force && !loopedBefore) {
+        const std::string loop = SelfFeed(settings);
+        if (!loop.empty()) {
+            errors += loop + ": every frame would go round for ever (--force stores it anyway)\n";
+            return configUsage;
+        }
     }
     const std::string wanted = ValueText(name, settings, exchange);
     SaveSettings(registry, settings, exchange, nullptr, false);
@@ -493,7 +509,9 @@ std::string ConfigHelp() {
     }
     help += "\n" +
             Wrapped("A COM number used twice, or one that another device holds in the COM "
-                    "directory, is refused. --force stores it anyway, and stores " +
+                    "directory, is refused, and so is a Source that would read the hub's own "
+                    "output (a UDP Target on this machine at its port, or its own TCP Port). "
+                    "--force stores them anyway, and stores " +
                         records +
                         " (the driver installer's records) and Sync bits that are no "
                         "option. A running hub takes a change at once (" +

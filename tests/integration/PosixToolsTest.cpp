@@ -163,6 +163,38 @@ TEST_F(ConfigCommandTest, BadNamesAndValuesAreRefusedAndNothingIsStored) {
               error::noMoreItems);
 }
 
+// Settings that would feed the hub its own output (one frame going round for ever at full
+// speed) are refused whichever setting closes the loop; a target elsewhere is not.
+TEST_F(ConfigCommandTest, SettingsThatFeedTheHubItsOwnOutputAreRefused) {
+    struct Case {
+        std::vector<std::vector<const char*>> steps; // each but the last succeeds
+        int code;
+    };
+    const Case cases[] = {
+        {{{"set", "Source", "udp://:10110"}, {"set", "UDP Target", "127.0.0.1:10110"}},
+         configUsage},
+        {{{"set", "Source", "udp://:10110"}, {"set", "UDP Target", "255.255.255.255:10110"}},
+         configUsage},
+        {{{"set", "UDP Target", "localhost:10110"}, {"set", "Source", "udp://:10110"}},
+         configUsage},
+        {{{"set", "TCP Port", "10110"}, {"set", "Source", "tcp://localhost:10110"}}, configUsage},
+        {{{"set", "Source", "gpsd://127.0.0.1:10110"}, {"set", "TCP Port", "10110"}}, configUsage},
+        {{{"set", "Source", "udp://:10110"}, {"set", "UDP Target", "192.0.2.77:10110"}}, configOk},
+        {{{"set", "Source", "udp://:10110"}, {"set", "UDP Target", "127.0.0.1:10111"}}, configOk},
+        {{{"set", "Source", "udp://:10110"}, {"set", "UDP Target", "127.0.0.1:10110", "--force"}},
+         configOk},
+    };
+    for (const Case& c : cases) {
+        registry_ = platform::MemoryRegistry{};
+        for (size_t i = 0; i + 1 < c.steps.size(); ++i) {
+            ASSERT_EQ(Run(c.steps[i]), configOk) << errors_;
+        }
+        EXPECT_EQ(Run(c.steps.back()), c.code) << c.steps.back()[2];
+        EXPECT_EQ(errors_.find("round for ever") != std::string::npos, c.code != configOk)
+            << errors_;
+    }
+}
+
 // A value beyond a setting's range is refused in the words of its row.
 TEST_F(ConfigCommandTest, ValuesOutOfRangeAreRefusedWithTheTablesLine) {
     for (const SettingsEntry& entry : SettingsTable) {
