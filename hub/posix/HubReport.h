@@ -52,6 +52,7 @@ struct NetworkReport {
     uint64_t datagramsDropped = 0;
     std::vector<NetworkClientReport> clients;
     uint64_t stalled = 0;     // clients disconnected for taking nothing
+    uint64_t displaced = 0;   // clients that made way for a newer connection at the limit
     uint64_t rateLimited = 0; // sentences not written: over a client's write rate
 };
 
