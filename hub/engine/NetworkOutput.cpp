@@ -15,6 +15,15 @@ namespace {
 constexpr uint32_t acceptsPerWake = 64;
 constexpr uint32_t receivePerWake = 4096;
 
+// Peers read "address:port" or "[address]:port": the same host up to the last colon.
+bool SameHost(const char* a, const char* b) {
+    const char* aPort = strrchr(a, ':');
+    const char* bPort = strrchr(b, ':');
+    const size_t length = aPort != nullptr ? static_cast<size_t>(aPort - a) : strlen(a);
+    const size_t bLength = bPort != nullptr ? static_cast<size_t>(bPort - b) : strlen(b);
+    return length == bLength && memcmp(a, b, length) == 0;
+}
+
 } // namespace
 
 NetworkOutput::NetworkOutput(platform::Network* network, NetworkSink& sink,
@@ -308,20 +317,58 @@ bool NetworkOutput::Stalled(const Connection& client, uint32_t forMs) const {
            nowMs_ - client.waitingSinceMs >= forMs;
 }
 
-NetworkOutput::Connection* NetworkOutput::Displace() {
-    Connection* longest = nullptr;
+NetworkOutput::Connection* NetworkOutput::MakeRoom(const char* peer) {
+    Connection* stalled = nullptr;
     for (Connection& client : clients_) {
         if (Stalled(client, stallGraceMs) &&
-            (longest == nullptr ||
-             nowMs_ - client.waitingSinceMs > nowMs_ - longest->waitingSinceMs)) {
-            longest = &client;
+            (stalled == nullptr ||
+             nowMs_ - client.waitingSinceMs > nowMs_ - stalled->waitingSinceMs)) {
+            stalled = &client;
         }
     }
-    if (longest != nullptr) {
+    if (stalled != nullptr) {
         ++stalled_;
-        Drop(*longest);
+        Drop(*stalled);
+        return stalled;
     }
-    return longest;
+    // The longest-served client of the host holding the most; between hosts holding as many,
+    // the newcomer's own first (it then competes only with itself).
+    Connection* oldest = nullptr;
+    uint32_t most = 0;
+    bool own = false;
+    for (Connection& client : clients_) {
+        if (client.socket == platform::noSocket) {
+            continue;
+        }
+        const uint32_t held = HostClients(client.info.peer);
+        const bool same = SameHost(client.info.peer, peer);
+        if (oldest == nullptr || held > most || (held == most && same && !own) ||
+            (held == most && same == own &&
+             nowMs_ - client.connectedMs > nowMs_ - oldest->connectedMs)) {
+            oldest = &client;
+            most = held;
+            own = same;
+        }
+    }
+    if (oldest == nullptr) {
+        return nullptr;
+    }
+    const bool makesWay =
+        own ? nowMs_ - oldest->connectedMs >= makeWayAfterMs : most >= HostClients(peer) + 2;
+    if (!makesWay) {
+        return nullptr;
+    }
+    ++displaced_;
+    Drop(*oldest);
+    return oldest;
+}
+
+uint32_t NetworkOutput::HostClients(const char* peer) const {
+    uint32_t count = 0;
+    for (const Connection& client : clients_) {
+        count += client.socket != platform::noSocket && SameHost(client.info.peer, peer) ? 1 : 0;
+    }
+    return count;
 }
 
 // ---- The loop's side ---------------------------------------------------------------------------
@@ -400,7 +447,7 @@ void NetworkOutput::AcceptAll(uint32_t nowMs) {
             }
         }
         if (free == nullptr && !room) {
-            free = Displace();
+            free = MakeRoom(peer);
         }
         if (free == nullptr) {
             ++refused_;
@@ -411,6 +458,7 @@ void NetworkOutput::AcceptAll(uint32_t nowMs) {
         *free = Connection{};
         free->socket = socket;
         free->ring = ring;
+        free->connectedMs = nowMs;
         free->waitingSinceMs = nowMs;
         free->garbageCheckedMs = nowMs;
         free->writeCheckedMs = nowMs;

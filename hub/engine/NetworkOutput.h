@@ -4,9 +4,14 @@
 // its sockets; nothing here blocks.
 //
 // - At most "TCP Clients" clients (32 unless set; at most clientSlots, and what the edition's
-//   loop can wait on). At the limit a further connection takes the place of a client stalled
-//   for stallGraceMs or more (see below); without one it is taken and closed at once, with
-//   nothing sent.
+//   loop can wait on). At the limit a further connection takes the place of the client stalled
+//   longest, for stallGraceMs or more (see below). Without one, since a client that never
+//   reads can look like a reader for hours, slots are shared out by host: the host holding
+//   the most slots makes way with its longest-served client, for a host holding at least two
+//   fewer at once, and for a new connection of its own once that client has been served for
+//   makeWayAfterMs (so a program that leaks connections, or one host's idle ones, cannot lock
+//   others out, while a burst of connections over the limit is still turned away). Otherwise
+//   the connection is taken and closed at once, with nothing sent.
 // - Each client has a buffer of its own (clientBufferSize). A client that does not keep up
 //   loses its oldest whole lines (counted), so it goes on at a sentence's start. A client
 //   stalls while it takes nothing and bytes wait for it: in this buffer, unsent in this
@@ -14,7 +19,7 @@
 //   the system says). One stalled for stallMs is disconnected. The others never wait.
 //   Limit: a Linux peer grows its buffer to megabytes for a program that never reads while
 //   it keeps advertising the same window, so such a client looks like a reader until then
-//   (hours of a slow receiver); only its address and "TCP Clients" keep it out.
+//   (hours of a slow receiver); only the sharing of slots above makes it go sooner.
 // - A client that closes its sending side (a read-only client) goes on receiving.
 // - Clients send nothing, or sentences: with "TCP Write" whole, checksum-valid sentences of at
 //   most 82 characters (CR LF included) go to the receiver, at most writeRate a second from
@@ -61,6 +66,8 @@ public:
     static constexpr uint32_t stallMs = 10000;
     // A client stalled this long may make room for a new one at the limit.
     static constexpr uint32_t stallGraceMs = 2000;
+    // A host's client served this long makes way for a new connection of the same host.
+    static constexpr uint32_t makeWayAfterMs = 10000;
     // Bytes a peer's system may hold unread (its window shrunk by as much) before the client
     // counts as stalled: under 10 s of a 4800-baud receiver.
     static constexpr uint32_t unreadAllowance = 4096;
@@ -126,6 +133,8 @@ public:
     // Clients disconnected for what they sent, and for taking nothing.
     uint64_t GarbageDisconnects() const { return garbage_; }
     uint64_t StallDisconnects() const { return stalled_; }
+    // Clients that made way for a newer connection at the limit (the host holding the most).
+    uint64_t Displaced() const { return displaced_; }
     // Valid sentences not written to the receiver: over a client's write rate.
     uint64_t RateLimited() const { return rateLimited_; }
     // The client in `slot` (0 .. clientSlots - 1); false when the slot is free.
@@ -138,6 +147,7 @@ private:
         uint8_t* ring = nullptr; // clientBufferSize bytes of the pool
         uint32_t head = 0;
         uint32_t count = 0;
+        uint32_t connectedMs = 0;
         uint32_t waitingSinceMs = 0; // when bytes began to wait without progress
         uint32_t windowMax = 0;      // the peer's widest receive window seen
         uint64_t sentAtCheck = 0;    // bytesSent when the window was last looked at
@@ -167,8 +177,11 @@ private:
     bool Tolerate(Connection& client, uint32_t rejected);
     void Drop(Connection& client);
     bool Stalled(const Connection& client, uint32_t forMs) const;
-    // At the limit: the slot of the client stalled longest (for stallGraceMs at least), freed.
-    Connection* Displace();
+    // At the limit: the slot a connection from `peer` may take (see above), freed; null when
+    // it is to be turned away.
+    Connection* MakeRoom(const char* peer);
+    // Clients connected from the host of `peer`.
+    uint32_t HostClients(const char* peer) const;
 
     platform::Network* network_;
     NetworkSink& sink_;
@@ -199,6 +212,7 @@ private:
     uint64_t refused_ = 0;
     uint64_t garbage_ = 0;
     uint64_t stalled_ = 0;
+    uint64_t displaced_ = 0;
     uint64_t rateLimited_ = 0;
 };
 

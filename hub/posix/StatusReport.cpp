@@ -202,6 +202,7 @@ void AddNetworkJson(const NetworkReport& network, Json& object) {
     tcp["write"] = network.tcpWrite;
     tcp["refused"] = network.refused;
     tcp["stalled"] = network.stalled;
+    tcp["displaced"] = network.displaced;
     tcp["rateLimited"] = network.rateLimited;
     tcp["clientLimit"] = network.clientLimit;
     Json clients = Json::array();
@@ -484,6 +485,10 @@ std::string StatusText(const StatusFacts& facts) {
             value += network.stalled != 0 ? Format(", %llu dropped for taking nothing",
                                                    static_cast<unsigned long long>(network.stalled))
                                           : "";
+            value += network.displaced != 0
+                         ? Format(", %llu made way for newer connections",
+                                  static_cast<unsigned long long>(network.displaced))
+                         : "";
             value += network.rateLimited != 0
                          ? Format(", %llu sentences over the write rate not written",
                                   static_cast<unsigned long long>(network.rateLimited))

@@ -42,11 +42,18 @@ public:
 // A TCP client of the server: connects, reads what has come, sends.
 class Client {
 public:
-    // `receiveBuffer` not 0: the socket's receive buffer, set before connecting.
-    Client(uint16_t port, int family = AF_INET, int receiveBuffer = 0) {
+    // `receiveBuffer` not 0: the socket's receive buffer, set before connecting. `from`: the
+    // IPv4 loopback address it connects from (another host, as the server sees it).
+    Client(uint16_t port, int family = AF_INET, int receiveBuffer = 0, const char* from = nullptr) {
         fd_ = socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
         if (receiveBuffer != 0) {
             setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+        }
+        if (from != nullptr) {
+            sockaddr_in source{};
+            source.sin_family = AF_INET;
+            inet_pton(AF_INET, from, &source.sin_addr);
+            bind(fd_, reinterpret_cast<sockaddr*>(&source), sizeof source);
         }
         sockaddr_storage address{};
         const socklen_t length = LoopbackAddress(family, port, address);
@@ -357,6 +364,63 @@ TEST_F(NetworkOutputTest, SilentClientsGoInSecondsAndMakeRoomWhileReadOnlyOnesSt
     now_ += NetworkOutput::stallMs;
     output_.Tick(now_);
     EXPECT_EQ(output_.ClientCount(), 2u) << "the readers stay";
+}
+
+TEST_F(NetworkOutputTest, AtTheLimitSlotsAreSharedOutByHost) {
+    // Clients that never read look like readers for hours (their systems take megabytes), so
+    // at the limit the host holding the most makes way with its longest-served client: at once
+    // for a host holding two fewer, for its own newcomer once that client was served long.
+    struct Case {
+        const char* what;
+        std::vector<const char*> holders; // oldest first
+        const char* newcomer;
+        uint32_t servedMs; // how long the holders have been served
+        int makesWay;      // the holder that goes; -1: the newcomer is turned away
+    };
+    const Case cases[] = {
+        {"a burst of one host", {"127.0.0.1", "127.0.0.1", "127.0.0.1"}, "127.0.0.1", 0, -1},
+        {"one host, served long",
+         {"127.0.0.1", "127.0.0.1", "127.0.0.1"},
+         "127.0.0.1",
+         NetworkOutput::makeWayAfterMs,
+         0},
+        {"one host holds every slot", {"127.0.0.2", "127.0.0.1", "127.0.0.1"}, "127.0.0.3", 0, 1},
+        {"hosts hold as many", {"127.0.0.1", "127.0.0.2", "127.0.0.3"}, "127.0.0.4", 60000, -1},
+        {"the newcomer's host would hold as many",
+         {"127.0.0.2", "127.0.0.1", "127.0.0.1"},
+         "127.0.0.2",
+         0,
+         -1},
+    };
+    settings_.tcpClients = 3;
+    const std::string rmc = Sentence("GPRMC,120000,A,4807.038,N,01131.000,E,0.0,0.0,230313,,");
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.what);
+        Serve();
+        std::vector<std::unique_ptr<Client>> holders;
+        for (const char* from : test.holders) {
+            holders.push_back(std::make_unique<Client>(settings_.tcpPort, AF_INET, 0, from));
+            Loop(2);
+        }
+        now_ += test.servedMs;
+        output_.Tick(now_);
+        const uint64_t displaced = output_.Displaced();
+        Client newcomer(settings_.tcpPort, AF_INET, 0, test.newcomer);
+        Loop(2);
+        Relay(rmc);
+        Loop(2);
+        bool closed = false;
+        EXPECT_EQ(newcomer.Read(&closed), test.makesWay < 0 ? "" : rmc);
+        EXPECT_EQ(closed, test.makesWay < 0);
+        for (size_t i = 0; i < holders.size(); ++i) {
+            const bool goes = static_cast<int>(i) == test.makesWay;
+            EXPECT_EQ(holders[i]->Read(&closed), goes ? "" : rmc) << i;
+            EXPECT_EQ(closed, goes) << i;
+        }
+        EXPECT_EQ(output_.Displaced(), displaced + (test.makesWay < 0 ? 0 : 1));
+        EXPECT_EQ(output_.ClientCount(), 3u);
+        output_.Close();
+    }
 }
 
 TEST_F(NetworkOutputTest, EachFrameIsOneDatagramToTheTargetOverIpv4AndIpv6) {
