@@ -1,11 +1,13 @@
 #include "hub/posix/StatusReport.h"
 
+#include "hub/engine/HubContext.h"
 #include "hub/posix/VerbSupport.h"
 #include "hub/posix/command/CommandSocket.h"
 #include "hub/settings/Settings.h"
 #include "hub/ui/StatusJson.h"
 #include "hub/ui/StatusText.h"
 #include "platform/ErrorCodes.h"
+#include "platform/TextBuilder.h"
 #include "platform/posix/PosixErrors.h"
 
 #include <charconv>
@@ -84,19 +86,11 @@ using Json = nlohmann::ordered_json;
 
 // The bytes the hub dropped, by cause; "" while there are none.
 std::string DroppedText(const HubReport& report) {
-    const std::pair<uint64_t, const char*> causes[] = {
-        {report.droppedSpeedChange, "received, emptied by a re-open for a speed change"},
-        {report.droppedReopen, "received, emptied by a re-open"},
-        {report.droppedClosed, "received, emptied by closing the port"},
-        {report.droppedUnwritten, "for the receiver, not taken by it"},
-    };
-    std::string text;
-    for (const auto& [bytes, cause] : causes) {
-        if (bytes != 0) {
-            text += (text.empty() ? "" : "; ") +
-                    Format("%llu bytes %s", static_cast<unsigned long long>(bytes), cause);
-        }
-    }
+    const DropCounts drops{{report.droppedSpeedChange, report.droppedReopen, report.droppedClosed,
+                            report.droppedUnwritten}}; // in the order of DropCause
+    char text[droppedTextSize];
+    platform::TextBuilder builder(text, sizeof text);
+    AppendDropped(drops, builder);
     return text;
 }
 
