@@ -291,19 +291,35 @@ void NetworkOutput::Tick(uint32_t nowMs) {
         // keeps it open. The window is told afresh with each acknowledgement: a client
         // starts to stall only on what came after bytes went out to it (a reader's window
         // that the last sentence narrowed stands while the stream pauses).
-        uint32_t window = 0;
-        uint32_t unsent = 0;
+        platform::PeerFlow flow;
         const bool fresh = client.windowMax == 0 || client.info.bytesSent != client.sentAtCheck;
         client.sentAtCheck = client.info.bytesSent;
         if (platform::peerWindowKnown && (fresh || client.windowStalled) &&
-            network_->PeerWindow(client.socket, window, unsent)) {
-            client.windowMax = window > client.windowMax ? window : client.windowMax;
-            const bool stalled = (unsent != 0 || client.windowMax - window >= unreadAllowance) &&
-                                 (fresh || client.windowStalled);
+            network_->PeerWindow(client.socket, flow)) {
+            client.windowMax = flow.window > client.windowMax ? flow.window : client.windowMax;
+            const bool stalled =
+                (flow.unsent != 0 || client.windowMax - flow.window >= unreadAllowance) &&
+                (fresh || client.windowStalled);
             if (stalled && !client.windowStalled && client.count == 0) {
                 client.waitingSinceMs = nowMs;
             }
             client.windowStalled = stalled;
+            // The path's own round trip is the least ever seen (the system forgets its least
+            // after minutes, and a client that never reads would then look prompt).
+            if (flow.leastRoundTripUs != 0 && flow.leastRoundTripUs < client.roundTripFloorUs) {
+                client.roundTripFloorUs = flow.leastRoundTripUs;
+            }
+            const bool late = (flow.roundTripUs > client.roundTripFloorUs &&
+                               flow.roundTripUs - client.roundTripFloorUs >= lateAckUs) ||
+                              flow.needlessResends > client.needlessResends;
+            client.needlessResends = flow.needlessResends;
+            if (late) {
+                client.lateSinceMs = client.lateAcks ? client.lateSinceMs : nowMs;
+                client.lateSeenMs = nowMs;
+                client.lateAcks = true;
+            } else if (client.lateAcks && nowMs - client.lateSeenMs >= stallGraceMs) {
+                client.lateAcks = false; // prompt for a while: a reader after all
+            }
         }
         if (Stalled(client, stallMs)) {
             ++stalled_;
@@ -319,11 +335,17 @@ bool NetworkOutput::Stalled(const Connection& client, uint32_t forMs) const {
 
 NetworkOutput::Connection* NetworkOutput::MakeRoom(const char* peer) {
     Connection* stalled = nullptr;
+    Connection* late = nullptr;
     for (Connection& client : clients_) {
         if (Stalled(client, stallGraceMs) &&
             (stalled == nullptr ||
              nowMs_ - client.waitingSinceMs > nowMs_ - stalled->waitingSinceMs)) {
             stalled = &client;
+        }
+        if (client.socket != platform::noSocket && client.lateAcks &&
+            nowMs_ - client.lateSinceMs >= makeWayAfterMs &&
+            (late == nullptr || nowMs_ - client.lateSinceMs > nowMs_ - late->lateSinceMs)) {
+            late = &client;
         }
     }
     if (stalled != nullptr) {
@@ -331,31 +353,27 @@ NetworkOutput::Connection* NetworkOutput::MakeRoom(const char* peer) {
         Drop(*stalled);
         return stalled;
     }
-    // The longest-served client of the host holding the most; between hosts holding as many,
-    // the newcomer's own first (it then competes only with itself).
+    if (late != nullptr) {
+        ++displaced_;
+        Drop(*late);
+        return late;
+    }
+    // A host holding at least two slots more than the newcomer's makes way with its
+    // longest-served client, so that no one host keeps the others out.
     Connection* oldest = nullptr;
     uint32_t most = 0;
-    bool own = false;
     for (Connection& client : clients_) {
         if (client.socket == platform::noSocket) {
             continue;
         }
         const uint32_t held = HostClients(client.info.peer);
-        const bool same = SameHost(client.info.peer, peer);
-        if (oldest == nullptr || held > most || (held == most && same && !own) ||
-            (held == most && same == own &&
-             nowMs_ - client.connectedMs > nowMs_ - oldest->connectedMs)) {
+        if (oldest == nullptr || held > most ||
+            (held == most && nowMs_ - client.connectedMs > nowMs_ - oldest->connectedMs)) {
             oldest = &client;
             most = held;
-            own = same;
         }
     }
-    if (oldest == nullptr) {
-        return nullptr;
-    }
-    const bool makesWay =
-        own ? nowMs_ - oldest->connectedMs >= makeWayAfterMs : most >= HostClients(peer) + 2;
-    if (!makesWay) {
+    if (oldest == nullptr || most < HostClients(peer) + 2) {
         return nullptr;
     }
     ++displaced_;
