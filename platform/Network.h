@@ -28,6 +28,24 @@ inline constexpr bool peerWindowKnown = false;
 inline constexpr bool peerWindowKnown = true;
 #endif
 
+// A connected peer's receiving side, as this system sees it.
+struct PeerFlow {
+    // The receive window it last advertised, in bytes: it shrinks by what its system holds
+    // for a program that does not read (unless that system grows its buffer instead).
+    uint32_t window = 0;
+    // Bytes this system still holds unsent for it (its window is closed).
+    uint32_t unsent = 0;
+    // The smoothed round trip and the least one seen lately, in microseconds. A peer whose
+    // program reads acknowledges at once; one whose program does not, only when its delayed
+    // acknowledgement is due, tens of milliseconds later.
+    uint32_t roundTripUs = 0;
+    uint32_t leastRoundTripUs = 0;
+    // Segments it reported receiving twice, so far. Its late acknowledgements make this
+    // system send again what it had (a tail-loss probe), and the peer says so; at once it
+    // acknowledges again, so its round trip may look short.
+    uint32_t needlessResends = 0;
+};
+
 // A socket: a SOCKET or a descriptor; noSocket when there is none.
 using SocketHandle = intptr_t;
 inline constexpr SocketHandle noSocket = -1;
@@ -88,11 +106,9 @@ public:
     // event is not signalled again for what was seen); nothing on POSIX.
     virtual void Settle(SocketHandle socket) = 0;
 
-    // The receive window the peer last advertised, in bytes (it shrinks by what the peer's
-    // system holds for a program that does not read), and the bytes this system still holds
-    // unsent for it (the window is closed). False where the system does not tell (see
-    // peerWindowKnown).
-    virtual bool PeerWindow(SocketHandle, uint32_t&, uint32_t&) { return false; }
+    // What the system tells of a connected peer's receiving side (PeerFlow). False where it
+    // does not tell (see peerWindowKnown).
+    virtual bool PeerWindow(SocketHandle, PeerFlow&) { return false; }
 
     // How many client sockets the edition's loop can wait on beside its other waits.
     virtual uint32_t ClientLimit() const = 0;

@@ -187,7 +187,8 @@ public:
     virtual WaitObject WriteWait() { return noWaitObject; }
 
     // Bytes WriteNoWait accepted that the line then did not take (a write that failed or
-    // ended short in flight), counted since the last call. 0 where writes finish in the call.
+    // ended short in flight, or that Close cancelled), counted since the last call; still
+    // answers after Close. 0 where writes finish in the call.
     virtual uint32_t TakeUnwritten() { return 0; }
     // A watch on the carrier-detect line for a thread of its own (see CarrierWatch.h); null
     // with `error` set (50, ERROR_NOT_SUPPORTED, where the port has no such line).

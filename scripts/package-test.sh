@@ -3,8 +3,11 @@
 # build, its contents and dependencies, installed with dpkg into a private root (nothing on this
 # machine changes), the programs and man pages from there, the systemd unit checked, and the
 # unit's command line started by hand with a stand-in service manager (NOTIFY_SOCKET) while the
-# simulated receiver runs. With TAVRO_PACKAGE_SYSTEM_INSTALL=1 (CI, on a throw-away machine) it
-# is also installed for real with apt-get and removed again.
+# simulated receiver runs; then, as root on a machine that systemd does not run, the unit under a
+# real user manager (scripts/user-unit-test.sh: start, reload, restart through the descriptor
+# store, stop). With TAVRO_PACKAGE_SYSTEM_INSTALL=1 (CI, on a throw-away machine) it is also
+# installed for real with apt-get, that installed unit tried under the user manager instead, and
+# removed again.
 #
 #     ./scripts/package-test.sh          # prints "package test passed" at the end
 set -euo pipefail
@@ -165,6 +168,10 @@ grep -q "READY=1" "$work/notify.log" || fail "no READY=1 (Type=notify would time
 grep -q "WATCHDOG=1" "$work/notify.log" || fail "no WATCHDOG=1 within the watchdog period"
 grep -q "FDSTORE=1" "$work/notify.log" || fail "the virtual port's terminal was not stored"
 grep -q "STOPPING=1" "$work/notify.log" || fail "no STOPPING=1"
+if [ "${TAVRO_PACKAGE_SYSTEM_INSTALL:-0}" != 1 ]; then
+    echo "== the unit under a real user manager"
+    scripts/user-unit-test.sh "$root" || fail "the unit under a user manager"
+fi
 
 if [ "${TAVRO_PACKAGE_SYSTEM_INSTALL:-0}" = 1 ]; then
     echo "== apt-get install (this machine)"
@@ -177,6 +184,8 @@ if [ "${TAVRO_PACKAGE_SYSTEM_INSTALL:-0}" = 1 ]; then
     if command -v systemd-analyze >/dev/null; then
         systemd-analyze verify --man=no /usr/lib/systemd/user/tavro.service || fail "the unit"
     fi
+    echo "== the installed unit under a real user manager"
+    scripts/user-unit-test.sh / || fail "the installed unit under a user manager"
     dpkg -r tavro >/dev/null || fail "dpkg -r"
 fi
 echo "package test passed"

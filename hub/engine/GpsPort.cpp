@@ -177,18 +177,22 @@ void GpsPort::NoteOpenedSpeed() {
     streamNamed_ = false;
 }
 
-void GpsPort::CountDropsAtClose(DropCause cause) {
-    if (kind_ != GpsPortKind::Main) {
-        return; // a scan port's bytes were never the hub's stream
-    }
+void GpsPort::CloseHandleCountingDrops(DropCause cause) {
+    // A scan port's bytes were never the hub's stream.
+    const bool counted = kind_ == GpsPortKind::Main;
     if (handle_ != nullptr) {
         uint32_t lineErrors = 0;
         platform::ComStat queued;
-        if (handle_->ClearCommError(lineErrors, queued) == error::success) {
+        if (counted && handle_->ClearCommError(lineErrors, queued) == error::success) {
             hub_.drops.Add(cause, queued.cbInQue);
         }
+        handle_->Close();
+        if (counted) {
+            hub_.drops.Add(DropCause::Unwritten, handle_->TakeUnwritten()); // a cancelled write
+        }
+        handle_.reset();
     }
-    if (writer_ != nullptr) {
+    if (counted && writer_ != nullptr) {
         hub_.drops.Add(DropCause::Unwritten, writer_->PendingBytes());
     }
 }
@@ -196,11 +200,7 @@ void GpsPort::CountDropsAtClose(DropCause cause) {
 void GpsPort::Close(DropCause cause) {
     reopen_ = Reopen::None;
     MarkClosed();
-    CountDropsAtClose(cause);
-    if (handle_ != nullptr) {
-        handle_->Close();
-        handle_.reset();
-    }
+    CloseHandleCountingDrops(cause);
     source_ = nullptr;
     if (writer_ != nullptr) {
         writer_->Clear(); // for a line that is gone, as client bytes while closed are
@@ -543,11 +543,7 @@ bool GpsPort::RecoveryReopen(uint32_t& lineSpeed) {
         lineSpeed = 0;
         return true;
     }
-    CountDropsAtClose(DropCause::Reopen);
-    if (handle_ != nullptr) {
-        handle_->Close();
-        handle_.reset();
-    }
+    CloseHandleCountingDrops(DropCause::Reopen);
     if (writer_ != nullptr) {
         writer_->Clear();
     }

@@ -79,7 +79,8 @@ public:
     // comPort 0; handle closed; then CloseLog. Safe when already closed. baudRate, the
     // framing state (terminator, the frame being assembled) and the parser state survive.
     // The received bytes still queued (closing empties the system's queue) are counted as
-    // dropped for `cause`, the bytes queued for the receiver as DropCause::Unwritten.
+    // dropped for `cause`; the bytes queued for the receiver, and those of a write still in
+    // flight, which closing cancels, as DropCause::Unwritten.
     void Close(DropCause cause = DropCause::Closed);
 
     // A re-open after a pause, so that no wait blocks the loop thread: the port is closed
@@ -254,9 +255,9 @@ private:
     void NoteArrival(uint32_t got);
     uint32_t WriteNow(const uint8_t* bytes, uint32_t length);
     void MarkClosed();
-    // Counts what closing the handle now drops: queued received bytes for `cause`, queued
-    // bytes for the receiver as unwritten.
-    void CountDropsAtClose(DropCause cause);
+    // Closes the handle, counting what goes with it: queued received bytes for `cause`; as
+    // unwritten the bytes queued for the receiver and those of a write the close cancels.
+    void CloseHandleCountingDrops(DropCause cause);
     void NoteOpenedSpeed();
     // Open for a "Source" that is not empty: the socket is always waited on (on arrival).
     void OpenSource();

@@ -331,7 +331,9 @@ void HubEngine::ShowTrayStatus() {
     if (!shown.keepsIcon) {
         loop.trayIconId = shown.icon;
     }
-    services_.tray.ShowTrayIcon(platform::TrayOperation::Modify, loop.trayIconId, shown.tip);
+    char tip[trayTipSize];
+    FormatTrayTip(shown.tip, hub.settings.source, tip);
+    services_.tray.ShowTrayIcon(platform::TrayOperation::Modify, loop.trayIconId, tip);
     if (!shown.keepsFixClass && shown.fixClass != loop.lastFixClass) {
         if (portOpen) {
             services_.sound.PlayFile(shown.fixClass != 0 ? fixSoundFile : noFixSoundFile);

@@ -15,6 +15,15 @@ namespace {
 constexpr uint32_t acceptsPerWake = 64;
 constexpr uint32_t receivePerWake = 4096;
 
+// Peers read "address:port" or "[address]:port": the same host up to the last colon.
+bool SameHost(const char* a, const char* b) {
+    const char* aPort = strrchr(a, ':');
+    const char* bPort = strrchr(b, ':');
+    const size_t length = aPort != nullptr ? static_cast<size_t>(aPort - a) : strlen(a);
+    const size_t bLength = bPort != nullptr ? static_cast<size_t>(bPort - b) : strlen(b);
+    return length == bLength && memcmp(a, b, length) == 0;
+}
+
 } // namespace
 
 NetworkOutput::NetworkOutput(platform::Network* network, NetworkSink& sink,
@@ -282,19 +291,35 @@ void NetworkOutput::Tick(uint32_t nowMs) {
         // keeps it open. The window is told afresh with each acknowledgement: a client
         // starts to stall only on what came after bytes went out to it (a reader's window
         // that the last sentence narrowed stands while the stream pauses).
-        uint32_t window = 0;
-        uint32_t unsent = 0;
+        platform::PeerFlow flow;
         const bool fresh = client.windowMax == 0 || client.info.bytesSent != client.sentAtCheck;
         client.sentAtCheck = client.info.bytesSent;
         if (platform::peerWindowKnown && (fresh || client.windowStalled) &&
-            network_->PeerWindow(client.socket, window, unsent)) {
-            client.windowMax = window > client.windowMax ? window : client.windowMax;
-            const bool stalled = (unsent != 0 || client.windowMax - window >= unreadAllowance) &&
-                                 (fresh || client.windowStalled);
+            network_->PeerWindow(client.socket, flow)) {
+            client.windowMax = flow.window > client.windowMax ? flow.window : client.windowMax;
+            const bool stalled =
+                (flow.unsent != 0 || client.windowMax - flow.window >= unreadAllowance) &&
+                (fresh || client.windowStalled);
             if (stalled && !client.windowStalled && client.count == 0) {
                 client.waitingSinceMs = nowMs;
             }
             client.windowStalled = stalled;
+            // The path's own round trip is the least ever seen (the system forgets its least
+            // after minutes, and a client that never reads would then look prompt).
+            if (flow.leastRoundTripUs != 0 && flow.leastRoundTripUs < client.roundTripFloorUs) {
+                client.roundTripFloorUs = flow.leastRoundTripUs;
+            }
+            const bool late = (flow.roundTripUs > client.roundTripFloorUs &&
+                               flow.roundTripUs - client.roundTripFloorUs >= lateAckUs) ||
+                              flow.needlessResends > client.needlessResends;
+            client.needlessResends = flow.needlessResends;
+            if (late) {
+                client.lateSinceMs = client.lateAcks ? client.lateSinceMs : nowMs;
+                client.lateSeenMs = nowMs;
+                client.lateAcks = true;
+            } else if (client.lateAcks && nowMs - client.lateSeenMs >= stallGraceMs) {
+                client.lateAcks = false; // prompt for a while: a reader after all
+            }
         }
         if (Stalled(client, stallMs)) {
             ++stalled_;
@@ -308,20 +333,60 @@ bool NetworkOutput::Stalled(const Connection& client, uint32_t forMs) const {
            nowMs_ - client.waitingSinceMs >= forMs;
 }
 
-NetworkOutput::Connection* NetworkOutput::Displace() {
-    Connection* longest = nullptr;
+NetworkOutput::Connection* NetworkOutput::MakeRoom(const char* peer) {
+    Connection* stalled = nullptr;
+    Connection* late = nullptr;
     for (Connection& client : clients_) {
         if (Stalled(client, stallGraceMs) &&
-            (longest == nullptr ||
-             nowMs_ - client.waitingSinceMs > nowMs_ - longest->waitingSinceMs)) {
-            longest = &client;
+            (stalled == nullptr ||
+             nowMs_ - client.waitingSinceMs > nowMs_ - stalled->waitingSinceMs)) {
+            stalled = &client;
+        }
+        if (client.socket != platform::noSocket && client.lateAcks &&
+            nowMs_ - client.lateSinceMs >= makeWayAfterMs &&
+            (late == nullptr || nowMs_ - client.lateSinceMs > nowMs_ - late->lateSinceMs)) {
+            late = &client;
         }
     }
-    if (longest != nullptr) {
+    if (stalled != nullptr) {
         ++stalled_;
-        Drop(*longest);
+        Drop(*stalled);
+        return stalled;
     }
-    return longest;
+    if (late != nullptr) {
+        ++displaced_;
+        Drop(*late);
+        return late;
+    }
+    // A host holding at least two slots more than the newcomer's makes way with its
+    // longest-served client, so that no one host keeps the others out.
+    Connection* oldest = nullptr;
+    uint32_t most = 0;
+    for (Connection& client : clients_) {
+        if (client.socket == platform::noSocket) {
+            continue;
+        }
+        const uint32_t held = HostClients(client.info.peer);
+        if (oldest == nullptr || held > most ||
+            (held == most && nowMs_ - client.connectedMs > nowMs_ - oldest->connectedMs)) {
+            oldest = &client;
+            most = held;
+        }
+    }
+    if (oldest == nullptr || most < HostClients(peer) + 2) {
+        return nullptr;
+    }
+    ++displaced_;
+    Drop(*oldest);
+    return oldest;
+}
+
+uint32_t NetworkOutput::HostClients(const char* peer) const {
+    uint32_t count = 0;
+    for (const Connection& client : clients_) {
+        count += client.socket != platform::noSocket && SameHost(client.info.peer, peer) ? 1 : 0;
+    }
+    return count;
 }
 
 // ---- The loop's side ---------------------------------------------------------------------------
@@ -400,7 +465,7 @@ void NetworkOutput::AcceptAll(uint32_t nowMs) {
             }
         }
         if (free == nullptr && !room) {
-            free = Displace();
+            free = MakeRoom(peer);
         }
         if (free == nullptr) {
             ++refused_;
@@ -411,6 +476,7 @@ void NetworkOutput::AcceptAll(uint32_t nowMs) {
         *free = Connection{};
         free->socket = socket;
         free->ring = ring;
+        free->connectedMs = nowMs;
         free->waitingSinceMs = nowMs;
         free->garbageCheckedMs = nowMs;
         free->writeCheckedMs = nowMs;

@@ -4,9 +4,13 @@
 // its sockets; nothing here blocks.
 //
 // - At most "TCP Clients" clients (32 unless set; at most clientSlots, and what the edition's
-//   loop can wait on). At the limit a further connection takes the place of a client stalled
-//   for stallGraceMs or more (see below); without one it is taken and closed at once, with
-//   nothing sent.
+//   loop can wait on). At the limit a further connection takes the place of, in this order:
+//   the client stalled longest, for stallGraceMs or more (see below); the client whose system
+//   has acknowledged late (see lateAckUs: as one does for a program that does not read) for
+//   makeWayAfterMs or more, with no prompt spell of stallGraceMs between; the longest-served
+//   client of a host holding at least two slots more than the newcomer's (no one host keeps
+//   the others out). Without any, it is taken and closed at once, with nothing sent: the
+//   clients that read keep their slots.
 // - Each client has a buffer of its own (clientBufferSize). A client that does not keep up
 //   loses its oldest whole lines (counted), so it goes on at a sentence's start. A client
 //   stalls while it takes nothing and bytes wait for it: in this buffer, unsent in this
@@ -14,7 +18,8 @@
 //   the system says). One stalled for stallMs is disconnected. The others never wait.
 //   Limit: a Linux peer grows its buffer to megabytes for a program that never reads while
 //   it keeps advertising the same window, so such a client looks like a reader until then
-//   (hours of a slow receiver); only its address and "TCP Clients" keep it out.
+//   (hours of a slow receiver); only its late acknowledgements tell, and they make it give
+//   up its slot at the limit.
 // - A client that closes its sending side (a read-only client) goes on receiving.
 // - Clients send nothing, or sentences: with "TCP Write" whole, checksum-valid sentences of at
 //   most 82 characters (CR LF included) go to the receiver, at most writeRate a second from
@@ -61,6 +66,12 @@ public:
     static constexpr uint32_t stallMs = 10000;
     // A client stalled this long may make room for a new one at the limit.
     static constexpr uint32_t stallGraceMs = 2000;
+    // A system acknowledges at once what its program reads, and what it does not only when
+    // its delayed acknowledgement is due: 40 ms or more on Linux, 200 ms on Windows. A client
+    // acknowledges late while its round trip is this much over the path's least, or this
+    // system had to send again what the client already had (PeerFlow::needlessResends).
+    static constexpr uint32_t lateAckUs = 20000;
+    static constexpr uint32_t makeWayAfterMs = 10000;
     // Bytes a peer's system may hold unread (its window shrunk by as much) before the client
     // counts as stalled: under 10 s of a 4800-baud receiver.
     static constexpr uint32_t unreadAllowance = 4096;
@@ -126,6 +137,9 @@ public:
     // Clients disconnected for what they sent, and for taking nothing.
     uint64_t GarbageDisconnects() const { return garbage_; }
     uint64_t StallDisconnects() const { return stalled_; }
+    // Clients that made way for a newer connection at the limit (acknowledging late, or of
+    // the host holding the most).
+    uint64_t Displaced() const { return displaced_; }
     // Valid sentences not written to the receiver: over a client's write rate.
     uint64_t RateLimited() const { return rateLimited_; }
     // The client in `slot` (0 .. clientSlots - 1); false when the slot is free.
@@ -138,11 +152,17 @@ private:
         uint8_t* ring = nullptr; // clientBufferSize bytes of the pool
         uint32_t head = 0;
         uint32_t count = 0;
+        uint32_t connectedMs = 0;
         uint32_t waitingSinceMs = 0; // when bytes began to wait without progress
         uint32_t windowMax = 0;      // the peer's widest receive window seen
         uint64_t sentAtCheck = 0;    // bytesSent when the window was last looked at
         bool windowStalled = false;  // its system holds unreadAllowance bytes or more unread
         bool readClosed = false;     // it closed its sending side; it still receives
+        uint32_t roundTripFloorUs = UINT32_MAX; // the least round trip seen
+        uint32_t needlessResends = 0;           // as the system last told
+        bool lateAcks = false;                  // its system acknowledges late
+        uint32_t lateSinceMs = 0;
+        uint32_t lateSeenMs = 0;
         uint8_t line[sentenceMax] = {};
         uint32_t lineLength = 0;
         bool skipping = false;  // after bytes that are no sentence, up to the next one
@@ -167,8 +187,11 @@ private:
     bool Tolerate(Connection& client, uint32_t rejected);
     void Drop(Connection& client);
     bool Stalled(const Connection& client, uint32_t forMs) const;
-    // At the limit: the slot of the client stalled longest (for stallGraceMs at least), freed.
-    Connection* Displace();
+    // At the limit: the slot a connection from `peer` may take (see above), freed; null when
+    // it is to be turned away.
+    Connection* MakeRoom(const char* peer);
+    // Clients connected from the host of `peer`.
+    uint32_t HostClients(const char* peer) const;
 
     platform::Network* network_;
     NetworkSink& sink_;
@@ -199,6 +222,7 @@ private:
     uint64_t refused_ = 0;
     uint64_t garbage_ = 0;
     uint64_t stalled_ = 0;
+    uint64_t displaced_ = 0;
     uint64_t rateLimited_ = 0;
 };
 

@@ -1,6 +1,9 @@
 #include "hub/engine/TrayStatus.h"
 
 #include "common/GpsSharedStatus.h"
+#include "platform/TextBuilder.h"
+
+#include <string.h>
 
 namespace tavro {
 
@@ -24,6 +27,23 @@ TrayStatus TrayStatusFor(uint32_t fixStatus, bool portOpen) {
         // nothing else.
         return {true, 0, "Tavro", true, 0};
     }
+}
+
+void FormatTrayTip(const char* statusTip, const char* source, char (&tip)[trayTipSize]) {
+    platform::TextBuilder text(tip, sizeof tip);
+    text.Append(statusTip);
+    if (source[0] == '\0') {
+        return;
+    }
+    text.Append(" - ");
+    const size_t room = sizeof tip - 1 - text.Length(); // the status tips are short: room > 3
+    const size_t length = strlen(source);
+    if (length <= room) {
+        text.Append(source);
+        return;
+    }
+    const size_t tail = (room - 3) / 2;
+    text.Append(source, room - 3 - tail).Append("...").Append(source + length - tail);
 }
 
 } // namespace tavro

@@ -2,6 +2,8 @@
 // which decides the fix and no-fix sounds).
 #pragma once
 
+#include "platform/Tray.h"
+
 #include <stdint.h>
 
 namespace tavro {
@@ -27,5 +29,13 @@ struct TrayStatus {
 // The row for `fixStatus` (byte 78 of the status block); while the input port is closed the
 // "Not connected" row wins whatever the status says.
 TrayStatus TrayStatusFor(uint32_t fixStatus, bool portOpen);
+
+inline constexpr uint32_t trayTipSize = platform::trayTipMax + 1;
+
+// The tray's tip for a row's `statusTip`: the tip itself while the receiver is on the serial
+// port, "<tip> - <source>" while "Source" names one on the network. A source too long for the tray
+// gives up its middle to "...": its scheme and host at the front and its port or device at the end
+// say the most.
+void FormatTrayTip(const char* statusTip, const char* source, char (&tip)[trayTipSize]);
 
 } // namespace tavro

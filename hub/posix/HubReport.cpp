@@ -72,6 +72,7 @@ constexpr Field<NetworkReport> networkFields[] = {
     {"tcp.write", &NetworkReport::tcpWrite},
     {"tcp.refused", &NetworkReport::refused},
     {"tcp.stalled", &NetworkReport::stalled},
+    {"tcp.displaced", &NetworkReport::displaced},
     {"tcp.rateLimited", &NetworkReport::rateLimited},
     {"tcp.clientLimit", &NetworkReport::clientLimit},
     {"udp.target", &NetworkReport::udpTarget},

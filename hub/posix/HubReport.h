@@ -53,6 +53,7 @@ struct NetworkReport {
     std::vector<NetworkClientReport> clients;
     uint64_t stalled = 0;     // clients disconnected for taking nothing
     uint64_t rateLimited = 0; // sentences not written: over a client's write rate
+    uint64_t displaced = 0;   // clients that made way for a newer connection at the limit
 };
 
 // The time export ("NTP Unit") and the pulse-per-second ("PPS").

@@ -38,6 +38,7 @@ void DescribeNetwork(const NetworkOutput& output, const Settings& settings,
     network.tcpWrite = settings.tcpWrite != 0;
     network.refused = output.Refused();
     network.stalled = output.StallDisconnects();
+    network.displaced = output.Displaced();
     network.rateLimited = output.RateLimited();
     network.clientLimit = output.ClientLimit();
     network.udpTarget = settings.udpTarget;

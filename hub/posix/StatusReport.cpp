@@ -1,11 +1,13 @@
 #include "hub/posix/StatusReport.h"
 
+#include "hub/engine/HubContext.h"
 #include "hub/posix/VerbSupport.h"
 #include "hub/posix/command/CommandSocket.h"
 #include "hub/settings/Settings.h"
 #include "hub/ui/StatusJson.h"
 #include "hub/ui/StatusText.h"
 #include "platform/ErrorCodes.h"
+#include "platform/TextBuilder.h"
 #include "platform/posix/PosixErrors.h"
 
 #include <charconv>
@@ -84,19 +86,11 @@ using Json = nlohmann::ordered_json;
 
 // The bytes the hub dropped, by cause; "" while there are none.
 std::string DroppedText(const HubReport& report) {
-    const std::pair<uint64_t, const char*> causes[] = {
-        {report.droppedSpeedChange, "received, emptied by a re-open for a speed change"},
-        {report.droppedReopen, "received, emptied by a re-open"},
-        {report.droppedClosed, "received, emptied by closing the port"},
-        {report.droppedUnwritten, "for the receiver, not taken by it"},
-    };
-    std::string text;
-    for (const auto& [bytes, cause] : causes) {
-        if (bytes != 0) {
-            text += (text.empty() ? "" : "; ") +
-                    Format("%llu bytes %s", static_cast<unsigned long long>(bytes), cause);
-        }
-    }
+    const DropCounts drops{{report.droppedSpeedChange, report.droppedReopen, report.droppedClosed,
+                            report.droppedUnwritten}}; // in the order of DropCause
+    char text[droppedTextSize];
+    platform::TextBuilder builder(text, sizeof text);
+    AppendDropped(drops, builder);
     return text;
 }
 
@@ -202,6 +196,7 @@ void AddNetworkJson(const NetworkReport& network, Json& object) {
     tcp["write"] = network.tcpWrite;
     tcp["refused"] = network.refused;
     tcp["stalled"] = network.stalled;
+    tcp["displaced"] = network.displaced;
     tcp["rateLimited"] = network.rateLimited;
     tcp["clientLimit"] = network.clientLimit;
     Json clients = Json::array();
@@ -484,6 +479,10 @@ std::string StatusText(const StatusFacts& facts) {
             value += network.stalled != 0 ? Format(", %llu dropped for taking nothing",
                                                    static_cast<unsigned long long>(network.stalled))
                                           : "";
+            value += network.displaced != 0
+                         ? Format(", %llu made way for newer connections",
+                                  static_cast<unsigned long long>(network.displaced))
+                         : "";
             value += network.rateLimited != 0
                          ? Format(", %llu sentences over the write rate not written",
                                   static_cast<unsigned long long>(network.rateLimited))

@@ -15,6 +15,8 @@ namespace {
 // (timer-loop ticks of 50 ms).
 constexpr uint32_t quietTicks = 40;
 
+constexpr DropCounts noDrops{};
+
 // The option boxes and their bits of "Sync".
 struct OptionBox {
     uint32_t id;
@@ -42,6 +44,7 @@ void MainWindowController::InitDialog() {
     HubContext& hub = Hub();
     Settings& settings = hub.settings;
     statusShown_[0] = '\0';
+    droppedShown_ = DropCounts{};
 
     // 1. The driver's numbers and counts as they are now.
     if (hub.inputPort != nullptr) {
@@ -260,6 +263,7 @@ void MainWindowController::Tick() {
     }
     lamps_.Update(hub, lampPainter_);
     ShowStatus();
+    ShowDropped();
 }
 
 void MainWindowController::ShowStatus() {
@@ -306,6 +310,23 @@ void MainWindowController::ShowText(const char* text) {
     strncpy(statusShown_, text, sizeof statusShown_ - 1);
     statusShown_[sizeof statusShown_ - 1] = '\0';
     view_.SetText(control::statusLine, text);
+}
+
+// Rewritten only when a count changes, as the status line is; shown at the first drop.
+void MainWindowController::ShowDropped() {
+    const DropCounts& drops = Hub().drops;
+    if (memcmp(&drops, &droppedShown_, sizeof drops) == 0) {
+        return;
+    }
+    if (memcmp(&droppedShown_, &noDrops, sizeof noDrops) == 0) {
+        view_.ShowControl(control::droppedLine);
+    }
+    droppedShown_ = drops;
+    char text[droppedTextSize];
+    platform::TextBuilder line(text, sizeof text);
+    line.Append("Dropped: ");
+    AppendDropped(drops, line);
+    view_.SetText(control::droppedLine, text);
 }
 
 // ---- Message 1027 and WM_DESTROY ---------------------------------------------------------------

@@ -1,7 +1,8 @@
 // The behaviour of the hub's main window (dialog 105), written against MainWindowView: the
 // input port and its speed, the eight virtual port numbers, "Enable Ports", "Find GPS", the
 // options, the log path, the USB devices to restart after standby, and every 200 ms the status
-// line and the nine activity lamps.
+// line, the bytes the hub dropped (a line of their own, once there are any) and the nine
+// activity lamps.
 //
 // The front end forwards the dialog's messages: WM_INITDIALOG to InitDialog, WM_TIMER (timer
 // 0) to Tick, WM_COMMAND to Command, message 1027 to BaudChanged, WM_DESTROY to Destroyed.
@@ -66,6 +67,7 @@ private:
     void CloseCommand();
     void FinishLog();
     void ShowStatus();
+    void ShowDropped();
     void ShowText(const char* text);
 
     HubContext& Hub() { return engine_.Context(); }
@@ -80,6 +82,8 @@ private:
     DeviceRows deviceRows_;
     // What the status line shows (the longest text is the search progress).
     char statusShown_[searchProgressSize] = {};
+    // The drops the line under it shows (none: the line is hidden).
+    DropCounts droppedShown_;
 };
 
 } // namespace tavro

@@ -27,6 +27,7 @@ inline constexpr uint32_t batterySaver = 1029;
 inline constexpr uint32_t readOnly = 1031;
 inline constexpr uint32_t inputLamp = 1032;        // lamp i is 1032 + i
 inline constexpr uint32_t firstVirtualLamp = 1033; // virtual port k + 1's lamp is 1033 + k
+inline constexpr uint32_t droppedLine = 1041;      // hidden until the hub has dropped bytes
 } // namespace control
 
 // The notification code of a command (HIWORD of WM_COMMAND's wParam).
@@ -54,6 +55,9 @@ public:
     virtual int32_t SelectedListEntry(uint32_t id) = 0;
 
     virtual void EnableControl(uint32_t id, bool enabled) = 0;
+    // Shows a control the dialog keeps hidden at its lower edge, the window growing to hold
+    // it.
+    virtual void ShowControl(uint32_t id) = 0;
     // Check boxes.
     virtual void SetChecked(uint32_t id, bool checked) = 0;
     // Edit boxes: the whole text; GetText copies at most size - 1 characters, terminated.

@@ -1,5 +1,6 @@
 #include "hub/ui/StatusText.h"
 
+#include "hub/engine/HubContext.h"
 #include "platform/ErrorCodes.h"
 #include "platform/TextBuilder.h"
 
@@ -76,6 +77,24 @@ void FormatClosedReason(uint32_t lastOpenError, char (&text)[statusTextSize]) {
     default:
         line.Append("Port Open Failed: ").AppendDecimal(static_cast<int32_t>(lastOpenError));
         break;
+    }
+}
+
+void AppendDropped(const DropCounts& drops, platform::TextBuilder& text) {
+    // In the order of DropCause.
+    static constexpr const char* causes[dropCauseCount] = {
+        "received, emptied by a re-open for a speed change",
+        "received, emptied by a re-open",
+        "received, emptied by closing the port",
+        "for the receiver, not taken by it",
+    };
+    const char* separator = "";
+    for (uint32_t cause = 0; cause < dropCauseCount; ++cause) {
+        if (drops.bytes[cause] != 0) {
+            text.Append(separator).AppendUnsigned(drops.bytes[cause]).Append(" bytes ");
+            text.Append(causes[cause]);
+            separator = "; ";
+        }
     }
 }
 

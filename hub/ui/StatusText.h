@@ -9,6 +9,11 @@
 
 namespace tavro {
 
+struct DropCounts;
+namespace platform {
+class TextBuilder;
+}
+
 // Enough for the longest line with room to spare.
 inline constexpr uint32_t statusTextSize = 64;
 
@@ -30,5 +35,13 @@ void FormatStreamStatus(const GpsSharedStatus& block, char (&text)[statusTextSiz
 // Doesn't Exist", 5 "Port Access Denied", 121 "Port Open Timeout", other codes "Port Open
 // Failed: %d" with the code.
 void FormatClosedReason(uint32_t lastOpenError, char (&text)[statusTextSize]);
+
+// Room for "Dropped: " and all four causes with the largest counts.
+inline constexpr uint32_t droppedTextSize = 288;
+
+// What the hub dropped, by cause: "2304 bytes received, emptied by a re-open for a speed change;
+// 7 bytes for the receiver, not taken by it". Appends nothing while nothing was dropped. The
+// words of `tavro status`'s "Dropped:" line and of the main window's line under the status line.
+void AppendDropped(const DropCounts& drops, platform::TextBuilder& text);
 
 } // namespace tavro

@@ -156,6 +156,20 @@ void Win32MainWindow::EnableControl(uint32_t id, bool enabled) {
     EnableWindow(GetDlgItem(window_, static_cast<int>(id)), enabled ? TRUE : FALSE);
 }
 
+void Win32MainWindow::ShowControl(uint32_t id) {
+    const HWND item = GetDlgItem(window_, static_cast<int>(id));
+    RECT line;
+    RECT frame;
+    GetWindowRect(item, &line);
+    GetWindowRect(window_, &frame);
+    // Such a control lies at the window's lower edge and is 12 dialog units high: the window
+    // grows by those and one more below, the gap the status line has above the control.
+    SetWindowPos(window_, nullptr, 0, 0, frame.right - frame.left,
+                 frame.bottom - frame.top + (line.bottom - line.top) * 13 / 12,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    ShowWindow(item, SW_SHOWNA);
+}
+
 void Win32MainWindow::SetChecked(uint32_t id, bool checked) {
     CheckDlgButton(window_, static_cast<int>(id), checked ? BST_CHECKED : BST_UNCHECKED);
 }

@@ -41,6 +41,7 @@ public:
     void SelectListEntry(uint32_t id, int32_t index) override;
     int32_t SelectedListEntry(uint32_t id) override;
     void EnableControl(uint32_t id, bool enabled) override;
+    void ShowControl(uint32_t id) override;
     void SetChecked(uint32_t id, bool checked) override;
     void SetText(uint32_t id, const char* text) override;
     void GetText(uint32_t id, char* text, uint32_t size) override;

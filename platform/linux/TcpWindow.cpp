@@ -10,19 +10,22 @@
 
 namespace tavro::platform::posix {
 
-bool TcpPeerWindow(int fd, uint32_t& window, uint32_t& unsent) {
+bool TcpPeerFlow(int fd, PeerFlow& flow) {
     tcp_info info{};
     socklen_t length = sizeof info;
     if (getsockopt(fd, IPPROTO_TCP, TCP_INFO, &info, &length) != 0 ||
         length < offsetof(tcp_info, tcpi_snd_wnd) + sizeof info.tcpi_snd_wnd) {
         return false;
     }
-    window = info.tcpi_snd_wnd;
+    flow.window = info.tcpi_snd_wnd;
+    flow.roundTripUs = info.tcpi_rtt;
+    flow.leastRoundTripUs = info.tcpi_min_rtt;
+    flow.needlessResends = info.tcpi_dsack_dups;
     int queued = 0;
     if (ioctl(fd, SIOCOUTQNSD, &queued) != 0) {
         return false;
     }
-    unsent = queued > 0 ? static_cast<uint32_t>(queued) : 0;
+    flow.unsent = queued > 0 ? static_cast<uint32_t>(queued) : 0;
     return true;
 }
 

@@ -1,13 +1,13 @@
 // What Linux tells of a TCP connection beyond the portable socket calls.
 #pragma once
 
-#include <stdint.h>
+#include "platform/Network.h"
 
 namespace tavro::platform::posix {
 
-// The receive window the peer of connected socket `fd` last advertised, in bytes (TCP_INFO),
-// and the bytes of its send queue not sent yet (SIOCOUTQNSD); false when the kernel does not
-// tell.
-bool TcpPeerWindow(int fd, uint32_t& window, uint32_t& unsent);
+// The receive window the peer of connected socket `fd` last advertised and the round trips
+// (TCP_INFO), and the bytes of its send queue not sent yet (SIOCOUTQNSD); false when the
+// kernel does not tell.
+bool TcpPeerFlow(int fd, PeerFlow& flow);
 
 } // namespace tavro::platform::posix

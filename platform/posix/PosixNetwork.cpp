@@ -261,8 +261,8 @@ public:
         }
     }
 
-    bool PeerWindow(SocketHandle socket, uint32_t& window, uint32_t& unsent) override {
-        return posix::TcpPeerWindow(static_cast<int>(socket), window, unsent);
+    bool PeerWindow(SocketHandle socket, PeerFlow& flow) override {
+        return posix::TcpPeerFlow(static_cast<int>(socket), flow);
     }
 
     uint32_t Resolve(const char* host, uint16_t port, bool datagram,

@@ -80,8 +80,16 @@ void OnBusError(int signal, siginfo_t* info, void* context) {
             mmap(start, size, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_FIXED, fd, 0) == start) {
             return; // the faulting access runs again, on the restored object
         }
-        mmap(start, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0);
         entry.fd.store(-1);
+        if (mmap(start, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1,
+                 0) == MAP_FAILED) {
+            // Nothing can stand in for the block: end as an unguarded access would, rather
+            // than fault here for ever.
+            entry.address.store(0);
+            struct sigaction fallback {};
+            fallback.sa_handler = SIG_DFL;
+            sigaction(SIGBUS, &fallback, nullptr);
+        }
         return;
     }
     // Not ours: whatever the program did before, or the default (the process ends).

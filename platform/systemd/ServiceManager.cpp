@@ -89,8 +89,10 @@ bool ServiceManager::Store(int fd, const char* name) {
     if (!Present() || fd < 0) {
         return false;
     }
-    char state[64];
-    std::snprintf(state, sizeof state, "FDSTORE=1\nFDNAME=%s", name);
+    // FDPOLL=0: systemd drops a stored descriptor that reports POLLHUP, and a virtual port's
+    // terminal does so whenever no program has it open; the hub forgets its terminals itself.
+    char state[80];
+    std::snprintf(state, sizeof state, "FDSTORE=1\nFDPOLL=0\nFDNAME=%s", name);
     return sd_pid_notify_with_fds(0, 0, state, &fd, 1) > 0;
 }
 

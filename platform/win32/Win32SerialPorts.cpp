@@ -313,12 +313,12 @@ public:
             return;
         }
         if (arrivalPending_ || writePending_) {
-            // The requests in flight write into this object: they end before it can go.
+            // The requests in flight write into this object: they end before it can go. What
+            // the cancelled write did not send is left for TakeUnwritten.
             CancelIo(handle);
             DWORD count = 0;
-            for (int request : {arrival, write}) {
-                GetOverlappedResult(handle, &requests_[request], &count, TRUE);
-            }
+            GetOverlappedResult(handle, &requests_[arrival], &count, TRUE);
+            FinishWrite(handle, TRUE);
         }
         arrivalPending_ = writePending_ = heldByte_ = false;
         CloseHandle(handle);
@@ -345,18 +345,23 @@ private:
                                                                                    : LastError();
     }
 
-    // Collects the write in flight once it has finished, counting what it did not write (it
-    // failed, or the write time-out ended it short). False while it is still in flight.
-    bool FinishWrite(HANDLE handle) {
+    // Collects the write in flight once it has finished (with `wait`, waits for that),
+    // counting what it did not write (it failed, the write time-out ended it short, or the
+    // close cancelled it). False while it is still in flight.
+    bool FinishWrite(HANDLE handle, BOOL wait = FALSE) {
         if (!writePending_) {
             return true;
         }
         DWORD count = 0;
-        if (!GetOverlappedResult(handle, &requests_[write], &count, FALSE)) {
+        if (!GetOverlappedResult(handle, &requests_[write], &count, wait)) {
             if (GetLastError() == ERROR_IO_INCOMPLETE) {
                 return false;
             }
-            count = 0; // failed: nothing of it is known to have gone out
+            // Failed: nothing of it is known to have gone out. Cancelled: the driver counted
+            // what it sent before.
+            if (GetLastError() != ERROR_OPERATION_ABORTED) {
+                count = 0;
+            }
         }
         writePending_ = false;
         unwritten_ += count < writeLength_ ? writeLength_ - count : 0;

@@ -2,6 +2,12 @@
 // commands and recoveries left alone while a source is set.
 #include "HubEngineFixture.h"
 
+#include "hub/engine/TrayStatus.h"
+
+#include <string.h>
+
+#include <string>
+
 namespace tavro::testing {
 namespace {
 
@@ -36,6 +42,22 @@ TEST_F(HubEngineSourceTest, ASpeedChangeIsNoConcernOfANetworkSource) {
     EXPECT_EQ(Hub().requestedBaud, 0u);
     Tick(ticksToFirstOpen);
     EXPECT_EQ(Hub().settings.baud, 4800u);
+}
+
+TEST_F(HubEngineSourceTest, TheTrayTipNamesTheSourceCutInTheMiddleToFit) {
+    StoreSource("tcp://192.0.2.1:10110");
+    Start(true);
+    Tick(ticksToFirstOpen);
+    EXPECT_EQ(tray_.Calls().back().tip, "Not connected - tcp://192.0.2.1:10110");
+
+    // The longest "Source" there is, behind the longest status tip.
+    const std::string source = "gpsd://" + std::string(103, 'h') + ":2947/dev/ttyUSB0";
+    ASSERT_EQ(source.size(), sourceSize - 1);
+    char tip[trayTipSize];
+    FormatTrayTip("Not connected", source.c_str(), tip);
+    EXPECT_EQ(std::string(tip), "Not connected - gpsd://" + std::string(47, 'h') + "..." +
+                                    std::string(37, 'h') + ":2947/dev/ttyUSB0");
+    EXPECT_EQ(strlen(tip), platform::trayTipMax);
 }
 
 } // namespace

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <atomic>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -17,6 +18,7 @@
 #include <string>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -42,11 +44,18 @@ public:
 // A TCP client of the server: connects, reads what has come, sends.
 class Client {
 public:
-    // `receiveBuffer` not 0: the socket's receive buffer, set before connecting.
-    Client(uint16_t port, int family = AF_INET, int receiveBuffer = 0) {
+    // `receiveBuffer` not 0: the socket's receive buffer, set before connecting. `from`: the
+    // IPv4 loopback address it connects from (another host, as the server sees it).
+    Client(uint16_t port, int family = AF_INET, int receiveBuffer = 0, const char* from = nullptr) {
         fd_ = socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
         if (receiveBuffer != 0) {
             setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+        }
+        if (from != nullptr) {
+            sockaddr_in source{};
+            source.sin_family = AF_INET;
+            inet_pton(AF_INET, from, &source.sin_addr);
+            bind(fd_, reinterpret_cast<sockaddr*>(&source), sizeof source);
         }
         sockaddr_storage address{};
         const socklen_t length = LoopbackAddress(family, port, address);
@@ -357,6 +366,110 @@ TEST_F(NetworkOutputTest, SilentClientsGoInSecondsAndMakeRoomWhileReadOnlyOnesSt
     now_ += NetworkOutput::stallMs;
     output_.Tick(now_);
     EXPECT_EQ(output_.ClientCount(), 2u) << "the readers stay";
+}
+
+TEST_F(NetworkOutputTest, AtTheLimitAClientThatDoesNotReadMakesWayAndReadersStay) {
+    // A program that never reads, with its system's default buffer, is taken megabytes before
+    // its window shrinks; its system acknowledges late (when its delayed acknowledgement is
+    // due), a reader's at once. The reader is the longest served.
+    settings_.tcpClients = 2;
+    Serve();
+    Client reader(settings_.tcpPort);
+    Loop(2);
+    Client silent(settings_.tcpPort);
+    Loop(2);
+    ASSERT_EQ(output_.ClientCount(), 2u);
+    std::atomic<bool> stop{false};
+    std::string received;
+    std::thread reading([&] {
+        pollfd ready{reader.Fd(), POLLIN, 0};
+        while (!stop) {
+            if (poll(&ready, 1, 20) > 0) {
+                received += reader.Read();
+            }
+        }
+    });
+    std::string sent;
+    for (int i = 0; i < 80; ++i) { // 4 s, for the round trips to settle; 20 s of hub time
+        const std::string line = Sentence("GPTXT,01,01,02," + std::to_string(i));
+        sent += line;
+        Relay(line);
+        Loop(1, 0);
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        now_ += 250;
+        output_.Tick(now_);
+    }
+    Client newcomer(settings_.tcpPort);
+    Loop(2);
+    Client another(settings_.tcpPort);
+    Loop(2);
+    const std::string rmc = Sentence("GPRMC,120000,A,4807.038,N,01131.000,E,0.0,0.0,230313,,");
+    Relay(rmc);
+    Loop(2);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    stop = true;
+    reading.join();
+    EXPECT_EQ(received, sent + rmc) << "the reader kept its slot and every byte";
+    bool closed = false;
+    silent.Read(&closed);
+    EXPECT_TRUE(closed) << "the client that does not read made way";
+    EXPECT_EQ(newcomer.Read(), rmc);
+    another.Read(&closed);
+    EXPECT_TRUE(closed) << "readers keep their slots: the next one is turned away";
+    EXPECT_EQ(output_.Displaced(), 1u);
+    EXPECT_EQ(output_.StallDisconnects(), 0u);
+}
+
+TEST_F(NetworkOutputTest, AtTheLimitNoOneHostKeepsTheOthersOut) {
+    // Where nothing tells a client does not read, a host holding two slots more than the
+    // newcomer's makes way with its longest-served client; otherwise the newcomer goes.
+    struct Case {
+        const char* what;
+        std::vector<const char*> holders; // oldest first
+        const char* newcomer;
+        uint32_t servedMs; // how long the holders have been served
+        int makesWay;      // the holder that goes; -1: the newcomer is turned away
+    };
+    const Case cases[] = {
+        {"a burst of one host", {"127.0.0.1", "127.0.0.1", "127.0.0.1"}, "127.0.0.1", 0, -1},
+        {"one host, served long", {"127.0.0.1", "127.0.0.1", "127.0.0.1"}, "127.0.0.1", 60000, -1},
+        {"one host holds every slot", {"127.0.0.2", "127.0.0.1", "127.0.0.1"}, "127.0.0.3", 0, 1},
+        {"hosts hold as many", {"127.0.0.1", "127.0.0.2", "127.0.0.3"}, "127.0.0.4", 60000, -1},
+        {"the newcomer's host would hold as many",
+         {"127.0.0.2", "127.0.0.1", "127.0.0.1"},
+         "127.0.0.2",
+         0,
+         -1},
+    };
+    settings_.tcpClients = 3;
+    const std::string rmc = Sentence("GPRMC,120000,A,4807.038,N,01131.000,E,0.0,0.0,230313,,");
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.what);
+        Serve();
+        std::vector<std::unique_ptr<Client>> holders;
+        for (const char* from : test.holders) {
+            holders.push_back(std::make_unique<Client>(settings_.tcpPort, AF_INET, 0, from));
+            Loop(2);
+        }
+        now_ += test.servedMs;
+        output_.Tick(now_);
+        const uint64_t displaced = output_.Displaced();
+        Client newcomer(settings_.tcpPort, AF_INET, 0, test.newcomer);
+        Loop(2);
+        Relay(rmc);
+        Loop(2);
+        bool closed = false;
+        EXPECT_EQ(newcomer.Read(&closed), test.makesWay < 0 ? "" : rmc);
+        EXPECT_EQ(closed, test.makesWay < 0);
+        for (size_t i = 0; i < holders.size(); ++i) {
+            const bool goes = static_cast<int>(i) == test.makesWay;
+            EXPECT_EQ(holders[i]->Read(&closed), goes ? "" : rmc) << i;
+            EXPECT_EQ(closed, goes) << i;
+        }
+        EXPECT_EQ(output_.Displaced(), displaced + (test.makesWay < 0 ? 0 : 1));
+        EXPECT_EQ(output_.ClientCount(), 3u);
+        output_.Close();
+    }
 }
 
 TEST_F(NetworkOutputTest, EachFrameIsOneDatagramToTheTargetOverIpv4AndIpv6) {

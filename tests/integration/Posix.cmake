@@ -19,6 +19,9 @@ if(NOT TARGET tavro OR NOT TARGET gps-sim OR NOT TARGET feltro)
     return()
 endif()
 add_executable(tavro_test_client ${CMAKE_CURRENT_LIST_DIR}/PosixTestClient.cpp)
+# Preloaded into a hub to make one of its event loop's set-up calls fail.
+add_library(tavro_fail_call MODULE ${PROJECT_SOURCE_DIR}/tests/support/FailCall.c)
+target_link_libraries(tavro_fail_call PRIVATE ${CMAKE_DL_LIBS})
 tavro_add_gtest(tavro_posix_e2e_tests
     SOURCES
         ${CMAKE_CURRENT_LIST_DIR}/PosixHubEndToEndTest.cpp
@@ -38,5 +41,6 @@ target_compile_definitions(tavro_posix_e2e_tests PRIVATE
     TAVRO_PATH="$<TARGET_FILE:tavro>"
     GPS_SIM_PATH="$<TARGET_FILE:gps-sim>"
     FELTRO_PATH="$<TARGET_FILE:feltro>"
-    TEST_CLIENT_PATH="$<TARGET_FILE:tavro_test_client>")
-add_dependencies(tavro_posix_e2e_tests tavro gps-sim feltro tavro_test_client)
+    TEST_CLIENT_PATH="$<TARGET_FILE:tavro_test_client>"
+    FAIL_CALL_PATH="$<TARGET_FILE:tavro_fail_call>")
+add_dependencies(tavro_posix_e2e_tests tavro gps-sim feltro tavro_test_client tavro_fail_call)

@@ -1,8 +1,11 @@
 // The POSIX hub under contention and faults: simultaneous starts, a removed COM directory, a
-// receiver link whose terminal number is somebody else's now, settings files it cannot use.
+// receiver link whose terminal number is somebody else's now, settings files it cannot use, an
+// event loop that cannot be set up.
 #include "tests/integration/PosixHubFixture.h"
 #include "tests/platform/TestPty.h"
 
+#include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <functional>
@@ -365,6 +368,38 @@ TEST_F(PosixHubService, SettingsFilesThatCannotBeUsedSayWhy) {
     const std::string log = FileText(root_ + "/run.log");
     EXPECT_NE(log.find(file + " is not a regular file"), std::string::npos) << log;
     EXPECT_NE(log.find("settings could not be read"), std::string::npos) << log;
+}
+
+TEST_F(PosixHubService, AnEventLoopThatCannotBeSetUpEndsTheHubNamingTheStep) {
+    // The call fails inside the hub (tests/support/FailCall.c); without its signals the hub
+    // could only be killed, without its tick or wait it would do nothing.
+    struct Case {
+        const char* call;
+        const char* step;
+        int error;
+    };
+    const Case cases[] = {
+        {"signalfd", "signalfd", EMFILE},
+        {"timerfd_create", "timerfd", ENODEV},
+        {"timerfd_settime", "timerfd_settime", EINVAL},
+        {"poll", "poll", ENOMEM},
+    };
+    // AddressSanitizer would refuse a library loaded before its own.
+    const char* sanitizer = std::getenv("ASAN_OPTIONS");
+    const std::string asanOptions =
+        (sanitizer != nullptr ? std::string(sanitizer) + ":" : "") + "verify_asan_link_order=0";
+    for (const Case& item : cases) {
+        Environment failing = environment_;
+        failing.insert(failing.end(), {{"LD_PRELOAD", FAIL_CALL_PATH},
+                                       {"TAVRO_FAIL_CALL", item.call},
+                                       {"ASAN_OPTIONS", asanOptions}});
+        const std::string log = root_ + "/" + item.call + ".log";
+        ChildProcess hub({TAVRO_PATH, "run"}, failing, log);
+        EXPECT_EQ(hub.Wait(10s), 1) << item.call << " (-1: still running after 10 s)";
+        const std::string line = std::string("the event loop failed (") + item.step + ": " +
+                                 std::strerror(item.error) + "): stopping";
+        EXPECT_NE(FileText(log).find(line), std::string::npos) << line << "\n" << FileText(log);
+    }
 }
 
 } // namespace

@@ -75,7 +75,13 @@ private:
             if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_RIGHTS) {
                 int fd = -1;
                 std::memcpy(&fd, CMSG_DATA(c), sizeof fd);
-                if (state.find("FDSTORE=1") != std::string::npos && store.count(fdName) == 0) {
+                // systemd watches what it stores unless told FDPOLL=0, and closes a
+                // descriptor once it reports POLLHUP, as a terminal nobody opened does.
+                pollfd watched{fd, 0, 0};
+                const bool hungUp = state.find("FDPOLL=0") == std::string::npos &&
+                                    poll(&watched, 1, 0) == 1 && (watched.revents & POLLHUP) != 0;
+                if (state.find("FDSTORE=1") != std::string::npos && store.count(fdName) == 0 &&
+                    !hungUp) {
                     store[fdName] = fd;
                 } else {
                     close(fd); // the same terminal again, as systemd keeps one

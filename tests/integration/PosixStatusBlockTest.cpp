@@ -1,16 +1,23 @@
 // The status block after a hub was killed: the next hub must not inherit the dead one's count
-// of users (Battery Saver would never see the last client leave).
+// of users (Battery Saver would never see the last client leave). A block another process
+// shrinks is repaired under the hub without its code noticing, errno included.
 #include "hub/decode/StatusBlock.h"
 
+#include "common/GpsSharedStatus.h"
 #include "platform/ErrorCodes.h"
 #include "platform/SharedMemory.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cerrno>
+#include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <string>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -95,6 +102,34 @@ TEST_F(PosixStatusBlockTest, AnotherProcessShrinkingTheBlockDoesNotEndTheHub) {
     EXPECT_EQ(reader.Block().rmcCount, 12);
     reader.DetachReader();
     hub.DetachHub();
+}
+
+TEST_F(PosixStatusBlockTest, TheShrunkBlocksRepairLeavesErrnoAsItFoundIt) {
+    platform::SharedMemory& memory = platform::SystemSharedMemory();
+    platform::SharedView view;
+    ASSERT_EQ(memory.CreateOrOpen(name_.c_str(), sizeof(GpsSharedStatus), view), error::success);
+    const int fd = shm_open(name_.c_str(), O_RDWR, 0);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(ftruncate(fd, 0), 0);
+    close(fd);
+    // Under a file size limit the repair's own ftruncate fails (EFBIG) and private memory
+    // stands in: a call failing inside the handler, which the interrupted code must not see.
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    rlimit low = saved;
+    low.rlim_cur = 1;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &low), 0);
+    const sighandler_t previous = std::signal(SIGXFSZ, SIG_IGN);
+    auto* word = static_cast<volatile int32_t*>(view.data);
+    errno = EOWNERDEAD;
+    *word = 12; // faults: past the object's end
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+    const int errnoAfter = errno;
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previous);
+    EXPECT_EQ(errnoAfter, EOWNERDEAD) << std::strerror(errnoAfter);
+    EXPECT_EQ(*word, 12) << "written to the memory that stands in";
+    memory.Close(view);
 }
 
 } // namespace

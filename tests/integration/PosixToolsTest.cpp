@@ -529,7 +529,8 @@ TEST(StatusReportTest, EveryFactOfTheReportSurvivesTheSocket) {
                2,
                {{"192.0.2.7:50412", 4096, 0, 5}, {"[::1]:50413", 12, 3}},
                6,
-               7};
+               7,
+               8};
 
     HubReport decoded;
     ASSERT_TRUE(DecodeHubReport(EncodeHubReport(report), decoded));

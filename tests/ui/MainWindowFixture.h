@@ -115,6 +115,7 @@ public:
         lists.clear();
         checked.clear();
         disabled.clear();
+        shown.clear();
         texts.clear();
         rows.clear();
         posted.clear();
@@ -136,6 +137,7 @@ public:
     }
     int32_t SelectedListEntry(uint32_t id) override { return lists[id].selected; }
     void EnableControl(uint32_t id, bool enabled) override { disabled[id] = !enabled; }
+    void ShowControl(uint32_t id) override { ++shown[id]; }
     void SetChecked(uint32_t id, bool value) override { checked[id] = value; }
     void SetText(uint32_t id, const char* text) override {
         texts[id] = text;
@@ -223,6 +225,7 @@ public:
     std::map<uint32_t, List> lists;
     std::map<uint32_t, bool> checked;
     std::map<uint32_t, bool> disabled;
+    std::map<uint32_t, uint32_t> shown; // how often each hidden control was shown
     std::map<uint32_t, std::string> texts;
     std::map<uint32_t, uint32_t> textWrites;
     std::vector<Row> rows;

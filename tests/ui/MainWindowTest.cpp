@@ -228,6 +228,35 @@ TEST_F(MainWindowTest, WhileASearchSettlesTheLineWaitsBeforeSayingNoDataStream) 
     EXPECT_EQ(mainWindow_.textWrites[control::statusLine], writes);
 }
 
+TEST_F(MainWindowTest, DroppedBytesGetALineOfTheirOwnOnceThereAreAny) {
+    StoreUsualSettings();
+    Start();
+    mainWindow_.Tick();
+    EXPECT_EQ(mainWindow_.shown[control::droppedLine], 0u);
+    EXPECT_EQ(mainWindow_.textWrites[control::droppedLine], 0u);
+
+    Hub().drops.Add(DropCause::Reopen, 3);
+    Hub().drops.Add(DropCause::Unwritten, 7);
+    mainWindow_.Tick();
+    mainWindow_.Tick();
+    EXPECT_EQ(mainWindow_.shown[control::droppedLine], 1u);
+    EXPECT_EQ(mainWindow_.textWrites[control::droppedLine], 1u) << "unchanged counts stay";
+    EXPECT_EQ(mainWindow_.Text(control::droppedLine),
+              "Dropped: 3 bytes received, emptied by a re-open; 7 bytes for the receiver, not "
+              "taken by it");
+    Hub().drops.Add(DropCause::Unwritten, 1);
+    mainWindow_.Tick();
+    EXPECT_EQ(mainWindow_.shown[control::droppedLine], 1u);
+    EXPECT_NE(mainWindow_.Text(control::droppedLine).find("; 8 bytes"), std::string::npos);
+
+    // A window opened again shows the line from its first tick.
+    mainWindow_.Close();
+    mainWindow_.Create();
+    mainWindow_.Tick();
+    EXPECT_EQ(mainWindow_.shown[control::droppedLine], 1u);
+    EXPECT_NE(mainWindow_.Text(control::droppedLine).find("; 8 bytes"), std::string::npos);
+}
+
 // ---- The input port and its speed ---------------------------------------------------------------
 
 TEST_F(MainWindowTest, ChoosingAnInputPortOrSpeedReopensThePort) {

@@ -7,7 +7,8 @@
 // The receiver side (run-wine-tests.sh) is a pseudo-terminal that reads nothing for a few
 // seconds, then slowly, and stores what it read; this program writes first enough filler to
 // fill the terminal's buffer, then 4 KiB of commands, and writes everything it sent to a file
-// for the script to compare.
+// for the script to compare. Then it closes the port with a write in flight, whose unsent bytes
+// must be counted as not taken: the receiver reads exactly the bytes not counted.
 //
 // TavroSerialWrites.exe <receiver COM> <file for the bytes sent>
 #include "hub/engine/GpsPort.h"
@@ -126,10 +127,43 @@ int main(int argc, char** argv) {
     report.Check(hub.drops.Bytes(DropCause::Unwritten) == 0,
                  "the hub counted no unwritten bytes (%llu)",
                  static_cast<unsigned long long>(hub.drops.Bytes(DropCause::Unwritten)));
+
+    // Closing the port cancels the write in flight: its bytes count as not taken, beyond those
+    // still queued. Written faster than the receiver reads, the line is soon busy with one.
+    const std::string extra = Sentences("PTVRX", 64 * 1024, number);
+    const uint64_t earlier = hub.drops.Bytes(DropCause::Unwritten);
+    size_t offered = 0;
+    bool inFlight = false;
+    for (const DWORD extraStart = GetTickCount(); !inFlight && GetTickCount() - extraStart < 10000;
+         Sleep(1)) {
+        while (offered < extra.size()) {
+            const size_t length = extra.find('\n', offered) + 1 - offered;
+            if (port.WriteToReceiver(reinterpret_cast<const uint8_t*>(extra.data() + offered),
+                                     static_cast<uint32_t>(length)) == 0) {
+                break;
+            }
+            offered += length;
+        }
+        port.PumpWrites();
+        const platform::WaitObject write = port.Handle()->WriteWait();
+        inFlight = write != platform::noWaitObject &&
+                   WaitForSingleObject(reinterpret_cast<HANDLE>(write), 0) == WAIT_TIMEOUT;
+    }
+    const uint64_t stillQueued = port.Writer()->PendingBytes();
     port.Close();
+    const uint64_t dropped = hub.drops.Bytes(DropCause::Unwritten) - earlier;
+    report.Check(inFlight && dropped > stillQueued && dropped <= offered,
+                 "closed with a write in flight: %llu of %llu bytes counted as not taken, more "
+                 "than the %llu still queued",
+                 static_cast<unsigned long long>(dropped), static_cast<unsigned long long>(offered),
+                 static_cast<unsigned long long>(stillQueued));
+    // The receiver must read exactly what was not counted.
+    const std::string sentInAll =
+        sent + extra.substr(0, dropped <= offered ? static_cast<size_t>(offered - dropped) : 0);
 
     FILE* file = fopen(argv[2], "wb");
-    report.Check(file != nullptr && fwrite(sent.data(), 1, sent.size(), file) == sent.size(),
+    report.Check(file != nullptr &&
+                     fwrite(sentInAll.data(), 1, sentInAll.size(), file) == sentInAll.size(),
                  "the bytes sent are in %s", argv[2]);
     if (file != nullptr) {
         fclose(file);

@@ -268,7 +268,8 @@ feltro_smoke() {
 # The input port's writes to a receiver that reads slowly (slow-receiver.py on a
 # pseudo-terminal that Wine sees as COM20, a number no other part uses; the link goes again
 # afterwards): TavroSerialWrites.exe writes through the engine's input port on arrival while
-# its ticks settle the quiet arrival read; every byte must arrive.
+# its ticks settle the quiet arrival read; every byte must arrive. Then it closes the port with
+# a write in flight: exactly the bytes it did not count as dropped must arrive.
 serial_writes() {
     local program="$build/tests/windows/TavroSerialWrites.exe"
     local receiverCom=20
