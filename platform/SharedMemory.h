@@ -26,6 +26,17 @@ public:
 
     // Unmaps and closes; the view is reset. Safe on a view that is not open.
     virtual void Close(SharedView& view) = 0;
+
+    // Gives the mapping its name back where another process removed it while it is in use
+    // (POSIX: a cleaner of /dev/shm): a new object of the name takes the contents and the view
+    // follows it at the same address, so pointers into it stay valid. `restored` tells whether
+    // that was needed. error::alreadyExists when another object has the name by now. Windows
+    // names cannot be taken from a mapping in use: nothing to do.
+    virtual uint32_t Restore(SharedView& view, bool& restored) {
+        static_cast<void>(view);
+        restored = false;
+        return 0;
+    }
 };
 
 // The adapter of the edition this program was built for.

@@ -75,6 +75,19 @@ void StatusBlock::DetachHub() {
     Release();
 }
 
+uint32_t StatusBlock::RestoreName(bool& restored) {
+    restored = false;
+    if (!hubAttached_ || view_.data == nullptr) {
+        return 0;
+    }
+    const uint32_t result = memory_.Restore(view_, restored);
+    if (restored) {
+        // Readers of the removed block count themselves out there: here only the hub counts.
+        std::atomic_ref<uint8_t>(block_->refCount).store(1, std::memory_order_relaxed);
+    }
+    return result;
+}
+
 void StatusBlock::Publish() {
     if (hubAttached_) {
         PublishStatus(record_, *block_);

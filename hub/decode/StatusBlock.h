@@ -51,6 +51,9 @@ public:
 
     // The hub: the shared block follows its record now (see PublishStatus).
     void Publish();
+    // The hub: gives the block its name back if another process removed it (see
+    // SharedMemory::Restore); `restored` tells whether it had to.
+    uint32_t RestoreName(bool& restored);
     // The readers counted in the shared block (refCount), as it is now.
     uint8_t Readers() const {
         return std::atomic_ref<uint8_t>(block_->refCount).load(std::memory_order_relaxed);

@@ -175,6 +175,21 @@ void RunLog::DirectoryRepaired() {
                directory_.Path());
 }
 
+void RunLog::StatusBlockKept(uint32_t result, bool restored) {
+    if (restored) {
+        log_.Write(LogPriority::Warning,
+                   "the status block was removed from /dev/shm (a cleaner?); it is back, and "
+                   "programs find it when they open it again");
+    }
+    if (result != 0 && result != loggedBlockError_) {
+        log_.Write(LogPriority::Error,
+                   "the status block was removed from /dev/shm and cannot be made again (%s): "
+                   "programs that open it now do not find the hub's",
+                   ErrorWords(result).c_str());
+    }
+    loggedBlockError_ = result;
+}
+
 void RunLog::DirectoryLost(uint32_t failure) {
     log_.Write(LogPriority::Error, "%s was removed and cannot be made again (%s): stopping",
                directory_.Path(), ErrorWords(failure).c_str());

@@ -39,6 +39,8 @@ public:
     void FollowCommandSocket(const platform::posix::CommandServer& server);
 
     void DirectoryRepaired();
+    // The status block's name, checked: `restored` after a removal, or the failure (said once).
+    void StatusBlockKept(uint32_t result, bool restored);
     void DirectoryLost(uint32_t failure);
     void Stopping(int signal);
     void PublishFailed(uint32_t result);
@@ -78,6 +80,7 @@ private:
     uint32_t pendingTicks_ = 0;
     bool dropsLogged_[dropCauseCount] = {};
     uint32_t loggedLogError_ = 0;
+    uint32_t loggedBlockError_ = 0;
 };
 
 } // namespace tavro::posixhub

@@ -68,6 +68,11 @@ void RunSupervisor::Ticked(HubEngine& engine) {
         }
     }
     log_.Ticked(engine);
+    if (ticks_ % 10 == 0) { // twice a second, as the COM directory's upkeep
+        bool restored = false;
+        const uint32_t result = engine.Context().statusBlock.RestoreName(restored);
+        log_.StatusBlockKept(result, restored);
+    }
     // Once a second is soon enough: the guardian only matters when the hub ends.
     if (++ticks_ % 20 == 0 && GuardianEnded(guardian_)) {
         const int ended = guardian_;

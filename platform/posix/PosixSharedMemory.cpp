@@ -184,6 +184,47 @@ public:
         return Attach(name, false, 0, view);
     }
 
+    uint32_t Restore(SharedView& view, bool& restored) override {
+        restored = false;
+        auto* mapping = reinterpret_cast<PosixMapping*>(view.handle);
+        struct stat info {};
+        if (mapping == nullptr || view.data == nullptr || fstat(mapping->fd, &info) != 0 ||
+            info.st_nlink > 0) {
+            return error::success;
+        }
+        const int fd = shm_open(mapping->name, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd < 0) {
+            return errno == EEXIST ? error::alreadyExists : ErrorFromErrno(errno);
+        }
+        // The contents first, from the old object (still mapped), then the view moves over.
+        uint32_t result = error::success;
+        if (ftruncate(fd, static_cast<off_t>(view.size)) != 0 ||
+            pwrite(fd, view.data, view.size, 0) != static_cast<ssize_t>(view.size) ||
+            !LockByte(fd, livenessByte, F_RDLCK, true)) {
+            result = ErrorFromErrno(errno);
+        } else if (mmap(view.data, view.size, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_FIXED, fd,
+                        0) != view.data) {
+            result = ErrorFromErrno(errno);
+            // Whatever is left at the address must stay usable: the old object, mapped again.
+            mmap(view.data, view.size, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_FIXED, mapping->fd,
+                 0);
+        }
+        if (result != error::success) {
+            shm_unlink(mapping->name);
+            close(fd);
+            return result;
+        }
+        for (GuardedMapping& entry : guarded) {
+            if (entry.address.load() == reinterpret_cast<uintptr_t>(view.data)) {
+                entry.fd.store(fd);
+            }
+        }
+        close(mapping->fd); // the old object goes with its last mapping
+        mapping->fd = fd;
+        restored = true;
+        return error::success;
+    }
+
     void Close(SharedView& view) override {
         auto* mapping = reinterpret_cast<PosixMapping*>(view.handle);
         if (mapping == nullptr) {

@@ -104,6 +104,29 @@ TEST_F(PosixStatusBlockTest, AnotherProcessShrinkingTheBlockDoesNotEndTheHub) {
     hub.DetachHub();
 }
 
+// A cleaner of /dev/shm removes the block under the hub: the hub gives it its name back, with
+// what it held, and its writes reach the programs that open it afresh.
+TEST_F(PosixStatusBlockTest, ABlockWhoseNameWasRemovedGetsItBackWithItsContents) {
+    StatusBlock hub(platform::SystemSharedMemory());
+    ASSERT_EQ(hub.AttachHub(), error::success);
+    hub.Block().rmcCount = 5;
+    hub.Publish();
+    bool restored = true;
+    EXPECT_EQ(hub.RestoreName(restored), error::success);
+    EXPECT_FALSE(restored) << "nothing was missing";
+    ASSERT_EQ(shm_unlink(name_.c_str()), 0);
+    EXPECT_EQ(hub.RestoreName(restored), error::success);
+    EXPECT_TRUE(restored);
+    StatusBlock reader(platform::SystemSharedMemory());
+    ASSERT_EQ(reader.AttachReader(), error::success);
+    EXPECT_EQ(reader.Block().rmcCount, 5);
+    hub.Block().rmcCount = 6;
+    hub.Publish();
+    EXPECT_EQ(reader.Block().rmcCount, 6);
+    reader.DetachReader();
+    hub.DetachHub();
+}
+
 TEST_F(PosixStatusBlockTest, TheShrunkBlocksRepairLeavesErrnoAsItFoundIt) {
     platform::SharedMemory& memory = platform::SystemSharedMemory();
     platform::SharedView view;
