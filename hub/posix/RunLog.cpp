@@ -178,13 +178,13 @@ void RunLog::DirectoryRepaired() {
 void RunLog::StatusBlockKept(uint32_t result, bool restored) {
     if (restored) {
         log_.Write(LogPriority::Warning,
-                   "the status block was removed from /dev/shm (a cleaner?); it is back, and "
-                   "programs find it when they open it again");
+                   "the status block or its lock was removed from /dev/shm (a cleaner?); it is "
+                   "back, and programs find it when they open it again");
     }
     if (result != 0 && result != loggedBlockError_) {
         log_.Write(LogPriority::Error,
-                   "the status block was removed from /dev/shm and cannot be made again (%s): "
-                   "programs that open it now do not find the hub's",
+                   "the status block or its lock was removed from /dev/shm and cannot be made "
+                   "again (%s): programs that open it now may not find this hub's",
                    ErrorWords(result).c_str());
     }
     loggedBlockError_ = result;

@@ -70,8 +70,10 @@ void RunSupervisor::Ticked(HubEngine& engine) {
     log_.Ticked(engine);
     if (ticks_ % 10 == 0) { // twice a second, as the COM directory's upkeep
         bool restored = false;
-        const uint32_t result = engine.Context().statusBlock.RestoreName(restored);
-        log_.StatusBlockKept(result, restored);
+        bool lockRestored = false;
+        uint32_t result = engine.Context().statusBlock.RestoreName(restored);
+        const uint32_t lockResult = lock_.KeepBlockName(lockRestored);
+        log_.StatusBlockKept(result != 0 ? result : lockResult, restored || lockRestored);
     }
     // Once a second is soon enough: the guardian only matters when the hub ends.
     if (++ticks_ % 20 == 0 && GuardianEnded(guardian_)) {

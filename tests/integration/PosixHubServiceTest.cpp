@@ -97,6 +97,30 @@ TEST_F(PosixHubService, ARemovedComDirectoryComesBackWithItsLinksAndSocket) {
     EXPECT_TRUE(hub_->Running());
 }
 
+// A cleaner of /dev/shm takes the status block and its lock: both come back, so programs find
+// the block and a hub started for another COM directory still finds this one on it.
+TEST_F(PosixHubService, AStatusBlockRemovedFromDevShmComesBackWithItsLock) {
+    StartHub({});
+    std::string shm;
+    for (const auto& [name, value] : environment_) {
+        shm = name == "TAVRO_SHM" ? "/dev/shm" + value : shm;
+    }
+    ASSERT_TRUE(std::filesystem::exists(shm) && std::filesystem::exists(shm + ".hub")) << shm;
+    std::filesystem::remove(shm);
+    std::filesystem::remove(shm + ".hub");
+    EXPECT_TRUE(Within(
+        5s, [&] { return std::filesystem::exists(shm) && std::filesystem::exists(shm + ".hub"); }));
+    Environment elsewhere = environment_;
+    for (auto& [name, value] : elsewhere) {
+        value = name == "TAVRO_DEVDIR" ? root_ + "/other" : value;
+    }
+    const ProgramRun second = RunProgramApart({TAVRO_PATH, "run"}, elsewhere, root_ + "/second");
+    EXPECT_EQ(second.code, 0) << second.errors;
+    EXPECT_NE(second.errors.find("already runs for " + root_ + "/dev"), std::string::npos)
+        << second.errors;
+    EXPECT_TRUE(hub_->Running());
+}
+
 TEST_F(PosixHubService, AReceiverLinkNeverLeadsToSomebodyElsesTerminal) {
     // gps-sim's link stops resolving the moment it is killed.
     StartSim();

@@ -70,6 +70,7 @@ uint32_t InstanceLock::Acquire(const ComDirectory& directory, const char* blockN
     }
     // The block name first: its holder knows where it serves, so a second start of the same
     // hub learns where to hand over even while the directory is being made again.
+    std::snprintf(blockName_, sizeof blockName_, "%s", blockName != nullptr ? blockName : "");
     uint32_t result = LockBlockName(blockName);
     if (result == error::success) {
         result = LockDirectory();
@@ -79,6 +80,11 @@ uint32_t InstanceLock::Acquire(const ComDirectory& directory, const char* blockN
         CloseIfOpen(nameFd_);
         return result;
     }
+    WriteHolder();
+    return error::success;
+}
+
+void InstanceLock::WriteHolder() {
     if (nameFd_ >= 0) {
         char text[comPathCapacity + 32];
         const int length = std::snprintf(text, sizeof text, "%ld %s\n", static_cast<long>(getpid()),
@@ -88,6 +94,24 @@ uint32_t InstanceLock::Acquire(const ComDirectory& directory, const char* blockN
             // Readers find the directory; without it they try their own.
         }
     }
+}
+
+uint32_t InstanceLock::KeepBlockName(bool& restored) {
+    restored = false;
+    struct stat info {};
+    if (nameFd_ < 0 || fstat(nameFd_, &info) != 0 || info.st_nlink > 0) {
+        return error::success;
+    }
+    const int removed = nameFd_;
+    nameFd_ = -1;
+    const uint32_t result = LockBlockName(blockName_);
+    if (result != error::success || nameFd_ < 0) {
+        nameFd_ = removed; // kept: it still holds nothing anyone can find, and is checked again
+        return result;
+    }
+    close(removed);
+    WriteHolder();
+    restored = true;
     return error::success;
 }
 

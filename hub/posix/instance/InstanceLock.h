@@ -14,6 +14,7 @@
 #pragma once
 
 #include "platform/posix/ComDirectory.h"
+#include "platform/posix/SharedMemoryName.h"
 
 #include <stdint.h>
 
@@ -38,6 +39,11 @@ public:
     // Whether the directory's lock file is still in place (false once it was removed).
     bool DirectoryLockIntact() const;
 
+    // After a cleaner of /dev/shm removed the block name's lock: takes it anew, so that a
+    // second hub still finds this one (`restored` then). error::alreadyExists when another hub
+    // has taken the name meanwhile.
+    uint32_t KeepBlockName(bool& restored);
+
     // After the COM directory vanished: makes it again and locks it anew. error::alreadyExists
     // when another hub has taken it meanwhile.
     uint32_t Reacquire();
@@ -56,10 +62,12 @@ public:
 private:
     uint32_t LockDirectory();
     uint32_t LockBlockName(const char* blockName);
+    void WriteHolder();
 
     ComDirectory directory_{""};
     int directoryFd_ = -1;
     int nameFd_ = -1;
+    char blockName_[sharedMemoryNameCapacity] = {};
     char holder_[comPathCapacity] = {};
 };
 
