@@ -60,6 +60,7 @@ bool TimeExport::Attach(uint32_t unit) {
 }
 
 void TimeExport::Follow(uint32_t unit) {
+    unit = unit <= ntpUnitMax ? unit : ntpUnitNone;
     if (segment_ != nullptr && state_.unit != unit) {
         segment_.reset();
         state_.unit = ntpUnitNone;
@@ -72,6 +73,7 @@ void TimeExport::Follow(uint32_t unit) {
 
 void TimeExport::FixTimed(uint32_t unit, const PreciseFix& fix, bool measured,
                           uint64_t burstStartUs) {
+    unit = unit <= ntpUnitMax ? unit : ntpUnitNone;
     Follow(unit);
     if (unit == ntpUnitNone || !Plausible(fix)) {
         return;

@@ -48,7 +48,8 @@ public:
 
     // A valid fix gave `fix`'s date and time; the first byte of its burst arrived at
     // `burstStartUs` (platform::Timing::Microseconds) when `measured`. `unit` is "NTP Unit"
-    // now: a change attaches the new unit's segment, ntpUnitNone lets the old one go.
+    // now: a change attaches the new unit's segment, ntpUnitNone lets the old one go. A unit
+    // past ntpUnitMax (edited into the settings by hand) is off: its key could be anyone's.
     void FixTimed(uint32_t unit, const PreciseFix& fix, bool measured, uint64_t burstStartUs);
 
     // "NTP Unit" was read again (or the hub stops, with ntpUnitNone): lets a segment go that

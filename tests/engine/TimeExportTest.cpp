@@ -116,15 +116,17 @@ TEST_F(TimeExportTest, NothingIsMadeWhileOffAndAFailedUnitIsTriedOnceAMinute) {
     StoreSetting("NTP Unit", ntpUnitNone);
     StartAndOpen();
     Arrive(validRmc);
+    Hub().settings.ntpUnit = ntpUnitMax + 1; // edited into the settings by hand
+    Arrive(Rmc("123520.250"));
     EXPECT_EQ(timeService_.attempts, 0u);
     Hub().settings.ntpUnit = 0;
     timeService_.failWith = error::accessDenied;
-    Arrive(Rmc("123520.250"));
     Arrive(Rmc("123521.250"));
+    Arrive(Rmc("123522.250"));
     EXPECT_EQ(timeService_.attempts, 1u);
     EXPECT_EQ(State().attachError, error::accessDenied);
     timeService_.failWith = error::success;
-    Arrive(Rmc("123622.250"), 61000);
+    Arrive(Rmc("123623.250"), 61000);
     EXPECT_EQ(timeService_.attempts, 2u);
     EXPECT_EQ(timeService_.written.size(), 1u);
     EXPECT_EQ(State().attachError, error::success);
