@@ -44,10 +44,12 @@ void NetworkOutput::Configure(const Settings& settings, uint32_t nowMs) {
     limit_ = settings.tcpClients == 0 ? 1 : settings.tcpClients < most ? settings.tcpClients : most;
     if (settings.tcpPort != port_ || strncmp(settings.tcpAddress, address_, sizeof address_) != 0) {
         CloseServer();
-        port_ = settings.tcpPort <= 0xFFFF ? settings.tcpPort : 0;
+        port_ = settings.tcpPort;
         memcpy(address_, settings.tcpAddress, sizeof address_);
         address_[sizeof address_ - 1] = '\0';
-        listenError_ = 0;
+        // No port has such a number (a value edited into the settings by hand): said, not
+        // tried again on every tick.
+        listenError_ = port_ <= 0xFFFF ? 0 : error::invalidParameter;
         retryDue_ = true;
     }
     if (strncmp(settings.udpTarget, target_, sizeof target_) != 0) {
@@ -62,7 +64,7 @@ void NetworkOutput::Configure(const Settings& settings, uint32_t nowMs) {
     if (network_ == nullptr || (!retryDue_ && nowMs - lastAttemptMs_ < retryMs)) {
         return;
     }
-    const bool serverDue = port_ != 0 && listener_ == platform::noSocket;
+    const bool serverDue = port_ != 0 && port_ <= 0xFFFF && listener_ == platform::noSocket;
     const bool senderDue =
         target_[0] != '\0' && sender_ == platform::noSocket && !targetLookup_.Running();
     if (serverDue || senderDue) {

@@ -568,6 +568,11 @@ TEST_F(NetworkOutputTest, TheServerFollowsItsSettingsAndServesIpv6) {
     close(holder);
     output_.Configure(settings_, now_ + NetworkOutput::retryMs);
     EXPECT_TRUE(output_.Listening()) << "taken once it is free";
+    // A number no port has (edited into the settings by hand): said, and left alone.
+    settings_.tcpPort = 0x10000;
+    output_.Configure(settings_, now_ + 2 * NetworkOutput::retryMs);
+    EXPECT_FALSE(output_.Listening());
+    EXPECT_EQ(output_.ListenError(), error::invalidParameter);
 }
 
 } // namespace
