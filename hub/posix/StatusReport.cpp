@@ -1,5 +1,6 @@
 #include "hub/posix/StatusReport.h"
 
+#include "common/SpeedTable.h"
 #include "hub/engine/HubContext.h"
 #include "hub/posix/VerbSupport.h"
 #include "hub/posix/command/CommandSocket.h"
@@ -350,6 +351,18 @@ std::vector<std::string> StatusWarnings(const StatusFacts& facts) {
                                       report.inputPort, i + 1));
         }
     }
+    // Values edited into the settings by hand past what tavro config set takes.
+    if (report.source.empty() && report.baud != 0 && !IsTableSpeed(report.baud)) {
+        warnings.push_back(Format("\"Baud\" is %u in the settings, which tavro config set "
+                                  "refuses: it is %s",
+                                  report.baud, SettingsTable[baudEntry].help));
+    }
+    if (report.time.unit != ntpUnitNone && report.time.unit > ntpUnitMax) {
+        warnings.push_back(Format("\"NTP Unit\" is %u in the settings, past the units there "
+                                  "are: the time export is off (tavro config set \"NTP Unit\" 0 "
+                                  "to %u, or off)",
+                                  report.time.unit, ntpUnitMax));
+    }
     if ((report.optionFlags & OptionFlags::autoTimeSync) != 0 && !report.clockSettable) {
         warnings.push_back("\"Auto Time Sync\" is on, but the hub may not set the clock: it "
                            "needs CAP_SYS_TIME (run it as root, or sudo setcap cap_sys_time+ep "
@@ -370,7 +383,7 @@ std::vector<std::string> StatusWarnings(const StatusFacts& facts) {
                                   ErrorWords(network.udpError).c_str()));
     }
     const TimeReport& time = report.time;
-    if (time.unit != ntpUnitNone) {
+    if (time.unit <= ntpUnitMax) {
         if (time.attachError != 0) {
             warnings.push_back(Format("no time export to NTP unit %u: %s", time.unit,
                                       ErrorWords(time.attachError).c_str()));

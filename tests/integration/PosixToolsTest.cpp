@@ -470,6 +470,14 @@ TEST(StatusReportTest, WarningsNameWhatDoesNothingOrIsMissing) {
              f.report.time.ppsUnavailable = true;
          },
          "PPS not available on this port"},
+        // Edited into the settings by hand.
+        {[](StatusFacts& f) { f.report.baud = 4000000000u; },
+         "\"Baud\" is 4000000000 in the settings, which tavro config set refuses"},
+        {[](StatusFacts& f) {
+             f.report.time.unit = 99;
+             f.report.optionFlags = OptionFlags::autoTimeSync;
+         },
+         "\"NTP Unit\" is 99 in the settings, past the units there are"},
     };
     for (const Case& c : cases) {
         StatusFacts facts = Running(true);
