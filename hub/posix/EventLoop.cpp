@@ -31,6 +31,12 @@ sigset_t StopSignals(HangUp hangUp) {
     return signals;
 }
 
+// A four-byte payload: the lParam of a window message, a line speed.
+uint32_t LittleEndian(const uint8_t* bytes) {
+    return uint32_t{bytes[0]} | uint32_t{bytes[1]} << 8 | uint32_t{bytes[2]} << 16 |
+           uint32_t{bytes[3]} << 24;
+}
+
 } // namespace
 
 HangUp HangUpMeaning() {
@@ -243,10 +249,8 @@ uint32_t EventLoop::HandleCommand(uint32_t code, const uint8_t* payload, uint32_
         if (length != 4) {
             return error::invalidParameter; // the lParam is missing
         }
-        const uint32_t lParam =
-            static_cast<uint32_t>(payload[0]) | static_cast<uint32_t>(payload[1]) << 8 |
-            static_cast<uint32_t>(payload[2]) << 16 | static_cast<uint32_t>(payload[3]) << 24;
-        engine_->ToggleMainWindow(static_cast<intptr_t>(static_cast<int32_t>(lParam)));
+        engine_->ToggleMainWindow(
+            static_cast<intptr_t>(static_cast<int32_t>(LittleEndian(payload))));
         return error::success;
     }
     if (code == reloadSettingsCode) {
@@ -261,8 +265,7 @@ uint32_t EventLoop::HandleCommand(uint32_t code, const uint8_t* payload, uint32_
     }
     // The speed becomes "Baud": only one that setting takes (1 baud would be stored too).
     if (code == static_cast<uint32_t>(HubCommand::ChangeBaud) &&
-        !IsTableSpeed(uint32_t{payload[0]} | uint32_t{payload[1]} << 8 |
-                      uint32_t{payload[2]} << 16 | uint32_t{payload[3]} << 24)) {
+        !IsTableSpeed(LittleEndian(payload))) {
         return error::invalidParameter;
     }
     if (code == static_cast<uint32_t>(HubCommand::InjectFrame) &&
