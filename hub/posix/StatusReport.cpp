@@ -304,6 +304,11 @@ std::string StatusText(const StatusFacts& facts) {
                                     static_cast<unsigned long long>(port.bytesRelayed),
                                     static_cast<unsigned long long>(port.bytesDropped));
                 }
+                if (port.bytesWritten != 0 || port.bytesRefused != 0) {
+                    value += Format("; %llu written to the receiver, %llu refused",
+                                    static_cast<unsigned long long>(port.bytesWritten),
+                                    static_cast<unsigned long long>(port.bytesRefused));
+                }
             }
             line(Format("Virtual port %u:", i + 1).c_str(), value);
         }

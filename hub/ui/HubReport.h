@@ -20,11 +20,16 @@ namespace tavro {
 
 struct VirtualPortReport {
     uint32_t comNumber = 0; // 0: the port is not used
-    std::string terminal;   // the pseudo-terminal, "" when the port was not made
-    uint32_t programs = 0;  // 1 while some program has it open, else 0
-    bool hasCounters = false;
+    // What programs open: the pseudo-terminal (POSIX), \\.\COM<n> (Windows); "" when the port
+    // was not made.
+    std::string terminal;
+    // POSIX: 1 while some program has it open, else 0; Windows: the driver's open count.
+    uint32_t programs = 0;
+    bool hasCounters = false; // the counts below are known
     uint64_t bytesRelayed = 0;
     uint64_t bytesDropped = 0; // not delivered to a program that did not read in time
+    uint64_t bytesWritten = 0; // from its programs, taken for the receiver
+    uint64_t bytesRefused = 0; // from its programs, dropped ("Read Only (2-8)", an echo)
 };
 
 // A client of the network output's TCP server.

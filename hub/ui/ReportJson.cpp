@@ -92,6 +92,8 @@ Json VirtualPortsJson(const HubReport& report) {
         entry["programs"] = port.programs;
         entry["bytesRelayed"] = counter(port.bytesRelayed);
         entry["bytesDropped"] = counter(port.bytesDropped);
+        entry["bytesWritten"] = counter(port.bytesWritten);
+        entry["bytesRefused"] = counter(port.bytesRefused);
         ports.push_back(std::move(entry));
     }
     return ports;
