@@ -117,6 +117,8 @@ struct HubReport {
     uint64_t logNotWritten = 0; // received bytes the log could not take
     uint32_t logError = 0;      // why, the last time (Win32 code)
 
+    // The virtual ports are up (Windows: "Enable Ports", the driver's control device open).
+    bool portsEnabled = true;
     // The virtual ports: the port set's last open result (Win32 code) and the COM number
     // that made it fail.
     uint32_t portsResult = 0;
