@@ -2,8 +2,8 @@
 """TavroWeb.exe under Wine, beside Tavro.exe reading gps-sim, seen from the Linux Chromium:
 the page shows the running hub, its stream and fix, and the satellites of its status block,
 with no console error. Given the hub's TCP port and a release file, also the hub's report:
-the two virtual ports that programs hold are listed with their open counts, a TCP client this
-script keeps open is listed, and once the file exists (its program then closes COM9) the
+the two virtual ports that programs hold are listed with their open counts and the bytes the
+driver relayed to them, a TCP client this script keeps open is listed, and once the file exists (its program then closes COM9) the
 port shows 0 programs.
 
 wine_dashboard_check.py URL SCREENSHOT [TCP_PORT RELEASE_FILE]
@@ -61,7 +61,9 @@ class Client:
 def check_report(browser, tcp_port, release_file):
     client = Client(tcp_port)
     try:
-        held = " && ".join(f"{row(com)} && {row(com)}.dataset.programs === '1'" for com in HELD)
+        # Held, and the driver's traffic counts show bytes relayed to it (the fifth cell).
+        held = " && ".join(f"{row(com)} && {row(com)}.dataset.programs === '1' && "
+                           f"/^[1-9]/.test({row(com)}.cells[4].textContent)" for com in HELD)
         listed = f"document.querySelector('#clients tr[data-address=\"{client.address}\"]')"
         shown, took = browser.wait_for(f"({held} && {listed}) && true", REPORT_WAIT_S)
         ports = browser.evaluate("Array.from(document.querySelectorAll('#ports tbody tr'))"
