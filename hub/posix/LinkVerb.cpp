@@ -4,8 +4,8 @@
 #include "hub/posix/Verbs.h"
 
 #include "platform/ErrorCodes.h"
-#include "platform/linux/TerminalDevices.h"
 #include "platform/posix/ComDirectory.h"
+#include "platform/posix/TerminalDevices.h"
 
 #include <cerrno>
 #include <cstdio>

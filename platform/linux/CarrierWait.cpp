@@ -4,7 +4,7 @@
 // without SA_RESTART), sent again every millisecond until the wait has returned, so a signal
 // that comes just before the ioctl cannot be lost. The signal is unblocked only in the thread
 // that waits.
-#include "platform/linux/CarrierWait.h"
+#include "platform/posix/CarrierWait.h"
 
 #include "platform/ErrorCodes.h"
 #include "platform/posix/PosixErrors.h"
