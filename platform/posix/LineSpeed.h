@@ -1,6 +1,6 @@
 // Line speed of a terminal in bits per second, any value the driver accepts, not only the
-// Bnnn codes of <termios.h> (187500 has none). Kept apart because the kernel's termios2
-// record cannot share a translation unit with <termios.h>.
+// Bnnn codes of <termios.h> (187500 has none). Each system implements this (platform/linux:
+// termios2, whose record cannot share a translation unit with <termios.h>).
 //
 // On a pseudo-terminal master these read and set the slave's settings, which is how a
 // simulator on the master learns the speed its client chose.

@@ -379,7 +379,7 @@ public:
             error = error::invalidHandle;
             return nullptr;
         }
-        return linux_tty::WatchCarrierOf(fd, error);
+        return posix::WatchCarrierOf(fd, error);
     }
 
     void Close() override {

@@ -1,5 +1,6 @@
-// Paths that Linux offers through /proc: this program's own file, and a name in a folder reached
-// through a descriptor of the folder, however long the folder's own path.
+// Paths beyond POSIX: this program's own file, and a name in a folder reached through a
+// descriptor of the folder, however long the folder's own path. Each system implements this
+// (platform/linux: through /proc).
 #pragma once
 
 #include <stddef.h>
@@ -7,13 +8,14 @@
 
 namespace tavro::platform::posix {
 
-// The path of this program's file (/proc/self/exe) into `buffer`, not terminated, as readlink
-// gives it: its length, or -1 with errno set. A length of `size` may be cut.
+// The path of this program's file into `buffer`, not terminated, as readlink gives it: its
+// length, or -1 with errno set. A length of `size` may be cut.
 ssize_t ReadProgramPath(char* buffer, size_t size);
 
-// "/proc/self/fd/<n>/<name>" for `name` in `folder`, where <n> is a path-only descriptor of the
-// folder opened into `folderFd` (the caller closes it once the path is used). False when the
-// folder cannot be opened (`folderFd` stays -1, errno set) or the path does not fit.
+// A path to `name` in `folder` through a path-only descriptor of the folder opened into
+// `folderFd` (Linux: "/proc/self/fd/<n>/<name>"; the caller closes it once the path is used).
+// False when the folder cannot be opened (`folderFd` stays -1, errno set) or the path does not
+// fit.
 bool PathThroughFolderDescriptor(const char* folder, const char* name, int& folderFd, char* path,
                                  size_t capacity);
 

@@ -1,4 +1,5 @@
-// What Linux tells of a TCP connection beyond the portable socket calls.
+// What the system tells of a TCP connection beyond the portable socket calls. Each system
+// implements this (platform/linux: TCP_INFO and SIOCOUTQNSD).
 #pragma once
 
 #include "platform/Network.h"

@@ -1,5 +1,6 @@
-// What Linux tells about terminal devices: which character devices are pseudo-terminal slaves,
-// which belong to a terminal driver, and a UART's line error counters.
+// What the system tells about terminal devices beyond POSIX: which character devices are
+// pseudo-terminal slaves, which belong to a terminal driver, and a UART's line error counters.
+// Each system implements this (platform/linux: device numbers, /proc/tty, TIOCGICOUNT).
 #pragma once
 
 #include <stdint.h>
@@ -8,13 +9,12 @@
 
 namespace tavro::platform::posix {
 
-// Whether `target` (as stat reports it) is a pseudo-terminal slave, /dev/pts/N (majors 136 to
-// 143).
+// Whether `target` (as stat reports it) is a pseudo-terminal slave (Linux: /dev/pts/N, majors
+// 136 to 143).
 bool IsPseudoTerminalSlave(const struct stat& target);
 
 // Whether the character device `rdev` belongs to a terminal driver, from the kernel's list of
-// them (/proc/tty/drivers: name, node, major or major range, minor range, type). `known` is
-// false when the list cannot be read.
+// them (Linux: /proc/tty/drivers). `known` is false when the list cannot be read.
 bool InTerminalDriverList(dev_t rdev, bool& known);
 
 // A UART's counts of line errors (TIOCGICOUNT); they only ever grow.
