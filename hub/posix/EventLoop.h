@@ -8,8 +8,8 @@
 
 #include "hub/engine/HubEngine.h"
 #include "hub/engine/MessageWindow.h"
-#include "hub/posix/HubReport.h"
 #include "hub/posix/command/CommandSocket.h"
+#include "hub/posix/status/HubReport.h"
 #include "platform/ErrorCodes.h"
 #include "platform/linux/PeriodicTimer.h"
 #include "platform/linux/SignalDescriptor.h"

@@ -5,9 +5,9 @@
 #pragma once
 
 #include "hub/engine/HubEngine.h"
-#include "hub/posix/HubReport.h"
 #include "hub/posix/command/CommandSocket.h"
 #include "hub/posix/ports/PtyPortSet.h"
+#include "hub/posix/status/HubReport.h"
 #include "platform/posix/ComDirectory.h"
 #include "platform/posix/ConsoleLog.h"
 

@@ -4,8 +4,8 @@
 #pragma once
 
 #include "hub/engine/HubEngine.h"
-#include "hub/posix/HubReport.h"
 #include "hub/posix/ports/PtyPortSet.h"
+#include "hub/posix/status/HubReport.h"
 #include "platform/posix/ComDirectory.h"
 
 namespace tavro::posixhub {

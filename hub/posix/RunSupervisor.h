@@ -6,7 +6,6 @@
 
 #include "hub/engine/HubEngine.h"
 #include "hub/posix/EventLoop.h"
-#include "hub/posix/HubReport.h"
 #include "hub/posix/LiveSettings.h"
 #include "hub/posix/RunLog.h"
 #include "hub/posix/RunUpkeep.h"
@@ -14,6 +13,7 @@
 #include "hub/posix/SystemEvents.h"
 #include "hub/posix/instance/InstanceLock.h"
 #include "hub/posix/ports/PtyPortSet.h"
+#include "hub/posix/status/HubReport.h"
 #include "platform/posix/ComDirectory.h"
 #include "platform/posix/ConsoleLog.h"
 

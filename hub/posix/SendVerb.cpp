@@ -4,8 +4,8 @@
 
 #include "common/HubCommand.h"
 #include "common/SpeedTable.h"
-#include "hub/posix/StatusReport.h"
 #include "hub/posix/command/CommandSocket.h"
+#include "hub/posix/status/StatusReport.h"
 #include "platform/ErrorCodes.h"
 #include "platform/posix/ComDirectory.h"
 

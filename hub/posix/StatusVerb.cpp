@@ -1,9 +1,9 @@
 // `tavro status`: the status block and the running hub's report, as text or JSON, once or
 // every second.
-#include "hub/posix/StatusGather.h"
-#include "hub/posix/StatusReport.h"
 #include "hub/posix/VerbSupport.h"
 #include "hub/posix/Verbs.h"
+#include "hub/posix/status/StatusGather.h"
+#include "hub/posix/status/StatusReport.h"
 
 #include "hub/posix/command/CommandSocket.h"
 #include "platform/ErrorCodes.h"

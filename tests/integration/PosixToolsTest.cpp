@@ -2,9 +2,9 @@
 // store with their checks, and the status text and JSON made from the status block and the
 // hub's report.
 #include "hub/posix/ConfigCommand.h"
-#include "hub/posix/HubReport.h"
-#include "hub/posix/StatusReport.h"
 #include "hub/posix/command/CommandSocket.h"
+#include "hub/posix/status/HubReport.h"
+#include "hub/posix/status/StatusReport.h"
 
 #include "hub/settings/Settings.h"
 #include "hub/settings/SettingsStore.h"

@@ -10,7 +10,7 @@
 //
 // Queries (codes from firstQueryCode on, which no HubCommand or window message uses) are
 // answered with the 4-byte number followed by data: statusQueryCode asks for the hub's status
-// report (see hub/posix/HubReport.h), which the fixed status block has no room for.
+// report (see hub/posix/status/HubReport.h), which the fixed status block has no room for.
 //
 // The socket is made mode 0600: only the hub's own user (and root) may send.
 #pragma once

@@ -2,7 +2,7 @@
 // that answers the command socket's status query, its report.
 #pragma once
 
-#include "hub/posix/StatusReport.h"
+#include "hub/posix/status/StatusReport.h"
 #include "platform/posix/ComDirectory.h"
 
 namespace tavro {

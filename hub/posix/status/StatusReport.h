@@ -5,7 +5,7 @@
 #pragma once
 
 #include "common/GpsSharedStatus.h"
-#include "hub/posix/HubReport.h"
+#include "hub/posix/status/HubReport.h"
 
 #include <string>
 #include <vector>

@@ -1,4 +1,4 @@
-#include "hub/posix/StatusGather.h"
+#include "hub/posix/status/StatusGather.h"
 
 #include "common/GpsSharedStatus.h"
 #include "hub/decode/StatusBlock.h"

@@ -1,4 +1,4 @@
-#include "hub/posix/StatusReport.h"
+#include "hub/posix/status/StatusReport.h"
 
 #include "common/SpeedTable.h"
 #include "hub/engine/HubContext.h"

@@ -1,4 +1,4 @@
-#include "hub/posix/HubReport.h"
+#include "hub/posix/status/HubReport.h"
 
 #include <charconv>
 #include <type_traits>
