@@ -1,7 +1,7 @@
 // `tavro link COM<n> DEVICE`: makes COM<n> in the COM directory name a serial device.
-#include "hub/posix/ForceOption.h"
 #include "hub/posix/VerbSupport.h"
 #include "hub/posix/Verbs.h"
+#include "hub/posix/config/ForceOption.h"
 
 #include "platform/ErrorCodes.h"
 #include "platform/posix/ComDirectory.h"

@@ -1,9 +1,9 @@
-#include "hub/posix/ConfigCommand.h"
+#include "hub/posix/config/ConfigCommand.h"
 
 #include "common/DriverExchangeBlock.h"
 #include "common/SpeedTable.h"
-#include "hub/posix/ForceOption.h"
-#include "hub/posix/SelfFeed.h"
+#include "hub/posix/config/ForceOption.h"
+#include "hub/posix/config/SelfFeed.h"
 #include "hub/settings/RestartDevice.h"
 #include "hub/settings/Settings.h"
 #include "hub/settings/SettingsStore.h"

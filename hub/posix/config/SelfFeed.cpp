@@ -1,4 +1,4 @@
-#include "hub/posix/SelfFeed.h"
+#include "hub/posix/config/SelfFeed.h"
 
 #include "hub/settings/SourceAddress.h"
 
