@@ -1,13 +1,13 @@
 // `tavro run`: the hub in the foreground. The engine is the one the Windows hub runs; this
 // file supplies the POSIX services and starts the event loop with the supervisor
 // (RunSupervisor), which keeps the run log, the upkeep and the service manager's notices.
-#include "hub/posix/EventLoop.h"
-#include "hub/posix/LiveSettings.h"
-#include "hub/posix/RunSupervisor.h"
-#include "hub/posix/ServiceNotices.h"
-#include "hub/posix/SystemEvents.h"
 #include "hub/posix/VerbSupport.h"
 #include "hub/posix/Verbs.h"
+#include "hub/posix/host/EventLoop.h"
+#include "hub/posix/host/LiveSettings.h"
+#include "hub/posix/host/RunSupervisor.h"
+#include "hub/posix/host/ServiceNotices.h"
+#include "hub/posix/host/SystemEvents.h"
 
 #include "common/DriverExchangeBlock.h"
 #include "hub/engine/FileTrackLog.h"

@@ -1,8 +1,8 @@
 #include "hub/posix/config/ConfigApply.h"
 
-#include "hub/posix/LiveSettings.h"
 #include "hub/posix/command/CommandSocket.h"
 #include "hub/posix/config/ConfigCommand.h"
+#include "hub/posix/host/LiveSettings.h"
 #include "platform/ErrorCodes.h"
 #include "platform/linux/SystemClockRights.h"
 #include "platform/posix/ComDirectory.h"

@@ -15,7 +15,7 @@
 #pragma once
 
 #include "hub/engine/HubEngine.h"
-#include "hub/posix/EventLoop.h"
+#include "hub/posix/host/EventLoop.h"
 #include "platform/linux/FolderWatch.h"
 #include "platform/posix/ComDirectory.h"
 #include "platform/systemd/SleepSignal.h"

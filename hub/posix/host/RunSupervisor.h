@@ -5,12 +5,12 @@
 #pragma once
 
 #include "hub/engine/HubEngine.h"
-#include "hub/posix/EventLoop.h"
-#include "hub/posix/LiveSettings.h"
-#include "hub/posix/RunLog.h"
-#include "hub/posix/RunUpkeep.h"
-#include "hub/posix/ServiceNotices.h"
-#include "hub/posix/SystemEvents.h"
+#include "hub/posix/host/EventLoop.h"
+#include "hub/posix/host/LiveSettings.h"
+#include "hub/posix/host/RunLog.h"
+#include "hub/posix/host/RunUpkeep.h"
+#include "hub/posix/host/ServiceNotices.h"
+#include "hub/posix/host/SystemEvents.h"
 #include "hub/posix/instance/InstanceLock.h"
 #include "hub/posix/ports/PtyPortSet.h"
 #include "hub/posix/status/HubReport.h"

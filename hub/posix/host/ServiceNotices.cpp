@@ -1,4 +1,4 @@
-#include "hub/posix/ServiceNotices.h"
+#include "hub/posix/host/ServiceNotices.h"
 
 #include "hub/engine/HubEngine.h"
 #include "platform/systemd/ServiceManager.h"

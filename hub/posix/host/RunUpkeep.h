@@ -3,8 +3,8 @@
 // taken by another device may be freed, a clash with another hub's links resolved).
 #pragma once
 
-#include "hub/posix/ComDirectoryRepair.h"
 #include "hub/posix/command/CommandSocket.h"
+#include "hub/posix/host/ComDirectoryRepair.h"
 #include "hub/posix/instance/InstanceLock.h"
 #include "hub/posix/ports/PtyPortSet.h"
 

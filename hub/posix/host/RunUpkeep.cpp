@@ -1,4 +1,4 @@
-#include "hub/posix/RunUpkeep.h"
+#include "hub/posix/host/RunUpkeep.h"
 
 #include "common/DriverExchangeBlock.h"
 #include "platform/ErrorCodes.h"

@@ -1,9 +1,9 @@
-#include "hub/posix/EventLoop.h"
+#include "hub/posix/host/EventLoop.h"
 
 #include "common/HubCommand.h"
 #include "common/SpeedTable.h"
 #include "hub/decode/FrameCutter.h"
-#include "hub/posix/LiveSettings.h"
+#include "hub/posix/host/LiveSettings.h"
 #include "hub/settings/SourceAddress.h"
 #include "platform/ErrorCodes.h"
 

@@ -1,4 +1,4 @@
-#include "hub/posix/SystemEvents.h"
+#include "hub/posix/host/SystemEvents.h"
 
 #include "hub/engine/GpsPort.h"
 #include "platform/ErrorCodes.h"

@@ -1,4 +1,4 @@
-#include "hub/posix/LiveSettings.h"
+#include "hub/posix/host/LiveSettings.h"
 
 #include "common/DriverExchangeBlock.h"
 #include "hub/engine/GpsPort.h"

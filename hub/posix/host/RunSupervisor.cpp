@@ -1,7 +1,7 @@
-#include "hub/posix/RunSupervisor.h"
+#include "hub/posix/host/RunSupervisor.h"
 
-#include "hub/posix/RunReport.h"
 #include "hub/posix/Verbs.h"
+#include "hub/posix/host/RunReport.h"
 #include "platform/ErrorCodes.h"
 
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "hub/posix/RunReport.h"
+#include "hub/posix/host/RunReport.h"
 
 #include "hub/engine/GpsPort.h"
 #include "hub/engine/HubContext.h"

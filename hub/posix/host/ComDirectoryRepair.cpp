@@ -1,4 +1,4 @@
-#include "hub/posix/ComDirectoryRepair.h"
+#include "hub/posix/host/ComDirectoryRepair.h"
 
 #include "platform/ErrorCodes.h"
 
