@@ -1,5 +1,5 @@
 // tavro: the POSIX edition of the hub, and the tools that go with it.
-#include "hub/posix/Verbs.h"
+#include "hub/posix/cli/Verbs.h"
 #include "hub/posix/config/ConfigCommand.h"
 #include "platform/systemd/ServiceManager.h"
 

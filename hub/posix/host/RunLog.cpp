@@ -4,7 +4,7 @@
 #include "hub/engine/GpsPort.h"
 #include "hub/engine/HubContext.h"
 #include "hub/engine/NetworkOutput.h"
-#include "hub/posix/VerbSupport.h"
+#include "hub/posix/cli/VerbSupport.h"
 #include "hub/posix/host/RunReport.h"
 #include "hub/posix/host/RunUpkeep.h"
 #include "hub/posix/status/StatusReport.h"

@@ -2,7 +2,7 @@
 
 #include "common/SpeedTable.h"
 #include "hub/engine/HubContext.h"
-#include "hub/posix/VerbSupport.h"
+#include "hub/posix/cli/VerbSupport.h"
 #include "hub/posix/command/CommandSocket.h"
 #include "hub/settings/Settings.h"
 #include "hub/ui/StatusJson.h"

@@ -1,6 +1,6 @@
 // `tavro clean`: removes what a hub that did not stop cleanly left in the COM directory.
-#include "hub/posix/VerbSupport.h"
-#include "hub/posix/Verbs.h"
+#include "hub/posix/cli/VerbSupport.h"
+#include "hub/posix/cli/Verbs.h"
 
 #include "platform/ErrorCodes.h"
 #include "platform/posix/ComDirectory.h"

@@ -1,4 +1,4 @@
-#include "hub/posix/VerbSupport.h"
+#include "hub/posix/cli/VerbSupport.h"
 
 #include "hub/settings/Settings.h"
 #include "platform/posix/PosixErrors.h"

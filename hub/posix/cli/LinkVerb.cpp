@@ -1,6 +1,6 @@
 // `tavro link COM<n> DEVICE`: makes COM<n> in the COM directory name a serial device.
-#include "hub/posix/VerbSupport.h"
-#include "hub/posix/Verbs.h"
+#include "hub/posix/cli/VerbSupport.h"
+#include "hub/posix/cli/Verbs.h"
 #include "hub/posix/config/ForceOption.h"
 
 #include "platform/ErrorCodes.h"

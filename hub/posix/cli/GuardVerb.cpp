@@ -4,8 +4,8 @@
 // process (/proc/<hub>/fd/<n>), so once the system gives the hub's process number to another
 // program the link would lead into that program; removed within milliseconds of the hub's
 // end, it never can (the system hands out every other number before it comes back).
-#include "hub/posix/VerbSupport.h"
-#include "hub/posix/Verbs.h"
+#include "hub/posix/cli/VerbSupport.h"
+#include "hub/posix/cli/Verbs.h"
 
 #include "hub/posix/command/CommandSocket.h"
 #include "hub/posix/ports/PtyPortSet.h"

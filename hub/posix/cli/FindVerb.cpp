@@ -5,7 +5,7 @@
 //
 // A running hub holds its input port (and its virtual ports are in the same directory), so the
 // search refuses to run beside it.
-#include "hub/posix/Verbs.h"
+#include "hub/posix/cli/Verbs.h"
 
 #include "common/DriverExchangeBlock.h"
 #include "hub/engine/GpsSearch.h"

@@ -1,6 +1,6 @@
 // `tavro config`: the settings by name, checked against the COM directory and this system,
 // then handed to a running hub (ConfigureSettings, which the dashboard runs too).
-#include "hub/posix/Verbs.h"
+#include "hub/posix/cli/Verbs.h"
 #include "hub/posix/config/ConfigApply.h"
 
 #include <cstdio>

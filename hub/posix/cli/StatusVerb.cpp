@@ -1,7 +1,7 @@
 // `tavro status`: the status block and the running hub's report, as text or JSON, once or
 // every second.
-#include "hub/posix/VerbSupport.h"
-#include "hub/posix/Verbs.h"
+#include "hub/posix/cli/VerbSupport.h"
+#include "hub/posix/cli/Verbs.h"
 #include "hub/posix/status/StatusGather.h"
 #include "hub/posix/status/StatusReport.h"
 

@@ -1,6 +1,6 @@
 // `tavro unlink COM<n>`: removes COM<n> from the COM directory.
-#include "hub/posix/VerbSupport.h"
-#include "hub/posix/Verbs.h"
+#include "hub/posix/cli/VerbSupport.h"
+#include "hub/posix/cli/Verbs.h"
 
 #include "hub/posix/command/CommandSocket.h"
 #include "platform/ErrorCodes.h"

@@ -1,8 +1,8 @@
 // `tavro run`: the hub in the foreground. The engine is the one the Windows hub runs; this
 // file supplies the POSIX services and starts the event loop with the supervisor
 // (RunSupervisor), which keeps the run log, the upkeep and the service manager's notices.
-#include "hub/posix/VerbSupport.h"
-#include "hub/posix/Verbs.h"
+#include "hub/posix/cli/VerbSupport.h"
+#include "hub/posix/cli/Verbs.h"
 #include "hub/posix/host/EventLoop.h"
 #include "hub/posix/host/LiveSettings.h"
 #include "hub/posix/host/RunSupervisor.h"
