@@ -28,6 +28,11 @@ inline constexpr uint32_t commandPayloadMax = 65536;
 inline constexpr uint32_t commandMessageMax = 4 + commandPayloadMax;
 inline constexpr int commandTimeoutMs = 5000;
 
+// The request to read the settings again (`tavro config set`, the dashboard), answered with
+// the result of applying them. A code of the POSIX channel's own, which no HubCommand, window
+// message or query uses.
+inline constexpr uint32_t reloadSettingsCode = 0x8001;
+
 inline constexpr uint32_t firstQueryCode = 0x10000;
 inline constexpr uint32_t statusQueryCode = 0x10000;
 // Data an answer to a query may carry: room for the largest status report (128 clients with

@@ -2,7 +2,6 @@
 
 #include "hub/posix/command/CommandSocket.h"
 #include "hub/posix/config/ConfigCommand.h"
-#include "hub/posix/host/LiveSettings.h"
 #include "platform/ErrorCodes.h"
 #include "platform/linux/SystemClockRights.h"
 #include "platform/posix/ComDirectory.h"
@@ -39,8 +38,8 @@ private:
 // A running hub takes a stored change at once (it reads every setting again).
 int ApplyToRunningHub(const ComDirectory& directory, std::string& errors) {
     uint32_t answer = 0;
-    const uint32_t result = platform::posix::SendHubCommand(directory, posixhub::reloadSettingsCode,
-                                                            nullptr, 0, answer);
+    const uint32_t result = platform::posix::SendHubCommand(
+        directory, platform::posix::reloadSettingsCode, nullptr, 0, answer);
     if (result == error::fileNotFound || result == error::badPathName) {
         return configOk; // no hub: it reads the settings when it starts
     }

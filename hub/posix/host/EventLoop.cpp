@@ -3,7 +3,6 @@
 #include "common/HubCommand.h"
 #include "common/SpeedTable.h"
 #include "hub/decode/FrameCutter.h"
-#include "hub/posix/host/LiveSettings.h"
 #include "hub/settings/SourceAddress.h"
 #include "platform/ErrorCodes.h"
 
@@ -253,7 +252,7 @@ uint32_t EventLoop::HandleCommand(uint32_t code, const uint8_t* payload, uint32_
             static_cast<intptr_t>(static_cast<int32_t>(LittleEndian(payload))));
         return error::success;
     }
-    if (code == reloadSettingsCode) {
+    if (code == platform::posix::reloadSettingsCode) {
         return observer_.ReloadSettings();
     }
     if (code > static_cast<uint32_t>(HubCommand::ChangeBaud)) {

@@ -17,10 +17,6 @@
 
 namespace tavro::posixhub {
 
-// The command socket's request to re-read the settings (answered with Apply's result). A code
-// of the POSIX channel's own, which no HubCommand, window message or query uses.
-inline constexpr uint32_t reloadSettingsCode = 0x8001;
-
 class LiveSettings {
 public:
     LiveSettings(HubEngine& engine, platform::posix::PtyPortSet& ports,
