@@ -2,6 +2,7 @@
 #include "hub/posix/cli/VerbSupport.h"
 #include "hub/posix/cli/Verbs.h"
 #include "hub/posix/config/ForceOption.h"
+#include "hub/posix/status/ErrorWords.h"
 
 #include "platform/ErrorCodes.h"
 #include "platform/posix/ComDirectory.h"

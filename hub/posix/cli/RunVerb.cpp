@@ -8,6 +8,7 @@
 #include "hub/posix/host/RunSupervisor.h"
 #include "hub/posix/host/ServiceNotices.h"
 #include "hub/posix/host/SystemEvents.h"
+#include "hub/posix/status/ErrorWords.h"
 
 #include "common/DriverExchangeBlock.h"
 #include "hub/engine/FileTrackLog.h"

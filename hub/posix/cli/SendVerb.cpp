@@ -1,6 +1,7 @@
 // `tavro send`: one request to the running hub through its command socket, and its answer.
 #include "hub/posix/cli/VerbSupport.h"
 #include "hub/posix/cli/Verbs.h"
+#include "hub/posix/status/ErrorWords.h"
 
 #include "common/HubCommand.h"
 #include "common/SpeedTable.h"

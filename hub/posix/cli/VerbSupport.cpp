@@ -1,7 +1,6 @@
 #include "hub/posix/cli/VerbSupport.h"
 
 #include "hub/settings/Settings.h"
-#include "platform/posix/PosixErrors.h"
 
 #include <cctype>
 #include <cerrno>
@@ -49,12 +48,6 @@ ComDirectory DirectoryOrComplain() {
         std::fputs("tavro: the COM directory's path is too long (TAVRO_DEVDIR)\n", stderr);
     }
     return directory;
-}
-
-std::string ErrorWords(uint32_t code) {
-    char text[96];
-    platform::posix::ErrorText(code, text);
-    return text;
 }
 
 } // namespace tavro::posixhub

@@ -1,11 +1,9 @@
-// What the verbs of `tavro` share: reading their arguments, finding the COM directory, and
-// saying an error code in words.
+// What the verbs of `tavro` share: reading their arguments and finding the COM directory.
 #pragma once
 
 #include "platform/posix/ComDirectory.h"
 
 #include <stdint.h>
-#include <string>
 
 namespace tavro::posixhub {
 
@@ -18,8 +16,5 @@ bool ParseComName(const char* text, unsigned& comNumber);
 // The COM directory from the environment; says on stderr when its path is too long (then it
 // is not valid).
 platform::posix::ComDirectory DirectoryOrComplain();
-
-// A Win32 error code as the words this system has for it.
-std::string ErrorWords(uint32_t code);
 
 } // namespace tavro::posixhub

@@ -2,8 +2,8 @@
 
 #include "common/SpeedTable.h"
 #include "hub/engine/HubContext.h"
-#include "hub/posix/cli/VerbSupport.h"
 #include "hub/posix/command/CommandSocket.h"
+#include "hub/posix/status/ErrorWords.h"
 #include "hub/settings/Settings.h"
 #include "hub/ui/StatusJson.h"
 #include "hub/ui/StatusText.h"
