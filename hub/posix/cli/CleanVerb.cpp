@@ -2,6 +2,7 @@
 #include "hub/posix/cli/VerbSupport.h"
 #include "hub/posix/cli/Verbs.h"
 
+#include "hub/posix/host/LinkGuardian.h"
 #include "platform/ErrorCodes.h"
 #include "platform/posix/ComDirectory.h"
 

@@ -4,6 +4,7 @@
 #include "hub/posix/cli/VerbSupport.h"
 #include "hub/posix/cli/Verbs.h"
 #include "hub/posix/host/EventLoop.h"
+#include "hub/posix/host/LinkGuardian.h"
 #include "hub/posix/host/LiveSettings.h"
 #include "hub/posix/host/RunSupervisor.h"
 #include "hub/posix/host/ServiceNotices.h"

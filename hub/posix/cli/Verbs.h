@@ -2,10 +2,6 @@
 // the process's exit code.
 #pragma once
 
-#include "platform/posix/ComDirectory.h"
-
-#include <stdint.h>
-
 namespace tavro::posixhub {
 
 inline constexpr int exitOk = 0;
@@ -24,16 +20,7 @@ int SendVerb(int argc, char** argv);
 int FindVerb(int argc, char** argv);
 int CleanVerb(int argc, char** argv);
 
-// The hub's guardian (GuardVerb.cpp): an internal verb, not listed.
-inline constexpr char guardVerbName[] = "guard-links";
+// The hub's guardian (host/LinkGuardian.h), named guardVerbName: an internal verb, not listed.
 int GuardVerb(int argc, char** argv);
-// Starts the guardian for this process (call it from the main thread): its pid, or -1 when it
-// cannot be started (errno set).
-int StartLinkGuardian();
-// Whether the guardian `pid` has ended (it is reaped then).
-bool GuardianEnded(int pid);
-// What a hub that did not stop cleanly left in `directory` (links, command socket) is removed;
-// error::alreadyExists while a hub runs there.
-uint32_t RemoveLeftBehind(const platform::posix::ComDirectory& directory);
 
 } // namespace tavro::posixhub

@@ -1,6 +1,6 @@
 #include "hub/posix/host/RunSupervisor.h"
 
-#include "hub/posix/cli/Verbs.h"
+#include "hub/posix/host/LinkGuardian.h"
 #include "hub/posix/host/RunReport.h"
 #include "platform/ErrorCodes.h"
 
