@@ -44,7 +44,7 @@ public:
     // The command socket could not be made, or the COM directory was lost.
     bool Failed() const { return publishFailed_ || failed_; }
 
-    // The guardian of the links (GuardVerb.cpp), `pid`: another is started when it ends (a
+    // The guardian of the links (LinkGuardian.h), `pid`: another is started when it ends (a
     // stray kill must not leave the links unguarded).
     void KeepGuardian(int pid) { guardian_ = pid; }
 
