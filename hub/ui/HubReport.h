@@ -2,7 +2,7 @@
 // What a running hub tells those who show it, beyond the status block: its input port with the
 // reason it is closed, its virtual ports with their programs and traffic, the network output,
 // the time export, the options in effect. The POSIX hub answers its command socket's status
-// query with it (hub/posix/HubReport.h, as text), the Windows hub a report request
+// query with it (hub/posix/status/HubReport.h, as text), the Windows hub a report request
 // (common/HubReportBlock.h); either way readers hold it as HubReport, so that one piece of
 // code words and shows it for both editions (ReportJson.h).
 #pragma once
