@@ -1,5 +1,6 @@
-// The hub-driver contract: control codes and the 1228-byte record of IOCTL_TAVRO_EXCHANGE.
-// Shared by the kernel driver, the hub and the test programs, so it stays freestanding.
+// The hub-driver contract: control codes, the 1228-byte record of IOCTL_TAVRO_EXCHANGE and the
+// traffic counts of IOCTL_TAVRO_TRAFFIC. Shared by the kernel driver, the hub and the test
+// programs, so it stays freestanding.
 #pragma once
 
 #include <stddef.h>
@@ -10,6 +11,9 @@ namespace tavro {
 // CTL_CODE(FILE_DEVICE_UNKNOWN, 0x802 / 0x803, METHOD_BUFFERED, FILE_ANY_ACCESS)
 inline constexpr uint32_t IOCTL_TAVRO_EXCHANGE = 0x222008;
 inline constexpr uint32_t IOCTL_TAVRO_BROADCAST = 0x22200C;
+// CTL_CODE(FILE_DEVICE_UNKNOWN, 0x804, METHOD_BUFFERED, FILE_ANY_ACCESS). Drivers older than the
+// code answer it STATUS_INVALID_PARAMETER, as every unknown code.
+inline constexpr uint32_t IOCTL_TAVRO_TRAFFIC = 0x222010;
 
 inline constexpr uint32_t driverInterfaceVersion = 257;
 inline constexpr uint32_t exchangeBlockSize = 1228;
@@ -36,6 +40,20 @@ struct DriverExchangeBlock {
     PendingCounts pending[virtualPortCount];
 };
 
+// What one virtual port carried since the hub opened the control device: the answer to
+// "which program gets nothing, and whose commands go nowhere".
+struct PortTraffic {
+    uint64_t bytesRelayed; // receiver bytes stored for the port's programs
+    uint64_t bytesDropped; // of those, bytes a program lost by not reading in time
+    uint64_t bytesWritten; // bytes programs wrote that the hub collected for the receiver
+    uint64_t bytesRefused; // bytes programs wrote that were dropped ("Read Only (2-8)")
+};
+
+// The output of IOCTL_TAVRO_TRAFFIC: every port, configured or not (zeros then).
+struct PortTrafficBlock {
+    PortTraffic ports[virtualPortCount];
+};
+
 static_assert(sizeof(PendingCounts) == 8);
 static_assert(sizeof(DriverExchangeBlock) == exchangeBlockSize);
 static_assert(offsetof(DriverExchangeBlock, comNumber) == 0);
@@ -49,5 +67,11 @@ static_assert(offsetof(DriverExchangeBlock, rxAvailable) == 1132);
 static_assert(offsetof(DriverExchangeBlock, pending) == 1164);
 static_assert(offsetof(PendingCounts, pendingWaits) == 0);
 static_assert(offsetof(PendingCounts, pendingReads) == 4);
+static_assert(sizeof(PortTraffic) == 32);
+static_assert(offsetof(PortTraffic, bytesRelayed) == 0);
+static_assert(offsetof(PortTraffic, bytesDropped) == 8);
+static_assert(offsetof(PortTraffic, bytesWritten) == 16);
+static_assert(offsetof(PortTraffic, bytesRefused) == 24);
+static_assert(sizeof(PortTrafficBlock) == 256);
 
 } // namespace tavro

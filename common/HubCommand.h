@@ -13,6 +13,8 @@ enum class HubCommand : uint32_t {
     InjectFrame = 2,
     WriteToReceiver = 3,
     ChangeBaud = 4,
+    // The hub fills the requester's report mapping (common/HubReportBlock.h).
+    ReportStatus = 5,
 };
 
 // The largest WriteToReceiver payload the hub takes. Receiver commands are sentences of a few

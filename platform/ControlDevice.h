@@ -4,6 +4,7 @@
 #pragma once
 
 #include "common/DriverExchangeBlock.h"
+#include "platform/ErrorCodes.h"
 
 #include <stdint.h>
 
@@ -24,6 +25,14 @@ public:
 
     // IOCTL_TAVRO_BROADCAST: `length` receiver bytes to every open virtual port.
     virtual uint32_t Broadcast(const uint8_t* bytes, uint32_t length) = 0;
+
+    // IOCTL_TAVRO_TRAFFIC: what each virtual port carried since this handle was opened.
+    // Returns error::success or the system's code (error::invalidParameter from a driver older
+    // than the counts; error::notSupported from a device that keeps none).
+    virtual uint32_t Traffic(PortTrafficBlock& traffic) {
+        (void)traffic;
+        return error::notSupported;
+    }
 
     // Closes the handle; nothing happens when it is not open.
     virtual void Close() = 0;

@@ -34,8 +34,9 @@ constexpr OptionBox optionBoxes[] = {
 } // namespace
 
 MainWindowController::MainWindowController(const MainWindowServices& services)
-    : engine_(services.engine), view_(services.view), lampPainter_(services.lampPainter),
-      devices_(services.devices), serialPortMap_(services.serialPortMap),
+    : engine_(services.engine), reporter_(services.reporter), view_(services.view),
+      lampPainter_(services.lampPainter), devices_(services.devices),
+      serialPortMap_(services.serialPortMap),
       lists_(services.engine.Context(), services.view, services.notifier) {}
 
 // ---- WM_INITDIALOG ----------------------------------------------------------------------------
@@ -255,46 +256,48 @@ void MainWindowController::Tick() {
         return;
     }
 
-    // 3. The lists, the lamps and the status line.
+    // 3. The lists, the lamps and the status line; the line from the hub's report, taken
+    // after the exchange.
     if (hub.exchange.DeviceOpen()) {
         lists_.SyncPortLists();
     } else if (hub.inputPort != nullptr) {
         hub.inputPort->DriverExchange();
     }
+    const HubReportBlock& report = reporter_.Refresh();
     lamps_.Update(hub, lampPainter_);
-    ShowStatus();
-    ShowDropped();
+    ShowStatus(report);
+    ShowDropped(report);
 }
 
-void MainWindowController::ShowStatus() {
+void MainWindowController::ShowStatus(const HubReportBlock& report) {
     HubContext& hub = Hub();
     // While a search has the ports, or before the hub has its input port and status block,
     // there is nothing to report but silence.
-    if (hub.search.scanning.load() != 0 || hub.inputPort == nullptr) {
+    if (report.searching != 0 || hub.inputPort == nullptr) {
         if (hub.loop.idleTicks > quietTicks) {
             ShowText(noDataStreamText);
         }
         return;
     }
     char text[statusTextSize];
-    if (hub.InputConfigured() && hub.InputPortOpen()) {
+    if (report.inputOpen != 0) {
         FormatStreamStatus(engine_.Status(), text);
         // A network source says how its connection is ("| reconnecting").
-        if (hub.inputPort->Source() != nullptr) {
+        if (report.source[0] != '\0') {
             platform::TextBuilder(text + strlen(text), sizeof text - strlen(text))
                 .Append(" | ")
-                .Append(SourceStateName(hub.inputPort->sourceRecord.state));
+                .Append(SourceStateName(static_cast<SourceState>(report.sourceState)));
         }
     } else {
-        FormatClosedReason(hub.inputPort->lastOpenError, text);
+        FormatClosedReason(report.lastOpenError, text);
     }
     // While the hub serves NMEA over TCP: how many network clients it has.
-    if (engine_.Network().Listening()) {
+    if (report.listening != 0) {
         char line[statusTextSize];
         platform::TextBuilder(line, sizeof line)
             .Append(text)
             .Append(" | TCP ")
-            .AppendUnsigned(engine_.Network().ClientCount());
+            .AppendUnsigned(report.clientCount);
         ShowText(line);
         return;
     }
@@ -313,8 +316,9 @@ void MainWindowController::ShowText(const char* text) {
 }
 
 // Rewritten only when a count changes, as the status line is; shown at the first drop.
-void MainWindowController::ShowDropped() {
-    const DropCounts& drops = Hub().drops;
+void MainWindowController::ShowDropped(const HubReportBlock& report) {
+    DropCounts drops;
+    memcpy(drops.bytes, report.dropped, sizeof drops.bytes);
     if (memcmp(&drops, &droppedShown_, sizeof drops) == 0) {
         return;
     }

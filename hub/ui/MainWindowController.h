@@ -14,6 +14,7 @@
 #include "hub/engine/SearchProgress.h"
 #include "hub/ui/ActivityLamps.h"
 #include "hub/ui/DeviceList.h"
+#include "hub/ui/HubReporter.h"
 #include "hub/ui/MainWindowView.h"
 #include "hub/ui/PortLists.h"
 #include "hub/ui/StatusText.h"
@@ -26,6 +27,9 @@ namespace tavro {
 
 struct MainWindowServices {
     HubEngine& engine;
+    // What the window shows of the input port, the drops and the network clients is what the
+    // hub's report says (the reporter's DescribeHub), taken afresh at each tick.
+    HubReporter& reporter;
     MainWindowView& view;
     LampPainter& lampPainter;
     DeviceListSource& devices;              // the USB devices offered in the device list
@@ -66,13 +70,14 @@ private:
     void LogPathCommand();
     void CloseCommand();
     void FinishLog();
-    void ShowStatus();
-    void ShowDropped();
+    void ShowStatus(const HubReportBlock& report);
+    void ShowDropped(const HubReportBlock& report);
     void ShowText(const char* text);
 
     HubContext& Hub() { return engine_.Context(); }
 
     HubEngine& engine_;
+    HubReporter& reporter_;
     MainWindowView& view_;
     LampPainter& lampPainter_;
     DeviceListSource& devices_;

@@ -28,12 +28,12 @@ Win32MainWindow::~Win32MainWindow() {
     }
 }
 
-void Win32MainWindow::Attach(HubEngine& engine, platform::SerialPortMap& serialPortMap,
-                             platform::Notifier& notifier) {
+void Win32MainWindow::Attach(HubEngine& engine, HubReporter& reporter,
+                             platform::SerialPortMap& serialPortMap, platform::Notifier& notifier) {
     // The rows come from the set the power handling uses, so ticked devices can be restarted.
     devices_ = UsbDeviceList(engine.UsbDeviceSet());
-    controller_.emplace(
-        MainWindowServices{engine, *this, lampPainter_, devices_, serialPortMap, notifier});
+    controller_.emplace(MainWindowServices{engine, reporter, *this, lampPainter_, devices_,
+                                           serialPortMap, notifier});
 }
 
 // ---- MainWindow -------------------------------------------------------------------------------

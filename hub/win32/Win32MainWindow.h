@@ -26,7 +26,7 @@ public:
     ~Win32MainWindow() override;
 
     // The engine and the system services the window's behaviour uses; before the first Create.
-    void Attach(HubEngine& engine, platform::SerialPortMap& serialPortMap,
+    void Attach(HubEngine& engine, HubReporter& reporter, platform::SerialPortMap& serialPortMap,
                 platform::Notifier& notifier);
 
     // ---- MainWindow ----

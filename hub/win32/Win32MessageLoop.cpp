@@ -114,7 +114,9 @@ INT_PTR Win32MessageLoop::Handle(HWND window, UINT message, WPARAM wParam, LPARA
     case WM_COPYDATA: {
         const auto* copy = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
         // A code that does not fit 32 bits is no HubCommand; cut, it could pass for one.
-        if (copy != nullptr && copy->dwData <= UINT32_MAX) {
+        if (copy != nullptr && copy->dwData == static_cast<ULONG_PTR>(HubCommand::ReportStatus)) {
+            reporter_.Answer(copy->lpData, copy->cbData);
+        } else if (copy != nullptr && copy->dwData <= UINT32_MAX) {
             engine.CopyData(static_cast<uint32_t>(copy->dwData), copy->lpData, copy->cbData);
         }
         return FALSE;

@@ -8,6 +8,7 @@
 #pragma once
 
 #include "hub/engine/HubEngine.h"
+#include "hub/ui/HubReporter.h"
 #include "hub/win32/Win32MessageWindow.h"
 #include "platform/win32/Win32Tray.h"
 
@@ -20,8 +21,9 @@ inline constexpr int messageWindowDialog = 107;
 
 class Win32MessageLoop final : public MessageLoop {
 public:
-    Win32MessageLoop(HINSTANCE instance, Win32MessageWindow& window, platform::Win32Tray& tray)
-        : instance_(instance), window_(window), tray_(tray) {}
+    Win32MessageLoop(HINSTANCE instance, Win32MessageWindow& window, platform::Win32Tray& tray,
+                     HubReporter& reporter)
+        : instance_(instance), window_(window), tray_(tray), reporter_(reporter) {}
 
     // Raises the thread's priority and runs the dialog until the hub ends.
     void Run(HubEngine& engine) override;
@@ -35,6 +37,7 @@ private:
     HINSTANCE instance_;
     Win32MessageWindow& window_;
     platform::Win32Tray& tray_;
+    HubReporter& reporter_; // answers HubCommand::ReportStatus
     HubEngine* engine_ = nullptr;
 };
 

@@ -2,6 +2,7 @@
 // Windows adapters; the hidden message window (dialog 107) runs the hub until it ends.
 #include "hub/engine/FileTrackLog.h"
 #include "hub/engine/HubEngine.h"
+#include "hub/ui/HubReporter.h"
 #include "hub/win32/Win32MainWindow.h"
 #include "hub/win32/Win32MessageLoop.h"
 #include "hub/win32/Win32MessageWindow.h"
@@ -55,7 +56,11 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
                                  platform::SystemNetwork(),
                                  &platform::SystemTimeService()});
 
-    mainWindow.Attach(engine, platform::SystemSerialPortMap(), platform::SystemNotifier());
+    // The hub as its main window and its report to other programs (the dashboard) show it.
+    HubReporter reporter(engine, platform::SystemSharedMemory(), GetCurrentProcessId(),
+                         TAVRO_VERSION);
+    mainWindow.Attach(engine, reporter, platform::SystemSerialPortMap(),
+                      platform::SystemNotifier());
 
     // The single-instance test comes before the static start-up (inside HubMain): a second
     // start must not try the driver, whose one handle the running hub holds. The static
@@ -63,6 +68,6 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
     // missing, and never touches a device that exists but refuses the open. The present-USB
     // device set is made after the single-instance test too, and destroyed when the hub ends.
     platform::Win32RunningHub runningHub;
-    win32::Win32MessageLoop loop(instance, window, tray);
+    win32::Win32MessageLoop loop(instance, window, tray, reporter);
     return HubMain(commandLine, engine, runningHub, loop);
 }

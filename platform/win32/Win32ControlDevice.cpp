@@ -1,5 +1,5 @@
 // The driver's control device through kernel32: "\\.\Tavro" opened with CreateFileA, the
-// exchange and the broadcast with DeviceIoControl.
+// exchange, the broadcast and the traffic counts with DeviceIoControl.
 #include "platform/ControlDevice.h"
 
 #include "platform/ErrorCodes.h"
@@ -58,6 +58,18 @@ public:
             return GetLastError();
         }
         return error::success;
+    }
+
+    uint32_t Traffic(PortTrafficBlock& traffic) override {
+        if (handle_ == nullptr) {
+            return error::invalidHandle;
+        }
+        DWORD returned = 0;
+        if (!DeviceIoControl(handle_, IOCTL_TAVRO_TRAFFIC, nullptr, 0, &traffic, sizeof traffic,
+                             &returned, nullptr)) {
+            return GetLastError();
+        }
+        return returned == sizeof traffic ? error::success : error::invalidData;
     }
 
     void Close() override {

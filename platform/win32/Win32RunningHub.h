@@ -14,6 +14,9 @@ public:
     // Whether the hub's window exists and its thread takes a message (WM_NULL, which asks
     // nothing of it) within `timeoutMs`.
     static Presence Probe(uint32_t timeoutMs);
+    // The same, asking it a HubCommand with `size` payload bytes (WM_COPYDATA): `responding`
+    // once the hub has handled it.
+    static Presence SendCommand(uint32_t code, const void* data, uint32_t size, uint32_t timeoutMs);
 };
 
 } // namespace tavro::platform

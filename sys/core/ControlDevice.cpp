@@ -112,6 +112,8 @@ NtStatus ControlDevice::DeviceControl(Request& request) {
         return Exchange(request);
     case IOCTL_TAVRO_BROADCAST:
         return Broadcast(request);
+    case IOCTL_TAVRO_TRAFFIC:
+        return Traffic(request);
     default:
         return CompleteNow(request, status::invalidParameter);
     }
@@ -147,6 +149,22 @@ NtStatus ControlDevice::Exchange(Request& request) {
     }
     __builtin_memcpy(buffer, &block, sizeof block);
     return CompleteNow(request, status::success, exchangeBlockSize);
+}
+
+NtStatus ControlDevice::Traffic(Request& request) {
+    auto* buffer = static_cast<uint8_t*>(RequestSystemBuffer(request));
+    if (buffer == nullptr || RequestOutputLength(request) < sizeof(PortTrafficBlock)) {
+        return CompleteNow(request, status::invalidBufferSize);
+    }
+    PortTrafficBlock block = {};
+    for (uint32_t index = 0; ports_ != nullptr && index < virtualPortCount; ++index) {
+        VirtualPort& port = ports_[index];
+        if (port.deviceCreated != 0 && port.portDevice != nullptr) {
+            block.ports[index] = port.portDevice->Traffic();
+        }
+    }
+    __builtin_memcpy(buffer, &block, sizeof block);
+    return CompleteNow(request, status::success, sizeof block);
 }
 
 NtStatus ControlDevice::Broadcast(Request& request) {

@@ -40,6 +40,7 @@ public:
 private:
     NtStatus Exchange(Request& request);
     NtStatus Broadcast(Request& request);
+    NtStatus Traffic(Request& request);
     NtStatus CompleteNothing(Request& request);
     void TellPorts(bool hubAttached);
 

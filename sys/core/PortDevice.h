@@ -101,7 +101,10 @@ public:
     void Exchange(DriverExchangeBlock& block, uint32_t index, bool discardWrites);
     // Whether a hub has the control device open. Without one nothing collects the transmit
     // ring: writes then never wait (the ring keeps the newest bytes) and flushes end at once.
+    // A hub that attaches finds the traffic counts at 0.
     void SetHubAttached(bool attached);
+    // What the port carried since the hub attached (IOCTL_TAVRO_TRAFFIC).
+    PortTraffic Traffic();
 
     // The time-out service: completes what has expired by `now` and returns the port's next
     // deadline (0 for none). Called by the driver's time-out thread.
@@ -207,6 +210,10 @@ private:
     // closed): PURGE_TXCLEAR can drop those without touching another handle's bytes.
     PortHandleState* txLastWriter_ = nullptr;
     uint64_t txLastRunStart_ = 0;
+
+    // Counted under the port lock where the bytes move: stored by Receive, lost by a full
+    // share (MakeRoom, RecordHistory), collected or dropped by Exchange.
+    PortTraffic traffic_ = {};
 
     uint64_t nextDeadline_ = 0; // earliest time-out of a queued request; 0 = none
     uint64_t serveEpoch_ = 0;   // counts passes over the read queue

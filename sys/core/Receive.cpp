@@ -44,6 +44,7 @@ void PortDevice::MakeRoom(CompletionList& done) {
             break;
         }
         if (RingRoom(*handle) == 0) {
+            ++traffic_.bytesDropped;
             handle->readIndex = RingAdvance(handle->readIndex, 1, port_->rxSize);
             handle->errors |= SERIAL_ERROR_QUEUEOVERRUN;
             RaiseEvents(*handle, SERIAL_EV_ERR, done);
@@ -163,6 +164,7 @@ void PortDevice::Receive(const uint8_t* bytes, uint32_t count, uint64_t now) {
         ReleaseSpinLock(port_->lock);
         return; // nobody has the port open: the bytes are dropped
     }
+    traffic_.bytesRelayed += count;
     // What expired before the chunk ends first, without its bytes.
     CheckTimeouts(now, done);
     uint32_t next = 0;
@@ -225,12 +227,14 @@ void PortDevice::Exchange(DriverExchangeBlock& block, uint32_t index, bool disca
     uint32_t take = waiting;
     if (discardWrites) {
         port_->txTail = port_->txHead;
+        traffic_.bytesRefused += take;
     } else {
         uint32_t room = exchangeDataCapacity - block.clientDataLength;
         take = waiting < room ? waiting : room;
         port_->txTail = RingLoad(port_->txBuffer, port_->txSize, port_->txTail,
                                  block.clientData + block.clientDataLength, take);
         block.clientDataLength += take;
+        traffic_.bytesWritten += take;
     }
     if (take != 0) {
         txCollected_ += take;
@@ -241,6 +245,13 @@ void PortDevice::Exchange(DriverExchangeBlock& block, uint32_t index, bool disca
     UpdateDeadline();
     ReleaseSpinLock(port_->lock);
     done.CompleteAll();
+}
+
+PortTraffic PortDevice::Traffic() {
+    AcquireSpinLock(port_->lock);
+    const PortTraffic traffic = traffic_;
+    ReleaseSpinLock(port_->lock);
+    return traffic;
 }
 
 } // namespace tavro::driver

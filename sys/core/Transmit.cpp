@@ -205,6 +205,9 @@ void PortDevice::SetHubAttached(bool attached) {
     CompletionList done;
     AcquireSpinLock(port_->lock);
     hubAttached_ = attached;
+    if (attached) {
+        traffic_ = {};
+    }
     if (!attached) {
         // Nothing collects any more: waiting writes go into the ring as it is (the newest bytes
         // win, as without a hub) and flushes end. The ring is taken by the next hub.

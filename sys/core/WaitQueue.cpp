@@ -138,6 +138,8 @@ void PortDevice::RecordHistory(const uint8_t* bytes, uint32_t count, CompletionL
     };
     for (PortHandleState* handle = handles_; handle != nullptr; handle = handle->nextHandle) {
         if (overruns != nullptr && handle->queuedReads == 0 && RingRoom(*handle) < count) {
+            // It keeps the newest rxSize - 1 bytes of its unread ones and the run.
+            traffic_.bytesDropped += count - RingRoom(*handle);
             handle->readIndex = RingAdvance(head, 1, size);
             handle->errors |= SERIAL_ERROR_QUEUEOVERRUN;
             RaiseEvents(*handle, SERIAL_EV_ERR, *overruns);

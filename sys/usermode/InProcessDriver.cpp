@@ -200,6 +200,18 @@ uint32_t InProcessDriver::HubControl::Broadcast(const uint8_t* bytes, uint32_t l
     return Win32ErrorOf(owner_.DispatchControl(*request));
 }
 
+uint32_t InProcessDriver::HubControl::Traffic(PortTrafficBlock& traffic) {
+    if (!open_) {
+        return error::invalidHandle;
+    }
+    auto request = MakeDeviceControl(file_, IOCTL_TAVRO_TRAFFIC, nullptr, 0, sizeof traffic);
+    const NtStatus result = owner_.DispatchControl(*request);
+    if (IsSuccess(result)) {
+        memcpy(&traffic, request->buffer.data(), sizeof traffic);
+    }
+    return Win32ErrorOf(result);
+}
+
 void InProcessDriver::HubControl::Close() {
     if (!open_) {
         return;

@@ -138,6 +138,7 @@ private:
         bool IsOpen() const override { return open_; }
         uint32_t Exchange(DriverExchangeBlock& block) override;
         uint32_t Broadcast(const uint8_t* bytes, uint32_t length) override;
+        uint32_t Traffic(PortTrafficBlock& traffic) override;
         void Close() override;
 
     private:

@@ -81,4 +81,13 @@ NtStatus UserDriver::Exchange(DriverExchangeBlock& block, const DriverExchangeBl
     return result;
 }
 
+NtStatus UserDriver::Traffic(PortTrafficBlock& traffic) {
+    auto request = MakeDeviceControl(hubFile_, IOCTL_TAVRO_TRAFFIC, nullptr, 0, sizeof traffic);
+    NtStatus result = Dispatch(control_, *request);
+    if (result == status::success) {
+        memcpy(&traffic, request->buffer.data(), sizeof traffic);
+    }
+    return result;
+}
+
 } // namespace tavro::driver::usermode

@@ -43,6 +43,7 @@ public:
     // when not null).
     NtStatus Broadcast(const void* bytes, uint32_t count);
     NtStatus Exchange(DriverExchangeBlock& block, const DriverExchangeBlock* input);
+    NtStatus Traffic(PortTrafficBlock& traffic);
 
 private:
     // Zero-filled like the pool memory the glue hands out.

@@ -2,6 +2,7 @@
 // compiler's idea of the fields.
 #include "common/DriverExchangeBlock.h"
 #include "common/GpsSharedStatus.h"
+#include "common/HubReportBlock.h"
 
 #include <gtest/gtest.h>
 
@@ -166,6 +167,13 @@ TEST(ControlCodes, AreBufferedAnyAccessCodesOfAnUnknownDevice) {
     constexpr uint32_t fileDeviceUnknown = 0x22;
     EXPECT_EQ(IOCTL_TAVRO_EXCHANGE, CtlCode(fileDeviceUnknown, 0x802, 0, 0));
     EXPECT_EQ(IOCTL_TAVRO_BROADCAST, CtlCode(fileDeviceUnknown, 0x803, 0, 0));
+    EXPECT_EQ(IOCTL_TAVRO_TRAFFIC, CtlCode(fileDeviceUnknown, 0x804, 0, 0));
+}
+
+TEST(HubReportBlockLayout, TheSignatureReadsTvrpInMemory) {
+    HubReportBlock block{};
+    block.signature = hubReportSignature;
+    EXPECT_EQ(std::memcmp(&block, "TVRP", 4), 0);
 }
 
 } // namespace

@@ -1,5 +1,5 @@
 // The control device: one handle at a time, the exchange record, collecting application
-// writes, read-only mode, and the broadcast to every open handle.
+// writes, read-only mode, the broadcast to every open handle, and the traffic counts.
 #include <string>
 
 #include "tests/driver/DriverFixture.h"
@@ -33,7 +33,7 @@ TEST_F(ControlDeviceTest, AnswersOtherRequestsWithoutDoingAnything) {
         EXPECT_EQ(driver_.Dispatch(control, *request), status::success);
         EXPECT_EQ(request->information, 0u);
     }
-    auto unknown = MakeDeviceControl(hub, 0x222010, "x", 1, 1228);
+    auto unknown = MakeDeviceControl(hub, 0x222014, "x", 1, 1228);
     EXPECT_EQ(driver_.Dispatch(control, *unknown), status::invalidParameter);
     auto serial = MakeDeviceControl(hub, IOCTL_SERIAL_GET_BAUD_RATE, nullptr, 0, 4);
     EXPECT_EQ(driver_.Dispatch(control, *serial), status::invalidParameter);
@@ -234,6 +234,53 @@ TEST_F(ControlDeviceTest, ASlowReaderLosesItsOldestBytesAndIsTold) {
     EXPECT_FALSE(queued->Completed()) << "exactly full: nothing lost yet";
     Broadcast("y");
     EXPECT_EQ(EventWord(*queued), SERIAL_EV_ERR);
+}
+
+// Relayed, lost by a reader that fell behind (the same whether the bytes are stored one by one
+// or in runs), collected for the receiver, dropped by read-only mode; counted from the hub's
+// open on.
+TEST_F(ControlDeviceTest, TrafficCountsWhatEachPortCarriedSinceTheHubAttached) {
+    for (const bool bulk : {true, false}) {
+        SCOPED_TRACE(bulk ? "stored in runs" : "stored byte by byte");
+        for (uint32_t port = 0; port < virtualPortCount; ++port) {
+            if (driver_.HasPort(port)) {
+                driver_.Port(port).SetBulkReceive(bulk);
+            }
+        }
+        AttachHub();
+        Handle& first = Open(0);
+        Handle& second = Open(1);
+        Broadcast("abc");
+        Broadcast(std::string(4096 + 5, 'x')); // 3 + 4101 unread, 4095 kept
+        ReadNow(first, 5000);
+        Write(first, "to receiver");
+        Write(second, "refused");
+        DriverExchangeBlock input{};
+        input.readOnly = 1;
+        EXPECT_EQ(Collected(Exchange(&input)), "to receiver");
+
+        PortTrafficBlock traffic;
+        ASSERT_EQ(driver_.Traffic(traffic), status::success);
+        const PortTraffic expected[] = {{4104, 9, 11, 0}, {4104, 9, 0, 7}, {}, {}};
+        for (uint32_t port = 0; port < 4; ++port) {
+            EXPECT_EQ(traffic.ports[port].bytesRelayed, expected[port].bytesRelayed) << port;
+            EXPECT_EQ(traffic.ports[port].bytesDropped, expected[port].bytesDropped) << port;
+            EXPECT_EQ(traffic.ports[port].bytesWritten, expected[port].bytesWritten) << port;
+            EXPECT_EQ(traffic.ports[port].bytesRefused, expected[port].bytesRefused) << port;
+        }
+
+        CloseHandle(first);
+        CloseHandle(second);
+        driver_.Dispatch(driver_.Control(), *MakeSimple(MajorFunction::Close, hub_));
+        AttachHub();
+        ASSERT_EQ(driver_.Traffic(traffic), status::success);
+        EXPECT_EQ(traffic.ports[0].bytesRelayed, 0u) << "a new hub counts afresh";
+        EXPECT_EQ(traffic.ports[1].bytesRefused, 0u);
+        driver_.Dispatch(driver_.Control(), *MakeSimple(MajorFunction::Close, hub_));
+    }
+    FileObject hub;
+    auto shortOutput = MakeDeviceControl(hub, IOCTL_TAVRO_TRAFFIC, nullptr, 0, 255);
+    EXPECT_EQ(driver_.Dispatch(driver_.Control(), *shortOutput), status::invalidBufferSize);
 }
 
 } // namespace

@@ -105,6 +105,7 @@ public:
         broadcast.append(reinterpret_cast<const char*>(bytes), length);
         return driver_.Broadcast(bytes, length);
     }
+    uint32_t Traffic(PortTrafficBlock& traffic) override { return driver_.Traffic(traffic); }
     void Close() override { driver_.Close(); }
 
     bool missing = false; // the driver is not running: every open fails

@@ -349,6 +349,11 @@ TEST_F(PosixPortSetTest, ReadOnlyDropsPortsTwoToEightAndKeepsPortOne) {
     // Dropped, not held back for later.
     EXPECT_EQ(CollectClientBytes(false), "");
     EXPECT_EQ(Exchange(true).readOnly, 0u) << "returned as 0";
+    // Counted as the driver counts them: what went to the receiver, what was refused.
+    EXPECT_EQ(ports_.Counters(0).bytesWritten, 4u);
+    EXPECT_EQ(ports_.Counters(0).bytesRefused, 0u);
+    EXPECT_EQ(ports_.Counters(1).bytesWritten, 0u);
+    EXPECT_EQ(ports_.Counters(1).bytesRefused, 7u);
 }
 
 TEST_F(PosixPortSetTest, BytesWrittenJustBeforeTheClientLeftStillReachTheReceiver) {

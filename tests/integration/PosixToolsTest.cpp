@@ -590,7 +590,7 @@ TEST(StatusReportTest, TheLargestReportFitsTheQueryReply) {
     report.inputGroup = std::string(32, 'g');
     report.logFile = std::string(logPathSize + 32, 'l');
     for (VirtualPortReport& port : report.ports) {
-        port = {255, path, 1, true, UINT64_MAX, UINT64_MAX};
+        port = {255, path, 1, true, UINT64_MAX, UINT64_MAX, UINT64_MAX, UINT64_MAX};
     }
     report.network.tcpAddress = std::string(tcpAddressSize - 1, 'a');
     report.network.udpTarget = std::string(udpTargetSize - 1, 'u');
@@ -632,7 +632,7 @@ TEST(StatusReportTest, TheTimeExportShowsItsUnitOffsetSamplesAndEdges) {
 
 TEST(StatusReportTest, VirtualPortsShowTheirTerminalProgramsAndCounts) {
     StatusFacts facts = Running(true);
-    facts.report.ports[0] = {5, "/dev/pts/3", 1, true, 10240, 512};
+    facts.report.ports[0] = {5, "/dev/pts/3", 1, true, 10240, 512, 96, 7};
     facts.report.ports[1] = {6, "/dev/pts/4", 0, false, 0, 0};
     facts.report.ports[3] = {8, "", 0, false, 0, 0};
     HubReport decoded;
@@ -640,16 +640,17 @@ TEST(StatusReportTest, VirtualPortsShowTheirTerminalProgramsAndCounts) {
     facts.report = decoded;
     const std::string text = StatusText(facts);
     for (const char* line :
-         {"Virtual port 1: COM5 -> /dev/pts/3, in use, 10240 bytes relayed, 512 dropped\n",
+         {"Virtual port 1: COM5 -> /dev/pts/3, in use, 10240 bytes relayed, 512 dropped; 96 "
+          "written to the receiver, 7 refused\n",
           "Virtual port 2: COM6 -> /dev/pts/4, no program\n", "Virtual port 4: COM8, not made\n",
           "Input port:     COM1 at 4800 baud, open\n", "Options:        none\n"}) {
         EXPECT_NE(text.find(line), std::string::npos) << line << text;
     }
     const std::string json = StatusJson(facts);
-    EXPECT_NE(
-        json.find("{\"number\":1,\"com\":5,\"link\":\"/run/tavro/COM5\",\"terminal\":"
-                  "\"/dev/pts/3\",\"programs\":1,\"bytesRelayed\":10240,\"bytesDropped\":512}"),
-        std::string::npos)
+    EXPECT_NE(json.find("{\"number\":1,\"com\":5,\"link\":\"/run/tavro/COM5\",\"terminal\":"
+                        "\"/dev/pts/3\",\"programs\":1,\"bytesRelayed\":10240,\"bytesDropped\":512,"
+                        "\"bytesWritten\":96,\"bytesRefused\":7}"),
+              std::string::npos)
         << json;
     EXPECT_NE(json.find("\"bytesRelayed\":null"), std::string::npos) << "port 2 has no counts";
     EXPECT_FALSE(DecodeHubReport("port1.com=5\n", decoded)) << "not a report without a version";

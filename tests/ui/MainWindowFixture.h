@@ -256,8 +256,9 @@ protected:
                               &trackLog_,
                               &threads_,
                               &setup_}),
-          controller_(
-              MainWindowServices{engine_, mainWindow_, painter_, devices_, portMap_, notifier_}) {
+          reporter_(engine_, memory_, 1, "test"),
+          controller_(MainWindowServices{engine_, reporter_, mainWindow_, painter_, devices_,
+                                         portMap_, notifier_}) {
         mainWindow_.controller = &controller_;
     }
 
@@ -349,6 +350,7 @@ protected:
     RecordingLampPainter painter_;
     FakeDeviceList devices_;
     HubEngine engine_;
+    HubReporter reporter_;
     MainWindowController controller_;
 };
 

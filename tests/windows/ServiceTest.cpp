@@ -204,8 +204,14 @@ void TestControlDevice(TestReport& report) {
                                          &shortBlock, exchangeBlockSize - 1, &returned, nullptr);
     report.Check(!shortOk, "an exchange with a 1227-byte output fails (error %lu)",
                  shortOk ? 0 : GetLastError());
+    PortTrafficBlock traffic{};
+    const BOOL trafficOk = DeviceIoControl(hub.Handle(), IOCTL_TAVRO_TRAFFIC, nullptr, 0, &traffic,
+                                           sizeof traffic, &returned, nullptr);
+    report.Check(trafficOk && returned == sizeof traffic,
+                 "the traffic counts come back whole (%lu bytes, error %lu)", returned,
+                 trafficOk ? 0 : GetLastError());
     const BOOL unknownOk =
-        DeviceIoControl(hub.Handle(), 0x222010, nullptr, 0, nullptr, 0, &returned, nullptr);
+        DeviceIoControl(hub.Handle(), 0x222014, nullptr, 0, nullptr, 0, &returned, nullptr);
     const DWORD unknownError = unknownOk ? 0 : GetLastError();
     report.Check(unknownError == ERROR_INVALID_PARAMETER, "an unknown code fails with %lu",
                  unknownError);

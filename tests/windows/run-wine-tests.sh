@@ -447,9 +447,11 @@ if [ -z "$only" ] || [ "$only" = clients ]; then
 fi
 
 # The dashboard: TavroWeb.exe beside the running Tavro.exe serves the page, which the Linux
-# Chromium loads (Wine uses the host's sockets). Skipped without Chromium.
+# Chromium loads (Wine uses the host's sockets). Skipped without Chromium. With the hub's TCP
+# port, the page must also list the virtual ports COM7 and COM9 that a TavroPortUser.exe each
+# holds and a TCP client the check keeps open, and show COM9 free once its program closed it.
 dashboard_smoke() {
-    local display="$1"
+    local display="$1" tcpPort="$2"
     local web="$build/web/TavroWeb.exe"
     if [ ! -f "$web" ]; then
         echo "  FAIL  $web is missing"
@@ -462,24 +464,26 @@ dashboard_smoke() {
         >"$work/dashboard.log" 2>&1 </dev/null &
     local webPid=$!
     /usr/bin/python3 "$here/../web/wine_dashboard_check.py" "http://127.0.0.1:$webPort/" \
-        "$(dirname "$build")/wine-dashboard-screenshot.png" >"$work/dashboard-check.log" 2>&1
+        "$(dirname "$build")/wine-dashboard-screenshot.png" "$tcpPort" "$tests/release-9" \
+        >"$work/dashboard-check.log" 2>&1
     local result=$?
     sed 's/^/        /' "$work/dashboard-check.log"
     kill "$webPid" 2>/dev/null
     wait "$webPid" 2>/dev/null
     case $result in
-    0) echo "  ok    TavroWeb.exe serves the page of the running Tavro.exe to Chromium" ;;
+    0) echo "  ok    TavroWeb.exe serves the running Tavro.exe's page, ports and clients" ;;
     77) echo "  SKIP  the dashboard under Wine: no Chromium"; result=0 ;;
     *) echo "  FAIL  TavroWeb.exe (log: $work/dashboard.log)"; sed 's/^/        /' "$work/dashboard.log" ;;
     esac
     return $result
 }
 
-# The network output: Tavro.exe (no driver, under Xvfb) reads gps-sim on COM8 and
-# serves NMEA over TCP on a free port, which Linux programs read (Wine uses the host's
-# sockets): nc gets the sentences, and gpsd given only tcp://127.0.0.1:<port> reports the
-# simulated position to gpspipe. The same hub exports each fix's time to "NTP Unit" 2, which
-# TavroTimeReader.exe reads from the mapping Global\NTP2 as ntpd would.
+# The network output: Tavro.exe (under Xvfb, the driver giving it virtual ports COM7 and COM9)
+# reads gps-sim on COM8 and serves NMEA over TCP on a free port, which Linux programs read
+# (Wine uses the host's sockets): nc gets the sentences, the dashboard lists the ports two
+# programs hold, and gpsd given only tcp://127.0.0.1:<port> reports the simulated position to
+# gpspipe. The same hub exports each fix's time to "NTP Unit" 2, which TavroTimeReader.exe
+# reads from the mapping Global\NTP2 as ntpd would.
 network_smoke() {
     local sim="${TAVRO_GPS_SIM:-}"
     local receiverCom=8
@@ -522,7 +526,11 @@ network_smoke() {
     } >"$work/network-reg.log" 2>&1 </dev/null
     wineserver -p >>"$work/wineserver.log" 2>&1 </dev/null
     ln -sfn "$(readlink -f "$comDir/COM$receiverCom")" "$WINEPREFIX/dosdevices/com$receiverCom"
-    cp "$build/hub/win32/Tavro.exe" "$tests/"
+    cp "$build/hub/win32/Tavro.exe" "$build/tests/windows/TavroPortUser.exe" "$tests/"
+    rm -f "$tests/release-7" "$tests/release-9"
+    DISPLAY="$display" wine "C:\\tavro-tests\\TavroPortUser.exe" driver "$image" 7 9 \
+        >"$work/network-driver.log" 2>&1 </dev/null
+    sed 's/^/        /' "$work/network-driver.log"
     DISPLAY="$display" wine "C:\\tavro-tests\\Tavro.exe" HIDE >"$work/network-hub.log" 2>&1 \
         </dev/null &
     local hubPid=$!
@@ -538,10 +546,18 @@ network_smoke() {
         sleep 0.5
         waited=$((waited + 1))
     done
+    local holders=()
     if [ $result -eq 0 ]; then
         echo "  ok    a Linux nc reads the sentences Tavro.exe serves on TCP port $port"
-        if ! dashboard_smoke "$display"; then
+        local com
+        for com in 7 9; do
+            DISPLAY="$display" wine "C:\\tavro-tests\\TavroPortUser.exe" hold "$com" \
+                "C:\\tavro-tests\\release-$com" >"$work/port-user-$com.log" 2>&1 </dev/null &
+            holders+=($!)
+        done
+        if ! dashboard_smoke "$display" "$port"; then
             result=1
+            sed 's/^/        /' "$work"/port-user-*.log
         fi
         cp "$build/tests/windows/TavroTimeReader.exe" "$tests/"
         DISPLAY="$display" timeout 60 wine "C:\\tavro-tests\\TavroTimeReader.exe" 2 4 \
@@ -582,13 +598,15 @@ network_smoke() {
             result=1
         fi
     fi
-    kill "$hubPid" "$simPid" 2>/dev/null
+    kill "$hubPid" "$simPid" "${holders[@]}" 2>/dev/null
     wineserver -k >>"$work/wineserver-kill.log" 2>&1 </dev/null
     kill "$xvfbPid" 2>/dev/null
-    wait "$hubPid" "$simPid" "$xvfbPid" 2>/dev/null
+    wait "$hubPid" "$simPid" "$xvfbPid" "${holders[@]}" 2>/dev/null
     wineserver -w >>"$work/wineserver-kill.log" 2>&1 </dev/null
     wine reg delete "$key" /v "TCP Port" /f >>"$work/network-reg.log" 2>&1 </dev/null
     wine reg delete "$key" /v "NTP Unit" /f >>"$work/network-reg.log" 2>&1 </dev/null
+    # The later hubs must not find the driver's service and start it.
+    wine "C:\\tavro-tests\\TavroPortUser.exe" remove >>"$work/network-driver.log" 2>&1 </dev/null
     wineserver -p >>"$work/wineserver.log" 2>&1 </dev/null
     return $result
 }

@@ -265,6 +265,12 @@ function drawInput(status) {
   for (const warning of status.warnings || []) text('li', warning, {}, warnings);
 }
 
+// How many programs hold a port: the POSIX hub tells in use or not, the Windows driver counts.
+function programsText(programs) {
+  if (!programs) return 'none';
+  return programs === 1 ? 'in use' : `${programs} programs`;
+}
+
 function drawPorts(status) {
   const readOnly = (status.options || []).includes('Read Only (2-8)');
   const ports = status.virtualPorts || [];
@@ -272,8 +278,9 @@ function drawPorts(status) {
     attributes: { 'data-com': port.com, 'data-programs': port.programs },
     cells: [
       String(port.number), `COM${port.com}`, port.terminal || 'not made',
-      port.programs ? 'in use' : 'none', count(port.bytesRelayed), count(port.bytesDropped),
+      programsText(port.programs), count(port.bytesRelayed), count(port.bytesDropped),
       readOnly && port.number > 1 ? 'read-only' : 'to the receiver',
+      count(port.bytesWritten), count(port.bytesRefused),
     ],
   })));
   if (ports.length === 0) {
@@ -297,6 +304,7 @@ function drawNetwork(status) {
   if (!tcp && !udp) rows.push(['Network', 'this hub does not report its network output']);
   fillFacts($('network'), rows);
   fillGrid($('clients'), ((tcp && tcp.clients) || []).map((client) => ({
+    attributes: { 'data-address': client.address },
     cells: [client.address, count(client.bytesSent), count(client.bytesDropped)],
   })));
 }

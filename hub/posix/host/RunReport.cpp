@@ -116,6 +116,8 @@ void DescribeRunningHub(HubEngine& engine, const platform::posix::ComDirectory& 
             entry.hasCounters = true;
             entry.bytesRelayed = counters.bytesRelayed;
             entry.bytesDropped = counters.bytesDropped;
+            entry.bytesWritten = counters.bytesWritten;
+            entry.bytesRefused = counters.bytesRefused;
         }
     }
     report.clockSettable = platform::posix::MaySetSystemClock();

@@ -579,9 +579,11 @@ uint32_t PtyPortSet::Collect(Port& port, uint8_t* into, uint32_t room) {
     if (port.echoing) {
         // The terminal hands back everything relayed to it, mixed with what its client
         // writes: none of it may reach the receiver, which would be fed its own stream.
+        port.counters.bytesRefused += got;
         Discard(port);
         return 0;
     }
+    port.counters.bytesWritten += got;
     return got;
 }
 
@@ -589,7 +591,9 @@ void PtyPortSet::Discard(Port& port) {
     uint8_t sink[1024];
     for (int reads = 0; reads < discardReadsMax; ++reads) {
         const ssize_t count = read(port.master, sink, sizeof sink);
-        if (count <= 0 && !(count < 0 && errno == EINTR)) {
+        if (count > 0) {
+            port.counters.bytesRefused += static_cast<uint64_t>(count);
+        } else if (!(count < 0 && errno == EINTR)) {
             return;
         }
     }

@@ -65,6 +65,8 @@ inline constexpr char portRecordName[] = ".TavroPorts";
 struct PortCounters {
     uint64_t bytesRelayed = 0; // receiver bytes handed to the port's terminal
     uint64_t bytesDropped = 0; // receiver bytes its program lost by not reading in time
+    uint64_t bytesWritten = 0; // bytes its program wrote that the hub took for the receiver
+    uint64_t bytesRefused = 0; // bytes its program wrote that were dropped (read-only, echo)
 };
 
 // A terminal handed over from an earlier hub (the service manager's descriptor store): its
@@ -198,6 +200,7 @@ private:
     bool FlushClientQueue(const Port& port, uint32_t& flushed) const;
     void Deliver(Port& port, const uint8_t* bytes, uint32_t length);
     uint32_t Collect(Port& port, uint8_t* into, uint32_t room);
+    // Reads and drops what the port's program wrote; counted as refused.
     void Discard(Port& port);
     static bool Echoes(const Port& port);
 

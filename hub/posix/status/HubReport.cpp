@@ -61,6 +61,8 @@ constexpr Field<VirtualPortReport> portFields[] = {
 constexpr Field<VirtualPortReport> portCounterFields[] = {
     {"relayed", &VirtualPortReport::bytesRelayed},
     {"dropped", &VirtualPortReport::bytesDropped},
+    {"written", &VirtualPortReport::bytesWritten},
+    {"refused", &VirtualPortReport::bytesRefused},
 };
 
 constexpr Field<NetworkReport> networkFields[] = {

@@ -5,13 +5,12 @@
 #include "hub/posix/command/CommandSocket.h"
 #include "hub/posix/status/ErrorWords.h"
 #include "hub/settings/Settings.h"
-#include "hub/ui/StatusJson.h"
+#include "hub/ui/ReportJson.h"
 #include "hub/ui/StatusText.h"
 #include "platform/ErrorCodes.h"
 #include "platform/TextBuilder.h"
 #include "platform/posix/PosixErrors.h"
 
-#include <charconv>
 #include <cstdio>
 
 namespace tavro {
@@ -83,8 +82,6 @@ std::string PortsProblem(const HubReport& report) {
     }
 }
 
-using Json = nlohmann::ordered_json;
-
 // The bytes the hub dropped, by cause; "" while there are none.
 std::string DroppedText(const HubReport& report) {
     const DropCounts drops{{report.droppedSpeedChange, report.droppedReopen, report.droppedClosed,
@@ -95,125 +92,17 @@ std::string DroppedText(const HubReport& report) {
     return text;
 }
 
-Json TextOrNull(const std::string& text) {
-    return text.empty() ? Json(nullptr) : Json(text);
-}
-
-Json SourceJson(const HubReport& report) {
-    if (report.source.empty()) {
-        return nullptr;
+// The edition's words for the report's JSON (hub/ui/ReportJson.h).
+class PosixWording final : public ReportWording {
+public:
+    std::string ErrorWords(uint32_t code) const override { return posixhub::ErrorWords(code); }
+    std::string InputPortFix(const HubReport& report) const override {
+        return tavro::InputPortFix(report);
     }
-    Json source;
-    source["url"] = report.source;
-    source["state"] = report.sourceState;
-    source["nextTryMs"] =
-        report.sourceState == "reconnecting" ? Json(report.sourceNextTryMs) : Json(nullptr);
-    source["lastError"] =
-        report.sourceError != 0 ? Json(ErrorWords(report.sourceError)) : Json(nullptr);
-    source["bytes"] = report.sourceBytes;
-    source["reconnects"] = report.sourceReconnects;
-    return source;
-}
-
-Json InputJson(const HubReport& report) {
-    Json input;
-    input["port"] = report.inputPort;
-    input["baud"] = report.baud;
-    input["open"] = report.inputOpen;
-    input["device"] = TextOrNull(report.inputDevice);
-    input["searching"] = report.searching;
-    input["checksumErrors"] = report.checksumErrors;
-    input["bytesDropped"] = {{"speedChange", report.droppedSpeedChange},
-                             {"reopen", report.droppedReopen},
-                             {"closed", report.droppedClosed},
-                             {"unwritten", report.droppedUnwritten}};
-    if (report.inputOpen) {
-        input["closedReason"] = nullptr;
-        input["fix"] = nullptr;
-    } else {
-        char reason[statusTextSize];
-        FormatClosedReason(report.lastOpenError, reason);
-        input["closedReason"] = reason;
-        input["fix"] = InputPortFix(report);
+    std::vector<std::string> Warnings(const StatusFacts& facts) const override {
+        return StatusWarnings(facts);
     }
-    input["source"] = SourceJson(report);
-    return input;
-}
-
-Json VirtualPortsJson(const HubReport& report) {
-    Json ports = Json::array();
-    for (uint32_t i = 0; i < virtualPortCount; ++i) {
-        const VirtualPortReport& port = report.ports[i];
-        if (port.comNumber == 0) {
-            continue;
-        }
-        Json entry;
-        entry["number"] = i + 1;
-        entry["com"] = port.comNumber;
-        entry["link"] = report.directory + "/" + ComName(port.comNumber);
-        entry["terminal"] = TextOrNull(port.terminal);
-        entry["programs"] = port.programs;
-        entry["bytesRelayed"] = port.hasCounters ? Json(port.bytesRelayed) : Json(nullptr);
-        entry["bytesDropped"] = port.hasCounters ? Json(port.bytesDropped) : Json(nullptr);
-        ports.push_back(std::move(entry));
-    }
-    return ports;
-}
-
-// The fix at full precision from the hub's report: the receiver's own digits where the block
-// holds 32-bit floats and whole milliseconds.
-Json PreciseJson(const PreciseFix& fix) {
-    auto known = [](bool has, double value) { return has ? Json(value) : Json(nullptr); };
-    Json precise;
-    precise["latitude"] = known(fix.hasPosition, fix.latitude);
-    precise["longitude"] = known(fix.hasPosition, fix.longitude);
-    precise["altitude"] = known(fix.hasAltitude, fix.altitude);
-    precise["geoidSeparation"] = known(fix.hasGeoidSeparation, fix.geoidSeparation);
-    precise["speedKnots"] = known(fix.hasSpeed, fix.speedKnots);
-    precise["course"] = known(fix.hasCourse, fix.course);
-    precise["pdop"] = known(fix.hasDops, fix.pdop);
-    precise["hdop"] = known(fix.hasDops, fix.hdop);
-    precise["vdop"] = known(fix.hasDops, fix.vdop);
-    precise["utcTime"] = nullptr;
-    if (fix.hasTime && fix.hasDate && fix.second >= 0 && fix.second < 61) {
-        // "2024-05-01T12:34:56.789Z" with the fraction the receiver sent.
-        char seconds[32];
-        const auto end =
-            std::to_chars(seconds, seconds + sizeof seconds, fix.second, std::chars_format::fixed);
-        const std::string_view digits(seconds, static_cast<size_t>(end.ptr - seconds));
-        precise["utcTime"] = Format("%04u-%02u-%02uT%02u:%02u:%s%.*sZ", fix.year, fix.month,
-                                    fix.day, fix.hour, fix.minute, fix.second < 10 ? "0" : "",
-                                    static_cast<int>(digits.size()), digits.data());
-    }
-    return precise;
-}
-
-void AddNetworkJson(const NetworkReport& network, Json& object) {
-    Json tcp;
-    tcp["port"] = network.tcpPort;
-    tcp["address"] = network.tcpAddress;
-    tcp["listening"] = network.listening;
-    tcp["openToNetwork"] = network.openToNetwork;
-    tcp["write"] = network.tcpWrite;
-    tcp["refused"] = network.refused;
-    tcp["stalled"] = network.stalled;
-    tcp["displaced"] = network.displaced;
-    tcp["rateLimited"] = network.rateLimited;
-    tcp["clientLimit"] = network.clientLimit;
-    Json clients = Json::array();
-    for (const NetworkClientReport& client : network.clients) {
-        clients.push_back({{"address", client.address},
-                           {"bytesSent", client.bytesSent},
-                           {"bytesDropped", client.bytesDropped},
-                           {"sentencesLimited", client.sentencesLimited}});
-    }
-    tcp["clients"] = std::move(clients);
-    object["tcp"] = std::move(tcp);
-    object["udp"] = {{"target", network.udpTarget},
-                     {"sending", network.udpSending},
-                     {"datagramsSent", network.datagramsSent},
-                     {"datagramsDropped", network.datagramsDropped}};
-}
+};
 
 } // namespace
 
@@ -225,24 +114,6 @@ int StatusExitCode(const StatusFacts& facts) {
         return statusHubNotResponding;
     }
     return InputOpen(facts) ? statusInputOpen : statusInputClosed;
-}
-
-std::string StatusLine(const StatusFacts& facts) {
-    if (!facts.running) {
-        return hubNotRunningText;
-    }
-    if (!facts.responding) {
-        return facts.pid > 0 ? Format("%s, pid %d", hubNotRespondingText, facts.pid)
-                             : hubNotRespondingText;
-    }
-    char text[statusTextSize];
-    if (InputOpen(facts)) {
-        FormatStreamStatus(facts.block, text);
-    } else {
-        // Only the hub knows why; a reader of the block alone sees a closed port.
-        FormatClosedReason(facts.hasReport ? facts.report.lastOpenError : 0, text);
-    }
-    return text;
 }
 
 // "tcp://gpsbox:10110, reconnecting, next try in 4 s (last error: connection refused);
@@ -345,12 +216,7 @@ std::vector<std::string> StatusWarnings(const StatusFacts& facts) {
     if (!ports.empty()) {
         warnings.push_back(ports);
     }
-    for (uint32_t i = 0; i < virtualPortCount; ++i) {
-        if (report.inputPort != 0 && report.ports[i].comNumber == report.inputPort) {
-            warnings.push_back(Format("COM%u is both the input port and virtual port %u",
-                                      report.inputPort, i + 1));
-        }
-    }
+    AddPortClashWarnings(report, warnings);
     // Values edited into the settings by hand past what tavro config set takes.
     if (report.source.empty() && report.baud != 0 && !IsTableSpeed(report.baud)) {
         warnings.push_back(Format("\"Baud\" is %u in the settings, which tavro config set "
@@ -368,44 +234,7 @@ std::vector<std::string> StatusWarnings(const StatusFacts& facts) {
                            "needs CAP_SYS_TIME (run it as root, or sudo setcap cap_sys_time+ep "
                            "on the tavro program)");
     }
-    const NetworkReport& network = report.network;
-    if (network.tcpPort != 0 && !network.listening && network.listenError != 0) {
-        warnings.push_back(Format("no NMEA over TCP on %s port %u: %s", network.tcpAddress.c_str(),
-                                  network.tcpPort, ErrorWords(network.listenError).c_str()));
-    }
-    if (network.openToNetwork) {
-        warnings.push_back(Format("NMEA over TCP is open to other computers (\"TCP Address\" "
-                                  "%s); 127.0.0.1 keeps it to this one",
-                                  network.tcpAddress.c_str()));
-    }
-    if (!network.udpTarget.empty() && !network.udpSending && network.udpError != 0) {
-        warnings.push_back(Format("no NMEA over UDP to %s: %s", network.udpTarget.c_str(),
-                                  ErrorWords(network.udpError).c_str()));
-    }
-    const TimeReport& time = report.time;
-    if (time.unit <= ntpUnitMax) {
-        if (time.attachError != 0) {
-            warnings.push_back(Format("no time export to NTP unit %u: %s", time.unit,
-                                      ErrorWords(time.attachError).c_str()));
-        }
-        if (time.samples == 0 && time.unmeasured != 0) {
-            warnings.push_back("the time export knows of no fix when it arrived: it needs "
-                               "\"Immediate Relay\" on, and a receiver that pauses between its "
-                               "fixes (a faster line, or fewer sentences)");
-        }
-        if (time.refused != 0) {
-            warnings.push_back(Format("the receiver's time jumped: %llu samples were not given to "
-                                      "the time service",
-                                      static_cast<unsigned long long>(time.refused)));
-        }
-        if ((report.optionFlags & OptionFlags::autoTimeSync) != 0) {
-            warnings.push_back("\"Auto Time Sync\" and a time service both set the clock: turn "
-                               "\"Auto Time Sync\" off while \"NTP Unit\" feeds one");
-        }
-    }
-    if (time.pps && time.ppsUnavailable) {
-        warnings.push_back("PPS not available on this port");
-    }
+    AddOutputWarnings(report, PosixWording(), warnings);
     if ((report.optionFlags & OptionFlags::videoReset) != 0) {
         warnings.push_back("\"Video Reset\" has no effect on this system (tavro config set "
                            "\"Video Reset\" off)");
@@ -474,6 +303,11 @@ std::string StatusText(const StatusFacts& facts) {
                     value += Format(", %llu bytes relayed, %llu dropped",
                                     static_cast<unsigned long long>(port.bytesRelayed),
                                     static_cast<unsigned long long>(port.bytesDropped));
+                }
+                if (port.bytesWritten != 0 || port.bytesRefused != 0) {
+                    value += Format("; %llu written to the receiver, %llu refused",
+                                    static_cast<unsigned long long>(port.bytesWritten),
+                                    static_cast<unsigned long long>(port.bytesRefused));
                 }
             }
             line(Format("Virtual port %u:", i + 1).c_str(), value);
@@ -549,65 +383,7 @@ std::string StatusText(const StatusFacts& facts) {
 }
 
 std::string StatusJson(const StatusFacts& facts) {
-    Json object;
-    object["hubRunning"] = facts.running;
-    // False also when no hub runs; a running hub that does not answer has no report.
-    object["responding"] = facts.running && facts.responding;
-    object["statusLine"] = StatusLine(facts);
-    if (facts.running && facts.hasReport) {
-        const HubReport& report = facts.report;
-        object["version"] = report.version;
-        object["pid"] = report.pid;
-        object["directory"] = report.directory;
-        object["input"] = InputJson(report);
-        object["virtualPorts"] = VirtualPortsJson(report);
-        Json options = Json::array();
-        for (const OptionName& option : optionNames) {
-            if ((report.optionFlags & option.bit) != 0) {
-                options.push_back(option.text);
-            }
-        }
-        object["options"] = std::move(options);
-        object["logging"] = report.logging;
-        object["logFile"] = TextOrNull(report.logFile);
-        object["logNotWritten"] = report.logNotWritten;
-        object["logError"] =
-            report.logNotWritten != 0 ? Json(ErrorWords(report.logError)) : Json(nullptr);
-        AddNetworkJson(report.network, object);
-        const TimeReport& time = report.time;
-        Json timeExport;
-        timeExport["unit"] = time.unit != ntpUnitNone ? Json(time.unit) : Json(nullptr);
-        timeExport["attached"] = time.attached;
-        timeExport["samples"] = time.samples;
-        timeExport["lastOffsetMs"] =
-            time.samples != 0 ? Json(time.lastOffsetNs / 1e6) : Json(nullptr);
-        timeExport["refused"] = time.refused;
-        timeExport["pps"] = time.pps;
-        timeExport["ppsEdges"] = time.ppsEdges;
-        timeExport["ppsAvailable"] = !time.ppsUnavailable;
-        object["timeExport"] = std::move(timeExport);
-    } else {
-        object["directory"] = facts.directory;
-        if (facts.pid > 0) {
-            object["pid"] = facts.pid;
-        }
-    }
-    object["warnings"] = StatusWarnings(facts);
-    if (facts.running && facts.responding) {
-        AddBlockJson(facts.block, object);
-        object["precise"] = facts.hasReport ? PreciseJson(facts.report.fix) : Json(nullptr);
-        // The whole sky where the hub knows more than the block's twelve, else null.
-        Json sky = nullptr;
-        if (facts.hasReport && !facts.report.sky.empty()) {
-            sky = Json::array();
-            for (const SkySatellite& satellite : facts.report.sky) {
-                sky.push_back(SatelliteJson(satellite.entry, satellite.used));
-            }
-        }
-        object["sky"] = std::move(sky);
-    }
-    // Paths are bytes: what is no UTF-8 is shown as U+FFFD rather than ending the program.
-    return object.dump(-1, ' ', false, Json::error_handler_t::replace);
+    return StatusJson(facts, PosixWording());
 }
 
 } // namespace tavro
