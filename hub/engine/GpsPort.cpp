@@ -1,5 +1,6 @@
 #include "hub/engine/GpsPort.h"
 
+#include "hub/decode/ClockSync.h"
 #include "hub/decode/ParseFrame.h"
 #include "hub/engine/InputLine.h"
 #include "hub/engine/NetworkOutput.h"
@@ -601,6 +602,10 @@ void GpsPort::FinishRecovery() {
 
 platform::SystemClock& GpsPort::Clock() {
     return hub_.system.systemClock;
+}
+
+void GpsPort::SyncClock(GpsSharedStatus& block) {
+    ClockSync(*this, block);
 }
 
 bool GpsPort::BurstStart(uint64_t& microseconds) {

@@ -238,6 +238,7 @@ public:
     // without touching the block (the parser writes it).
     bool RecoveryReopen(uint32_t& lineSpeed) override;
     platform::SystemClock& Clock() override;
+    void SyncClock(GpsSharedStatus& block) override;
     bool BurstAge(uint32_t& milliseconds) override;
     // Hands the fix's time to the time export with the start of its burst.
     void FixTimed() override;

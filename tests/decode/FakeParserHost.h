@@ -2,6 +2,7 @@
 // parser asked its host to do.
 #pragma once
 
+#include "hub/decode/ClockSync.h"
 #include "hub/decode/ParserHost.h"
 #include "platform/testing/RecordingSystemClock.h"
 
@@ -41,6 +42,7 @@ public:
         return true;
     }
     platform::SystemClock& Clock() override { return clock; }
+    void SyncClock(GpsSharedStatus& fix) override { ClockSync(*this, fix); }
     bool BurstAge(uint32_t& milliseconds) override {
         milliseconds = burstAge;
         return burstAgeKnown;
