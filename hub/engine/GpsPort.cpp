@@ -1,10 +1,10 @@
 #include "hub/engine/GpsPort.h"
 
-#include "hub/decode/ClockSync.h"
 #include "hub/decode/ParseFrame.h"
 #include "hub/engine/InputLine.h"
 #include "hub/engine/NetworkOutput.h"
-#include "hub/engine/TimeExport.h"
+#include "hub/time/ClockSync.h"
+#include "hub/time/TimeExport.h"
 #include "platform/ErrorCodes.h"
 
 #include <string.h>

@@ -2,8 +2,8 @@
 // parser asked its host to do.
 #pragma once
 
-#include "hub/decode/ClockSync.h"
 #include "hub/decode/ParserHost.h"
+#include "hub/time/ClockSync.h"
 #include "platform/testing/RecordingSystemClock.h"
 
 #include <string>

@@ -1,8 +1,8 @@
 // ParseFrame over the corpus recordings, cut into frames as the input port cuts them, with
 // "Multi GNSS" on (its default) unless a benchmark says otherwise. Reports MB/s of frame bytes,
 // ns per frame, and heap allocations inside the timed loop.
-#include "hub/decode/ClockSync.h"
 #include "hub/decode/ParseFrame.h"
+#include "hub/time/ClockSync.h"
 #include "tests/decode/CorpusSupport.h"
 
 #include <benchmark/benchmark.h>

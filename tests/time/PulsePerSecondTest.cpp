@@ -2,7 +2,7 @@
 // places them in. The line is a fake serial port whose carrier changes the test queues, and the
 // watch's thread runs on the test's thread: a pseudo-terminal cannot carry DCD (it has no modem
 // lines, TIOCMIWAIT fails on it), so no real line could be used here.
-#include "hub/engine/PulsePerSecond.h"
+#include "hub/time/PulsePerSecond.h"
 #include "hub/engine/HubEngine.h"
 #include "platform/ErrorCodes.h"
 #include "platform/testing/FakeSerialPorts.h"

@@ -1,4 +1,4 @@
-#include "hub/engine/PulsePerSecond.h"
+#include "hub/time/PulsePerSecond.h"
 
 #include "platform/ErrorCodes.h"
 

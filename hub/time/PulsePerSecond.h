@@ -10,7 +10,7 @@
 // any time.
 #pragma once
 
-#include "hub/engine/PulseSource.h"
+#include "hub/time/PulseSource.h"
 #include "platform/SerialPort.h"
 #include "platform/Threads.h"
 #include "platform/TimeService.h"
