@@ -1,8 +1,8 @@
 #include "hub/engine/GpsPort.h"
 
 #include "hub/decode/ParseFrame.h"
-#include "hub/engine/InputLine.h"
 #include "hub/engine/NetworkOutput.h"
+#include "hub/input/InputLine.h"
 #include "hub/time/ClockSync.h"
 #include "hub/time/TimeExport.h"
 #include "platform/ErrorCodes.h"

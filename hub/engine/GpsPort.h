@@ -17,9 +17,9 @@
 #include "hub/decode/FrameCutter.h"
 #include "hub/decode/ParserHost.h"
 #include "hub/engine/HubContext.h"
-#include "hub/engine/NetworkSource.h"
 #include "hub/engine/ReceiverWriter.h"
 #include "hub/engine/TrackLog.h"
+#include "hub/input/NetworkSource.h"
 #include "platform/SerialPort.h"
 
 #include <memory>

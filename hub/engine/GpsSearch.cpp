@@ -3,7 +3,7 @@
 #include "common/SpeedTable.h"
 #include "hub/decode/Talker.h"
 #include "hub/engine/GpsPort.h"
-#include "hub/engine/InputLine.h"
+#include "hub/input/InputLine.h"
 #include "platform/ErrorCodes.h"
 #include "platform/TextBuilder.h"
 

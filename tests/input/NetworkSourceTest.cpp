@@ -1,8 +1,7 @@
 // The network source with the system's sockets on the loopback interface and a clock the test
 // moves: the back-off, silence, drops that leave nothing behind, gpsd's WATCH and its JSON
 // left out, datagrams whole, and writes where the source takes none.
-#include "hub/engine/NetworkSource.h"
-#include "hub/engine/NetworkOutput.h"
+#include "hub/input/NetworkSource.h"
 
 #include "platform/ErrorCodes.h"
 #include "platform/testing/FakeThreads.h"
@@ -308,33 +307,6 @@ TEST(NameLookup, LookupsOnRealThreadsAreTakenOrDroppedSafely) {
     ASSERT_TRUE(Within(5000, [&] { return taken = taken || waited.Take(result, address); }));
     EXPECT_EQ(result, error::success);
     EXPECT_EQ(address.length, sizeof(sockaddr_in));
-}
-
-class NoSink final : public NetworkSink {
-    void WriteFromNetwork(const uint8_t*, uint32_t) override {}
-};
-
-// "UDP Target" by name: the loop only starts the lookup; the sender opens once it is done.
-TEST(NameLookup, TheUdpTargetIsResolvedOnAThreadAndOpensWhenTheAnswerIsIn) {
-    platform::testing::FakeThreads threads(platform::testing::FakeThreads::Start::Deferred);
-    NoSink sink;
-    NetworkOutput output(platform::SystemNetwork(), sink, &threads);
-    Settings settings;
-    std::snprintf(settings.udpTarget, sizeof settings.udpTarget, "localhost:10110");
-    output.Configure(settings, 0);
-    EXPECT_FALSE(output.SendsDatagrams());
-    EXPECT_EQ(threads.Pending(), 1u);
-    threads.RunDeferred();
-    output.Configure(settings, 50);
-    EXPECT_TRUE(output.SendsDatagrams());
-    EXPECT_EQ(output.DatagramError(), error::success);
-    // A lookup still running when the target changes is dropped, and its thread ends safely.
-    std::snprintf(settings.udpTarget, sizeof settings.udpTarget, "no-such-host.invalid:1");
-    output.Configure(settings, 100);
-    settings.udpTarget[0] = '\0';
-    output.Configure(settings, 150);
-    EXPECT_EQ(threads.RunDeferred(), 1u);
-    EXPECT_FALSE(output.SendsDatagrams());
 }
 
 } // namespace

@@ -11,7 +11,7 @@
 // the writes never block.
 #pragma once
 
-#include "hub/engine/NameResolver.h"
+#include "hub/input/NameResolver.h"
 #include "hub/settings/SourceAddress.h"
 #include "platform/Network.h"
 #include "platform/SerialPort.h"

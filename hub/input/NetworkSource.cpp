@@ -1,4 +1,4 @@
-#include "hub/engine/NetworkSource.h"
+#include "hub/input/NetworkSource.h"
 
 #include "platform/ErrorCodes.h"
 #include "platform/TextBuilder.h"
