@@ -57,3 +57,15 @@ inline constexpr uint32_t connectionRefused = 10061;   // WSAECONNREFUSED
 inline constexpr uint32_t hostNotFound = 11001;        // WSAHOST_NOT_FOUND
 
 } // namespace tavro::error
+
+namespace tavro::platform {
+
+// A failure as the system reported it: the portable Win32 code the hub's logic handles and,
+// beside it, the operating system's own error (errno on POSIX; on Windows the code is the
+// system's own), 0 where the failure is the hub's own finding.
+struct SystemError {
+    uint32_t code = 0;
+    int32_t osCode = 0;
+};
+
+} // namespace tavro::platform

@@ -1,6 +1,6 @@
 // The network source with the system's sockets on the loopback interface and a clock the test
 // moves: the back-off, silence, drops that leave nothing behind, gpsd's WATCH and its JSON
-// left out, datagrams whole, and writes where the source takes none.
+// left out, datagrams whole, and writes refused where the source takes none.
 #include "hub/input/NetworkSource.h"
 
 #include "platform/ErrorCodes.h"
@@ -98,7 +98,8 @@ protected:
         ASSERT_TRUE(ParseSource(text.c_str(), address_, reason)) << reason;
         source_ = std::make_unique<NetworkSource>(*platform::SystemNetwork(), threads_, timing_,
                                                   address_, record_);
-        source_->Start();
+        EXPECT_TRUE(source_->Open());
+        EXPECT_EQ(source_->Line(), nullptr) << "no line control on a network source";
     }
     // Ticks until the source is connected (loopback connects at once, or nearly).
     bool ConnectedSoon() {
@@ -227,7 +228,7 @@ TEST_F(NetworkSourceTest, GpsdIsAskedForTheRawStreamAndItsJsonIsLeftOut) {
     peer.Send("\"WATCH\"}\r\n$GPGGA,2*00\r\n");
     EXPECT_EQ(ReadAll(), "$GPGGA,2*00\r\n") << "a JSON line cut by the reads";
     uint32_t written = 0;
-    EXPECT_EQ(source_->Write("$PMTK000*32\r\n", 13, written), error::notSupported);
+    EXPECT_EQ(source_->Write("$PMTK000*32\r\n", 13, written), error::accessDenied);
 }
 
 TEST_F(NetworkSourceTest, DatagramsArriveWholeAndTheSourceTakesNoWrites) {
@@ -258,7 +259,7 @@ TEST_F(NetworkSourceTest, DatagramsArriveWholeAndTheSourceTakesNoWrites) {
     }
     EXPECT_EQ(bytes, "$GPRMC,a*00\r\n" + big);
     uint32_t written = 0;
-    EXPECT_EQ(source_->Write("x", 1, written), error::notSupported);
+    EXPECT_EQ(source_->Write("x", 1, written), error::accessDenied);
     EXPECT_EQ(written, 0u);
 }
 
