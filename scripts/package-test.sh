@@ -45,7 +45,7 @@ for path in usr/bin/tavro usr/bin/tavro-web usr/bin/feltro usr/bin/gps-sim \
     usr/share/man/man1/tavro.1.gz usr/share/man/man1/tavro-web.1.gz \
     usr/share/man/man1/feltro.1.gz usr/share/man/man1/gps-sim.1.gz \
     usr/lib/systemd/user/tavro.service usr/lib/systemd/user/tavro-web.service \
-    usr/share/doc/tavro/examples/60-tavro-gps.rules; do
+    usr/share/doc/tavro/examples/60-tavro-gps.rules usr/share/doc/tavro/copyright; do
     grep -q " \./$path\$" <<<"$contents" || fail "$path is not in the package"
 done
 

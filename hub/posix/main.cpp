@@ -1,6 +1,7 @@
 // tavro: the POSIX edition of the hub, and the tools that go with it.
-#include "hub/posix/ConfigCommand.h"
-#include "hub/posix/Verbs.h"
+#include "hub/posix/cli/Verbs.h"
+#include "hub/posix/config/ConfigCommand.h"
+#include "hub/posix/host/LinkGuardian.h"
 #include "platform/systemd/ServiceManager.h"
 
 #include <cstdio>

@@ -4,7 +4,7 @@
 // without SA_RESTART), sent again every millisecond until the wait has returned, so a signal
 // that comes just before the ioctl cannot be lost. The signal is unblocked only in the thread
 // that waits.
-#include "platform/linux/CarrierWait.h"
+#include "platform/posix/CarrierWait.h"
 
 #include "platform/ErrorCodes.h"
 #include "platform/posix/PosixErrors.h"
@@ -18,7 +18,7 @@
 #include <time.h>
 #include <unistd.h>
 
-namespace tavro::platform::linux_tty {
+namespace tavro::platform::posix {
 namespace {
 
 int WakeSignal() {
@@ -49,14 +49,13 @@ public:
                 clock_gettime(CLOCK_REALTIME, &now);
                 at = {static_cast<int64_t>(now.tv_sec), static_cast<uint32_t>(now.tv_nsec)};
                 int lines = 0;
-                result = ioctl(fd_, TIOCMGET, &lines) == 0 ? error::success
-                                                           : posix::ErrorFromErrno(errno);
+                result = ioctl(fd_, TIOCMGET, &lines) == 0 ? error::success : ErrorFromErrno(errno);
                 raised = (lines & TIOCM_CD) != 0;
                 break;
             }
             if (errno != EINTR) {
                 result = errno == ENOTTY || errno == EINVAL ? error::notSupported
-                                                            : posix::ErrorFromErrno(errno);
+                                                            : ErrorFromErrno(errno);
                 break;
             }
         }
@@ -96,11 +95,11 @@ std::unique_ptr<CarrierWatch> WatchCarrierOf(int fd, uint32_t& error) {
     }();
     const int copy = installed ? fcntl(fd, F_DUPFD_CLOEXEC, 0) : -1;
     if (copy < 0) {
-        error = installed ? posix::ErrorFromErrno(errno) : error::genFailure;
+        error = installed ? ErrorFromErrno(errno) : error::genFailure;
         return nullptr;
     }
     error = error::success;
     return std::make_unique<TtyCarrierWatch>(copy);
 }
 
-} // namespace tavro::platform::linux_tty
+} // namespace tavro::platform::posix

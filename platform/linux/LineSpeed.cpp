@@ -1,4 +1,4 @@
-#include "platform/linux/LineSpeed.h"
+#include "platform/posix/LineSpeed.h"
 
 #include <asm/termbits.h>
 #include <cerrno>

@@ -1,4 +1,4 @@
-#include "platform/linux/ProcPaths.h"
+#include "platform/posix/ProcPaths.h"
 
 #include <cstdio>
 #include <fcntl.h>

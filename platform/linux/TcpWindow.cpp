@@ -1,5 +1,5 @@
 // The kernel's own tcp_info: the C library's copy lacks the newer fields (tcpi_snd_wnd).
-#include "platform/linux/TcpWindow.h"
+#include "platform/posix/TcpWindow.h"
 
 #include <cstddef>
 #include <linux/sockios.h>

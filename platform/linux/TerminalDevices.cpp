@@ -1,4 +1,4 @@
-#include "platform/linux/TerminalDevices.h"
+#include "platform/posix/TerminalDevices.h"
 
 #include <cstdio>
 #include <fstream>

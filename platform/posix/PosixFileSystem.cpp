@@ -3,8 +3,8 @@
 #include "platform/FileSystem.h"
 
 #include "platform/ErrorCodes.h"
-#include "platform/linux/ProcPaths.h"
 #include "platform/posix/PosixErrors.h"
+#include "platform/posix/ProcPaths.h"
 
 #include <errno.h>
 #include <fcntl.h>

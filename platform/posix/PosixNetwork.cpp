@@ -3,7 +3,7 @@
 #include "platform/Network.h"
 
 #include "platform/ErrorCodes.h"
-#include "platform/linux/TcpWindow.h"
+#include "platform/posix/TcpWindow.h"
 
 #include <arpa/inet.h>
 #include <cerrno>

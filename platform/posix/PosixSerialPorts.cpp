@@ -33,12 +33,12 @@
 #include "platform/SerialPort.h"
 
 #include "platform/ErrorCodes.h"
-#include "platform/linux/CarrierWait.h"
-#include "platform/linux/LineSpeed.h"
-#include "platform/linux/TerminalDevices.h"
+#include "platform/posix/CarrierWait.h"
 #include "platform/posix/ComDirectory.h"
 #include "platform/posix/DcbTermios.h"
+#include "platform/posix/LineSpeed.h"
 #include "platform/posix/PosixErrors.h"
+#include "platform/posix/TerminalDevices.h"
 
 #include <atomic>
 #include <cerrno>
@@ -379,7 +379,7 @@ public:
             error = error::invalidHandle;
             return nullptr;
         }
-        return linux_tty::WatchCarrierOf(fd, error);
+        return posix::WatchCarrierOf(fd, error);
     }
 
     void Close() override {

@@ -1,6 +1,6 @@
 # The POSIX edition: the pseudo-terminal port set, the command socket, the logic of the tavro
 # verbs, and the hub end to end with gps-sim and client processes.
-if(WIN32 OR NOT TARGET tavro_posix_tools)
+if(WIN32 OR NOT TARGET tavro_posix_status)
     return()
 endif()
 
@@ -10,7 +10,8 @@ tavro_add_gtest(tavro_posix_tests
         ${CMAKE_CURRENT_LIST_DIR}/PosixCommandSocketTest.cpp
         ${CMAKE_CURRENT_LIST_DIR}/PosixToolsTest.cpp
         ${CMAKE_CURRENT_LIST_DIR}/PosixStatusBlockTest.cpp
-    LIBS tavro_posix_tools tavro_decode tavro_platform_system tavro_platform_testing)
+    LIBS tavro_posix_ports tavro_posix_config tavro_posix_status tavro_posix_command tavro_decode
+        tavro_platform_system tavro_platform_testing)
 target_compile_definitions(tavro_posix_tests PRIVATE
     TAVRO_MAN_PAGE="${PROJECT_SOURCE_DIR}/packaging/man/tavro.1")
 

@@ -1,10 +1,10 @@
 // The logic behind `tavro config` and `tavro status`: settings by name through the settings
 // store with their checks, and the status text and JSON made from the status block and the
 // hub's report.
-#include "hub/posix/ConfigCommand.h"
-#include "hub/posix/HubReport.h"
-#include "hub/posix/StatusReport.h"
 #include "hub/posix/command/CommandSocket.h"
+#include "hub/posix/config/ConfigCommand.h"
+#include "hub/posix/status/HubReport.h"
+#include "hub/posix/status/StatusReport.h"
 
 #include "hub/settings/Settings.h"
 #include "hub/settings/SettingsStore.h"

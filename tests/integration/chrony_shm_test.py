@@ -135,7 +135,7 @@ def main():
         sim_log = os.path.join(run.root, "sim-events.log")
         # On a busy machine wake-ups come late: gps-sim's first bytes up to 12.7 ms at load 7
         # on 2 cores, the hub's arrival stamps 2.4 ms off (std dev) at load 10. Where it may, the
-        # test runs both with a real-time priority, as the README advises for a hub that feeds
+        # test runs both with a real-time priority, as docs/time.md advises for a hub that feeds
         # a time service (--no-boost measures without).
         boost = (["chrt", "-f", "20"]
                  if os.geteuid() == 0 and shutil.which("chrt") and not args.no_boost else [])

@@ -3,7 +3,7 @@
 
 #include "common/SpeedTable.h"
 #include "platform/ErrorCodes.h"
-#include "platform/linux/LineSpeed.h"
+#include "platform/posix/LineSpeed.h"
 #include "tests/platform/TestPty.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 #include "tools/gps-sim/PtyLine.h"
 
-#include "platform/linux/LineSpeed.h"
+#include "platform/posix/LineSpeed.h"
 
 #include <cerrno>
 #include <cstring>

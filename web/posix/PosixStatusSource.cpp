@@ -2,9 +2,9 @@
 // hub's report from its command socket (one status query per look).
 #include "web/StatusSource.h"
 
-#include "hub/posix/ConfigApply.h"
-#include "hub/posix/StatusGather.h"
-#include "hub/posix/StatusReport.h"
+#include "hub/posix/config/ConfigApply.h"
+#include "hub/posix/status/StatusGather.h"
+#include "hub/posix/status/StatusReport.h"
 #include "platform/posix/ComDirectory.h"
 
 #include <nlohmann/json.hpp>

@@ -1,9 +1,9 @@
 #include "hub/posix/command/CommandSocket.h"
 
 #include "platform/ErrorCodes.h"
-#include "platform/linux/ProcPaths.h"
 #include "platform/posix/MonotonicClock.h"
 #include "platform/posix/PosixErrors.h"
+#include "platform/posix/ProcPaths.h"
 
 #include <cerrno>
 #include <cstdio>

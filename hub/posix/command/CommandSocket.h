@@ -10,7 +10,7 @@
 //
 // Queries (codes from firstQueryCode on, which no HubCommand or window message uses) are
 // answered with the 4-byte number followed by data: statusQueryCode asks for the hub's status
-// report (see hub/posix/HubReport.h), which the fixed status block has no room for.
+// report (see hub/posix/status/HubReport.h), which the fixed status block has no room for.
 //
 // The socket is made mode 0600: only the hub's own user (and root) may send.
 #pragma once
@@ -27,6 +27,11 @@ namespace tavro::platform::posix {
 inline constexpr uint32_t commandPayloadMax = 65536;
 inline constexpr uint32_t commandMessageMax = 4 + commandPayloadMax;
 inline constexpr int commandTimeoutMs = 5000;
+
+// The request to read the settings again (`tavro config set`, the dashboard), answered with
+// the result of applying them. A code of the POSIX channel's own, which no HubCommand, window
+// message or query uses.
+inline constexpr uint32_t reloadSettingsCode = 0x8001;
 
 inline constexpr uint32_t firstQueryCode = 0x10000;
 inline constexpr uint32_t statusQueryCode = 0x10000;

@@ -39,7 +39,7 @@
 // (/proc/<hub>/fd/<n>, see ProcessBoundPath.h), so after a crash or kill -9 the link stops
 // resolving at once and a client opening COM<n> gets "no such file", never the program the
 // system gives the terminal's number to next. The links themselves are removed by the hub's
-// orderly stop, by its guardian within milliseconds of any other end (GuardVerb.cpp), by the
+// orderly stop, by its guardian within milliseconds of any other end (host/LinkGuardian.h), by the
 // next hub at its start, and by `tavro clean` (the service's stop step).
 //
 // One hub at a time may hold the port set of a COM directory: Open locks the record file
