@@ -68,4 +68,33 @@ struct SystemError {
     int32_t osCode = 0;
 };
 
+#if defined(_WIN32)
+// The adapters' codes are the system's own errors here.
+inline void ClearSystemError() {}
+inline SystemError SystemErrorOf(uint32_t code) {
+    return {code, static_cast<int32_t>(code)};
+}
+#else
+// The errno behind the last code a POSIX adapter made of one on this thread, as GetLastError
+// keeps the last error per thread: an adapter notes it (NoteSystemError) where it maps errno,
+// so that the number the system gave is not lost in the mapping.
+inline thread_local SystemError lastSystemError;
+
+inline uint32_t NoteSystemError(uint32_t code, int osCode) {
+    lastSystemError = {code, osCode};
+    return code;
+}
+
+// Before a call whose failure is to be told with its errno.
+inline void ClearSystemError() {
+    lastSystemError = {};
+}
+
+// `code` with the errno noted for it since the last ClearSystemError; osCode 0 when the code
+// did not come from an errno (the hub's own finding).
+inline SystemError SystemErrorOf(uint32_t code) {
+    return code != 0 && lastSystemError.code == code ? lastSystemError : SystemError{code, 0};
+}
+#endif
+
 } // namespace tavro::platform

@@ -50,16 +50,19 @@ GpsPort::OpenResult GpsPort::OpenInput(const InputDescription& description) {
     std::unique_ptr<Input> input = MakeInput(description, system, sourceRecord, error);
     if (input == nullptr) {
         lastOpenError = error;
+        lastOpenOsError = 0;
         return OpenResult::OpenFailed;
     }
     if (!input->Open()) {
         const platform::SystemError failure = input->LastError();
         lastOpenError = failure.code != error::success ? failure.code : error::genFailure;
+        lastOpenOsError = failure.osCode;
         return OpenResult::OpenFailed;
     }
     input_ = std::move(input);
     line_ = input_->Line();
     lastOpenError = error::success;
+    lastOpenOsError = 0;
     return OpenResult::Opened;
 }
 
@@ -82,6 +85,7 @@ void GpsPort::Open() {
         // portNumber holds 8 bits: a larger number would show, and be re-opened by the
         // recovery, as another port. Such a port is treated as one that does not exist.
         lastOpenError = error::fileNotFound;
+        lastOpenOsError = 0;
         return;
     }
     arrival_ = kind_ == GpsPortKind::Main && hub_.settings.immediateRelay != 0;
@@ -123,13 +127,16 @@ void GpsPort::OpenSource() {
     const char* reason = nullptr;
     if (!ParseSource(hub_.settings.source, description.address, reason)) {
         lastOpenError = error::invalidParameter;
+        lastOpenOsError = 0;
         sourceRecord.lastError = lastOpenError;
+        sourceRecord.lastOsError = 0;
         return;
     }
     // The socket is always waited on.
     arrival_ = true;
     if (OpenInput(description) != OpenResult::Opened) {
         sourceRecord.lastError = lastOpenError;
+        sourceRecord.lastOsError = lastOpenOsError;
         return;
     }
     hungUp_ = false;

@@ -214,8 +214,10 @@ public:
     // of the port into the block is skipped while it is null.
     GpsSharedStatus* status = nullptr;
 
-    // System error of the last failed open, 0 after a successful one.
+    // System error of the last failed open, 0 after a successful one, and the operating
+    // system's own error behind it (errno on POSIX), 0 when the code says all there is.
     uint32_t lastOpenError = 0;
+    int32_t lastOpenOsError = 0;
 
     // Raw received bytes waiting for the log; written out when 1024 are held.
     int32_t logCount = 0;

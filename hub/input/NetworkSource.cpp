@@ -25,6 +25,7 @@ NetworkSource::~NetworkSource() {
 }
 
 bool NetworkSource::Open() {
+    platform::ClearSystemError();
     if (record_.state != SourceState::Closed) {
         return true;
     }
@@ -58,6 +59,7 @@ SourceState NetworkSource::Tick() {
 }
 
 void NetworkSource::Advance() {
+    platform::ClearSystemError();
     const uint32_t now = Now();
     switch (record_.state) {
     case SourceState::Resolving: {
@@ -152,7 +154,9 @@ void NetworkSource::Fail(uint32_t error) {
     CloseSocket();
     lookup_.Reset();
     if (error != error::success) {
-        record_.lastError = error;
+        const platform::SystemError failure = platform::SystemErrorOf(error);
+        record_.lastError = failure.code;
+        record_.lastOsError = failure.osCode;
     }
     if (wasStable || record_.delayMs == 0) {
         record_.delayMs = firstDelayMs;
@@ -188,6 +192,7 @@ uint32_t NetworkSource::Queued(uint32_t& bytes) {
 
 uint32_t NetworkSource::Read(void* buffer, uint32_t size, uint32_t& got) {
     got = 0;
+    platform::ClearSystemError();
     auto* bytes = static_cast<uint8_t*>(buffer);
     if (socket_ != platform::noSocket) {
         network_.Settle(socket_); // Windows: the event is signalled again for what stays unread
@@ -249,6 +254,7 @@ uint32_t NetworkSource::Filter(uint8_t* bytes, uint32_t count) {
 
 uint32_t NetworkSource::Write(const void* data, uint32_t size, uint32_t& written) {
     written = 0;
+    platform::ClearSystemError();
     if (!SourceWritable(address_.kind)) {
         return error::accessDenied;
     }

@@ -53,7 +53,9 @@ public:
     // Moves the connection on (lookup done, connect done, back-off passed, silence).
     SourceState Tick() override;
     SourceState State() const override { return record_.state; }
-    platform::SystemError LastError() const override { return {record_.lastError, 0}; }
+    platform::SystemError LastError() const override {
+        return {record_.lastError, record_.lastOsError};
+    }
     bool KeepsItselfUp() const override { return true; }
     // The rest of a datagram a smaller read left (a stream hands over all it takes).
     uint32_t Queued(uint32_t& bytes) override;

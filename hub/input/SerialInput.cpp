@@ -17,11 +17,12 @@ bool SerialInput::Open() {
         return true;
     }
     uint32_t error = error::success;
+    platform::ClearSystemError();
     std::unique_ptr<platform::SerialPort> port =
         arrival_ ? ports_.OpenForArrival(comNumber_, error)
                  : ports_.Open(comNumber_, platform::SerialSharing::ReadWrite, error);
     if (port == nullptr) {
-        lastError_ = {error != error::success ? error : error::genFailure, 0};
+        lastError_ = platform::SystemErrorOf(error != error::success ? error : error::genFailure);
         return false;
     }
     port_ = std::move(port);

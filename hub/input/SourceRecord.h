@@ -27,6 +27,7 @@ struct SourceRecord {
     char text[sourceSize] = {}; // the "Source" this record is about
     SourceState state = SourceState::Closed;
     uint32_t lastError = 0;  // Win32 code of the last failure, 0 when none
+    int32_t lastOsError = 0; // the system's own error behind it (errno), 0 when none
     uint64_t bytes = 0;      // received since "Source" was set
     uint32_t reconnects = 0; // connections made again after a drop
     uint32_t connections = 0;

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <cerrno>
 #include <cstdio>
 #include <dirent.h>
 #include <netinet/in.h>
@@ -151,6 +152,7 @@ TEST_F(NetworkSourceTest, RefusedConnectionsBackOffDoublingToThirtySeconds) {
         }
         ASSERT_EQ(record_.state, SourceState::Waiting);
         EXPECT_EQ(record_.lastError, error::connectionRefused);
+        EXPECT_EQ(source_->LastError().osCode, ECONNREFUSED) << "the errno kept beside it";
         EXPECT_EQ(WaitLeft(), delay);
         EXPECT_EQ(source_->ArmArrival(), platform::noWaitObject) << "nothing to wait for";
         timing_.Sleep(delay - 1);

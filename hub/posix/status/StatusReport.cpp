@@ -110,6 +110,7 @@ Json SourceJson(const HubReport& report) {
         report.sourceState == "reconnecting" ? Json(report.sourceNextTryMs) : Json(nullptr);
     source["lastError"] =
         report.sourceError != 0 ? Json(ErrorWords(report.sourceError)) : Json(nullptr);
+    source["osError"] = report.sourceOsError != 0 ? Json(report.sourceOsError) : Json(nullptr);
     source["bytes"] = report.sourceBytes;
     source["reconnects"] = report.sourceReconnects;
     return source;
@@ -129,11 +130,14 @@ Json InputJson(const HubReport& report) {
                              {"unwritten", report.droppedUnwritten}};
     if (report.inputOpen) {
         input["closedReason"] = nullptr;
+        input["osError"] = nullptr;
         input["fix"] = nullptr;
     } else {
         char reason[statusTextSize];
         FormatClosedReason(report.lastOpenError, reason);
         input["closedReason"] = reason;
+        input["osError"] =
+            report.lastOpenOsError != 0 ? Json(report.lastOpenOsError) : Json(nullptr);
         input["fix"] = InputPortFix(report);
     }
     input["source"] = SourceJson(report);
@@ -245,15 +249,15 @@ std::string StatusLine(const StatusFacts& facts) {
     return text;
 }
 
-// "tcp://gpsbox:10110, reconnecting, next try in 4 s (last error: connection refused);
-// 51234 bytes, 2 reconnects".
+// "tcp://gpsbox:10110, reconnecting, next try in 4 s, last error: connection refused (errno
+// 111); 51234 bytes, 2 reconnects".
 std::string SourceText(const HubReport& report) {
     std::string text = report.source + ", " + report.sourceState;
     if (report.sourceState == "reconnecting") {
         text += Format(", next try in %u s", (report.sourceNextTryMs + 999) / 1000);
     }
     if (report.sourceError != 0) {
-        text += " (last error: " + ErrorWords(report.sourceError) + ")";
+        text += ", last error: " + ErrorWords(report.sourceError, report.sourceOsError);
     }
     text += Format("; %llu bytes, %u reconnects",
                    static_cast<unsigned long long>(report.sourceBytes), report.sourceReconnects);
@@ -314,10 +318,9 @@ std::string InputPortFix(const HubReport& report) {
     case error::semTimeout:
         return Format("%s did not open in time: unplug the receiver and plug it in again", device);
     default: {
-        char reason[96];
-        platform::posix::ErrorText(report.lastOpenError, reason);
         return Format("opening %s failed: %s; the kernel's messages (dmesg) may tell more",
-                      device[0] != '\0' ? device : ComName(port).c_str(), reason);
+                      device[0] != '\0' ? device : ComName(port).c_str(),
+                      ErrorWords(report.lastOpenError, report.lastOpenOsError).c_str());
     }
     }
 }
@@ -444,6 +447,9 @@ std::string StatusText(const StatusFacts& facts) {
             input += " (" + report.inputDevice + ")";
         }
         input += report.inputOpen ? ", open" : ", closed";
+        if (!report.inputOpen && report.lastOpenOsError != 0) {
+            input += ": " + ErrorWords(report.lastOpenError, report.lastOpenOsError);
+        }
         if (!report.source.empty()) {
             input = SourceText(report);
         }
