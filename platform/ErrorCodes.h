@@ -57,3 +57,44 @@ inline constexpr uint32_t connectionRefused = 10061;   // WSAECONNREFUSED
 inline constexpr uint32_t hostNotFound = 11001;        // WSAHOST_NOT_FOUND
 
 } // namespace tavro::error
+
+namespace tavro::platform {
+
+// A failure as the system reported it: the portable Win32 code the hub's logic handles and,
+// beside it, the operating system's own error (errno on POSIX; on Windows the code is the
+// system's own), 0 where the failure is the hub's own finding.
+struct SystemError {
+    uint32_t code = 0;
+    int32_t osCode = 0;
+};
+
+#if defined(_WIN32)
+// The adapters' codes are the system's own errors here.
+inline void ClearSystemError() {}
+inline SystemError SystemErrorOf(uint32_t code) {
+    return {code, static_cast<int32_t>(code)};
+}
+#else
+// The errno behind the last code a POSIX adapter made of one on this thread, as GetLastError
+// keeps the last error per thread: an adapter notes it (NoteSystemError) where it maps errno,
+// so that the number the system gave is not lost in the mapping.
+inline thread_local SystemError lastSystemError;
+
+inline uint32_t NoteSystemError(uint32_t code, int osCode) {
+    lastSystemError = {code, osCode};
+    return code;
+}
+
+// Before a call whose failure is to be told with its errno.
+inline void ClearSystemError() {
+    lastSystemError = {};
+}
+
+// `code` with the errno noted for it since the last ClearSystemError; osCode 0 when the code
+// did not come from an errno (the hub's own finding).
+inline SystemError SystemErrorOf(uint32_t code) {
+    return code != 0 && lastSystemError.code == code ? lastSystemError : SystemError{code, 0};
+}
+#endif
+
+} // namespace tavro::platform

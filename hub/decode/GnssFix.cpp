@@ -16,7 +16,6 @@
 #include "hub/decode/GnssSentences.h"
 
 #include "hub/decode/CalendarTime.h"
-#include "hub/decode/ClockSync.h"
 #include "hub/decode/NumberText.h"
 
 namespace tavro {
@@ -262,7 +261,7 @@ void DecodeGnssZda(ParserHost& port, GpsSharedStatus& block, const NmeaFields& f
               static_cast<uint16_t>(year));
     // Date and time together: the one sentence besides RMC the clock may be set from.
     if (block.fixValid != 0) {
-        ClockSync(port, block);
+        port.SyncClock(block);
         port.FixTimed();
     }
 }

@@ -1,6 +1,5 @@
 #include "hub/decode/NmeaSentences.h"
 
-#include "hub/decode/ClockSync.h"
 #include "hub/decode/GnssSentences.h"
 #include "hub/decode/NumberText.h"
 #include "hub/decode/Talker.h"
@@ -236,7 +235,7 @@ void DecodeRmc(ParserHost& port, GpsSharedStatus& block, const NmeaFields& f, Re
         SetFixOrNone(block, valid);
     }
     if (valid) {
-        ClockSync(port, block);
+        port.SyncClock(block);
         port.FixTimed();
     }
 }

@@ -67,6 +67,10 @@ public:
     // The clock that Auto Time Sync sets.
     virtual platform::SystemClock& Clock() = 0;
 
+    // A sentence gave the date and time of a valid fix (RMC, ZDA): Auto Time Sync may set the
+    // clock from the block now (ClockSync, which lives with the hub's other time keeping).
+    virtual void SyncClock(GpsSharedStatus& block) = 0;
+
     // How long ago, in milliseconds, the first byte of the burst that carried the current
     // sentence arrived, where the host measured it (a port read as bytes arrive); false
     // where it did not, and the clock rule's fixed allowance applies.

@@ -1,9 +1,10 @@
 #include "hub/engine/GpsPort.h"
 
 #include "hub/decode/ParseFrame.h"
-#include "hub/engine/InputLine.h"
 #include "hub/engine/NetworkOutput.h"
-#include "hub/engine/TimeExport.h"
+#include "hub/input/SerialInput.h"
+#include "hub/time/ClockSync.h"
+#include "hub/time/TimeExport.h"
 #include "platform/ErrorCodes.h"
 
 #include <string.h>
@@ -42,19 +43,32 @@ GpsPort::~GpsPort() = default;
 
 // ---- Opening and closing ------------------------------------------------------------------------
 
-GpsPort::OpenResult GpsPort::OpenAndConfigure(uint32_t comNumber) {
+GpsPort::OpenResult GpsPort::OpenInput(const InputDescription& description) {
+    const InputSystem system{hub_.system.serialPorts, hub_.system.timing, hub_.sockets,
+                             hub_.threads};
     uint32_t error = error::success;
-    std::unique_ptr<platform::SerialPort> port =
-        arrival_
-            ? hub_.system.serialPorts.OpenForArrival(comNumber, error)
-            : hub_.system.serialPorts.Open(comNumber, platform::SerialSharing::ReadWrite, error);
-    if (port == nullptr) {
-        lastOpenError = error != error::success ? error : error::genFailure;
+    std::unique_ptr<Input> input = MakeInput(description, system, sourceRecord, error);
+    if (input == nullptr) {
+        lastOpenError = error;
+        lastOpenOsError = 0;
         return OpenResult::OpenFailed;
     }
-    handle_ = std::move(port);
+    if (!input->Open()) {
+        const platform::SystemError failure = input->LastError();
+        lastOpenError = failure.code != error::success ? failure.code : error::genFailure;
+        lastOpenOsError = failure.osCode;
+        return OpenResult::OpenFailed;
+    }
+    input_ = std::move(input);
+    line_ = input_->Line();
     lastOpenError = error::success;
+    lastOpenOsError = 0;
     return OpenResult::Opened;
+}
+
+void GpsPort::DropInput() {
+    line_ = nullptr;
+    input_.reset();
 }
 
 void GpsPort::Open() {
@@ -64,19 +78,23 @@ void GpsPort::Open() {
         return;
     }
     const uint32_t comNumber = hub_.settings.port;
-    if (handle_ != nullptr || comNumber == 0) {
+    if (input_ != nullptr || comNumber == 0) {
         return;
     }
     if (comNumber > maxComNumber) {
         // portNumber holds 8 bits: a larger number would show, and be re-opened by the
         // recovery, as another port. Such a port is treated as one that does not exist.
         lastOpenError = error::fileNotFound;
+        lastOpenOsError = 0;
         return;
     }
     arrival_ = kind_ == GpsPortKind::Main && hub_.settings.immediateRelay != 0;
     hungUp_ = false;
     burstSeen_ = false;
-    if (OpenAndConfigure(comNumber) != OpenResult::Opened) {
+    InputDescription description;
+    description.comNumber = comNumber;
+    description.arrival = arrival_;
+    if (OpenInput(description) != OpenResult::Opened) {
         return;
     }
     portNumber = static_cast<uint8_t>(comNumber);
@@ -90,40 +108,37 @@ void GpsPort::Open() {
         status->baudRate = baudRate;
     }
     NoteOpenedSpeed();
-    PrepareInputPort(*handle_);
     if (!ConfigureLine(baudRate, 8, platform::dcb::noParity, platform::dcb::oneStopBit)) {
         MarkClosed();
-        handle_.reset();
+        DropInput();
         CloseLog();
     }
 }
 
 void GpsPort::OpenSource() {
-    if (handle_ != nullptr) {
+    if (input_ != nullptr) {
         return;
     }
     if (strcmp(sourceRecord.text, hub_.settings.source) != 0) {
         sourceRecord = SourceRecord{};
         memcpy(sourceRecord.text, hub_.settings.source, sizeof sourceRecord.text);
     }
-    SourceAddress address;
+    InputDescription description;
     const char* reason = nullptr;
-    if (!ParseSource(hub_.settings.source, address, reason)) {
+    if (!ParseSource(hub_.settings.source, description.address, reason)) {
         lastOpenError = error::invalidParameter;
+        lastOpenOsError = 0;
         sourceRecord.lastError = lastOpenError;
+        sourceRecord.lastOsError = 0;
         return;
     }
-    if (hub_.sockets == nullptr || hub_.threads == nullptr) {
-        lastOpenError = error::notSupported;
-        sourceRecord.lastError = lastOpenError;
-        return;
-    }
-    auto source = std::make_unique<NetworkSource>(*hub_.sockets, *hub_.threads, hub_.system.timing,
-                                                  address, sourceRecord);
-    source_ = source.get();
-    handle_ = std::move(source);
-    lastOpenError = error::success;
+    // The socket is always waited on.
     arrival_ = true;
+    if (OpenInput(description) != OpenResult::Opened) {
+        sourceRecord.lastError = lastOpenError;
+        sourceRecord.lastOsError = lastOpenOsError;
+        return;
+    }
     hungUp_ = false;
     sourceUp_ = false;
     portNumber = 0;
@@ -132,17 +147,15 @@ void GpsPort::OpenSource() {
         status->comPort = 0;
         status->baudRate = 0; // no line speed: the source is shown instead
     }
-    source_->Start();
 }
 
 // A source that dropped is no stream and no fix until it is back: the block says so at once,
 // as for a receiver that fell silent (which the parser notices only later).
 void GpsPort::TickSource() {
-    if (source_ == nullptr) {
+    if (input_ == nullptr) {
         return;
     }
-    source_->Tick();
-    const SourceState state = sourceRecord.state;
+    const SourceState state = input_->Tick();
     const bool up = state == SourceState::Connected || state == SourceState::Listening;
     if (sourceUp_ && !up && status != nullptr) {
         status->streamState = Byte(StreamState::PortOpen);
@@ -153,10 +166,7 @@ void GpsPort::TickSource() {
 }
 
 bool GpsPort::ConfigureLine(uint32_t speed, uint8_t dataBits, uint8_t parity, uint8_t stopBits) {
-    if (handle_ == nullptr) {
-        return false;
-    }
-    return ConfigureSerialLine(*handle_, speed, dataBits, parity, stopBits);
+    return line_ != nullptr && line_->Configure(speed, dataBits, parity, stopBits);
 }
 
 void GpsPort::MarkClosed() {
@@ -180,17 +190,16 @@ void GpsPort::NoteOpenedSpeed() {
 void GpsPort::CloseHandleCountingDrops(DropCause cause) {
     // A scan port's bytes were never the hub's stream.
     const bool counted = kind_ == GpsPortKind::Main;
-    if (handle_ != nullptr) {
-        uint32_t lineErrors = 0;
-        platform::ComStat queued;
-        if (counted && handle_->ClearCommError(lineErrors, queued) == error::success) {
-            hub_.drops.Add(cause, queued.cbInQue);
+    if (input_ != nullptr) {
+        uint32_t queued = 0;
+        if (counted && input_->Queued(queued) == error::success) {
+            hub_.drops.Add(cause, queued);
         }
-        handle_->Close();
+        input_->Close();
         if (counted) {
-            hub_.drops.Add(DropCause::Unwritten, handle_->TakeUnwritten()); // a cancelled write
+            hub_.drops.Add(DropCause::Unwritten, input_->TakeUnwritten()); // a cancelled write
         }
-        handle_.reset();
+        DropInput();
     }
     if (counted && writer_ != nullptr) {
         hub_.drops.Add(DropCause::Unwritten, writer_->PendingBytes());
@@ -201,15 +210,20 @@ void GpsPort::Close(DropCause cause) {
     reopen_ = Reopen::None;
     MarkClosed();
     CloseHandleCountingDrops(cause);
-    source_ = nullptr;
     if (writer_ != nullptr) {
         writer_->Clear(); // for a line that is gone, as client bytes while closed are
     }
     CloseLog();
 }
 
-void GpsPort::AdoptHandle(std::unique_ptr<platform::SerialPort> port) {
-    handle_ = std::move(port);
+void GpsPort::AdoptHandle(std::unique_ptr<platform::SerialPort> port, uint32_t comNumber) {
+    DropInput();
+    if (port == nullptr) {
+        return;
+    }
+    input_.reset(new (std::nothrow)
+                     SerialInput(hub_.system.serialPorts, comNumber, false, std::move(port)));
+    line_ = input_ != nullptr ? input_->Line() : nullptr;
 }
 
 // ---- Reading ------------------------------------------------------------------------------------
@@ -237,15 +251,13 @@ void GpsPort::RecogniseStream(const uint8_t* read, uint32_t count, uint32_t inde
 
 uint32_t GpsPort::Poll() {
     uint32_t result = 0;
-    if (handle_ == nullptr) {
+    if (input_ == nullptr) {
         return 0;
     }
-    uint32_t lineErrors = 0;
-    platform::ComStat queued;
-    if (handle_->ClearCommError(lineErrors, queued) != error::success) {
+    uint32_t count = 0;
+    if (input_->Queued(count) != error::success) {
         return 0;
     }
-    uint32_t count = queued.cbInQue;
     if (count == 0) {
         return 0;
     }
@@ -254,7 +266,7 @@ uint32_t GpsPort::Poll() {
     }
     uint8_t read[FrameCutter::bufferSize];
     uint32_t got = 0;
-    if (handle_->Read(read, count, got) != error::success || got == 0 || got > maxReadLength) {
+    if (input_->Read(read, count, got) != error::success || got == 0 || got > maxReadLength) {
         return 0;
     }
     HandleRead(read, got, result);
@@ -321,7 +333,7 @@ void GpsPort::NoteArrival(uint32_t got) {
     const uint64_t now = hub_.system.timing.Microseconds();
     // A network source's bytes come all at once; a line's took their time on the wire.
     const uint64_t lineUs =
-        baudRate != 0 && source_ == nullptr ? uint64_t{got - 1} * 10000000u / baudRate : 0;
+        baudRate != 0 && line_ != nullptr ? uint64_t{got - 1} * 10000000u / baudRate : 0;
     uint64_t first = lineUs < now ? now - lineUs : 0;
     if (burstSeen_ && first < lastArrivalUs_) {
         first = lastArrivalUs_;
@@ -339,7 +351,7 @@ uint32_t GpsPort::ReadArrived(uint32_t& lastLength) {
     uint32_t frames = 0;
     uint8_t read[arrivalReadLength];
     for (uint32_t reads = 0; reads < arrivalReadsMax; ++reads) {
-        platform::SerialPort* line = handle_.get();
+        Input* line = input_.get();
         uint32_t got = 0;
         if (line == nullptr || line->Read(read, sizeof read, got) != error::success || got == 0 ||
             got > sizeof read) {
@@ -374,7 +386,7 @@ void GpsPort::Broadcast(const uint8_t* bytes, uint32_t length) {
 
 void GpsPort::DriverExchange() {
     ExchangeRecord& record = hub_.exchange;
-    const bool queued = handle_ != nullptr
+    const bool queued = input_ != nullptr
                             ? arrival_
                             : kind_ == GpsPortKind::Main && hub_.settings.immediateRelay != 0;
     const bool deviceOpen = record.device.IsOpen();
@@ -382,7 +394,7 @@ void GpsPort::DriverExchange() {
     // A driver that hands out a whole record at a time keeps the bytes while the queue could
     // not take one: its writers wait there. Counts and lamps keep the last record meanwhile.
     const bool exchange =
-        deviceOpen && (!queued || perPort || handle_ == nullptr ||
+        deviceOpen && (!queued || perPort || input_ == nullptr ||
                        writer_->Room(ReceiverWriter::driverWriter) >= exchangeDataCapacity);
     if (exchange) {
         record.block.readOnly = record.readOnlyFlag;
@@ -396,9 +408,9 @@ void GpsPort::DriverExchange() {
         for (uint32_t i = 0; i < virtualPortCount; ++i) {
             uint8_t bytes[ReceiverWriter::queueCapacity];
             // While closed they are taken and dropped, not kept for later.
-            const uint32_t room = handle_ != nullptr ? writer_->Room(i) : sizeof bytes;
+            const uint32_t room = input_ != nullptr ? writer_->Room(i) : sizeof bytes;
             const uint32_t taken = room != 0 ? record.device.TakeClientBytes(i, bytes, room) : 0;
-            if (handle_ != nullptr) {
+            if (input_ != nullptr) {
                 writer_->Queue(i, bytes, taken);
             }
         }
@@ -409,7 +421,7 @@ void GpsPort::DriverExchange() {
         }
         if (!queued) {
             WriteNow(record.block.clientData, length);
-        } else if (handle_ != nullptr) {
+        } else if (input_ != nullptr) {
             writer_->Queue(ReceiverWriter::driverWriter, record.block.clientData, length);
         }
         record.block.clientDataLength = 0;
@@ -421,7 +433,7 @@ void GpsPort::DriverExchange() {
 }
 
 uint32_t GpsPort::WriteToReceiver(const uint8_t* bytes, uint32_t length) {
-    if (handle_ == nullptr || length == 0) {
+    if (input_ == nullptr || length == 0) {
         return 0;
     }
     if (!arrival_) {
@@ -435,11 +447,11 @@ uint32_t GpsPort::WriteToReceiver(const uint8_t* bytes, uint32_t length) {
 }
 
 uint32_t GpsPort::WriteNow(const uint8_t* bytes, uint32_t length) {
-    if (handle_ == nullptr || length == 0) {
+    if (input_ == nullptr || length == 0) {
         return 0;
     }
     uint32_t written = 0;
-    if (handle_->Write(bytes, length, written) != error::success || written > length) {
+    if (input_->Write(bytes, length, written) != error::success || written > length) {
         written = 0;
     }
     hub_.drops.Add(DropCause::Unwritten, length - written);
@@ -447,30 +459,30 @@ uint32_t GpsPort::WriteNow(const uint8_t* bytes, uint32_t length) {
 }
 
 void GpsPort::PumpWrites() {
-    if (handle_ == nullptr) {
+    if (input_ == nullptr) {
         return;
     }
     if (writer_ != nullptr && writer_->Pending()) {
         // A failed write empties the queue: what was neither written nor left is lost.
         const uint32_t before = writer_->PendingBytes();
-        const uint32_t written = writer_->Pump(*handle_);
+        const uint32_t written = writer_->Pump(*input_);
         hub_.drops.Add(DropCause::Unwritten, before - written - writer_->PendingBytes());
     }
-    hub_.drops.Add(DropCause::Unwritten, handle_->TakeUnwritten());
+    hub_.drops.Add(DropCause::Unwritten, input_->TakeUnwritten());
 }
 
 platform::WaitObject GpsPort::ArrivalWait() {
     if (!RelaysOnArrival() || hungUp_) {
         return platform::noWaitObject;
     }
-    return handle_->ArmArrival();
+    return input_->ArmArrival();
 }
 
 platform::WaitObject GpsPort::WriteWait() {
     if (!RelaysOnArrival() || writer_ == nullptr || !writer_->Pending()) {
         return platform::noWaitObject;
     }
-    return handle_->WriteWait();
+    return input_->WriteWait();
 }
 
 // ---- Track log ----------------------------------------------------------------------------------
@@ -524,7 +536,7 @@ void GpsPort::Relay(const uint8_t* bytes, uint32_t length) {
 }
 
 void GpsPort::WriteFromNetwork(const uint8_t* sentence, uint32_t length) {
-    if (handle_ == nullptr || length == 0) {
+    if (input_ == nullptr || length == 0) {
         return;
     }
     if (!arrival_) {
@@ -537,8 +549,9 @@ void GpsPort::WriteFromNetwork(const uint8_t* sentence, uint32_t length) {
 }
 
 bool GpsPort::RecoveryReopen(uint32_t& lineSpeed) {
-    if (source_ != nullptr) {
-        // Nothing to hunt for on a network source (no line speed, no lost sync): it stays.
+    if (input_ != nullptr && line_ == nullptr) {
+        // Nothing to hunt for without a line (a network source: no line speed, no lost
+        // sync): it stays.
         checksumErrors = 0;
         lineSpeed = 0;
         return true;
@@ -583,13 +596,18 @@ void GpsPort::FinishRecovery() {
         hub_.requestedBaud = 0;
     }
     checksumErrors = 0;
-    if (portNumber == 0 || OpenAndConfigure(portNumber) != OpenResult::Opened) {
+    if (portNumber == 0) {
+        return;
+    }
+    InputDescription description;
+    description.comNumber = portNumber;
+    description.arrival = arrival_;
+    if (OpenInput(description) != OpenResult::Opened) {
         return;
     }
     NoteOpenedSpeed();
-    PrepareInputPort(*handle_);
     if (!ConfigureLine(baudRate, 8, platform::dcb::noParity, platform::dcb::oneStopBit)) {
-        handle_.reset();
+        DropInput();
         return;
     }
     if (status != nullptr) {
@@ -601,6 +619,10 @@ void GpsPort::FinishRecovery() {
 
 platform::SystemClock& GpsPort::Clock() {
     return hub_.system.systemClock;
+}
+
+void GpsPort::SyncClock(GpsSharedStatus& block) {
+    ClockSync(*this, block);
 }
 
 bool GpsPort::BurstStart(uint64_t& microseconds) {

@@ -9,17 +9,22 @@
 // that only holds and closes the port it tries. Nothing here blocks on the receiver: reads
 // return at once with what the system has buffered.
 //
-// All serial and driver access goes through the platform interfaces of the HubContext; the
-// main port and its HubContext belong to the hub's main thread, a scan port to its thread.
+// The receiver is reached through an Input (hub/input): a serial port or a network source,
+// made from the settings; line control (speed, carrier detect) only where the input has a
+// line. The main port and its HubContext belong to the hub's main thread, a scan port to its
+// thread.
 #pragma once
 
 #include "common/GpsSharedStatus.h"
 #include "hub/decode/FrameCutter.h"
 #include "hub/decode/ParserHost.h"
 #include "hub/engine/HubContext.h"
-#include "hub/engine/NetworkSource.h"
 #include "hub/engine/ReceiverWriter.h"
 #include "hub/engine/TrackLog.h"
+#include "hub/input/Input.h"
+#include "hub/input/MakeInput.h"
+#include "hub/input/SerialLine.h"
+#include "hub/input/SourceRecord.h"
 #include "platform/SerialPort.h"
 
 #include <memory>
@@ -61,7 +66,7 @@ public:
     // ---- Operations ------------------------------------------------------------------------
 
     // Opens and configures COM<"Port"> (for arrival while "Immediate Relay" is on, see
-    // RelaysOnArrival): no result; success shows as Handle() not null, a
+    // RelaysOnArrival): no result; success shows as IsOpen(), a
     // failed open as a null handle with lastOpenError set (error::accessDenied for a port
     // another program holds, error::fileNotFound for a "Port" above 255, which the 8-bit
     // portNumber cannot name). Resets checksumErrors. Does nothing when a handle is already
@@ -72,7 +77,7 @@ public:
 
     // Line settings on the open port (see InputLine.h); the hub always passes 8 data bits,
     // parity 0 (none), stop bits 0 (one). Returns whether SetCommState succeeded; false
-    // without a handle.
+    // without a serial line.
     bool ConfigureLine(uint32_t speed, uint8_t dataBits, uint8_t parity, uint8_t stopBits);
 
     // Returns the port to the closed state: block PortClosed with fixState, fixValid and
@@ -126,7 +131,7 @@ public:
     // ---- On arrival ("Immediate Relay") ---------------------------------------------------
 
     // The open port runs on arrival: "Immediate Relay" was on when it was opened.
-    bool RelaysOnArrival() const { return handle_ != nullptr && arrival_; }
+    bool RelaysOnArrival() const { return input_ != nullptr && arrival_; }
 
     // Reads everything the receiver has sent (in reads of up to 4096 bytes, at most
     // arrivalReadsMax of them), relays and handles each read as Poll does its one. Returns
@@ -135,8 +140,9 @@ public:
 
     // The loop reported the line hung up (no more bytes will come): after a read that got
     // nothing the port stops offering its arrival wait until it is opened again.
-    // (A network source reconnects on its own: its wait is never switched off.)
-    void LineHungUp() { hungUp_ = source_ == nullptr; }
+    // (An input that keeps itself up, a network source, reconnects on its own: its wait is
+    // never switched off.)
+    void LineHungUp() { hungUp_ = input_ != nullptr && !input_->KeepsItselfUp(); }
 
     // What the event loop waits on: the receiver's bytes (noWaitObject unless the port runs
     // on arrival and the line is up), and room on the line while queued bytes wait.
@@ -148,9 +154,14 @@ public:
 
     // ---- A network "Source" ---------------------------------------------------------------
 
-    // The open network source, null while closed or for the serial port.
-    NetworkSource* Source() const { return source_; }
-    // Moves the network source's connection on (every tick); nothing for the serial port.
+    // The open input when it is not a serial line (a network source), null otherwise.
+    const Input* Source() const {
+        return input_ != nullptr && line_ == nullptr ? input_.get() : nullptr;
+    }
+    // The open input recovers from silence by itself (see Input::KeepsItselfUp).
+    bool KeepsItselfUp() const { return input_ != nullptr && input_->KeepsItselfUp(); }
+    // Moves the open input on (every tick): a network source's connection; a drop shows in
+    // the block at once.
     void TickSource();
     // The network source's state and counts, kept across closes (reset when "Source" changes).
     SourceRecord sourceRecord;
@@ -180,14 +191,16 @@ public:
     void CreateLogDirectories(const char* path) { log_->CreateLogDirectories(path); }
 
     // A scan port takes the handle its thread opened (the search's own open, held
-    // exclusively); configure it with PrepareInputPort and ConfigureLine.
-    void AdoptHandle(std::unique_ptr<platform::SerialPort> port);
+    // exclusively) as its input; configure it with PrepareInputPort and ConfigureLine.
+    void AdoptHandle(std::unique_ptr<platform::SerialPort> port, uint32_t comNumber);
 
     // ---- State -----------------------------------------------------------------------------
 
-    // The open serial port, null while closed.
-    platform::SerialPort* Handle() const { return handle_.get(); }
-    bool IsOpen() const { return handle_ != nullptr; }
+    // The open input, null while closed; its serial line, null while closed or for an input
+    // without one.
+    Input* CurrentInput() const { return input_.get(); }
+    SerialLine* Line() const { return line_; }
+    bool IsOpen() const { return input_ != nullptr; }
 
     HubContext& Hub() const { return hub_; }
     GpsPortKind Kind() const { return kind_; }
@@ -201,8 +214,10 @@ public:
     // of the port into the block is skipped while it is null.
     GpsSharedStatus* status = nullptr;
 
-    // System error of the last failed open, 0 after a successful one.
+    // System error of the last failed open, 0 after a successful one, and the operating
+    // system's own error behind it (errno on POSIX), 0 when the code says all there is.
     uint32_t lastOpenError = 0;
+    int32_t lastOpenOsError = 0;
 
     // Raw received bytes waiting for the log; written out when 1024 are held.
     int32_t logCount = 0;
@@ -238,15 +253,18 @@ public:
     // without touching the block (the parser writes it).
     bool RecoveryReopen(uint32_t& lineSpeed) override;
     platform::SystemClock& Clock() override;
+    void SyncClock(GpsSharedStatus& block) override;
     bool BurstAge(uint32_t& milliseconds) override;
     // Hands the fix's time to the time export with the start of its burst.
     void FixTimed() override;
 
 private:
-    // Opens COM<comNumber>, prepares and configures it at baudRate. On an open failure
-    // lastOpenError is set; on a configuration failure the handle is closed again.
-    enum class OpenResult : uint8_t { Opened, OpenFailed, LineFailed };
-    OpenResult OpenAndConfigure(uint32_t comNumber);
+    // Makes and opens the input `description` names (prepared, not yet configured). On a
+    // failure lastOpenError is set.
+    enum class OpenResult : uint8_t { Opened, OpenFailed };
+    OpenResult OpenInput(const InputDescription& description);
+    // Drops the input (closed or never opened).
+    void DropInput();
     void RecogniseStream(const uint8_t* read, uint32_t count, uint32_t index);
     // Relays (unless filtered or held) and runs one read's bytes through recognition, the
     // log and the frame buffer. Returns the frames handed over; `lastLength` the last's.
@@ -270,9 +288,9 @@ private:
     HubContext& hub_;
     GpsPortKind kind_;
     TrackLog* log_;
-    std::unique_ptr<platform::SerialPort> handle_;
-    NetworkSource* source_ = nullptr; // handle_, when it is a network source
-    bool sourceUp_ = false;           // it was connected (listening) at the last tick
+    std::unique_ptr<Input> input_;
+    SerialLine* line_ = nullptr; // input_->Line()
+    bool sourceUp_ = false;      // it was connected (listening) at the last tick
     GpsSharedStatus detachedStatus_{};
     std::unique_ptr<ReceiverWriter> writer_; // main ports only
     bool arrival_ = false;                   // this open runs on arrival

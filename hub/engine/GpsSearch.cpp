@@ -3,7 +3,7 @@
 #include "common/SpeedTable.h"
 #include "hub/decode/Talker.h"
 #include "hub/engine/GpsPort.h"
-#include "hub/engine/InputLine.h"
+#include "hub/input/InputLine.h"
 #include "platform/ErrorCodes.h"
 #include "platform/TextBuilder.h"
 
@@ -320,14 +320,14 @@ uint32_t GpsSearch::ScanPort(uint32_t comNumber) {
         EndThread();
         return 1;
     }
-    scanPort->AdoptHandle(std::move(handle));
+    scanPort->AdoptHandle(std::move(handle), comNumber);
     values.scanHandles[comNumber].store(port);
     // Looked at after the slot was filled: a cancel either sees the slot or is seen here.
     if (cancelled_.load()) {
         values.portScanState[comNumber].store(givenUp);
     } else {
         PrepareInputPort(*port);
-        WalkSpeeds(comNumber, *scanPort, slowOpen);
+        WalkSpeeds(comNumber, *port, slowOpen);
     }
 
     // 7. Close and free the port, unless the cancel took its handle: then the cancel closes it
@@ -343,16 +343,15 @@ uint32_t GpsSearch::ScanPort(uint32_t comNumber) {
     return 1;
 }
 
-void GpsSearch::WalkSpeeds(uint32_t comNumber, GpsPort& scanPort, bool slowOpen) {
+void GpsSearch::WalkSpeeds(uint32_t comNumber, platform::SerialPort& port, bool slowOpen) {
     SearchValues& values = hub_.search;
-    platform::SerialPort& port = *scanPort.Handle();
     uint8_t buffer[readBufferSize];
 
     for (uint32_t k = 0; k < speedTableCount; ++k) {
         // 6.1 The line as the input port would have it, at this speed; a failure shows as
         // silence or garbage below.
-        scanPort.ConfigureLine(speedTable[k], 8, platform::dcb::noParity,
-                               platform::dcb::oneStopBit);
+        ConfigureSerialLine(port, speedTable[k], 8, platform::dcb::noParity,
+                            platform::dcb::oneStopBit);
         // 6.2
         values.portScanState[comNumber].store(TryingSpeed(k));
 

@@ -126,7 +126,7 @@ private:
     // ScanPort: the thread procedure for COM<comNumber>. Returns 1.
     uint32_t ScanPort(uint32_t comNumber);
     // The speed walk on an open, prepared port; leaves portScanState as the thread ends it.
-    void WalkSpeeds(uint32_t comNumber, GpsPort& scanPort, bool slowOpen);
+    void WalkSpeeds(uint32_t comNumber, platform::SerialPort& port, bool slowOpen);
     void Publish(uint32_t comNumber, uint32_t baud, bool slowOpen);
     // Stop waiting and walking: a receiver was found (here or elsewhere) or the search cancelled.
     bool ShouldStop() const;

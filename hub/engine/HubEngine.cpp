@@ -250,8 +250,7 @@ void HubEngine::Tick() {
 // The pulse follows the open input port and the settings.
 void HubEngine::FollowPulse() {
     const Settings& settings = context_.settings;
-    platform::SerialPort* line =
-        context_.inputPort != nullptr ? context_.inputPort->Handle() : nullptr;
+    SerialLine* line = context_.inputPort != nullptr ? context_.inputPort->Line() : nullptr;
     if (services_.pulse != nullptr) {
         services_.pulse->Follow(line, settings.pps != 0 && settings.ntpUnit <= ntpUnitMax
                                           ? settings.ntpUnit + 1
@@ -300,7 +299,7 @@ void HubEngine::IdleReopen() {
         return;
     }
     // An open network source reconnects by itself, with its back-off, when it falls silent.
-    if (hub.inputPort->Source() != nullptr && loop.openRequested == 0) {
+    if (hub.inputPort->KeepsItselfUp() && loop.openRequested == 0) {
         return;
     }
     const bool idle =

@@ -34,7 +34,7 @@
 //   its clients) and opens it anew; a failed open is tried again every retryMs.
 #pragma once
 
-#include "hub/engine/NameResolver.h"
+#include "hub/input/NameResolver.h"
 #include "hub/settings/Settings.h"
 #include "platform/EventWait.h"
 #include "platform/Network.h"

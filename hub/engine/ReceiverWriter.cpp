@@ -37,7 +37,7 @@ uint32_t ReceiverWriter::NextWriter() const {
     return current_; // not reached while bytes are pending
 }
 
-uint32_t ReceiverWriter::Pump(platform::SerialPort& line) {
+uint32_t ReceiverWriter::Pump(Input& line) {
     uint32_t written = 0;
     lineBusy_ = false;
     while (pending_ != 0) {

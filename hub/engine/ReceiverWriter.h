@@ -14,7 +14,7 @@
 #pragma once
 
 #include "common/DriverExchangeBlock.h"
-#include "platform/SerialPort.h"
+#include "hub/input/Input.h"
 
 #include <stdint.h>
 
@@ -42,7 +42,7 @@ public:
     // everything is written. A line that fails a write loses what is queued (it is gone or
     // broken; its port is closed and opened again by the timer loop). Returns the bytes
     // written.
-    uint32_t Pump(platform::SerialPort& line);
+    uint32_t Pump(Input& line);
 
     bool Pending() const { return pending_ != 0; }
     uint32_t PendingBytes() const { return pending_; }

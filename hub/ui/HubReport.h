@@ -87,6 +87,7 @@ struct HubReport {
     uint32_t baud = 0;      // the speed the port is (or will be) opened at
     bool inputOpen = false;
     uint32_t lastOpenError = 0;  // Win32 code of the last failed open, 0 after a good one
+    long lastOpenOsError = 0;    // the system's own error behind it (errno), 0 when none
     std::string inputDevice;     // what COM<Port> names, "" without a link
     bool inputPresent = false;   // that device exists
     bool inputAccessible = true; // this user may open it for reading and writing
@@ -100,6 +101,7 @@ struct HubReport {
     std::string sourceState;
     uint32_t sourceNextTryMs = 0;
     uint32_t sourceError = 0;
+    long sourceOsError = 0; // the errno behind sourceError, 0 when none
     uint64_t sourceBytes = 0;
     uint32_t sourceReconnects = 0;
     uint32_t checksumErrors = 0;

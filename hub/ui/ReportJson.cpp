@@ -41,6 +41,7 @@ Json SourceJson(const HubReport& report, const ReportWording& wording) {
         report.sourceState == "reconnecting" ? Json(report.sourceNextTryMs) : Json(nullptr);
     source["lastError"] =
         report.sourceError != 0 ? Json(wording.ErrorWords(report.sourceError)) : Json(nullptr);
+    source["osError"] = report.sourceOsError != 0 ? Json(report.sourceOsError) : Json(nullptr);
     source["bytes"] = report.sourceBytes;
     source["reconnects"] = report.sourceReconnects;
     return source;
@@ -60,11 +61,14 @@ Json InputJson(const HubReport& report, const ReportWording& wording) {
                              {"unwritten", report.droppedUnwritten}};
     if (report.inputOpen) {
         input["closedReason"] = nullptr;
+        input["osError"] = nullptr;
         input["fix"] = nullptr;
     } else {
         char reason[statusTextSize];
         FormatClosedReason(report.lastOpenError, reason);
         input["closedReason"] = reason;
+        input["osError"] =
+            report.lastOpenOsError != 0 ? Json(report.lastOpenOsError) : Json(nullptr);
         input["fix"] = wording.InputPortFix(report);
     }
     input["source"] = SourceJson(report, wording);

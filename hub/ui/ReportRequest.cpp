@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "hub/ui/ReportRequest.h"
 
-#include "hub/engine/NetworkSource.h"
+#include "hub/input/SourceRecord.h"
 #include "platform/ErrorCodes.h"
 
 #include <algorithm>

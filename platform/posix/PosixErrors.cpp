@@ -7,7 +7,9 @@
 
 namespace tavro::platform::posix {
 
-uint32_t ErrorFromErrno(int code) {
+namespace {
+
+uint32_t MapErrno(int code) {
     switch (code) {
     case 0:
         return error::success;
@@ -45,6 +47,12 @@ uint32_t ErrorFromErrno(int code) {
     default:
         return error::genFailure;
     }
+}
+
+} // namespace
+
+uint32_t ErrorFromErrno(int code) {
+    return code != 0 ? NoteSystemError(MapErrno(code), code) : error::success;
 }
 
 void ErrorText(uint32_t code, char (&text)[96]) {

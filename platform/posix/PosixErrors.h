@@ -5,7 +5,8 @@
 
 namespace tavro::platform::posix {
 
-// The closest Win32 error code for an errno value; error::genFailure when there is none.
+// The closest Win32 error code for an errno value, error::genFailure when there is none; the
+// errno is noted beside it (platform::NoteSystemError), so that it can still be told.
 uint32_t ErrorFromErrno(int code);
 
 // What a Win32 error code of this edition means, in the words of the system's own messages

@@ -23,7 +23,7 @@ namespace {
 // Bytes the kernel may hold for one client (Linux doubles it for its bookkeeping).
 constexpr int clientSendBuffer = 8 * 1024;
 
-uint32_t SocketError(int code) {
+uint32_t MapSocketErrno(int code) {
     switch (code) {
     case EADDRINUSE:
         return error::addressInUse;
@@ -54,6 +54,11 @@ uint32_t SocketError(int code) {
     default:
         return error::genFailure;
     }
+}
+
+// The code for a socket's errno, noted with it (NoteSystemError).
+uint32_t SocketError(int code) {
+    return NoteSystemError(MapSocketErrno(code), code);
 }
 
 // A numeric address (IPv4, or IPv6 with or without brackets) and a port.

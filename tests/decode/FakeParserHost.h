@@ -3,6 +3,7 @@
 #pragma once
 
 #include "hub/decode/ParserHost.h"
+#include "hub/time/ClockSync.h"
 #include "platform/testing/RecordingSystemClock.h"
 
 #include <string>
@@ -41,6 +42,7 @@ public:
         return true;
     }
     platform::SystemClock& Clock() override { return clock; }
+    void SyncClock(GpsSharedStatus& fix) override { ClockSync(*this, fix); }
     bool BurstAge(uint32_t& milliseconds) override {
         milliseconds = burstAge;
         return burstAgeKnown;

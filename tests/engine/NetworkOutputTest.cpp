@@ -4,6 +4,7 @@
 #include "hub/engine/NetworkOutput.h"
 
 #include "platform/ErrorCodes.h"
+#include "platform/testing/FakeThreads.h"
 #include "tests/support/DescriptorsTaken.h"
 #include "tests/support/Nmea.h"
 
@@ -573,6 +574,33 @@ TEST_F(NetworkOutputTest, TheServerFollowsItsSettingsAndServesIpv6) {
     output_.Configure(settings_, now_ + 2 * NetworkOutput::retryMs);
     EXPECT_FALSE(output_.Listening());
     EXPECT_EQ(output_.ListenError(), error::invalidParameter);
+}
+
+class NoSink final : public NetworkSink {
+    void WriteFromNetwork(const uint8_t*, uint32_t) override {}
+};
+
+// "UDP Target" by name: the loop only starts the lookup; the sender opens once it is done.
+TEST(NameLookup, TheUdpTargetIsResolvedOnAThreadAndOpensWhenTheAnswerIsIn) {
+    platform::testing::FakeThreads threads(platform::testing::FakeThreads::Start::Deferred);
+    NoSink sink;
+    NetworkOutput output(platform::SystemNetwork(), sink, &threads);
+    Settings settings;
+    std::snprintf(settings.udpTarget, sizeof settings.udpTarget, "localhost:10110");
+    output.Configure(settings, 0);
+    EXPECT_FALSE(output.SendsDatagrams());
+    EXPECT_EQ(threads.Pending(), 1u);
+    threads.RunDeferred();
+    output.Configure(settings, 50);
+    EXPECT_TRUE(output.SendsDatagrams());
+    EXPECT_EQ(output.DatagramError(), error::success);
+    // A lookup still running when the target changes is dropped, and its thread ends safely.
+    std::snprintf(settings.udpTarget, sizeof settings.udpTarget, "no-such-host.invalid:1");
+    output.Configure(settings, 100);
+    settings.udpTarget[0] = '\0';
+    output.Configure(settings, 150);
+    EXPECT_EQ(threads.RunDeferred(), 1u);
+    EXPECT_FALSE(output.SendsDatagrams());
 }
 
 } // namespace

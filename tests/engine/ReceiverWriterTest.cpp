@@ -1,6 +1,7 @@
 // The queue of bytes for the receiver: bounds, order, turns by line, a busy or failing line.
 #include "hub/engine/ReceiverWriter.h"
 
+#include "hub/input/SerialInput.h"
 #include "platform/ErrorCodes.h"
 #include "platform/testing/FakeSerialPorts.h"
 
@@ -18,7 +19,8 @@ class ReceiverWriterTest : public ::testing::Test {
 protected:
     ReceiverWriterTest() : device_(ports_.Add(1)) {
         uint32_t error = 0;
-        line_ = ports_.Open(1, platform::SerialSharing::ReadWrite, error);
+        line_ = std::make_unique<SerialInput>(
+            ports_, 1, false, ports_.Open(1, platform::SerialSharing::ReadWrite, error));
     }
 
     bool Queue(uint32_t writer, const std::string& bytes) {
@@ -35,7 +37,7 @@ protected:
 
     platform::testing::FakeSerialPorts ports_;
     platform::testing::FakeSerialDevice& device_;
-    std::unique_ptr<platform::SerialPort> line_;
+    std::unique_ptr<Input> line_;
     ReceiverWriter writer_;
 };
 

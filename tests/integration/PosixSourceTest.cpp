@@ -7,6 +7,7 @@
 
 #include <arpa/inet.h>
 #include <atomic>
+#include <cerrno>
 #include <dirent.h>
 #include <fstream>
 #include <netinet/in.h>
@@ -97,6 +98,8 @@ TEST_F(PosixSource, ATcpSourceThatDropsIsReconnectedAndTheProgramNeverReopens) {
     EXPECT_NE(SourceJson().find("\"state\":\"reconnecting\""), std::string::npos) << SourceJson();
     EXPECT_NE(SourceJson().find("\"lastError\":\"connection refused\""), std::string::npos)
         << SourceJson();
+    EXPECT_NE(SourceJson().find("\"osError\":" + std::to_string(ECONNREFUSED)), std::string::npos)
+        << "the system's own error beside the words";
     EXPECT_EQ(Status().rfind("NMEA Stream", 0), std::string::npos) << "no stream, no fix";
     const size_t before = Count(Received("app"), "$GPRMC,");
     server = std::make_unique<ChildProcess>(

@@ -15,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <fstream>
@@ -408,6 +409,14 @@ TEST(StatusReportTest, AClosedInputPortComesWithWhatToDo) {
         EXPECT_NE(StatusText(facts).find(c.fix), std::string::npos);
         EXPECT_NE(StatusJson(facts).find(c.fix), std::string::npos);
     }
+    // The system's own error goes with the words: in the fix, the text and the JSON.
+    StatusFacts failed = Running(false, error::genFailure);
+    failed.report.inputDevice = "/dev/ttyUSB0";
+    failed.report.lastOpenOsError = 71;
+    EXPECT_NE(InputPortFix(failed.report).find("input/output error (errno 71)"), std::string::npos);
+    EXPECT_NE(StatusText(failed).find("closed: input/output error (errno 71)"), std::string::npos)
+        << StatusText(failed);
+    EXPECT_NE(StatusJson(failed).find("\"osError\":71"), std::string::npos);
     StatusFacts none = Running(false);
     none.report.inputPort = 0;
     EXPECT_NE(InputPortFix(none.report).find("tavro config set Port"), std::string::npos);
@@ -503,6 +512,8 @@ TEST(StatusReportTest, EveryFactOfTheReportSurvivesTheSocket) {
     report.baud = 38400;
     report.inputOpen = true;
     report.lastOpenError = 121;
+    report.lastOpenOsError = 110;
+    report.sourceOsError = 111;
     report.inputDevice = "/dev/ttyUSB0";
     report.inputPresent = true;
     report.inputAccessible = false;
@@ -544,6 +555,8 @@ TEST(StatusReportTest, EveryFactOfTheReportSurvivesTheSocket) {
     ASSERT_TRUE(DecodeHubReport(EncodeHubReport(report), decoded));
     EXPECT_EQ(EncodeHubReport(decoded), EncodeHubReport(report));
     EXPECT_EQ(decoded.pid, 4242);
+    EXPECT_EQ(decoded.lastOpenOsError, 110);
+    EXPECT_EQ(decoded.sourceOsError, 111);
     EXPECT_FALSE(decoded.inputAccessible);
     EXPECT_TRUE(decoded.ports[0].hasCounters);
     EXPECT_FALSE(decoded.ports[7].hasCounters);
@@ -758,6 +771,12 @@ TEST(ConsoleLogTest, LinesCarryTheTimeUnlessJournaldStampsThem) {
     EXPECT_STREQ(words, "permission denied or device busy");
     platform::posix::ErrorText(4321, words);
     EXPECT_STREQ(words, "unexpected failure (code 4321)");
+    // An errno without a code of its own is kept beside the code it becomes.
+    platform::ClearSystemError();
+    const uint32_t code = platform::posix::ErrorFromErrno(EPROTO);
+    EXPECT_EQ(code, error::genFailure);
+    EXPECT_EQ(platform::SystemErrorOf(code).osCode, EPROTO);
+    EXPECT_EQ(platform::SystemErrorOf(error::accessDenied).osCode, 0) << "noted for its code only";
 }
 
 } // namespace

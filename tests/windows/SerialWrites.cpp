@@ -99,7 +99,7 @@ int main(int argc, char** argv) {
         }
         if (queued == sent.size() && !port.Writer()->Pending()) {
             // Everything handed to the line: done once the last write is no longer in flight.
-            const platform::WaitObject last = port.Handle()->WriteWait();
+            const platform::WaitObject last = port.CurrentInput()->WriteWait();
             if (last == platform::noWaitObject ||
                 WaitForSingleObject(reinterpret_cast<HANDLE>(last), 0) == WAIT_OBJECT_0) {
                 break;
@@ -112,7 +112,7 @@ int main(int argc, char** argv) {
             // The tick: whatever arrived is read, which settles the quiet arrival read.
             lastTick = GetTickCount();
             ++ticks;
-            busyTicks += port.Handle()->WriteWait() != platform::noWaitObject ? 1 : 0;
+            busyTicks += port.CurrentInput()->WriteWait() != platform::noWaitObject ? 1 : 0;
             uint32_t lastLength = 0;
             port.ReadArrived(lastLength);
         }
@@ -145,7 +145,7 @@ int main(int argc, char** argv) {
             offered += length;
         }
         port.PumpWrites();
-        const platform::WaitObject write = port.Handle()->WriteWait();
+        const platform::WaitObject write = port.CurrentInput()->WriteWait();
         inFlight = write != platform::noWaitObject &&
                    WaitForSingleObject(reinterpret_cast<HANDLE>(write), 0) == WAIT_TIMEOUT;
     }

@@ -315,7 +315,8 @@ void RunLog::FollowSource(const GpsPort& port, uint32_t now) {
     if (record.state == SourceState::Waiting) {
         const int32_t left = static_cast<int32_t>(record.nextTryTick - now);
         log_.Write(LogPriority::Warning, "source %s: %s; next try in %.1f s", record.text,
-                   ErrorWords(record.lastError).c_str(), left > 0 ? left / 1000.0 : 0.0);
+                   ErrorWords(record.lastError, record.lastOsError).c_str(),
+                   left > 0 ? left / 1000.0 : 0.0);
         return;
     }
     log_.Write(LogPriority::Info, "source %s: %s", record.text, SourceStateName(record.state));
@@ -345,8 +346,13 @@ void RunLog::LogInputPort(HubEngine& engine) {
     }
     char reason[statusTextSize];
     FormatClosedReason(report.lastOpenError, reason);
+    // The system's own error, where it said more than the reason does.
+    const std::string system = report.lastOpenOsError != 0
+                                   ? ": " + ErrorWords(report.lastOpenError, report.lastOpenOsError)
+                                   : std::string();
     log_.Write(report.lastOpenError != 0 ? LogPriority::Warning : LogPriority::Info,
-               "input port COM%u: %s: %s", report.inputPort, reason, InputPortFix(report).c_str());
+               "input port COM%u: %s%s: %s", report.inputPort, reason, system.c_str(),
+               InputPortFix(report).c_str());
 }
 
 // The network output's server and sender as they open, fail and close, once per change; a

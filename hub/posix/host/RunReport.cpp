@@ -20,6 +20,7 @@ void DescribeSource(const GpsPort& port, uint32_t now, HubReport& report) {
     report.source = record.text;
     report.sourceState = SourceStateName(record.state);
     report.sourceError = record.lastError != 0 ? record.lastError : port.lastOpenError;
+    report.sourceOsError = record.lastError != 0 ? record.lastOsError : port.lastOpenOsError;
     report.sourceBytes = record.bytes;
     report.sourceReconnects = record.reconnects;
     if (record.state == SourceState::Waiting) {
@@ -69,6 +70,7 @@ void DescribeRunningHub(HubEngine& engine, const platform::posix::ComDirectory& 
     if (port != nullptr) {
         report.inputOpen = port->IsOpen();
         report.lastOpenError = port->lastOpenError;
+        report.lastOpenOsError = port->lastOpenOsError;
         report.checksumErrors = port->checksumErrors;
         // The speed it runs at (a speed change by command moves it before "Baud").
         if (report.inputOpen || report.baud == 0) {

@@ -11,4 +11,12 @@ std::string ErrorWords(uint32_t code) {
     return text;
 }
 
+std::string ErrorWords(uint32_t code, long osError) {
+    std::string words = ErrorWords(code);
+    if (osError != 0) {
+        words += " (errno " + std::to_string(osError) + ")";
+    }
+    return words;
+}
+
 } // namespace tavro::posixhub

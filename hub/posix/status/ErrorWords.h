@@ -10,4 +10,8 @@ namespace tavro::posixhub {
 
 std::string ErrorWords(uint32_t code);
 
+// The same with the operating system's own error behind the code, where there is one:
+// "connection refused (errno 111)". Nothing of the system's answer is lost in the mapping.
+std::string ErrorWords(uint32_t code, long osError);
+
 } // namespace tavro::posixhub

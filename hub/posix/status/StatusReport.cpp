@@ -116,15 +116,15 @@ int StatusExitCode(const StatusFacts& facts) {
     return InputOpen(facts) ? statusInputOpen : statusInputClosed;
 }
 
-// "tcp://gpsbox:10110, reconnecting, next try in 4 s (last error: connection refused);
-// 51234 bytes, 2 reconnects".
+// "tcp://gpsbox:10110, reconnecting, next try in 4 s, last error: connection refused (errno
+// 111); 51234 bytes, 2 reconnects".
 std::string SourceText(const HubReport& report) {
     std::string text = report.source + ", " + report.sourceState;
     if (report.sourceState == "reconnecting") {
         text += Format(", next try in %u s", (report.sourceNextTryMs + 999) / 1000);
     }
     if (report.sourceError != 0) {
-        text += " (last error: " + ErrorWords(report.sourceError) + ")";
+        text += ", last error: " + ErrorWords(report.sourceError, report.sourceOsError);
     }
     text += Format("; %llu bytes, %u reconnects",
                    static_cast<unsigned long long>(report.sourceBytes), report.sourceReconnects);
@@ -184,12 +184,10 @@ std::string InputPortFix(const HubReport& report) {
                       device);
     case error::semTimeout:
         return Format("%s did not open in time: unplug the receiver and plug it in again", device);
-    default: {
-        char reason[96];
-        platform::posix::ErrorText(report.lastOpenError, reason);
+    default:
         return Format("opening %s failed: %s; the kernel's messages (dmesg) may tell more",
-                      device[0] != '\0' ? device : ComName(port).c_str(), reason);
-    }
+                      device[0] != '\0' ? device : ComName(port).c_str(),
+                      ErrorWords(report.lastOpenError, report.lastOpenOsError).c_str());
     }
 }
 
@@ -273,6 +271,9 @@ std::string StatusText(const StatusFacts& facts) {
             input += " (" + report.inputDevice + ")";
         }
         input += report.inputOpen ? ", open" : ", closed";
+        if (!report.inputOpen && report.lastOpenOsError != 0) {
+            input += ": " + ErrorWords(report.lastOpenError, report.lastOpenOsError);
+        }
         if (!report.source.empty()) {
             input = SourceText(report);
         }

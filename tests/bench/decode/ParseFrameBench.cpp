@@ -2,6 +2,7 @@
 // "Multi GNSS" on (its default) unless a benchmark says otherwise. Reports MB/s of frame bytes,
 // ns per frame, and heap allocations inside the timed loop.
 #include "hub/decode/ParseFrame.h"
+#include "hub/time/ClockSync.h"
 #include "tests/decode/CorpusSupport.h"
 
 #include <benchmark/benchmark.h>
@@ -57,6 +58,7 @@ public:
         return true;
     }
     platform::SystemClock& Clock() override { return clock; }
+    void SyncClock(GpsSharedStatus& fix) override { ClockSync(*this, fix); }
 
     GpsSharedStatus block{};
     uint32_t options = optionAutoTimeSync;

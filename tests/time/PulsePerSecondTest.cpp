@@ -2,8 +2,9 @@
 // places them in. The line is a fake serial port whose carrier changes the test queues, and the
 // watch's thread runs on the test's thread: a pseudo-terminal cannot carry DCD (it has no modem
 // lines, TIOCMIWAIT fails on it), so no real line could be used here.
-#include "hub/engine/PulsePerSecond.h"
+#include "hub/time/PulsePerSecond.h"
 #include "hub/engine/HubEngine.h"
+#include "hub/input/SerialInput.h"
 #include "platform/ErrorCodes.h"
 #include "platform/testing/FakeSerialPorts.h"
 #include "platform/testing/FakeThreads.h"
@@ -24,11 +25,11 @@ class PulsePerSecondTest : public ::testing::Test {
 protected:
     PulsePerSecondTest() : device_(ports_.Add(3)) { device_.HasCarrierLine(true); }
 
-    std::unique_ptr<platform::SerialPort> Open() {
+    std::unique_ptr<SerialInput> Open() {
         uint32_t error = 0;
         auto port = ports_.Open(3, platform::SerialSharing::ReadWrite, error);
         EXPECT_EQ(error, error::success);
-        return port;
+        return std::make_unique<SerialInput>(ports_, 3, false, std::move(port));
     }
 
     platform::testing::FakeSerialPorts ports_;

@@ -1,4 +1,4 @@
-#include "hub/engine/NameResolver.h"
+#include "hub/input/NameResolver.h"
 
 #include "hub/settings/SourceAddress.h"
 #include "platform/ErrorCodes.h"

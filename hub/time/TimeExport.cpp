@@ -1,4 +1,4 @@
-#include "hub/engine/TimeExport.h"
+#include "hub/time/TimeExport.h"
 
 #include "platform/ErrorCodes.h"
 

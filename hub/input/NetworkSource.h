@@ -1,7 +1,7 @@
 // A receiver on the network ("Source"): a TCP server, datagrams, or a gpsd, read as the input
-// port reads a serial line. NetworkSource is a platform::SerialPort, so the input port's one
-// path (relay on arrival, frame cutting, decoding, the log, clock sync, the queued writes)
-// serves it unchanged; the line settings are accepted and mean nothing here.
+// port reads a serial line. NetworkSource is an Input, so the input port's one path (relay on
+// arrival, frame cutting, decoding, the log, clock sync, the queued writes) serves it
+// unchanged; it has no line (Line() is null), so nothing sets a speed on it.
 //
 // The connection is the source's own business: a TCP or gpsd source that drops is connected
 // again with back-off (0.5 s, doubling to 30 s, back to 0.5 s after a stable minute) while the
@@ -11,10 +11,11 @@
 // the writes never block.
 #pragma once
 
-#include "hub/engine/NameResolver.h"
+#include "hub/input/Input.h"
+#include "hub/input/NameResolver.h"
+#include "hub/input/SourceRecord.h"
 #include "hub/settings/SourceAddress.h"
 #include "platform/Network.h"
-#include "platform/SerialPort.h"
 #include "platform/Threads.h"
 #include "platform/Timing.h"
 
@@ -22,35 +23,7 @@
 
 namespace tavro {
 
-enum class SourceState : uint8_t {
-    Closed,     // not opened (or a serial source)
-    Resolving,  // looking the host up
-    Connecting, // TCP connect under way
-    Connected,  // TCP or gpsd: bytes flow
-    Listening,  // UDP: bound and waiting for datagrams
-    Waiting,    // after a failure: the next try at nextTryTick
-};
-
-// "connected", "reconnecting"...: the state as `tavro status` and the main window say it.
-const char* SourceStateName(SourceState state);
-
-// What the hub knows of its network source across closes and re-opens of the input port: the
-// back-off and the counts that `tavro status` shows. Reset when "Source" changes.
-struct SourceRecord {
-    char text[sourceSize] = {}; // the "Source" this record is about
-    SourceState state = SourceState::Closed;
-    uint32_t lastError = 0;  // Win32 code of the last failure, 0 when none
-    uint64_t bytes = 0;      // received since "Source" was set
-    uint32_t reconnects = 0; // connections made again after a drop
-    uint32_t connections = 0;
-    uint32_t delayMs = 0;      // the back-off the next failure waits (0: not started yet)
-    uint32_t nextTryTick = 0;  // Waiting: when the next try starts
-    uint32_t sinceTick = 0;    // when the state began (connected since, connecting since...)
-    uint32_t lastByteTick = 0; // Connected: the last received byte
-    bool scheduled = false;    // nextTryTick holds for the next open too
-};
-
-class NetworkSource final : public platform::SerialPort {
+class NetworkSource final : public Input {
 public:
     static constexpr uint32_t firstDelayMs = 500;
     static constexpr uint32_t maxDelayMs = 30000;
@@ -67,36 +40,44 @@ public:
                   const SourceAddress& address, SourceRecord& record);
     ~NetworkSource() override;
 
-    // Starts connecting (or listening): at once, or when a back-off still running from
-    // before a close has passed.
-    void Start();
-
-    // Moves the connection on (lookup done, connect done, back-off passed, silence).
-    void Tick();
-
     SourceKind Kind() const { return address_.kind; }
 
-    // ---- platform::SerialPort ------------------------------------------------------------
-    uint32_t SetupComm(uint32_t, uint32_t) override { return 0; }
-    uint32_t SetCommTimeouts(const platform::CommTimeouts&) override { return 0; }
-    uint32_t GetCommState(platform::Dcb&) override { return 0; }
-    uint32_t SetCommState(const platform::Dcb&) override { return 0; }
-    uint32_t ClearCommError(uint32_t& errors, platform::ComStat& status) override;
+    // ---- Input ---------------------------------------------------------------------------
+    // Starts connecting (or listening): at once, or when a back-off still running from
+    // before a close has passed. Always true: failures from here on are the source's to
+    // recover from, and show in the record.
+    bool Open() override;
+    // Ends the connection as a drop does (without an error): opening again soon after waits
+    // for the back-off, so that nothing can make the hub connect in a loop.
+    void Close() override;
+    // Moves the connection on (lookup done, connect done, back-off passed, silence).
+    SourceState Tick() override;
+    SourceState State() const override { return record_.state; }
+    platform::SystemError LastError() const override {
+        return {record_.lastError, record_.lastOsError};
+    }
+    bool KeepsItselfUp() const override { return true; }
+    // The rest of a datagram a smaller read left (a stream hands over all it takes).
+    uint32_t Queued(uint32_t& bytes) override;
     // What has arrived (gpsd's own JSON lines left out); nothing while not connected. A
     // connection that ended is closed and tried again later: the read still succeeds.
     uint32_t Read(void* buffer, uint32_t size, uint32_t& got) override;
-    // TCP: what the socket takes now (the rest waits in the port's queue for the next tick);
-    // while not connected the bytes are dropped, as for a closed port. udp:// and gpsd://:
-    // error::notSupported.
-    uint32_t Write(const void* data, uint32_t size, uint32_t& written) override;
-    void Close() override;
     platform::WaitObject ArmArrival() override;
+    // TCP: what the socket takes now (the rest waits in the port's queue for the next tick);
+    // while not connected the bytes are dropped, as for a closed port. udp:// and gpsd:// are
+    // receive-only: error::accessDenied, and the bytes are the engine's to count as unwritten.
+    uint32_t Write(const void* data, uint32_t size, uint32_t& written) override;
+    // A socket's send never waits: the same as Write.
     uint32_t WriteNoWait(const void* data, uint32_t size, uint32_t& accepted) override {
         return Write(data, size, accepted);
     }
     platform::WaitObject WriteWait() override;
+    // Sends finish in the call: nothing is ever left in flight.
+    uint32_t TakeUnwritten() override { return 0; }
+    SerialLine* Line() override { return nullptr; }
 
 private:
+    void Advance();
     void BeginAttempt();
     void Connected();
     void Fail(uint32_t error);

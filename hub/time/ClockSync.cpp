@@ -1,4 +1,4 @@
-#include "hub/decode/ClockSync.h"
+#include "hub/time/ClockSync.h"
 
 namespace tavro {
 namespace {

@@ -1,4 +1,4 @@
-#include "hub/engine/NetworkSource.h"
+#include "hub/input/NetworkSource.h"
 
 #include "platform/ErrorCodes.h"
 #include "platform/TextBuilder.h"
@@ -15,24 +15,6 @@ bool Reached(uint32_t now, uint32_t when) {
 
 } // namespace
 
-const char* SourceStateName(SourceState state) {
-    switch (state) {
-    case SourceState::Resolving:
-        return "resolving";
-    case SourceState::Connecting:
-        return "connecting";
-    case SourceState::Connected:
-        return "connected";
-    case SourceState::Listening:
-        return "listening";
-    case SourceState::Waiting:
-        return "reconnecting";
-    case SourceState::Closed:
-        break;
-    }
-    return "closed";
-}
-
 NetworkSource::NetworkSource(platform::Network& network, platform::Threads& threads,
                              platform::Timing& timing, const SourceAddress& address,
                              SourceRecord& record)
@@ -42,15 +24,20 @@ NetworkSource::~NetworkSource() {
     Close();
 }
 
-void NetworkSource::Start() {
+bool NetworkSource::Open() {
+    platform::ClearSystemError();
+    if (record_.state != SourceState::Closed) {
+        return true;
+    }
     if (record_.delayMs == 0) {
         record_.delayMs = firstDelayMs;
     }
     if (record_.scheduled && !Reached(Now(), record_.nextTryTick)) {
         record_.state = SourceState::Waiting;
-        return;
+        return true;
     }
     BeginAttempt();
+    return true;
 }
 
 void NetworkSource::BeginAttempt() {
@@ -63,10 +50,16 @@ void NetworkSource::BeginAttempt() {
         Fail(error::notEnoughMemory);
         return;
     }
-    Tick(); // a numeric address may be done already
+    Advance(); // a numeric address may be done already
 }
 
-void NetworkSource::Tick() {
+SourceState NetworkSource::Tick() {
+    Advance();
+    return record_.state;
+}
+
+void NetworkSource::Advance() {
+    platform::ClearSystemError();
     const uint32_t now = Now();
     switch (record_.state) {
     case SourceState::Resolving: {
@@ -87,7 +80,7 @@ void NetworkSource::Tick() {
         } else {
             record_.state = SourceState::Connecting;
             record_.sinceTick = now;
-            Tick(); // on loopback the connection is often made already
+            Advance(); // on loopback the connection is often made already
         }
         return;
     }
@@ -161,7 +154,9 @@ void NetworkSource::Fail(uint32_t error) {
     CloseSocket();
     lookup_.Reset();
     if (error != error::success) {
-        record_.lastError = error;
+        const platform::SystemError failure = platform::SystemErrorOf(error);
+        record_.lastError = failure.code;
+        record_.lastOsError = failure.osCode;
     }
     if (wasStable || record_.delayMs == 0) {
         record_.delayMs = firstDelayMs;
@@ -181,8 +176,6 @@ void NetworkSource::CloseSocket() {
     datagramOffset_ = 0;
 }
 
-// A close of the input port ends the connection as a drop does (without an error): opening
-// again soon after waits for the back-off, so that nothing can make the hub connect in a loop.
 void NetworkSource::Close() {
     if (record_.state != SourceState::Closed && record_.state != SourceState::Waiting) {
         Fail(error::success);
@@ -192,14 +185,14 @@ void NetworkSource::Close() {
     record_.state = SourceState::Closed;
 }
 
-uint32_t NetworkSource::ClearCommError(uint32_t& errors, platform::ComStat& status) {
-    errors = 0;
-    status = platform::ComStat{};
+uint32_t NetworkSource::Queued(uint32_t& bytes) {
+    bytes = datagramLength_ - datagramOffset_;
     return error::success;
 }
 
 uint32_t NetworkSource::Read(void* buffer, uint32_t size, uint32_t& got) {
     got = 0;
+    platform::ClearSystemError();
     auto* bytes = static_cast<uint8_t*>(buffer);
     if (socket_ != platform::noSocket) {
         network_.Settle(socket_); // Windows: the event is signalled again for what stays unread
@@ -261,8 +254,9 @@ uint32_t NetworkSource::Filter(uint8_t* bytes, uint32_t count) {
 
 uint32_t NetworkSource::Write(const void* data, uint32_t size, uint32_t& written) {
     written = 0;
-    if (address_.kind != SourceKind::Tcp) {
-        return error::notSupported;
+    platform::ClearSystemError();
+    if (!SourceWritable(address_.kind)) {
+        return error::accessDenied;
     }
     if (record_.state != SourceState::Connected) {
         written = size; // dropped, as bytes for a receiver whose line is down

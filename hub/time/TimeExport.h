@@ -16,8 +16,8 @@
 #pragma once
 
 #include "hub/decode/PreciseFix.h"
-#include "hub/engine/PulseSource.h"
 #include "hub/settings/Settings.h"
+#include "hub/time/PulseSource.h"
 #include "platform/TimeService.h"
 #include "platform/Timing.h"
 

@@ -1,4 +1,4 @@
-#include "hub/engine/PulsePerSecond.h"
+#include "hub/time/PulsePerSecond.h"
 
 #include "platform/ErrorCodes.h"
 
@@ -12,10 +12,10 @@ constexpr uint32_t watchStack = 64 * 1024;
 
 } // namespace
 
-bool PulsePerSecond::Start(platform::SerialPort& port, uint32_t unit) {
+bool PulsePerSecond::Start(SerialLine& line, uint32_t unit) {
     Stop();
     uint32_t error = error::success;
-    watch_ = port.WatchCarrier(error);
+    watch_ = line.WatchCarrier(error);
     if (watch_ == nullptr) {
         if (error == error::notSupported) {
             unavailable_.store(true);
@@ -49,7 +49,7 @@ void PulsePerSecond::Stop() {
     segment_.reset();
 }
 
-void PulsePerSecond::Follow(platform::SerialPort* line, uint32_t unit) {
+void PulsePerSecond::Follow(SerialLine* line, uint32_t unit) {
     if (line == line_ && unit == unit_) {
         return;
     }

@@ -10,8 +10,7 @@
 // any time.
 #pragma once
 
-#include "hub/engine/PulseSource.h"
-#include "platform/SerialPort.h"
+#include "hub/time/PulseSource.h"
 #include "platform/Threads.h"
 #include "platform/TimeService.h"
 
@@ -31,13 +30,13 @@ public:
         : threads_(threads), service_(service) {}
     ~PulsePerSecond() override { Stop(); }
 
-    // Watches `port` and writes to `unit` (the time export's + 1). Stops a watch that runs.
+    // Watches `line` and writes to `unit` (the time export's + 1). Stops a watch that runs.
     // False when there is nothing to watch (the line has no carrier changes: Unavailable),
     // no segment, or no thread.
-    bool Start(platform::SerialPort& port, uint32_t unit);
+    bool Start(SerialLine& line, uint32_t unit);
     // Ends the watch and waits for its thread. Safe when none runs.
     void Stop();
-    void Follow(platform::SerialPort* line, uint32_t unit) override;
+    void Follow(SerialLine* line, uint32_t unit) override;
     bool Running() const { return watch_ != nullptr; }
 
     // A fix's time (ns since 1970, UTC) and the system clock at its arrival.
@@ -55,7 +54,7 @@ private:
 
     platform::Threads* threads_;
     platform::TimeService* service_;
-    platform::SerialPort* line_ = nullptr; // what Follow last saw
+    SerialLine* line_ = nullptr; // what Follow last saw
     uint32_t unit_ = 0xFFFFFFFF;
     std::unique_ptr<platform::CarrierWatch> watch_;
     std::unique_ptr<platform::TimeSegment> segment_;

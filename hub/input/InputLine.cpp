@@ -1,4 +1,4 @@
-#include "hub/engine/InputLine.h"
+#include "hub/input/InputLine.h"
 
 #include "platform/ErrorCodes.h"
 

@@ -3,7 +3,7 @@
 // this interface, so an edition without it does not carry its code.
 #pragma once
 
-#include "platform/SerialPort.h"
+#include "hub/input/SerialLine.h"
 
 #include <stdint.h>
 
@@ -13,10 +13,10 @@ class PulseSource {
 public:
     virtual ~PulseSource() = default;
 
-    // Once a tick: the open input port (null: none) and the time unit its pulses go to
-    // (ntpUnitNone: "PPS" off). A change stops the watch and starts one on the new line; a
-    // line tried once is not tried again until either changes.
-    virtual void Follow(platform::SerialPort* line, uint32_t unit) = 0;
+    // Once a tick: the open input port's serial line (null: none) and the time unit its pulses go
+    // to (ntpUnitNone: "PPS" off). A change stops the watch and starts one on the new line; a line
+    // tried once is not tried again until either changes.
+    virtual void Follow(SerialLine* line, uint32_t unit) = 0;
     // A fix's time (ns since 1970, UTC) and the system clock at its arrival.
     virtual void FixSeen(int64_t clockNs, int64_t receiveNs) = 0;
 

@@ -1,8 +1,7 @@
 // The network source with the system's sockets on the loopback interface and a clock the test
 // moves: the back-off, silence, drops that leave nothing behind, gpsd's WATCH and its JSON
-// left out, datagrams whole, and writes where the source takes none.
-#include "hub/engine/NetworkSource.h"
-#include "hub/engine/NetworkOutput.h"
+// left out, datagrams whole, and writes refused where the source takes none.
+#include "hub/input/NetworkSource.h"
 
 #include "platform/ErrorCodes.h"
 #include "platform/testing/FakeThreads.h"
@@ -11,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <cerrno>
 #include <cstdio>
 #include <dirent.h>
 #include <netinet/in.h>
@@ -99,7 +99,8 @@ protected:
         ASSERT_TRUE(ParseSource(text.c_str(), address_, reason)) << reason;
         source_ = std::make_unique<NetworkSource>(*platform::SystemNetwork(), threads_, timing_,
                                                   address_, record_);
-        source_->Start();
+        EXPECT_TRUE(source_->Open());
+        EXPECT_EQ(source_->Line(), nullptr) << "no line control on a network source";
     }
     // Ticks until the source is connected (loopback connects at once, or nearly).
     bool ConnectedSoon() {
@@ -151,6 +152,7 @@ TEST_F(NetworkSourceTest, RefusedConnectionsBackOffDoublingToThirtySeconds) {
         }
         ASSERT_EQ(record_.state, SourceState::Waiting);
         EXPECT_EQ(record_.lastError, error::connectionRefused);
+        EXPECT_EQ(source_->LastError().osCode, ECONNREFUSED) << "the errno kept beside it";
         EXPECT_EQ(WaitLeft(), delay);
         EXPECT_EQ(source_->ArmArrival(), platform::noWaitObject) << "nothing to wait for";
         timing_.Sleep(delay - 1);
@@ -228,7 +230,7 @@ TEST_F(NetworkSourceTest, GpsdIsAskedForTheRawStreamAndItsJsonIsLeftOut) {
     peer.Send("\"WATCH\"}\r\n$GPGGA,2*00\r\n");
     EXPECT_EQ(ReadAll(), "$GPGGA,2*00\r\n") << "a JSON line cut by the reads";
     uint32_t written = 0;
-    EXPECT_EQ(source_->Write("$PMTK000*32\r\n", 13, written), error::notSupported);
+    EXPECT_EQ(source_->Write("$PMTK000*32\r\n", 13, written), error::accessDenied);
 }
 
 TEST_F(NetworkSourceTest, DatagramsArriveWholeAndTheSourceTakesNoWrites) {
@@ -259,7 +261,7 @@ TEST_F(NetworkSourceTest, DatagramsArriveWholeAndTheSourceTakesNoWrites) {
     }
     EXPECT_EQ(bytes, "$GPRMC,a*00\r\n" + big);
     uint32_t written = 0;
-    EXPECT_EQ(source_->Write("x", 1, written), error::notSupported);
+    EXPECT_EQ(source_->Write("x", 1, written), error::accessDenied);
     EXPECT_EQ(written, 0u);
 }
 
@@ -308,33 +310,6 @@ TEST(NameLookup, LookupsOnRealThreadsAreTakenOrDroppedSafely) {
     ASSERT_TRUE(Within(5000, [&] { return taken = taken || waited.Take(result, address); }));
     EXPECT_EQ(result, error::success);
     EXPECT_EQ(address.length, sizeof(sockaddr_in));
-}
-
-class NoSink final : public NetworkSink {
-    void WriteFromNetwork(const uint8_t*, uint32_t) override {}
-};
-
-// "UDP Target" by name: the loop only starts the lookup; the sender opens once it is done.
-TEST(NameLookup, TheUdpTargetIsResolvedOnAThreadAndOpensWhenTheAnswerIsIn) {
-    platform::testing::FakeThreads threads(platform::testing::FakeThreads::Start::Deferred);
-    NoSink sink;
-    NetworkOutput output(platform::SystemNetwork(), sink, &threads);
-    Settings settings;
-    std::snprintf(settings.udpTarget, sizeof settings.udpTarget, "localhost:10110");
-    output.Configure(settings, 0);
-    EXPECT_FALSE(output.SendsDatagrams());
-    EXPECT_EQ(threads.Pending(), 1u);
-    threads.RunDeferred();
-    output.Configure(settings, 50);
-    EXPECT_TRUE(output.SendsDatagrams());
-    EXPECT_EQ(output.DatagramError(), error::success);
-    // A lookup still running when the target changes is dropped, and its thread ends safely.
-    std::snprintf(settings.udpTarget, sizeof settings.udpTarget, "no-such-host.invalid:1");
-    output.Configure(settings, 100);
-    settings.udpTarget[0] = '\0';
-    output.Configure(settings, 150);
-    EXPECT_EQ(threads.RunDeferred(), 1u);
-    EXPECT_FALSE(output.SendsDatagrams());
 }
 
 } // namespace
