@@ -20,7 +20,8 @@ public:
         using Presence = platform::Win32RunningHub::Presence;
         const Presence presence = platform::Win32RunningHub::Probe(probeTimeoutMs);
         GpsSharedStatus block{};
-        PeekStatusBlock(platform::SystemSharedMemory(), platform::SystemTiming(), block);
+        const bool torn = PeekStatusBlock(platform::SystemSharedMemory(), platform::SystemTiming(),
+                                          block) == PeekResult::Torn;
         const bool running = presence != Presence::absent;
         nlohmann::ordered_json status;
         status["hubRunning"] = running;
@@ -37,8 +38,11 @@ public:
         if (running && block.relayHeld != 0) {
             warnings.push_back("the relay is held: programs on the virtual ports receive nothing");
         }
+        if (running && torn) {
+            warnings.push_back(blockTornWarning);
+        }
         status["warnings"] = std::move(warnings);
-        if (running) {
+        if (running && !torn) {
             AddBlockJson(block, status);
         }
         nlohmann::ordered_json snapshot;

@@ -1,6 +1,7 @@
 #include "hub/posix/status/StatusReport.h"
 
 #include "common/SpeedTable.h"
+#include "hub/decode/StatusBlock.h"
 #include "hub/engine/HubContext.h"
 #include "hub/posix/command/CommandSocket.h"
 #include "hub/posix/status/ErrorWords.h"
@@ -333,6 +334,9 @@ std::vector<std::string> StatusWarnings(const StatusFacts& facts) {
                            " ms: it is stopped or hung, and the rest is what it last wrote");
         return warnings;
     }
+    if (facts.blockTorn) {
+        warnings.push_back(blockTornWarning);
+    }
     if (facts.block.relayHeld != 0) {
         warnings.push_back("the relay is held: programs on the virtual ports receive nothing "
                            "(tavro send release resumes it)");
@@ -593,7 +597,7 @@ std::string StatusJson(const StatusFacts& facts) {
         }
     }
     object["warnings"] = StatusWarnings(facts);
-    if (facts.running && facts.responding) {
+    if (facts.running && facts.responding && !facts.blockTorn) {
         AddBlockJson(facts.block, object);
         object["precise"] = facts.hasReport ? PreciseJson(facts.report.fix) : Json(nullptr);
         // The whole sky where the hub knows more than the block's twelve, else null.

@@ -30,6 +30,9 @@ struct StatusFacts {
     int pid = 0;             // of the hub that listens, when known
     bool hasReport = false;  // and answered the status query with `report`
     GpsSharedStatus block{}; // all zero when there is none
+    // A block exists, but no whole copy of it could be taken (its hub stopped in the middle
+    // of a write): `block` is then all zero, and its fields are not shown.
+    bool blockTorn = false;
     HubReport report;
     std::string directory; // the COM directory looked in
 };
