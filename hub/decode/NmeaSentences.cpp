@@ -235,6 +235,7 @@ void DecodeRmc(ParserHost& port, GpsSharedStatus& block, const NmeaFields& f, Re
     if (fixOrNone) {
         SetFixOrNone(block, valid);
     }
+    port.FixReported(valid, TimeOfDayMilliseconds(f[1]));
     if (valid) {
         ClockSync(port, block);
         port.FixTimed();

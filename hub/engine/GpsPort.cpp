@@ -623,6 +623,12 @@ bool GpsPort::BurstAge(uint32_t& milliseconds) {
     return true;
 }
 
+void GpsPort::FixReported(bool valid, int32_t timeOfDayMs) {
+    if (kind_ == GpsPortKind::Main) {
+        hub_.freshness.FixReported(valid, timeOfDayMs, hub_.system.timing.Microseconds());
+    }
+}
+
 void GpsPort::FixTimed() {
     if (hub_.timeExport == nullptr || kind_ != GpsPortKind::Main) {
         return;
