@@ -157,6 +157,8 @@ void DecodeGeodetic(ParserHost& port, GpsSharedStatus& block, const uint8_t* p, 
     }
     block.satsUsed = p[geodeticSatellites];
     block.hdop = Scaled(p[geodeticHdop], hdopUnit);
+    precise.hdop = p[geodeticHdop] / 5.0;
+    precise.hasHdop = true;
     port.FixReported(block.fixValid != 0, GeodeticTimeOfDay(p));
 }
 

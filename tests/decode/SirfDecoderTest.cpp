@@ -122,6 +122,7 @@ TEST_F(SirfDecoderTest, GeodeticTakesFixSpeedCourseAndPosition) {
     EXPECT_FLOAT_EQ(block.longitude, -7.5680636f);
     EXPECT_EQ(block.satsUsed, 7);
     EXPECT_FLOAT_EQ(block.hdop, 1.2f);
+    EXPECT_TRUE(port.precise.hasHdop && !port.precise.hasDops) << "HDOP alone";
     const std::pair<bool, int32_t> report{true, (12 * 60 + 34) * 60000 + 56789};
     EXPECT_EQ(port.fixReports, std::vector{report}) << "a fix, with its time";
 }

@@ -664,6 +664,8 @@ TEST(StatusReportTest, JsonNumbersTimeAndRatesReadAsTheReceiverMeantThem) {
     block.hdop = std::nanf("");
     block.utcTime = {2024, 2, 0, 29, 23, 59, 7, 50};
     std::memcpy(block.nmeaRates + 4, "TVRO", 4); // the block's signature before any $PMTK514
+    PreciseFix& given = facts.report.fix;
+    given.hasPosition = given.hasAltitude = given.hasHdop = given.hasTime = given.hasDate = true;
     std::string json = StatusJson(facts);
     for (const char* expected :
          {"\"altitude\":558.2,", "\"latitude\":47.5,", "\"longitude\":-8.25,", "\"hdop\":null,",
@@ -692,6 +694,40 @@ TEST(StatusReportTest, JsonNumbersTimeAndRatesReadAsTheReceiverMeantThem) {
     EXPECT_NE(json.find("\"utcTime\":null"), std::string::npos) << "no date yet";
     EXPECT_TRUE(std::regex_match(StatusJson(StatusFacts{}),
                                  std::regex(R"(\{"hubRunning":false,.*"warnings":\[\]\})")));
+}
+
+// A hub that has been given nothing since it started (no receiver, or just restarted on a
+// block an earlier hub left) shows none of the block's values: null, not zeros or old ones.
+TEST(StatusReportTest, JsonHasNullForWhatTheHubWasNotGiven) {
+    StatusFacts facts = Running(true);
+    GpsSharedStatus& block = facts.block;
+    block.latitude = 47.5f; // left by an earlier hub
+    block.longitude = 8.25f;
+    block.altitude = 558.2f;
+    block.speedKnots = 3.5f;
+    block.course = 90.0f;
+    block.pdop = block.hdop = block.vdop = 1.5f;
+    block.fixQuality = 1;
+    block.utcTime = {2024, 2, 0, 29, 23, 59, 7, 50};
+    std::string json = StatusJson(facts);
+    for (const char* name :
+         {"latitude", "longitude", "altitude", "geoidSeparation", "speedKnots", "course", "pdop",
+          "hdop", "vdop", "fixQuality", "dgpsAge", "depthMetres", "utcTime"}) {
+        EXPECT_NE(json.find("\"" + std::string(name) + "\":null"), std::string::npos)
+            << name << "\n"
+            << json;
+    }
+
+    PreciseFix& fix = facts.report.fix;
+    fix.hasPosition = fix.hasSpeed = fix.hasDops = fix.hasHdop = fix.hasQuality = true;
+    HubReport decoded;
+    ASSERT_TRUE(DecodeHubReport(EncodeHubReport(facts.report), decoded));
+    facts.report = decoded;
+    json = StatusJson(facts);
+    for (const char* expected : {"\"latitude\":47.5,", "\"speedKnots\":3.5,", "\"hdop\":1.5,",
+                                 "\"fixQuality\":1,", "\"altitude\":null,", "\"course\":null,"}) {
+        EXPECT_NE(json.find(expected), std::string::npos) << expected << "\n" << json;
+    }
 }
 
 TEST(StatusReportTest, JsonShowsTheFixWithTheReceiversDigits) {

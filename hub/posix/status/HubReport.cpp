@@ -212,12 +212,19 @@ constexpr FixFact fixFacts[] = {
     {"fix.speedKnots", &PreciseFix::speedKnots, &PreciseFix::hasSpeed},
     {"fix.course", &PreciseFix::course, &PreciseFix::hasCourse},
     {"fix.pdop", &PreciseFix::pdop, &PreciseFix::hasDops},
-    {"fix.hdop", &PreciseFix::hdop, &PreciseFix::hasDops},
+    {"fix.hdop", &PreciseFix::hdop, &PreciseFix::hasHdop},
     {"fix.vdop", &PreciseFix::vdop, &PreciseFix::hasDops},
     {"fix.second", &PreciseFix::second, &PreciseFix::hasTime},
 };
 
+// Which of the block's other values the receiver has given.
+constexpr Field<PreciseFix> fixGivenFields[] = {
+    {"fix.given.quality", &PreciseFix::hasQuality},
+    {"fix.given.depth", &PreciseFix::hasDepth},
+};
+
 void PutFix(std::string& text, const PreciseFix& fix) {
+    PutFields(text, "", fix, fixGivenFields);
     for (const FixFact& fact : fixFacts) {
         if (fix.*fact.given) {
             // The shortest text that reads back as the same double.
@@ -238,6 +245,9 @@ void PutFix(std::string& text, const PreciseFix& fix) {
 }
 
 void ReadFixFact(std::string_view name, std::string_view value, PreciseFix& fix) {
+    if (ReadField(name, value, fix, fixGivenFields)) {
+        return;
+    }
     for (const FixFact& fact : fixFacts) {
         if (name == fact.name) {
             fix.*fact.given = Number(value, fix.*fact.value);

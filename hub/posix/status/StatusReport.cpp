@@ -173,7 +173,7 @@ Json PreciseJson(const PreciseFix& fix) {
     precise["speedKnots"] = known(fix.hasSpeed, fix.speedKnots);
     precise["course"] = known(fix.hasCourse, fix.course);
     precise["pdop"] = known(fix.hasDops, fix.pdop);
-    precise["hdop"] = known(fix.hasDops, fix.hdop);
+    precise["hdop"] = known(fix.hasHdop, fix.hdop);
     precise["vdop"] = known(fix.hasDops, fix.vdop);
     precise["utcTime"] = nullptr;
     if (fix.hasTime && fix.hasDate && fix.second >= 0 && fix.second < 61) {
@@ -187,6 +187,35 @@ Json PreciseJson(const PreciseFix& fix) {
                                     static_cast<int>(digits.size()), digits.data());
     }
     return precise;
+}
+
+// The block's values this hub has not been given since it started are null, not the zeros of
+// a fresh block or what an earlier hub left in it: they would read as a place, a speed, a
+// DOP. (The block keeps them: its readers rely on the last values staying.)
+void NullWhatWasNotGiven(const HubReport& report, Json& object) {
+    const PreciseFix& fix = report.fix;
+    const std::pair<const char*, bool> values[] = {
+        {"latitude", fix.hasPosition},
+        {"longitude", fix.hasPosition},
+        {"altitude", fix.hasAltitude},
+        {"geoidSeparation", fix.hasGeoidSeparation},
+        {"speedKnots", fix.hasSpeed},
+        {"course", fix.hasCourse},
+        {"pdop", fix.hasDops},
+        {"hdop", fix.hasHdop},
+        {"vdop", fix.hasDops},
+        {"fixQuality", fix.hasQuality},
+        {"dgpsAge", fix.hasQuality},
+        {"dgpsStation", fix.hasQuality},
+        {"depthFeet", fix.hasDepth},
+        {"depthMetres", fix.hasDepth},
+        {"utcTime", fix.hasTime && fix.hasDate},
+    };
+    for (const auto& [name, given] : values) {
+        if (!given) {
+            object[name] = nullptr;
+        }
+    }
 }
 
 void AddNetworkJson(const NetworkReport& network, Json& object) {
@@ -599,6 +628,9 @@ std::string StatusJson(const StatusFacts& facts) {
     object["warnings"] = StatusWarnings(facts);
     if (facts.running && facts.responding && !facts.blockTorn) {
         AddBlockJson(facts.block, object);
+        if (facts.hasReport) {
+            NullWhatWasNotGiven(facts.report, object);
+        }
         object["precise"] = facts.hasReport ? PreciseJson(facts.report.fix) : Json(nullptr);
         // The whole sky where the hub knows more than the block's twelve, else null.
         Json sky = nullptr;
