@@ -95,6 +95,14 @@ constexpr Field<TimeReport> timeFields[] = {
     {"time.ppsUnavailable", &TimeReport::ppsUnavailable},
 };
 
+constexpr Field<FreshnessReport> freshnessFields[] = {
+    {"fresh.current", &FreshnessReport::current},
+    {"fresh.fixAgeMs", &FreshnessReport::fixAgeMs},
+    {"fresh.intervalMs", &FreshnessReport::fixIntervalMs},
+    {"fresh.dataAgeMs", &FreshnessReport::dataAgeMs},
+    {"fresh.reported", &FreshnessReport::reported},
+};
+
 // "tcp.client<n>.<name>", n from 1, in order.
 constexpr char clientPrefix[] = "tcp.client";
 constexpr Field<NetworkClientReport> clientFields[] = {
@@ -323,6 +331,7 @@ std::string EncodeHubReport(const HubReport& report) {
                   clientFields);
     }
     PutFields(text, "", report.time, timeFields);
+    PutFields(text, "", report.freshness, freshnessFields);
     PutFix(text, report.fix);
     PutSky(text, report.sky);
     return text;
@@ -346,7 +355,8 @@ bool DecodeHubReport(std::string_view text, HubReport& report) {
             continue;
         }
         if (ReadField(name, value, report.network, networkFields) ||
-            ReadField(name, value, report.time, timeFields)) {
+            ReadField(name, value, report.time, timeFields) ||
+            ReadField(name, value, report.freshness, freshnessFields)) {
             continue;
         }
         if (name.substr(0, skyPrefix.size()) == skyPrefix) {

@@ -194,6 +194,7 @@ Json PreciseJson(const PreciseFix& fix) {
 // DOP. (The block keeps them: its readers rely on the last values staying.)
 void NullWhatWasNotGiven(const HubReport& report, Json& object) {
     const PreciseFix& fix = report.fix;
+    const bool reported = report.freshness.reported;
     const std::pair<const char*, bool> values[] = {
         {"latitude", fix.hasPosition},
         {"longitude", fix.hasPosition},
@@ -210,12 +211,33 @@ void NullWhatWasNotGiven(const HubReport& report, Json& object) {
         {"depthFeet", fix.hasDepth},
         {"depthMetres", fix.hasDepth},
         {"utcTime", fix.hasTime && fix.hasDate},
+        {"satsUsed", reported},
+        {"satsInView", reported},
     };
     for (const auto& [name, given] : values) {
         if (!given) {
             object[name] = nullptr;
         }
     }
+}
+
+Json SecondsOrNull(uint64_t milliseconds) {
+    return milliseconds == unknownAge ? Json(nullptr) : Json(milliseconds / 1000.0);
+}
+
+// "42 s", "17 min", "5 h", "3 days": how long ago, to the unit that reads best.
+std::string AgeText(uint64_t milliseconds) {
+    const unsigned long long seconds = milliseconds / 1000;
+    if (seconds < 120) {
+        return Format("%llu s", seconds);
+    }
+    if (seconds < 120 * 60) {
+        return Format("%llu min", seconds / 60);
+    }
+    if (seconds < 48 * 3600) {
+        return Format("%llu h", seconds / 3600);
+    }
+    return Format("%llu days", seconds / 86400);
 }
 
 void AddNetworkJson(const NetworkReport& network, Json& object) {
@@ -446,11 +468,32 @@ std::vector<std::string> StatusWarnings(const StatusFacts& facts) {
     return warnings;
 }
 
+namespace {
+
+// "last fix 42 s ago" while the hub tells of a fix that is not current, else "".
+std::string FixAgeText(const StatusFacts& facts) {
+    if (!facts.running || !facts.responding || !facts.hasReport) {
+        return "";
+    }
+    const FreshnessReport& freshness = facts.report.freshness;
+    if (freshness.current || freshness.fixAgeMs == unknownAge) {
+        return "";
+    }
+    return "last fix " + AgeText(freshness.fixAgeMs) + " ago";
+}
+
+} // namespace
+
 std::string StatusText(const StatusFacts& facts) {
     std::string text = StatusLine(facts) + "\n";
     auto line = [&](const char* label, const std::string& value) {
         text += Format("%-15s %s\n", label, value.c_str());
     };
+    // Beside the status line, which keeps the main window's words (scripts read it).
+    const std::string age = FixAgeText(facts);
+    if (!age.empty()) {
+        line("Freshness:", age);
+    }
     if (!facts.running) {
         line("Fix:", "start the hub: tavro run (COM directory " + facts.directory + ")");
         return text;
@@ -587,6 +630,14 @@ std::string StatusJson(const StatusFacts& facts) {
     // False also when no hub runs; a running hub that does not answer has no report.
     object["responding"] = facts.running && facts.responding;
     object["statusLine"] = StatusLine(facts);
+    // How fresh the fix is: the hub tells (a hub that does not answer tells nothing).
+    const bool told = facts.running && facts.responding && facts.hasReport;
+    const FreshnessReport freshness = told ? facts.report.freshness : FreshnessReport{};
+    object["current"] = freshness.current;
+    object["fixAgeSeconds"] = SecondsOrNull(freshness.fixAgeMs);
+    object["fixIntervalSeconds"] =
+        freshness.fixIntervalMs != 0 ? Json(freshness.fixIntervalMs / 1000.0) : Json(nullptr);
+    object["dataAgeSeconds"] = SecondsOrNull(freshness.dataAgeMs);
     if (facts.running && facts.hasReport) {
         const HubReport& report = facts.report;
         object["version"] = report.version;

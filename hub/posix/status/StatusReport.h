@@ -1,5 +1,6 @@
 // What `tavro status` prints, made from what it found: the status block and, from a running hub,
-// its report (HubReport.h). The first line is the main window's status line; the text goes on
+// its report (HubReport.h). The first line is the main window's status line, then
+// "Freshness: last fix 42 s ago" while the hub tells of a fix that is not current; the text goes on
 // with the input port, what to do when it is closed, the virtual ports, the options and
 // warnings. The JSON holds the same, and the block's fields.
 #pragma once
@@ -53,8 +54,10 @@ std::vector<std::string> StatusWarnings(const StatusFacts& facts);
 std::string StatusText(const StatusFacts& facts);
 
 // One JSON object, without a line end. Numbers are written as short as they read back to the
-// same value, the fix time in ISO 8601 UTC; what the receiver has not reported yet (its
-// sentence rates, fix interval, EPO status, the time) is null.
+// same value, the fix time in ISO 8601 UTC; what the receiver has not reported since the hub
+// started (a position, a DOP, its sentence rates, fix interval, EPO status, the time) is null.
+// "current" and "fixAgeSeconds" tell whether the block's fix is the receiver's current one or
+// its last known (see FixFreshness.h).
 std::string StatusJson(const StatusFacts& facts);
 
 } // namespace tavro
