@@ -20,7 +20,7 @@ constexpr int32_t longestIntervalMs = 3600 * 1000;
 void FixFreshness::FixReported(bool valid, int32_t timeOfDayMs, uint64_t nowUs) {
     reportSeen_ = true;
     if (valid) {
-        fixSeen_ = true;
+        fixSeen_ = fixSinceClose_ = true;
         lastFixUs_ = nowUs;
     }
     if (timeOfDayMs < 0 || timeOfDayMs >= dayMs) {

@@ -22,6 +22,9 @@ public:
     // SiRF's geodetic data): whether it holds a valid fix, the receiver's time of day of that
     // fix in milliseconds (-1 when it gives none), and now.
     void FixReported(bool valid, int32_t timeOfDayMs, uint64_t nowUs);
+    // The input was closed (or its network source dropped): a fix from before is not the
+    // current one of the input once it is open again.
+    void InputClosed() { fixSinceClose_ = false; }
     // A frame arrived from the input.
     void DataArrived(uint64_t nowUs) {
         dataSeen_ = true;
@@ -40,9 +43,10 @@ public:
     // How old a valid fix may be and still be current: currentFixIntervals intervals, at
     // least currentFixMinimumUs.
     uint64_t CurrentLimitUs() const;
-    // The input is open and its last valid fix is younger than CurrentLimitUs.
+    // The input is open, and its last valid fix came since it was last closed and is younger
+    // than CurrentLimitUs.
     bool Current(uint64_t nowUs, bool inputOpen) const {
-        return inputOpen && fixSeen_ && FixAgeUs(nowUs) < CurrentLimitUs();
+        return inputOpen && fixSinceClose_ && FixAgeUs(nowUs) < CurrentLimitUs();
     }
 
 private:
@@ -53,6 +57,7 @@ private:
     static constexpr int gapCapacity = 8;
     bool reportSeen_ = false;
     bool fixSeen_ = false;
+    bool fixSinceClose_ = false;
     bool dataSeen_ = false;
     uint64_t lastFixUs_ = 0;
     uint64_t lastDataUs_ = 0;

@@ -144,10 +144,13 @@ void GpsPort::TickSource() {
     source_->Tick();
     const SourceState state = sourceRecord.state;
     const bool up = state == SourceState::Connected || state == SourceState::Listening;
-    if (sourceUp_ && !up && status != nullptr) {
-        status->streamState = Byte(StreamState::PortOpen);
-        status->fixState = Byte(FixState::NoData);
-        status->fixValid = 0;
+    if (sourceUp_ && !up) {
+        hub_.freshness.InputClosed();
+        if (status != nullptr) {
+            status->streamState = Byte(StreamState::PortOpen);
+            status->fixState = Byte(FixState::NoData);
+            status->fixValid = 0;
+        }
     }
     sourceUp_ = up;
 }
@@ -181,6 +184,9 @@ void GpsPort::CloseHandleCountingDrops(DropCause cause) {
     // A scan port's bytes were never the hub's stream.
     const bool counted = kind_ == GpsPortKind::Main;
     if (handle_ != nullptr) {
+        if (counted) {
+            hub_.freshness.InputClosed();
+        }
         uint32_t lineErrors = 0;
         platform::ComStat queued;
         if (counted && handle_->ClearCommError(lineErrors, queued) == error::success) {

@@ -66,6 +66,11 @@ TEST_F(FixFreshnessTest, AFixIsCurrentWhileTheInputIsOpenForThreeIntervalsAtLeas
     Port().Close();
     EXPECT_FALSE(Current()) << "the input is closed";
     EXPECT_EQ(Fresh().FixAgeUs(Now()), 0u) << "the last fix stays known";
+    Port().Open();
+    ASSERT_TRUE(Hub().InputPortOpen());
+    EXPECT_FALSE(Current()) << "a fix from before the close is not the open input's";
+    After(1000, Rmc(51000));
+    EXPECT_TRUE(Current());
 }
 
 TEST(FixIntervalTest, TheReceiversFixTimesGiveTheIntervalHoweverTheyArrive) {
