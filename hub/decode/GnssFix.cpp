@@ -195,6 +195,7 @@ void DecodeGnssFix(ParserHost& port, GpsSharedStatus& block, const NmeaFields& f
     state.fixTimeOfDay = TimeOfDayMilliseconds(f[1]);
     if (takes.validity) {
         SetValidity(port, block, quality > 0);
+        port.FixReported(quality > 0, state.fixTimeOfDay);
     }
     if (takes.time) {
         StoreTimeWithoutDate(port, block, f[1], now);
@@ -233,6 +234,7 @@ void DecodeGnssGll(ParserHost& port, GpsSharedStatus& block, const NmeaFields& f
     const bool valid = StartsWith(f[6], 'A') && !StartsWith(f[7], 'N');
     if (takes.validity) {
         SetValidity(port, block, valid);
+        port.FixReported(valid, TimeOfDayMilliseconds(f[5]));
     }
     if (takes.time) {
         StoreTimeWithoutDate(port, block, f[5], now);

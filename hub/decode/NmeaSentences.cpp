@@ -75,7 +75,8 @@ void ReadDegrees(std::string_view text, bool negative, float& stored, double& pr
     precise = negative ? -exact : exact;
 }
 
-void DecodeDbt(GpsSharedStatus& block, const NmeaFields& f) {
+void DecodeDbt(GpsSharedStatus& block, PreciseFix& precise, const NmeaFields& f) {
+    precise.hasDepth = true;
     block.depthFeet = TextToFloat(f[1]);
     block.depthMetres = TextToFloat(f[3]);
 }
@@ -142,6 +143,7 @@ void DecodeFix(GpsSharedStatus& block, PreciseFix& precise, const NmeaFields& f,
         StorePosition(block, precise, f, at.latitude, at.longitude, reading);
     }
     block.fixQuality = quality;
+    precise.hasQuality = true;
     block.satsUsed = static_cast<uint8_t>(TextToInt(f[at.satellites]));
     if (valid) {
         StoreValue(f[at.altitude], reading, block.altitude, precise.altitude, precise.hasAltitude);
@@ -181,6 +183,7 @@ void DecodeGsa(GpsSharedStatus& block, PreciseFix& precise, const NmeaFields& f,
     precise.hdop = TextToDouble(f[16]);
     precise.vdop = TextToDouble(f[17]);
     precise.hasDops = true;
+    precise.hasHdop = true;
     block.pdop = static_cast<float>(precise.pdop);
     block.hdop = static_cast<float>(precise.hdop);
     block.vdop = static_cast<float>(precise.vdop);
@@ -234,6 +237,7 @@ void DecodeRmc(ParserHost& port, GpsSharedStatus& block, const NmeaFields& f, Re
     if (fixOrNone) {
         SetFixOrNone(block, valid);
     }
+    port.FixReported(valid, TimeOfDayMilliseconds(f[1]));
     if (valid) {
         port.SyncClock(block);
         port.FixTimed();
@@ -434,7 +438,7 @@ void DecodeSentence(ParserHost& port, GpsSharedStatus& block, const char* text,
         }
         break;
     case Code('D', 'B', 'T'):
-        DecodeDbt(block, fields);
+        DecodeDbt(block, port.precise, fields);
         break;
     case Code('T', 'K', '5'):
         if (const int32_t number = MtkNumber(fields); number == 500) {

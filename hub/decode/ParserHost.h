@@ -83,6 +83,15 @@ public:
     // moment a time export takes its sample. The host reads the time from `precise`.
     virtual void FixTimed() {}
 
+    // The sentence that decides whether there is a fix was decoded (RMC; GGA or GNS where no RMC
+    // comes; GLL where neither does; SiRF's geodetic data): `valid` as it decided, with the
+    // receiver's time of day of that fix in milliseconds, -1 where it gives none. Tells how
+    // fresh the fix is and how often the receiver reports it.
+    virtual void FixReported(bool valid, int32_t timeOfDayMs) {
+        (void)valid;
+        (void)timeOfDayMs;
+    }
+
 protected:
     ParserHost() = default;
     ~ParserHost() = default;

@@ -37,9 +37,15 @@ struct PreciseFix {
     bool hasGeoidSeparation = false;
     bool hasSpeed = false;
     bool hasCourse = false;
-    bool hasDops = false;
+    bool hasDops = false; // pdop, hdop, vdop (a GSA)
+    bool hasHdop = false; // hdop: with the others, or alone (SiRF's geodetic data)
     bool hasTime = false; // hour, minute, second
     bool hasDate = false; // year, month, day
+
+    // Values the block holds and this record does not, given since the port was made: the
+    // fix quality, satellites used and DGPS age and station of a GGA or GNS; a DBT's depth.
+    bool hasQuality = false;
+    bool hasDepth = false;
 };
 
 } // namespace tavro

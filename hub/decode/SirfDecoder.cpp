@@ -112,10 +112,23 @@ FixState FixFromNavigationType(uint8_t type) {
     }
 }
 
-void DecodeGeodetic(GpsSharedStatus& block, PreciseFix& precise, const uint8_t* p, uint32_t size) {
+// Its UTC time of day in milliseconds (hour at p[15], minute at p[16], milliseconds of the
+// minute at p[17..18]); -1 for a time that is none.
+int32_t GeodeticTimeOfDay(const uint8_t* p) {
+    const uint32_t hour = p[15];
+    const uint32_t minute = p[16];
+    const uint32_t milliseconds = Big16(p + 17);
+    if (hour > 23 || minute > 59 || milliseconds >= 60000) {
+        return -1;
+    }
+    return static_cast<int32_t>((hour * 60 + minute) * 60000 + milliseconds);
+}
+
+void DecodeGeodetic(ParserHost& port, GpsSharedStatus& block, const uint8_t* p, uint32_t size) {
     if (size <= geodeticHdop) {
         return;
     }
+    PreciseFix& precise = port.precise;
     block.fixValid = p[1] == 0 && p[2] == 0 ? 1 : 0;
     block.fixState = static_cast<uint8_t>(FixFromNavigationType(p[4]));
     block.altitude = Scaled(SignedBig32(p + 31), centimetres);
@@ -144,6 +157,9 @@ void DecodeGeodetic(GpsSharedStatus& block, PreciseFix& precise, const uint8_t* 
     }
     block.satsUsed = p[geodeticSatellites];
     block.hdop = Scaled(p[geodeticHdop], hdopUnit);
+    precise.hdop = p[geodeticHdop] / 5.0;
+    precise.hasHdop = true;
+    port.FixReported(block.fixValid != 0, GeodeticTimeOfDay(p));
 }
 
 } // namespace
@@ -189,7 +205,7 @@ bool DecodeSirfFrame(ParserHost& port, GpsSharedStatus& block, const uint8_t* fr
         }
         break;
     case 41:
-        DecodeGeodetic(block, port.precise, payload, size);
+        DecodeGeodetic(port, block, payload, size);
         break;
     default:
         break;

@@ -94,21 +94,33 @@ void StatusBlock::Publish() {
     }
 }
 
-bool PeekStatusBlock(platform::SharedMemory& memory, platform::Timing& timing,
-                     GpsSharedStatus& copy, const char* name) {
+PeekResult PeekStatusBlock(platform::SharedMemory& memory, platform::Timing& timing,
+                           GpsSharedStatus& copy, const char* name) {
+    // A write takes microseconds: a thousand copies outlast one that is under way, and the
+    // sleeps between the tries let a hub that was preempted mid-write finish it.
+    constexpr int tries = 500;
+    constexpr uint32_t copiesPerTry = 1000;
+    constexpr uint32_t pauseMs = 2;
     platform::SharedView view;
     if (memory.Open(name, view) != error::success) {
-        return false;
+        return PeekResult::NoBlock;
     }
-    const bool whole = view.size >= sizeof copy;
-    if (whole) {
+    PeekResult result = PeekResult::NoBlock;
+    if (view.size >= sizeof copy) {
         const auto& shared = *static_cast<const GpsSharedStatus*>(view.data);
-        for (int tries = 0; !ReadStatusBlock(shared, copy) && tries < 100; ++tries) {
-            timing.Sleep(1);
+        GpsSharedStatus taken;
+        result = PeekResult::Torn;
+        for (int attempt = 0; attempt < tries; ++attempt) {
+            if (ReadStatusBlock(shared, taken, copiesPerTry)) {
+                copy = taken;
+                result = PeekResult::Read;
+                break;
+            }
+            timing.Sleep(pauseMs);
         }
     }
     memory.Close(view);
-    return whole;
+    return result;
 }
 
 bool StatusBlock::Snapshot(GpsSharedStatus& copy) const {

@@ -75,12 +75,24 @@ private:
     bool readerAttached_ = false;
 };
 
+// What PeekStatusBlock found.
+enum class PeekResult : uint8_t {
+    Read,    // `copy` holds the block, whole
+    NoBlock, // there is no block (or one too small to be ours): `copy` left as it was
+    Torn,    // the block exists, but every try saw a write under way: `copy` left as it was
+};
+
 // A look at the block for programs that only show it (tavro status, the dashboard): mapped
 // without counting itself among the readers, since looking is not using the receiver (Battery
 // Saver would keep the port open for it). A hub kept off the processor in the middle of a
-// write is waited for a while; one that died there leaves its last copy, which may be torn.
-// False when there is no block; `copy` is then left as it was.
-bool PeekStatusBlock(platform::SharedMemory& memory, platform::Timing& timing,
-                     GpsSharedStatus& copy, const char* name = statusBlockName);
+// write is waited for about a second; one that died there (or stays stopped there) gives Torn:
+// a copy that mixes two writes would show a position that was never the receiver's.
+PeekResult PeekStatusBlock(platform::SharedMemory& memory, platform::Timing& timing,
+                           GpsSharedStatus& copy, const char* name = statusBlockName);
+
+// What the readers that show the block say of a Torn one.
+inline constexpr char blockTornWarning[] =
+    "the status block could not be read whole (its hub stopped in the middle of a write): the "
+    "fix and satellites are not shown";
 
 } // namespace tavro

@@ -157,10 +157,13 @@ void GpsPort::TickSource() {
     }
     const SourceState state = input_->Tick();
     const bool up = state == SourceState::Connected || state == SourceState::Listening;
-    if (sourceUp_ && !up && status != nullptr) {
-        status->streamState = Byte(StreamState::PortOpen);
-        status->fixState = Byte(FixState::NoData);
-        status->fixValid = 0;
+    if (sourceUp_ && !up) {
+        hub_.freshness.InputClosed();
+        if (status != nullptr) {
+            status->streamState = Byte(StreamState::PortOpen);
+            status->fixState = Byte(FixState::NoData);
+            status->fixValid = 0;
+        }
     }
     sourceUp_ = up;
 }
@@ -191,6 +194,9 @@ void GpsPort::CloseHandleCountingDrops(DropCause cause) {
     // A scan port's bytes were never the hub's stream.
     const bool counted = kind_ == GpsPortKind::Main;
     if (input_ != nullptr) {
+        if (counted) {
+            hub_.freshness.InputClosed();
+        }
         uint32_t queued = 0;
         if (counted && input_->Queued(queued) == error::success) {
             hub_.drops.Add(cause, queued);
@@ -643,6 +649,12 @@ bool GpsPort::BurstAge(uint32_t& milliseconds) {
     }
     milliseconds = static_cast<uint32_t>((hub_.system.timing.Microseconds() - start + 500) / 1000);
     return true;
+}
+
+void GpsPort::FixReported(bool valid, int32_t timeOfDayMs) {
+    if (kind_ == GpsPortKind::Main) {
+        hub_.freshness.FixReported(valid, timeOfDayMs, hub_.system.timing.Microseconds());
+    }
 }
 
 void GpsPort::FixTimed() {

@@ -257,6 +257,8 @@ public:
     bool BurstAge(uint32_t& milliseconds) override;
     // Hands the fix's time to the time export with the start of its burst.
     void FixTimed() override;
+    // The main port tells the hub's FixFreshness.
+    void FixReported(bool valid, int32_t timeOfDayMs) override;
 
 private:
     // Makes and opens the input `description` names (prepared, not yet configured). On a

@@ -17,6 +17,7 @@
 #include "common/GpsSharedStatus.h"
 #include "hub/decode/StatusBlock.h"
 #include "hub/engine/ComNumbering.h"
+#include "hub/engine/FixFreshness.h"
 #include "hub/settings/Settings.h"
 #include "platform/ControlDevice.h"
 #include "platform/Network.h"
@@ -162,6 +163,10 @@ public:
 
     // Bytes the hub had to drop, by cause, since it started.
     DropCounts drops;
+
+    // When the main input port's last valid fix and last frame arrived, and its fix interval,
+    // since the hub started (the port is made again, this is not).
+    FixFreshness freshness;
 
     // The COM numbers taken on this system (the serial port map, and the virtual ports while
     // they are enabled); rebuilt at the message window's start and at every GPS search.

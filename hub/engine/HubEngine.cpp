@@ -364,6 +364,7 @@ void HubEngine::ReadArrivedInput() {
 void HubEngine::CountFrame(bool counted) {
     HubContext& hub = context_;
     TimerLoopValues& loop = hub.loop;
+    hub.freshness.DataArrived(hub.system.timing.Microseconds());
     if (!counted) {
         ++loop.sentenceCount;
         if (loop.dataTicks != dataTicksLimit) {

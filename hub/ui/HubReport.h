@@ -75,6 +75,16 @@ struct TimeReport {
     bool ppsUnavailable = false; // the line reports no carrier changes
 };
 
+// How fresh the fix is (see FixFreshness.h), as the hub saw it when it answered.
+inline constexpr uint64_t unknownAge = UINT64_MAX; // nothing arrived since the hub started
+struct FreshnessReport {
+    bool current = false;            // the input is open and its last valid fix is current
+    uint64_t fixAgeMs = unknownAge;  // since the last valid fix arrived
+    uint32_t fixIntervalMs = 0;      // the receiver's, as measured; 0 until known
+    uint64_t dataAgeMs = unknownAge; // since the input's last frame arrived
+    bool reported = false;           // a fix report, valid or not, arrived since the start
+};
+
 // More than any receiver lists: nine GSV messages of four for each talker's view.
 inline constexpr int maxSkySatellites = 128;
 
@@ -134,6 +144,7 @@ struct HubReport {
 
     // The fix at full precision ("fix.*": the values the receiver has given).
     PreciseFix fix;
+    FreshnessReport freshness;
 
     // Every satellite in view ("sky.N": prn,elevation,azimuth,snr,used), empty where only the
     // status block's twelve are known.
@@ -147,6 +158,9 @@ struct StatusFacts {
     int pid = 0;             // of the hub that is there, when known
     bool hasReport = false;  // and answered with `report`
     GpsSharedStatus block{}; // all zero when there is none
+    // A block exists, but no whole copy of it could be taken (its hub stopped in the middle
+    // of a write): `block` is then all zero, and its fields are not shown.
+    bool blockTorn = false;
     HubReport report;
     std::string directory; // the COM directory looked in (POSIX)
 };

@@ -7,6 +7,7 @@
 
 #include <charconv>
 #include <cstdio>
+#include <utility>
 
 namespace tavro {
 namespace {
@@ -115,7 +116,7 @@ Json PreciseJson(const PreciseFix& fix) {
     precise["speedKnots"] = known(fix.hasSpeed, fix.speedKnots);
     precise["course"] = known(fix.hasCourse, fix.course);
     precise["pdop"] = known(fix.hasDops, fix.pdop);
-    precise["hdop"] = known(fix.hasDops, fix.hdop);
+    precise["hdop"] = known(fix.hasHdop, fix.hdop);
     precise["vdop"] = known(fix.hasDops, fix.vdop);
     precise["utcTime"] = nullptr;
     if (fix.hasTime && fix.hasDate && fix.second >= 0 && fix.second < 61) {
@@ -129,6 +130,42 @@ Json PreciseJson(const PreciseFix& fix) {
                                     static_cast<int>(digits.size()), digits.data());
     }
     return precise;
+}
+
+// The block's values this hub has not been given since it started are null, not the zeros of
+// a fresh block or what an earlier hub left in it: they would read as a place, a speed, a
+// DOP. (The block keeps them: its readers rely on the last values staying.)
+void NullWhatWasNotGiven(const HubReport& report, Json& object) {
+    const PreciseFix& fix = report.fix;
+    const bool reported = report.freshness.reported;
+    const std::pair<const char*, bool> values[] = {
+        {"latitude", fix.hasPosition},
+        {"longitude", fix.hasPosition},
+        {"altitude", fix.hasAltitude},
+        {"geoidSeparation", fix.hasGeoidSeparation},
+        {"speedKnots", fix.hasSpeed},
+        {"course", fix.hasCourse},
+        {"pdop", fix.hasDops},
+        {"hdop", fix.hasHdop},
+        {"vdop", fix.hasDops},
+        {"fixQuality", fix.hasQuality},
+        {"dgpsAge", fix.hasQuality},
+        {"dgpsStation", fix.hasQuality},
+        {"depthFeet", fix.hasDepth},
+        {"depthMetres", fix.hasDepth},
+        {"utcTime", fix.hasTime && fix.hasDate},
+        {"satsUsed", reported},
+        {"satsInView", reported},
+    };
+    for (const auto& [name, given] : values) {
+        if (!given) {
+            object[name] = nullptr;
+        }
+    }
+}
+
+Json SecondsOrNull(uint64_t milliseconds) {
+    return milliseconds == unknownAge ? Json(nullptr) : Json(milliseconds / 1000.0);
 }
 
 void AddNetworkJson(const NetworkReport& network, Json& object) {
@@ -197,6 +234,14 @@ std::string StatusJson(const StatusFacts& facts, const ReportWording& wording) {
     // False also when no hub runs; a running hub that does not answer has no report.
     object["responding"] = facts.running && facts.responding;
     object["statusLine"] = StatusLine(facts);
+    // How fresh the fix is: the hub tells (a hub that does not answer tells nothing).
+    const bool told = facts.running && facts.responding && facts.hasReport;
+    const FreshnessReport freshness = told ? facts.report.freshness : FreshnessReport{};
+    object["current"] = freshness.current;
+    object["fixAgeSeconds"] = SecondsOrNull(freshness.fixAgeMs);
+    object["fixIntervalSeconds"] =
+        freshness.fixIntervalMs != 0 ? Json(freshness.fixIntervalMs / 1000.0) : Json(nullptr);
+    object["dataAgeSeconds"] = SecondsOrNull(freshness.dataAgeMs);
     if (facts.running && facts.hasReport) {
         const HubReport& report = facts.report;
         object["version"] = report.version;
@@ -225,8 +270,11 @@ std::string StatusJson(const StatusFacts& facts, const ReportWording& wording) {
         }
     }
     object["warnings"] = wording.Warnings(facts);
-    if (facts.running && facts.responding) {
+    if (facts.running && facts.responding && !facts.blockTorn) {
         AddBlockJson(facts.block, object);
+        if (facts.hasReport) {
+            NullWhatWasNotGiven(facts.report, object);
+        }
         object["precise"] = facts.hasReport ? PreciseJson(facts.report.fix) : Json(nullptr);
         // The whole sky where the hub knows more than the block's twelve, else null.
         Json sky = nullptr;

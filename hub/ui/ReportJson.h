@@ -35,9 +35,11 @@ public:
 std::string StatusLine(const StatusFacts& facts);
 
 // One JSON object, without a line end. Numbers are written as short as they read back to the
-// same value, the fix time in ISO 8601 UTC; what the receiver has not reported yet (its
-// sentence rates, fix interval, EPO status, the time) and what the hub does not know (a
-// port's traffic, a terminal) is null.
+// same value, the fix time in ISO 8601 UTC; what the receiver has not reported since the hub
+// started (a position, a DOP, its sentence rates, fix interval, EPO status, the time) and what
+// the hub does not know (a port's traffic, a terminal) is null. "current" and "fixAgeSeconds"
+// tell whether the block's fix is the receiver's current one or its last known (see
+// FixFreshness.h).
 std::string StatusJson(const StatusFacts& facts, const ReportWording& wording);
 
 // The warnings both editions give in the same words, for their ReportWording::Warnings:

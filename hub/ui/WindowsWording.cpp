@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "hub/ui/WindowsWording.h"
 
+#include "hub/decode/StatusBlock.h"
 #include "hub/settings/Settings.h"
 #include "platform/ErrorCodes.h"
 
@@ -63,6 +64,9 @@ std::vector<std::string> WindowsWording::Warnings(const StatusFacts& facts) cons
                                   "and the rest is what it last wrote",
                                   windowsAnswerTimeoutMs));
         return warnings;
+    }
+    if (facts.blockTorn) {
+        warnings.push_back(blockTornWarning);
     }
     if (facts.block.relayHeld != 0) {
         warnings.push_back("the relay is held: programs on the virtual ports receive nothing");

@@ -7,6 +7,7 @@
 #include "platform/testing/RecordingSystemClock.h"
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace tavro::testing {
@@ -48,6 +49,10 @@ public:
         return burstAgeKnown;
     }
 
+    void FixReported(bool valid, int32_t timeOfDayMs) override {
+        fixReports.push_back({valid, timeOfDayMs});
+    }
+
     GpsSharedStatus block{};
     uint32_t optionFlags = 0;
     bool multiGnss = true; // the setting's default
@@ -61,6 +66,7 @@ public:
     uint32_t burstAge = 0;
     uint32_t baudRate = 4800;
     platform::RecordingSystemClock clock;
+    std::vector<std::pair<bool, int32_t>> fixReports; // validity, time of day (ms)
 };
 
 } // namespace tavro::testing

@@ -258,6 +258,44 @@ TEST_F(GnssSentenceTest, ALostFixKeepsTheLastPosition) {
     EXPECT_EQ(port.precise.latitude, fix.latitude);
 }
 
+// The sentence that decides the fix reports it to the host, with its validity and the
+// receiver's time: RMC where it comes, else GGA (or GNS), else GLL.
+TEST_F(GnssSentenceTest, TheSentenceThatDecidesTheFixReportsIt) {
+    struct Case {
+        const char* receiver;
+        std::vector<std::string> epoch; // sent each second from 12:00:00
+        bool valid;
+    };
+    const Case cases[] = {
+        {"RMC and GGA, fix",
+         {"GNRMC,12000%d.00,A,4807.038,N,01131.000,E,1.0,2.0,230394,,,A",
+          "GNGGA,12000%d.00,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,"},
+         true},
+        {"RMC and GGA, no fix",
+         {"GNRMC,12000%d.00,V,,,,,,,230394,,,N", "GNGGA,12000%d.00,,,,,0,00,99.99,,,,,,"},
+         false},
+        {"GGA alone, fix", {"GPGGA,12000%d.00,4807.038,N,01131.000,E,1,08,0.9,545.4,M,,,,"}, true},
+        {"GGA alone, no fix", {"GPGGA,12000%d.00,,,,,0,00,99.99,,,,,,"}, false},
+        {"GLL alone, fix", {"GNGLL,4807.038,N,01131.000,E,12000%d.00,A,A"}, true},
+        {"GLL alone, no fix", {"GNGLL,,,,,12000%d.00,V,N"}, false},
+    };
+    for (const Case& c : cases) {
+        FakeParserHost host;
+        for (int second = 0; second < 3; ++second) {
+            host.tick = static_cast<uint32_t>(second * 1000);
+            for (std::string body : c.epoch) {
+                body.replace(body.find("%d"), 2, std::to_string(second));
+                Parse(host, Sentence(body));
+            }
+        }
+        ASSERT_FALSE(host.fixReports.empty()) << c.receiver;
+        const auto [valid, time] = host.fixReports.back();
+        EXPECT_EQ(valid, c.valid) << c.receiver;
+        EXPECT_EQ(time, 12 * 3600 * 1000 + 2000) << c.receiver;
+        EXPECT_EQ(host.fixReports.size(), 3u) << c.receiver << ": one report a fix";
+    }
+}
+
 TEST_F(GnssSentenceTest, WithoutRmcValidityAndTimeComeFromGgaAndZda) {
     FeedAt(0, "GPGGA,235959.50,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,");
     EXPECT_EQ(block.fixValid, 1) << "never an RMC: GGA's quality says it";

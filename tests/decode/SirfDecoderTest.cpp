@@ -54,6 +54,9 @@ struct Geodetic {
         PutBig(p, 35, 132755, 4); // altitude above mean sea level, not used
         PutBig(p, 40, speed, 2);
         PutBig(p, 42, course, 2);
+        p[15] = 12; // 12:34:56.789 UTC
+        p[16] = 34;
+        PutBig(p, 17, 56789, 2);
         p[88] = satellites;
         p[89] = hdop;
         p[90] = 0x55; // additional mode information, not used
@@ -119,6 +122,9 @@ TEST_F(SirfDecoderTest, GeodeticTakesFixSpeedCourseAndPosition) {
     EXPECT_FLOAT_EQ(block.longitude, -7.5680636f);
     EXPECT_EQ(block.satsUsed, 7);
     EXPECT_FLOAT_EQ(block.hdop, 1.2f);
+    EXPECT_TRUE(port.precise.hasHdop && !port.precise.hasDops) << "HDOP alone";
+    const std::pair<bool, int32_t> report{true, (12 * 60 + 34) * 60000 + 56789};
+    EXPECT_EQ(port.fixReports, std::vector{report}) << "a fix, with its time";
 }
 
 TEST_F(SirfDecoderTest, GeodeticNavigationTypes) {

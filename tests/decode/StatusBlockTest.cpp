@@ -1,7 +1,9 @@
 // Status block lifecycle against the real shared memory of this system, with real processes.
 #include "hub/decode/StatusBlock.h"
 
+#include "common/StatusSequence.h"
 #include "platform/ErrorCodes.h"
+#include "platform/testing/FakeTiming.h"
 
 #include <gtest/gtest.h>
 
@@ -220,6 +222,35 @@ public:
     }
     void Close(platform::SharedView& view) override { view = {}; }
 };
+
+// A hub that stopped in the middle of a write leaves a block no copy of which is whole: a look
+// fails then, after a wait, rather than show a position made of two writes.
+TEST_F(StatusBlockTest, APeekAtABlockLeftMidWriteFailsAndKeepsTheCopy) {
+    StatusBlock hub(memory());
+    ASSERT_EQ(hub.AttachHub(), error::success);
+    hub.Block().rmcCount = 7;
+    hub.Publish();
+    platform::testing::FakeTiming timing;
+    GpsSharedStatus copy{};
+    EXPECT_EQ(PeekStatusBlock(memory(), timing, copy), PeekResult::Read);
+    EXPECT_EQ(copy.rmcCount, 7);
+
+    platform::SharedView view;
+    ASSERT_EQ(memory().Open(statusBlockName, view), error::success);
+    auto& shared = *static_cast<GpsSharedStatus*>(view.data);
+    const uint32_t begin = BeginStatusWrite(shared);
+    shared.rmcCount = 8; // and the writer stops here
+    copy.rmcCount = -1;
+    EXPECT_EQ(PeekStatusBlock(memory(), timing, copy), PeekResult::Torn);
+    EXPECT_EQ(copy.rmcCount, -1) << "the copy is left as it was";
+    EXPECT_FALSE(timing.Sleeps().empty()) << "a preempted writer is waited for";
+    EndStatusWrite(shared, begin);
+    EXPECT_EQ(PeekStatusBlock(memory(), timing, copy), PeekResult::Read);
+    EXPECT_EQ(copy.rmcCount, 8);
+    memory().Close(view);
+    FailingSharedMemory none;
+    EXPECT_EQ(PeekStatusBlock(none, timing, copy), PeekResult::NoBlock);
+}
 
 TEST(StatusBlockWithoutMapping, HubGetsAWritablePrivateBlockPreparedLikeAFreshOne) {
     FailingSharedMemory failing;

@@ -276,6 +276,50 @@ TEST_F(PosixHubEndToEnd, StatusExplainsTheStateOfTheHubAndItsPorts) {
         << output;
 }
 
+// The block keeps a stopped receiver's last fix; the status tells that it is no longer current
+// and how old it is. A hub that never had a receiver shows no values at all.
+TEST_F(PosixHubEndToEnd, TheStatusTellsWhetherTheFixIsCurrentAndHowOldItIs) {
+    Set("Port0", "5");
+    StartHub({5});
+    ASSERT_TRUE(Within(10s, [&] { return Status() == "Port Doesn't Exist\n"; })) << Status();
+    std::string json;
+    Tavro({"status", "--json"}, json);
+    for (const char* name : {"latitude", "longitude", "altitude", "speedKnots", "course", "pdop",
+                             "hdop", "vdop", "fixAgeSeconds"}) {
+        EXPECT_NE(json.find("\"" + std::string(name) + "\":null"), std::string::npos)
+            << name << "\n"
+            << json;
+    }
+    EXPECT_NE(json.find("\"current\":false"), std::string::npos) << json;
+
+    StartSim();
+    ASSERT_TRUE(Within(streamPatience, [&] {
+        Tavro({"status", "--json"}, json);
+        return json.find("\"current\":true") != std::string::npos;
+    })) << json;
+    EXPECT_LT(JsonNumber(json, "fixAgeSeconds"), 2.0) << json;
+
+    EXPECT_EQ(sim_->Stop(), 0);
+    EXPECT_TRUE(Within(5s, [&] {
+        Tavro({"status", "--json"}, json);
+        return json.find("\"current\":false") != std::string::npos;
+    })) << json;
+    const double age = JsonNumber(json, "fixAgeSeconds");
+    EXPECT_LT(age, 1e9) << json;
+    EXPECT_TRUE(Within(5s,
+                       [&] {
+                           Tavro({"status", "--json"}, json);
+                           return JsonNumber(json, "fixAgeSeconds") > age;
+                       }))
+        << "the age grows: " << json;
+    EXPECT_NE(json.find("\"latitude\":"), std::string::npos);
+    EXPECT_EQ(json.find("\"latitude\":null"), std::string::npos) << "the last fix stays";
+    std::string text;
+    Tavro({"status"}, text);
+    EXPECT_TRUE(std::regex_search(text, std::regex(R"(\nFreshness: +last fix \d+ s ago\n)")))
+        << text;
+}
+
 // The programs' command lines: --version, --help per verb on standard output, usage errors
 // (2) and failures (1) on standard error, in words without Windows message numbers.
 TEST_F(PosixHubEndToEnd, ProgramsFollowTheCommandLineConventions) {

@@ -678,6 +678,8 @@ TEST(StatusReportTest, JsonNumbersTimeAndRatesReadAsTheReceiverMeantThem) {
     block.hdop = std::nanf("");
     block.utcTime = {2024, 2, 0, 29, 23, 59, 7, 50};
     std::memcpy(block.nmeaRates + 4, "TVRO", 4); // the block's signature before any $PMTK514
+    PreciseFix& given = facts.report.fix;
+    given.hasPosition = given.hasAltitude = given.hasHdop = given.hasTime = given.hasDate = true;
     std::string json = StatusJson(facts);
     for (const char* expected :
          {"\"altitude\":558.2,", "\"latitude\":47.5,", "\"longitude\":-8.25,", "\"hdop\":null,",
@@ -706,6 +708,72 @@ TEST(StatusReportTest, JsonNumbersTimeAndRatesReadAsTheReceiverMeantThem) {
     EXPECT_NE(json.find("\"utcTime\":null"), std::string::npos) << "no date yet";
     EXPECT_TRUE(std::regex_match(StatusJson(StatusFacts{}),
                                  std::regex(R"(\{"hubRunning":false,.*"warnings":\[\]\})")));
+}
+
+// A hub that has been given nothing since it started (no receiver, or just restarted on a
+// block an earlier hub left) shows none of the block's values: null, not zeros or old ones.
+TEST(StatusReportTest, JsonHasNullForWhatTheHubWasNotGivenAndTellsHowFreshTheFixIs) {
+    StatusFacts facts = Running(true);
+    GpsSharedStatus& block = facts.block;
+    block.latitude = 47.5f; // left by an earlier hub
+    block.longitude = 8.25f;
+    block.altitude = 558.2f;
+    block.speedKnots = 3.5f;
+    block.course = 90.0f;
+    block.pdop = block.hdop = block.vdop = 1.5f;
+    block.fixQuality = 1;
+    block.utcTime = {2024, 2, 0, 29, 23, 59, 7, 50};
+    std::string json = StatusJson(facts);
+    for (const char* name :
+         {"latitude", "longitude", "altitude", "geoidSeparation", "speedKnots", "course", "pdop",
+          "hdop", "vdop", "fixQuality", "dgpsAge", "satsUsed", "satsInView", "depthMetres",
+          "utcTime", "fixAgeSeconds", "fixIntervalSeconds", "dataAgeSeconds"}) {
+        EXPECT_NE(json.find("\"" + std::string(name) + "\":null"), std::string::npos)
+            << name << "\n"
+            << json;
+    }
+    EXPECT_NE(json.find("\"current\":false"), std::string::npos) << json;
+
+    PreciseFix& fix = facts.report.fix;
+    fix.hasPosition = fix.hasSpeed = fix.hasDops = fix.hasHdop = fix.hasQuality = true;
+    facts.report.freshness = {true, 412, 250, 12, true};
+    HubReport decoded;
+    ASSERT_TRUE(DecodeHubReport(EncodeHubReport(facts.report), decoded));
+    facts.report = decoded;
+    json = StatusJson(facts);
+    for (const char* expected :
+         {"\"current\":true,\"fixAgeSeconds\":0.412,\"fixIntervalSeconds\":0.25,"
+          "\"dataAgeSeconds\":0.012,",
+          "\"latitude\":47.5,", "\"speedKnots\":3.5,", "\"hdop\":1.5,", "\"fixQuality\":1,",
+          "\"satsUsed\":8,", "\"altitude\":null,", "\"course\":null,"}) {
+        EXPECT_NE(json.find(expected), std::string::npos) << expected << "\n" << json;
+    }
+    facts.responding = false; // a hub that does not answer tells nothing of its fix
+    EXPECT_NE(StatusJson(facts).find("\"current\":false,\"fixAgeSeconds\":null,"),
+              std::string::npos);
+}
+
+// Under the status line, which keeps the main window's words, the text says how old the fix
+// is once it is not current.
+TEST(StatusReportTest, TheTextTellsTheAgeOfAFixThatIsNotCurrent) {
+    struct Case {
+        FreshnessReport freshness;
+        const char* line; // the second line
+    };
+    const Case cases[] = {
+        {{true, 400, 1000, 0, true}, "Input port:     COM1 at 4800 baud, open\n"},
+        {{false, 42400, 1000, 0, true}, "Freshness:      last fix 42 s ago\n"},
+        {{false, 7'500'000, 1000, 0, true}, "Freshness:      last fix 2 h ago\n"},
+        {{false, unknownAge, 0, unknownAge, false}, "Input port:     COM1 at 4800 baud, open\n"},
+    };
+    for (const Case& c : cases) {
+        StatusFacts facts = Running(true);
+        facts.report.freshness = c.freshness;
+        const std::string text = StatusText(facts);
+        const size_t second = text.find('\n') + 1;
+        EXPECT_EQ(text.substr(0, second), "NMEA Stream | 3D Fix | 8 SVs :07\n");
+        EXPECT_EQ(text.substr(second, text.find('\n', second) + 1 - second), c.line);
+    }
 }
 
 TEST(StatusReportTest, JsonShowsTheFixWithTheReceiversDigits) {

@@ -2,7 +2,8 @@
 """The dashboard in headless Chromium against `tavro run` and gps-sim's four-constellation
 receiver: every satellite of `tavro status --json` in the sky plot and the bars, the same
 position and fix, the reader on COM5, the time export's row, a hub stop and start shown within 2 s without a reload,
-and no console error. Saves a screenshot (its path is printed).
+a stopped receiver's fix shown as the last known one and a receiver without a fix shown without
+values, and no console error. Saves screenshots (their paths are printed).
 
 dashboard_browser_test.py TAVRO GPS_SIM TAVRO_WEB SCREENSHOT
 Exit 77 (skipped) without Chromium or python3-websocket."""
@@ -31,6 +32,15 @@ PAGE_FIX = """(() => { const p = document.getElementById('position');
     return p && t && f ? [p.dataset.latitude, p.dataset.longitude, t.dataset.utc, f.textContent,
         p.textContent] : null; })()"""
 PAGE_HUB = "document.body.dataset.hub"
+# What the page shows of the fix's freshness: the note, whether the fix card, the sky and the
+# bars are greyed, the position and DOP cells, and the footer.
+PAGE_FRESHNESS = """(() => { const note = document.getElementById('fix-age');
+    const greyed = (id) => document.getElementById(id).closest('.card').classList.contains('not-current');
+    const feed = document.getElementById('feed-state');
+    return note && { current: note.dataset.current, note: note.textContent, fixGreyed: greyed('fix'),
+        skyGreyed: greyed('sky'), barsGreyed: greyed('bars'), flowing: feed.dataset.flowing,
+        footer: feed.textContent, position: document.getElementById('position').textContent,
+        dop: document.getElementById('dop').textContent }; })()"""
 
 
 def free_port():
@@ -123,6 +133,10 @@ def main():
         checks.check(page == status, f"position, time and fix: page {page}, hub {status}")
         checks.check(browser.evaluate("document.getElementById('status-line').textContent")
                      .startswith("NMEA Stream | 3D Fix"), "the status line")
+        live = browser.evaluate(PAGE_FRESHNESS)
+        checks.check(live["current"] == "true" and not live["fixGreyed"] and not live["skyGreyed"]
+                     and live["flowing"] == "true" and live["footer"].startswith("receiving data"),
+                     f"a current fix, shown as such: {live}")
 
         reader, _ = browser.wait_for("(() => { const r = document.querySelector("
                                      "'#ports tr[data-com=\"5\"]'); return r && "
@@ -185,6 +199,28 @@ def main():
         checks.check(answer and answer[0] == "false" and
                      answer[1].strip() in expected.replace("tavro config: ", ""),
                      f"a refused value, in tavro config set's words: {answer}")
+
+        # The receiver stops: its last fix stays on the page, greyed with its age, its satellites
+        # greyed, and the footer no longer says that data arrives.
+        stage.stop("sim")
+        stale, _ = browser.wait_for(f"(() => {{ const f = {PAGE_FRESHNESS}; return f && "
+                                    "f.current === 'false' && f.flowing === 'false' && f; })()", 10)
+        checks.check(bool(stale) and stale["fixGreyed"] and stale["skyGreyed"] and stale["barsGreyed"]
+                     and stale["note"].startswith("last known fix, ") and stale["note"].endswith(" ago")
+                     and stale["position"] != "–" and not stale["footer"].startswith("receiving"),
+                     f"a stopped receiver's fix, shown as the last known one: {stale}")
+        stale_shot = screenshot.replace(".png", "-not-current.png")
+        browser.screenshot(stale_shot)
+        print(f"screenshot: {stale_shot}")
+
+        # A receiver that reports no fix (DOP 99.99): no position, speed, course or DOP.
+        stage.start_receiver("--constellations", "gps,glonass,galileo,beidou", "--fix", "none")
+        none, _ = browser.wait_for(f"(() => {{ const f = {PAGE_FRESHNESS}; return f && "
+                                   "f.flowing === 'true' && f.position === '–' && f; })()", 30)
+        checks.check(bool(none) and none["current"] == "false" and none["position"] == "–"
+                     and none["dop"] == "–" and none["note"].startswith("the receiver reports no fix")
+                     and none["footer"].startswith("receiving data"),
+                     f"a receiver without a fix, shown without values: {none}")
 
         time.sleep(0.5)
         browser.evaluate("1")  # collects the events still queued

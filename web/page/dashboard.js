@@ -39,6 +39,40 @@ function text(tag, content, attributes, parent) {
 const isNumber = (value) => typeof value === 'number' && Number.isFinite(value);
 const fixed = (value, digits, unit) => (isNumber(value) ? `${value.toFixed(digits)}${unit || ''}` : '–');
 const count = (value) => (isNumber(value) ? value.toLocaleString('en') : '–');
+// Receivers write 99.99 (some 99.9) for a DOP they do not know.
+const dop = (value) => (isNumber(value) && value > 0 && value < 99.9 ? value.toFixed(1) : '–');
+
+// "42 s", "17 min", "5 h", "3 days", as `tavro status` says it.
+function age(seconds) {
+  if (seconds < 120) return `${Math.floor(seconds)} s`;
+  if (seconds < 7200) return `${Math.floor(seconds / 60)} min`;
+  if (seconds < 172800) return `${Math.floor(seconds / 3600)} h`;
+  return `${Math.floor(seconds / 86400)} days`;
+}
+
+// What the page may show as the receiver's: whether its input is open, whether data arrives,
+// whether the block's fix is the current one or only the last known, and whether the receiver
+// itself says it has no fix. The POSIX hub tells (current, fixAgeSeconds, dataAgeSeconds); where
+// a hub does not (the Windows dashboard), the block's stream and fix state stand in.
+function freshness(snapshot, status) {
+  const running = snapshot.hub === 'running';
+  const told = typeof status.current === 'boolean';
+  const inputOpen = running && (status.input ? status.input.open === true : status.streamState >= 2);
+  // Silent for as long as a fix may be old and still current: three intervals, at least 3 s.
+  const silence = Math.max(3, 3 * (isNumber(status.fixIntervalSeconds) ? status.fixIntervalSeconds : 0));
+  const flowing = inputOpen && (isNumber(status.dataAgeSeconds) ? status.dataAgeSeconds < silence
+    : !told && status.streamState >= 3);
+  const current = running && (told ? status.current : inputOpen && status.fixValid === 1);
+  return {
+    running,
+    inputOpen,
+    flowing,
+    current,
+    fixAge: isNumber(status.fixAgeSeconds) ? status.fixAgeSeconds : null,
+    dataAge: isNumber(status.dataAgeSeconds) ? status.dataAgeSeconds : null,
+    noFix: flowing && !current && status.fixValid !== 1,
+  };
+}
 
 // Rows of a two-column table: [label, value, attributes of the value cell].
 function fillFacts(table, rows) {
@@ -148,9 +182,9 @@ function drawBars(bars, satellites) {
 
 const track = [];
 
-function remember(status) {
+function remember(status, fresh) {
   const fixed3 = status.fixState === 2 || status.fixState === 3;
-  if (!fixed3 || !isNumber(status.latitude) || !isNumber(status.longitude) ||
+  if (!fresh.current || !fixed3 || !isNumber(status.latitude) || !isNumber(status.longitude) ||
       (status.latitude === 0 && status.longitude === 0)) {
     return;
   }
@@ -206,21 +240,37 @@ function localTime(iso) {
   return Number.isNaN(time.getTime()) ? '–' : time.toLocaleString();
 }
 
-function drawFix(status) {
-  const position = isNumber(status.latitude) && isNumber(status.longitude)
+// A fix that is not current is shown as the last known one, greyed, with its age; a receiver
+// that says it has no fix shows no position, speed or course at all.
+function drawFix(status, fresh) {
+  const shown = !fresh.noFix;
+  const position = shown && isNumber(status.latitude) && isNumber(status.longitude)
     ? `${hemisphere(status.latitude, 'N', 'S')}, ${hemisphere(status.longitude, 'E', 'W')}` : '–';
-  const speed = isNumber(status.speedKnots)
+  const speed = shown && isNumber(status.speedKnots)
     ? `${status.speedKnots.toFixed(1)} kn (${(status.speedKnots * 1.852).toFixed(1)} km/h)` : '–';
+  const ago = fresh.fixAge === null ? '' : `${age(fresh.fixAge)} ago`;
+  let state = 'current';
+  if (!fresh.running) {
+    state = '';
+  } else if (fresh.noFix) {
+    state = ago ? `the receiver reports no fix; last fix ${ago}` : 'the receiver reports no fix';
+  } else if (!fresh.current) {
+    state = position === '–' ? 'no fix yet' : `last known fix${ago ? `, ${ago}` : ''}`;
+  }
+  $('fix').closest('.card').classList.toggle('not-current', !fresh.current);
+  const note = $('fix-age');
+  note.textContent = state;
+  note.dataset.current = fresh.current;
   fillFacts($('fix'), [
     ['Fix', status.fixText || '–', { id: 'fix-text', 'data-fix-state': status.fixState }],
     ['Position', position, { id: 'position', 'data-latitude': status.latitude, 'data-longitude': status.longitude }],
-    ['Altitude', fixed(status.altitude, 1, ' m'), { id: 'altitude' }],
+    ['Altitude', shown ? fixed(status.altitude, 1, ' m') : '–', { id: 'altitude' }],
     ['Speed', speed],
-    ['Course', fixed(status.course, 1, '°')],
+    ['Course', shown ? fixed(status.course, 1, '°') : '–'],
     ['Time (UTC)', status.utcTime ? status.utcTime.replace('T', ' ').replace('Z', '') : '–', { id: 'utc-time', 'data-utc': status.utcTime || '' }],
     ['Local time', localTime(status.utcTime)],
     ['Satellites', `${count(status.satsUsed)} used, ${count(status.satsInView)} in view`, { id: 'satellite-count' }],
-    ['DOP', `P ${fixed(status.pdop, 1)}  H ${fixed(status.hdop, 1)}  V ${fixed(status.vdop, 1)}`],
+    ['DOP', shown ? `P ${dop(status.pdop)}  H ${dop(status.hdop)}  V ${dop(status.vdop)}` : '–', { id: 'dop' }],
     ['Quality', `${count(status.fixQuality)}${status.selectionMode === 1 ? ', automatic' : status.selectionMode === 2 ? ', manual' : ''}`],
     ['RMC sentences', count(status.rmcCount)],
     ['Stream', status.streamText || '–'],
@@ -404,23 +454,36 @@ function showHubState(hub) {
   banner.dataset.hub = hub;
 }
 
+// The footer: whether the receiver's data reaches the hub, not only whether the page is fed.
+function feedWords(snapshot, fresh) {
+  if (snapshot.hub !== 'running') return snapshot.hub === 'notResponding' ? 'hub not responding' : 'hub not running';
+  if (fresh.flowing) return 'receiving data';
+  if (!fresh.inputOpen) return 'no data: the input is closed';
+  return fresh.dataAge === null ? 'no data from the receiver' : `no data from the receiver for ${age(fresh.dataAge)}`;
+}
+
 function render(snapshot) {
   const status = snapshot.status || {};
+  const fresh = freshness(snapshot, status);
   document.body.classList.remove('stale');
   document.body.dataset.hub = snapshot.hub;
   showHubState(snapshot.hub);
   $('status-line').textContent = status.statusLine || '';
   const satellites = satellitesOf(status);
+  // Satellites the receiver no longer reports are what it last saw: greyed.
+  for (const id of ['sky', 'bars']) $(id).closest('.card').classList.toggle('not-current', !fresh.flowing);
   drawSky(skyMarks, satellites);
   drawBars($('bars'), satellites);
-  remember(status);
+  remember(status, fresh);
   drawTrack($('track'));
-  drawFix(status);
+  drawFix(status, fresh);
   drawInput(status);
   drawPorts(status);
   drawNetwork(status);
   drawDetails(status);
-  $('feed-state').textContent = `live · ${snapshot.edition || ''} edition · updated ${new Date().toLocaleTimeString()}`;
+  const feed = $('feed-state');
+  feed.textContent = `${feedWords(snapshot, fresh)} · ${snapshot.edition || ''} edition · updated ${new Date().toLocaleTimeString()}`;
+  feed.dataset.flowing = fresh.flowing;
 }
 
 function lost(words) {
@@ -431,6 +494,7 @@ function lost(words) {
   banner.textContent = words;
   banner.dataset.hub = 'unreachable';
   $('feed-state').textContent = 'trying again…';
+  $('feed-state').dataset.flowing = false;
 }
 
 function connect() {

@@ -47,7 +47,8 @@ public:
         if (facts.hasReport) {
             facts.pid = static_cast<int>(facts.report.pid);
         }
-        PeekStatusBlock(platform::SystemSharedMemory(), platform::SystemTiming(), facts.block);
+        facts.blockTorn = PeekStatusBlock(platform::SystemSharedMemory(), platform::SystemTiming(),
+                                          facts.block) == PeekResult::Torn;
         const char* hub = presence == Presence::absent       ? "notRunning"
                           : presence == Presence::responding ? "running"
                                                              : "notResponding";

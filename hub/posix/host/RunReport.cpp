@@ -138,6 +138,14 @@ void DescribeRunningHub(HubEngine& engine, const platform::posix::ComDirectory& 
         report.time.ppsUnavailable = pulse->Unavailable();
     }
     report.fix = engine.Precise();
+    const FixFreshness& fresh = hub.freshness;
+    const uint64_t now = hub.system.timing.Microseconds();
+    FreshnessReport& freshness = report.freshness;
+    freshness.current = fresh.Current(now, report.inputOpen);
+    freshness.fixAgeMs = fresh.AnyFix() ? fresh.FixAgeUs(now) / 1000 : unknownAge;
+    freshness.fixIntervalMs = fresh.IntervalMs();
+    freshness.dataAgeMs = fresh.AnyData() ? fresh.DataAgeUs(now) / 1000 : unknownAge;
+    freshness.reported = fresh.AnyReport();
     SkySatellite sky[maxSkySatellites];
     report.sky.assign(sky, sky + engine.Sky(sky, maxSkySatellites));
 }

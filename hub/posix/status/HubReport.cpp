@@ -99,6 +99,14 @@ constexpr Field<TimeReport> timeFields[] = {
     {"time.ppsUnavailable", &TimeReport::ppsUnavailable},
 };
 
+constexpr Field<FreshnessReport> freshnessFields[] = {
+    {"fresh.current", &FreshnessReport::current},
+    {"fresh.fixAgeMs", &FreshnessReport::fixAgeMs},
+    {"fresh.intervalMs", &FreshnessReport::fixIntervalMs},
+    {"fresh.dataAgeMs", &FreshnessReport::dataAgeMs},
+    {"fresh.reported", &FreshnessReport::reported},
+};
+
 // "tcp.client<n>.<name>", n from 1, in order.
 constexpr char clientPrefix[] = "tcp.client";
 constexpr Field<NetworkClientReport> clientFields[] = {
@@ -216,12 +224,19 @@ constexpr FixFact fixFacts[] = {
     {"fix.speedKnots", &PreciseFix::speedKnots, &PreciseFix::hasSpeed},
     {"fix.course", &PreciseFix::course, &PreciseFix::hasCourse},
     {"fix.pdop", &PreciseFix::pdop, &PreciseFix::hasDops},
-    {"fix.hdop", &PreciseFix::hdop, &PreciseFix::hasDops},
+    {"fix.hdop", &PreciseFix::hdop, &PreciseFix::hasHdop},
     {"fix.vdop", &PreciseFix::vdop, &PreciseFix::hasDops},
     {"fix.second", &PreciseFix::second, &PreciseFix::hasTime},
 };
 
+// Which of the block's other values the receiver has given.
+constexpr Field<PreciseFix> fixGivenFields[] = {
+    {"fix.given.quality", &PreciseFix::hasQuality},
+    {"fix.given.depth", &PreciseFix::hasDepth},
+};
+
 void PutFix(std::string& text, const PreciseFix& fix) {
+    PutFields(text, "", fix, fixGivenFields);
     for (const FixFact& fact : fixFacts) {
         if (fix.*fact.given) {
             // The shortest text that reads back as the same double.
@@ -242,6 +257,9 @@ void PutFix(std::string& text, const PreciseFix& fix) {
 }
 
 void ReadFixFact(std::string_view name, std::string_view value, PreciseFix& fix) {
+    if (ReadField(name, value, fix, fixGivenFields)) {
+        return;
+    }
     for (const FixFact& fact : fixFacts) {
         if (name == fact.name) {
             fix.*fact.given = Number(value, fix.*fact.value);
@@ -317,6 +335,7 @@ std::string EncodeHubReport(const HubReport& report) {
                   clientFields);
     }
     PutFields(text, "", report.time, timeFields);
+    PutFields(text, "", report.freshness, freshnessFields);
     PutFix(text, report.fix);
     PutSky(text, report.sky);
     return text;
@@ -340,7 +359,8 @@ bool DecodeHubReport(std::string_view text, HubReport& report) {
             continue;
         }
         if (ReadField(name, value, report.network, networkFields) ||
-            ReadField(name, value, report.time, timeFields)) {
+            ReadField(name, value, report.time, timeFields) ||
+            ReadField(name, value, report.freshness, freshnessFields)) {
             continue;
         }
         if (name.substr(0, skyPrefix.size()) == skyPrefix) {

@@ -11,7 +11,8 @@ namespace tavro {
 StatusFacts GatherStatus(const platform::posix::ComDirectory& directory, int timeoutMs) {
     StatusFacts facts;
     facts.directory = directory.Path();
-    PeekStatusBlock(platform::SystemSharedMemory(), platform::SystemTiming(), facts.block);
+    facts.blockTorn = PeekStatusBlock(platform::SystemSharedMemory(), platform::SystemTiming(),
+                                      facts.block) == PeekResult::Torn;
     // A hub that was killed leaves its block behind as it was; only a hub that answers, listens
     // on its command socket or holds its lock is running (the lock stays when a cleaner removes
     // the COM directory with the socket in it).
@@ -21,7 +22,9 @@ StatusFacts GatherStatus(const platform::posix::ComDirectory& directory, int tim
     const uint32_t result =
         platform::posix::QueryHub(directory, platform::posix::statusQueryCode, nullptr, 0, answer,
                                   reply, sizeof reply, length, timeoutMs);
-    const bool blockLive = facts.block.streamState != static_cast<uint8_t>(StreamState::Detached);
+    // A torn block was left by a hub that may still hold it: its lock tells.
+    const bool blockLive =
+        facts.block.streamState != static_cast<uint8_t>(StreamState::Detached) || facts.blockTorn;
     // A hub that listens but did not answer is stopped or hung: its block is stale then.
     const bool listens =
         result != error::success && platform::posix::HubListens(directory, &facts.pid);

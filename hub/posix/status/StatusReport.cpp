@@ -1,6 +1,7 @@
 #include "hub/posix/status/StatusReport.h"
 
 #include "common/SpeedTable.h"
+#include "hub/decode/StatusBlock.h"
 #include "hub/engine/HubContext.h"
 #include "hub/posix/command/CommandSocket.h"
 #include "hub/posix/status/ErrorWords.h"
@@ -202,6 +203,9 @@ std::vector<std::string> StatusWarnings(const StatusFacts& facts) {
                            " ms: it is stopped or hung, and the rest is what it last wrote");
         return warnings;
     }
+    if (facts.blockTorn) {
+        warnings.push_back(blockTornWarning);
+    }
     if (facts.block.relayHeld != 0) {
         warnings.push_back("the relay is held: programs on the virtual ports receive nothing "
                            "(tavro send release resumes it)");
@@ -240,11 +244,47 @@ std::vector<std::string> StatusWarnings(const StatusFacts& facts) {
     return warnings;
 }
 
+namespace {
+
+// "42 s", "17 min", "5 h", "3 days": how long ago, to the unit that reads best.
+std::string AgeText(uint64_t milliseconds) {
+    const unsigned long long seconds = milliseconds / 1000;
+    if (seconds < 120) {
+        return Format("%llu s", seconds);
+    }
+    if (seconds < 120 * 60) {
+        return Format("%llu min", seconds / 60);
+    }
+    if (seconds < 48 * 3600) {
+        return Format("%llu h", seconds / 3600);
+    }
+    return Format("%llu days", seconds / 86400);
+}
+
+// "last fix 42 s ago" while the hub tells of a fix that is not current, else "".
+std::string FixAgeText(const StatusFacts& facts) {
+    if (!facts.running || !facts.responding || !facts.hasReport) {
+        return "";
+    }
+    const FreshnessReport& freshness = facts.report.freshness;
+    if (freshness.current || freshness.fixAgeMs == unknownAge) {
+        return "";
+    }
+    return "last fix " + AgeText(freshness.fixAgeMs) + " ago";
+}
+
+} // namespace
+
 std::string StatusText(const StatusFacts& facts) {
     std::string text = StatusLine(facts) + "\n";
     auto line = [&](const char* label, const std::string& value) {
         text += Format("%-15s %s\n", label, value.c_str());
     };
+    // Beside the status line, which keeps the main window's words (scripts read it).
+    const std::string age = FixAgeText(facts);
+    if (!age.empty()) {
+        line("Freshness:", age);
+    }
     if (!facts.running) {
         line("Fix:", "start the hub: tavro run (COM directory " + facts.directory + ")");
         return text;

@@ -1,6 +1,7 @@
 // What `tavro status` prints, made from what it found (StatusFacts): the status block and, from
 // a running hub, its report (HubReport.h). The first line is the main window's status line
-// (StatusLine); the text goes on with the input port, what to do when it is closed, the virtual
+// (StatusLine), then "Freshness: last fix 42 s ago" while the hub tells of a fix that is not
+// current; the text goes on with the input port, what to do when it is closed, the virtual
 // ports, the options and warnings. The JSON holds the same, and the block's fields.
 #pragma once
 
